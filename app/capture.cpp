@@ -1,0 +1,82 @@
+// Screen capture: the back buffer read after the surface pass, written as numbered 24-bit
+// bottom-up TGA files. Buffers exist only while a capture count is set.
+#include "app/capture.h"
+
+#include <cstdio>
+#include <new>
+#include <utility>
+
+#include "vexa/vexa.h"
+
+CaptureState captureState;
+
+void resetCaptureState() {
+    freeCaptureBuffers();
+    captureState = CaptureState{};
+}
+
+bool setCaptureRect(std::int32_t x, std::int32_t y, std::uint16_t width, std::uint16_t height) {
+    captureState.x = x;
+    captureState.y = y;
+    captureState.width = width;
+    captureState.height = height;
+    const std::size_t pixels = static_cast<std::size_t>(width) * height;
+    delete[] captureState.colourBuffer;
+    captureState.colourBuffer = new (std::nothrow) std::uint8_t[pixels * 3];
+    if (captureState.colourBuffer == nullptr) return false;
+    delete[] captureState.pixelBuffer;
+    captureState.pixelBuffer = new (std::nothrow) std::uint16_t[pixels];
+    return captureState.pixelBuffer != nullptr;
+}
+
+void freeCaptureBuffers() {
+    delete[] captureState.colourBuffer;
+    delete[] captureState.pixelBuffer;
+    captureState.colourBuffer = nullptr;
+    captureState.pixelBuffer = nullptr;
+}
+
+bool writeCapture(const char* fileName) {
+    CaptureState& c = captureState;
+    if (c.colourBuffer == nullptr || c.pixelBuffer == nullptr) return false;
+    std::FILE* file = std::fopen(fileName, "wb");
+    if (file == nullptr) return false;
+    if (!vxReadFrameRegion(VX_BUFFER_BACK, c.x, c.y, c.width, c.height, c.width * 2,
+                           c.pixelBuffer)) {
+        std::fclose(file);
+        return false;
+    }
+    const std::uint8_t header[18] = {
+        0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        static_cast<std::uint8_t>(c.width & 0xFF), static_cast<std::uint8_t>(c.width >> 8),
+        static_cast<std::uint8_t>(c.height & 0xFF), static_cast<std::uint8_t>(c.height >> 8),
+        24, 0};
+    if (std::fwrite(header, sizeof header, 1, file) != 1) {
+        std::fclose(file);
+        return false;
+    }
+    // The file stores the bottom row first.
+    for (int i = 0; i < c.height / 2; ++i) {
+        std::uint16_t* top = c.pixelBuffer + static_cast<std::size_t>(i) * c.width;
+        std::uint16_t* bottom = c.pixelBuffer + static_cast<std::size_t>(c.height - 1 - i) * c.width;
+        for (int x = 0; x < c.width; ++x) std::swap(top[x], bottom[x]);
+    }
+    const std::size_t pixels = static_cast<std::size_t>(c.width) * c.height;
+    for (std::size_t i = 0; i < pixels; ++i) {
+        const std::uint16_t p = c.pixelBuffer[i];
+        c.colourBuffer[i * 3 + 0] = static_cast<std::uint8_t>((p & 0x1F) << 3);
+        c.colourBuffer[i * 3 + 1] = static_cast<std::uint8_t>(((p >> 5) & 0x3F) << 2);
+        c.colourBuffer[i * 3 + 2] = static_cast<std::uint8_t>((p >> 11) << 3);
+    }
+    const bool complete = std::fwrite(c.colourBuffer, 3, pixels, file) == pixels;
+    std::fclose(file);
+    return complete;
+}
+
+void captureBurstFrame() {
+    if (captureState.remaining == 0) return;
+    --captureState.remaining;
+    char name[32];
+    std::snprintf(name, sizeof name, "scrn%.4d.tga", captureState.nextIndex);
+    if (writeCapture(name)) ++captureState.nextIndex;
+}

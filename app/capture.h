@@ -1,0 +1,27 @@
+// Screen capture: numbered 24-bit TGA files of the back buffer, taken in bursts after the
+// surface is drawn and before the overlay.
+#pragma once
+
+#include <cstdint>
+
+struct CaptureState {
+    std::int32_t captureCount;   // frames per burst
+    std::int32_t remaining;      // frames left in the current burst
+    std::int32_t nextIndex;      // number of the next file
+    std::int32_t x, y;
+    std::uint16_t width, height;
+    std::uint8_t* colourBuffer;  // width * height * 3
+    std::uint16_t* pixelBuffer;  // width * height
+};
+extern CaptureState captureState;
+
+// Counts and index to 0, no buffers.
+void resetCaptureState();
+// Stores the rectangle and (re)allocates both buffers; false when either fails.
+bool setCaptureRect(std::int32_t x, std::int32_t y, std::uint16_t width, std::uint16_t height);
+void freeCaptureBuffers();
+// Reads the back-buffer rectangle and writes it as a 24-bit bottom-up TGA; true when the
+// whole file was written.
+bool writeCapture(const char* fileName);
+// One frame of a burst: when frames remain, captures into the next numbered file.
+void captureBurstFrame();

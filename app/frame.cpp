@@ -1,0 +1,157 @@
+// The main loop and one frame: messages one at a time, a frame whenever the queue is empty;
+// a frame clears, moves the camera, draws one or two views, captures, prints the statistics
+// and help through the console, swaps, and keeps the frame rate.
+#include "app/frame.h"
+
+#include <cstdio>
+
+#include "app/capture.h"
+#include "app/options.h"
+#include "app/startup.h"
+#include "display/console.h"
+#include "geometry/camera.h"
+#include "platform/win32.h"
+#include "render/surfacepass.h"
+#include "vexa/vexa.h"
+
+FrameStats frameStats;
+
+namespace {
+
+constexpr std::uint32_t STATISTICS_COLOUR = 0xFF00007F;  // dark red
+constexpr std::uint32_t HELP_COLOUR = 0xFF007F00;        // dark green
+
+const char* onOff(bool value) { return value ? "on" : "off"; }
+
+void printHelp() {
+    static const char* const gapNames[GAP_FILL_MODE_COUNT] = {"no fill", "fill", "fill green"};
+    const RenderOptions& o = renderOptions;
+    const int gap = (o.gapFill >= 0 && o.gapFill < GAP_FILL_MODE_COUNT) ? o.gapFill : 0;
+    consolePrintf(
+        "\n\n\n"
+        "mouse movement: rotate camera\n"
+        "arrow keys: move camera\n"
+        "escape: quit program\n"
+        "+/-: increase/decrease static patch subdivs [%d]\n"
+        "2: toggle multi-view\n"
+        "C: toggle normals' source [%s]\n"
+        "D: toggle control points\n"
+        "E: toggle environment mapping\n"
+        "G: gap fill mode [%s]\n"
+        "H: toggle fog [%s]\n"
+        "I: toggle forward differencing [%s]\n"
+        "M: toggle resolution\n"
+        "N: toggle drawing of normals\n"
+        "P: pause/unpause waves\n"
+        "T: toggle surface type [%s]\n"
+        "V: toggle vsynch\n"
+        "W: toggle wireframe\n"
+        "X: toggle dynamic lod [%s]\n"
+        "Y: toggle specular lighting [%s]\n",
+        o.subdivisions, o.controlNormals ? "control normals" : "poly normals", gapNames[gap],
+        onOff(o.fog), onOff(o.forwardDifferencing),
+        o.surfaceType == SURFACE_BSPLINE ? "b-spline" : "bezier", onOff(o.dynamicDetail),
+        onOff(o.specular));
+}
+
+int drawViews() {
+    const float width = displaySettings.width;
+    const float height = displaySettings.height;
+    const int dx = pointerState.x - pointerState.previousX;
+    const int dy = pointerState.y - pointerState.previousY;
+    if (!renderOptions.multiView) {
+        mouseLook(dx, dy);
+        setupView(0.0f, width, 0.0f, height);
+        return drawSurfaces();
+    }
+    mouseLook(dx, dy);
+    setupView(width * 0.05f, width * 0.45f, height * 0.3f, height * 0.7f);
+    int polygons = drawSurfaces();
+    const Camera saved = camera;
+    mouseLook(dx, dy);
+    reverseCamera();
+    setupView(width * 0.55f, width * 0.95f, height * 0.3f, height * 0.7f);
+    polygons += drawSurfaces();
+    camera = saved;
+    return polygons;
+}
+
+}  // namespace
+
+int formatStatisticsLine(char* out, int size) {
+    const int ppf = frameStats.polygons;
+    const int pps = static_cast<int>(static_cast<float>(ppf) * frameStats.framesPerSecond);
+    return std::snprintf(out, static_cast<std::size_t>(size),
+                         "fps: %.2f, ppf: %6d, pps: %6d [%d x %d vsynch: %s]\n",
+                         frameStats.framesPerSecond, ppf, pps,
+                         static_cast<int>(displaySettings.width),
+                         static_cast<int>(displaySettings.height),
+                         renderOptions.verticalSync ? " on" : "off");
+}
+
+void runFrame() {
+    // After the close clean-up the device is gone; nothing may draw until the quit message.
+    if (displaySettings.shutDown) return;
+    const DWORD start = timeGetTime();
+    vxClearBuffers(0, 0, 0xFFFF);
+    moveCamera();
+
+    pointerState.previousX = pointerState.x;
+    pointerState.previousY = pointerState.y;
+    pointerState.x = static_cast<int>(displaySettings.width * 0.5f);
+    pointerState.y = static_cast<int>(displaySettings.height * 0.5f);
+    SetCursorPos(pointerState.x, pointerState.y);
+
+    frameStats.polygons = drawViews();
+
+    // The capture is taken before any text is drawn, so files hold the surface alone.
+    const int capturedBefore = captureState.nextIndex;
+    captureBurstFrame();
+    const bool captured = captureState.nextIndex != capturedBefore;
+
+    char line[128];
+    formatStatisticsLine(line, sizeof line);
+    platformSetStatusLine(line);
+    consoleClear();
+    consolePrintf("%s", line);
+    // The notice stands under the statistics line on every frame of a burst, so the user
+    // sees each capture as it is written.
+    if (captured) consolePrintf("\nscreen captured...%d more to go...\n", captureState.remaining);
+    consoleSetColour(STATISTICS_COLOUR);
+    consoleDraw();
+    if (renderOptions.showHelp) {
+        consoleClear();
+        printHelp();
+        consoleSetColour(HELP_COLOUR);
+        consoleDraw();
+    }
+    vxSwapBuffers(renderOptions.verticalSync ? 1 : 0);
+
+    const DWORD end = timeGetTime();
+    frameStats.busyMilliseconds += static_cast<std::int32_t>(end - start);
+    frameStats.frames += 1;
+    if (frameStats.busyMilliseconds >= 1000) {
+        frameStats.framesPerSecond = static_cast<float>(frameStats.frames) * 1000.0f /
+                                     static_cast<float>(frameStats.busyMilliseconds);
+        frameStats.frames = 0;
+        frameStats.busyMilliseconds = 0;
+    }
+}
+
+int runMainLoop() {
+    MSG msg;
+    for (;;) {
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            runFrame();
+            continue;
+        }
+        if (msg.message == WM_QUIT) break;
+        if (msg.message == WM_CLOSE) shutdownDisplay();
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    // A window closed some other way than through the queue's close request still releases
+    // the output, the scene, the console and the device.
+    shutdownDisplay();
+    return static_cast<int>(msg.wParam);
+}

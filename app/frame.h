@@ -1,0 +1,19 @@
+// The main loop's frame: clear, camera motion, one or two views of the surfaces, capture,
+// statistics and help text, swap, and the frame-rate bookkeeping.
+#pragma once
+
+#include <cstdint>
+
+struct FrameStats {
+    std::int32_t frames;
+    std::int32_t busyMilliseconds;
+    float framesPerSecond;
+    std::int32_t polygons;      // ppf of the last frame
+};
+extern FrameStats frameStats;
+
+void runFrame();
+// Takes messages until the quit message; returns its parameter.
+int runMainLoop();
+// The statistics line of the last frame ("fps: ..., ppf: ..., pps: ... [W x H vsynch: ..]").
+int formatStatisticsLine(char* out, int size);

@@ -1,0 +1,193 @@
+// Key and mouse commands: key-down toggles and steps of RenderOptions, held keys for the
+// camera, the spin gesture and picking on the mouse, and the immediate commands (quit,
+// load, save, fog, the resolution switch and the start of a capture burst).
+#include "app/input.h"
+
+#include <cstdlib>
+#include <cstdint>
+
+#include "app/capture.h"
+#include "app/options.h"
+#include "app/startup.h"
+#include "display/console.h"
+#include "display/device.h"
+#include "geometry/camera.h"
+#include "surface/surface.h"
+#include "vexa/vexa.h"
+
+namespace {
+
+template <typename T>
+T clampTo(T value, T low, T high) {
+    return value < low ? low : (value > high ? high : value);
+}
+
+std::uint8_t heldBit(WPARAM key) {
+    switch (key) {
+    case VK_SHIFT: return HELD_SHIFT;
+    case VK_LEFT: return HELD_LEFT;
+    case VK_RIGHT: return HELD_RIGHT;
+    case VK_DOWN: return HELD_DOWN;
+    case VK_UP: return HELD_UP;
+    default: return 0;
+    }
+}
+
+[[noreturn]] void fatalAfterSwitch(const char* text) {
+    DestroyWindow(displaySettings.window);
+    MessageBoxA(GetFocus(), text, "Vorl", MB_OK | MB_ICONERROR);
+    std::exit(EXIT_FATAL);
+}
+
+void keyDown(HWND hwnd, WPARAM key) {
+    RenderOptions& o = renderOptions;
+    const bool shift = (heldKeys & HELD_SHIFT) != 0;
+    switch (key) {
+    case VK_ESCAPE: PostMessageA(hwnd, WM_CLOSE, 0, 0); break;
+    case VK_END: o.moveSpeed = clampTo(o.moveSpeed * 0.9f, MOVE_SPEED_MIN, MOVE_SPEED_MAX); break;
+    case VK_HOME: o.moveSpeed = clampTo(o.moveSpeed * 1.1f, MOVE_SPEED_MIN, MOVE_SPEED_MAX); break;
+    case '2': o.multiView = !o.multiView; break;
+    case 'B':
+        o.farW = clampTo(o.farW + (shift ? -100.0f : 100.0f), DEPTH_LIMIT_MIN, DEPTH_LIMIT_MAX);
+        break;
+    case 'C': o.controlNormals = !o.controlNormals; break;
+    case 'D': o.showControlPoints = !o.showControlPoints; break;
+    case 'E':
+        if (textureUnitCount() >= 2) o.environmentMapping = !o.environmentMapping;
+        break;
+    case 'F':
+        o.nearW = clampTo(o.nearW + (shift ? -1.0f : 1.0f), DEPTH_LIMIT_MIN, DEPTH_LIMIT_MAX);
+        break;
+    case 'G': o.gapFill = (o.gapFill + 1) % GAP_FILL_MODE_COUNT; break;
+    case 'H':
+        o.fog = !o.fog;
+        vxSetFogMode(o.fog ? VX_FOG_WTABLE : VX_FOG_DISABLE);
+        break;
+    case 'I': o.forwardDifferencing = !o.forwardDifferencing; break;
+    case 'L': loadSurfaceFile(SURFACE_FILE); pickedControlPoint = nullptr; break;
+    case 'M': switchResolution(); break;
+    case 'N': o.drawNormals = !o.drawNormals; break;
+    case 'P': o.wavesPaused = !o.wavesPaused; break;
+    case 'S': saveSurfaceFile(SURFACE_FILE); break;
+    case 'T':
+        o.surfaceType = o.surfaceType == SURFACE_BSPLINE ? SURFACE_BEZIER : SURFACE_BSPLINE;
+        break;
+    case 'V': o.verticalSync = !o.verticalSync; break;
+    case 'W': o.wireframe = !o.wireframe; break;
+    case 'X': o.dynamicDetail = !o.dynamicDetail; break;
+    case 'Y': o.specular = !o.specular; break;
+    case 'Z': {
+        const float factor = shift ? 0.9f : 1.1f;
+        for (float& scale : o.modelScale) scale *= factor;
+        break;
+    }
+    case VK_F1: o.showHelp = !o.showHelp; break;
+    case VK_OEM_PLUS:
+        o.subdivisions = clampTo(o.subdivisions + 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
+        break;
+    case VK_OEM_MINUS:
+        o.subdivisions = clampTo(o.subdivisions - 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
+        break;
+    default: heldKeys |= heldBit(key); break;
+    }
+}
+
+void keyUp(WPARAM key) {
+    if (key == VK_RETURN) {
+        captureState.remaining = captureState.captureCount;
+        return;
+    }
+    heldKeys &= static_cast<std::uint8_t>(~heldBit(key));
+}
+
+int positionX(LPARAM lParam) { return LOWORD(static_cast<std::uintptr_t>(lParam)); }
+int positionY(LPARAM lParam) {
+    return static_cast<std::int16_t>(HIWORD(static_cast<std::uintptr_t>(lParam)));
+}
+
+void buttonDown(HWND hwnd, LPARAM lParam) {
+    SetCapture(hwnd);
+    pointerState.x = pointerState.previousX = positionX(lParam);
+    pointerState.y = pointerState.previousY = positionY(lParam);
+    if (renderOptions.showControlPoints) pickedControlPoint = pickControlPoint();
+}
+
+void leftButtonUp(LPARAM lParam) {
+    ReleaseCapture();
+    const int x = positionX(lParam);
+    const int y = positionY(lParam);
+    pointerState.x = x;
+    pointerState.y = y;
+    if (renderOptions.showControlPoints) return;
+    const int moved = std::abs(x - pointerState.previousX) + std::abs(y - pointerState.previousY);
+    if (moved != 0) {
+        spinFromRelease(*spinTarget, x, y, pointerState.previousX, pointerState.previousY);
+    } else {
+        spinTarget->angleX = spinTarget->angleY = spinTarget->angleZ = 0.0f;
+        spinTarget->mode = SPIN_NONE;
+    }
+}
+
+}  // namespace
+
+void switchResolution() {
+    DisplaySettings& d = displaySettings;
+    if (d.currentMode == d.alternateMode) {
+        d.currentMode = d.startupMode;
+        d.width = static_cast<float>(d.startupWidth);
+        d.height = static_cast<float>(d.startupHeight);
+    } else {
+        d.currentMode = d.alternateMode;
+        d.width = static_cast<float>(d.alternateWidth);
+        d.height = static_cast<float>(d.alternateHeight);
+    }
+    const int width = static_cast<int>(d.width);
+    const int height = static_cast<int>(d.height);
+    const RECT screen = {0, 0, width, height};
+    ClipCursor(&screen);
+    if (captureState.captureCount != 0 &&
+        !setCaptureRect(0, 0, static_cast<std::uint16_t>(width),
+                        static_cast<std::uint16_t>(height))) {
+        vxCloseWindow(d.output);
+        vxShutdown();
+        fatalAfterSwitch("couldn't setup screen capture rect");
+    }
+    vxCloseWindow(d.output);
+    d.output = vxOpenWindow(d.window, d.currentMode, d.refresh, VX_COLORFORMAT_ABGR,
+                            VX_ORIGIN_UPPER_LEFT, colourBufferCount(), 1);
+    if (d.output == 0) {
+        d.output = vxOpenWindow(d.window, d.currentMode, d.refresh, VX_COLORFORMAT_ABGR,
+                                VX_ORIGIN_UPPER_LEFT, 2, 1);
+    }
+    if (d.output == 0) {
+        vxShutdown();
+        fatalAfterSwitch("couldn't open vexa window");
+    }
+    setFixedRenderState();
+    if (!renderOptions.fog) vxSetFogMode(VX_FOG_DISABLE);
+    consoleInit(0.0f, 0.0f, 1.0f, 1.0f, d.width, d.height, 80, 40, 0xFF00007F);
+    reloadTextures();
+}
+
+LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_KEYDOWN: keyDown(hwnd, wParam); return 0;
+    case WM_KEYUP: keyUp(wParam); return 0;
+    case WM_MOUSEMOVE: {
+        POINT cursor = {pointerState.x, pointerState.y};
+        GetCursorPos(&cursor);
+        pointerState.x = cursor.x;
+        pointerState.y = cursor.y;
+        return 0;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN: buttonDown(hwnd, lParam); return 0;
+    case WM_LBUTTONUP: leftButtonUp(lParam); return 0;
+    case WM_RBUTTONUP:
+        ReleaseCapture();
+        pointerState.x = positionX(lParam);
+        pointerState.y = positionY(lParam);
+        return 0;
+    default: return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}

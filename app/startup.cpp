@@ -1,0 +1,359 @@
+// Start-up: processor paths, diagnostics, sine table and generator, defaults, the command
+// line, the window, the device and its output with fallbacks, the fixed render state, the
+// console and the scene; then the main loop. Every start-up failure ends in a message box.
+#include "app/startup.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <strings.h>
+
+#include "app/capture.h"
+#include "app/diagnostics.h"
+#include "app/frame.h"
+#include "app/input.h"
+#include "app/options.h"
+#include "display/console.h"
+#include "display/device.h"
+#include "geometry/camera.h"
+#include "geometry/cpu.h"
+#include "render/lighting.h"
+#include "surface/surface.h"
+#include "surface/waves.h"
+#include "texture/cache.h"
+
+DisplaySettings displaySettings;
+
+namespace {
+
+struct ResolutionName {
+    const char* name;
+    int resolution;
+    int width;
+    int height;
+};
+constexpr ResolutionName RESOLUTIONS[] = {
+    {"1600x1200", VX_RES_1600x1200, 1600, 1200}, {"1280x1024", VX_RES_1280x1024, 1280, 1024},
+    {"1024x768", VX_RES_1024x768, 1024, 768},    {"800x600", VX_RES_800x600, 800, 600},
+    {"640x480", VX_RES_640x480, 640, 480},       {"512x384", VX_RES_512x384, 512, 384},
+};
+
+struct RefreshName {
+    const char* name;
+    int refresh;
+};
+constexpr RefreshName REFRESH_RATES[] = {
+    {"60", VX_REFRESH_60}, {"70", VX_REFRESH_70},   {"72", VX_REFRESH_72},
+    {"75", VX_REFRESH_75}, {"80", VX_REFRESH_80},   {"90", VX_REFRESH_90},
+    {"100", VX_REFRESH_100}, {"85", VX_REFRESH_85}, {"120", VX_REFRESH_120},
+};
+
+constexpr const char* CAPTION = "Vorl";
+
+enum CommandLineResult { COMMAND_LINE_OK, COMMAND_LINE_CANCELLED };
+
+// A question box for an option given as the last argument; false when the user cancels.
+bool askMissingValue(const char* text) {
+    return MessageBoxA(GetFocus(), text, CAPTION, MB_OKCANCEL | MB_ICONQUESTION) != IDCANCEL;
+}
+
+void informBadValue(const char* format, const char* value) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, value);
+    MessageBoxA(GetFocus(), text, CAPTION, MB_OK | MB_ICONINFORMATION);
+}
+
+CommandLineResult readCommandLine(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* option = argv[i];
+        const bool res = strcasecmp(option, "-res") == 0;
+        const bool ref = strcasecmp(option, "-ref") == 0;
+        const bool capture = strcasecmp(option, "-screencapture") == 0;
+        if (!res && !ref && !capture) continue;
+        if (i + 1 >= argc) {
+            const char* question = res ? "resolution not specified"
+                                 : ref ? "refresh rate not specified"
+                                       : "number of screen captures not specified (won't "
+                                         "capture any screens)";
+            if (!askMissingValue(question)) return COMMAND_LINE_CANCELLED;
+            continue;
+        }
+        const char* value = argv[++i];
+        if (res) {
+            displaySettings.resolutionGiven = true;
+            bool found = false;
+            for (const ResolutionName& r : RESOLUTIONS) {
+                if (std::strcmp(value, r.name) == 0) {
+                    displaySettings.requestedMode = r.resolution;
+                    displaySettings.requestedWidth = r.width;
+                    displaySettings.requestedHeight = r.height;
+                    found = true;
+                    break;
+                }
+            }
+            if (!found) {
+                informBadValue("%s is not a cool resolution.  I'll pick the highest resolution!",
+                               value);
+                displaySettings.resolutionGiven = false;
+            }
+        } else if (ref) {
+            bool found = false;
+            for (const RefreshName& r : REFRESH_RATES) {
+                if (std::strcmp(value, r.name) == 0) {
+                    displaySettings.refresh = r.refresh;
+                    found = true;
+                    break;
+                }
+            }
+            if (!found) {
+                informBadValue("%s is not a cool refresh rate.  I'll make it 60Hz!", value);
+                displaySettings.refresh = VX_REFRESH_60;
+            }
+        } else {
+            // A negative count would start bursts that never end; it counts as no capture.
+            const int count = std::atoi(value);
+            captureState.captureCount = count < 0 ? 0 : count;
+        }
+    }
+    return COMMAND_LINE_OK;
+}
+
+int failStartup(const char* text, const char* caption) {
+    MessageBoxA(GetFocus(), text, caption, MB_OK | MB_ICONERROR);
+    return EXIT_STARTUP_FAILURE;
+}
+
+void destroyWindow() {
+    if (displaySettings.window != nullptr) DestroyWindow(displaySettings.window);
+    displaySettings.window = nullptr;
+}
+
+// Opens the output at the requested mode (device colour buffers, then 2) or by the
+// automatic fallbacks; the open mode becomes the current one.
+bool openDisplay() {
+    DisplaySettings& d = displaySettings;
+    if (d.resolutionGiven) {
+        d.output = vxOpenWindow(d.window, d.requestedMode, d.refresh, VX_COLORFORMAT_ABGR,
+                                VX_ORIGIN_UPPER_LEFT, colourBufferCount(), 1);
+        if (d.output == 0) {
+            d.output = vxOpenWindow(d.window, d.requestedMode, d.refresh, VX_COLORFORMAT_ABGR,
+                                    VX_ORIGIN_UPPER_LEFT, 2, 1);
+        }
+        if (d.output == 0) return false;
+        d.currentMode = d.requestedMode;
+        d.width = static_cast<float>(d.requestedWidth);
+        d.height = static_cast<float>(d.requestedHeight);
+    } else {
+        int mode = 0, width = 0, height = 0;
+        d.output = openOutput(d.window, d.refresh, VX_COLORFORMAT_ABGR, VX_ORIGIN_UPPER_LEFT,
+                              &mode, &width, &height);
+        if (d.output == 0) return false;
+        d.currentMode = mode;
+        d.width = static_cast<float>(width);
+        d.height = static_cast<float>(height);
+    }
+    d.startupMode = d.currentMode;
+    d.startupWidth = static_cast<int>(d.width);
+    d.startupHeight = static_cast<int>(d.height);
+    return true;
+}
+
+}  // namespace
+
+void setFixedRenderState() {
+    const int units = textureUnitCount() >= 2 ? 2 : 1;
+    for (int unit = 0; unit < units; ++unit) {
+        vxSetTexFilter(unit, VX_FILTER_BILINEAR, VX_FILTER_BILINEAR);
+        vxSetTexLodBias(unit, 0.5f);
+        vxSetTexMipMapMode(unit, VX_MIPMAP_NEAREST, false);
+        vxSetTexClamp(unit, VX_TEXCLAMP_WRAP, VX_TEXCLAMP_WRAP);
+    }
+    vxSetAlphaTestReference(255);
+    vxSetCullMode(VX_CULL_NEGATIVE);
+    vxSetDepthMode(VX_DEPTH_WBUFFER);
+    vxSetDepthFunction(VX_CMP_LEQUAL);
+    vxSetDepthMask(true);
+    vxSetAlphaTest(VX_CMP_ALWAYS);
+    vxSetClipWindow(0, 0, static_cast<int>(displaySettings.width),
+                    static_cast<int>(displaySettings.height));
+    vxSetCoordinateSpace(VX_WINDOW_COORDS);
+    vxSetVertexLayout(VX_PARAM_XY, 0, VX_PARAM_ENABLE);
+    vxSetVertexLayout(VX_PARAM_Q, 12, VX_PARAM_ENABLE);
+    vxSetVertexLayout(VX_PARAM_ARGB, 32, VX_PARAM_ENABLE);
+    vxSetVertexLayout(VX_PARAM_ST0, 16, VX_PARAM_ENABLE);
+
+    std::int32_t entries = 0;
+    vxQuery(VX_QUERY_FOG_TABLE_ENTRIES, 4, &entries);
+    // The table maker always fills the board's full table, so never allocate less than that.
+    const int size = entries > VX_FOG_TABLE_ENTRIES ? entries : VX_FOG_TABLE_ENTRIES;
+    std::uint8_t* fogTable = new (std::nothrow) std::uint8_t[size];
+    if (fogTable == nullptr) std::exit(EXIT_FATAL);
+    vxMakeFogTableExp2(fogTable, FOG_DENSITY);
+    vxSetFogTable(fogTable);
+    delete[] fogTable;
+    vxSetFogColor(0);
+    vxSetFogMode(VX_FOG_WTABLE);
+}
+
+bool loadScene() {
+    pickedControlPoint = nullptr;
+    releaseSurfaces();
+    if (!loadTextureImage(SURFACE_TEXTURE_FILE, surfaceTexture.info, TEXEL_RGB_565, -1, true)) {
+        return false;
+    }
+    if (!loadTextureImage(ENVIRONMENT_TEXTURE_FILE, environmentTexture.info, TEXEL_ARGB_4444,
+                          127, true)) {
+        delete[] static_cast<std::uint16_t*>(surfaceTexture.info.data);
+        textureInit(surfaceTexture);
+        return false;
+    }
+    if (!loadSurfaceFile(SURFACE_FILE)) {
+        delete[] static_cast<std::uint16_t*>(surfaceTexture.info.data);
+        delete[] static_cast<std::uint16_t*>(environmentTexture.info.data);
+        textureInit(surfaceTexture);
+        textureInit(environmentTexture);
+        return false;
+    }
+    cacheLoad(*deviceState.textureCaches[0], surfaceTexture);
+    if (textureUnitCount() >= 2) cacheLoad(*deviceState.textureCaches[1], environmentTexture);
+    renderOptions.surfaceType = SURFACE_BSPLINE;
+    return true;
+}
+
+void reloadTextures() {
+    cacheRefresh(*deviceState.textureCaches[0], surfaceTexture);
+    if (textureUnitCount() >= 2) cacheRefresh(*deviceState.textureCaches[1], environmentTexture);
+}
+
+void releaseScene() {
+    releaseSurfaces();
+    if (deviceState.textureCaches[0] != nullptr) {
+        cacheRelease(*deviceState.textureCaches[0], surfaceTexture);
+    }
+    if (textureUnitCount() >= 2 && deviceState.textureCaches[1] != nullptr) {
+        cacheRelease(*deviceState.textureCaches[1], environmentTexture);
+    } else {
+        // With one unit the environment map was read but never made resident: its texels
+        // are freed here so they do not outlive the scene.
+        delete[] static_cast<std::uint16_t*>(environmentTexture.info.data);
+        textureInit(environmentTexture);
+    }
+}
+
+void shutdownDisplay() {
+    if (displaySettings.shutDown) return;
+    displaySettings.shutDown = true;
+    vxCloseWindow(displaySettings.output);
+    displaySettings.output = 0;
+    releaseScene();
+    consoleFree();
+    deviceStop();
+}
+
+int runApplication(int argc, char** argv) {
+    detectCpuFeatures(cpuFeatures);
+    chooseLightingRoutines(cpuFeatures);
+    chooseTransformPath(cpuFeatures);
+
+    setErrorFile("error.txt");
+    enableErrorSink(SINK_FILE);
+
+    if (!buildSineTable()) return 0;
+    seedRandom(timeGetTime());
+
+    resetRenderOptions();
+    resetCamera();
+    resetCaptureState();
+    textureInit(surfaceTexture);
+    textureInit(environmentTexture);
+    displaySettings = DisplaySettings{};
+    displaySettings.refresh = VX_REFRESH_DEFAULT;
+    displaySettings.resolutionGiven = false;
+
+    if (readCommandLine(argc, argv) == COMMAND_LINE_CANCELLED) {
+        freeSineTable();
+        return 0;
+    }
+
+    displaySettings.window = createAppWindow(CAPTION, 0, 0, 100, 100,
+                                             WINDOW_CONFINE_CURSOR | WINDOW_MAXIMISED);
+    if (displaySettings.window == nullptr) {
+        freeSineTable();
+        return failStartup("couldn't create a window", CAPTION);
+    }
+    if (!deviceStart()) {
+        destroyWindow();
+        freeSineTable();
+        return failStartup("couldn't initialize vexa", "Murlo");
+    }
+    if (textureUnitCount() == 1 && displaySettings.refresh == VX_REFRESH_DEFAULT) {
+        displaySettings.refresh = VX_REFRESH_60;
+    }
+    displaySettings.alternateMode = VX_RES_640x480;
+    displaySettings.alternateWidth = 640;
+    displaySettings.alternateHeight = 480;
+
+    if (!openDisplay()) {
+        char text[64];
+        if (displaySettings.resolutionGiven) {
+            std::snprintf(text, sizeof text, "couldn't open display (%dx%d)",
+                          displaySettings.requestedWidth, displaySettings.requestedHeight);
+        } else {
+            std::snprintf(text, sizeof text, "couldn't open display (640x480)");
+        }
+        deviceStop();
+        destroyWindow();
+        freeSineTable();
+        return failStartup(text, CAPTION);
+    }
+    const int width = static_cast<int>(displaySettings.width);
+    const int height = static_cast<int>(displaySettings.height);
+    if (!deviceSetup()) {
+        deviceStop();
+        destroyWindow();
+        freeSineTable();
+        return failStartup("couldn't setup Vexa", "Dangerous");
+    }
+    const RECT screen = {0, 0, width, height};
+    ClipCursor(&screen);
+    if (captureState.captureCount != 0 &&
+        !setCaptureRect(0, 0, static_cast<std::uint16_t>(width),
+                        static_cast<std::uint16_t>(height))) {
+        freeCaptureBuffers();
+        vxCloseWindow(displaySettings.output);
+        deviceStop();
+        destroyWindow();
+        freeSineTable();
+        return failStartup("couldn't setup screen capture rect", CAPTION);
+    }
+    setFixedRenderState();
+    consoleInit(0.0f, 0.0f, 1.0f, 1.0f, displaySettings.width, displaySettings.height, 80, 40,
+                0xFF00007F);
+    consoleClear();
+
+    POINT cursor = {0, 0};
+    GetCursorPos(&cursor);
+    pointerState.x = cursor.x;
+    pointerState.y = cursor.y;
+    setMessageHook(appWindowProc);
+    heldKeys = 0;
+    resetSpin(dragSpin);
+    resetSpin(lightSpin);
+    spinTarget = &dragSpin;
+
+    if (!loadScene()) {
+        vxCloseWindow(displaySettings.output);
+        consoleFree();
+        freeCaptureBuffers();
+        deviceStop();
+        destroyWindow();
+        freeSineTable();
+        return failStartup("couldn't initialize surface", CAPTION);
+    }
+    const int result = runMainLoop();
+    if (captureState.captureCount != 0) freeCaptureBuffers();
+    freeSineTable();
+    return result;
+}

@@ -1,0 +1,216 @@
+// The part of the Windows user interface and timer that the program calls: message queue,
+// window, cursor, message boxes and the millisecond clock, with Windows' names, constants
+// and meanings. Served by one shared queue and window table over the headless and SDL back
+// ends. Knows no geometry; meets the rasterizer only at its present hook.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <mmsystem.h>
+#else
+
+#include <cstdint>
+
+using BOOL = int;
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using LONG = std::int32_t;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using LPCSTR = const char*;
+using ATOM = WORD;
+
+struct PlatformWindow;
+struct PlatformObject;
+using HWND = PlatformWindow*;
+using HINSTANCE = PlatformObject*;
+using HICON = PlatformObject*;
+using HCURSOR = PlatformObject*;
+using HBRUSH = PlatformObject*;
+using HMENU = PlatformObject*;
+using HDC = PlatformObject*;
+
+#define TRUE 1
+#define FALSE 0
+#define CALLBACK
+#define WINAPI
+
+using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
+
+struct POINT { LONG x; LONG y; };
+struct RECT { LONG left; LONG top; LONG right; LONG bottom; };
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+struct PAINTSTRUCT { HDC hdc; BOOL fErase; RECT rcPaint; };
+struct WNDCLASSEXA {
+    UINT cbSize;
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+    HICON hIconSm;
+};
+
+// Messages.
+constexpr UINT WM_CREATE = 0x0001;
+constexpr UINT WM_DESTROY = 0x0002;
+constexpr UINT WM_MOVE = 0x0003;
+constexpr UINT WM_SIZE = 0x0005;
+constexpr UINT WM_SETFOCUS = 0x0007;
+constexpr UINT WM_KILLFOCUS = 0x0008;
+constexpr UINT WM_PAINT = 0x000F;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_SETCURSOR = 0x0020;
+constexpr UINT WM_DISPLAYCHANGE = 0x007E;
+constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr UINT WM_KEYUP = 0x0101;
+constexpr UINT WM_CHAR = 0x0102;
+constexpr UINT WM_COMMAND = 0x0111;
+constexpr UINT WM_MOUSEMOVE = 0x0200;
+constexpr UINT WM_LBUTTONDOWN = 0x0201;
+constexpr UINT WM_LBUTTONUP = 0x0202;
+constexpr UINT WM_RBUTTONDOWN = 0x0204;
+constexpr UINT WM_RBUTTONUP = 0x0205;
+constexpr UINT WM_ENTERMENULOOP = 0x0211;
+constexpr UINT WM_EXITMENULOOP = 0x0212;
+
+// Virtual-key codes.
+constexpr int VK_RETURN = 0x0D;
+constexpr int VK_SHIFT = 0x10;
+constexpr int VK_ESCAPE = 0x1B;
+constexpr int VK_END = 0x23;
+constexpr int VK_HOME = 0x24;
+constexpr int VK_LEFT = 0x25;
+constexpr int VK_UP = 0x26;
+constexpr int VK_RIGHT = 0x27;
+constexpr int VK_DOWN = 0x28;
+constexpr int VK_F1 = 0x70;
+constexpr int VK_OEM_PLUS = 0xBB;
+constexpr int VK_OEM_MINUS = 0xBD;
+
+// PeekMessage.
+constexpr UINT PM_NOREMOVE = 0x0000;
+constexpr UINT PM_REMOVE = 0x0001;
+
+// Message boxes.
+constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_OKCANCEL = 0x00000001;
+constexpr UINT MB_ICONERROR = 0x00000010;
+constexpr UINT MB_ICONQUESTION = 0x00000020;
+constexpr UINT MB_ICONINFORMATION = 0x00000040;
+constexpr UINT MB_TOPMOST = 0x00040000;
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+
+// Window styles and placement.
+constexpr UINT CS_VREDRAW = 0x0001;
+constexpr UINT CS_HREDRAW = 0x0002;
+constexpr DWORD WS_POPUP = 0x80000000u;
+constexpr DWORD WS_CAPTION = 0x00C00000u;
+constexpr DWORD WS_SYSMENU = 0x00080000u;
+constexpr DWORD WS_THICKFRAME = 0x00040000u;
+constexpr DWORD WS_MINIMIZEBOX = 0x00020000u;
+constexpr DWORD WS_MAXIMIZEBOX = 0x00010000u;
+constexpr DWORD WS_EX_APPWINDOW = 0x00040000u;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOWMAXIMIZED = 3;
+constexpr UINT SWP_NOZORDER = 0x0004;
+constexpr UINT SWP_NOACTIVATE = 0x0010;
+constexpr int SM_CXSCREEN = 0;
+constexpr int SM_CYSCREEN = 1;
+
+// Hit-test codes (low word of WM_SETCURSOR's lParam).
+constexpr int HTCLIENT = 1;
+constexpr int HTCAPTION = 2;
+constexpr int HTSYSMENU = 3;
+constexpr int HTMINBUTTON = 8;
+constexpr int HTMAXBUTTON = 9;
+constexpr int HTLEFT = 10;
+constexpr int HTRIGHT = 11;
+constexpr int HTTOP = 12;
+constexpr int HTTOPLEFT = 13;
+constexpr int HTTOPRIGHT = 14;
+constexpr int HTBOTTOM = 15;
+constexpr int HTBOTTOMLEFT = 16;
+constexpr int HTBOTTOMRIGHT = 17;
+constexpr int HTBORDER = 18;
+constexpr int HTCLOSE = 20;
+
+// Standard cursors (LoadCursorA with a null instance).
+#define IDC_ARROW reinterpret_cast<LPCSTR>(32512)
+#define IDC_CROSS reinterpret_cast<LPCSTR>(32515)
+#define IDC_SIZENWSE reinterpret_cast<LPCSTR>(32642)
+#define IDC_SIZENESW reinterpret_cast<LPCSTR>(32643)
+#define IDC_SIZEWE reinterpret_cast<LPCSTR>(32644)
+#define IDC_SIZENS reinterpret_cast<LPCSTR>(32645)
+
+inline WORD LOWORD(std::uintptr_t v) { return static_cast<WORD>(v & 0xFFFF); }
+inline WORD HIWORD(std::uintptr_t v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
+inline LPARAM MAKELPARAM(int lo, int hi) {
+    return static_cast<LPARAM>(static_cast<DWORD>((lo & 0xFFFF) | ((hi & 0xFFFF) << 16)));
+}
+
+// Message queue.
+BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg);
+BOOL TranslateMessage(const MSG* msg);
+LRESULT DispatchMessageA(const MSG* msg);
+BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void PostQuitMessage(int exitCode);
+LRESULT DefWindowProcA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Windows.
+ATOM RegisterClassExA(const WNDCLASSEXA* wc);
+BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
+HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     void* param);
+BOOL DestroyWindow(HWND hwnd);
+BOOL ShowWindow(HWND hwnd, int cmdShow);
+BOOL UpdateWindow(HWND hwnd);
+BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int cx, int cy, UINT flags);
+BOOL AdjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD exStyle);
+BOOL IsIconic(HWND hwnd);
+BOOL GetUpdateRect(HWND hwnd, RECT* rect, BOOL erase);
+HDC BeginPaint(HWND hwnd, PAINTSTRUCT* ps);
+BOOL EndPaint(HWND hwnd, const PAINTSTRUCT* ps);
+HWND GetFocus();
+
+// Cursor and mouse.
+BOOL GetCursorPos(POINT* point);
+BOOL SetCursorPos(int x, int y);
+BOOL ClipCursor(const RECT* rect);
+HWND SetCapture(HWND hwnd);
+BOOL ReleaseCapture();
+HCURSOR SetCursor(HCURSOR cursor);
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+int GetSystemMetrics(int index);
+
+// Message boxes and time.
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+DWORD timeGetTime();
+
+#endif  // _WIN32
+
+// ---- The program's side of the platform ----------------------------------------------------
+// The program's entry, called by the platform's main() with the arguments that are not the
+// platform's own; its result is the process exit code.
+int runApplication(int argc, char** argv);
+// The program hands each frame's statistics line here; a headless run prints the last one
+// on standard output at exit.
+void platformSetStatusLine(const char* line);

@@ -1,0 +1,16 @@
+// Detail selection (a static or distance-based step count per patch) and crack filling
+// between neighbouring patches of different step counts.
+#pragma once
+
+#include "geometry/vector.h"
+
+struct PatchRecord;
+struct Surface;
+
+constexpr float DETAIL_K_BSPLINE = 20.0f;
+constexpr float DETAIL_K_BEZIER = 60.0f;
+
+// Step count 1..20 for the patch seen from eye (mesh units).
+int chooseStepCount(const PatchRecord& patch, const Point3& eye);
+// Closes the slits between drawn neighbours with different step counts; returns triangles.
+int fillCracks(Surface& surface);

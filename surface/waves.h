@@ -1,0 +1,30 @@
+// Travelling waves on the first surface: the 4096-entry sine table, four randomly placed
+// wave sources and the per-frame height update. The pseudo-random generator lives here too.
+#pragma once
+
+#include <cstdint>
+
+constexpr int SINE_TABLE_SIZE = 4096;
+constexpr int WAVE_SOURCE_COUNT = 4;
+
+struct WaveSource {
+    float x, y;               // centre in control-point columns and rows
+    float amplitude;          // 0.5 .. 1.5
+    std::int32_t start;       // clock value when placed
+    std::int32_t duration;    // 5000 .. 15000 ms
+    float inverseHalfDuration;
+};
+extern WaveSource waveSources[WAVE_SOURCE_COUNT];
+extern float* sineTable;
+
+// Allocates and fills the sine table; false when there is no memory.
+bool buildSineTable();
+void freeSineTable();
+// cos(2 pi i / 4096) from the table; negative indices wrap.
+float cosineLookup(int index);
+// One animation step of the first surface at the current clock.
+void animateWaves();
+
+// The program's own generator: state = state * 214013 + 2531011, result (state >> 16) & 0x7FFF.
+void seedRandom(std::uint32_t seed);
+int nextRandom();

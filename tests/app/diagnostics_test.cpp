@@ -1,0 +1,104 @@
+// reportError and its sinks: file truncation and appending, sink order, cut texts, paths
+// that do not fit.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/diagnostics.h"
+
+namespace {
+
+class DiagnosticsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetDiagnostics();
+        path_ = std::filesystem::temp_directory_path() /
+                ("vorl-diag-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                 "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
+        std::filesystem::remove(path_);
+        ASSERT_TRUE(setErrorFile(path_.c_str()));
+    }
+    void TearDown() override {
+        std::filesystem::remove(path_);
+        resetDiagnostics();
+    }
+    std::string contents() const {
+        std::ifstream in(path_);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    std::filesystem::path path_;
+};
+
+}  // namespace
+
+TEST_F(DiagnosticsTest, FirstMessageTruncatesLaterOnesAppend) {
+    {
+        std::ofstream(path_) << "left over from an earlier run\n";
+    }
+    reportError("first %d\n", 1);
+    reportError("second %s\n", "two");
+    EXPECT_EQ(contents(), "first 1\nsecond two\n");
+    // A new run (setErrorFile again) starts a new file with its first message.
+    ASSERT_TRUE(setErrorFile(path_.c_str()));
+    reportError("third\n");
+    EXPECT_EQ(contents(), "third\n");
+}
+
+TEST_F(DiagnosticsTest, PercentSignsAreWrittenUnchanged) {
+    reportError("%s\n", "100% sure");
+    EXPECT_EQ(contents(), "100% sure\n");
+}
+
+TEST_F(DiagnosticsTest, NoSinkMeansNoEffect) {
+    diagnosticsState.enabledSinks = 0;
+    reportError("nothing\n");
+    EXPECT_FALSE(std::filesystem::exists(path_));
+    EXPECT_TRUE(diagnosticsState.truncateNext);
+}
+
+TEST_F(DiagnosticsTest, LongTextIsCutTo255Characters) {
+    const std::string longText(1000, 'x');
+    reportError("%s", longText.c_str());
+    EXPECT_EQ(contents(), std::string(255, 'x'));
+}
+
+TEST_F(DiagnosticsTest, PathThatDoesNotFitKeepsThePreviousOne) {
+    const std::string tooLong(ERROR_PATH_SIZE, 'p');
+    EXPECT_FALSE(setErrorFile(tooLong.c_str()));
+    EXPECT_EQ(std::string(diagnosticsState.filePath), path_.string());
+    const std::string fits(ERROR_PATH_SIZE - 1, 'p');
+    EXPECT_TRUE(setErrorFile(fits.c_str()));
+    EXPECT_EQ(std::string(diagnosticsState.filePath), fits);
+}
+
+TEST_F(DiagnosticsTest, UnopenableFileKeepsTruncateNext) {
+    ASSERT_TRUE(setErrorFile("/nonexistent-dir/vorl/error.txt"));
+    reportError("lost\n");
+    EXPECT_TRUE(diagnosticsState.truncateNext);
+}
+
+TEST_F(DiagnosticsTest, FileSinkBeforeStandardOutput) {
+    enableErrorSink(SINK_STDOUT);
+    testing::internal::CaptureStdout();
+    reportError("both\n");
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "both\n");
+    EXPECT_EQ(contents(), "both\n");
+}
+
+TEST_F(DiagnosticsTest, SinkIndicesWrapAtThirtyTwoAndHighIndicesEnableNothing) {
+    diagnosticsState.enabledSinks = 0;
+    enableErrorSink(32);  // bit 0: the file sink
+    EXPECT_EQ(diagnosticsState.enabledSinks, 1u);
+    enableErrorSink(7);
+    testing::internal::CaptureStdout();
+    reportError("only the file\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(contents(), "only the file\n");
+}

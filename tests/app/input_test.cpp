@@ -1,0 +1,146 @@
+// Key and mouse commands through the application's window procedure: defaults, steps and
+// limits, held keys, the spin gesture and picking.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "app/capture.h"
+#include "app/input.h"
+#include "app/options.h"
+#include "display/device.h"
+#include "geometry/camera.h"
+#include "vexa/vexa.h"
+
+namespace {
+
+class InputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        vxInit();
+        resetRenderOptions();
+        resetCaptureState();
+        heldKeys = 0;
+        pointerState = PointerState{};
+        deviceState.textureUnitCount = 2;
+        resetSpin(dragSpin);
+        spinTarget = &dragSpin;
+    }
+    void TearDown() override { vxShutdown(); }
+    static void down(int key, int times = 1) {
+        for (int i = 0; i < times; ++i) appWindowProc(nullptr, WM_KEYDOWN, key, 0);
+    }
+    static void up(int key) { appWindowProc(nullptr, WM_KEYUP, key, 0); }
+};
+
+}  // namespace
+
+TEST_F(InputTest, DefaultsMatchTheStartingPicture) {
+    const RenderOptions& o = renderOptions;
+    EXPECT_EQ(o.subdivisions, 6);
+    EXPECT_TRUE(o.controlNormals);
+    EXPECT_EQ(o.gapFill, GAP_FILL);
+    EXPECT_TRUE(o.fog);
+    EXPECT_TRUE(o.verticalSync);
+    EXPECT_TRUE(o.dynamicDetail);
+    EXPECT_EQ(o.surfaceType, SURFACE_BSPLINE);
+    EXPECT_FALSE(o.multiView || o.showControlPoints || o.environmentMapping ||
+                 o.forwardDifferencing || o.drawNormals || o.wavesPaused || o.wireframe ||
+                 o.specular || o.showHelp);
+    EXPECT_EQ(o.nearW, 1.0f);
+    EXPECT_EQ(o.farW, 1000.0f);
+    EXPECT_EQ(o.modelScale[0], 20.0f);
+    EXPECT_EQ(o.modelScale[2], 10.0f);
+    EXPECT_EQ(o.moveSpeed, 1.0f);
+}
+
+TEST_F(InputTest, StepsStopAtTheirLimits) {
+    down(VK_OEM_PLUS, 30);
+    EXPECT_EQ(renderOptions.subdivisions, 20);
+    down(VK_OEM_MINUS, 30);
+    EXPECT_EQ(renderOptions.subdivisions, 1);
+
+    down('B');
+    EXPECT_EQ(renderOptions.farW, 1100.0f);
+    down(VK_SHIFT);
+    down('B', 11);
+    EXPECT_EQ(renderOptions.farW, 1.0f);
+    down('F');
+    EXPECT_EQ(renderOptions.nearW, 1.0f) << "Shift+F at near 1 keeps 1";
+    up(VK_SHIFT);
+    down('F');
+    EXPECT_EQ(renderOptions.nearW, 2.0f);
+
+    down(VK_HOME, 73);
+    EXPECT_EQ(renderOptions.moveSpeed, 1000.0f);
+    down(VK_END, 200);
+    EXPECT_EQ(renderOptions.moveSpeed, 0.001f);
+
+    down('Z');
+    EXPECT_FLOAT_EQ(renderOptions.modelScale[0], 22.0f);
+    down(VK_SHIFT);
+    down('Z');
+    EXPECT_FLOAT_EQ(renderOptions.modelScale[2], 9.9f);
+}
+
+TEST_F(InputTest, TogglesAndCycles) {
+    down('G', 3);
+    EXPECT_EQ(renderOptions.gapFill, GAP_FILL);
+    down('G');
+    EXPECT_EQ(renderOptions.gapFill, GAP_FILL_GREEN);
+    for (int key : {'2', 'C', 'D', 'E', 'H', 'I', 'N', 'P', 'T', 'V', 'W', 'X', 'Y', VK_F1}) {
+        const RenderOptions before = renderOptions;
+        down(key);
+        EXPECT_NE(std::memcmp(&before, &renderOptions, sizeof before), 0) << key;
+        down(key);
+        EXPECT_EQ(std::memcmp(&before, &renderOptions, sizeof before), 0) << key;
+    }
+}
+
+TEST_F(InputTest, EnvironmentNeedsTwoTextureUnits) {
+    deviceState.textureUnitCount = 1;
+    down('E');
+    EXPECT_FALSE(renderOptions.environmentMapping);
+}
+
+TEST_F(InputTest, HeldKeysFollowDownAndUp) {
+    down(VK_UP);
+    down(VK_SHIFT);
+    EXPECT_EQ(heldKeys, HELD_UP | HELD_SHIFT);
+    up(VK_SHIFT);
+    EXPECT_EQ(heldKeys, HELD_UP);
+    down(VK_LEFT);
+    down(VK_RIGHT);
+    down(VK_DOWN);
+    up(VK_UP);
+    EXPECT_EQ(heldKeys, HELD_LEFT | HELD_RIGHT | HELD_DOWN);
+}
+
+TEST_F(InputTest, EnterStartsACaptureBurst) {
+    captureState.captureCount = 3;
+    up(VK_RETURN);
+    EXPECT_EQ(captureState.remaining, 3);
+    captureState.remaining = 1;
+    up(VK_RETURN);
+    EXPECT_EQ(captureState.remaining, 3) << "a release during a burst restarts the count";
+}
+
+TEST_F(InputTest, ReleaseWhileMovingSpinsAndAClickStops) {
+    appWindowProc(nullptr, WM_LBUTTONDOWN, 0, MAKELPARAM(100, 100));
+    appWindowProc(nullptr, WM_LBUTTONUP, 0, MAKELPARAM(103, 100));
+    EXPECT_EQ(dragSpin.mode, SPIN_XY);
+    EXPECT_FLOAT_EQ(dragSpin.angleY, 0.75f);
+    EXPECT_FLOAT_EQ(dragSpin.angleX, 0.0f);
+
+    appWindowProc(nullptr, WM_LBUTTONDOWN, 0, MAKELPARAM(50, 60));
+    appWindowProc(nullptr, WM_LBUTTONUP, 0, MAKELPARAM(50, 60));
+    EXPECT_EQ(dragSpin.mode, SPIN_NONE);
+    EXPECT_EQ(dragSpin.angleY, 0.0f);
+}
+
+TEST_F(InputTest, MousePositionsUnpackLikeWindows) {
+    appWindowProc(nullptr, WM_RBUTTONDOWN, 0, MAKELPARAM(40000, -5));
+    EXPECT_EQ(pointerState.x, 40000);
+    EXPECT_EQ(pointerState.y, -5);
+    EXPECT_EQ(pointerState.previousX, 40000);
+}

@@ -1,0 +1,95 @@
+// End-to-end sessions: scripted keys and mouse through the headless back end, the resolution
+// switch, and the SDL back end under a virtual X server.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "tests/app/run_program.h"
+
+namespace {
+
+int tgaWidth(const std::string& file) {
+    return file.size() < 18 ? -1
+                            : (static_cast<std::uint8_t>(file[12]) |
+                               static_cast<std::uint8_t>(file[13]) << 8);
+}
+int tgaHeight(const std::string& file) {
+    return file.size() < 18 ? -1
+                            : (static_cast<std::uint8_t>(file[14]) |
+                               static_cast<std::uint8_t>(file[15]) << 8);
+}
+
+}  // namespace
+
+TEST(Session, FlyTurnAndSwitchResolution) {
+    ScratchDir dir;
+    dir.write("script.txt",
+              "# hold Up for 30 frames, turn the mouse, then a few keys\n"
+              "0 keydown UP\n"
+              "30 keyup UP\n"
+              "31 move 600 300\n"
+              "32 key M\n"
+              "33 keyup RETURN\n"
+              "34 key V\n"
+              "35 key F1\n"
+              "36 key PLUS\n"
+              "37 key MINUS\n");
+    const ProgramRun run =
+        dir.run("--headless --frames 40 --input script.txt -screencapture 1", "");
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(dir.exists("scrn0000.tga"));
+    const std::string capture = dir.read("scrn0000.tga");
+    EXPECT_EQ(tgaWidth(capture), 640);
+    EXPECT_EQ(tgaHeight(capture), 480);
+    EXPECT_NE(run.out.find("[640 x 480 vsynch: off]"), std::string::npos) << run.out;
+}
+
+TEST(Session, SwitchingTwiceReturnsToTheStartupResolution) {
+    ScratchDir dir;
+    dir.write("script.txt", "2 key M\n4 key M\n6 keyup RETURN\n");
+    const ProgramRun run = dir.run("--headless --frames 9 --input script.txt -screencapture 1",
+                                   "VEXA_MAX_RES=800x600");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string capture = dir.read("scrn0000.tga");
+    EXPECT_EQ(tgaWidth(capture), 800);
+    EXPECT_EQ(tgaHeight(capture), 600);
+}
+
+TEST(Session, SaveThenLoadKeepsTheSurfaceFile) {
+    ScratchDir dir;
+    dir.write("script.txt", "0 key P\n2 key S\n3 key L\n");
+    const ProgramRun run = dir.run("--headless --frames 5 --input script.txt");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string saved = dir.read("data/vorl.txt");
+    EXPECT_EQ(saved.rfind("B-Spline Surface\n\n", 0), 0u);
+}
+
+TEST(Session, WindowClosedByTheScriptEndsCleanly) {
+    ScratchDir dir;
+    dir.write("script.txt", "3 close\n");
+    const ProgramRun run = dir.run("--headless --frames 100 --input script.txt");
+    EXPECT_EQ(run.status, 0) << run.err;
+}
+
+TEST(Session, MalformedScriptStopsBeforeAnyWindow) {
+    ScratchDir dir;
+    dir.write("script.txt", "0 key M\n1 jump 3\n");
+    const ProgramRun run = dir.run("--headless --input script.txt");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("script.txt:2"), std::string::npos) << run.err;
+}
+
+TEST(Session, SdlBackEndUnderVirtualDisplay) {
+    if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "xvfb-run is not installed";
+    }
+    ScratchDir dir;
+    dir.write("script.txt", "5 key ESCAPE\n");
+    const ProgramRun run = dir.run("--windowed --input script.txt --save-last-frame last.tga",
+                                   "SDL_AUDIODRIVER=dummy", "xvfb-run -a -s '-screen 0 1280x1024x24'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(dir.exists("last.tga"));
+    EXPECT_EQ(tgaWidth(dir.read("last.tga")), 1024);
+}
