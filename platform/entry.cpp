@@ -1,0 +1,43 @@
+// main(): takes the platform's options out of the command line, loads the input script,
+// starts a back end, then runs the program with the remaining arguments and returns its
+// result. The only file of the vorl executable; the program starts at runApplication.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+constexpr int EXIT_USAGE = 2;
+
+// Also reached when the program leaves through exit(): the last frame and the status line
+// are written either way.
+static void finishAtExit() { platformFinish(); }
+
+int main(int argc, char** argv) {
+    PlatformOptions options;
+    std::vector<char*> rest;
+    std::string error;
+    const int parsed = platformParseOptions(argc, argv, &options, &rest, &error);
+    if (parsed == PLATFORM_PARSE_ERROR) {
+        std::fprintf(stderr, "vorl: %s (see --help)\n", error.c_str());
+        return EXIT_USAGE;
+    }
+    if (parsed == PLATFORM_PARSE_HELP) {
+        std::fputs(platformHelpText(), stdout);
+        return 0;
+    }
+    platformReset();
+    platformOptions = options;
+    if (options.inputFile[0] && !scriptLoad(options.inputFile, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return EXIT_USAGE;
+    }
+    platformInitBackend();
+    std::atexit(finishAtExit);
+    const int count = static_cast<int>(rest.size());
+    rest.push_back(nullptr);   // argv[argc] is null, as C promises
+    const int code = runApplication(count, rest.data());
+    platformFinish();
+    return code;
+}

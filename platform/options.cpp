@@ -1,0 +1,155 @@
+// The platform's own command-line options, taken out of the argument vector before the
+// program sees it (every other argument passes through in order), and the --help text.
+// Entry point: platformParseOptions. Values are checked here; a bad one is a user mistake
+// reported in one line.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/platform.h"
+
+PlatformOptions platformOptions;
+
+static const char HELP_TEXT[] =
+    "Usage: vorl [platform options] [program options]\n"
+    "\n"
+    "Platform options:\n"
+    "  --help                  print this text and exit\n"
+    "  --headless              no window; frames are drawn into memory\n"
+    "  --windowed              a window of the output's size instead of full screen\n"
+    "  --frames N              post WM_CLOSE after N frames (headless default 300)\n"
+    "  --input FILE            scripted messages: lines of 'FRAME VERB ARGS'\n"
+    "                          (keydown|keyup|key KEY, move X Y, lbutton|rbutton down|up X Y,\n"
+    "                          close; '#' starts a comment)\n"
+    "  --fixed-clock MS        the millisecond clock starts at 0 and advances MS per frame\n"
+    "  --answer ok|cancel      the answer to question boxes when nobody is asked (default ok)\n"
+    "  --save-last-frame FILE  at exit, write the last presented frame as a 24-bit TGA\n"
+    "\n"
+    "Program options:\n"
+    "  -res WxH                output resolution, e.g. -res 800x600\n"
+    "  -ref HZ                 refresh rate in hertz\n"
+    "  -screencapture N        write N screen captures (scrn0000.tga and on)\n";
+
+const char* platformHelpText() { return HELP_TEXT; }
+
+enum OptionKind {
+    OPTION_HELP = 0, OPTION_HEADLESS, OPTION_WINDOWED, OPTION_FRAMES, OPTION_INPUT,
+    OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_KIND_COUNT
+};
+struct OptionName {
+    const char* name;
+    bool takesValue;
+};
+static const OptionName OPTION_NAMES[] = {
+    {"--help", false},   {"--headless", false},    {"--windowed", false},
+    {"--frames", true},  {"--input", true},        {"--fixed-clock", true},
+    {"--answer", true},  {"--save-last-frame", true},
+};
+static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_KIND_COUNT);
+
+// A non-negative decimal integer that fits an int.
+static bool parseCount(const char* text, long* value) {
+    if (!text[0] || text[0] == '-' || text[0] == '+') return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (errno != 0 || *end != '\0' || v < 0 || v > INT_MAX) return false;
+    *value = v;
+    return true;
+}
+
+static bool copyPath(char* dst, const char* value, const char* option, std::string* error) {
+    const std::size_t length = std::strlen(value);
+    if (length == 0 || length >= static_cast<std::size_t>(PLATFORM_PATH_MAX)) {
+        *error = std::string(option) + ": the file name is empty or too long";
+        return false;
+    }
+    std::memcpy(dst, value, length + 1);
+    return true;
+}
+
+static bool applyOption(int kind, const char* name, const char* value, PlatformOptions* o,
+                        std::string* error) {
+    long number = 0;
+    switch (kind) {
+    case OPTION_HELP: o->help = true; return true;
+    case OPTION_HEADLESS: o->headless = true; return true;
+    case OPTION_WINDOWED: o->windowed = true; return true;
+    case OPTION_FRAMES:
+        if (!parseCount(value, &number)) {
+            *error = std::string(name) + ": expected a whole number of frames, not '" + value + "'";
+            return false;
+        }
+        o->frames = static_cast<int>(number);
+        return true;
+    case OPTION_INPUT: return copyPath(o->inputFile, value, name, error);
+    case OPTION_FIXED_CLOCK:
+        if (!parseCount(value, &number)) {
+            *error = std::string(name) + ": expected whole milliseconds, not '" + value + "'";
+            return false;
+        }
+        o->fixedClock = true;
+        o->fixedClockStep = static_cast<std::uint32_t>(number);
+        return true;
+    case OPTION_ANSWER:
+        if (std::strcmp(value, "ok") == 0) {
+            o->answer = PLATFORM_ANSWER_OK;
+        } else if (std::strcmp(value, "cancel") == 0) {
+            o->answer = PLATFORM_ANSWER_CANCEL;
+        } else {
+            *error = std::string(name) + ": expected ok or cancel, not '" + value + "'";
+            return false;
+        }
+        o->answerGiven = true;
+        return true;
+    case OPTION_SAVE_LAST_FRAME: return copyPath(o->saveLastFrameFile, value, name, error);
+    default: return false;
+    }
+}
+
+int platformParseOptions(int argc, char** argv, PlatformOptions* options,
+                         std::vector<char*>* rest, std::string* error) {
+    std::memset(options, 0, sizeof(*options));
+    options->frames = PLATFORM_FRAMES_DEFAULT;
+    options->answer = PLATFORM_ANSWER_OK;
+    rest->clear();
+    if (argc > 0) rest->push_back(argv[0]);
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        // "--name value" and "--name=value" are both accepted.
+        const char* equals = std::strncmp(arg, "--", 2) == 0 ? std::strchr(arg, '=') : nullptr;
+        const std::size_t nameLength = equals ? static_cast<std::size_t>(equals - arg)
+                                              : std::strlen(arg);
+        int kind = -1;
+        for (int k = 0; k < OPTION_KIND_COUNT; ++k) {
+            if (std::strlen(OPTION_NAMES[k].name) == nameLength &&
+                std::strncmp(OPTION_NAMES[k].name, arg, nameLength) == 0) {
+                kind = k;
+                break;
+            }
+        }
+        if (kind < 0) {
+            rest->push_back(argv[i]);
+            continue;
+        }
+        const std::string name(arg, nameLength);
+        const char* value = nullptr;
+        if (OPTION_NAMES[kind].takesValue) {
+            if (equals) {
+                value = equals + 1;
+            } else if (i + 1 < argc) {
+                value = argv[++i];
+            } else {
+                *error = name + ": missing value";
+                return PLATFORM_PARSE_ERROR;
+            }
+        } else if (equals) {
+            *error = name + ": takes no value";
+            return PLATFORM_PARSE_ERROR;
+        }
+        if (!applyOption(kind, name.c_str(), value, options, error)) return PLATFORM_PARSE_ERROR;
+    }
+    return options->help ? PLATFORM_PARSE_HELP : PLATFORM_PARSE_OK;
+}

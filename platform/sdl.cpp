@@ -1,0 +1,255 @@
+// The SDL2 back end: a window made at the first presented frame (full-screen desktop, or the
+// output's size with --windowed) showing each frame scaled with its aspect kept, and SDL's
+// keyboard, mouse and quit events turned into queued messages whenever the queue is looked
+// at. Entry point: sdlStart, which fills the back-end routines. Never calls the program.
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+struct SdlState {
+    bool failed;              // the window or renderer could not be made: frames are not shown
+    SDL_Window* window;
+    SDL_Renderer* renderer;
+    SDL_Texture* texture;
+    int textureWidth, textureHeight;
+    int desktopWidth, desktopHeight;
+    int vsync;                // the swap interval last handed to the renderer, -1 = none yet
+};
+static SdlState sdlState;
+
+// lParam bits of key messages, as Windows sets them: repeat count 1, bit 30 the previous
+// state (set for auto-repeat), bit 31 the transition (set for key-up).
+constexpr LPARAM KEY_REPEAT_ONE = 0x00000001;
+constexpr LPARAM KEY_PREVIOUS_DOWN = 0x40000000;
+constexpr LPARAM KEY_RELEASED = static_cast<LPARAM>(0x80000000u);
+
+// The virtual-key code of an SDL key, or 0 for keys the program has no use for.
+static int virtualKey(SDL_Keycode sym) {
+    if (sym >= SDLK_a && sym <= SDLK_z) return 'A' + (sym - SDLK_a);
+    if (sym >= SDLK_0 && sym <= SDLK_9) return '0' + (sym - SDLK_0);
+    switch (sym) {
+    case SDLK_LEFT: return VK_LEFT;
+    case SDLK_RIGHT: return VK_RIGHT;
+    case SDLK_UP: return VK_UP;
+    case SDLK_DOWN: return VK_DOWN;
+    case SDLK_LSHIFT:
+    case SDLK_RSHIFT: return VK_SHIFT;
+    case SDLK_ESCAPE: return VK_ESCAPE;
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return VK_RETURN;
+    case SDLK_HOME: return VK_HOME;
+    case SDLK_END: return VK_END;
+    case SDLK_F1: return VK_F1;
+    case SDLK_EQUALS:
+    case SDLK_PLUS: return VK_OEM_PLUS;
+    case SDLK_MINUS: return VK_OEM_MINUS;
+    default: return 0;
+    }
+}
+
+// Closing the window asks the application window to close, the same path as Escape.
+static void postClose() {
+    HWND app = appWindow();
+    if (app) {
+        PostMessageA(app, WM_CLOSE, 0, 0);
+    } else {
+        PostQuitMessage(0);
+    }
+}
+
+static void postMouse(UINT message) {
+    const int x = platformWindows.cursorX;
+    const int y = platformWindows.cursorY;
+    PostMessageA(appWindow(), message, 0, MAKELPARAM(x, y));
+}
+
+// Relative motion moves the virtual cursor, kept on the output and inside ClipCursor's box.
+static void moveCursorBy(int dx, int dy) {
+    int width = platformFrame.width > 0 ? platformFrame.width : GetSystemMetrics(SM_CXSCREEN);
+    int height = platformFrame.height > 0 ? platformFrame.height : GetSystemMetrics(SM_CYSCREEN);
+    int x = platformWindows.cursorX + dx;
+    int y = platformWindows.cursorY + dy;
+    x = x < 0 ? 0 : (x >= width ? width - 1 : x);
+    y = y < 0 ? 0 : (y >= height ? height - 1 : y);
+    cursorMoveTo(x, y);
+}
+
+static void sdlPumpEvents() {
+    SDL_Event e;
+    while (SDL_PollEvent(&e)) {
+        switch (e.type) {
+        case SDL_QUIT: postClose(); break;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP: {
+            const int vk = virtualKey(e.key.keysym.sym);
+            if (!vk) break;
+            if (e.type == SDL_KEYDOWN) {
+                const LPARAM bits = KEY_REPEAT_ONE | (e.key.repeat ? KEY_PREVIOUS_DOWN : 0);
+                PostMessageA(appWindow(), WM_KEYDOWN, static_cast<WPARAM>(vk), bits);
+            } else {
+                const LPARAM bits = KEY_REPEAT_ONE | KEY_PREVIOUS_DOWN | KEY_RELEASED;
+                PostMessageA(appWindow(), WM_KEYUP, static_cast<WPARAM>(vk), bits);
+            }
+            break;
+        }
+        case SDL_MOUSEMOTION:
+            if (e.motion.xrel == 0 && e.motion.yrel == 0) break;
+            moveCursorBy(e.motion.xrel, e.motion.yrel);
+            postMouse(WM_MOUSEMOVE);
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP: {
+            const bool down = e.type == SDL_MOUSEBUTTONDOWN;
+            if (e.button.button == SDL_BUTTON_LEFT) {
+                postMouse(down ? WM_LBUTTONDOWN : WM_LBUTTONUP);
+            } else if (e.button.button == SDL_BUTTON_RIGHT) {
+                postMouse(down ? WM_RBUTTONDOWN : WM_RBUTTONUP);
+            }
+            break;
+        }
+        default: break;
+        }
+    }
+}
+
+// Makes the window and renderer for a first frame of width x height; false (reported once)
+// when SDL cannot, after which frames are only kept, not shown.
+static bool openWindow(int width, int height) {
+    SdlState& s = sdlState;
+    HWND app = appWindow();
+    const char* title = app && app->title[0] ? app->title : "Vorl";
+    const Uint32 flags =
+        platformOptions.windowed ? 0u : static_cast<Uint32>(SDL_WINDOW_FULLSCREEN_DESKTOP);
+    s.window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
+                                height, flags);
+    if (s.window) s.renderer = SDL_CreateRenderer(s.window, -1, 0);
+    if (!s.window || !s.renderer) {
+        std::fprintf(stderr, "SDL: cannot open a window (%s); frames are not shown\n",
+                     SDL_GetError());
+        if (s.window) SDL_DestroyWindow(s.window);
+        s.window = nullptr;
+        s.failed = true;
+        return false;
+    }
+    // The program reads the mouse by its motion and re-centres the virtual cursor itself.
+    SDL_SetRelativeMouseMode(SDL_TRUE);
+    s.vsync = -1;
+    return true;
+}
+
+static void sdlShowFrame(const std::uint16_t* pixels, int width, int height, int swapInterval) {
+    SdlState& s = sdlState;
+    if (s.failed) return;
+    if (!s.window && !openWindow(width, height)) return;
+    if (!s.texture || s.textureWidth != width || s.textureHeight != height) {
+        if (s.texture) SDL_DestroyTexture(s.texture);
+        s.texture = SDL_CreateTexture(s.renderer, SDL_PIXELFORMAT_RGB565,
+                                      SDL_TEXTUREACCESS_STREAMING, width, height);
+        if (!s.texture) return;
+        s.textureWidth = width;
+        s.textureHeight = height;
+        if (platformOptions.windowed) SDL_SetWindowSize(s.window, width, height);
+    }
+    const int vsync = swapInterval == 1 ? 1 : 0;
+    if (vsync != s.vsync) {
+        // Vertical sync where the renderer can wait for it; a renderer that cannot simply
+        // presents at once, so a swap never waits on a display that does not answer.
+        SDL_RenderSetVSync(s.renderer, vsync);
+        s.vsync = vsync;
+    }
+    SDL_UpdateTexture(s.texture, nullptr, pixels, width * static_cast<int>(sizeof(std::uint16_t)));
+    int outW = 0, outH = 0;
+    SDL_GetRendererOutputSize(s.renderer, &outW, &outH);
+    // The largest rectangle of the frame's aspect that fits, centred; the rest stays black.
+    SDL_Rect dst = {0, 0, outW, outH};
+    if (static_cast<long long>(outW) * height > static_cast<long long>(outH) * width) {
+        dst.w = static_cast<int>(static_cast<long long>(outH) * width / height);
+        dst.x = (outW - dst.w) / 2;
+    } else {
+        dst.h = static_cast<int>(static_cast<long long>(outW) * height / width);
+        dst.y = (outH - dst.h) / 2;
+    }
+    SDL_SetRenderDrawColor(s.renderer, 0, 0, 0, 255);
+    SDL_RenderClear(s.renderer);
+    SDL_RenderCopy(s.renderer, s.texture, nullptr, &dst);
+    SDL_RenderPresent(s.renderer);
+}
+
+static bool sdlMessageBox(const char* text, const char* caption, UINT type, int* result) {
+    // A scripted answer means nobody is there to click: answer without showing a box.
+    if (platformOptions.answerGiven) return false;
+    SDL_MessageBoxButtonData buttons[2] = {};
+    int buttonCount = 1;
+    buttons[0] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, IDOK, "OK"};
+    if ((type & 0x0F) == MB_OKCANCEL) {
+        buttons[1] = {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDCANCEL, "Cancel"};
+        buttonCount = 2;
+    } else {
+        buttons[0].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
+    }
+    Uint32 flags = SDL_MESSAGEBOX_INFORMATION;
+    if (type & MB_ICONERROR) flags = SDL_MESSAGEBOX_ERROR;
+    SDL_MessageBoxData data = {};
+    data.flags = flags;
+    data.window = sdlState.window;
+    data.title = caption ? caption : "Error";
+    data.message = text ? text : "";
+    data.numbuttons = buttonCount;
+    data.buttons = buttons;
+    // The box needs the real pointer; relative mode hides it.
+    const bool relative = SDL_GetRelativeMouseMode() == SDL_TRUE;
+    if (relative) SDL_SetRelativeMouseMode(SDL_FALSE);
+    int pressed = -1;
+    const bool shown = SDL_ShowMessageBox(&data, &pressed) == 0;
+    if (relative) SDL_SetRelativeMouseMode(SDL_TRUE);
+    if (!shown) return false;
+    // Closing the box without a button counts as its escape button.
+    *result = pressed < 0 ? (buttonCount == 2 ? IDCANCEL : IDOK) : pressed;
+    return true;
+}
+
+static bool sdlScreenSize(int* width, int* height) {
+    if (sdlState.desktopWidth <= 0) return false;
+    *width = sdlState.desktopWidth;
+    *height = sdlState.desktopHeight;
+    return true;
+}
+
+static void sdlStop() {
+    SdlState& s = sdlState;
+    if (s.texture) SDL_DestroyTexture(s.texture);
+    if (s.renderer) SDL_DestroyRenderer(s.renderer);
+    if (s.window) SDL_DestroyWindow(s.window);
+    s = SdlState{};
+    SDL_Quit();
+}
+
+bool sdlStart(PlatformBackend* backend) {
+    sdlState = SdlState{};
+    // Full screen should stay up when a message box takes the focus.
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    if (SDL_Init(SDL_INIT_VIDEO) != 0) return false;
+    // When no display answers, SDL may settle for a driver that draws nowhere; that is
+    // the headless case, and the headless back end serves it better.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (!driver || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0) {
+        SDL_Quit();
+        return false;
+    }
+    SDL_DisplayMode mode;
+    if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0) {
+        sdlState.desktopWidth = mode.w;
+        sdlState.desktopHeight = mode.h;
+    }
+    *backend = PlatformBackend{};
+    backend->name = "sdl";
+    backend->stop = sdlStop;
+    backend->pumpEvents = sdlPumpEvents;
+    backend->showFrame = sdlShowFrame;
+    backend->messageBox = sdlMessageBox;
+    backend->screenSize = sdlScreenSize;
+    return true;
+}

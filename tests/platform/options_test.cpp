@@ -1,0 +1,157 @@
+// Platform options taken out of the command line, and what a run leaves at its end: the
+// last frame as a TGA and the headless status line.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace {
+
+struct Parsed {
+    int result;
+    PlatformOptions options;
+    std::vector<std::string> rest;
+    std::string error;
+};
+
+Parsed parse(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    Parsed p;
+    std::vector<char*> rest;
+    p.result = platformParseOptions(static_cast<int>(argv.size()), argv.data(), &p.options, &rest,
+                                    &p.error);
+    for (char* r : rest) p.rest.push_back(r);
+    return p;
+}
+
+TEST(PlatformOptions, PlatformOptionsAreTakenOutOthersKeptInOrder) {
+    const Parsed p = parse({"vorl", "-res", "800x600", "--headless", "--frames", "12", "-ref",
+                            "75", "--input=keys.txt", "--fixed-clock", "20", "--answer",
+                            "cancel", "--save-last-frame", "out.tga", "--windowed",
+                            "-screencapture", "3", "--unknown"});
+    ASSERT_EQ(p.result, PLATFORM_PARSE_OK) << p.error;
+    const std::vector<std::string> rest = {"vorl", "-res", "800x600", "-ref", "75",
+                                           "-screencapture", "3", "--unknown"};
+    EXPECT_EQ(p.rest, rest);
+    EXPECT_TRUE(p.options.headless);
+    EXPECT_TRUE(p.options.windowed);
+    EXPECT_EQ(p.options.frames, 12);
+    EXPECT_STREQ(p.options.inputFile, "keys.txt");
+    EXPECT_TRUE(p.options.fixedClock);
+    EXPECT_EQ(p.options.fixedClockStep, 20u);
+    EXPECT_EQ(p.options.answer, PLATFORM_ANSWER_CANCEL);
+    EXPECT_TRUE(p.options.answerGiven);
+    EXPECT_STREQ(p.options.saveLastFrameFile, "out.tga");
+}
+
+TEST(PlatformOptions, DefaultsWhenNothingIsGiven) {
+    const Parsed p = parse({"vorl"});
+    ASSERT_EQ(p.result, PLATFORM_PARSE_OK);
+    EXPECT_EQ(p.rest, std::vector<std::string>{"vorl"});
+    EXPECT_FALSE(p.options.headless);
+    EXPECT_EQ(p.options.frames, PLATFORM_FRAMES_DEFAULT);
+    EXPECT_FALSE(p.options.fixedClock);
+    EXPECT_EQ(p.options.answer, PLATFORM_ANSWER_OK);
+    EXPECT_FALSE(p.options.answerGiven);
+    EXPECT_EQ(p.options.inputFile[0], '\0');
+}
+
+TEST(PlatformOptions, HelpIsReportedAndNamesBothSidesOptions) {
+    EXPECT_EQ(parse({"vorl", "-res", "640x480", "--help"}).result, PLATFORM_PARSE_HELP);
+    const std::string help = platformHelpText();
+    for (const char* word : {"--headless", "--windowed", "--frames", "--input", "--fixed-clock",
+                             "--answer", "--save-last-frame", "-res", "-ref", "-screencapture"}) {
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+    }
+}
+
+TEST(PlatformOptions, MalformedValuesAreErrors) {
+    EXPECT_EQ(parse({"vorl", "--frames"}).error, "--frames: missing value");
+    EXPECT_EQ(parse({"vorl", "--frames", "-3"}).result, PLATFORM_PARSE_ERROR);
+    EXPECT_EQ(parse({"vorl", "--frames", "12x"}).result, PLATFORM_PARSE_ERROR);
+    EXPECT_EQ(parse({"vorl", "--frames", "99999999999"}).result, PLATFORM_PARSE_ERROR);
+    EXPECT_EQ(parse({"vorl", "--fixed-clock", "fast"}).result, PLATFORM_PARSE_ERROR);
+    EXPECT_EQ(parse({"vorl", "--answer", "yes"}).result, PLATFORM_PARSE_ERROR);
+    EXPECT_EQ(parse({"vorl", "--input", ""}).result, PLATFORM_PARSE_ERROR);
+    EXPECT_EQ(parse({"vorl", "--headless=1"}).result, PLATFORM_PARSE_ERROR);
+    const Parsed p = parse({"vorl", "--answer", "maybe"});
+    EXPECT_NE(p.error.find("--answer"), std::string::npos);
+}
+
+class RunEndTest : public ::testing::Test {
+protected:
+    void SetUp() override { platformReset(); }
+    void TearDown() override {
+        platformReset();
+        std::remove(path);
+    }
+    const char* path = "options_test_frame.tga";
+};
+
+std::vector<unsigned char> readFile(const char* path) {
+    std::vector<unsigned char> bytes;
+    std::FILE* f = std::fopen(path, "rb");
+    if (!f) return bytes;
+    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(static_cast<unsigned char>(c));
+    std::fclose(f);
+    return bytes;
+}
+
+TEST_F(RunEndTest, LastFrameIsWrittenAsBottomUpBgrTga) {
+    // 3x2 frame: top-left pure red, bottom-left pure blue, bottom-right white, rest black.
+    const std::uint16_t first[6] = {0x1234, 0x1234, 0x1234, 0x1234, 0x1234, 0x1234};
+    const std::uint16_t pixels[6] = {0xF800, 0x0000, 0x0000, 0x001F, 0x0000, 0xFFFF};
+    framePresent(nullptr, nullptr, first, 3, 2, 1);
+    framePresent(nullptr, nullptr, pixels, 3, 2, 1);
+    std::snprintf(platformOptions.saveLastFrameFile, PLATFORM_PATH_MAX, "%s", path);
+    ASSERT_TRUE(platformFinish());
+    const std::vector<unsigned char> tga = readFile(path);
+    ASSERT_EQ(tga.size(), 18u + 3 * 2 * 3);
+    const unsigned char header[18] = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3, 0, 2, 0, 24, 0};
+    for (int i = 0; i < 18; ++i) EXPECT_EQ(tga[i], header[i]) << "header byte " << i;
+    // First stored row is the bottom one: blue, black, white.
+    const unsigned char* bottom = &tga[18];
+    EXPECT_EQ(bottom[0], 248);   // B
+    EXPECT_EQ(bottom[1], 0);
+    EXPECT_EQ(bottom[2], 0);
+    EXPECT_EQ(bottom[6], 248);
+    EXPECT_EQ(bottom[7], 252);
+    EXPECT_EQ(bottom[8], 248);
+    const unsigned char* top = &tga[18 + 9];
+    EXPECT_EQ(top[0], 0);
+    EXPECT_EQ(top[1], 0);
+    EXPECT_EQ(top[2], 248);   // R
+}
+
+TEST_F(RunEndTest, NoFrameMeansNoFileAndAFailure) {
+    std::snprintf(platformOptions.saveLastFrameFile, PLATFORM_PATH_MAX, "%s", path);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(platformFinish());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find(path), std::string::npos);
+    EXPECT_TRUE(readFile(path).empty());
+}
+
+TEST_F(RunEndTest, HeadlessRunPrintsTheLastStatusLineOnce) {
+    platformSetStatusLine("frame 1 12.0 fps\n");
+    platformSetStatusLine("frame 2 15.5 fps\n");
+    testing::internal::CaptureStdout();
+    platformFinish();
+    platformFinish();
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "frame 2 15.5 fps\n");
+}
+
+TEST_F(RunEndTest, FrameCopyReusesItsBufferWhileTheSizeStays) {
+    std::vector<std::uint16_t> a(64 * 48, 1), b(64 * 48, 2);
+    framePresent(nullptr, nullptr, a.data(), 64, 48, 0);
+    const std::uint16_t* buffer = platformFrame.pixels.data();
+    framePresent(nullptr, nullptr, b.data(), 64, 48, 0);
+    EXPECT_EQ(platformFrame.pixels.data(), buffer);
+    EXPECT_EQ(platformFrame.pixels[100], 2);
+    EXPECT_EQ(platformFrame.presented, 2);
+}
+
+}  // namespace
