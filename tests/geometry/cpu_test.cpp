@@ -1,0 +1,120 @@
+// Tests of processor detection and the path choices: the recorded CPUID text and flags, the
+// VORL_PORTABLE switch, the illegal-instruction guard and its handler restore, and which
+// routines each choice installs.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "geometry/cpu.h"
+#include "geometry/transform.h"
+#include "render/lighting.h"
+
+namespace {
+
+class CpuTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedTransform = transformPath;
+        savedLighting = lightingPath;
+        const char* value = std::getenv("VORL_PORTABLE");
+        hadPortable = value != nullptr;
+        if (hadPortable) savedPortable = value;
+        unsetenv("VORL_PORTABLE");
+    }
+    void TearDown() override {
+        transformPath = savedTransform;
+        lightingPath = savedLighting;
+        if (hadPortable) {
+            setenv("VORL_PORTABLE", savedPortable.c_str(), 1);
+        } else {
+            unsetenv("VORL_PORTABLE");
+        }
+    }
+    TransformPath savedTransform{};
+    LightingPath savedLighting{};
+    bool hadPortable = false;
+    std::string savedPortable;
+};
+
+void noOperation() {}
+void raiseIllegalInstruction() { std::raise(SIGILL); }
+void markerHandler(int) {}
+
+}  // namespace
+
+TEST_F(CpuTest, DetectionRecordsTheFlagsItDerivesFrom) {
+    CpuFeatures features;
+    std::memset(&features, 0x5A, sizeof features);
+    detectCpuFeatures(features);
+    for (int i = 12; i < 16; ++i) {
+        EXPECT_EQ(0, features.vendor[i]);
+    }
+    EXPECT_EQ((features.featureFlags >> 15) & 1u, static_cast<unsigned>(features.hasConditionalMove));
+    EXPECT_EQ((features.featureFlags >> 23) & 1u, static_cast<unsigned>(features.hasMmx));
+#if defined(__x86_64__)
+    // Every x86-64 processor has CPUID, conditional moves and packed single, and Linux runs them.
+    EXPECT_EQ(12u, std::strlen(features.vendor));
+    EXPECT_EQ(1, features.hasConditionalMove);
+    EXPECT_EQ(1, features.hasPackedSingle);
+    EXPECT_TRUE(probePackedSingle());
+#endif
+}
+
+TEST_F(CpuTest, PortableSwitchClearsEveryFeature) {
+    setenv("VORL_PORTABLE", "1", 1);
+    CpuFeatures features;
+    detectCpuFeatures(features);
+    EXPECT_EQ(0u, features.featureFlags);
+    EXPECT_EQ(0, features.hasConditionalMove);
+    EXPECT_EQ(0, features.hasMmx);
+    EXPECT_EQ(0, features.hasPackedSingle);
+    chooseTransformPath(features);
+    chooseLightingRoutines(features);
+    EXPECT_EQ(&loadTransformPlain, transformPath.loadTransform);
+    EXPECT_EQ(&lightDiffuseInteger, lightingPath.lightDiffuse);
+}
+
+TEST_F(CpuTest, IllegalInstructionGuardCatchesAndRestoresTheHandler) {
+    struct sigaction mine;
+    std::memset(&mine, 0, sizeof mine);
+    mine.sa_handler = markerHandler;
+    sigemptyset(&mine.sa_mask);
+    struct sigaction original;
+    ASSERT_EQ(0, sigaction(SIGILL, &mine, &original));
+
+    EXPECT_FALSE(runsWithoutIllegalInstruction(raiseIllegalInstruction));
+    EXPECT_TRUE(runsWithoutIllegalInstruction(noOperation));
+    // A second fault after a caught one is caught too (the signal mask was restored).
+    EXPECT_FALSE(runsWithoutIllegalInstruction(raiseIllegalInstruction));
+
+    struct sigaction after;
+    ASSERT_EQ(0, sigaction(SIGILL, &original, &after));
+    EXPECT_EQ(&markerHandler, after.sa_handler);
+}
+
+TEST_F(CpuTest, TransformChoiceFollowsPackedSingle) {
+    CpuFeatures features{};
+    features.hasPackedSingle = 1;
+    chooseTransformPath(features);
+    EXPECT_EQ(&loadTransformPacked, transformPath.loadTransform);
+    EXPECT_EQ(&transformVertexScalar, transformPath.transformVertex);
+    features.hasPackedSingle = 0;
+    chooseTransformPath(features);
+    EXPECT_EQ(&loadTransformPlain, transformPath.loadTransform);
+    EXPECT_EQ(&transformVertexScalar, transformPath.transformVertex);
+}
+
+TEST_F(CpuTest, LightingChoiceFollowsConditionalMove) {
+    CpuFeatures features{};
+    features.hasConditionalMove = 1;
+    chooseLightingRoutines(features);
+    EXPECT_EQ(&lightDiffuseSelect, lightingPath.lightDiffuse);
+    EXPECT_EQ(&lightDiffuseSpecularSelect, lightingPath.lightDiffuseSpecular);
+    features.hasConditionalMove = 0;
+    chooseLightingRoutines(features);
+    EXPECT_EQ(&lightDiffuseInteger, lightingPath.lightDiffuse);
+    EXPECT_EQ(&lightDiffuseSpecularInteger, lightingPath.lightDiffuseSpecular);
+}
