@@ -19,10 +19,12 @@ extern float* sineTable;
 
 // Allocates and fills the sine table; false when there is no memory.
 bool buildSineTable();
+// Releases the sine table; harmless when none is built. animateWaves does nothing without it.
 void freeSineTable();
 // cos(2 pi i / 4096) from the table; negative indices wrap.
 float cosineLookup(int index);
-// One animation step of the first surface at the current clock.
+// One animation step of the first surface at the current clock: sets every point's z from the
+// ripples, re-places expired sources, and recomputes the normals with control normals on.
 void animateWaves();
 
 // The program's own generator: state = state * 214013 + 2531011, result (state >> 16) & 0x7FFF.

@@ -1,0 +1,198 @@
+// The surface list and its text file: loadSurfaceFile replaces the whole list from a file,
+// saveSurfaceFile writes it back, releaseSurfaces frees it; patch counts per surface type.
+// Owns every surface array (points, normals, patch records); the render pass only fills the
+// per-frame fields of the patch records. Prints nothing: callers decide what to say.
+#include "surface/surface.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "app/options.h"
+#include "render/patch.h"
+
+SurfaceList surfaceList;
+
+// fgets reads at most LINE_BUFFER_SIZE - 1 characters: a longer line arrives in pieces, and
+// each piece is judged on its own like a separate line.
+static constexpr int LINE_BUFFER_SIZE = 256;
+static const char SURFACE_HEADER[] = "B-Spline Surface";
+static constexpr std::size_t SURFACE_HEADER_LENGTH = 16;
+static_assert(sizeof(SURFACE_HEADER) - 1 == SURFACE_HEADER_LENGTH);
+
+// Frees one surface's arrays and clears its pointers.
+static void releaseSurface(Surface& surface) {
+    delete[] surface.points;
+    delete[] surface.normals;
+    delete[] surface.patches;
+    surface.points = nullptr;
+    surface.normals = nullptr;
+    surface.patches = nullptr;
+    surface.width = 0;
+    surface.height = 0;
+}
+
+void releaseSurfaces() {
+    if (surfaceList.surfaces) {
+        for (std::int32_t i = 0; i < surfaceList.count; ++i) releaseSurface(surfaceList.surfaces[i]);
+        delete[] surfaceList.surfaces;
+    }
+    surfaceList.surfaces = nullptr;
+    surfaceList.count = 0;
+}
+
+// Scans one or two integers from the start of a line with the "%d" / "%d %d" grammar (white
+// space first, optional sign, digits; trailing text ignored). The values are read 64 bits
+// wide so that a number outside the 32-bit range is seen as such and refused by the caller
+// instead of being silently cut down to some other, harmless-looking value.
+static bool scanIntegers(const char* line, int wanted, long long* values) {
+    if (wanted == 1) return std::sscanf(line, "%lld", &values[0]) == 1;
+    return std::sscanf(line, "%lld %lld", &values[0], &values[1]) == 2;
+}
+
+// Reads the next line piece; false at end of file.
+static bool readLine(std::FILE* file, char* line) {
+    return std::fgets(line, LINE_BUFFER_SIZE, file) != nullptr;
+}
+
+// Skips lines until one yields `wanted` integers; false at end of file.
+static bool readIntegerLine(std::FILE* file, char* line, int wanted, long long* values) {
+    while (readLine(file, line)) {
+        if (scanIntegers(line, wanted, values)) return true;
+    }
+    return false;
+}
+
+// Reads width x height point lines into surface.points (w = 1). Lines that do not yield
+// three numbers are skipped. False at end of file before the last point, or for a point
+// that is not finite: "nan" and "inf" scan as numbers, but a mesh holding them would feed
+// NaN into every later stage (normals, tessellation, integer colours and coordinates).
+static bool readPoints(std::FILE* file, char* line, Surface& surface) {
+    const std::int64_t total = static_cast<std::int64_t>(surface.width) * surface.height;
+    std::int64_t read = 0;
+    while (read < total) {
+        if (!readLine(file, line)) return false;
+        float x, y, z;
+        if (std::sscanf(line, "%f %f %f", &x, &y, &z) != 3) continue;
+        if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return false;
+        surface.points[read] = Point4{x, y, z, 1.0f};
+        ++read;
+    }
+    return true;
+}
+
+// Reads one surface (dimensions, points) and builds its normals and patch records. False
+// for a truncated surface, dimensions outside 2 .. SURFACE_MAX_POINTS points, or no memory;
+// whatever was allocated stays in the surface for the caller to release.
+static bool readSurface(std::FILE* file, char* line, Surface& surface) {
+    long long dims[2];
+    if (!readIntegerLine(file, line, 2, dims)) return false;
+    const long long width = dims[0];
+    const long long height = dims[1];
+    // Both factors are at most SURFACE_MAX_POINTS here, so the 64-bit product cannot wrap.
+    if (width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) return false;
+    if (width > SURFACE_MAX_POINTS || height > SURFACE_MAX_POINTS) return false;
+    if (width * height > SURFACE_MAX_POINTS) return false;
+
+    surface.width = static_cast<std::int32_t>(width);
+    surface.height = static_cast<std::int32_t>(height);
+    const std::size_t count = static_cast<std::size_t>(width * height);
+    surface.points = new (std::nothrow) Point4[count];
+    surface.normals = new (std::nothrow) Point4[count];
+    if (!surface.points || !surface.normals) return false;
+    if (!readPoints(file, line, surface)) return false;
+    computeControlNormals(surface);
+
+    // A mesh of 2 or 3 points along a side keeps its points and normals but has no patch.
+    if (width < 4 || height < 4) return true;
+    const std::size_t patchCount = static_cast<std::size_t>((width - 3) * (height - 3));
+    surface.patches = new (std::nothrow) PatchRecord[patchCount]();
+    if (!surface.patches) return false;
+    for (std::size_t i = 0; i < patchCount; ++i) {
+        surface.patches[i].controlPoints = surface.points;
+        surface.patches[i].controlNormals = surface.normals;
+        surface.patches[i].width = surface.width;
+    }
+    return true;
+}
+
+bool loadSurfaceFile(const char* path) {
+    std::FILE* file = std::fopen(path, "r");
+    if (!file) return false;
+    char line[LINE_BUFFER_SIZE];
+    if (!readLine(file, line) || std::strncmp(line, SURFACE_HEADER, SURFACE_HEADER_LENGTH) != 0) {
+        std::fclose(file);
+        return false;
+    }
+    long long announced;
+    if (!readIntegerLine(file, line, 1, &announced)) {
+        std::fclose(file);
+        return false;
+    }
+
+    // From here on the old list is gone whatever happens. A negative or absurd count is
+    // refused before anything is allocated, like a list that cannot be allocated.
+    releaseSurfaces();
+    if (announced < 0 || announced > SURFACE_MAX_COUNT) {
+        std::fclose(file);
+        return false;
+    }
+    if (announced == 0) {
+        std::fclose(file);
+        return true;
+    }
+    const std::int32_t count = static_cast<std::int32_t>(announced);
+    surfaceList.surfaces = new (std::nothrow) Surface[count]();
+    if (!surfaceList.surfaces) {
+        std::fclose(file);
+        return false;
+    }
+    surfaceList.count = count;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (!readSurface(file, line, surfaceList.surfaces[i])) {
+            releaseSurfaces();
+            std::fclose(file);
+            return false;
+        }
+    }
+    std::fclose(file);
+    return true;
+}
+
+bool saveSurfaceFile(const char* path) {
+    std::FILE* file = std::fopen(path, "w");
+    if (!file) return false;
+    std::fprintf(file, "B-Spline Surface\n\n");
+    std::fprintf(file, "%d\n\n", static_cast<int>(surfaceList.count));
+    for (std::int32_t i = 0; i < surfaceList.count; ++i) {
+        const Surface& surface = surfaceList.surfaces[i];
+        std::fprintf(file, "%d %d\n\n", static_cast<int>(surface.width),
+                     static_cast<int>(surface.height));
+        for (std::int32_t r = 0; r < surface.height; ++r) {
+            for (std::int32_t c = 0; c < surface.width; ++c) {
+                const Point4& p = surface.points[static_cast<std::size_t>(r) * surface.width + c];
+                std::fprintf(file, "%.2f %.2f %.2f\n", static_cast<double>(p.x),
+                             static_cast<double>(p.y), static_cast<double>(p.z));
+            }
+            std::fprintf(file, "\n");
+        }
+    }
+    std::fclose(file);
+    return true;
+}
+
+// Patches along one side of `points` control points: b-spline windows slide by one point,
+// bezier patches share one border point; no patch below 4 points.
+static int patchesAlong(std::int32_t points, int surfaceType) {
+    if (points < 4) return 0;
+    return surfaceType == SURFACE_BEZIER ? (points - 1) / 3 : points - 3;
+}
+
+int patchColumns(const Surface& surface, int surfaceType) {
+    return patchesAlong(surface.width, surfaceType);
+}
+
+int patchRows(const Surface& surface, int surfaceType) {
+    return patchesAlong(surface.height, surfaceType);
+}

@@ -1,0 +1,326 @@
+// The surface file: the reader's line grammar, what a failed load leaves behind, the writer's
+// exact bytes, the round trip, patch counts and the limits that refuse malformed meshes.
+// Every file lives in a fresh temporary folder; the shipped data is only read.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "app/options.h"
+#include "render/patch.h"
+#include "surface/surface.h"
+
+namespace {
+
+class SurfaceFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        releaseSurfaces();
+        char pattern[] = "/tmp/vorl-surface-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override {
+        releaseSurfaces();
+        std::filesystem::remove_all(dir);
+    }
+    std::string write(const std::string& name, const std::string& text) {
+        const std::string path = (dir / name).string();
+        std::ofstream out(path, std::ios::binary);
+        out << text;
+        return path;
+    }
+    static std::string read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    // A well-formed file of one width x height mesh with distinct points.
+    static std::string meshText(int width, int height) {
+        std::string text = "B-Spline Surface\n\n1\n\n" + std::to_string(width) + " " +
+                           std::to_string(height) + "\n\n";
+        for (int r = 0; r < height; ++r) {
+            for (int c = 0; c < width; ++c) {
+                char line[64];
+                std::snprintf(line, sizeof line, "%d %d %.2f\n", c, r, 0.25 * ((c + 2 * r) % 3));
+                text += line;
+            }
+            text += "\n";
+        }
+        return text;
+    }
+    // Loads a known two-surface list that later failures must either keep or empty.
+    void loadPrevious() {
+        std::string text = "B-Spline Surface\n2\n4 4\n";
+        for (int i = 0; i < 16; ++i) text += "1 2 3\n";
+        text += "2 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n";
+        ASSERT_TRUE(loadSurfaceFile(write("previous.txt", text).c_str()));
+        ASSERT_EQ(surfaceList.count, 2);
+    }
+
+    std::filesystem::path dir;
+};
+
+TEST_F(SurfaceFile, HeaderMayCarryTrailingText) {
+    std::string text = meshText(4, 4);
+    text.replace(0, 16, "B-Spline Surface, written by hand");
+    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    ASSERT_EQ(surfaceList.count, 1);
+    EXPECT_EQ(surfaceList.surfaces[0].width, 4);
+    EXPECT_EQ(surfaceList.surfaces[0].height, 4);
+}
+
+TEST_F(SurfaceFile, CountOfZeroGivesAnEmptyList) {
+    loadPrevious();
+    ASSERT_TRUE(loadSurfaceFile(write("a.txt", "B-Spline Surface\n0\n").c_str()));
+    EXPECT_EQ(surfaceList.count, 0);
+    EXPECT_EQ(surfaceList.surfaces, nullptr);
+}
+
+TEST_F(SurfaceFile, CommentsAndBlankLinesBetweenAllNumbersAreSkipped) {
+    const std::string text =
+        "B-Spline Surface\n\n# a comment\n\ncount follows\n1 surface\n\nsize: 2 by 2\n"
+        "  2   3 rows\nfirst row\n0.5 1.5 2.5 extra\n\n1 0\n1 0 0\n\n-- second\n"
+        "0 1 0\n1 1 0\nlast\n\n0 2 1\n x\n1 2 1\n";
+    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    ASSERT_EQ(surfaceList.count, 1);
+    const Surface& s = surfaceList.surfaces[0];
+    ASSERT_EQ(s.width, 2);
+    ASSERT_EQ(s.height, 3);
+    EXPECT_FLOAT_EQ(s.points[0].x, 0.5f);
+    EXPECT_FLOAT_EQ(s.points[0].z, 2.5f);
+    // "1 0" yields only two numbers and is no point; "1 0 0" is the second.
+    EXPECT_FLOAT_EQ(s.points[1].x, 1.0f);
+    EXPECT_FLOAT_EQ(s.points[1].y, 0.0f);
+    EXPECT_FLOAT_EQ(s.points[5].x, 1.0f);
+    EXPECT_FLOAT_EQ(s.points[5].y, 2.0f);
+    EXPECT_FLOAT_EQ(s.points[5].z, 1.0f);
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(s.points[i].w, 1.0f);
+}
+
+TEST_F(SurfaceFile, IntegerLinesAreDimensionsOrPointsByPosition) {
+    // Where dimensions are expected, "3 2 9" gives 3 x 2; where points are expected, a line
+    // of three whole numbers is a point.
+    const std::string text = "B-Spline Surface\n1\n3 2 9\n0 0 0\n1 0 0\n2 0 0\n0 1 0\n1 1 0\n2 1 5\n";
+    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    const Surface& s = surfaceList.surfaces[0];
+    EXPECT_EQ(s.width, 3);
+    EXPECT_EQ(s.height, 2);
+    EXPECT_EQ(s.points[5].x, 2.0f);
+    EXPECT_EQ(s.points[5].z, 5.0f);
+}
+
+TEST_F(SurfaceFile, LongLinesAreReadAsSeveralLines) {
+    // 255 characters fill one read; the rest of the physical line is read as the next line
+    // and here yields the fourth point.
+    const std::string text = "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n" +
+                             std::string(255, 'x') + "7 8 9\n";
+    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    const Surface& s = surfaceList.surfaces[0];
+    EXPECT_EQ(s.points[3].x, 7.0f);
+    EXPECT_EQ(s.points[3].z, 9.0f);
+}
+
+TEST_F(SurfaceFile, FailuresBeforeTheCountKeepTheList) {
+    loadPrevious();
+    const Surface* before = surfaceList.surfaces;
+    EXPECT_FALSE(loadSurfaceFile((dir / "missing.txt").string().c_str()));
+    EXPECT_FALSE(loadSurfaceFile(write("empty.txt", "").c_str()));
+    EXPECT_FALSE(loadSurfaceFile(write("bezier.txt", "Bezier Surface\n1\n2 2\n").c_str()));
+    EXPECT_FALSE(loadSurfaceFile(write("short.txt", "B-Spline Surfac\n0\n").c_str()));
+    EXPECT_FALSE(loadSurfaceFile(write("nocount.txt", "B-Spline Surface\n\nno count here\n").c_str()));
+    EXPECT_EQ(surfaceList.count, 2);
+    EXPECT_EQ(surfaceList.surfaces, before);
+    EXPECT_EQ(surfaceList.surfaces[0].points[15].z, 3.0f);
+}
+
+TEST_F(SurfaceFile, FailuresAfterTheCountEmptyTheList) {
+    std::string twoAnnounced = meshText(4, 4);
+    twoAnnounced.replace(twoAnnounced.find("\n1\n"), 3, "\n2\n");
+    const std::string missingPoint = "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n";
+    const std::string noDimensions = "B-Spline Surface\n1\n\n";
+    for (const std::string& text : {twoAnnounced, missingPoint, noDimensions}) {
+        loadPrevious();
+        EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
+        EXPECT_EQ(surfaceList.count, 0);
+        EXPECT_EQ(surfaceList.surfaces, nullptr);
+    }
+}
+
+TEST_F(SurfaceFile, WriterBytesForAnEmptyList) {
+    const std::string path = (dir / "out.txt").string();
+    ASSERT_TRUE(saveSurfaceFile(path.c_str()));
+    EXPECT_EQ(read(path), "B-Spline Surface\n\n0\n\n");
+}
+
+TEST_F(SurfaceFile, WriterBytesForOneSurface) {
+    const std::string text = "B-Spline Surface\n1\n2 2\n0 0 0\n1.004 -0.25 2.5\n-3 1 0.126\n1 1 100\n";
+    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    const std::string path = (dir / "out.txt").string();
+    ASSERT_TRUE(saveSurfaceFile(path.c_str()));
+    EXPECT_EQ(read(path),
+              "B-Spline Surface\n\n1\n\n2 2\n\n"
+              "0.00 0.00 0.00\n1.00 -0.25 2.50\n\n"
+              "-3.00 1.00 0.13\n1.00 1.00 100.00\n\n");
+}
+
+TEST_F(SurfaceFile, WriterFailsOnlyWhenTheFileCannotBeCreated) {
+    EXPECT_FALSE(saveSurfaceFile((dir / "no-such-folder" / "out.txt").string().c_str()));
+}
+
+TEST_F(SurfaceFile, SaveThenLoadKeepsTwoDecimals) {
+    std::string text = "B-Spline Surface\n2\n5 4\n";
+    for (int i = 0; i < 20; ++i) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%.6f %.6f %.6f\n", i * 1.2345678 - 7.0, std::sin(i * 0.7) * 3.0,
+                      std::cos(i * 1.3) * 11.0);
+        text += line;
+    }
+    text += "2 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0.333\n";
+    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    const int count = 24;
+    Point4 original[count];
+    for (int i = 0; i < 20; ++i) original[i] = surfaceList.surfaces[0].points[i];
+    for (int i = 0; i < 4; ++i) original[20 + i] = surfaceList.surfaces[1].points[i];
+
+    const std::string path = (dir / "saved.txt").string();
+    ASSERT_TRUE(saveSurfaceFile(path.c_str()));
+    ASSERT_TRUE(loadSurfaceFile(path.c_str()));
+    ASSERT_EQ(surfaceList.count, 2);
+    ASSERT_EQ(surfaceList.surfaces[0].width, 5);
+    ASSERT_EQ(surfaceList.surfaces[0].height, 4);
+    ASSERT_EQ(surfaceList.surfaces[1].width, 2);
+    for (int i = 0; i < count; ++i) {
+        const Point4& p = i < 20 ? surfaceList.surfaces[0].points[i] : surfaceList.surfaces[1].points[i - 20];
+        EXPECT_NEAR(p.x, original[i].x, 0.0051f) << i;
+        EXPECT_NEAR(p.y, original[i].y, 0.0051f) << i;
+        EXPECT_NEAR(p.z, original[i].z, 0.0051f) << i;
+        EXPECT_EQ(p.w, 1.0f);
+    }
+}
+
+TEST_F(SurfaceFile, PatchCountsForBothTypes) {
+    struct Case { int width, height, bsplineColumns, bsplineRows, bezierColumns, bezierRows; };
+    const Case cases[] = {{4, 4, 1, 1, 1, 1}, {7, 7, 4, 4, 2, 2}, {7, 4, 4, 1, 2, 1},
+                          {8, 4, 5, 1, 2, 1}, {3, 9, 0, 6, 0, 2}, {2, 2, 0, 0, 0, 0}};
+    for (const Case& c : cases) {
+        Surface s{c.width, c.height, nullptr, nullptr, nullptr};
+        EXPECT_EQ(patchColumns(s, SURFACE_BSPLINE), c.bsplineColumns) << c.width;
+        EXPECT_EQ(patchRows(s, SURFACE_BSPLINE), c.bsplineRows) << c.height;
+        EXPECT_EQ(patchColumns(s, SURFACE_BEZIER), c.bezierColumns) << c.width;
+        EXPECT_EQ(patchRows(s, SURFACE_BEZIER), c.bezierRows) << c.height;
+    }
+}
+
+TEST_F(SurfaceFile, PatchRecordsPointAtTheirMesh) {
+    ASSERT_TRUE(loadSurfaceFile(write("a.txt", meshText(8, 5)).c_str()));
+    const Surface& s = surfaceList.surfaces[0];
+    ASSERT_NE(s.patches, nullptr);
+    for (int i = 0; i < 5 * 2; ++i) {
+        EXPECT_EQ(s.patches[i].controlPoints, s.points);
+        EXPECT_EQ(s.patches[i].controlNormals, s.normals);
+        EXPECT_EQ(s.patches[i].width, 8);
+        EXPECT_EQ(s.patches[i].steps, 0);
+    }
+    EXPECT_EQ(s.normals[39].w, 0.0f);
+}
+
+TEST_F(SurfaceFile, SidesBelowTwoAreRefused) {
+    const char* files[] = {"B-Spline Surface\n1\n1 4\n0 0 0\n0 1 0\n0 2 0\n0 3 0\n",
+                           "B-Spline Surface\n1\n4 1\n0 0 0\n1 0 0\n2 0 0\n3 0 0\n",
+                           "B-Spline Surface\n1\n0 0\n"};
+    for (const char* text : files) {
+        loadPrevious();
+        EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
+        EXPECT_EQ(surfaceList.count, 0);
+        EXPECT_EQ(surfaceList.surfaces, nullptr);
+    }
+}
+
+TEST_F(SurfaceFile, SidesOfTwoOrThreeLoadWithoutPatches) {
+    ASSERT_TRUE(loadSurfaceFile(write("a.txt", meshText(3, 2)).c_str()));
+    const Surface& s = surfaceList.surfaces[0];
+    EXPECT_EQ(s.width, 3);
+    EXPECT_EQ(s.height, 2);
+    EXPECT_EQ(s.patches, nullptr);
+    EXPECT_EQ(patchColumns(s, SURFACE_BSPLINE), 0);
+    EXPECT_EQ(patchRows(s, SURFACE_BEZIER), 0);
+    for (int i = 0; i < 6; ++i) EXPECT_TRUE(std::isfinite(s.normals[i].z)) << i;
+
+    ASSERT_TRUE(loadSurfaceFile(write("b.txt", meshText(9, 3)).c_str()));
+    EXPECT_EQ(surfaceList.surfaces[0].patches, nullptr);
+}
+
+TEST_F(SurfaceFile, NegativeHugeAndOverflowingSizesAreRefused) {
+    // None of these may allocate: a product that wraps in 32 bits, sides beyond the 32-bit
+    // range, and counts or meshes beyond the reader's limits.
+    const char* files[] = {
+        "B-Spline Surface\n-1\n",
+        "B-Spline Surface\n2000000\n4 4\n",
+        "B-Spline Surface\n99999999999999999999999\n",
+        "B-Spline Surface\n1\n-4 4\n",
+        "B-Spline Surface\n1\n4 -4\n",
+        "B-Spline Surface\n1\n-65536 -65536\n",
+        "B-Spline Surface\n1\n65536 65536\n",
+        "B-Spline Surface\n1\n4294967300 4\n",
+        "B-Spline Surface\n1\n100000 100000\n",
+        "B-Spline Surface\n1\n16777217 2\n",
+    };
+    for (const char* text : files) {
+        loadPrevious();
+        EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
+        EXPECT_EQ(surfaceList.count, 0) << text;
+        EXPECT_EQ(surfaceList.surfaces, nullptr) << text;
+    }
+}
+
+TEST_F(SurfaceFile, PointsThatAreNotFiniteAreRefused) {
+    const char* files[] = {"B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 nan\n1 1 0\n",
+                           "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n1 1e50 0\n"};
+    for (const char* text : files) {
+        loadPrevious();
+        EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
+        EXPECT_EQ(surfaceList.count, 0);
+    }
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Caps the address space a little above what the process uses now, loads the file and exits
+// with 7 when the load failed cleanly (false, empty list) instead of throwing or crashing.
+[[noreturn]] void loadUnderMemoryCap(const std::string& path) {
+    long pages = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld", &pages) != 1) pages = 0;
+        std::fclose(statm);
+    }
+    rlimit cap;
+    cap.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (64u << 20);
+    cap.rlim_max = cap.rlim_cur;
+    setrlimit(RLIMIT_AS, &cap);
+    const bool loaded = loadSurfaceFile(path.c_str());
+    std::exit(!loaded && surfaceList.count == 0 && !surfaceList.surfaces ? 7 : 1);
+}
+
+// A complete 200 x 200 mesh loads normally, but its 197 x 197 patch records (over 100 MB)
+// do not fit under the cap: the reader must free what it built and report the failure.
+TEST_F(SurfaceFile, NoMemoryEmptiesTheList) {
+    std::string text = "B-Spline Surface\n1\n200 200\n";
+    for (int i = 0; i < 200 * 200; ++i) text += "0 0 0\n";
+    const std::string path = write("big.txt", text);
+    ASSERT_TRUE(loadSurfaceFile(path.c_str()));
+    ASSERT_EQ(surfaceList.surfaces[0].width, 200);
+    releaseSurfaces();
+    loadPrevious();
+    EXPECT_EXIT(loadUnderMemoryCap(path), ::testing::ExitedWithCode(7), "");
+}
+#endif
+
+}  // namespace
