@@ -10,7 +10,10 @@ struct Surface;
 constexpr float DETAIL_K_BSPLINE = 20.0f;
 constexpr float DETAIL_K_BEZIER = 60.0f;
 
-// Step count 1..20 for the patch seen from eye (mesh units).
+// Step count 1..20 for the patch seen from eye (mesh units). The eye at the patch centre
+// gets 20; a centre that is not a number gets 1.
 int chooseStepCount(const PatchRecord& patch, const Point3& eye);
-// Closes the slits between drawn neighbours with different step counts; returns triangles.
+// Closes the slits between drawn neighbours with different step counts from their saved
+// borders (each crack from both sides); culling is off meanwhile and negative after.
+// Returns the triangles drawn.
 int fillCracks(Surface& surface);

@@ -1,0 +1,99 @@
+// Tessellation throughput: patches and vertices per second of tessellateBasis (both normal
+// sources) and tessellateForward at 6 and 20 steps for both surface types. Drawing is replaced
+// by no-ops through rasterOps, so the figures are the program's own per-vertex work: weights,
+// normals, lighting, transform, texture coordinates, colour packing, edge copies.
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+#include "app/options.h"
+#include "geometry/camera.h"
+#include "geometry/cpu.h"
+#include "geometry/transform.h"
+#include "render/emit.h"
+#include "render/lighting.h"
+#include "render/patch.h"
+#include "surface/surface.h"
+
+namespace {
+
+void noTriangle(const void*, const void*, const void*) {}
+void noLine(const void*, const void*) {}
+void noArray(int, int, const void* const*) {}
+
+Point4 meshPoints[16];
+Point4 meshNormals[16];
+
+void buildMesh(PatchRecord& patch) {
+    for (int r = 0; r < 4; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            meshPoints[r * 4 + c] = {30.0f * c - 45.0f, 30.0f * r - 45.0f,
+                                     5.0f * std::sin(1.3f * c + 0.7f * r), 1.0f};
+            Point3 n = {0.2f * c - 0.3f, 0.1f * r - 0.15f, 1.0f};
+            normalize(n);
+            meshNormals[r * 4 + c] = {n.x, n.y, n.z, 0.0f};
+        }
+    }
+    patch = PatchRecord{};
+    patch.controlPoints = meshPoints;
+    patch.controlNormals = meshNormals;
+    patch.width = 4;
+    patch.lastColumn = 3;
+    patch.lastRow = 3;
+}
+
+// Runs the tessellator for about a fifth of a second; returns patches per second.
+double measure(int (*tessellate)(PatchRecord&, float, float, float, float), PatchRecord& patch) {
+    using Clock = std::chrono::steady_clock;
+    long patches = 0;
+    long sink = 0;
+    const auto start = Clock::now();
+    double elapsed = 0.0;
+    do {
+        for (int i = 0; i < 256; ++i) sink += tessellate(patch, 0.0f, 0.0f, 256.0f, 256.0f);
+        patches += 256;
+        elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    } while (elapsed < 0.2);
+    if (sink < 0) std::printf("impossible\n");
+    return static_cast<double>(patches) / elapsed;
+}
+
+}  // namespace
+
+int main() {
+    detectCpuFeatures(cpuFeatures);
+    chooseLightingRoutines(cpuFeatures);
+    chooseTransformPath(cpuFeatures);
+    resetRenderOptions();
+    setClipBounds(0.0f, 1000.0f, 0.0f, 1000.0f, 0.5f, 10.0f);
+    frameMatrix = Matrix4{{1, 0, 0, 500, 0, 1, 0, 500, 0, 0, 1, 0, 0, 0, 0.01f, 1}};
+    setLightVectors(Point3{1, 1, 1}, Point3{0, 0, 1});
+    rasterOps.drawTriangle = noTriangle;
+    rasterOps.drawLine = noLine;
+    rasterOps.drawVertexArray = noArray;
+
+    PatchRecord patch;
+    buildMesh(patch);
+    std::printf("%-10s %-8s %-8s %5s %14s %14s\n", "tessellator", "type", "normals", "n",
+                "patches/s", "vertices/s");
+    for (int type : {SURFACE_BSPLINE, SURFACE_BEZIER}) {
+        renderOptions.surfaceType = static_cast<SurfaceType>(type);
+        const char* typeName = type == SURFACE_BEZIER ? "bezier" : "b-spline";
+        for (int n : {6, 20}) {
+            patch.steps = n;
+            const double vertices = static_cast<double>((n + 1) * (n + 1));
+            for (bool control : {true, false}) {
+                renderOptions.controlNormals = control;
+                const double rate = measure(tessellateBasis, patch);
+                std::printf("%-10s %-8s %-8s %5d %14.0f %14.0f\n", "basis", typeName,
+                            control ? "control" : "poly", n, rate, rate * vertices);
+            }
+            renderOptions.controlNormals = true;
+            const double rate = measure(tessellateForward, patch);
+            std::printf("%-10s %-8s %-8s %5d %14.0f %14.0f\n", "forward", typeName, "control", n,
+                        rate, rate * vertices);
+        }
+    }
+    resetRasterOps();
+    return 0;
+}

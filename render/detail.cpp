@@ -1,0 +1,117 @@
+// Detail selection (static or distance-based step counts) and crack filling between drawn
+// neighbours of different step counts, from the borders the tessellators saved. Entries:
+// chooseStepCount, fillCracks. Reads renderOptions; draws through drawPolygon.
+#include "render/detail.h"
+
+#include <cassert>
+
+#include "app/options.h"
+#include "render/emit.h"
+#include "render/patch.h"
+#include "surface/surface.h"
+#include "vexa/vexa.h"
+
+namespace {
+
+constexpr std::uint32_t FILL_GREEN = 0xFF00FF00u;
+
+// The polygon being built: one border from its first to its last vertex, then the other
+// border backwards without its two end vertices.
+const ScreenVertex* fillPolygon[POLYGON_MAX_VERTICES];
+
+int fillBetween(const PatchEdge& along, int alongSteps, const PatchEdge& back, int backSteps) {
+    int m = 0;
+    for (int k = 0; k <= alongSteps; ++k) fillPolygon[m++] = &along.slot[k];
+    for (int k = backSteps - 1; k >= 1; --k) fillPolygon[m++] = &back.slot[k];
+    return m >= 3 ? drawPolygon(m, fillPolygon) : 0;
+}
+
+}  // namespace
+
+int chooseStepCount(const PatchRecord& patch, const Point3& eye) {
+    const bool bezier = renderOptions.surfaceType == SURFACE_BEZIER;
+    if (!renderOptions.dynamicDetail) {
+        int s = renderOptions.subdivisions;
+        if (s < SUBDIVISIONS_MIN) s = SUBDIVISIONS_MIN;
+        if (s > SUBDIVISIONS_MAX) s = SUBDIVISIONS_MAX;
+        if (!bezier) return s;
+        return 3 * s >= GRID_MAX_STEPS ? GRID_MAX_STEPS : 3 * s;
+    }
+    const Point4* mesh = patch.controlPoints;
+    const int firstRow = (patch.lastRow - 3) * patch.width;
+    const int lastRow = patch.lastRow * patch.width;
+    const Point4& a = mesh[firstRow + patch.lastColumn - 3];
+    const Point4& b = mesh[firstRow + patch.lastColumn];
+    const Point4& c = mesh[lastRow + patch.lastColumn - 3];
+    const Point4& d = mesh[lastRow + patch.lastColumn];
+    const float cx = 0.25f * (a.x + b.x + c.x + d.x);
+    const float cy = 0.25f * (a.y + b.y + c.y + d.y);
+    const float cz = 0.25f * (a.z + b.z + c.z + d.z);
+    const float dx = cx - eye.x;
+    const float dy = cy - eye.y;
+    const float dz = cz - eye.z;
+    const float d2 = dx * dx + dy * dy + dz * dz;
+    // A patch whose position is not a number gets the cheapest grid.
+    if (d2 != d2) return 1;
+    const float k = bezier ? DETAIL_K_BEZIER : DETAIL_K_BSPLINE;
+    const float n = k * invSqrtFast(d2);
+    // The clamps act on the float before the conversion: with the eye at the centre
+    // (d2 = 0) the estimate is huge, infinite or NaN, none of which fits an int. The
+    // negated compare sends those to the finest grid, 20.
+    if (!(n < static_cast<float>(GRID_MAX_STEPS))) return GRID_MAX_STEPS;
+    if (n < 1.0f) return 1;
+    return static_cast<int>(n);
+}
+
+int fillCracks(Surface& surface) {
+    const int type = renderOptions.surfaceType;
+    const int px = patchColumns(surface, type);
+    const int py = patchRows(surface, type);
+    if (px <= 0 || py <= 0 || surface.patches == nullptr) return 0;
+    vxSetCullMode(VX_CULL_NONE);
+    if (renderOptions.gapFill == GAP_FILL_GREEN) {
+        vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
+                          false);
+        vxSetConstantColor(FILL_GREEN);
+    }
+    int triangles = 0;
+    PatchRecord* records = surface.patches;
+    for (int a = 0; a < py; ++a) {
+        for (int b = 0; b < px; ++b) {
+            const PatchRecord& p = records[a * px + b];
+            const int m = p.steps;
+            if (m == 0) continue;
+            assert(m >= 1 && m <= GRID_MAX_STEPS);
+            if (b > 0) {
+                const PatchRecord& l = (&p)[-1];
+                const int k = l.steps;
+                if (k != 0 && k != m) {
+                    triangles += fillBetween(l.edges[EDGE_LAST_U], k, p.edges[EDGE_FIRST_U], m);
+                }
+            }
+            if (b < px - 1) {
+                const PatchRecord& r = (&p)[1];
+                const int k = r.steps;
+                if (k != 0 && k != m) {
+                    triangles += fillBetween(p.edges[EDGE_LAST_U], m, r.edges[EDGE_FIRST_U], k);
+                }
+            }
+            if (a > 0) {
+                const PatchRecord& u = (&p)[-px];
+                const int k = u.steps;
+                if (k != 0 && k != m) {
+                    triangles += fillBetween(u.edges[EDGE_LAST_V], k, p.edges[EDGE_FIRST_V], m);
+                }
+            }
+            if (a < py - 1) {
+                const PatchRecord& d = (&p)[px];
+                const int k = d.steps;
+                if (k != 0 && k != m) {
+                    triangles += fillBetween(p.edges[EDGE_LAST_V], m, d.edges[EDGE_FIRST_V], k);
+                }
+            }
+        }
+    }
+    vxSetCullMode(VX_CULL_NEGATIVE);
+    return triangles;
+}

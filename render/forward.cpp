@@ -1,0 +1,158 @@
+// Forward-differencing tessellator: each cubic becomes a start value and three differences for
+// the step 1/n, and every further sample costs three additions per coordinate. Entry:
+// tessellateForward. Always shades with the control normals; shares shadeAndProject's
+// variants, the edge copies and drawPatchGrid with the basis-table tessellator.
+#include <array>
+#include <cassert>
+#include <utility>
+
+#include "app/options.h"
+#include "geometry/camera.h"
+#include "render/emit.h"
+#include "render/patch.h"
+#include "render/shade.h"
+#include "surface/surface.h"
+
+ForwardTables forwardTables;
+
+namespace {
+
+constexpr float ONE_SIXTH = 0.16666667f;
+
+// The cubic a p^3 + b p^2 + c p + d through the control values, turned into differences.
+// Every entry is stored as a float; errors of the at most 20 steps accumulate in float.
+template <int TYPE>
+inline void convertControl(ForwardDifferences& out, float p0, float p1, float p2, float p3,
+                           float h, float h2, float h3) {
+    float a;
+    float b;
+    float c;
+    float d;
+    if constexpr (TYPE == SURFACE_BEZIER) {
+        a = -p0 + 3.0f * p1 - 3.0f * p2 + p3;
+        b = 3.0f * p0 - 6.0f * p1 + 3.0f * p2;
+        c = 3.0f * p1 - 3.0f * p0;
+        d = p0;
+    } else {
+        a = (-p0 + 3.0f * p1 - 3.0f * p2 + p3) * ONE_SIXTH;
+        b = (3.0f * p0 - 6.0f * p1 + 3.0f * p2) * ONE_SIXTH;
+        c = (3.0f * p2 - 3.0f * p0) * ONE_SIXTH;
+        d = (p0 + 4.0f * p1 + p2) * ONE_SIXTH;
+    }
+    const float ah3 = a * h3;
+    const float bh2 = b * h2;
+    out.value = d;
+    out.first = ah3 + bh2 + c * h;
+    out.second = 6.0f * ah3 + 2.0f * bh2;
+    out.third = 6.0f * ah3;
+}
+
+// Row cubics (along u) of the patch's four control rows, for x, y and z.
+template <int TYPE>
+void fillRows(ForwardDifferences rows[4][3], const Point4* mesh, const PatchRecord& patch,
+              float h, float h2, float h3) {
+    const Point4* first = mesh + (patch.lastRow - 3) * patch.width + (patch.lastColumn - 3);
+    for (int k = 0; k < 4; ++k) {
+        const Point4* c = first + k * patch.width;
+        convertControl<TYPE>(rows[k][0], c[0].x, c[1].x, c[2].x, c[3].x, h, h2, h3);
+        convertControl<TYPE>(rows[k][1], c[0].y, c[1].y, c[2].y, c[3].y, h, h2, h3);
+        convertControl<TYPE>(rows[k][2], c[0].z, c[1].z, c[2].z, c[3].z, h, h2, h3);
+    }
+}
+
+// Reads the current values of the four rows' sets, steps them, and makes the column cubic
+// (along v) from those values as control values.
+template <int TYPE>
+inline void advanceRows(ForwardDifferences column[3], ForwardDifferences rows[4][3], float h,
+                        float h2, float h3) {
+    float value[4][3];
+    for (int k = 0; k < 4; ++k) {
+        for (int c = 0; c < 3; ++c) {
+            value[k][c] = rows[k][c].value;
+            stepForward(rows[k][c]);
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        convertControl<TYPE>(column[c], value[0][c], value[1][c], value[2][c], value[3][c], h,
+                             h2, h3);
+    }
+}
+
+template <int TYPE, int FLAGS>
+void forwardGrid(int n, float sLo, float tLo, float stepS, float stepT, float h, float h2,
+                 float h3) {
+    ForwardTables& ft = forwardTables;
+    float s = sLo;
+    for (int i = 0; i <= n; ++i) {
+        advanceRows<TYPE>(ft.pointColumn, ft.pointRow, h, h2, h3);
+        advanceRows<TYPE>(ft.normalColumn, ft.normalRow, h, h2, h3);
+        ScreenVertex* slot = &vertexGrid[i * (n + 1)];
+        float t = tLo;
+        for (int j = 0; j <= n; ++j) {
+            const Point3 point = {ft.pointColumn[0].value, ft.pointColumn[1].value,
+                                  ft.pointColumn[2].value};
+            const Point3 normal = {ft.normalColumn[0].value, ft.normalColumn[1].value,
+                                   ft.normalColumn[2].value};
+            for (int c = 0; c < 3; ++c) {
+                stepForward(ft.pointColumn[c]);
+                stepForward(ft.normalColumn[c]);
+            }
+            shadeVertex<FLAGS>(slot[j], point, normal, s, t);
+            t += stepT;
+        }
+        s += stepS;
+    }
+}
+
+using ForwardGridRoutine = void (*)(int, float, float, float, float, float, float, float);
+
+template <int TYPE, int... F>
+constexpr std::array<ForwardGridRoutine, sizeof...(F)> forwardVariants(
+    std::integer_sequence<int, F...>) {
+    return {{forwardGrid<TYPE, F>...}};
+}
+constexpr auto forwardBezierGrids =
+    forwardVariants<SURFACE_BEZIER>(std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{});
+constexpr auto forwardBsplineGrids =
+    forwardVariants<SURFACE_BSPLINE>(std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{});
+
+}  // namespace
+
+void forwardFromControl(ForwardDifferences& out, float p0, float p1, float p2, float p3,
+                        int surfaceType, float h, float h2, float h3) {
+    if (surfaceType == SURFACE_BEZIER) {
+        convertControl<SURFACE_BEZIER>(out, p0, p1, p2, p3, h, h2, h3);
+    } else {
+        convertControl<SURFACE_BSPLINE>(out, p0, p1, p2, p3, h, h2, h3);
+    }
+}
+
+int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float tHi) {
+    const int n = patch.steps;
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    assert(patch.lastColumn >= 3 && patch.lastRow >= 3);
+    const float h = 1.0f / static_cast<float>(n);
+    const float h2 = h * h;
+    const float h3 = h2 * h;
+    const bool bezier = renderOptions.surfaceType == SURFACE_BEZIER;
+    if (bezier) {
+        fillRows<SURFACE_BEZIER>(forwardTables.pointRow, patch.controlPoints, patch, h, h2, h3);
+        fillRows<SURFACE_BEZIER>(forwardTables.normalRow, patch.controlNormals, patch, h, h2,
+                                 h3);
+    } else {
+        fillRows<SURFACE_BSPLINE>(forwardTables.pointRow, patch.controlPoints, patch, h, h2,
+                                  h3);
+        fillRows<SURFACE_BSPLINE>(forwardTables.normalRow, patch.controlNormals, patch, h, h2,
+                                  h3);
+    }
+    const float stepS = (sHi - sLo) * h;
+    const float stepT = (tHi - tLo) * h;
+    const int flags = shadeVariant();
+    const ForwardGridRoutine grid = bezier ? forwardBezierGrids[flags] : forwardBsplineGrids[flags];
+    loadTransform(frameMatrix);
+    beginVertices();
+    grid(n, sLo, tLo, stepS, stepT, h, h2, h3);
+    endVertices();
+    if (renderOptions.gapFill != GAP_NO_FILL) copyPatchEdges(patch);
+    return drawPatchGrid(patch);
+}

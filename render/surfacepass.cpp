@@ -1,0 +1,176 @@
+// The per-view surface pass: waves, texture binding, the render state of the options, and
+// every surface drawn patch by patch (culling, detail, tessellation, crack filling, markers).
+// Entries: drawSurfaces, drawSurface, patchOutsideView, drawControlPoints. Writes only the
+// PatchRecord fields of the frame (lastColumn, lastRow, steps) and the render state.
+#include "render/surfacepass.h"
+
+#include "app/options.h"
+#include "display/device.h"
+#include "geometry/camera.h"
+#include "geometry/transform.h"
+#include "platform/win32.h"
+#include "render/detail.h"
+#include "render/emit.h"
+#include "render/patch.h"
+#include "surface/surface.h"
+#include "surface/waves.h"
+#include "texture/cache.h"
+#include "vexa/vexa.h"
+
+namespace {
+
+constexpr float DEGREES_TO_RADIANS = 0.0174533f;
+constexpr float CULL_UP_LOW = -50.0f;
+constexpr float CULL_UP_HIGH = -130.0f;
+constexpr float CULL_RIGHT_LOW = 140.0f;
+constexpr float CULL_RIGHT_HIGH = 40.0f;
+constexpr std::uint32_t MARKER_FLICKER_BIT = 0x4;
+
+using Tessellator = int (*)(PatchRecord&, float, float, float, float);
+
+void setCombineState() {
+    if (renderOptions.environmentMapping) {
+        vxSetTextureCombine(1, VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_COMBINE_LOCAL, VX_FACTOR_ZERO,
+                            false, false);
+        vxSetTextureCombine(0, VX_COMBINE_BLEND_OTHER_LOCAL, VX_FACTOR_OTHER_ALPHA,
+                            VX_COMBINE_LOCAL, VX_FACTOR_ZERO, false, false);
+        vxSetVertexLayout(VX_PARAM_ST1, VERTEX_OFFSET_ST1, VX_PARAM_ENABLE);
+    } else {
+        vxSetTextureCombine(0, VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_COMBINE_LOCAL, VX_FACTOR_ZERO,
+                            false, false);
+        vxSetVertexLayout(VX_PARAM_ST1, VERTEX_OFFSET_ST1, VX_PARAM_DISABLE);
+    }
+    // Texture times the lit grey level; with specular on the vertex alpha (the specular
+    // intensity) is added to red, green and blue alike.
+    const int function = renderOptions.specular ? VX_COMBINE_SCALE_OTHER_ADD_LOCAL_ALPHA
+                                                : VX_COMBINE_SCALE_OTHER;
+    vxSetColorCombine(function, VX_FACTOR_LOCAL, VX_LOCAL_ITERATED, VX_OTHER_TEXTURE, false);
+    vxSetAlphaCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                      false);
+    vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ZERO, VX_BLEND_ZERO);
+}
+
+// The four culling-plane normals from the camera's right and up axes.
+void buildCullingPlanes(Point3 planes[4]) {
+    const Point3& right = camera.right.v;
+    const Point3& up = camera.up.v;
+    rotateAboutAxis(planes[0], up, CULL_UP_LOW * DEGREES_TO_RADIANS, right);
+    rotateAboutAxis(planes[1], up, CULL_UP_HIGH * DEGREES_TO_RADIANS, right);
+    rotateAboutAxis(planes[2], right, CULL_RIGHT_LOW * DEGREES_TO_RADIANS, up);
+    rotateAboutAxis(planes[3], right, CULL_RIGHT_HIGH * DEGREES_TO_RADIANS, up);
+}
+
+inline Point3 cornerFromEye(const Point4& p, const Point3& eye) {
+    return {p.x - eye.x, p.y - eye.y, p.z - eye.z};
+}
+
+}  // namespace
+
+int drawSurfaces() {
+    if (!renderOptions.wavesPaused) animateWaves();
+    vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ZERO, VX_BLEND_ZERO);
+    if (deviceState.textureCaches[0] != nullptr) {
+        cacheBind(*deviceState.textureCaches[0], surfaceTexture);
+    }
+    if (textureUnitCount() > 1 && deviceState.textureCaches[1] != nullptr) {
+        cacheBind(*deviceState.textureCaches[1], environmentTexture);
+    }
+    int triangles = 0;
+    for (int i = 0; i < surfaceList.count; ++i) {
+        triangles += drawSurface(surfaceList.surfaces[i], 0.0f, 0.0f, TEXTURE_SPAN, TEXTURE_SPAN);
+    }
+    return triangles;
+}
+
+int drawSurface(Surface& surface, float sLo, float tLo, float sHi, float tHi) {
+    setCombineState();
+    Point3 planes[4];
+    buildCullingPlanes(planes);
+    const Point3 eye = {camera.position.v.x / renderOptions.modelScale[0],
+                        camera.position.v.y / renderOptions.modelScale[1],
+                        camera.position.v.z / renderOptions.modelScale[2]};
+    const bool bezier = renderOptions.surfaceType == SURFACE_BEZIER;
+    const int nx = patchColumns(surface, renderOptions.surfaceType);
+    const int ny = patchRows(surface, renderOptions.surfaceType);
+    int triangles = 0;
+    if (nx > 0 && ny > 0 && surface.patches != nullptr) {
+        const Tessellator tessellate =
+            renderOptions.forwardDifferencing ? tessellateForward : tessellateBasis;
+        const float ds = (sHi - sLo) / static_cast<float>(nx);
+        const float dt = (tHi - tLo) / static_cast<float>(ny);
+        const int stride = surface.width;
+        const int origin = bezier ? 3 : 1;
+        float t = tLo;
+        for (int j = 0; j < ny; ++j) {
+            float s = sLo;
+            for (int i = 0; i < nx; ++i) {
+                PatchRecord& patch = surface.patches[j * nx + i];
+                patch.lastColumn = origin * i + 3;
+                patch.lastRow = origin * j + 3;
+                patch.steps = 0;
+                const Point4* firstRow = surface.points + (patch.lastRow - 3) * stride;
+                const Point4* lastRow = surface.points + patch.lastRow * stride;
+                const Point3 corners[4] = {
+                    cornerFromEye(firstRow[patch.lastColumn - 3], eye),
+                    cornerFromEye(firstRow[patch.lastColumn], eye),
+                    cornerFromEye(lastRow[patch.lastColumn - 3], eye),
+                    cornerFromEye(lastRow[patch.lastColumn], eye),
+                };
+                if (!patchOutsideView(corners, planes)) {
+                    patch.steps = chooseStepCount(patch, eye);
+                    triangles += tessellate(patch, s, t, s + ds, t + dt);
+                }
+                s += ds;
+            }
+            t += dt;
+        }
+        if (renderOptions.dynamicDetail && renderOptions.gapFill != GAP_NO_FILL) {
+            triangles += fillCracks(surface);
+        }
+    }
+    if (renderOptions.showControlPoints) drawControlPoints(surface);
+    return triangles;
+}
+
+bool patchOutsideView(const Point3 corners[4], const Point3 planes[4]) {
+    for (int k = 0; k < 4; ++k) {
+        const Point3& n = planes[k];
+        if (dot(n, corners[0]) < 0.0f && dot(n, corners[1]) < 0.0f &&
+            dot(n, corners[2]) < 0.0f && dot(n, corners[3]) < 0.0f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void drawControlPoints(const Surface& surface) {
+    vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
+                      false);
+    loadTransform(frameMatrix);
+    beginVertices();
+    // v stays the batch's pending vertex after the last point; endVertices below completes
+    // its clip code while it is still alive.
+    ScreenVertex v = {};
+    const int count = surface.width * surface.height;
+    for (int i = 0; i < count; ++i) {
+        const Point4& point = surface.points[i];
+        const bool lit = &point == pickedControlPoint && (timeGetTime() & MARKER_FLICKER_BIT) != 0;
+        vxSetConstantColor(lit ? MARKER_YELLOW : MARKER_RED);
+        v.flags = 0;
+        transformVertex(v, Point3{point.x, point.y, point.z});
+        const float r = MARKER_SIZE * v.q;
+        ScreenVertex a = v;
+        ScreenVertex b = v;
+        a.x = v.x + r;
+        a.y = v.y + r;
+        b.x = v.x - r;
+        b.y = v.y - r;
+        drawClippedLine(a, b);
+        a.x = v.x - r;
+        a.y = v.y + r;
+        b.x = v.x + r;
+        b.y = v.y - r;
+        drawClippedLine(a, b);
+    }
+    endVertices();
+}

@@ -1,0 +1,248 @@
+// Basis-table tessellator and what both tessellators share: the vertex grid, the weight
+// tables, shadeAndProject with its per-option variants, packVertexColor, normalizeFast and the
+// border copies. Entry: tessellateBasis. Reads renderOptions, frameMatrix; draws via emit.
+#include <array>
+#include <cassert>
+#include <utility>
+
+#include "app/options.h"
+#include "geometry/camera.h"
+#include "render/emit.h"
+#include "render/patch.h"
+#include "render/shade.h"
+#include "surface/surface.h"
+
+ScreenVertex vertexGrid[GRID_MAX_SIDE * GRID_MAX_SIDE];
+BasisTable basisTable;
+DerivativeTable derivativeTable;
+
+namespace {
+
+constexpr float ONE_SIXTH = 0.16666667f;
+
+// The tip of the normal line being drawn. It is the batch's pending vertex after the line
+// is drawn, so it must outlive shadeAndProject until the next transformVertex or
+// endVertices completes its clip code: hence static storage, not a local.
+ScreenVertex normalTip;
+
+// The patch's control values as 4 x 4 matrices, [control row k][control column l].
+struct PatchMatrices {
+    float x[4][4], y[4][4], z[4][4];
+};
+
+void loadPatchMatrices(PatchMatrices& out, const Point4* mesh, const PatchRecord& patch) {
+    const Point4* first = mesh + (patch.lastRow - 3) * patch.width + (patch.lastColumn - 3);
+    for (int k = 0; k < 4; ++k) {
+        const Point4* row = first + k * patch.width;
+        for (int l = 0; l < 4; ++l) {
+            out.x[k][l] = row[l].x;
+            out.y[k][l] = row[l].y;
+            out.z[k][l] = row[l].z;
+        }
+    }
+}
+
+// (M B)[k] = sum over l of M[k][l] B[l].
+inline void matrixTimesRow(float out[4], const float m[4][4], const float b[4]) {
+    for (int k = 0; k < 4; ++k) {
+        out[k] = m[k][0] * b[0] + m[k][1] * b[1] + m[k][2] * b[2] + m[k][3] * b[3];
+    }
+}
+
+inline float dot4(const float a[4], const float b[4]) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3];
+}
+
+template <int FLAGS>
+void shadeAndProjectVariant(ScreenVertex& slot, const Point3& point, Point3 normal, float s,
+                            float t) {
+    shadeVertex<FLAGS>(slot, point, normal, s, t);
+}
+
+// The grid loops of tessellateBasis for one normal source and one shading variant.
+template <bool POLY_NORMALS, int FLAGS>
+void basisGrid(int n, const PatchMatrices& pm, const PatchMatrices& nm, float sLo, float tLo,
+               float stepS, float stepT) {
+    float s = sLo;
+    for (int i = 0; i <= n; ++i) {
+        const float* b = basisTable.row[i];
+        float cx[4], cy[4], cz[4];
+        float mx[4], my[4], mz[4];
+        matrixTimesRow(cx, pm.x, b);
+        matrixTimesRow(cy, pm.y, b);
+        matrixTimesRow(cz, pm.z, b);
+        if constexpr (POLY_NORMALS) {
+            const float* d = derivativeTable.row[i];
+            matrixTimesRow(mx, pm.x, d);
+            matrixTimesRow(my, pm.y, d);
+            matrixTimesRow(mz, pm.z, d);
+        } else {
+            matrixTimesRow(mx, nm.x, b);
+            matrixTimesRow(my, nm.y, b);
+            matrixTimesRow(mz, nm.z, b);
+        }
+        ScreenVertex* slot = &vertexGrid[i * (n + 1)];
+        float t = tLo;
+        for (int j = 0; j <= n; ++j) {
+            const float* bv = basisTable.row[j];
+            const Point3 point = {dot4(cx, bv), dot4(cy, bv), dot4(cz, bv)};
+            Point3 normal;
+            if constexpr (POLY_NORMALS) {
+                const float* dv = derivativeTable.row[j];
+                const Point3 pu = {dot4(mx, bv), dot4(my, bv), dot4(mz, bv)};
+                const Point3 pv = {dot4(cx, dv), dot4(cy, dv), dot4(cz, dv)};
+                // cross(pu, pv), written out so it inlines into the vertex loop.
+                normal = {pu.y * pv.z - pu.z * pv.y, pu.z * pv.x - pu.x * pv.z,
+                          pu.x * pv.y - pu.y * pv.x};
+            } else {
+                normal = {dot4(mx, bv), dot4(my, bv), dot4(mz, bv)};
+            }
+            shadeVertex<FLAGS>(slot[j], point, normal, s, t);
+            t += stepT;
+        }
+        s += stepS;
+    }
+}
+
+using BasisGridRoutine = void (*)(int, const PatchMatrices&, const PatchMatrices&, float, float,
+                                  float, float);
+
+template <bool POLY, int... F>
+constexpr std::array<BasisGridRoutine, sizeof...(F)> basisVariants(
+    std::integer_sequence<int, F...>) {
+    return {{basisGrid<POLY, F>...}};
+}
+constexpr auto basisControlGrids =
+    basisVariants<false>(std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{});
+constexpr auto basisPolyGrids =
+    basisVariants<true>(std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{});
+
+BasisGridRoutine chooseBasisGrid(bool polyNormals, int flags) {
+    return polyNormals ? basisPolyGrids[flags] : basisControlGrids[flags];
+}
+
+}  // namespace
+
+const ShadeRoutine shadeRoutines[SHADE_VARIANT_COUNT] = {
+    shadeAndProjectVariant<0>, shadeAndProjectVariant<1>, shadeAndProjectVariant<2>,
+    shadeAndProjectVariant<3>, shadeAndProjectVariant<4>, shadeAndProjectVariant<5>,
+    shadeAndProjectVariant<6>, shadeAndProjectVariant<7>,
+};
+
+void buildBasisTable(BasisTable& table, int n, int surfaceType) {
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    const float h = 1.0f / static_cast<float>(n);
+    float p = 0.0f;
+    for (int i = 0; i <= n; ++i) {
+        const float m = 1.0f - p;
+        float* w = table.row[i];
+        if (surfaceType == SURFACE_BEZIER) {
+            w[0] = m * m * m;
+            w[1] = 3.0f * p * m * m;
+            w[2] = 3.0f * p * p * m;
+            w[3] = p * p * p;
+        } else {
+            const float p2 = p * p;
+            const float p3 = p2 * p;
+            w[0] = m * m * m * ONE_SIXTH;
+            w[1] = (3.0f * p3 - 6.0f * p2 + 4.0f) * ONE_SIXTH;
+            w[2] = (-3.0f * p3 + 3.0f * p2 + 3.0f * p + 1.0f) * ONE_SIXTH;
+            w[3] = p3 * ONE_SIXTH;
+        }
+        p += h;
+    }
+}
+
+void buildDerivativeTable(DerivativeTable& table, int n, int surfaceType) {
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    const float h = 1.0f / static_cast<float>(n);
+    float p = 0.0f;
+    for (int i = 0; i <= n; ++i) {
+        const float m = 1.0f - p;
+        const float p2 = p * p;
+        float* d = table.row[i];
+        if (surfaceType == SURFACE_BEZIER) {
+            d[0] = -3.0f * m * m;
+            d[1] = 9.0f * p2 - 12.0f * p + 3.0f;
+            d[2] = 6.0f * p - 9.0f * p2;
+            d[3] = 3.0f * p2;
+        } else {
+            d[0] = (-3.0f * p2 + 6.0f * p - 3.0f) * ONE_SIXTH;
+            d[1] = (9.0f * p2 - 12.0f * p) * ONE_SIXTH;
+            d[2] = (-9.0f * p2 + 6.0f * p + 3.0f) * ONE_SIXTH;
+            d[3] = 3.0f * p2 * ONE_SIXTH;
+        }
+        p += h;
+    }
+}
+
+void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3& unitNormal) {
+    ScreenVertex start;
+    start.x = slot.x;
+    start.y = slot.y;
+    start.w = slot.w;
+    start.q = slot.q;
+    start.s0 = 0.0f;
+    start.t0 = 0.0f;
+    start.s1 = 0.0f;
+    start.t1 = 0.0f;
+    start.colour = NORMAL_LINE_COLOUR;
+    start.flags = 0;
+    const Point3 tip = {point.x + NORMAL_LINE_LENGTH * unitNormal.x,
+                        point.y + NORMAL_LINE_LENGTH * unitNormal.y,
+                        point.z + NORMAL_LINE_LENGTH * unitNormal.z};
+    normalTip.flags = 0;
+    transformVertex(normalTip, tip);
+    normalTip.colour = NORMAL_LINE_COLOUR;
+    normalTip.s0 = 0.0f;
+    normalTip.t0 = 0.0f;
+    normalTip.s1 = 0.0f;
+    normalTip.t1 = 0.0f;
+    normalTip.flags = 0;
+    drawClippedLine(start, normalTip);
+}
+
+void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t) {
+    shadeRoutines[shadeVariant()](slot, point, normal, s, t);
+}
+
+std::uint32_t packVertexColor(float specular, float diffuse) {
+    return packVertexColorInline(specular, diffuse);
+}
+
+void normalizeFast(Point3& v) { normalizeFastInline(v); }
+
+void copyPatchEdges(PatchRecord& patch) {
+    const int n = patch.steps;
+    const int side = n + 1;
+    for (int k = 0; k <= n; ++k) {
+        patch.edges[EDGE_FIRST_U].slot[k] = vertexGrid[k];
+        patch.edges[EDGE_LAST_U].slot[k] = vertexGrid[n * side + k];
+        patch.edges[EDGE_FIRST_V].slot[k] = vertexGrid[k * side];
+        patch.edges[EDGE_LAST_V].slot[k] = vertexGrid[k * side + n];
+    }
+}
+
+int tessellateBasis(PatchRecord& patch, float sLo, float tLo, float sHi, float tHi) {
+    const int n = patch.steps;
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    assert(patch.lastColumn >= 3 && patch.lastRow >= 3);
+    const int type = renderOptions.surfaceType;
+    const bool polyNormals = !renderOptions.controlNormals;
+    const float h = 1.0f / static_cast<float>(n);
+    buildBasisTable(basisTable, n, type);
+    if (polyNormals) buildDerivativeTable(derivativeTable, n, type);
+    const float stepS = (sHi - sLo) * h;
+    const float stepT = (tHi - tLo) * h;
+    PatchMatrices points;
+    PatchMatrices normals;
+    loadPatchMatrices(points, patch.controlPoints, patch);
+    if (!polyNormals) loadPatchMatrices(normals, patch.controlNormals, patch);
+    const BasisGridRoutine grid = chooseBasisGrid(polyNormals, shadeVariant());
+    loadTransform(frameMatrix);
+    beginVertices();
+    grid(n, points, normals, sLo, tLo, stepS, stepT);
+    endVertices();
+    if (renderOptions.gapFill != GAP_NO_FILL) copyPatchEdges(patch);
+    return drawPatchGrid(patch);
+}

@@ -1,0 +1,167 @@
+// The surface pass: patch counts per type, culling by the widened view volume, texture spans
+// per patch column, the tessellator switch, crack filling and the control-point markers.
+#include "render/surfacepass.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "recorder.h"
+#include "render/patch.h"
+#include "surface/surface.h"
+
+namespace {
+
+// A flat-ish mesh of width x height points ahead of the default camera (which stands at
+// (0, 0, 1) in mesh units looking along +y), spanning x -1.5..1.5 and y from 10 on.
+struct AheadMesh {
+    std::vector<Point4> points;
+    std::vector<Point4> normals;
+    std::vector<PatchRecord> patches;
+    Surface surface = {};
+
+    AheadMesh(int width, int height, float y0 = 10.0f) {
+        points.resize(width * height);
+        normals.assign(width * height, Point4{0, 0, 1, 0});
+        patches.assign((width - 3) * (height - 3), PatchRecord{});
+        for (int r = 0; r < height; ++r) {
+            for (int c = 0; c < width; ++c) {
+                points[r * width + c] = {-1.5f + 3.0f * c / (width - 1), y0 + 0.5f * r,
+                                         0.1f * ((c + r) % 2), 1.0f};
+            }
+        }
+        for (PatchRecord& p : patches) {
+            p.controlPoints = points.data();
+            p.controlNormals = normals.data();
+            p.width = width;
+        }
+        surface = Surface{width, height, points.data(), normals.data(), patches.data()};
+    }
+};
+
+class SurfacePass : public ::testing::Test {
+protected:
+    void SetUp() override {
+        resetRenderTestState();
+        renderOptions.dynamicDetail = false;
+        renderOptions.subdivisions = 1;
+    }
+    void TearDown() override { resetRasterOps(); }
+};
+
+TEST_F(SurfacePass, PatchCountsByType) {
+    AheadMesh mesh(7, 7);
+    renderOptions.surfaceType = SURFACE_BSPLINE;
+    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 2 * 16);
+    EXPECT_EQ(countCalls(DRAW_STRIP), 16);
+    installRecorder();
+    renderOptions.surfaceType = SURFACE_BEZIER;   // static 1 becomes 3 steps for bezier
+    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 4 * 2 * 9);
+    EXPECT_EQ(countCalls(DRAW_STRIP), 4 * 9);
+
+    AheadMesh wide(8, 4);
+    installRecorder();
+    EXPECT_EQ(drawSurface(wide.surface, 0, 0, 1024, 1024), 2 * 2 * 9);
+    EXPECT_EQ(wide.patches[1].lastColumn, 6);
+    EXPECT_EQ(wide.patches[1].steps, 3);
+    EXPECT_EQ(wide.patches[2].steps, 0);   // records past the bezier patches are untouched
+}
+
+TEST_F(SurfacePass, TextureSpansFollowPatchColumns) {
+    AheadMesh mesh(7, 4);   // b-spline: 4 patch columns, 1 patch row
+    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 8);
+    ASSERT_EQ(countCalls(DRAW_STRIP), 4);
+    for (int i = 0; i < 4; ++i) {
+        const DrawCall& cell = drawCalls()[i];
+        const ScreenVertex& v0 = cell.vertex[0];   // (0, 0) of patch i
+        const ScreenVertex& v3 = cell.vertex[3];   // (1, 1)
+        EXPECT_NEAR(v0.s0 / v0.q, 256.0f * i, 1e-2f) << i;
+        EXPECT_NEAR(v3.s0 / v3.q, 256.0f * (i + 1), 1e-2f) << i;
+        EXPECT_NEAR(v0.t0 / v0.q, 0.0f, 1e-2f) << i;
+        EXPECT_NEAR(v3.t0 / v3.q, 1024.0f, 1e-2f) << i;
+    }
+}
+
+TEST_F(SurfacePass, MeshBehindTheCameraIsCulled) {
+    AheadMesh mesh(7, 7, -20.0f);
+    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 0);
+    EXPECT_TRUE(drawCalls().empty());
+    for (const PatchRecord& p : mesh.patches) EXPECT_EQ(p.steps, 0);
+    // The markers are still drawn when shown, and never counted.
+    renderOptions.showControlPoints = true;
+    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 0);
+    EXPECT_EQ(countCalls(DRAW_LINE), 2 * 49);
+}
+
+TEST_F(SurfacePass, CornersOutsideCullEvenWhenTheMiddleBulgesIn) {
+    AheadMesh mesh(4, 4);
+    renderOptions.surfaceType = SURFACE_BEZIER;
+    // Corners far to the left of the left plane; the inner points straight ahead.
+    const int corners[4] = {0, 3, 12, 15};
+    for (int k : corners) mesh.points[k].x = -100.0f;
+    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 0);
+    EXPECT_EQ(mesh.patches[0].steps, 0);
+    // One corner back in view: drawn.
+    mesh.points[3].x = 0.0f;
+    EXPECT_GT(drawSurface(mesh.surface, 0, 0, 1024, 1024), 0);
+}
+
+TEST(PatchOutsideView, OneCornerInsideEveryPlaneKeepsThePatch) {
+    const Point3 planes[4] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}};
+    const Point3 inside[4] = {{-1, -1, 0}, {-1, -1, 0}, {2, 0, 0}, {0, 0, 0}};
+    EXPECT_FALSE(patchOutsideView(inside, planes));   // dot 0 counts as inside
+    const Point3 outside[4] = {{5, -1, 0}, {1, -2, 0}, {2, -0.5f, 0}, {9, -9, 0}};
+    EXPECT_TRUE(patchOutsideView(outside, planes));   // all below the third plane
+}
+
+TEST_F(SurfacePass, TessellatorSwitchAndCrackFilling) {
+    AheadMesh mesh(6, 4, 1.5f);   // three b-spline patches in a row, close to the eye
+    renderOptions.dynamicDetail = true;
+    const int basis = drawSurface(mesh.surface, 0, 0, 1024, 1024);
+    std::vector<int> steps;
+    for (int i = 0; i < 3; ++i) steps.push_back(mesh.patches[i].steps);
+    ASSERT_NE(steps[0], steps[1]);   // the outer patches are farther: there are cracks
+    int expected = 0;
+    for (int i = 0; i < 3; ++i) expected += 2 * steps[i] * steps[i];
+    for (int i = 0; i + 1 < 3; ++i) {
+        if (steps[i] != steps[i + 1]) expected += 2 * (steps[i] + steps[i + 1] - 2);
+    }
+    EXPECT_EQ(basis, expected);
+    renderOptions.forwardDifferencing = true;
+    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), expected);
+    renderOptions.gapFill = GAP_NO_FILL;
+    int withoutFill = 0;
+    for (int i = 0; i < 3; ++i) withoutFill += 2 * steps[i] * steps[i];
+    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), withoutFill);
+}
+
+TEST_F(SurfacePass, DrawSurfacesSumsEverySurface) {
+    AheadMesh first(7, 4);
+    AheadMesh second(4, 4);
+    Surface both[2] = {first.surface, second.surface};
+    const SurfaceList saved = surfaceList;
+    surfaceList = SurfaceList{2, both};
+    renderOptions.wavesPaused = true;   // the meshes here have no wave state
+    EXPECT_EQ(drawSurfaces(), 2 * 4 + 2 * 1);
+    EXPECT_EQ(countCalls(DRAW_STRIP), 5);
+    surfaceList = saved;
+}
+
+TEST_F(SurfacePass, ControlPointMarkersAreTwoLinesEach) {
+    AheadMesh mesh(4, 4);
+    // Wide bounds so that no marker line is clipped.
+    setClipBounds(0.0f, 10000.0f, 0.0f, 10000.0f, 0.5f, 10.0f);
+    frameMatrix = Matrix4{{1, 0, 0, 5000, 0, 1, 0, 5000, 0, 0, 1, 0, 0, 0, 0.01f, 1}};
+    renderOptions.showControlPoints = true;
+    const int triangles = drawSurface(mesh.surface, 0, 0, 1024, 1024);
+    installRecorder();
+    drawControlPoints(mesh.surface);
+    EXPECT_EQ(countCalls(DRAW_LINE), 2 * 16);
+    EXPECT_GT(triangles, 0);
+    // A marker's half-size is 500 q pixels around its point.
+    const DrawCall& first = drawCalls()[0];
+    const float r = 0.5f * (first.vertex[0].x - first.vertex[1].x);
+    EXPECT_NEAR(r, 500.0f * first.vertex[0].q, 1e-2f);
+}
+
+}  // namespace
