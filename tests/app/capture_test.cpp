@@ -27,7 +27,9 @@ protected:
                                 VX_ORIGIN_UPPER_LEFT, 2, 1);
         ASSERT_NE(context_, 0u);
         resetCaptureState();
-        path_ = std::filesystem::temp_directory_path() / "vorl-capture-test.tga";
+        path_ = std::filesystem::temp_directory_path() /
+                (std::string("vorl-capture-") +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".tga");
     }
     void TearDown() override {
         freeCaptureBuffers();
@@ -104,6 +106,7 @@ TEST_F(CaptureTest, BurstNumbersFilesAndFailureReusesTheName) {
     ASSERT_TRUE(setCaptureRect(0, 0, 8, 8));
     const auto cwd = std::filesystem::current_path();
     const auto scratch = std::filesystem::temp_directory_path() / "vorl-burst-test";
+    std::filesystem::remove_all(scratch);
     std::filesystem::create_directories(scratch);
     std::filesystem::current_path(scratch);
     captureState.remaining = captureState.captureCount;

@@ -88,7 +88,7 @@ TEST_F(InputTest, TogglesAndCycles) {
     EXPECT_EQ(renderOptions.gapFill, GAP_FILL);
     down('G');
     EXPECT_EQ(renderOptions.gapFill, GAP_FILL_GREEN);
-    for (int key : {'2', 'C', 'D', 'E', 'H', 'I', 'N', 'P', 'T', 'V', 'W', 'X', 'Y', VK_F1}) {
+    for (int key : std::initializer_list<int>{'2', 'C', 'D', 'E', 'H', 'I', 'N', 'P', 'T', 'V', 'W', 'X', 'Y', VK_F1}) {
         const RenderOptions before = renderOptions;
         down(key);
         EXPECT_NE(std::memcmp(&before, &renderOptions, sizeof before), 0) << key;

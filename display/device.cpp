@@ -1,0 +1,250 @@
+// Device start-up and the application window: starts the rasterizer, chooses the colour
+// buffer count, opens the output with fallbacks, keeps the render-state block and the
+// per-unit texture caches, and runs the window procedure that forwards to the message hook.
+#include "display/device.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <new>
+
+#include "texture/cache.h"
+
+DeviceState deviceState;
+WindowState windowState;
+
+namespace {
+
+struct OutputMode {
+    int resolution;
+    int width;
+    int height;
+};
+constexpr OutputMode OUTPUT_MODES[] = {
+    {VX_RES_1024x768, 1024, 768},
+    {VX_RES_800x600, 800, 600},
+    {VX_RES_640x480, 640, 480},
+};
+
+void confineCursorToWindow() {
+    const RECT rect = {windowState.x, windowState.y, windowState.x + windowState.width,
+                       windowState.y + windowState.height};
+    ClipCursor(&rect);
+}
+
+void freeCursor() {
+    const RECT rect = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    ClipCursor(&rect);
+}
+
+HCURSOR cursorForHitTest(int hit) {
+    switch (hit) {
+    case HTCLIENT: return LoadCursorA(nullptr, IDC_CROSS);
+    case HTCAPTION: case HTSYSMENU: case HTMINBUTTON: case HTMAXBUTTON: case HTBORDER:
+    case HTCLOSE:
+        return LoadCursorA(nullptr, IDC_ARROW);
+    case HTLEFT: case HTRIGHT: return LoadCursorA(nullptr, IDC_SIZEWE);
+    case HTTOP: case HTBOTTOM: return LoadCursorA(nullptr, IDC_SIZENS);
+    case HTTOPLEFT: case HTBOTTOMRIGHT: return LoadCursorA(nullptr, IDC_SIZENWSE);
+    case HTTOPRIGHT: case HTBOTTOMLEFT: return LoadCursorA(nullptr, IDC_SIZENESW);
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+bool deviceStart() {
+    deviceState.colourBufferCount = COLOUR_BUFFERS_DEFAULT;
+    vxInit();
+    vxSelectDevice(0);
+    std::int32_t units = 0;
+    if (vxQuery(VX_QUERY_TEXTURE_UNITS, 4, &units) != 4) {
+        vxShutdown();
+        return false;
+    }
+    // The program serves at most two units (the cache table and texture slots have two).
+    deviceState.textureUnitCount = units < 1 ? 1 : (units > 2 ? 2 : units);
+    if (std::strcmp(vxQueryString(VX_STRING_HARDWARE), HARDWARE_TWO_BUFFERS) == 0) {
+        deviceState.colourBufferCount = 2;
+    }
+    return true;
+}
+
+VxContext openOutput(HWND window, int refresh, int colorFormat, int origin, int* resolution,
+                     int* width, int* height) {
+    const int first = deviceState.textureUnitCount == 1 ? 1 : 0;
+    for (int i = first; i < static_cast<int>(std::size(OUTPUT_MODES)); ++i) {
+        const OutputMode& mode = OUTPUT_MODES[i];
+        VxContext context = vxOpenWindow(window, mode.resolution, refresh, colorFormat, origin,
+                                         deviceState.colourBufferCount, 1);
+        if (context == 0) {
+            context = vxOpenWindow(window, mode.resolution, refresh, colorFormat, origin, 2, 1);
+        }
+        if (context != 0) {
+            *resolution = mode.resolution;
+            *width = mode.width;
+            *height = mode.height;
+            return context;
+        }
+    }
+    return 0;
+}
+
+bool deviceSetup() {
+    std::int32_t size = 0;
+    if (vxQuery(VX_QUERY_STATE_SIZE, 4, &size) == 0 || size <= 0) return false;
+    std::free(deviceState.stateBlock);
+    deviceState.stateBlock = std::malloc(static_cast<std::size_t>(size));
+    deviceState.stateBlockSize = deviceState.stateBlock ? size : 0;
+    if (deviceState.stateBlock == nullptr) return false;
+    vxSetCoordinateSpace(VX_WINDOW_COORDS);
+    vxSetVertexLayout(VX_PARAM_XY, 0, VX_PARAM_ENABLE);
+    vxSetVertexLayout(VX_PARAM_Q, 12, VX_PARAM_ENABLE);
+    vxSetVertexLayout(VX_PARAM_ARGB, 32, VX_PARAM_ENABLE);
+    vxSetVertexLayout(VX_PARAM_ST0, 16, VX_PARAM_ENABLE);
+    for (int unit = 0; unit < deviceState.textureUnitCount; ++unit) {
+        TextureCache* cache = new (std::nothrow) TextureCache{};
+        if (cache == nullptr) {
+            deviceStop();
+            return false;
+        }
+        cache->unit = unit;
+        deviceState.textureCaches[unit] = cache;
+    }
+    return true;
+}
+
+void deviceStop() {
+    std::free(deviceState.stateBlock);
+    deviceState.stateBlock = nullptr;
+    deviceState.stateBlockSize = 0;
+    for (TextureCache*& cache : deviceState.textureCaches) {
+        // Emptying the cache unlinks whatever is still resident; the texture records keep
+        // their texel data for their owners to release.
+        if (cache != nullptr) {
+            while (cache->first != nullptr) unlinkTexture(*cache, *cache->first);
+        }
+        delete cache;
+        cache = nullptr;
+    }
+    vxShutdown();
+}
+
+void saveRenderState() {
+    if (deviceState.stateBlock != nullptr) vxSaveState(deviceState.stateBlock);
+}
+
+void restoreRenderState() {
+    if (deviceState.stateBlock != nullptr) vxRestoreState(deviceState.stateBlock);
+}
+
+int textureUnitCount() { return deviceState.textureUnitCount; }
+
+int colourBufferCount() { return deviceState.colourBufferCount; }
+
+void setMessageHook(WNDPROC hook) { windowState.messageHook = hook; }
+
+HWND createAppWindow(const char* name, int x, int y, int width, int height, int flags) {
+    windowState.x = x;
+    windowState.y = y;
+    windowState.width = width;
+    windowState.height = height;
+    windowState.flags = flags;
+    DWORD style = WS_POPUP;
+    if (flags & WINDOW_CAPTION) style |= WS_CAPTION;
+    if (flags & WINDOW_SYSTEM_MENU) style |= WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+    if (flags & WINDOW_SIZING_BORDER) style |= WS_THICKFRAME;
+    windowState.style = style;
+
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof wc;
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = deviceWindowProc;
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.lpszMenuName = name;
+    wc.lpszClassName = name;
+    if (RegisterClassExA(&wc) == 0) return nullptr;
+
+    HWND window = CreateWindowExA(WS_EX_APPWINDOW, name, name, style, x, y, width, height,
+                                  nullptr, nullptr, nullptr, nullptr);
+    if (window == nullptr) {
+        UnregisterClassA(name, nullptr);
+        return nullptr;
+    }
+    windowState.window = window;
+
+    RECT rect = {x, y, x + width, y + height};
+    AdjustWindowRectEx(&rect, style, FALSE, 0);
+    if (rect.left < 0) {
+        rect.right -= rect.left;
+        rect.left = 0;
+    }
+    if (rect.top < 0) {
+        rect.bottom -= rect.top;
+        rect.top = 0;
+    }
+    SetWindowPos(window, nullptr, rect.left, rect.top, rect.right - rect.left,
+                 rect.bottom - rect.top, SWP_NOACTIVATE | SWP_NOZORDER);
+    ShowWindow(window, (flags & WINDOW_MAXIMISED) ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    UpdateWindow(window);
+    return window;
+}
+
+LRESULT deviceWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    const bool confine = (windowState.flags & WINDOW_CONFINE_CURSOR) != 0;
+    switch (message) {
+    case WM_CREATE: case WM_DISPLAYCHANGE: case WM_COMMAND: case WM_ENTERMENULOOP:
+    case WM_EXITMENULOOP:
+        return 0;
+    case WM_MOVE:
+        if (!IsIconic(hwnd)) {
+            windowState.x = LOWORD(static_cast<std::uintptr_t>(lParam));
+            windowState.y = static_cast<std::int16_t>(HIWORD(static_cast<std::uintptr_t>(lParam)));
+            if (confine) confineCursorToWindow();
+        }
+        return 0;
+    case WM_SIZE:
+        if (!IsIconic(hwnd)) {
+            windowState.width = LOWORD(static_cast<std::uintptr_t>(lParam));
+            windowState.height =
+                static_cast<std::int16_t>(HIWORD(static_cast<std::uintptr_t>(lParam)));
+            if (confine) confineCursorToWindow();
+        }
+        return 0;
+    case WM_SETFOCUS:
+        if (confine) confineCursorToWindow();
+        break;
+    case WM_KILLFOCUS:
+        if (confine) freeCursor();
+        break;
+    case WM_DESTROY:
+        if (confine) freeCursor();
+        PostQuitMessage(0);
+        return 0;
+    case WM_PAINT: {
+        RECT update;
+        if (GetUpdateRect(hwnd, &update, FALSE)) {
+            PAINTSTRUCT ps;
+            BeginPaint(hwnd, &ps);
+            EndPaint(hwnd, &ps);
+        }
+        return 0;
+    }
+    case WM_CLOSE:
+        DestroyWindow(hwnd);
+        return 0;
+    case WM_SETCURSOR:
+        if (windowState.flags & WINDOW_CURSOR_SHOWN) {
+            SetCursor(cursorForHitTest(LOWORD(static_cast<std::uintptr_t>(lParam))));
+        } else {
+            SetCursor(nullptr);
+        }
+        return 1;
+    default:
+        break;
+    }
+    if (windowState.messageHook != nullptr) {
+        return windowState.messageHook(hwnd, message, wParam, lParam);
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
