@@ -24,10 +24,13 @@ constexpr int SEA_SIDE = 31;
 constexpr float SEA_FIRST_X = -15.0f;
 constexpr float SEA_FIRST_Y = -7.0f;
 
-// The island: 13 x 13 points rising from the far part of the sea, ahead and to the right.
+// The island: 13 x 13 points half a unit apart, rising from the sea ahead and to the right,
+// near enough (about 140 world units) to stand out of the fog.
 constexpr int ISLAND_SIDE = 13;
-constexpr float ISLAND_CENTRE_X = 5.0f;
-constexpr float ISLAND_CENTRE_Y = 17.0f;
+constexpr float ISLAND_SPACING = 0.5f;
+constexpr float ISLAND_HEIGHT_SCALE = 0.6f;
+constexpr float ISLAND_CENTRE_X = 3.0f;
+constexpr float ISLAND_CENTRE_Y = 7.5f;
 
 float islandHeight(float u, float v) {
     // u, v: -1 .. 1 across the mesh. Two summits on a ridge, a saddle, edges under the water.
@@ -61,7 +64,9 @@ bool buildSurfaces() {
             const float u = (c - half) / half;
             const float v = (r - half) / half;
             island.points[r * ISLAND_SIDE + c] =
-                Point4{ISLAND_CENTRE_X + c - half, ISLAND_CENTRE_Y + r - half, islandHeight(u, v), 1.0f};
+                Point4{ISLAND_CENTRE_X + (c - half) * ISLAND_SPACING,
+                       ISLAND_CENTRE_Y + (r - half) * ISLAND_SPACING,
+                       islandHeight(u, v) * ISLAND_HEIGHT_SCALE, 1.0f};
         }
     }
     return true;

@@ -87,9 +87,28 @@ TEST(Session, SdlBackEndUnderVirtualDisplay) {
     }
     ScratchDir dir;
     dir.write("script.txt", "5 key ESCAPE\n");
-    const ProgramRun run = dir.run("--windowed --input script.txt --save-last-frame last.tga",
+    const ProgramRun run = dir.run("--windowed --answer ok --input script.txt --save-last-frame last.tga",
                                    "SDL_AUDIODRIVER=dummy", "xvfb-run -a -s '-screen 0 1280x1024x24'");
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_TRUE(dir.exists("last.tga"));
     EXPECT_EQ(tgaWidth(dir.read("last.tga")), 1024);
+}
+
+TEST(Session, SdlAndHeadlessShowTheSamePicture) {
+    if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "xvfb-run is not installed";
+    }
+    ScratchDir dir;
+    dir.write("script.txt", "0 key Y\n3 key W\n8 key ESCAPE\n");
+    const std::string args =
+        "--fixed-clock 50 --input script.txt --answer ok -res 640x480 --save-last-frame ";
+    const ProgramRun headless = dir.run("--headless " + args + "headless.tga");
+    ASSERT_EQ(headless.status, 0) << headless.err;
+    const ProgramRun sdl = dir.run("--windowed " + args + "sdl.tga", "SDL_AUDIODRIVER=dummy",
+                                   "xvfb-run -a -s '-screen 0 1280x1024x24'");
+    ASSERT_EQ(sdl.status, 0) << sdl.err;
+    const std::string a = dir.read("headless.tga");
+    const std::string b = dir.read("sdl.tga");
+    ASSERT_EQ(a.size(), 18u + 640u * 480u * 3u);
+    EXPECT_TRUE(a == b) << "the two back ends presented different frames";
 }
