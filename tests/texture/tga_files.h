@@ -1,0 +1,111 @@
+// Crafted TGA files for the reader's tests: a header builder, pixel packers and a scratch
+// directory that each test writes its files into and removes afterwards.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct TgaSpec {
+    int idLength = 0;
+    int mapType = 0;
+    int imageType = 2;
+    int mapLength = 0;
+    int mapEntryBits = 0;
+    int width = 1;
+    int height = 1;
+    int bitsPerPixel = 24;
+};
+
+inline Bytes tgaHeader(const TgaSpec& spec) {
+    Bytes h(18, 0);
+    h[0] = static_cast<std::uint8_t>(spec.idLength);
+    h[1] = static_cast<std::uint8_t>(spec.mapType);
+    h[2] = static_cast<std::uint8_t>(spec.imageType);
+    h[5] = static_cast<std::uint8_t>(spec.mapLength & 0xFF);
+    h[6] = static_cast<std::uint8_t>(spec.mapLength >> 8);
+    h[7] = static_cast<std::uint8_t>(spec.mapEntryBits);
+    h[12] = static_cast<std::uint8_t>(spec.width & 0xFF);
+    h[13] = static_cast<std::uint8_t>(spec.width >> 8);
+    h[14] = static_cast<std::uint8_t>(spec.height & 0xFF);
+    h[15] = static_cast<std::uint8_t>(spec.height >> 8);
+    h[16] = static_cast<std::uint8_t>(spec.bitsPerPixel);
+    return h;
+}
+
+inline Bytes& append(Bytes& to, const Bytes& more) {
+    to.insert(to.end(), more.begin(), more.end());
+    return to;
+}
+
+// Header, identification field of idLength bytes, then the given payload (map and pixels).
+inline Bytes tgaFile(const TgaSpec& spec, const Bytes& payload) {
+    Bytes file = tgaHeader(spec);
+    for (int i = 0; i < spec.idLength; ++i) file.push_back(static_cast<std::uint8_t>(0xA0 + i));
+    return append(file, payload);
+}
+
+// 24-bit true-colour image whose texel (x, y) is blue = x, green = y, red = x ^ y.
+inline Bytes gradientImage(int width, int height) {
+    TgaSpec spec;
+    spec.width = width;
+    spec.height = height;
+    Bytes pixels;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            pixels.push_back(static_cast<std::uint8_t>(x));
+            pixels.push_back(static_cast<std::uint8_t>(y));
+            pixels.push_back(static_cast<std::uint8_t>(x ^ y));
+        }
+    return tgaFile(spec, pixels);
+}
+
+class ScratchDir {
+public:
+    ScratchDir() {
+        // Memory-backed when the system has it: the fuzz test writes thousands of files.
+        std::error_code error;
+        std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
+                                         ? std::filesystem::path("/dev/shm")
+                                         : std::filesystem::temp_directory_path();
+        dir_ = base / ("vorl-texture-" + std::to_string(::getpid()) + "-" + std::to_string(counter()++));
+        std::filesystem::create_directories(dir_);
+    }
+    ~ScratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+    std::string write(const std::string& name, const Bytes& bytes) const {
+        std::string p = path(name);
+        std::FILE* f = std::fopen(p.c_str(), "wb");
+        if (f) {
+            if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), f);
+            std::fclose(f);
+        }
+        return p;
+    }
+    std::string read(const std::string& name) const {
+        std::string text;
+        std::FILE* f = std::fopen(path(name).c_str(), "rb");
+        if (!f) return text;
+        char buf[512];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+        std::fclose(f);
+        return text;
+    }
+
+private:
+    static int& counter() {
+        static int n = 0;
+        return n;
+    }
+    std::filesystem::path dir_;
+};
