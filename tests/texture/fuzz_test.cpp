@@ -16,7 +16,7 @@ std::vector<Bytes> seedFiles() {
     std::vector<Bytes> seeds;
     seeds.push_back(gradientImage(8, 4));
 
-    TgaSpec mapped;
+    TgaLayout mapped;
     mapped.imageType = 9;
     mapped.mapType = 1;
     mapped.mapLength = 4;
@@ -29,7 +29,7 @@ std::vector<Bytes> seedFiles() {
     append(payload, {0x83, 1, 0x02, 0, 2, 3, 0x88, 3});
     seeds.push_back(tgaFile(mapped, payload));
 
-    TgaSpec rle32;
+    TgaLayout rle32;
     rle32.imageType = 10;
     rle32.bitsPerPixel = 32;
     rle32.width = 4;
@@ -39,14 +39,14 @@ std::vector<Bytes> seedFiles() {
     rle32.mapEntryBits = 16;
     seeds.push_back(tgaFile(rle32, {9, 9, 9, 9, 0x85, 1, 2, 3, 4, 0x01, 5, 6, 7, 8, 9, 10, 11, 12}));
 
-    TgaSpec grey;
+    TgaLayout grey;
     grey.imageType = 11;
     grey.bitsPerPixel = 8;
     grey.width = 16;
     grey.height = 2;
     seeds.push_back(tgaFile(grey, {0x8F, 10, 0x0F, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}));
 
-    TgaSpec shallow;
+    TgaLayout shallow;
     shallow.bitsPerPixel = 16;
     shallow.width = 2;
     shallow.height = 2;

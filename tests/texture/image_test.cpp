@@ -27,8 +27,8 @@ Image readBytes(const ScratchDir& dir, const Bytes& file) {
     return image;
 }
 
-TgaSpec spec(int type, int bits, int width, int height) {
-    TgaSpec s;
+TgaLayout layout(int type, int bits, int width, int height) {
+    TgaLayout s;
     s.imageType = type;
     s.bitsPerPixel = bits;
     s.width = width;
@@ -37,8 +37,8 @@ TgaSpec spec(int type, int bits, int width, int height) {
 }
 
 // A colour-mapped 8-bit header with a map of `entries` 24-bit entries.
-TgaSpec mappedSpec(int type, int width, int height, int entries) {
-    TgaSpec s = spec(type, 8, width, height);
+TgaLayout mappedSpec(int type, int width, int height, int entries) {
+    TgaLayout s = layout(type, 8, width, height);
     s.mapType = 1;
     s.mapLength = entries;
     s.mapEntryBits = 24;
@@ -62,26 +62,26 @@ std::uint32_t mapTexel(int i) { return 0xFF070000u | (std::uint32_t(255 - i) << 
 
 TEST(ImageReader, TrueColourDepths) {
     ScratchDir dir;
-    Image i24 = readBytes(dir, tgaFile(spec(2, 24, 2, 1), {1, 2, 3, 4, 5, 6}));
+    Image i24 = readBytes(dir, tgaFile(layout(2, 24, 2, 1), {1, 2, 3, 4, 5, 6}));
     ASSERT_TRUE(i24.ok);
     EXPECT_EQ(i24.width, 2);
     EXPECT_EQ(i24.height, 1);
     EXPECT_EQ(i24.texels[0], 0xFF030201u);
     EXPECT_EQ(i24.texels[1], 0xFF060504u);
 
-    Image i32 = readBytes(dir, tgaFile(spec(2, 32, 1, 2), {1, 2, 3, 4, 5, 6, 7, 8}));
+    Image i32 = readBytes(dir, tgaFile(layout(2, 32, 1, 2), {1, 2, 3, 4, 5, 6, 7, 8}));
     ASSERT_TRUE(i32.ok);
     EXPECT_EQ(i32.texels[0], 0x04030201u);
     EXPECT_EQ(i32.texels[1], 0x08070605u);
 
     // 0x7FFF: every 5-bit channel full -> 248; the top bit is ignored.
-    Image i16 = readBytes(dir, tgaFile(spec(2, 16, 3, 1), {0xFF, 0x7F, 0xFF, 0xFF, 0x1F, 0x7C}));
+    Image i16 = readBytes(dir, tgaFile(layout(2, 16, 3, 1), {0xFF, 0x7F, 0xFF, 0xFF, 0x1F, 0x7C}));
     ASSERT_TRUE(i16.ok);
     EXPECT_EQ(i16.texels[0], 0xFFF8F8F8u);
     EXPECT_EQ(i16.texels[1], 0xFFF8F8F8u);
     EXPECT_EQ(i16.texels[2], 0xFFF800F8u);   // 0x7C1F: red and blue, no green
 
-    Image grey = readBytes(dir, tgaFile(spec(3, 8, 2, 1), {0x00, 0x9A}));
+    Image grey = readBytes(dir, tgaFile(layout(3, 8, 2, 1), {0x00, 0x9A}));
     ASSERT_TRUE(grey.ok);
     EXPECT_EQ(grey.texels[0], 0xFF000000u);
     EXPECT_EQ(grey.texels[1], 0xFF9A9A9Au);
@@ -101,7 +101,7 @@ TEST(ImageReader, ColourMappedUsesPalette) {
 
 TEST(ImageReader, IdentificationFieldIsSkipped) {
     ScratchDir dir;
-    TgaSpec s = spec(2, 24, 1, 1);
+    TgaLayout s = layout(2, 24, 1, 1);
     s.idLength = 9;
     Image image = readBytes(dir, tgaFile(s, {0x10, 0x20, 0x30}));
     ASSERT_TRUE(image.ok);
@@ -112,12 +112,12 @@ TEST(ImageReader, RunLengthPackets) {
     ScratchDir dir;
     // 0x83: four copies of the next pixel; 0x03: the next four pixels as stored.
     Bytes payload = {0x83, 9, 8, 7, 0x03, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
-    Image image = readBytes(dir, tgaFile(spec(10, 24, 4, 2), payload));
+    Image image = readBytes(dir, tgaFile(layout(10, 24, 4, 2), payload));
     ASSERT_TRUE(image.ok);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(image.texels[i], 0xFF070809u) << i;
     for (int i = 0; i < 4; ++i) EXPECT_EQ(image.texels[4 + i], 0xFF000000u | 0x010101u * (i + 1)) << i;
 
-    Image grey = readBytes(dir, tgaFile(spec(11, 8, 3, 1), {0x82, 0x40}));
+    Image grey = readBytes(dir, tgaFile(layout(11, 8, 3, 1), {0x82, 0x40}));
     ASSERT_TRUE(grey.ok);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(grey.texels[i], 0xFF404040u);
 
@@ -130,10 +130,10 @@ TEST(ImageReader, RunLengthPackets) {
     EXPECT_EQ(m.texels[2], mapTexel(0));
     EXPECT_EQ(m.texels[3], mapTexel(0));
 
-    Image deep = readBytes(dir, tgaFile(spec(10, 32, 2, 1), {0x81, 1, 2, 3, 4}));
+    Image deep = readBytes(dir, tgaFile(layout(10, 32, 2, 1), {0x81, 1, 2, 3, 4}));
     ASSERT_TRUE(deep.ok);
     EXPECT_EQ(deep.texels[1], 0x04030201u);
-    Image shallow = readBytes(dir, tgaFile(spec(10, 16, 2, 1), {0x81, 0xFF, 0x7F}));
+    Image shallow = readBytes(dir, tgaFile(layout(10, 16, 2, 1), {0x81, 0xFF, 0x7F}));
     ASSERT_TRUE(shallow.ok);
     EXPECT_EQ(shallow.texels[1], 0xFFF8F8F8u);
 }
@@ -142,14 +142,14 @@ TEST(ImageReader, RunLengthPackets) {
 // build would catch a write past the buffer).
 TEST(ImageReader, RunLengthPacketPastLastPixelStops) {
     ScratchDir dir;
-    Image repeat = readBytes(dir, tgaFile(spec(10, 24, 2, 1), {0x83, 5, 6, 7}));
+    Image repeat = readBytes(dir, tgaFile(layout(10, 24, 2, 1), {0x83, 5, 6, 7}));
     ASSERT_TRUE(repeat.ok);
     EXPECT_EQ(repeat.texels[0], 0xFF070605u);
     EXPECT_EQ(repeat.texels[1], 0xFF070605u);
 
     Bytes raw = {0x01, 1, 1, 1, 0x7F};
     for (int i = 0; i < 128; ++i) append(raw, {9, 9, 9});
-    Image literal = readBytes(dir, tgaFile(spec(10, 24, 3, 1), raw));
+    Image literal = readBytes(dir, tgaFile(layout(10, 24, 3, 1), raw));
     ASSERT_TRUE(literal.ok);
     EXPECT_EQ(literal.texels[2], 0xFF090909u);
 }
@@ -179,7 +179,7 @@ TEST(ImageReader, IndexBeyondColourMapIsBlack) {
 
 TEST(ImageReader, ColourMapOfTrueColourImageIsSkipped) {
     ScratchDir dir;
-    TgaSpec s = spec(2, 24, 1, 1);
+    TgaLayout s = layout(2, 24, 1, 1);
     s.mapType = 1;
     s.mapLength = 5;
     s.mapEntryBits = 16;   // 10 bytes of map before the pixel
@@ -189,7 +189,7 @@ TEST(ImageReader, ColourMapOfTrueColourImageIsSkipped) {
     ASSERT_TRUE(image.ok);
     EXPECT_EQ(image.texels[0], 0xFF332211u);
 
-    TgaSpec g = spec(3, 8, 2, 1);
+    TgaLayout g = layout(3, 8, 2, 1);
     g.mapType = 1;
     g.mapLength = 2;
     g.mapEntryBits = 24;
@@ -204,23 +204,23 @@ TEST(ImageReader, ColourMapOfTrueColourImageIsSkipped) {
 TEST(ImageReader, RefusesMalformedHeaders) {
     ScratchDir dir;
     Bytes pixels(64, 0x55);
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(2, 24, 0, 4), pixels)).ok) << "width 0";
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(2, 24, 4, 0), pixels)).ok) << "height 0";
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(2, 15, 2, 2), pixels)).ok) << "depth 15";
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(2, 0, 2, 2), pixels)).ok) << "depth 0";
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(0, 24, 2, 2), pixels)).ok) << "type 0";
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(32, 24, 2, 2), pixels)).ok) << "type 32";
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 24, 0, 4), pixels)).ok) << "width 0";
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 24, 4, 0), pixels)).ok) << "height 0";
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 15, 2, 2), pixels)).ok) << "depth 15";
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 0, 2, 2), pixels)).ok) << "depth 0";
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(0, 24, 2, 2), pixels)).ok) << "type 0";
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(32, 24, 2, 2), pixels)).ok) << "type 32";
 
-    TgaSpec mapped16 = mappedSpec(1, 2, 2, 4);
+    TgaLayout mapped16 = mappedSpec(1, 2, 2, 4);
     mapped16.mapEntryBits = 16;
     EXPECT_FALSE(readBytes(dir, tgaFile(mapped16, pixels)).ok) << "16-bit map entries";
-    TgaSpec mapped32 = mappedSpec(1, 2, 2, 4);
+    TgaLayout mapped32 = mappedSpec(1, 2, 2, 4);
     mapped32.mapEntryBits = 32;
     EXPECT_FALSE(readBytes(dir, tgaFile(mapped32, pixels)).ok) << "32-bit map entries";
-    TgaSpec noMap = mappedSpec(1, 2, 2, 4);
+    TgaLayout noMap = mappedSpec(1, 2, 2, 4);
     noMap.mapType = 0;
     EXPECT_FALSE(readBytes(dir, tgaFile(noMap, pixels)).ok) << "mapped without a map";
-    TgaSpec wideIndex = mappedSpec(1, 2, 2, 4);
+    TgaLayout wideIndex = mappedSpec(1, 2, 2, 4);
     wideIndex.bitsPerPixel = 16;
     EXPECT_FALSE(readBytes(dir, tgaFile(wideIndex, pixels)).ok) << "16-bit indices";
 }
@@ -229,11 +229,11 @@ TEST(ImageReader, RefusesShortFiles) {
     ScratchDir dir;
     EXPECT_FALSE(readBytes(dir, {}).ok) << "empty";
     EXPECT_FALSE(readBytes(dir, Bytes(17, 0)).ok) << "short header";
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(2, 24, 2, 2), Bytes(11, 1))).ok) << "short pixels";
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(10, 24, 4, 1), {0x81, 1, 2, 3})).ok) << "short runs";
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(10, 24, 4, 1), {0x83, 1, 2})).ok) << "cut packet";
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 24, 2, 2), Bytes(11, 1))).ok) << "short pixels";
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(10, 24, 4, 1), {0x81, 1, 2, 3})).ok) << "short runs";
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(10, 24, 4, 1), {0x83, 1, 2})).ok) << "cut packet";
     EXPECT_FALSE(readBytes(dir, tgaFile(mappedSpec(1, 1, 1, 4), colourMap(3))).ok) << "short map";
-    TgaSpec id = spec(2, 24, 1, 1);
+    TgaLayout id = layout(2, 24, 1, 1);
     id.idLength = 200;
     Bytes cut = tgaHeader(id);
     append(cut, Bytes(50, 0));
@@ -249,11 +249,11 @@ TEST(ImageReader, RefusesShortFiles) {
 // 65535 x 65535 x 4 bytes would be 17 GB: refused from the header and the file size alone.
 TEST(ImageReader, RefusesHugeSizesBeforeAllocating) {
     ScratchDir dir;
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(2, 32, 65535, 65535), Bytes(64, 0))).ok);
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(10, 32, 65535, 65535), Bytes(64, 0))).ok);
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 32, 65535, 65535), Bytes(64, 0))).ok);
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(10, 32, 65535, 65535), Bytes(64, 0))).ok);
     // Within the cap but far longer than the file: refused before the buffers are made.
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(2, 24, 4096, 4096), Bytes(64, 0))).ok);
-    EXPECT_FALSE(readBytes(dir, tgaFile(spec(10, 24, 4096, 4096), Bytes(64, 0))).ok);
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 24, 4096, 4096), Bytes(64, 0))).ok);
+    EXPECT_FALSE(readBytes(dir, tgaFile(layout(10, 24, 4096, 4096), Bytes(64, 0))).ok);
 }
 
 // ---- Textures --------------------------------------------------------------------------
@@ -305,7 +305,7 @@ TEST_F(TextureBuild, FullChainAndBaseOnly) {
 TEST_F(TextureBuild, NonSquareAspectAndBlockAverages) {
     // 256 x 64, grey via alpha-intensity so averages are exact: the left half is 200, the
     // right half alternates 0 and 255 by column (average 127.5, truncated to 127).
-    TgaSpec s = spec(3, 8, 256, 64);
+    TgaLayout s = layout(3, 8, 256, 64);
     Bytes pixels;
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 256; ++x) pixels.push_back(x < 128 ? 200 : (x & 1 ? 255 : 0));
@@ -327,7 +327,7 @@ TEST_F(TextureBuild, NonSquareAspectAndBlockAverages) {
 }
 
 TEST_F(TextureBuild, FormatsAndAlphaOverride) {
-    TgaSpec s = spec(2, 32, 2, 1);
+    TgaLayout s = layout(2, 32, 2, 1);
     // Texel 0: blue 0x12, green 0x34, red 0x56, alpha 0x78; texel 1: all 0xFF.
     std::string path = dir.write("c.tga", tgaFile(s, {0x12, 0x34, 0x56, 0x78, 255, 255, 255, 255}));
     LoadedTexture argb;

@@ -12,7 +12,7 @@
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct TgaSpec {
+struct TgaLayout {
     int idLength = 0;
     int mapType = 0;
     int imageType = 2;
@@ -23,19 +23,19 @@ struct TgaSpec {
     int bitsPerPixel = 24;
 };
 
-inline Bytes tgaHeader(const TgaSpec& spec) {
+inline Bytes tgaHeader(const TgaLayout& layout) {
     Bytes h(18, 0);
-    h[0] = static_cast<std::uint8_t>(spec.idLength);
-    h[1] = static_cast<std::uint8_t>(spec.mapType);
-    h[2] = static_cast<std::uint8_t>(spec.imageType);
-    h[5] = static_cast<std::uint8_t>(spec.mapLength & 0xFF);
-    h[6] = static_cast<std::uint8_t>(spec.mapLength >> 8);
-    h[7] = static_cast<std::uint8_t>(spec.mapEntryBits);
-    h[12] = static_cast<std::uint8_t>(spec.width & 0xFF);
-    h[13] = static_cast<std::uint8_t>(spec.width >> 8);
-    h[14] = static_cast<std::uint8_t>(spec.height & 0xFF);
-    h[15] = static_cast<std::uint8_t>(spec.height >> 8);
-    h[16] = static_cast<std::uint8_t>(spec.bitsPerPixel);
+    h[0] = static_cast<std::uint8_t>(layout.idLength);
+    h[1] = static_cast<std::uint8_t>(layout.mapType);
+    h[2] = static_cast<std::uint8_t>(layout.imageType);
+    h[5] = static_cast<std::uint8_t>(layout.mapLength & 0xFF);
+    h[6] = static_cast<std::uint8_t>(layout.mapLength >> 8);
+    h[7] = static_cast<std::uint8_t>(layout.mapEntryBits);
+    h[12] = static_cast<std::uint8_t>(layout.width & 0xFF);
+    h[13] = static_cast<std::uint8_t>(layout.width >> 8);
+    h[14] = static_cast<std::uint8_t>(layout.height & 0xFF);
+    h[15] = static_cast<std::uint8_t>(layout.height >> 8);
+    h[16] = static_cast<std::uint8_t>(layout.bitsPerPixel);
     return h;
 }
 
@@ -45,17 +45,17 @@ inline Bytes& append(Bytes& to, const Bytes& more) {
 }
 
 // Header, identification field of idLength bytes, then the given payload (map and pixels).
-inline Bytes tgaFile(const TgaSpec& spec, const Bytes& payload) {
-    Bytes file = tgaHeader(spec);
-    for (int i = 0; i < spec.idLength; ++i) file.push_back(static_cast<std::uint8_t>(0xA0 + i));
+inline Bytes tgaFile(const TgaLayout& layout, const Bytes& payload) {
+    Bytes file = tgaHeader(layout);
+    for (int i = 0; i < layout.idLength; ++i) file.push_back(static_cast<std::uint8_t>(0xA0 + i));
     return append(file, payload);
 }
 
 // 24-bit true-colour image whose texel (x, y) is blue = x, green = y, red = x ^ y.
 inline Bytes gradientImage(int width, int height) {
-    TgaSpec spec;
-    spec.width = width;
-    spec.height = height;
+    TgaLayout layout;
+    layout.width = width;
+    layout.height = height;
     Bytes pixels;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -63,7 +63,7 @@ inline Bytes gradientImage(int width, int height) {
             pixels.push_back(static_cast<std::uint8_t>(y));
             pixels.push_back(static_cast<std::uint8_t>(x ^ y));
         }
-    return tgaFile(spec, pixels);
+    return tgaFile(layout, pixels);
 }
 
 class ScratchDir {
