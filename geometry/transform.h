@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "geometry/vector.h"
 
@@ -74,10 +75,71 @@ inline void transformVertex(ScreenVertex& out, const Point3& p) {
 }
 // Completes the pending vertex's code, restores precision, returns the OR of all codes.
 std::uint32_t endVertices();
-// The six-bit clip code of v from x, y, w by unsigned bit-pattern compares.
-std::uint32_t clipCode(const ScreenVertex& v);
 
 // The portable variants (always available) and the packed variant of loadTransform.
 void loadTransformPlain(const Matrix4& m);
 void loadTransformPacked(const Matrix4& m);
 void transformVertexScalar(ScreenVertex& out, const Point3& p);
+
+// Indexed by the sign bits of x (bit 0), y (bit 1) and w (bit 2): for each negative value the
+// pair of bits whose unsigned compare read the sign bit as a huge magnitude is flipped.
+inline constexpr std::uint32_t CLIP_SIGN_FIX[8] = {0x00, 0x03, 0x0C, 0x0F,
+                                                   0x30, 0x33, 0x3C, 0x3F};
+
+inline std::uint32_t clipFloatBits(float f) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &f, sizeof bits);
+    return bits;
+}
+
+// The six-bit clip code of v from x, y, w by unsigned bit-pattern compares. Inline so that
+// the per-vertex loops of the tessellators keep it in registers.
+inline std::uint32_t clipCode(const ScreenVertex& v) {
+    const std::uint32_t x = clipFloatBits(v.x);
+    const std::uint32_t y = clipFloatBits(v.y);
+    const std::uint32_t w = clipFloatBits(v.w);
+    const ClipBounds& b = clipBounds;
+    // Non-negative floats order like their bit patterns read as unsigned integers.
+    std::uint32_t code = 0;
+    code |= static_cast<std::uint32_t>(clipFloatBits(b.wFar) < w) << 5;
+    code |= static_cast<std::uint32_t>(w < clipFloatBits(b.wNear)) << 4;
+    code |= static_cast<std::uint32_t>(clipFloatBits(b.yMax) < y) << 3;
+    code |= static_cast<std::uint32_t>(y < clipFloatBits(b.yMin)) << 2;
+    code |= static_cast<std::uint32_t>(clipFloatBits(b.xMax) < x) << 1;
+    code |= static_cast<std::uint32_t>(x < clipFloatBits(b.xMin));
+    // A set sign bit (also -0.0) made the value compare above every bound: swap the pair.
+    const std::uint32_t signs = (x >> 31) | ((y >> 31) << 1) | ((w >> 31) << 2);
+    code ^= CLIP_SIGN_FIX[signs];
+    // Behind the eye the projected x and y are mirrored, so their four bits are inverted.
+    code ^= (w >> 31) * 0x0Fu;
+    return code;
+}
+
+// Closes the batch's pending vertex: its clip code goes into bits 0-5 and into the
+// accumulated code.
+inline void completePendingVertex() {
+    ScreenVertex* pending = transformState.pending;
+    if (pending != nullptr) {
+        const std::uint32_t code = clipCode(*pending);
+        pending->flags = (pending->flags & ~CLIP_MASK) | code;
+        transformState.accumulated |= code;
+    }
+}
+
+// transformVertexScalar's body with the matrix elements e (row-major, 16) passed in, for
+// loops that hoist the matrix and call it directly once they have found transformVertexScalar
+// in the table; the arithmetic is the same operation for operation.
+inline void transformVertexWith(const float* e, ScreenVertex& out, const Point3& p) {
+    const float w = e[12] * p.x + e[13] * p.y + e[14] * p.z + e[15];
+    const float sx = e[0] * p.x + e[1] * p.y + e[2] * p.z + e[3];
+    const float sy = e[4] * p.x + e[5] * p.y + e[6] * p.z + e[7];
+    // No guard: w = 0 gives an infinite q, and the clip code marks the vertex CLIP_NEAR.
+    const float q = 1.0f / w;
+    // The previous vertex is complete by now; its integer work overlaps the division.
+    completePendingVertex();
+    out.x = sx * q;
+    out.y = sy * q;
+    out.q = q;
+    out.w = w;
+    transformState.pending = &out;
+}

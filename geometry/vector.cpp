@@ -1,5 +1,5 @@
-// Vector and matrix helpers: dot and cross products, normalising, the fast reciprocal square
-// root, axis rotations, the 4x4 matrix builders and products, point transforms and the
+// Vector and matrix helpers: cross products, normalising, axis rotations (dot and the fast
+// reciprocal square root are inline in the header), the 4x4 matrix builders and products, point transforms and the
 // double-precision colour packer. Leaf routines: no state, no allocation, no other module.
 #include "geometry/vector.h"
 
@@ -10,18 +10,6 @@
 
 namespace {
 
-std::uint32_t floatBits(float f) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
-
-float bitsFloat(std::uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
 // The low 32 bits of the significand of d.
 std::uint32_t significandLow(double d) {
     std::uint64_t bits;
@@ -30,10 +18,6 @@ std::uint32_t significandLow(double d) {
 }
 
 }  // namespace
-
-float dot(const Point3& a, const Point3& b) {
-    return (a.x * b.x + a.y * b.y) + a.z * b.z;
-}
 
 Point3& cross(Point3& out, const Point3& a, const Point3& b) {
     // All six products are formed before out is written, so out may be a or b.
@@ -51,15 +35,6 @@ void normalize(Point3& v) {
     v.x *= scale;
     v.y *= scale;
     v.z *= scale;
-}
-
-float invSqrtFast(float x) {
-    // The shifted bit pattern halves the exponent; the magic constant corrects the bias and
-    // the mantissa so that one Newton step lands within 0.2 % for every positive finite x.
-    // Zero gives a large finite value, negative or non-finite input gives garbage (callers
-    // guard these cases before the result can reach an integer).
-    const float y = bitsFloat(0x5F3759DFu - (floatBits(x) >> 1));
-    return 1.5f * y - (0.5f * x * y) * (y * y);
 }
 
 void rotateAboutAxis(Point3& out, const Point3& v, float angle, const Point3& axis) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 struct Point3 {
     float x, y, z;
@@ -15,14 +16,28 @@ struct Matrix4 {
 
 struct Point4;  // surface/surface.h
 
-// a.x*b.x + a.y*b.y + a.z*b.z.
-float dot(const Point3& a, const Point3& b);
+// a.x*b.x + a.y*b.y + a.z*b.z. Defined here so that the per-vertex loops inline it.
+inline float dot(const Point3& a, const Point3& b) {
+    return (a.x * b.x + a.y * b.y) + a.z * b.z;
+}
 // out = a x b; out may alias a or b. Returns out.
 Point3& cross(Point3& out, const Point3& a, const Point3& b);
 // v scaled to unit length with the exact square root; no guard for a zero vector.
 void normalize(Point3& v);
 // 1/sqrt(x) from the 0x5F3759DF estimate and one Newton step (x > 0; relative error < 0.2%).
-float invSqrtFast(float x);
+// Defined here so that the per-vertex loops inline it.
+inline float invSqrtFast(float x) {
+    // The shifted bit pattern halves the exponent; the magic constant corrects the bias and
+    // the mantissa so that one Newton step lands within 0.2 % for every positive finite x.
+    // Zero gives a large finite value, negative or non-finite input gives garbage (callers
+    // guard these cases before the result can reach an integer).
+    std::uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    bits = 0x5F3759DFu - (bits >> 1);
+    float y;
+    std::memcpy(&y, &bits, sizeof y);
+    return 1.5f * y - (0.5f * x * y) * (y * y);
+}
 // v turned by angle (radians) about the unit axis, counter-clockwise seen from the axis tip;
 // out may alias v.
 void rotateAboutAxis(Point3& out, const Point3& v, float angle, const Point3& axis);

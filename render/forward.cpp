@@ -78,43 +78,63 @@ inline void advanceRows(ForwardDifferences column[3], ForwardDifferences rows[4]
     }
 }
 
-template <int TYPE, int FLAGS>
-void forwardGrid(int n, float sLo, float tLo, float stepS, float stepT, float h, float h2,
-                 float h3) {
+template <int TYPE, int FLAGS, int PATH>
+void forwardGrid(const VertexConstants& constants, int n, float sLo, float tLo, float stepS,
+                 float stepT, float h, float h2, float h3) {
     ForwardTables& ft = forwardTables;
     float s = sLo;
     for (int i = 0; i <= n; ++i) {
         advanceRows<TYPE>(ft.pointColumn, ft.pointRow, h, h2, h3);
         advanceRows<TYPE>(ft.normalColumn, ft.normalRow, h, h2, h3);
+        // The column cubics are stepped in locals, which the stores into the grid cannot
+        // touch, and written back after the row: the same additions in the same order.
+        ForwardDifferences pointColumn[3] = {ft.pointColumn[0], ft.pointColumn[1],
+                                             ft.pointColumn[2]};
+        ForwardDifferences normalColumn[3] = {ft.normalColumn[0], ft.normalColumn[1],
+                                              ft.normalColumn[2]};
         ScreenVertex* slot = &vertexGrid[i * (n + 1)];
         float t = tLo;
         for (int j = 0; j <= n; ++j) {
-            const Point3 point = {ft.pointColumn[0].value, ft.pointColumn[1].value,
-                                  ft.pointColumn[2].value};
-            const Point3 normal = {ft.normalColumn[0].value, ft.normalColumn[1].value,
-                                   ft.normalColumn[2].value};
+            const Point3 point = {pointColumn[0].value, pointColumn[1].value,
+                                  pointColumn[2].value};
+            const Point3 normal = {normalColumn[0].value, normalColumn[1].value,
+                                   normalColumn[2].value};
             for (int c = 0; c < 3; ++c) {
-                stepForward(ft.pointColumn[c]);
-                stepForward(ft.normalColumn[c]);
+                stepForward(pointColumn[c]);
+                stepForward(normalColumn[c]);
             }
-            shadeVertex<FLAGS>(slot[j], point, normal, s, t);
+            shadeVertex<FLAGS, PATH>(constants, slot[j], point, normal, s, t);
             t += stepT;
+        }
+        for (int c = 0; c < 3; ++c) {
+            ft.pointColumn[c] = pointColumn[c];
+            ft.normalColumn[c] = normalColumn[c];
         }
         s += stepS;
     }
 }
 
-using ForwardGridRoutine = void (*)(int, float, float, float, float, float, float, float);
+using ForwardGridRoutine = void (*)(const VertexConstants&, int, float, float, float, float,
+                                    float, float, float);
+using ForwardGridTable = std::array<ForwardGridRoutine, SHADE_VARIANT_COUNT>;
 
-template <int TYPE, int... F>
-constexpr std::array<ForwardGridRoutine, sizeof...(F)> forwardVariants(
-    std::integer_sequence<int, F...>) {
-    return {{forwardGrid<TYPE, F>...}};
+template <int TYPE, int PATH, int... F>
+constexpr ForwardGridTable forwardVariants(std::integer_sequence<int, F...>) {
+    return {{forwardGrid<TYPE, F, PATH>...}};
 }
-constexpr auto forwardBezierGrids =
-    forwardVariants<SURFACE_BEZIER>(std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{});
-constexpr auto forwardBsplineGrids =
-    forwardVariants<SURFACE_BSPLINE>(std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{});
+constexpr auto SHADE_VARIANTS = std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{};
+
+// [surface type][vertex path][shading variant]; SURFACE_BEZIER is 0, SURFACE_BSPLINE 1.
+static_assert(SURFACE_BEZIER == 0 && SURFACE_BSPLINE == 1, "indexed by surface type");
+static_assert(VERTEX_PATH_COUNT == 3, "one row per vertex path");
+constexpr ForwardGridTable forwardGrids[2][VERTEX_PATH_COUNT] = {
+    {forwardVariants<SURFACE_BEZIER, VERTEX_PATH_TABLES>(SHADE_VARIANTS),
+     forwardVariants<SURFACE_BEZIER, VERTEX_PATH_SELECT>(SHADE_VARIANTS),
+     forwardVariants<SURFACE_BEZIER, VERTEX_PATH_INTEGER>(SHADE_VARIANTS)},
+    {forwardVariants<SURFACE_BSPLINE, VERTEX_PATH_TABLES>(SHADE_VARIANTS),
+     forwardVariants<SURFACE_BSPLINE, VERTEX_PATH_SELECT>(SHADE_VARIANTS),
+     forwardVariants<SURFACE_BSPLINE, VERTEX_PATH_INTEGER>(SHADE_VARIANTS)},
+};
 
 }  // namespace
 
@@ -147,11 +167,13 @@ int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float
     }
     const float stepS = (sHi - sLo) * h;
     const float stepT = (tHi - tLo) * h;
-    const int flags = shadeVariant();
-    const ForwardGridRoutine grid = bezier ? forwardBezierGrids[flags] : forwardBsplineGrids[flags];
+    const ForwardGridRoutine grid =
+        forwardGrids[bezier ? SURFACE_BEZIER : SURFACE_BSPLINE][vertexPath()][shadeVariant()];
     loadTransform(frameMatrix);
+    VertexConstants constants;
+    loadVertexConstants(constants);
     beginVertices();
-    grid(n, sLo, tLo, stepS, stepT, h, h2, h3);
+    grid(constants, n, sLo, tLo, stepS, stepT, h, h2, h3);
     endVertices();
     if (renderOptions.gapFill != GAP_NO_FILL) copyPatchEdges(patch);
     return drawPatchGrid(patch);

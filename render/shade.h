@@ -1,6 +1,7 @@
 // The per-vertex finishing step shared by both tessellators, instantiated once per option
-// combination so the vertex loops test no option per vertex. Private to render/: the public
-// entry is shadeAndProject in render/patch.h. Touches only the slot and the normal-line tip.
+// combination and vertex path so the vertex loops test no option per vertex. Private to
+// render/: the public entry is shadeAndProject in render/patch.h. Touches only the slot, the
+// batch's pending vertex and the normal-line tip.
 #pragma once
 
 #include <cstdint>
@@ -64,19 +65,72 @@ inline std::uint32_t packVertexColorInline(float specular, float diffuse) {
 // Draws the normal line of a freshly transformed slot (rare: only with the normals option).
 void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3& unitNormal);
 
-template <int FLAGS>
-inline void shadeVertex(ScreenVertex& slot, const Point3& point, Point3 normal, float s,
-                        float t) {
+// How a vertex loop reaches lighting and the transform: through the routine tables, or with
+// the portable transform and one of the two lighting pairs inlined. Chosen once per patch
+// from what the tables hold, so a table filled with anything else still takes effect.
+enum VertexPath {
+    VERTEX_PATH_TABLES = 0,
+    VERTEX_PATH_SELECT,      // transformVertexScalar with the conditional-selection pair
+    VERTEX_PATH_INTEGER,     // transformVertexScalar with the integer pair
+    VERTEX_PATH_COUNT
+};
+
+// The path for the current tables.
+inline int vertexPath() {
+    if (transformPath.transformVertex != transformVertexScalar) return VERTEX_PATH_TABLES;
+    const LightingPath& l = lightingPath;
+    if (l.lightDiffuse == lightDiffuseSelect &&
+        l.lightDiffuseSpecular == lightDiffuseSpecularSelect) {
+        return VERTEX_PATH_SELECT;
+    }
+    if (l.lightDiffuse == lightDiffuseInteger &&
+        l.lightDiffuseSpecular == lightDiffuseSpecularInteger) {
+        return VERTEX_PATH_INTEGER;
+    }
+    return VERTEX_PATH_TABLES;
+}
+
+// What the inlined paths read per vertex, copied once per patch (after loadTransform) so that
+// the stores into the grid cannot make the loop reload it. The table path ignores it.
+struct VertexConstants {
+    LightState light;
+    Matrix4 matrix;
+};
+
+inline void loadVertexConstants(VertexConstants& out) {
+    out.light = lightState;
+    out.matrix = transformState.matrix;
+}
+
+template <int FLAGS, int PATH>
+inline void shadeVertex(const VertexConstants& constants, ScreenVertex& slot,
+                        const Point3& point, Point3 normal, float s, float t) {
     normalizeFastInline(normal);
     float diffuse;
     float specular = 0.0f;
     if constexpr ((FLAGS & SHADE_SPECULAR) != 0) {
-        lightDiffuseSpecular(normal, diffuse, specular);
+        if constexpr (PATH == VERTEX_PATH_SELECT) {
+            diffuseSpecularBySelect(normal, constants.light, diffuse, specular);
+        } else if constexpr (PATH == VERTEX_PATH_INTEGER) {
+            diffuseSpecularByInteger(normal, constants.light, diffuse, specular);
+        } else {
+            lightDiffuseSpecular(normal, diffuse, specular);
+        }
     } else {
-        diffuse = lightDiffuse(normal);
+        if constexpr (PATH == VERTEX_PATH_SELECT) {
+            diffuse = diffuseBySelect(normal, constants.light);
+        } else if constexpr (PATH == VERTEX_PATH_INTEGER) {
+            diffuse = diffuseByInteger(normal, constants.light);
+        } else {
+            diffuse = lightDiffuse(normal);
+        }
     }
     slot.flags = 0;
-    transformVertex(slot, point);
+    if constexpr (PATH == VERTEX_PATH_TABLES) {
+        transformVertex(slot, point);
+    } else {
+        transformVertexWith(constants.matrix.m, slot, point);
+    }
     const float q = slot.q;
     if constexpr ((FLAGS & SHADE_ENVIRONMENT) != 0) {
         slot.s1 = (normal.x + 1.0f) * 0.5f * q * 256.0f;

@@ -53,16 +53,19 @@ inline float dot4(const float a[4], const float b[4]) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3];
 }
 
+// The public entry goes through the tables: it serves single vertices, so there is no
+// patch to hoist the path choice over.
 template <int FLAGS>
 void shadeAndProjectVariant(ScreenVertex& slot, const Point3& point, Point3 normal, float s,
                             float t) {
-    shadeVertex<FLAGS>(slot, point, normal, s, t);
+    static const VertexConstants unused = {};
+    shadeVertex<FLAGS, VERTEX_PATH_TABLES>(unused, slot, point, normal, s, t);
 }
 
-// The grid loops of tessellateBasis for one normal source and one shading variant.
-template <bool POLY_NORMALS, int FLAGS>
-void basisGrid(int n, const PatchMatrices& pm, const PatchMatrices& nm, float sLo, float tLo,
-               float stepS, float stepT) {
+// The grid loops of tessellateBasis for one normal source, shading variant and vertex path.
+template <bool POLY_NORMALS, int FLAGS, int PATH>
+void basisGrid(const VertexConstants& constants, int n, const PatchMatrices& pm,
+               const PatchMatrices& nm, float sLo, float tLo, float stepS, float stepT) {
     float s = sLo;
     for (int i = 0; i <= n; ++i) {
         const float* b = basisTable.row[i];
@@ -97,29 +100,33 @@ void basisGrid(int n, const PatchMatrices& pm, const PatchMatrices& nm, float sL
             } else {
                 normal = {dot4(mx, bv), dot4(my, bv), dot4(mz, bv)};
             }
-            shadeVertex<FLAGS>(slot[j], point, normal, s, t);
+            shadeVertex<FLAGS, PATH>(constants, slot[j], point, normal, s, t);
             t += stepT;
         }
         s += stepS;
     }
 }
 
-using BasisGridRoutine = void (*)(int, const PatchMatrices&, const PatchMatrices&, float, float,
-                                  float, float);
+using BasisGridRoutine = void (*)(const VertexConstants&, int, const PatchMatrices&,
+                                  const PatchMatrices&, float, float, float, float);
+using BasisGridTable = std::array<BasisGridRoutine, SHADE_VARIANT_COUNT>;
 
-template <bool POLY, int... F>
-constexpr std::array<BasisGridRoutine, sizeof...(F)> basisVariants(
-    std::integer_sequence<int, F...>) {
-    return {{basisGrid<POLY, F>...}};
+template <bool POLY, int PATH, int... F>
+constexpr BasisGridTable basisVariants(std::integer_sequence<int, F...>) {
+    return {{basisGrid<POLY, F, PATH>...}};
 }
-constexpr auto basisControlGrids =
-    basisVariants<false>(std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{});
-constexpr auto basisPolyGrids =
-    basisVariants<true>(std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{});
+constexpr auto SHADE_VARIANTS = std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{};
 
-BasisGridRoutine chooseBasisGrid(bool polyNormals, int flags) {
-    return polyNormals ? basisPolyGrids[flags] : basisControlGrids[flags];
-}
+// [poly normals][vertex path][shading variant].
+static_assert(VERTEX_PATH_COUNT == 3, "one row per vertex path");
+constexpr BasisGridTable basisGrids[2][VERTEX_PATH_COUNT] = {
+    {basisVariants<false, VERTEX_PATH_TABLES>(SHADE_VARIANTS),
+     basisVariants<false, VERTEX_PATH_SELECT>(SHADE_VARIANTS),
+     basisVariants<false, VERTEX_PATH_INTEGER>(SHADE_VARIANTS)},
+    {basisVariants<true, VERTEX_PATH_TABLES>(SHADE_VARIANTS),
+     basisVariants<true, VERTEX_PATH_SELECT>(SHADE_VARIANTS),
+     basisVariants<true, VERTEX_PATH_INTEGER>(SHADE_VARIANTS)},
+};
 
 }  // namespace
 
@@ -238,10 +245,12 @@ int tessellateBasis(PatchRecord& patch, float sLo, float tLo, float sHi, float t
     PatchMatrices normals;
     loadPatchMatrices(points, patch.controlPoints, patch);
     if (!polyNormals) loadPatchMatrices(normals, patch.controlNormals, patch);
-    const BasisGridRoutine grid = chooseBasisGrid(polyNormals, shadeVariant());
+    const BasisGridRoutine grid = basisGrids[polyNormals ? 1 : 0][vertexPath()][shadeVariant()];
     loadTransform(frameMatrix);
+    VertexConstants constants;
+    loadVertexConstants(constants);
     beginVertices();
-    grid(n, points, normals, sLo, tLo, stepS, stepT);
+    grid(constants, n, points, normals, sLo, tLo, stepS, stepT);
     endVertices();
     if (renderOptions.gapFill != GAP_NO_FILL) copyPatchEdges(patch);
     return drawPatchGrid(patch);
