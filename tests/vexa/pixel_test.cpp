@@ -1,0 +1,313 @@
+// Pixel pipeline tests of Vexa: depth order and codes, every combine the program sets,
+// alpha test, fog table and fogging, blending, 5-6-5 rounding, and state save/restore.
+#include "tests/vexa/vexa_fixture.h"
+
+#include <cmath>
+
+namespace {
+
+class Pixels : public VexaTest {
+protected:
+    // A 2x2 texture (RGB 5-6-5 or another format) bound to `unit` at `address`, point
+    // sampled, so each quadrant of a 0..256 square shows one texel.
+    static void bindTexels(int unit, std::uint32_t address, int format, const void* texels,
+                           int lod = 1) {
+        VxTexInfo info{lod, lod, 0, format, const_cast<void*>(texels)};
+        ASSERT_TRUE(vxTexDownload(unit, address, VX_LEVELS_BOTH, &info));
+        ASSERT_TRUE(vxTexBind(unit, address, VX_LEVELS_BOTH, &info));
+        vxSetTexFilter(unit, VX_FILTER_POINT, VX_FILTER_POINT);
+        vxSetTexMipMapMode(unit, VX_MIPMAP_DISABLE, false);
+    }
+    // A square 0..64 pixels mapped to texel space 0..256.
+    static void texturedSquare(std::uint32_t argb, float q = 1.0f) {
+        TestVertex v[4] = {vtx(0, 0, argb, q, 0, 0), vtx(64, 0, argb, q, 256, 0),
+                           vtx(0, 64, argb, q, 0, 256), vtx(64, 64, argb, q, 256, 256)};
+        const void* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+        vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+    }
+    static void surfaceCombine(bool specular) {
+        vxSetTextureCombine(0, VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_COMBINE_LOCAL,
+                            VX_FACTOR_ZERO, false, false);
+        vxSetColorCombine(specular ? VX_COMBINE_SCALE_OTHER_ADD_LOCAL_ALPHA
+                                   : VX_COMBINE_SCALE_OTHER,
+                          VX_FACTOR_LOCAL, VX_LOCAL_ITERATED, VX_OTHER_TEXTURE, false);
+        vxSetAlphaCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED,
+                          VX_OTHER_ITERATED, false);
+    }
+};
+
+int mul255(int a, int b) { return int(std::floor(a * b / 255.0 + 0.5)); }
+
+TEST_F(Pixels, DepthKeepsNearerSurface) {
+    vxSetDepthMode(VX_DEPTH_WBUFFER);
+    vxSetDepthFunction(VX_CMP_LEQUAL);
+    vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                      false);
+    // Far red (w = 100), then near green (w = 2), then far blue again: green stays.
+    const auto square = [](std::uint32_t argb, float w) {
+        TestVertex v[4] = {vtx(0, 0, argb, 1 / w), vtx(32, 0, argb, 1 / w),
+                           vtx(0, 32, argb, 1 / w), vtx(32, 32, argb, 1 / w)};
+        const void* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+        vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+    };
+    square(0xFFFF0000u, 100.0f);
+    EXPECT_EQ(pixel(5, 5), rgb565(255, 0, 0));
+    square(0xFF00FF00u, 2.0f);
+    EXPECT_EQ(pixel(5, 5), rgb565(0, 255, 0));
+    square(0xFF0000FFu, 100.0f);
+    EXPECT_EQ(pixel(5, 5), rgb565(0, 255, 0));
+    square(0xFF0000FFu, 2.0f);  // equal depth passes LEQUAL
+    EXPECT_EQ(pixel(5, 5), rgb565(0, 0, 255));
+    // A mask of false tests but does not write.
+    vxSetDepthMask(false);
+    square(0xFFFF0000u, 1.5f);
+    square(0xFF00FF00u, 1.8f);
+    EXPECT_EQ(pixel(5, 5), rgb565(0, 255, 0));
+    vxSetDepthMask(true);
+    vxSetDepthFunction(VX_CMP_ALWAYS);
+    square(0xFFFFFFFFu, 1000.0f);
+    EXPECT_EQ(pixel(5, 5), 0xFFFF);
+    vxSetDepthFunction(VX_CMP_GREATER);
+    square(0xFF000000u, 500.0f);
+    EXPECT_EQ(pixel(5, 5), 0xFFFF);
+    square(0xFF000000u, 2000.0f);
+    EXPECT_EQ(pixel(5, 5), 0);
+}
+
+TEST_F(Pixels, DepthCodesAreMonotonicAndBelowClear) {
+    vxSetDepthMode(VX_DEPTH_WBUFFER);
+    vxSetDepthFunction(VX_CMP_LESS);
+    flatColor(0xFFFFFFFFu);
+    // Draw ever-nearer squares; each must pass LESS against the previous, down from 65535,
+    // with 2^-10 relative steps (well above the code's 2^-12 resolution).
+    int drawn = 0;
+    for (float w = 65535.0f; w >= 1.0f; w *= 0.999f) {
+        vxClearBuffers(0, 0, 0xFFFF);
+        TestVertex v[4] = {vtx(0, 0, 0xFFFFFFFFu, 1 / w), vtx(4, 0, 0xFFFFFFFFu, 1 / w),
+                           vtx(0, 4, 0xFFFFFFFFu, 1 / w), vtx(4, 4, 0xFFFFFFFFu, 1 / w)};
+        const float wn = w * 0.999f;
+        TestVertex n[4] = {vtx(0, 0, 0xFF000000u, 1 / wn), vtx(4, 0, 0xFF000000u, 1 / wn),
+                           vtx(0, 4, 0xFF000000u, 1 / wn), vtx(4, 4, 0xFF000000u, 1 / wn)};
+        vxDrawVertexList(VX_TRIANGLE_STRIP, 4, v, sizeof(TestVertex));
+        ASSERT_EQ(pixel(1, 1), 0xFFFF) << "w " << w << " not nearer than the clear value";
+        vxSetConstantColor(0xFF000000u);
+        vxDrawVertexList(VX_TRIANGLE_STRIP, 4, n, sizeof(TestVertex));
+        ASSERT_EQ(pixel(1, 1), 0) << "w " << wn << " not nearer than " << w;
+        vxSetConstantColor(0xFFFFFFFFu);
+        w *= 0.9f;  // sample the range sparsely to keep the test short
+        ++drawn;
+    }
+    EXPECT_GT(drawn, 50);
+}
+
+TEST_F(Pixels, SurfaceCombineIsTextureTimesVertexColour) {
+    const std::uint16_t texels[4] = {rgb565(200, 100, 50), rgb565(255, 255, 255), 0, 0};
+    bindTexels(0, 0, VX_TEXFMT_RGB_565, texels);
+    surfaceCombine(false);
+    texturedSquare(0x80FF8040u);  // a=128 r=255 g=128 b=64
+    // Texel (200,100,50) decodes from 5-6-5 as (198,101,49).
+    EXPECT_EQ(pixel(10, 10), rgb565(mul255(198, 255), mul255(101, 128), mul255(49, 64)));
+    EXPECT_EQ(pixel(40, 10), rgb565(255, 128, 64));
+}
+
+TEST_F(Pixels, SpecularAddsVertexAlpha) {
+    const std::uint16_t texels[4] = {rgb565(200, 100, 50), rgb565(255, 255, 255), 0, 0};
+    bindTexels(0, 0, VX_TEXFMT_RGB_565, texels);
+    surfaceCombine(true);
+    texturedSquare(0x80808080u);
+    const int a = 128;
+    EXPECT_EQ(pixel(10, 10), rgb565(mul255(198, 128) + a, mul255(101, 128) + a,
+                                    mul255(49, 128) + a));
+    EXPECT_EQ(pixel(40, 10), rgb565(255, 255, 255));  // 128 + 128 clamps
+}
+
+TEST_F(Pixels, EnvironmentBlendsUnitZeroTowardsUnitOne) {
+    const std::uint16_t base[4] = {rgb565(255, 0, 0), rgb565(255, 0, 0), rgb565(255, 0, 0),
+                                   rgb565(255, 0, 0)};
+    // ARGB 4-4-4-4: alpha 0x8 -> 136, colour blue.
+    const std::uint16_t env[4] = {0x800F, 0x800F, 0xF00F, 0x000F};
+    bindTexels(0, 0, VX_TEXFMT_RGB_565, base);
+    bindTexels(1, 0, VX_TEXFMT_ARGB_4444, env);
+    vxSetTextureCombine(1, VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_COMBINE_LOCAL, VX_FACTOR_ZERO,
+                        false, false);
+    vxSetTextureCombine(0, VX_COMBINE_BLEND_OTHER_LOCAL, VX_FACTOR_OTHER_ALPHA,
+                        VX_COMBINE_LOCAL, VX_FACTOR_ZERO, false, false);
+    vxSetColorCombine(VX_COMBINE_SCALE_OTHER, VX_FACTOR_ONE, VX_LOCAL_ITERATED,
+                      VX_OTHER_TEXTURE, false);
+    vxSetAlphaCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                      false);
+    texturedSquare(0xFFFFFFFFu);
+    // own + (unit1 - own) * a1: red 255 -> 255 - 255*136/255 = 119, blue 0 -> 136.
+    EXPECT_EQ(pixel(10, 10), rgb565(255 - mul255(255, 136), 0, mul255(255, 136)));
+    EXPECT_EQ(pixel(10, 40), rgb565(0, 0, 255));   // alpha 255: all unit 1
+    EXPECT_EQ(pixel(40, 40), rgb565(255, 0, 0));   // alpha 0: all unit 0
+}
+
+TEST_F(Pixels, FlatConstantColour) {
+    flatColor(0xFF3060C0u);  // ABGR: r=0xC0 g=0x60 b=0x30
+    rect(0, 0, 8, 8, 0xFF123456u);
+    EXPECT_EQ(pixel(3, 3), rgb565(0xC0, 0x60, 0x30));
+}
+
+TEST_F(Pixels, TextBlendsFontAlphaOverBackground) {
+    // Background: mid grey, which reads back from 5-6-5 as (132, 130, 132).
+    flatColor(0xFF808080u);
+    rect(0, 0, 128, 64);
+    // Font texture: ALPHA_8 128x64; here texels 0, 255 and 100 side by side.
+    std::vector<std::uint8_t> font(128 * 64, 0);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 128; ++x) font[std::size_t(y) * 128 + x] = x < 43 ? 0 : (x < 86 ? 255 : 100);
+    }
+    VxTexInfo info{7, 7, 1, VX_TEXFMT_ALPHA_8, font.data()};
+    ASSERT_TRUE(vxTexDownload(0, 4096, VX_LEVELS_BOTH, &info));
+    ASSERT_TRUE(vxTexBind(0, 4096, VX_LEVELS_BOTH, &info));
+    vxSetTexFilter(0, VX_FILTER_POINT, VX_FILTER_POINT);
+    vxSetTexMipMapMode(0, VX_MIPMAP_DISABLE, false);
+    vxSetTextureCombine(0, VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_COMBINE_LOCAL, VX_FACTOR_ZERO,
+                        false, false);
+    vxSetColorCombine(VX_COMBINE_SCALE_OTHER, VX_FACTOR_LOCAL, VX_LOCAL_CONSTANT,
+                      VX_OTHER_TEXTURE, false);
+    vxSetAlphaCombine(VX_COMBINE_SCALE_OTHER, VX_FACTOR_ONE, VX_LOCAL_CONSTANT,
+                      VX_OTHER_TEXTURE, false);
+    vxSetConstantColor(0xFF00FFFFu);  // yellow
+    vxSetAlphaBlend(VX_BLEND_SRC_ALPHA, VX_BLEND_ONE_MINUS_SRC_ALPHA, VX_BLEND_ONE,
+                    VX_BLEND_ZERO);
+    vxSetDepthMode(VX_DEPTH_WBUFFER);
+    vxSetDepthFunction(VX_CMP_ALWAYS);
+    vxSetVertexLayout(VX_PARAM_ST1, 0, VX_PARAM_DISABLE);
+    // Text quad: 0..64 pixels across s 0..256 (128 texels), t 0..128 (64 rows) over 32 rows.
+    TestVertex v[4] = {vtx(0, 0, 0xFFFFFFFFu, 1, 0, 0), vtx(128, 0, 0xFFFFFFFFu, 1, 256, 0),
+                       vtx(0, 64, 0xFFFFFFFFu, 1, 0, 128), vtx(128, 64, 0xFFFFFFFFu, 1, 256, 128)};
+    const void* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+    vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+    const std::uint16_t bg = rgb565(0x80, 0x80, 0x80);
+    EXPECT_EQ(pixel(10, 10), bg);                           // alpha 0: background kept
+    EXPECT_EQ(pixel(60, 10), rgb565(255, 255, 0));          // alpha 255: yellow
+    // alpha 100: src = yellow * 100 (rgb = 255*100/255 = 100), blended with the stored grey.
+    const int r = mul255(100, 100) + mul255(132, 155);
+    const int g = mul255(100, 100) + mul255(130, 155);
+    const int b = mul255(0, 100) + mul255(132, 155);
+    EXPECT_EQ(pixel(100, 10), rgb565(r, g, b));
+}
+
+TEST_F(Pixels, AlphaTestDropsPixelsAndDepthWrites) {
+    vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                      false);
+    vxSetAlphaTest(VX_CMP_GREATER);
+    vxSetAlphaTestReference(100);
+    vxSetDepthMode(VX_DEPTH_WBUFFER);
+    vxSetDepthFunction(VX_CMP_LESS);
+    rect(0, 0, 8, 8, 0x64FF0000u);  // alpha 100: fails, and must not write depth
+    EXPECT_EQ(pixel(2, 2), 0);
+    rect(0, 0, 8, 8, 0x65FF0000u);  // alpha 101 passes
+    EXPECT_EQ(pixel(2, 2), rgb565(255, 0, 0));
+}
+
+TEST_F(Pixels, FogTableFollowsExp2) {
+    std::uint8_t table[VX_FOG_TABLE_ENTRIES];
+    vxMakeFogTableExp2(table, 0.002f);
+    EXPECT_FLOAT_EQ(vxFogTableIndexToW(0), 1.0f);
+    EXPECT_NEAR(vxFogTableIndexToW(63), 55109.0f, 1.0f);
+    for (int i = 0; i < VX_FOG_TABLE_ENTRIES; ++i) {
+        const double dw = 0.002 * std::pow(2.0, i / 4.0);
+        EXPECT_NEAR(table[i], 255.0 * (1.0 - std::exp(-dw * dw)), 0.5001) << i;
+        if (i) {
+            EXPECT_GE(table[i], table[i - 1]);
+        }
+    }
+    EXPECT_EQ(table[0], 0);
+    EXPECT_EQ(table[63], 255);
+}
+
+TEST_F(Pixels, FogMixesTowardsFogColourByTable) {
+    std::uint8_t table[VX_FOG_TABLE_ENTRIES];
+    for (int i = 0; i < VX_FOG_TABLE_ENTRIES; ++i) table[i] = std::uint8_t(i * 4);
+    vxSetFogTable(table);
+    vxSetFogColor(0xFF0000FFu);  // ABGR red
+    vxSetFogMode(VX_FOG_WTABLE);
+    vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                      false);
+    // w = 2^(i/4) sits on entry i: f = 4i.
+    for (int i : {0, 8, 20, 40, 63}) {
+        const float w = vxFogTableIndexToW(i);
+        rect(0, 0, 8, 8, 0xFF00FF00u);  // green, w = 1 -> no fog
+        EXPECT_EQ(pixel(1, 1), rgb565(0, 255, 0));
+        TestVertex v[4] = {vtx(0, 0, 0xFF00FF00u, 1 / w), vtx(8, 0, 0xFF00FF00u, 1 / w),
+                           vtx(0, 8, 0xFF00FF00u, 1 / w), vtx(8, 8, 0xFF00FF00u, 1 / w)};
+        vxDrawVertexList(VX_TRIANGLE_STRIP, 4, v, sizeof(TestVertex));
+        const int f = 4 * i;
+        EXPECT_EQ(pixel(1, 1), rgb565(mul255(255, f), 255 - mul255(255, f), 0)) << i;
+    }
+    // Halfway (in entry position) between entries 20 and 21: f between 80 and 84.
+    const float w = std::exp2(20.5f / 4.0f);
+    TestVertex v[4] = {vtx(0, 0, 0xFF00FF00u, 1 / w), vtx(8, 0, 0xFF00FF00u, 1 / w),
+                       vtx(0, 8, 0xFF00FF00u, 1 / w), vtx(8, 8, 0xFF00FF00u, 1 / w)};
+    vxDrawVertexList(VX_TRIANGLE_STRIP, 4, v, sizeof(TestVertex));
+    EXPECT_EQ(pixel(1, 1), rgb565(mul255(255, 82), 255 - mul255(255, 82), 0));
+}
+
+TEST_F(Pixels, NoBlendingIgnoresDestination) {
+    vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ZERO, VX_BLEND_ZERO);
+    flatColor(0xFFFFFFFFu);
+    rect(0, 0, 8, 8);
+    flatColor(0x00102030u);  // alpha 0 does not matter
+    rect(0, 0, 8, 8);
+    EXPECT_EQ(pixel(1, 1), rgb565(0x30, 0x20, 0x10));
+}
+
+TEST_F(Pixels, InvertAndOtherCombineFunctions) {
+    vxSetConstantColor(0xC0406080u);  // r=0x80 g=0x60 b=0x40 a=0xC0
+    // 255 - (constant): inverted LOCAL.
+    vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_ITERATED,
+                      true);
+    rect(0, 0, 8, 8, 0xFF000000u);
+    EXPECT_EQ(pixel(1, 1), rgb565(0x7F, 0x9F, 0xBF));
+    // Blend constant towards the iterated colour by the constant's alpha.
+    vxSetColorCombine(VX_COMBINE_BLEND_OTHER_LOCAL, VX_FACTOR_LOCAL_ALPHA, VX_LOCAL_CONSTANT,
+                      VX_OTHER_ITERATED, false);
+    rect(0, 0, 8, 8, 0xFFFFFFFFu);
+    EXPECT_EQ(pixel(1, 1), rgb565(0x80 + mul255(0xC0, 0x7F), 0x60 + mul255(0xC0, 0x9F),
+                                  0x40 + mul255(0xC0, 0xBF)));
+    // local - factor * local with factor ONE is zero.
+    vxSetColorCombine(VX_COMBINE_SCALE_MINUS_LOCAL_ADD_LOCAL, VX_FACTOR_ONE, VX_LOCAL_CONSTANT,
+                      VX_OTHER_ITERATED, false);
+    rect(0, 0, 8, 8, 0xFFFFFFFFu);
+    EXPECT_EQ(pixel(1, 1), 0);
+}
+
+TEST_F(Pixels, SaveRestoreBringsBackEverything) {
+    std::int32_t size = 0;
+    ASSERT_EQ(vxQuery(VX_QUERY_STATE_SIZE, 4, &size), 4);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(size));
+    const std::uint16_t texels[4] = {rgb565(255, 0, 0), rgb565(0, 255, 0), rgb565(0, 0, 255),
+                                     rgb565(255, 255, 255)};
+    bindTexels(0, 0, VX_TEXFMT_RGB_565, texels);
+    surfaceCombine(false);
+    std::uint8_t fog[VX_FOG_TABLE_ENTRIES];
+    for (auto& f : fog) f = 128;
+    vxSetFogTable(fog);
+    vxSetFogColor(0xFFFFFFFFu);
+    vxSetFogMode(VX_FOG_WTABLE);
+    vxSetClipWindow(0, 0, 100, 100);
+    texturedSquare(0xFFFFFFFFu);
+    const auto expected = frame();
+    vxSaveState(block.data());
+    // Change everything, draw something else, then restore and redraw.
+    const std::uint16_t other[4] = {0, 0, 0, 0};
+    bindTexels(0, 64, VX_TEXFMT_RGB_565, other);
+    flatColor(0xFF00FF00u);
+    vxSetFogMode(VX_FOG_DISABLE);
+    for (auto& f : fog) f = 0;
+    vxSetFogTable(fog);
+    vxSetClipWindow(0, 0, 10, 10);
+    vxSetTexFilter(0, VX_FILTER_BILINEAR, VX_FILTER_BILINEAR);
+    vxSetCullMode(VX_CULL_POSITIVE);
+    vxClearBuffers(0, 0, 0xFFFF);
+    vxSetClipWindow(0, 0, W, H);
+    vxClearBuffers(0, 0, 0xFFFF);
+    vxRestoreState(block.data());
+    texturedSquare(0xFFFFFFFFu);
+    EXPECT_EQ(frame(), expected);
+}
+
+}  // namespace

@@ -1,0 +1,310 @@
+// Coverage tests of the Vexa rasterizer: shared edges, the top-left rule, clip window,
+// culling signs (strips too), lines, degenerate, giant and non-finite input, and identical
+// pictures for every worker count and processor path.
+#include "tests/vexa/vexa_fixture.h"
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace {
+
+constexpr std::uint32_t STEP = 0xFF000008u;  // ABGR: red 8 -> 5-6-5 red 1
+constexpr std::uint16_t ONE_HIT = rgb565(8, 0, 0);
+
+class Coverage : public VexaTest {};
+
+// Counts pixels by their red value (hits) after additive drawing of STEP.
+int countOf(const std::vector<std::uint16_t>& f, std::uint16_t value) {
+    int n = 0;
+    for (std::uint16_t p : f) n += p == value;
+    return n;
+}
+
+TEST_F(Coverage, JitteredMeshCoversEachPixelOnce) {
+    additive(STEP);
+    // A 12x9 grid of cells with jittered interior vertices, split into two triangles each
+    // with alternating diagonals; all inside the output so every pixel of the hull is hit.
+    constexpr int NX = 12, NY = 9;
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> jitter(-9.7f, 9.7f);
+    TestVertex grid[NY + 1][NX + 1];
+    for (int j = 0; j <= NY; ++j) {
+        for (int i = 0; i <= NX; ++i) {
+            float x = 16.0f + i * 40.0f, y = 16.0f + j * 40.0f;
+            if (i > 0 && i < NX) x += jitter(rng);
+            if (j > 0 && j < NY) y += jitter(rng);
+            grid[j][i] = vtx(x, y);
+        }
+    }
+    for (int j = 0; j < NY; ++j) {
+        for (int i = 0; i < NX; ++i) {
+            const TestVertex &a = grid[j][i], &b = grid[j][i + 1], &c = grid[j + 1][i],
+                             &d = grid[j + 1][i + 1];
+            if ((i + j) & 1) {
+                tri(a, b, d);
+                tri(a, d, c);
+            } else {
+                tri(a, b, c);
+                tri(b, d, c);
+            }
+        }
+    }
+    const auto f = frame();
+    // The hull is the rectangle 16..496 x 16..376: exactly those pixels, each once.
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            const bool inside = x >= 16 && x < 496 && y >= 16 && y < 376;
+            ASSERT_EQ(f[std::size_t(y) * W + x], inside ? ONE_HIT : 0) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(Coverage, FanAroundSharedCentreCoversOnce) {
+    additive(STEP);
+    // A polygon fan with many thin slices around a fractional centre.
+    constexpr int N = 37;
+    TestVertex v[N + 2];
+    v[0] = vtx(200.3f, 150.7f);
+    for (int i = 0; i <= N; ++i) {
+        const float a = float(i) * 6.2831853f / N;
+        v[i + 1] = vtx(200.3f + 90.0f * std::cos(a), 150.7f + 90.0f * std::sin(a));
+    }
+    v[N + 1] = v[1];
+    const void* p[N + 2];
+    for (int i = 0; i < N + 2; ++i) p[i] = &v[i];
+    vxDrawVertexArray(VX_POLYGON, N + 2, p);
+    const auto f = frame();
+    EXPECT_EQ(countOf(f, rgb565(16, 0, 0)), 0);
+    EXPECT_GT(countOf(f, ONE_HIT), 20000);
+    EXPECT_EQ(f[150 * W + 200], ONE_HIT);
+}
+
+TEST_F(Coverage, TopLeftRuleOnPixelAlignedSquare) {
+    flatColor(0xFFFFFFFFu);
+    // Edges exactly through pixel centres: left/top edges include them, right/bottom don't.
+    rect(10.5f, 20.5f, 14.5f, 23.5f);
+    const auto f = frame();
+    int count = 0;
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            const bool inside = x >= 10 && x < 14 && y >= 20 && y < 23;
+            count += f[std::size_t(y) * W + x] != 0;
+            EXPECT_EQ(f[std::size_t(y) * W + x] != 0, inside) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(count, 12);
+}
+
+TEST_F(Coverage, ClipWindowCutsEverything) {
+    flatColor(0xFFFFFFFFu);
+    vxSetClipWindow(100, 50, 200, 90);
+    rect(-1000.0f, -1000.0f, 1000.0f, 1000.0f);
+    TestVertex a = vtx(0, 70), b = vtx(511, 70);
+    vxDrawLine(&a, &b);
+    const auto f = frame();
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            const bool inside = x >= 100 && x < 200 && y >= 50 && y < 90;
+            ASSERT_EQ(f[std::size_t(y) * W + x] != 0, inside) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(Coverage, ClipWindowOutsideOutputIsClamped) {
+    flatColor(0xFFFFFFFFu);
+    vxSetClipWindow(-50, -50, 5000, 5000);
+    rect(-10000.0f, -10000.0f, 10000.0f, 10000.0f);
+    const auto f = frame();
+    EXPECT_EQ(countOf(f, 0xFFFF), W * H);
+}
+
+TEST_F(Coverage, CullingUsesSignedArea) {
+    flatColor(0xFFFFFFFFu);
+    // (b-a)x(c-a) with y down: this order has positive area.
+    const TestVertex a = vtx(10, 10), b = vtx(60, 10), c = vtx(10, 60);
+    vxSetCullMode(VX_CULL_NEGATIVE);
+    tri(a, c, b);  // negative: dropped
+    EXPECT_EQ(pixel(20, 20), 0);
+    tri(a, b, c);  // positive: drawn
+    EXPECT_EQ(pixel(20, 20), 0xFFFF);
+    vxClearBuffers(0, 0, 0xFFFF);
+    vxSetCullMode(VX_CULL_POSITIVE);
+    tri(a, b, c);
+    EXPECT_EQ(pixel(20, 20), 0);
+    tri(a, c, b);
+    EXPECT_EQ(pixel(20, 20), 0xFFFF);
+}
+
+TEST_F(Coverage, StripHasOneWinding) {
+    additive(STEP);
+    // A strip of 10 quads whose first triangle has positive area: with negative culling
+    // every triangle must be drawn (odd ones are evaluated with their first two swapped).
+    TestVertex v[22];
+    for (int i = 0; i <= 10; ++i) {
+        v[2 * i] = vtx(20.0f + i * 20.0f, 100.0f);
+        v[2 * i + 1] = vtx(20.0f + i * 20.0f, 140.0f);
+    }
+    const void* p[22];
+    for (int i = 0; i < 22; ++i) p[i] = &v[i];
+    // v0 v1 v2 = (20,100) (20,140) (40,100): area = 0*0 - 20*40 < 0 -> flip the order.
+    vxSetCullMode(VX_CULL_POSITIVE);
+    vxDrawVertexArray(VX_TRIANGLE_STRIP, 22, p);
+    auto f = frame();
+    EXPECT_EQ(countOf(f, ONE_HIT), 200 * 40);
+    vxClearBuffers(0, 0, 0xFFFF);
+    vxSetCullMode(VX_CULL_NEGATIVE);
+    vxDrawVertexList(VX_TRIANGLE_STRIP, 22, &v[0], sizeof(TestVertex));
+    f = frame();
+    EXPECT_EQ(countOf(f, ONE_HIT), 0);
+}
+
+TEST_F(Coverage, LongStripsSplitIntoChunksKeepWinding) {
+    additive(STEP);
+    vxSetCullMode(VX_CULL_POSITIVE);
+    // 3001 vertices: longer than one queued command.
+    std::vector<TestVertex> v(3002);
+    for (int i = 0; i < 1501; ++i) {
+        v[2 * i] = vtx(1.0f + i * 0.25f, 10.0f);
+        v[2 * i + 1] = vtx(1.0f + i * 0.25f, 50.0f);
+    }
+    vxDrawVertexList(VX_TRIANGLE_STRIP, 3002, v.data(), sizeof(TestVertex));
+    const auto f = frame();
+    EXPECT_EQ(countOf(f, ONE_HIT), 375 * 40);
+    EXPECT_EQ(countOf(f, rgb565(16, 0, 0)), 0);
+}
+
+TEST_F(Coverage, DegenerateAndNonFiniteDrawNothing) {
+    flatColor(0xFFFFFFFFu);
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    tri(vtx(10, 10), vtx(100, 100), vtx(200, 200));       // collinear
+    tri(vtx(10, 10), vtx(10, 10), vtx(10, 10));           // a point
+    tri(vtx(nan, 10), vtx(100, 100), vtx(10, 200));
+    tri(vtx(10, 10), vtx(inf, 100), vtx(10, 200));
+    tri(vtx(10, 10), vtx(100, -inf), vtx(10, 200));
+    tri(vtx(10, 10), vtx(1e30f, 100), vtx(10, 200));     // edge setup would overflow
+    TestVertex a = vtx(nan, 5), b = vtx(50, 5);
+    vxDrawLine(&a, &b);
+    const auto f = frame();
+    EXPECT_EQ(countOf(f, 0), W * H);
+}
+
+TEST_F(Coverage, GiantAndThinTrianglesStayInside) {
+    additive(STEP);
+    // A giant triangle covering the whole output, far outside the buffer.
+    tri(vtx(-300000.0f, -300000.0f), vtx(900000.0f, -300000.0f), vtx(-300000.0f, 900000.0f));
+    auto f = frame();
+    EXPECT_EQ(countOf(f, ONE_HIT), W * H);
+    vxClearBuffers(0, 0, 0xFFFF);
+    // A sliver thinner than a pixel, long across the screen: a thin, gap-free line of pixels
+    // at most once each.
+    tri(vtx(0.0f, 100.2f), vtx(512.0f, 100.9f), vtx(512.0f, 101.1f));
+    tri(vtx(0.0f, 100.2f), vtx(512.0f, 101.1f), vtx(0.0f, 100.4f));
+    f = frame();
+    EXPECT_EQ(countOf(f, rgb565(16, 0, 0)), 0);
+    EXPECT_GT(countOf(f, ONE_HIT), 0);
+}
+
+TEST_F(Coverage, LineIncludesBothEnds) {
+    flatColor(0xFFFFFFFFu);
+    TestVertex a = vtx(10.2f, 10.7f), b = vtx(30.9f, 17.1f);
+    vxDrawLine(&a, &b);
+    const auto f = frame();
+    EXPECT_EQ(f[10 * W + 10], 0xFFFF);
+    EXPECT_EQ(f[17 * W + 30], 0xFFFF);
+    EXPECT_EQ(countOf(f, 0xFFFF), 21);  // one pixel per column, x-major
+    // Steep and reversed: one pixel per row.
+    vxClearBuffers(0, 0, 0xFFFF);
+    TestVertex c = vtx(50.5f, 80.5f), d = vtx(45.5f, 40.5f);
+    vxDrawLine(&c, &d);
+    const auto g = frame();
+    EXPECT_EQ(countOf(g, 0xFFFF), 41);
+    EXPECT_EQ(g[80 * W + 50], 0xFFFF);
+    EXPECT_EQ(g[40 * W + 45], 0xFFFF);
+}
+
+TEST_F(Coverage, LineInterpolatesColour) {
+    vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                      false);
+    TestVertex a = vtx(0.5f, 5.5f, 0xFF000000u), b = vtx(255.5f, 5.5f, 0xFFFF0000u);
+    vxDrawLine(&a, &b);
+    EXPECT_EQ(pixel(0, 5), rgb565(0, 0, 0));
+    EXPECT_EQ(pixel(255, 5), rgb565(255, 0, 0));
+    EXPECT_EQ(pixel(128, 5), rgb565(128, 0, 0));
+}
+
+// A busy scene: textured, fogged, depth-tested, blended strips and triangles.
+void drawScene() {
+    // 64x64 with its whole chain down to 1x1: 4096 + 1024 + ... + 1 texels.
+    std::vector<std::uint16_t> texels(5461);
+    for (int i = 0; i < 5461; ++i) texels[std::size_t(i)] = std::uint16_t(i * 2654435761u >> 16);
+    VxTexInfo info{0, 6, 0, VX_TEXFMT_RGB_565, texels.data()};
+    VxTexInfo env{5, 5, 0, VX_TEXFMT_ARGB_4444, texels.data()};
+    vxTexDownload(0, 0, VX_LEVELS_BOTH, &info);
+    vxTexBind(0, 0, VX_LEVELS_BOTH, &info);
+    vxSetTexFilter(0, VX_FILTER_BILINEAR, VX_FILTER_BILINEAR);
+    vxSetTexMipMapMode(0, VX_MIPMAP_NEAREST, false);
+    vxSetColorCombine(VX_COMBINE_SCALE_OTHER, VX_FACTOR_LOCAL, VX_LOCAL_ITERATED,
+                      VX_OTHER_TEXTURE, false);
+    vxSetAlphaCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                      false);
+    vxSetDepthMode(VX_DEPTH_WBUFFER);
+    vxSetDepthFunction(VX_CMP_LEQUAL);
+    std::uint8_t fog[VX_FOG_TABLE_ENTRIES];
+    vxMakeFogTableExp2(fog, 0.05f);
+    vxSetFogTable(fog);
+    vxSetFogColor(0xFF806040u);
+    vxSetFogMode(VX_FOG_WTABLE);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> pos(-40.0f, 550.0f), qd(0.01f, 1.0f),
+        st(-300.0f, 300.0f);
+    for (int i = 0; i < 400; ++i) {
+        if (i == 200) vxSetAlphaBlend(VX_BLEND_SRC_ALPHA, VX_BLEND_ONE_MINUS_SRC_ALPHA,
+                                      VX_BLEND_ONE, VX_BLEND_ZERO);
+        if (i == 260) {  // point sampling and clamping take other sampler routines
+            vxSetTexFilter(0, VX_FILTER_POINT, VX_FILTER_POINT);
+            vxSetTexClamp(0, VX_TEXCLAMP_CLAMP, VX_TEXCLAMP_WRAP);
+        }
+        if (i == 320) {  // environment map: unit 0 blended towards a 4-4-4-4 unit 1
+            vxTexDownload(1, 0, VX_LEVELS_BOTH, &env);
+            vxTexBind(1, 0, VX_LEVELS_BOTH, &env);
+            vxSetTexFilter(1, VX_FILTER_BILINEAR, VX_FILTER_BILINEAR);
+            vxSetTextureCombine(0, VX_COMBINE_BLEND_OTHER_LOCAL, VX_FACTOR_OTHER_ALPHA,
+                                VX_COMBINE_LOCAL, VX_FACTOR_ZERO, false, false);
+        }
+        TestVertex v[4];
+        for (auto& x : v) x = vtx(pos(rng), pos(rng), std::uint32_t(rng()), qd(rng), st(rng), st(rng));
+        const void* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+        vxDrawVertexArray(i % 3 == 0 ? VX_POLYGON : VX_TRIANGLE_STRIP, 4, p);
+    }
+    for (int i = 0; i < 50; ++i) {
+        TestVertex a = vtx(pos(rng), pos(rng), std::uint32_t(rng()), qd(rng), st(rng), st(rng));
+        TestVertex b = vtx(pos(rng), pos(rng), std::uint32_t(rng()), qd(rng), st(rng), st(rng));
+        vxDrawLine(&a, &b);
+    }
+}
+
+class Threads : public VexaTest {};
+
+TEST_F(Threads, SamePictureForEveryWorkerCountAndPath) {
+    std::vector<std::uint16_t> reference;
+    for (const char* portable : {"1", "0"}) {
+        for (const char* threads : {"1", "2", "4"}) {
+            vxShutdown();
+            setenv("VEXA_THREADS", threads, 1);
+            setenv("VEXA_PORTABLE", portable, 1);
+            start();
+            drawScene();
+            const auto f = frame();
+            if (reference.empty()) {
+                reference = f;
+                EXPECT_GT(W * H - countOf(f, 0), W * H / 2);
+            } else {
+                ASSERT_EQ(f, reference) << "threads " << threads << " portable " << portable;
+            }
+        }
+    }
+}
+
+}  // namespace

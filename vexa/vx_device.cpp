@@ -1,0 +1,256 @@
+// Device half of Vexa: start-up from the environment, queries, opening and closing the
+// output, clearing, swapping through the present hook and reading frames back.
+// Entry points: vxInit, vxShutdown, vxSelectDevice, vxQuery*, vxOpenWindow, vxCloseWindow,
+// vxClearBuffers, vxSwapBuffers, vxReadFrameRegion. Drawing itself lives in vx_raster.cpp.
+#include "vexa/vx_local.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+VxDevice vexaDevice;
+
+namespace {
+
+constexpr int RESOLUTIONS[VX_RES_COUNT][2] = {
+    {512, 384}, {640, 480}, {800, 600}, {1024, 768}, {1280, 1024}, {1600, 1200}};
+static_assert(sizeof(RESOLUTIONS) / sizeof(RESOLUTIONS[0]) == VX_RES_COUNT);
+
+constexpr int REFRESH_HERTZ[VX_REFRESH_COUNT] = {0, 60, 70, 72, 75, 80, 85, 90, 100, 120};
+static_assert(sizeof(REFRESH_HERTZ) / sizeof(REFRESH_HERTZ[0]) == VX_REFRESH_COUNT);
+
+const char VERSION_STRING[] = "Vexa 1.0 (software)";
+
+void* allocAligned(std::size_t bytes) {
+    return std::aligned_alloc(64, (bytes + 63) & ~std::size_t(63));
+}
+
+void readEnvironment() {
+    VxDevice& d = vexaDevice;
+    d.tmus = 2;
+    if (const char* s = std::getenv("VEXA_TMUS")) {
+        if (std::strcmp(s, "1") == 0) d.tmus = 1;
+    }
+    std::snprintf(d.hardware, sizeof d.hardware, "%s", "Vexa Software Board");
+    if (const char* s = std::getenv("VEXA_HARDWARE")) {
+        if (s[0]) std::snprintf(d.hardware, sizeof d.hardware, "%s", s);
+    }
+    d.maxResW = d.maxResH = 0;
+    if (const char* s = std::getenv("VEXA_MAX_RES")) {
+        int w = 0, h = 0;
+        if (std::sscanf(s, "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
+            d.maxResW = w;
+            d.maxResH = h;
+        }
+    }
+    d.texMem = VX_DEFAULT_TEXMEM;
+    if (const char* s = std::getenv("VEXA_TEXMEM")) {
+        char* end = nullptr;
+        unsigned long long v = std::strtoull(s, &end, 10);
+        // At least one smallest texture, at most 64 MiB per unit.
+        if (end != s && v >= 8 && v <= (64ull << 20)) d.texMem = std::uint32_t(v) & ~7u;
+    }
+    d.failQuery = d.failOpen = d.failState = false;
+    if (const char* s = std::getenv("VEXA_FAIL")) {
+        d.failQuery = std::strcmp(s, "query") == 0;
+        d.failOpen = std::strcmp(s, "open") == 0;
+        d.failState = std::strcmp(s, "state") == 0;
+    }
+    unsigned cores = std::thread::hardware_concurrency();
+    d.threadCount = cores ? int(cores) : 1;
+    if (const char* s = std::getenv("VEXA_THREADS")) {
+        int n = std::atoi(s);
+        if (n >= 1) d.threadCount = n;
+    }
+    if (d.threadCount > VX_MAX_THREADS) d.threadCount = VX_MAX_THREADS;
+    d.portable = false;
+    if (const char* s = std::getenv("VEXA_PORTABLE")) d.portable = s[0] && s[0] != '0';
+    __builtin_cpu_init();
+    d.avx2 = !d.portable && __builtin_cpu_supports("avx2");
+}
+
+std::uint16_t* backBuffer() { return vexaDevice.colorBuffers[vexaDevice.back]; }
+
+}  // namespace
+
+bool vxResolutionSize(int resolution, int* width, int* height) {
+    if (resolution < 0 || resolution >= VX_RES_COUNT) return false;
+    if (width) *width = RESOLUTIONS[resolution][0];
+    if (height) *height = RESOLUTIONS[resolution][1];
+    return true;
+}
+
+int vxRefreshHertz(int refresh) {
+    if (refresh < 0 || refresh >= VX_REFRESH_COUNT) return 0;
+    return REFRESH_HERTZ[refresh];
+}
+
+void vxSetPresentHook(VxPresentHook hook, void* user) {
+    vexaDevice.presentHook = hook;
+    vexaDevice.presentUser = user;
+}
+
+void vxInit() {
+    VxDevice& d = vexaDevice;
+    if (d.initialised) vxShutdown();
+    readEnvironment();
+    for (int u = 0; u < VX_MAX_TEXTURE_UNITS; ++u) {
+        d.texMemory[u] = nullptr;
+        if (u < d.tmus) {
+            // Zeroed so that a bound but never downloaded texture reads as black.
+            d.texMemory[u] = static_cast<std::uint8_t*>(allocAligned(d.texMem + 64));
+            std::memset(d.texMemory[u], 0, d.texMem + 64);
+        }
+    }
+    d.ring = static_cast<std::uint8_t*>(allocAligned(VX_RING_BYTES));
+    d.writePos = d.published = 0;
+    d.publishedPos.store(0);
+    d.open = false;
+    vxResetState();
+    d.initialised = true;
+    vxStartWorkers();
+}
+
+void vxShutdown() {
+    VxDevice& d = vexaDevice;
+    if (!d.initialised) return;
+    if (d.open) vxCloseWindow(1);
+    vxStopWorkers();
+    for (auto& m : d.texMemory) {
+        std::free(m);
+        m = nullptr;
+    }
+    std::free(d.ring);
+    d.ring = nullptr;
+    d.initialised = false;
+}
+
+bool vxSelectDevice(int device) { return vexaDevice.initialised && device == 0; }
+
+int vxQuery(int item, int bytes, std::int32_t* out) {
+    const VxDevice& d = vexaDevice;
+    if (!out || bytes < int(sizeof(std::int32_t))) return 0;
+    switch (item) {
+    case VX_QUERY_TEXTURE_UNITS:
+        if (d.failQuery) return 0;
+        *out = d.tmus;
+        return 4;
+    case VX_QUERY_STATE_SIZE:
+        if (d.failState) return 0;
+        *out = std::int32_t(sizeof(VxRenderState));
+        return 4;
+    case VX_QUERY_FOG_TABLE_ENTRIES:
+        *out = VX_FOG_TABLE_ENTRIES;
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+const char* vxQueryString(int item) {
+    switch (item) {
+    case VX_STRING_HARDWARE: return vexaDevice.hardware;
+    case VX_STRING_VERSION: return VERSION_STRING;
+    default: return "";
+    }
+}
+
+VxContext vxOpenWindow(void* window, int resolution, int refresh, int colorFormat, int origin,
+                       int colorBuffers, int auxBuffers) {
+    VxDevice& d = vexaDevice;
+    int w = 0, h = 0;
+    if (!d.initialised || d.open || d.failOpen) return 0;
+    if (!vxResolutionSize(resolution, &w, &h)) return 0;
+    if (refresh < 0 || refresh >= VX_REFRESH_COUNT) return 0;
+    if (colorFormat < VX_COLORFORMAT_ARGB || colorFormat > VX_COLORFORMAT_BGRA) return 0;
+    if (origin != VX_ORIGIN_UPPER_LEFT && origin != VX_ORIGIN_LOWER_LEFT) return 0;
+    if (colorBuffers < 2 || colorBuffers > 3 || auxBuffers < 0 || auxBuffers > 1) return 0;
+    if (d.maxResW > 0 && (w > d.maxResW || h > d.maxResH)) return 0;
+    const std::size_t pixels = std::size_t(w) * std::size_t(h);
+    for (int i = 0; i < 3; ++i) d.colorBuffers[i] = nullptr;
+    for (int i = 0; i < colorBuffers; ++i) {
+        d.colorBuffers[i] = static_cast<std::uint16_t*>(allocAligned(pixels * 2));
+        std::memset(d.colorBuffers[i], 0, pixels * 2);
+    }
+    // The depth buffer always exists so that depth testing never reads a null buffer.
+    d.depthBuffer = static_cast<std::uint16_t*>(allocAligned(pixels * 2));
+    std::memset(d.depthBuffer, 0xFF, pixels * 2);
+    d.width = w;
+    d.height = h;
+    d.colorFormat = colorFormat;
+    d.origin = origin;
+    d.bufferCount = colorBuffers;
+    d.front = 0;
+    d.back = 1;
+    d.window = window;
+    d.open = true;
+    d.state.origin = origin;
+    d.state.clipMinX = 0;
+    d.state.clipMinY = 0;
+    d.state.clipMaxX = w;
+    d.state.clipMaxY = h;
+    d.stateDirty = true;
+    return 1;
+}
+
+void vxCloseWindow(VxContext context) {
+    VxDevice& d = vexaDevice;
+    if (!d.open || context == 0) return;
+    vxFinish();
+    for (auto& b : d.colorBuffers) {
+        std::free(b);
+        b = nullptr;
+    }
+    std::free(d.depthBuffer);
+    d.depthBuffer = nullptr;
+    d.open = false;
+}
+
+void vxClearBuffers(std::uint32_t color, std::uint8_t alpha, std::uint32_t depth) {
+    VxDevice& d = vexaDevice;
+    (void)alpha;  // no alpha buffer
+    if (!d.open) return;
+    vxQueueFlushState();
+    auto* c = static_cast<VxClearCommand*>(vxQueueReserve(sizeof(VxClearCommand)));
+    c->head.type = VX_CMD_CLEAR;
+    c->head.bytes = sizeof(VxClearCommand);
+    std::int32_t rgba[4];
+    vxDecodeColor(color, rgba);
+    c->color = vxPack565(rgba[0], rgba[1], rgba[2]);
+    c->depth = std::uint16_t(depth > 0xFFFF ? 0xFFFF : depth);
+    c->minX = d.drawState.clipMinX;
+    c->minY = d.drawState.clipMinY;
+    c->maxX = d.drawState.clipMaxX;
+    c->maxY = d.drawState.clipMaxY;
+    vxQueueCommit(sizeof(VxClearCommand));
+}
+
+void vxSwapBuffers(int swapInterval) {
+    VxDevice& d = vexaDevice;
+    if (!d.open) return;
+    vxFinish();
+    if (d.presentHook) {
+        d.presentHook(d.presentUser, d.window, backBuffer(), d.width, d.height, swapInterval);
+    }
+    // The shown buffer becomes the front; the oldest buffer becomes the next back buffer.
+    d.front = d.back;
+    d.back = (d.back + 1) % d.bufferCount;
+}
+
+bool vxReadFrameRegion(int buffer, int x, int y, int width, int height, int strideBytes,
+                       void* dst) {
+    VxDevice& d = vexaDevice;
+    if (!d.open || !dst || width <= 0 || height <= 0) return false;
+    if (buffer != VX_BUFFER_FRONT && buffer != VX_BUFFER_BACK) return false;
+    if (x < 0 || y < 0 || x > d.width - width || y > d.height - height) return false;
+    if (strideBytes < width * 2) return false;
+    vxFinish();
+    const std::uint16_t* src = d.colorBuffers[buffer == VX_BUFFER_FRONT ? d.front : d.back];
+    auto* out = static_cast<std::uint8_t*>(dst);
+    for (int row = 0; row < height; ++row) {
+        std::memcpy(out + std::size_t(row) * std::size_t(strideBytes),
+                    src + std::size_t(y + row) * std::size_t(d.width) + std::size_t(x),
+                    std::size_t(width) * 2);
+    }
+    return true;
+}

@@ -1,0 +1,271 @@
+// Vexa's private header: the device record, render state, derived draw state, the command
+// ring shared by the program thread and the workers, and the stage routines of the pixel
+// pipeline. Included by vexa/*.cpp only; the rest of the program sees vexa.h alone.
+#pragma once
+
+#include "vexa/vexa.h"
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+// ---- Limits --------------------------------------------------------------------------------
+constexpr int VX_MAX_THREADS = 16;
+constexpr int VX_BAND_SHIFT = 4;                   // bands of 16 rows, interleaved by worker
+constexpr std::uint32_t VX_RING_BYTES = 8u << 20;  // command ring, power of two
+constexpr std::uint32_t VX_PUBLISH_BYTES = 4096;   // hand work to the workers this often
+constexpr int VX_BATCH_MAX = 64;                   // pixels shaded together
+constexpr int VX_BATCH_PAD = VX_BATCH_MAX + 8;      // per-pixel arrays: room for whole vectors
+constexpr int VX_SUBPIXEL_BITS = 8;                // 1/256 pixel vertex snapping
+constexpr float VX_COORD_LIMIT = 1048576.0f;       // |x|,|y| beyond this: primitive dropped
+constexpr int VX_MAX_LEVELS = 9;                   // 256 .. 1
+constexpr int VX_FOG_FINE_SHIFT = 4;               // fine fog table: depth code >> 4
+constexpr int VX_FOG_FINE_ENTRIES = 0x10000 >> VX_FOG_FINE_SHIFT;
+constexpr int VX_PRIM_CHUNK = 1024;                // vertices per queued primitive command
+constexpr std::uint16_t VX_DEPTH_FAR = 0xFFFF;
+constexpr std::uint32_t VX_DEFAULT_TEXMEM = 4u << 20;
+
+// ---- Render state (what vxSaveState stores) --------------------------------------------------
+struct VxCombineSetting {
+    std::int32_t function, factor, local, other, invert;
+};
+
+struct VxUnitState {
+    std::int32_t minFilter, magFilter, sClamp, tClamp, mipmap, blendLevels;
+    float lodBias;
+    std::int32_t bound;
+    std::uint32_t address;
+    std::int32_t levels, smallLod, largeLod, aspect, format;
+    VxCombineSetting rgb, alpha;  // texture combine: local/other fields unused
+};
+
+struct VxRenderState {
+    std::int32_t layoutOffset[VX_PARAM_COUNT];
+    std::int32_t layoutEnabled[VX_PARAM_COUNT];
+    std::int32_t coordSpace, origin;
+    std::int32_t clipMinX, clipMinY, clipMaxX, clipMaxY;
+    std::int32_t cullMode;
+    VxCombineSetting color, alpha;
+    std::uint32_t constantColor;
+    std::int32_t blendRgbSrc, blendRgbDst, blendAlphaSrc, blendAlphaDst;
+    std::int32_t alphaTest, alphaRef;
+    std::int32_t depthMode, depthFunc, depthMask;
+    std::int32_t fogMode;
+    std::uint32_t fogColor;
+    std::uint8_t fogTable[VX_FOG_TABLE_ENTRIES];
+    VxUnitState unit[VX_MAX_TEXTURE_UNITS];
+};
+
+// ---- Derived draw state (what the workers draw with) -----------------------------------------
+struct VxTexUnit;
+struct VxBatch;
+struct VxDrawState;
+
+// Samples one unit for the live pixels of a batch into the unit's texel channels.
+using VxSampleRoutine = void (*)(const VxTexUnit& unit, VxBatch& batch, int unitIndex);
+struct VxSetup;
+// Computes the plane-dependent values of batch pixels [from, n) from one triangle's setup.
+using VxInterpolateRoutine = void (*)(const VxDrawState& state, const VxSetup& setup,
+                                      VxBatch& batch, int from);
+// Runs the rest of the pixel pipeline over a whole batch and stores the results.
+using VxFinishRoutine = void (*)(const VxDrawState& state, VxBatch& batch);
+
+struct VxTexUnit {
+    const std::uint8_t* base;           // texture memory + bound address
+    std::int32_t format, bytesPerTexel;
+    std::int32_t levelCount;             // stored levels, largest first
+    std::int32_t width[VX_MAX_LEVELS], height[VX_MAX_LEVELS];
+    std::uint32_t offset[VX_MAX_LEVELS];  // byte offset of each stored level
+    std::int32_t shift[VX_MAX_LEVELS];    // log2 of level-0 texels per texel of a level
+    std::int32_t levelOfLod[VX_MAX_LEVELS];  // mip step from largest -> stored level index
+    float scale;                         // texel-space 256 units -> level-0 texels
+    std::int32_t sClamp, tClamp, minFilter, magFilter, mipmap;
+    std::int32_t biasFixed;              // 2 * bias in 1/256 log2 units
+    std::int32_t maxMip;                 // largeLod - smallLod
+    // Per mip step (index clamped to 0..maxMip; 16 entries for vector gathers): the level's
+    // shift, log2 width, log2 height and texel offset.
+    std::int32_t stepShift[16], stepWLog[16], stepHLog[16], stepOffset[16];
+    VxSampleRoutine sample;
+};
+
+enum VxDrawFlag : std::uint32_t {
+    VX_DRAW_TEX0 = 1u << 0,        // unit 0 output is used
+    VX_DRAW_TEX1 = 1u << 1,        // unit 1 output is used by unit 0
+    VX_DRAW_DEPTH_TEST = 1u << 2,
+    VX_DRAW_DEPTH_WRITE = 1u << 3,
+    VX_DRAW_FOG = 1u << 4,
+    VX_DRAW_BLEND = 1u << 5,
+    VX_DRAW_ALPHA_TEST = 1u << 6,
+    VX_DRAW_NEED_Q = 1u << 7,      // depth code needed (depth, fog or textures)
+};
+
+struct VxDrawState {
+    std::uint32_t flags;
+    std::int32_t cullMode;
+    std::int32_t clipMinX, clipMinY, clipMaxX, clipMaxY;  // already inside the output
+    VxCombineSetting color, alpha;
+    VxCombineSetting texRgb[VX_MAX_TEXTURE_UNITS], texAlpha[VX_MAX_TEXTURE_UNITS];
+    std::int32_t constant[4];        // r, g, b, a 0..255
+    std::int32_t fogColor[3];        // r, g, b
+    std::int32_t blendSrc, blendDst;
+    std::int32_t alphaTest, alphaRef;
+    std::int32_t depthFunc;
+    VxInterpolateRoutine interpolate;
+    VxFinishRoutine finish;
+    VxTexUnit tex[VX_MAX_TEXTURE_UNITS];
+};
+
+
+// ---- Pixel batch ---------------------------------------------------------------------------
+// Planes: value = base + dx * (px + offX) + dy * (py + offY) at pixel (px, py).
+enum VxPlane {
+    VX_PL_Q = 0, VX_PL_U0, VX_PL_V0, VX_PL_U1, VX_PL_V1, VX_PL_R, VX_PL_G, VX_PL_B, VX_PL_A,
+    VX_PL_COUNT
+};
+
+struct VxSetup {
+    float offX, offY;
+    float base[VX_PL_COUNT], dx[VX_PL_COUNT], dy[VX_PL_COUNT];
+};
+
+struct alignas(64) VxBatch {
+    std::int32_t n;
+    std::int32_t pending;       // first pixel not yet interpolated
+    std::uint16_t* color;       // back buffer
+    std::uint16_t* depth;
+    std::int32_t pitch;
+    const std::uint8_t* fogFine;
+    alignas(64) std::int32_t x[VX_BATCH_PAD];
+    alignas(64) std::int32_t y[VX_BATCH_PAD];
+    alignas(64) std::int32_t mask[VX_BATCH_PAD];   // -1 live, 0 dropped
+    alignas(64) float w[VX_BATCH_PAD];
+    alignas(64) std::int32_t z[VX_BATCH_PAD];      // depth code
+    alignas(64) std::int32_t it[4][VX_BATCH_PAD];  // iterated r, g, b, a
+    // Level-0 texel coordinates with 8 fraction bits.
+    alignas(64) std::int32_t ufix[VX_MAX_TEXTURE_UNITS][VX_BATCH_PAD];
+    alignas(64) std::int32_t vfix[VX_MAX_TEXTURE_UNITS][VX_BATCH_PAD];
+    alignas(64) std::int32_t mip[VX_MAX_TEXTURE_UNITS][VX_BATCH_PAD];  // mip step, or -1 = mag
+    alignas(64) std::int32_t tex[VX_MAX_TEXTURE_UNITS][4][VX_BATCH_PAD];  // sampled texels
+    alignas(64) std::int32_t unitOut[VX_MAX_TEXTURE_UNITS][4][VX_BATCH_PAD];  // after combine
+    alignas(64) std::int32_t index[VX_BATCH_PAD];  // y * pitch + x
+    alignas(64) std::int32_t out[4][VX_BATCH_PAD];
+};
+
+// ---- Commands --------------------------------------------------------------------------------
+enum VxCommandType : std::uint32_t {
+    VX_CMD_WRAP = 0, VX_CMD_STATE, VX_CMD_FOG, VX_CMD_PRIMS, VX_CMD_LINE, VX_CMD_CLEAR,
+    VX_CMD_COUNT
+};
+struct VxCommand {
+    std::uint32_t type;
+    std::uint32_t bytes;  // whole command, multiple of 8
+};
+// A vertex as the workers see it: texture coordinates already in level-0 texel units.
+struct VxVertex {
+    float x, y, q;
+    float u0, v0, u1, v1;
+    float r, g, b, a;
+};
+enum VxPrimMode : std::uint32_t { VX_PRIM_TRIANGLES = 0, VX_PRIM_STRIP, VX_PRIM_FAN };
+struct VxPrimCommand {
+    VxCommand head;
+    std::uint32_t mode;
+    std::uint32_t count;
+    std::uint32_t oddStart;  // the first triangle is an odd strip triangle
+    std::uint32_t pad;
+    // VxVertex vertices[count] follow
+};
+struct VxClearCommand {
+    VxCommand head;
+    std::uint16_t color, depth;
+    std::int32_t minX, minY, maxX, maxY;
+    std::int32_t pad;
+};
+
+// ---- Device ----------------------------------------------------------------------------------
+struct VxWorker {
+    std::thread thread;
+    std::int32_t index;
+    alignas(64) std::atomic<std::uint64_t> readPos;
+    alignas(64) VxDrawState state;
+    std::uint8_t fogFine[VX_FOG_FINE_ENTRIES];
+    VxSetup setup;
+    VxBatch batch;
+    // Columns already in the batch per row (y mod 64), as one interval per row: a pixel drawn
+    // twice in one batch would read the buffers before its first write, so a span that meets
+    // the interval finishes the batch first. Rows belong to the batch whose epoch they carry.
+    std::uint32_t rowEpoch[64];
+    std::int32_t rowLo[64], rowHi[64];
+    std::uint32_t epoch;
+};
+
+struct VxDevice {
+    bool initialised;
+    // Environment, read at vxInit.
+    std::int32_t tmus;
+    char hardware[64];
+    std::int32_t maxResW, maxResH;   // 0 = no limit
+    std::uint32_t texMem;
+    bool failQuery, failOpen, failState;
+    std::int32_t threadCount;
+    bool portable;
+    bool avx2;
+    // Output.
+    bool open;
+    std::int32_t width, height, colorFormat, origin, bufferCount;
+    std::uint16_t* colorBuffers[3];
+    std::uint16_t* depthBuffer;
+    std::int32_t front, back;        // indices into colorBuffers
+    VxPresentHook presentHook;
+    void* presentUser;
+    void* window;
+    // Texture memory, one block per unit.
+    std::uint8_t* texMemory[VX_MAX_TEXTURE_UNITS];
+    // Render state and whether the workers have it.
+    VxRenderState state;
+    bool stateDirty, fogDirty;
+    VxDrawState drawState;           // derived on the program thread
+    std::uint8_t fogFine[VX_FOG_FINE_ENTRIES];
+    // Command ring.
+    std::uint8_t* ring;
+    std::uint64_t writePos;          // program thread's write position
+    std::uint64_t published;         // last position handed to the workers
+    alignas(64) std::atomic<std::uint64_t> publishedPos;
+    std::atomic<std::int32_t> sleepers;
+    std::atomic<std::int32_t> producerWaiting;
+    std::atomic<std::uint64_t> producerTarget;  // read position the waiting producer needs
+    std::atomic<bool> quit;
+    VxWorker* workers[VX_MAX_THREADS];
+};
+
+extern VxDevice vexaDevice;
+
+// ---- Internal entry points -----------------------------------------------------------------
+// State (vx_state.cpp).
+void vxResetState();
+void vxDeriveDrawState(VxDrawState* out);
+void vxBuildFogFine(const std::uint8_t* table, std::uint8_t* fine);
+void vxDecodeColor(std::uint32_t color, std::int32_t* rgba);
+// Textures (vx_texture.cpp).
+bool vxTexShape(int smallLod, int largeLod, int aspect, int format, int lod, int* w, int* h);
+void vxDeriveTexUnit(int unit, VxTexUnit* out);
+void vxSampleGeneric(const VxTexUnit& t, VxBatch& b, int unit);
+void vxSampleWhite(const VxTexUnit& t, VxBatch& b, int unit);
+// A processor-specific sampler for the unit's format and filters, or null (vx_sample_avx2.cpp).
+VxSampleRoutine vxPickFastSampler(const VxTexUnit& t);
+// Queue (vx_queue.cpp).
+void vxStartWorkers();
+void vxStopWorkers();
+void* vxQueueReserve(std::uint32_t bytes);
+void vxQueueCommit(std::uint32_t bytes);
+void vxQueuePublish();
+void vxQueueFlushState();
+// Raster (vx_raster.cpp): executed by workers.
+void vxBeginCommands(VxWorker& worker);   // buffers may have changed since the last batch
+void vxFlushBatch(VxWorker& worker);      // shade and store what the batch holds
+void vxRunPrims(VxWorker& worker, const VxPrimCommand* cmd);
+void vxRunLine(VxWorker& worker, const VxPrimCommand* cmd);
+void vxRunClear(VxWorker& worker, const VxClearCommand* cmd);
+// Pixel stages (vx_pixel.cpp).
+void vxChooseRoutines(VxDrawState* state);
+std::uint16_t vxPack565(int r, int g, int b);

@@ -1,0 +1,228 @@
+// Command ring and worker threads of Vexa. The program thread copies every primitive, with
+// the draw state in force, into a pre-allocated ring; VEXA_THREADS workers read the ring in
+// submission order, each drawing only its own interleaved bands of 16 rows, so every pixel
+// is written by exactly one thread in the order the program drew: the picture is the same
+// for any thread count. vxFinish waits until every worker has read everything handed in.
+#include "vexa/vx_local.h"
+
+#include <cstring>
+#include <new>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VX_PAUSE() _mm_pause()
+#else
+#define VX_PAUSE() ((void)0)
+#endif
+
+namespace {
+
+// Idle workers spin briefly before sleeping, for the next batch of commands; the program
+// thread spins less, as on a busy machine its spinning takes time from the workers.
+constexpr int SPIN_ROUNDS = 1000;
+constexpr int PRODUCER_SPIN_ROUNDS = 100;
+
+std::atomic<std::uint32_t> wakeSeq;
+
+const VxCommand* commandAt(std::uint64_t pos) {
+    return reinterpret_cast<const VxCommand*>(vexaDevice.ring + (pos & (VX_RING_BYTES - 1)));
+}
+
+void execute(VxWorker& w, const VxCommand* c) {
+    switch (c->type) {
+    case VX_CMD_STATE:
+        vxFlushBatch(w);  // batched pixels are drawn with the state they were covered under
+        std::memcpy(&w.state, c + 1, sizeof(VxDrawState));
+        break;
+    case VX_CMD_FOG:
+        vxFlushBatch(w);
+        std::memcpy(w.fogFine, c + 1, VX_FOG_FINE_ENTRIES);
+        break;
+    case VX_CMD_PRIMS:
+        vxRunPrims(w, reinterpret_cast<const VxPrimCommand*>(c));
+        break;
+    case VX_CMD_LINE:
+        vxRunLine(w, reinterpret_cast<const VxPrimCommand*>(c));
+        break;
+    case VX_CMD_CLEAR:
+        vxFlushBatch(w);
+        vxRunClear(w, reinterpret_cast<const VxClearCommand*>(c));
+        break;
+    default:
+        break;
+    }
+}
+
+void reportProgress(VxWorker& w, std::uint64_t pos) {
+    VxDevice& d = vexaDevice;
+    w.readPos.store(pos);
+    if (d.producerWaiting.load() > 0 && pos >= d.producerTarget.load()) w.readPos.notify_all();
+}
+
+void workerMain(VxWorker* worker) {
+    VxDevice& d = vexaDevice;
+    VxWorker& w = *worker;
+    std::uint64_t pos = w.readPos.load();
+    for (;;) {
+        std::uint64_t pub = d.publishedPos.load(std::memory_order_acquire);
+        if (pos == pub) {
+            int spin = 0;
+            while (spin < SPIN_ROUNDS && d.publishedPos.load(std::memory_order_acquire) == pos &&
+                   !d.quit.load(std::memory_order_relaxed)) {
+                VX_PAUSE();
+                ++spin;
+            }
+            if (spin == SPIN_ROUNDS) {
+                d.sleepers.fetch_add(1);
+                const std::uint32_t seq = wakeSeq.load();
+                if (d.publishedPos.load() == pos && !d.quit.load()) wakeSeq.wait(seq);
+                d.sleepers.fetch_sub(1);
+            }
+            if (d.quit.load() && d.publishedPos.load() == pos) return;
+            continue;
+        }
+        vxBeginCommands(w);
+        while (pos != pub) {
+            const VxCommand* c = commandAt(pos);
+            if (c->type == VX_CMD_WRAP) {
+                pos += VX_RING_BYTES - (pos & (VX_RING_BYTES - 1));
+            } else {
+                execute(w, c);
+                pos += c->bytes;
+            }
+            // Only a worker with an empty batch has finished everything before pos.
+            if (w.batch.n == 0) reportProgress(w, pos);
+        }
+        vxFlushBatch(w);
+        reportProgress(w, pos);
+    }
+}
+
+void publish() {
+    VxDevice& d = vexaDevice;
+    if (d.published == d.writePos) return;
+    d.published = d.writePos;
+    d.publishedPos.store(d.writePos);
+    if (d.sleepers.load() > 0) {
+        wakeSeq.fetch_add(1);
+        wakeSeq.notify_all();
+    }
+}
+
+// Waits until every worker has read up to `pos`.
+void waitForWorkers(std::uint64_t pos) {
+    VxDevice& d = vexaDevice;
+    for (int i = 0; i < d.threadCount; ++i) {
+        VxWorker* w = d.workers[i];
+        if (!w) continue;
+        std::uint64_t r = w->readPos.load();
+        if (r >= pos) continue;
+        for (int spin = 0; spin < PRODUCER_SPIN_ROUNDS && r < pos; ++spin) {
+            VX_PAUSE();
+            r = w->readPos.load();
+        }
+        d.producerTarget.store(pos);
+        d.producerWaiting.fetch_add(1);
+        while ((r = w->readPos.load()) < pos) w->readPos.wait(r);
+        d.producerWaiting.fetch_sub(1);
+    }
+}
+
+}  // namespace
+
+void vxStartWorkers() {
+    VxDevice& d = vexaDevice;
+    d.quit.store(false);
+    d.sleepers.store(0);
+    d.producerWaiting.store(0);
+    for (int i = 0; i < VX_MAX_THREADS; ++i) d.workers[i] = nullptr;
+    for (int i = 0; i < d.threadCount; ++i) {
+        VxWorker* w = new VxWorker();
+        w->index = i;
+        w->readPos.store(d.writePos);
+        w->epoch = 1;
+        std::memset(w->fogFine, 0, sizeof w->fogFine);
+        d.workers[i] = w;
+    }
+    for (int i = 0; i < d.threadCount; ++i) d.workers[i]->thread = std::thread(workerMain, d.workers[i]);
+}
+
+void vxStopWorkers() {
+    VxDevice& d = vexaDevice;
+    vxFinish();
+    d.quit.store(true);
+    wakeSeq.fetch_add(1);
+    wakeSeq.notify_all();
+    for (int i = 0; i < d.threadCount; ++i) {
+        if (!d.workers[i]) continue;
+        d.workers[i]->thread.join();
+        delete d.workers[i];
+        d.workers[i] = nullptr;
+    }
+}
+
+void* vxQueueReserve(std::uint32_t bytes) {
+    VxDevice& d = vexaDevice;
+    const std::uint32_t off = std::uint32_t(d.writePos & (VX_RING_BYTES - 1));
+    std::uint32_t skip = off + bytes > VX_RING_BYTES ? VX_RING_BYTES - off : 0;
+    const std::uint64_t end = d.writePos + skip + bytes;
+    if (end > VX_RING_BYTES) {
+        // The slowest worker must have read past what this command will overwrite.
+        bool room = true;
+        for (int i = 0; i < d.threadCount; ++i) {
+            if (d.workers[i] && d.workers[i]->readPos.load() + VX_RING_BYTES < end) room = false;
+        }
+        if (!room) {
+            // Wait for a quarter of the ring at once, not for every command.
+            publish();
+            waitForWorkers(end - VX_RING_BYTES + VX_RING_BYTES / 4);
+        }
+    }
+    if (skip) {
+        auto* wrap = reinterpret_cast<VxCommand*>(d.ring + off);
+        wrap->type = VX_CMD_WRAP;
+        wrap->bytes = skip;
+        d.writePos += skip;
+    }
+    return d.ring + (d.writePos & (VX_RING_BYTES - 1));
+}
+
+void vxQueueCommit(std::uint32_t bytes) {
+    VxDevice& d = vexaDevice;
+    d.writePos += bytes;
+    if (d.writePos - d.published >= VX_PUBLISH_BYTES) publish();
+}
+
+void vxQueuePublish() { publish(); }
+
+void vxQueueFlushState() {
+    VxDevice& d = vexaDevice;
+    if (d.stateDirty) {
+        vxDeriveDrawState(&d.drawState);
+        constexpr std::uint32_t bytes = (sizeof(VxCommand) + sizeof(VxDrawState) + 7u) & ~7u;
+        auto* c = static_cast<VxCommand*>(vxQueueReserve(bytes));
+        c->type = VX_CMD_STATE;
+        c->bytes = bytes;
+        std::memcpy(c + 1, &d.drawState, sizeof(VxDrawState));
+        vxQueueCommit(bytes);
+        d.stateDirty = false;
+    }
+    if (d.fogDirty) {
+        vxBuildFogFine(d.state.fogTable, d.fogFine);
+        constexpr std::uint32_t bytes = sizeof(VxCommand) + VX_FOG_FINE_ENTRIES;
+        static_assert(bytes % 8 == 0);
+        auto* c = static_cast<VxCommand*>(vxQueueReserve(bytes));
+        c->type = VX_CMD_FOG;
+        c->bytes = bytes;
+        std::memcpy(c + 1, d.fogFine, VX_FOG_FINE_ENTRIES);
+        vxQueueCommit(bytes);
+        d.fogDirty = false;
+    }
+}
+
+void vxFinish() {
+    VxDevice& d = vexaDevice;
+    if (!d.initialised) return;
+    publish();
+    waitForWorkers(d.writePos);
+}

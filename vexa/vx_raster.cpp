@@ -1,0 +1,326 @@
+// Worker side of Vexa drawing: triangle setup (snapping, culling, edge functions, attribute
+// planes), span traversal of the rows a worker owns, lines, and clears. Coverage is exact
+// integer arithmetic on vertices snapped to 1/256 pixel with a top-left rule, so triangles
+// sharing an edge cover each pixel on it once. Covered pixels go to the pixel pipeline in
+// batches. Writes only inside the clip window, itself inside the output.
+#include "vexa/vx_local.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+inline bool ownsRow(const VxWorker& w, int y) {
+    return ((y >> VX_BAND_SHIFT) % vexaDevice.threadCount) == w.index;
+}
+
+// First row >= y that this worker owns.
+inline int nextOwnedRow(const VxWorker& w, int y) {
+    const int n = vexaDevice.threadCount;
+    const int band = y >> VX_BAND_SHIFT;
+    const int owner = band % n;
+    if (owner == w.index) return y;
+    const int skip = (w.index - owner + n) % n;
+    return (band + skip) << VX_BAND_SHIFT;
+}
+
+inline std::int64_t floorDiv(std::int64_t a, std::int64_t b) {  // b > 0
+    std::int64_t q = a / b;
+    if ((a % b != 0) && (a < 0)) --q;
+    return q;
+}
+inline std::int64_t ceilDiv(std::int64_t a, std::int64_t b) {  // b > 0
+    std::int64_t q = a / b;
+    if ((a % b != 0) && (a > 0)) ++q;
+    return q;
+}
+
+inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
+    VxBatch& b = w.batch;
+    // A span overlapping one already in the batch on this row (mod 64) finishes the batch.
+    const int row = y & 63;
+    if (w.rowEpoch[row] == w.epoch) {
+        if (x1 >= w.rowLo[row] && x0 <= w.rowHi[row]) vxFlushBatch(w);
+    }
+    if (w.rowEpoch[row] != w.epoch) {
+        w.rowEpoch[row] = w.epoch;
+        w.rowLo[row] = x0;
+        w.rowHi[row] = x1;
+    } else {
+        w.rowLo[row] = x0 < w.rowLo[row] ? x0 : w.rowLo[row];
+        w.rowHi[row] = x1 > w.rowHi[row] ? x1 : w.rowHi[row];
+    }
+    while (x0 <= x1) {
+        if (b.n == VX_BATCH_MAX) {
+            // The batch restarts with this span's remainder on the row.
+            vxFlushBatch(w);
+            w.rowEpoch[row] = w.epoch;
+            w.rowLo[row] = x0;
+            w.rowHi[row] = x1;
+        }
+        const int room = VX_BATCH_MAX - b.n;
+        const int count = x1 - x0 + 1 < room ? x1 - x0 + 1 : room;
+        std::int32_t* xs = b.x + b.n;
+        std::int32_t* ys = b.y + b.n;
+        for (int i = 0; i < count; ++i) {
+            xs[i] = x0 + i;
+            ys[i] = y;
+        }
+        b.n += count;
+        x0 += count;
+    }
+}
+
+// The pixels added since the last call belong to the current setup: interpolate them now.
+inline void endPrimitive(VxWorker& w) {
+    VxBatch& b = w.batch;
+    if (b.pending < b.n) w.state.interpolate(w.state, w.setup, b, b.pending);
+    b.pending = b.n;
+}
+
+inline bool finiteVertex(const VxVertex& v) {
+    return std::fabs(v.x) <= VX_COORD_LIMIT && std::fabs(v.y) <= VX_COORD_LIMIT &&
+           std::isfinite(v.q);
+}
+
+// floor for |v| < 2^62, without a library call.
+inline std::int64_t floorToInt(double v) {
+    std::int64_t i = std::int64_t(v);
+    return i - (double(i) > v);
+}
+
+inline std::int64_t snap(float c) {
+    return floorToInt(double(c) * (1 << VX_SUBPIXEL_BITS) + 0.5);
+}
+
+struct Edge {
+    std::int64_t a, b;  // dE/dx, dE/dy in fixed units
+    std::int64_t px, py;
+    std::int64_t bias;  // 0 on top-left edges, 1 otherwise
+};
+
+inline Edge makeEdge(std::int64_t px, std::int64_t py, std::int64_t qx, std::int64_t qy) {
+    Edge e;
+    e.a = -(qy - py);
+    e.b = qx - px;
+    e.px = px;
+    e.py = py;
+    e.bias = (e.a > 0 || (e.a == 0 && e.b > 0)) ? 0 : 1;
+    return e;
+}
+
+// Interpolation planes of the nine attributes from the (float) snapped positions.
+void makePlanes(VxSetup& s, const VxVertex& va, const VxVertex& vb, const VxVertex& vc,
+                double ax, double ay, double bx, double by, double cx, double cy) {
+    const double x1 = bx - ax, y1 = by - ay, x2 = cx - ax, y2 = cy - ay;
+    const double inv = 1.0 / (x1 * y2 - x2 * y1);
+    const float* fa = &va.x;
+    const float* fb = &vb.x;
+    const float* fc = &vc.x;
+    // VxVertex order: x y q u0 v0 u1 v1 r g b a -> planes q u0 v0 u1 v1 r g b a.
+    for (int k = 0; k < VX_PL_COUNT; ++k) {
+        const double v0 = fa[2 + k], d1 = fb[2 + k] - v0, d2 = fc[2 + k] - v0;
+        s.base[k] = float(v0);
+        s.dx[k] = float((d1 * y2 - d2 * y1) * inv);
+        s.dy[k] = float((d2 * x1 - d1 * x2) * inv);
+    }
+    s.offX = float(0.5 - ax);
+    s.offY = float(0.5 - ay);
+}
+
+void triangle(VxWorker& w, const VxVertex& a, const VxVertex& b, const VxVertex& c) {
+    const VxDrawState& st = w.state;
+    // Cheap reject: no row of the clip window this worker owns is touched.
+    float fy0 = a.y < b.y ? a.y : b.y;
+    fy0 = fy0 < c.y ? fy0 : c.y;
+    float fy1 = a.y > b.y ? a.y : b.y;
+    fy1 = fy1 > c.y ? fy1 : c.y;
+    if (!(fy1 >= float(st.clipMinY) - 1.0f) || !(fy0 <= float(st.clipMaxY) + 1.0f)) return;
+    if (!finiteVertex(a) || !finiteVertex(b) || !finiteVertex(c)) return;
+    int rowFirst = int(floorToInt(fy0)) - 1;
+    int rowLast = int(floorToInt(fy1)) + 1;
+    rowFirst = rowFirst < st.clipMinY ? st.clipMinY : rowFirst;
+    rowLast = rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : rowLast;
+    if (rowFirst > rowLast) return;
+    const int firstOwned = nextOwnedRow(w, rowFirst);
+    if (firstOwned > rowLast) return;
+
+    std::int64_t ax = snap(a.x), ay = snap(a.y), bx = snap(b.x), by = snap(b.y);
+    std::int64_t cx = snap(c.x), cy = snap(c.y);
+    const std::int64_t area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
+    if (area == 0) return;
+    if (st.cullMode == VX_CULL_NEGATIVE && area < 0) return;
+    if (st.cullMode == VX_CULL_POSITIVE && area > 0) return;
+    const VxVertex* pb = &b;
+    const VxVertex* pc = &c;
+    if (area < 0) {  // make the interior the positive side of every edge
+        std::swap(bx, cx);
+        std::swap(by, cy);
+        std::swap(pb, pc);
+    }
+    const Edge edges[3] = {makeEdge(ax, ay, bx, by), makeEdge(bx, by, cx, cy),
+                           makeEdge(cx, cy, ax, ay)};
+    constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
+    makePlanes(w.setup, a, *pb, *pc, double(ax) * SCALE, double(ay) * SCALE,
+               double(bx) * SCALE, double(by) * SCALE, double(cx) * SCALE, double(cy) * SCALE);
+
+    std::int64_t minX = ax < bx ? ax : bx;
+    minX = minX < cx ? minX : cx;
+    std::int64_t maxX = ax > bx ? ax : bx;
+    maxX = maxX > cx ? maxX : cx;
+    std::int64_t colFirst = (minX >> VX_SUBPIXEL_BITS) - 1;
+    std::int64_t colLast = (maxX >> VX_SUBPIXEL_BITS) + 1;
+    colFirst = colFirst < st.clipMinX ? st.clipMinX : colFirst;
+    colLast = colLast > st.clipMaxX - 1 ? st.clipMaxX - 1 : colLast;
+    if (colFirst > colLast) return;
+
+    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
+    // Narrow triangles step the edge functions across their bounding box; wide ones find
+    // each row's span ends by exact division.
+    const bool narrow = colLast - colFirst < 24;
+    for (int y = firstOwned; y <= rowLast;) {
+        const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
+        std::int64_t r[3];
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
+            r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
+        }
+        std::int64_t xl = colFirst, xr = colLast;
+        if (narrow) {
+            const std::int64_t s0 = edges[0].a * ONE, s1 = edges[1].a * ONE, s2 = edges[2].a * ONE;
+            std::int64_t e0 = s0 * colFirst + r[0], e1 = s1 * colFirst + r[1], e2 = s2 * colFirst + r[2];
+            xl = colLast + 1;
+            xr = colFirst - 1;
+            for (std::int64_t x = colFirst; x <= colLast; ++x) {
+                const bool inside = (e0 | e1 | e2) >= 0;
+                xl = inside && x < xl ? x : xl;
+                xr = inside ? x : xr;
+                e0 += s0;
+                e1 += s1;
+                e2 += s2;
+            }
+        } else {
+            for (int k = 0; k < 3; ++k) {
+                const Edge& e = edges[k];
+                if (e.a > 0) {
+                    const std::int64_t lo = ceilDiv(-r[k], e.a * ONE);
+                    xl = lo > xl ? lo : xl;
+                } else if (e.a < 0) {
+                    const std::int64_t hi = floorDiv(r[k], -e.a * ONE);
+                    xr = hi < xr ? hi : xr;
+                } else if (r[k] < 0) {
+                    xr = xl - 1;
+                }
+            }
+        }
+        if (xl <= xr) addSpan(w, y, int(xl), int(xr));
+        ++y;
+        if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+    }
+    endPrimitive(w);
+}
+
+}  // namespace
+
+void vxFlushBatch(VxWorker& w) {
+    VxBatch& b = w.batch;
+    if (b.pending < b.n) w.state.interpolate(w.state, w.setup, b, b.pending);
+    if (b.n) w.state.finish(w.state, b);
+    b.n = 0;
+    b.pending = 0;
+    if (++w.epoch == 0) {  // after 2^32 batches: forget every row
+        std::memset(w.rowEpoch, 0, sizeof w.rowEpoch);
+        w.epoch = 1;
+    }
+}
+
+void vxBeginCommands(VxWorker& w) {
+    VxBatch& b = w.batch;
+    b.color = vexaDevice.colorBuffers[vexaDevice.back];
+    b.depth = vexaDevice.depthBuffer;
+    b.pitch = vexaDevice.width;
+    b.fogFine = w.fogFine;
+}
+
+void vxRunPrims(VxWorker& w, const VxPrimCommand* cmd) {
+    const auto* v = reinterpret_cast<const VxVertex*>(cmd + 1);
+    const int n = int(cmd->count);
+    switch (cmd->mode) {
+    case VX_PRIM_TRIANGLES:
+        for (int i = 0; i + 2 < n; i += 3) triangle(w, v[i], v[i + 1], v[i + 2]);
+        break;
+    case VX_PRIM_STRIP:
+        for (int i = 0; i + 2 < n; ++i) {
+            if ((i + int(cmd->oddStart)) & 1) {
+                triangle(w, v[i + 1], v[i], v[i + 2]);
+            } else {
+                triangle(w, v[i], v[i + 1], v[i + 2]);
+            }
+        }
+        break;
+    case VX_PRIM_FAN:
+        for (int i = 1; i + 1 < n; ++i) triangle(w, v[0], v[i], v[i + 1]);
+        break;
+    default:
+        break;
+    }
+}
+
+// A line covers the pixels of a DDA walk from the pixel holding one end to the pixel holding
+// the other, both included; attributes go linearly along the major axis.
+void vxRunLine(VxWorker& w, const VxPrimCommand* cmd) {
+    const auto* v = reinterpret_cast<const VxVertex*>(cmd + 1);
+    const VxVertex& a = v[0];
+    const VxVertex& b = v[1];
+    if (!finiteVertex(a) || !finiteVertex(b)) return;
+    const VxDrawState& st = w.state;
+    const std::int64_t x0 = std::int64_t(std::floor(a.x)), y0 = std::int64_t(std::floor(a.y));
+    const std::int64_t x1 = std::int64_t(std::floor(b.x)), y1 = std::int64_t(std::floor(b.y));
+    const std::int64_t dx = x1 - x0, dy = y1 - y0;
+    const std::int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+    const std::int64_t steps = adx > ady ? adx : ady;
+    const bool xMajor = adx >= ady;
+    VxSetup& s = w.setup;
+    const float* fa = &a.x;
+    const float* fb = &b.x;
+    const double inv = steps > 0 ? 1.0 / double(steps) : 0.0;
+    const double sign = xMajor ? (dx < 0 ? -1.0 : 1.0) : (dy < 0 ? -1.0 : 1.0);
+    for (int k = 0; k < VX_PL_COUNT; ++k) {
+        const double d = (double(fb[2 + k]) - double(fa[2 + k])) * inv * sign;
+        s.base[k] = fa[2 + k];
+        s.dx[k] = xMajor ? float(d) : 0.0f;
+        s.dy[k] = xMajor ? 0.0f : float(d);
+    }
+    s.offX = xMajor ? -float(x0) : 0.0f;
+    s.offY = xMajor ? 0.0f : -float(y0);
+    for (std::int64_t i = 0; i <= steps; ++i) {
+        // Minor coordinate rounded to nearest: floor((2 * i * d + steps) / (2 * steps)).
+        const std::int64_t px = xMajor ? x0 + (dx < 0 ? -i : i)
+                                       : x0 + (steps ? floorDiv(2 * i * dx + steps, 2 * steps) : 0);
+        const std::int64_t py = xMajor ? y0 + (steps ? floorDiv(2 * i * dy + steps, 2 * steps) : 0)
+                                       : y0 + (dy < 0 ? -i : i);
+        if (px < st.clipMinX || px >= st.clipMaxX || py < st.clipMinY || py >= st.clipMaxY) {
+            continue;
+        }
+        if (!ownsRow(w, int(py))) continue;
+        addSpan(w, int(py), int(px), int(px));
+    }
+    endPrimitive(w);
+}
+
+void vxRunClear(VxWorker& w, const VxClearCommand* cmd) {
+    std::uint16_t* color = vexaDevice.colorBuffers[vexaDevice.back];
+    std::uint16_t* depth = vexaDevice.depthBuffer;
+    const int pitch = vexaDevice.width;
+    for (int y = nextOwnedRow(w, cmd->minY); y < cmd->maxY;) {
+        std::uint16_t* c = color + std::size_t(y) * std::size_t(pitch);
+        std::uint16_t* d = depth + std::size_t(y) * std::size_t(pitch);
+        for (int x = cmd->minX; x < cmd->maxX; ++x) {
+            c[x] = cmd->color;
+            d[x] = cmd->depth;
+        }
+        ++y;
+        if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+    }
+}

@@ -1,0 +1,147 @@
+// AVX2 samplers of Vexa for the program's surface textures (RGB 5-6-5, one filter for
+// magnification and minification), eight pixels at a time with gathers. They compute
+// exactly what vxSampleGeneric computes; the tests compare the two. Chosen per unit by
+// vxPickFastSampler when the processor has AVX2 and VEXA_PORTABLE is not set.
+// Gathers read 4 bytes at a 2-byte texel; texture memory has padding past its end for that.
+#include "vexa/vx_local.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+
+#pragma GCC push_options
+#pragma GCC target("avx2")
+
+namespace {
+
+template <bool BILINEAR, bool SCLAMP, bool TCLAMP>
+void sample565(const VxTexUnit& t, VxBatch& b, int k) {
+    const int n = b.n;
+    const __m256i maxMip = _mm256_set1_epi32(t.maxMip);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i lo16 = _mm256_set1_epi32(0xFFFF);
+    const __m256i m31 = _mm256_set1_epi32(31), m63 = _mm256_set1_epi32(63);
+    const auto* base = reinterpret_cast<const int*>(t.base);
+    std::int32_t* outR = b.tex[k][0];
+    std::int32_t* outG = b.tex[k][1];
+    std::int32_t* outB = b.tex[k][2];
+    std::int32_t* outA = b.tex[k][3];
+    const auto decode = [&](__m256i p, __m256i& r, __m256i& g, __m256i& bl) {
+        r = _mm256_and_si256(_mm256_srli_epi32(p, 11), m31);
+        g = _mm256_and_si256(_mm256_srli_epi32(p, 5), m63);
+        bl = _mm256_and_si256(p, m31);
+        r = _mm256_or_si256(_mm256_slli_epi32(r, 3), _mm256_srli_epi32(r, 2));
+        g = _mm256_or_si256(_mm256_slli_epi32(g, 2), _mm256_srli_epi32(g, 4));
+        bl = _mm256_or_si256(_mm256_slli_epi32(bl, 3), _mm256_srli_epi32(bl, 2));
+    };
+    const auto fetch = [&](__m256i index) {
+        return _mm256_and_si256(_mm256_i32gather_epi32(base, index, 2), lo16);
+    };
+    // Wrap: index & mask; clamp: between 0 and mask (= size - 1).
+    const auto fold = [&](__m256i i, __m256i mask, bool clamp) {
+        return clamp ? _mm256_min_epi32(_mm256_max_epi32(i, zero), mask)
+                     : _mm256_and_si256(i, mask);
+    };
+    // Per-step tables have up to 9 entries: a permute handles 0-7 and a blend step 8.
+    const bool nine = t.maxMip >= 8;
+    const __m256i eight = _mm256_set1_epi32(8);
+    const auto lookup = [&](const std::int32_t* table, __m256i m) {
+        __m256i r = _mm256_permutevar8x32_epi32(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table)), m);
+        if (nine) {
+            r = _mm256_blendv_epi8(r, _mm256_set1_epi32(table[8]), _mm256_cmpeq_epi32(m, eight));
+        }
+        return r;
+    };
+    for (int i = 0; i < n; i += 8) {
+        __m256i m = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mip[k] + i));
+        m = _mm256_min_epi32(_mm256_max_epi32(m, zero), maxMip);
+        const __m256i sh = lookup(t.stepShift, m);
+        const __m256i wl = lookup(t.stepWLog, m);
+        const __m256i hl = lookup(t.stepHLog, m);
+        const __m256i off = lookup(t.stepOffset, m);
+        const __m256i wmask = _mm256_sub_epi32(_mm256_sllv_epi32(one, wl), one);
+        const __m256i hmask = _mm256_sub_epi32(_mm256_sllv_epi32(one, hl), one);
+        __m256i u = _mm256_srav_epi32(
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(b.ufix[k] + i)), sh);
+        __m256i v = _mm256_srav_epi32(
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(b.vfix[k] + i)), sh);
+        __m256i r, g, bl;
+        if constexpr (!BILINEAR) {
+            const __m256i x = fold(_mm256_srai_epi32(u, 8), wmask, SCLAMP);
+            const __m256i y = fold(_mm256_srai_epi32(v, 8), hmask, TCLAMP);
+            decode(fetch(_mm256_add_epi32(off, _mm256_add_epi32(_mm256_sllv_epi32(y, wl), x))),
+                   r, g, bl);
+        } else {
+            const __m256i half = _mm256_set1_epi32(128), c256 = _mm256_set1_epi32(256);
+            const __m256i round = _mm256_set1_epi32(32768), m255 = _mm256_set1_epi32(255);
+            u = _mm256_sub_epi32(u, half);
+            v = _mm256_sub_epi32(v, half);
+            const __m256i fx = _mm256_and_si256(u, m255), fy = _mm256_and_si256(v, m255);
+            const __m256i xi = _mm256_srai_epi32(u, 8), yi = _mm256_srai_epi32(v, 8);
+            const __m256i x0 = fold(xi, wmask, SCLAMP);
+            const __m256i x1 = fold(_mm256_add_epi32(xi, one), wmask, SCLAMP);
+            const __m256i row0 = _mm256_add_epi32(off, _mm256_sllv_epi32(fold(yi, hmask, TCLAMP), wl));
+            const __m256i row1 = _mm256_add_epi32(
+                off, _mm256_sllv_epi32(fold(_mm256_add_epi32(yi, one), hmask, TCLAMP), wl));
+            __m256i r00, g00, b00, r10, g10, b10, r01, g01, b01, r11, g11, b11;
+            // Where x1 is x0 + 1 one 4-byte gather brings both texels of a row.
+            const __m256i split = _mm256_cmpeq_epi32(_mm256_add_epi32(x0, one), x1);
+            if (_mm256_movemask_epi8(split) == -1) {
+                const __m256i p0 = _mm256_i32gather_epi32(base, _mm256_add_epi32(row0, x0), 2);
+                const __m256i p1 = _mm256_i32gather_epi32(base, _mm256_add_epi32(row1, x0), 2);
+                decode(_mm256_and_si256(p0, lo16), r00, g00, b00);
+                decode(_mm256_srli_epi32(p0, 16), r10, g10, b10);
+                decode(_mm256_and_si256(p1, lo16), r01, g01, b01);
+                decode(_mm256_srli_epi32(p1, 16), r11, g11, b11);
+            } else {
+                decode(fetch(_mm256_add_epi32(row0, x0)), r00, g00, b00);
+                decode(fetch(_mm256_add_epi32(row0, x1)), r10, g10, b10);
+                decode(fetch(_mm256_add_epi32(row1, x0)), r01, g01, b01);
+                decode(fetch(_mm256_add_epi32(row1, x1)), r11, g11, b11);
+            }
+            // c00 (256 - fx) + c10 fx == 256 c00 + (c10 - c00) fx, and likewise in y.
+            const auto lerp = [&](__m256i c00, __m256i c10, __m256i c01, __m256i c11) {
+                const __m256i top = _mm256_add_epi32(
+                    _mm256_slli_epi32(c00, 8), _mm256_mullo_epi32(_mm256_sub_epi32(c10, c00), fx));
+                const __m256i bottom = _mm256_add_epi32(
+                    _mm256_slli_epi32(c01, 8), _mm256_mullo_epi32(_mm256_sub_epi32(c11, c01), fx));
+                const __m256i sum = _mm256_add_epi32(
+                    _mm256_mullo_epi32(top, c256),
+                    _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), fy));
+                return _mm256_srai_epi32(_mm256_add_epi32(sum, round), 16);
+            };
+            r = lerp(r00, r10, r01, r11);
+            g = lerp(g00, g10, g01, g11);
+            bl = lerp(b00, b10, b01, b11);
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(outR + i), r);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(outG + i), g);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(outB + i), bl);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(outA + i), _mm256_set1_epi32(255));
+    }
+}
+
+using Sampler = void (*)(const VxTexUnit&, VxBatch&, int);
+// Indexed by bilinear * 4 + sClamp * 2 + tClamp.
+const Sampler SAMPLERS_565[8] = {
+    sample565<false, false, false>, sample565<false, false, true>,
+    sample565<false, true, false>,  sample565<false, true, true>,
+    sample565<true, false, false>,  sample565<true, false, true>,
+    sample565<true, true, false>,   sample565<true, true, true>,
+};
+
+}  // namespace
+
+#pragma GCC pop_options
+
+VxSampleRoutine vxPickFastSampler(const VxTexUnit& t) {
+    if (t.format != VX_TEXFMT_RGB_565 || t.minFilter != t.magFilter) return nullptr;
+    return SAMPLERS_565[(t.minFilter ? 4 : 0) + (t.sClamp ? 2 : 0) + (t.tClamp ? 1 : 0)];
+}
+
+#else
+
+VxSampleRoutine vxPickFastSampler(const VxTexUnit&) { return nullptr; }
+
+#endif

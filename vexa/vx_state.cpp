@@ -1,0 +1,335 @@
+// Render state of Vexa: every vxSet* setter, save and restore of the whole state, the fog
+// table helpers, and the derivation of the draw state the workers use (done once per state
+// change on the program thread, never per primitive). Touches no buffers.
+#include "vexa/vx_local.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+VxRenderState& st() { return vexaDevice.state; }
+
+void touch() { vexaDevice.stateDirty = true; }
+
+bool validCompare(int c) { return c >= VX_CMP_NEVER && c < VX_CMP_COUNT; }
+
+bool validCombine(int function, int factor) {
+    return function >= 0 && function < VX_COMBINE_FUNCTION_COUNT && factor >= 0 &&
+           factor < VX_COMBINE_FACTOR_COUNT;
+}
+
+bool validUnit(int unit) { return unit >= 0 && unit < vexaDevice.tmus; }
+
+// True when the function reads its "other" input.
+bool functionUsesOther(int function) {
+    return function >= VX_COMBINE_SCALE_OTHER && function <= VX_COMBINE_BLEND_OTHER_LOCAL_ALPHA;
+}
+// True when the function reads a factor at all.
+bool functionUsesFactor(int function) { return function >= VX_COMBINE_SCALE_OTHER; }
+
+bool factorIs(const VxCombineSetting& c, int a, int b) {
+    return functionUsesFactor(c.function) && (c.factor == a || c.factor == b);
+}
+
+// Does a colour or alpha combine read unit 0's output?
+bool usesTexture(const VxCombineSetting& c) {
+    return (functionUsesOther(c.function) && c.other == VX_OTHER_TEXTURE) ||
+           factorIs(c, VX_FACTOR_TEXTURE_ALPHA, VX_FACTOR_ONE_MINUS_TEXTURE_ALPHA) ||
+           (factorIs(c, VX_FACTOR_OTHER_ALPHA, VX_FACTOR_ONE_MINUS_OTHER_ALPHA) &&
+            c.other == VX_OTHER_TEXTURE);
+}
+
+// Does a texture combine read the next unit's output?
+bool usesNextUnit(const VxCombineSetting& c) {
+    return functionUsesOther(c.function) ||
+           factorIs(c, VX_FACTOR_OTHER_ALPHA, VX_FACTOR_ONE_MINUS_OTHER_ALPHA);
+}
+
+int clampInt(int v, int lo, int hi) { return v < lo ? lo : (v > hi ? hi : v); }
+
+}  // namespace
+
+void vxDecodeColor(std::uint32_t color, std::int32_t* rgba) {
+    const auto byte = [color](int shift) { return std::int32_t((color >> shift) & 0xFF); };
+    switch (vexaDevice.colorFormat) {
+    case VX_COLORFORMAT_ARGB:
+        rgba[0] = byte(16); rgba[1] = byte(8); rgba[2] = byte(0); rgba[3] = byte(24);
+        break;
+    case VX_COLORFORMAT_RGBA:
+        rgba[0] = byte(24); rgba[1] = byte(16); rgba[2] = byte(8); rgba[3] = byte(0);
+        break;
+    case VX_COLORFORMAT_BGRA:
+        rgba[0] = byte(8); rgba[1] = byte(16); rgba[2] = byte(24); rgba[3] = byte(0);
+        break;
+    default:  // ABGR: 0xAABBGGRR
+        rgba[0] = byte(0); rgba[1] = byte(8); rgba[2] = byte(16); rgba[3] = byte(24);
+        break;
+    }
+}
+
+void vxResetState() {
+    VxRenderState& s = st();
+    std::memset(&s, 0, sizeof s);
+    s.layoutEnabled[VX_PARAM_XY] = 1;
+    s.clipMaxX = vexaDevice.open ? vexaDevice.width : 0;
+    s.clipMaxY = vexaDevice.open ? vexaDevice.height : 0;
+    s.color = {VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED, 0};
+    s.alpha = s.color;
+    s.blendRgbSrc = VX_BLEND_ONE;
+    s.blendRgbDst = VX_BLEND_ZERO;
+    s.blendAlphaSrc = VX_BLEND_ZERO;
+    s.blendAlphaDst = VX_BLEND_ZERO;
+    s.alphaTest = VX_CMP_ALWAYS;
+    s.depthFunc = VX_CMP_LESS;
+    s.depthMask = 1;
+    for (VxUnitState& u : s.unit) {
+        u.rgb = {VX_COMBINE_LOCAL, VX_FACTOR_ZERO, 0, 0, 0};
+        u.alpha = u.rgb;
+    }
+    vexaDevice.colorFormat = vexaDevice.open ? vexaDevice.colorFormat : VX_COLORFORMAT_ABGR;
+    vexaDevice.stateDirty = true;
+    vexaDevice.fogDirty = true;
+}
+
+void vxSaveState(void* block) {
+    if (block) std::memcpy(block, &st(), sizeof(VxRenderState));
+}
+
+void vxRestoreState(const void* block) {
+    if (!block) return;
+    std::memcpy(&st(), block, sizeof(VxRenderState));
+    vexaDevice.stateDirty = true;
+    vexaDevice.fogDirty = true;
+}
+
+void vxSetVertexLayout(int param, int offset, int mode) {
+    if (param < 0 || param >= VX_PARAM_COUNT || offset < 0 || offset > 4096) return;
+    st().layoutOffset[param] = offset;
+    st().layoutEnabled[param] = mode == VX_PARAM_ENABLE;
+    touch();
+}
+
+// Window coordinates are the only space the board takes.
+void vxSetCoordinateSpace(int space) {
+    (void)space;
+    st().coordSpace = VX_WINDOW_COORDS;
+}
+
+void vxSetOrigin(int origin) {
+    if (origin == VX_ORIGIN_UPPER_LEFT || origin == VX_ORIGIN_LOWER_LEFT) st().origin = origin;
+}
+
+void vxSetClipWindow(int minX, int minY, int maxX, int maxY) {
+    st().clipMinX = minX;
+    st().clipMinY = minY;
+    st().clipMaxX = maxX;
+    st().clipMaxY = maxY;
+    touch();
+}
+
+void vxSetCullMode(int mode) {
+    if (mode < VX_CULL_NONE || mode > VX_CULL_POSITIVE) return;
+    st().cullMode = mode;
+    touch();
+}
+
+static void setCombine(VxCombineSetting& c, int function, int factor, int local, int other,
+                       bool invert) {
+    if (!validCombine(function, factor)) return;
+    if (local < 0 || local >= VX_COMBINE_LOCAL_COUNT) return;
+    if (other < 0 || other >= VX_COMBINE_OTHER_COUNT) return;
+    c = {function, factor, local, other, invert ? 1 : 0};
+    touch();
+}
+
+void vxSetColorCombine(int function, int factor, int local, int other, bool invert) {
+    setCombine(st().color, function, factor, local, other, invert);
+}
+
+void vxSetAlphaCombine(int function, int factor, int local, int other, bool invert) {
+    setCombine(st().alpha, function, factor, local, other, invert);
+}
+
+void vxSetTextureCombine(int unit, int rgbFunction, int rgbFactor, int alphaFunction,
+                         int alphaFactor, bool rgbInvert, bool alphaInvert) {
+    if (!validUnit(unit) || !validCombine(rgbFunction, rgbFactor) ||
+        !validCombine(alphaFunction, alphaFactor)) {
+        return;
+    }
+    st().unit[unit].rgb = {rgbFunction, rgbFactor, 0, 0, rgbInvert ? 1 : 0};
+    st().unit[unit].alpha = {alphaFunction, alphaFactor, 0, 0, alphaInvert ? 1 : 0};
+    touch();
+}
+
+void vxSetConstantColor(std::uint32_t color) {
+    st().constantColor = color;
+    touch();
+}
+
+void vxSetAlphaBlend(int rgbSrc, int rgbDst, int alphaSrc, int alphaDst) {
+    for (int f : {rgbSrc, rgbDst, alphaSrc, alphaDst}) {
+        if (f < 0 || f >= VX_BLEND_FACTOR_COUNT) return;
+    }
+    st().blendRgbSrc = rgbSrc;
+    st().blendRgbDst = rgbDst;
+    st().blendAlphaSrc = alphaSrc;
+    st().blendAlphaDst = alphaDst;
+    touch();
+}
+
+void vxSetAlphaTest(int compare) {
+    if (!validCompare(compare)) return;
+    st().alphaTest = compare;
+    touch();
+}
+
+void vxSetAlphaTestReference(std::uint8_t reference) {
+    st().alphaRef = reference;
+    touch();
+}
+
+void vxSetDepthMode(int mode) {
+    st().depthMode = mode == VX_DEPTH_WBUFFER ? VX_DEPTH_WBUFFER : VX_DEPTH_DISABLE;
+    touch();
+}
+
+void vxSetDepthFunction(int compare) {
+    if (!validCompare(compare)) return;
+    st().depthFunc = compare;
+    touch();
+}
+
+void vxSetDepthMask(bool write) {
+    st().depthMask = write ? 1 : 0;
+    touch();
+}
+
+void vxSetFogMode(int mode) {
+    st().fogMode = mode == VX_FOG_WTABLE ? VX_FOG_WTABLE : VX_FOG_DISABLE;
+    touch();
+}
+
+void vxSetFogColor(std::uint32_t color) {
+    st().fogColor = color;
+    touch();
+}
+
+float vxFogTableIndexToW(int index) { return std::exp2(float(index) * 0.25f); }
+
+void vxMakeFogTableExp2(std::uint8_t* table, float density) {
+    if (!table) return;
+    for (int i = 0; i < VX_FOG_TABLE_ENTRIES; ++i) {
+        const double dw = double(density) * double(vxFogTableIndexToW(i));
+        double f = 255.0 * (1.0 - std::exp(-dw * dw));
+        if (!(f >= 0.0)) f = 0.0;  // also catches NaN from a non-finite density
+        if (f > 255.0) f = 255.0;
+        table[i] = std::uint8_t(std::lround(f));
+    }
+}
+
+void vxSetFogTable(const std::uint8_t* table) {
+    if (!table) return;
+    std::memcpy(st().fogTable, table, VX_FOG_TABLE_ENTRIES);
+    vexaDevice.fogDirty = true;
+}
+
+void vxSetTexFilter(int unit, int minFilter, int magFilter) {
+    if (!validUnit(unit)) return;
+    st().unit[unit].minFilter = minFilter == VX_FILTER_BILINEAR;
+    st().unit[unit].magFilter = magFilter == VX_FILTER_BILINEAR;
+    touch();
+}
+
+void vxSetTexClamp(int unit, int sMode, int tMode) {
+    if (!validUnit(unit)) return;
+    st().unit[unit].sClamp = sMode == VX_TEXCLAMP_CLAMP;
+    st().unit[unit].tClamp = tMode == VX_TEXCLAMP_CLAMP;
+    touch();
+}
+
+void vxSetTexMipMapMode(int unit, int mode, bool blendLevels) {
+    if (!validUnit(unit)) return;
+    st().unit[unit].mipmap = mode == VX_MIPMAP_NEAREST;
+    st().unit[unit].blendLevels = blendLevels ? 1 : 0;  // recorded; levels are not blended
+    touch();
+}
+
+void vxSetTexLodBias(int unit, float bias) {
+    if (!validUnit(unit) || !std::isfinite(bias)) return;
+    st().unit[unit].lodBias = bias;
+    touch();
+}
+
+// The fine fog table maps a depth code >> VX_FOG_FINE_SHIFT to a fog factor. The depth code
+// is (float bits of w >> 11) - (127 << 12): a pseudo-logarithm of w with 4096 steps per
+// octave. Each fine entry takes the w in the middle of its code range and interpolates the
+// 64-entry table linearly in the entry position 4 * log2(w), rounding to the nearest byte.
+void vxBuildFogFine(const std::uint8_t* table, std::uint8_t* fine) {
+    for (int k = 0; k < VX_FOG_FINE_ENTRIES; ++k) {
+        const std::uint32_t code = std::uint32_t(k << VX_FOG_FINE_SHIFT) +
+                                   (1u << (VX_FOG_FINE_SHIFT - 1)) + (127u << 12);
+        const std::uint32_t bits = code << 11;
+        float w;
+        std::memcpy(&w, &bits, sizeof w);
+        const double p = 4.0 * std::log2(double(w));
+        int f;
+        if (p <= 0.0) {
+            f = table[0];
+        } else if (p >= VX_FOG_TABLE_ENTRIES - 1) {
+            f = table[VX_FOG_TABLE_ENTRIES - 1];
+        } else {
+            const int i = int(p);
+            const double t = p - i;
+            f = int(std::lround(table[i] + (table[i + 1] - table[i]) * t));
+        }
+        fine[k] = std::uint8_t(clampInt(f, 0, 255));
+    }
+}
+
+void vxDeriveDrawState(VxDrawState* out) {
+    const VxRenderState& s = st();
+    const VxDevice& d = vexaDevice;
+    VxDrawState& o = *out;
+    std::memset(&o, 0, sizeof o);
+    o.cullMode = s.cullMode;
+    o.clipMinX = clampInt(s.clipMinX, 0, d.width);
+    o.clipMinY = clampInt(s.clipMinY, 0, d.height);
+    o.clipMaxX = clampInt(s.clipMaxX, o.clipMinX, d.width);
+    o.clipMaxY = clampInt(s.clipMaxY, o.clipMinY, d.height);
+    o.color = s.color;
+    o.alpha = s.alpha;
+    vxDecodeColor(s.constantColor, o.constant);
+    std::int32_t fog[4];
+    vxDecodeColor(s.fogColor, fog);
+    for (int i = 0; i < 3; ++i) o.fogColor[i] = fog[i];
+    o.blendSrc = s.blendRgbSrc;
+    o.blendDst = s.blendRgbDst;
+    o.alphaTest = s.alphaTest;
+    o.alphaRef = s.alphaRef;
+    o.depthFunc = s.depthFunc;
+
+    std::uint32_t flags = 0;
+    if (usesTexture(s.color) || usesTexture(s.alpha)) flags |= VX_DRAW_TEX0;
+    if ((flags & VX_DRAW_TEX0) && d.tmus > 1 &&
+        (usesNextUnit(s.unit[0].rgb) || usesNextUnit(s.unit[0].alpha))) {
+        flags |= VX_DRAW_TEX1;
+    }
+    if (s.depthMode == VX_DEPTH_WBUFFER) {
+        flags |= VX_DRAW_DEPTH_TEST;
+        if (s.depthMask) flags |= VX_DRAW_DEPTH_WRITE;
+    }
+    if (s.fogMode == VX_FOG_WTABLE) flags |= VX_DRAW_FOG;
+    if (!(s.blendRgbSrc == VX_BLEND_ONE && s.blendRgbDst == VX_BLEND_ZERO)) {
+        flags |= VX_DRAW_BLEND;
+    }
+    if (s.alphaTest != VX_CMP_ALWAYS) flags |= VX_DRAW_ALPHA_TEST;
+    if (flags & (VX_DRAW_TEX0 | VX_DRAW_DEPTH_TEST | VX_DRAW_FOG)) flags |= VX_DRAW_NEED_Q;
+    o.flags = flags;
+    for (int u = 0; u < VX_MAX_TEXTURE_UNITS; ++u) {
+        o.texRgb[u] = s.unit[u].rgb;
+        o.texAlpha[u] = s.unit[u].alpha;
+        vxDeriveTexUnit(u, &o.tex[u]);
+    }
+    vxChooseRoutines(&o);
+}
