@@ -145,6 +145,11 @@ void switchResolution() {
     const int height = static_cast<int>(d.height);
     const RECT screen = {0, 0, width, height};
     ClipCursor(&screen);
+    // The cursor rests at the old centre; unless it moves to the new one, the next frame
+    // would read the jump between the two centres as mouse motion and turn the camera.
+    pointerState.x = width / 2;
+    pointerState.y = height / 2;
+    SetCursorPos(pointerState.x, pointerState.y);
     if (captureState.captureCount != 0 &&
         !setCaptureRect(0, 0, static_cast<std::uint16_t>(width),
                         static_cast<std::uint16_t>(height))) {

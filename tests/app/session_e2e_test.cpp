@@ -112,3 +112,21 @@ TEST(Session, SdlAndHeadlessShowTheSamePicture) {
     ASSERT_EQ(a.size(), 18u + 640u * 480u * 3u);
     EXPECT_TRUE(a == b) << "the two back ends presented different frames";
 }
+
+TEST(Session, ResolutionSwitchKeepsTheView) {
+    // Switching from 1024 x 768 to 640 x 480 must not read the jump between the two screen
+    // centres as mouse motion: the view after M equals a run started at 640 x 480.
+    ScratchDir dir;
+    dir.write("switch.txt", "1 key M\n6 keyup RETURN\n");
+    dir.write("plain.txt", "6 keyup RETURN\n");
+    ProgramRun run = dir.run("--headless --fixed-clock 100 --frames 8 --input switch.txt "
+                             "-screencapture 1");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string switched = dir.read("scrn0000.tga");
+    run = dir.run("--headless --fixed-clock 100 --frames 8 --input plain.txt -res 640x480 "
+                  "-screencapture 1");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string direct = dir.read("scrn0000.tga");
+    ASSERT_EQ(switched.size(), 18u + 640u * 480u * 3u);
+    EXPECT_TRUE(switched == direct);
+}

@@ -54,6 +54,7 @@ TEST(Startup, HeadlessRunPrintsStatisticsLine) {
     EXPECT_TRUE(std::regex_match(lastLine(run.out), STATISTICS_LINE)) << run.out;
     EXPECT_EQ(reportedSize(run), "1024 x 768");
     EXPECT_FALSE(dir.exists("error.txt")) << "a clean run reports nothing";
+    EXPECT_EQ(run.err, "") << "and shows no message";
 }
 
 TEST(Startup, EveryStartupFailureShowsItsBoxAndExits255) {
