@@ -252,17 +252,13 @@ void shutdownDisplay() {
     deviceStop();
 }
 
-int runApplication(int argc, char** argv) {
+void chooseProcessorPaths() {
     detectCpuFeatures(cpuFeatures);
     chooseLightingRoutines(cpuFeatures);
     chooseTransformPath(cpuFeatures);
+}
 
-    setErrorFile("error.txt");
-    enableErrorSink(SINK_FILE);
-
-    if (!buildSineTable()) return 0;
-    seedRandom(timeGetTime());
-
+void resetProgramDefaults() {
     resetRenderOptions();
     resetCamera();
     resetCaptureState();
@@ -271,6 +267,18 @@ int runApplication(int argc, char** argv) {
     displaySettings = DisplaySettings{};
     displaySettings.refresh = VX_REFRESH_DEFAULT;
     displaySettings.resolutionGiven = false;
+}
+
+int runApplication(int argc, char** argv) {
+    chooseProcessorPaths();
+
+    setErrorFile("error.txt");
+    enableErrorSink(SINK_FILE);
+
+    if (!buildSineTable()) return 0;
+    seedRandom(timeGetTime());
+
+    resetProgramDefaults();
 
     if (readCommandLine(argc, argv) == COMMAND_LINE_CANCELLED) {
         freeSineTable();

@@ -32,6 +32,10 @@ struct DisplaySettings {
 extern DisplaySettings displaySettings;
 
 int runApplication(int argc, char** argv);
+// Detects the processor and fills the lighting and transform routine tables.
+void chooseProcessorPaths();
+// Options, camera, capture state, textures and display settings back to their defaults.
+void resetProgramDefaults();
 // The rasterizer state that never changes while the output is open.
 void setFixedRenderState();
 bool loadScene();

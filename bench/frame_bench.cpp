@@ -246,18 +246,10 @@ void printMeasurement(const char* name, const Measurement& m) {
 // Start-up as runApplication does it, without a window: processor paths, sine table,
 // defaults, the device and its 1024 x 768 output, fixed state, console and scene.
 bool startProgram() {
-    detectCpuFeatures(cpuFeatures);
-    chooseLightingRoutines(cpuFeatures);
-    chooseTransformPath(cpuFeatures);
+    chooseProcessorPaths();
     if (!buildSineTable()) return false;
     seedRandom(WAVE_SEED);
-    resetRenderOptions();
-    resetCamera();
-    resetCaptureState();
-    textureInit(surfaceTexture);
-    textureInit(environmentTexture);
-    displaySettings = DisplaySettings{};
-    displaySettings.refresh = VX_REFRESH_DEFAULT;
+    resetProgramDefaults();
     if (!deviceStart()) {
         std::fprintf(stderr, "frame_bench: the device does not start\n");
         return false;
