@@ -1,9 +1,11 @@
 // Vexa throughput at 1024x768: large textured, bilinear, mipmapped, fogged, depth-tested
 // triangles (Mpixels/s); small strip triangles of a finely tessellated patch grid drawn as
 // the program draws them (Mtriangles/s); and one clear + swap. Prints its results; run it
-// with VEXA_THREADS / VEXA_PORTABLE set to compare configurations.
+// with VEXA_THREADS / VEXA_PORTABLE set to compare configurations. Each figure is the median
+// of several timed runs.
 #include "vexa/vexa.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -129,10 +131,21 @@ double clearAndSwap(int frames) {
 
 }  // namespace
 
+// The median of `runs` timings of one part (they vary with what else the machine runs).
+template <class Part>
+double median(int runs, Part part) {
+    std::vector<double> results;
+    for (int i = 0; i < runs; ++i) results.push_back(part());
+    std::sort(results.begin(), results.end());
+    return results[results.size() / 2];
+}
+
 int main(int argc, char** argv) {
-    // Optional arguments: a repeat factor, and which part to run (large, small, clear).
+    // Optional arguments: a repeat factor, which part to run (large, small, clear) and how
+    // many timed runs to take the median of (default 5).
     const int scale = argc > 1 && std::atoi(argv[1]) > 0 ? std::atoi(argv[1]) : 1;
     const std::string only = argc > 2 ? argv[2] : "";
+    const int runs = argc > 3 && std::atoi(argv[3]) > 0 ? std::atoi(argv[3]) : 5;
     vxInit();
     if (!vxOpenWindow(nullptr, VX_RES_1024x768, VX_REFRESH_DEFAULT, VX_COLORFORMAT_ABGR,
                       VX_ORIGIN_UPPER_LEFT, 2, 1)) {
@@ -146,21 +159,22 @@ int main(int argc, char** argv) {
     std::vector<std::uint16_t> chain;
     setUpSurfaceState(chain);
     const char* threads = std::getenv("VEXA_THREADS");
-    std::printf("vexa_bench 1024x768, VEXA_THREADS=%s%s\n", threads ? threads : "(cores)",
-                std::getenv("VEXA_PORTABLE") ? " VEXA_PORTABLE" : "");
+    std::printf("vexa_bench 1024x768, VEXA_THREADS=%s%s, median of %d runs\n",
+                threads ? threads : "(cores)", std::getenv("VEXA_PORTABLE") ? " VEXA_PORTABLE" : "",
+                runs);
     if (only.empty() || only == "large") {
         largeTriangles(2);  // warm up
         std::printf("large textured bilinear mipmapped fogged depth-tested triangles: %8.1f Mpixels/s\n",
-                    largeTriangles(20 * scale));
+                    median(runs, [&] { return largeTriangles(20 * scale); }));
     }
     if (only.empty() || only == "small") {
         smallTriangles(2);
         std::printf("small strip triangles (3x3-pixel cells, 20x20 grids):           %8.2f Mtriangles/s\n",
-                    smallTriangles(20 * scale));
+                    median(runs, [&] { return smallTriangles(20 * scale); }));
     }
     if (only.empty() || only == "clear") {
         std::printf("clear + swap 1024x768:                                           %8.3f ms\n",
-                    clearAndSwap(50 * scale));
+                    median(runs, [&] { return clearAndSwap(50 * scale); }));
     }
     vxShutdown();
     return 0;

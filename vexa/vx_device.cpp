@@ -21,8 +21,9 @@ static_assert(sizeof(REFRESH_HERTZ) / sizeof(REFRESH_HERTZ[0]) == VX_REFRESH_COU
 
 const char VERSION_STRING[] = "Vexa 1.0 (software)";
 
+// 64 bytes of room past the end: vector reads of 16-bit pixels load 4 bytes at a pixel.
 void* allocAligned(std::size_t bytes) {
-    return std::aligned_alloc(64, (bytes + 63) & ~std::size_t(63));
+    return std::aligned_alloc(64, (bytes + 127) & ~std::size_t(63));
 }
 
 void readEnvironment() {
@@ -104,6 +105,7 @@ void vxInit() {
     }
     d.ring = static_cast<std::uint8_t*>(allocAligned(VX_RING_BYTES));
     d.writePos = d.published = 0;
+    d.writableEnd = VX_RING_BYTES;
     d.publishedPos.store(0);
     d.open = false;
     vxResetState();

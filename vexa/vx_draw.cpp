@@ -1,38 +1,63 @@
 // Drawing calls of Vexa on the program thread: vertices are read through the declared
 // layout and copied, with the draw state in force, into the command ring, so the program
 // may reuse its vertex arrays at once. Entry points: vxDrawTriangle, vxDrawLine,
-// vxDrawVertexArray, vxDrawVertexList. Rasterization happens in the workers (vx_raster.cpp).
+// vxDrawVertexArray, vxDrawVertexList. Each command carries the rows its vertices span, so a
+// worker skips commands outside its bands. Rasterization happens in the workers (vx_raster.cpp).
 #include "vexa/vx_local.h"
 
 #include <cstring>
 
 namespace {
 
-void fetch(const void* src, VxVertex* v) {
+// The declared layout read once per command rather than once per vertex.
+struct FetchLayout {
+    std::int32_t xy, q, argb, st0, st1;   // byte offsets, or -1 when disabled
+    bool flipY;
+    float height, scale0, scale1;
+};
+
+FetchLayout fetchLayout() {
     const VxRenderState& s = vexaDevice.state;
-    const VxDrawState& d = vexaDevice.drawState;
+    const auto offset = [&](int param) {
+        return s.layoutEnabled[param] ? s.layoutOffset[param] : -1;
+    };
+    FetchLayout l;
+    l.xy = s.layoutOffset[VX_PARAM_XY];
+    l.q = offset(VX_PARAM_Q);
+    l.argb = offset(VX_PARAM_ARGB);
+    l.st0 = offset(VX_PARAM_ST0);
+    l.st1 = offset(VX_PARAM_ST1);
+    l.flipY = s.origin == VX_ORIGIN_LOWER_LEFT;
+    l.height = float(vexaDevice.height);
+    l.scale0 = vexaDevice.drawState.tex[0].scale;
+    l.scale1 = vexaDevice.drawState.tex[1].scale;
+    return l;
+}
+
+void fetch(const FetchLayout& l, const void* src, VxVertex* v) {
     const auto* p = static_cast<const std::uint8_t*>(src);
     float f[2];
-    std::memcpy(f, p + s.layoutOffset[VX_PARAM_XY], sizeof f);
-    v->x = f[0];
-    v->y = s.origin == VX_ORIGIN_LOWER_LEFT ? float(vexaDevice.height) - f[1] : f[1];
-    v->q = 1.0f;
-    if (s.layoutEnabled[VX_PARAM_Q]) std::memcpy(&v->q, p + s.layoutOffset[VX_PARAM_Q], 4);
+    std::memcpy(f, p + l.xy, sizeof f);
+    float q = 1.0f;
+    if (l.q >= 0) std::memcpy(&q, p + l.q, 4);
     std::uint32_t argb = 0xFFFFFFFFu;
-    if (s.layoutEnabled[VX_PARAM_ARGB]) std::memcpy(&argb, p + s.layoutOffset[VX_PARAM_ARGB], 4);
-    v->a = float(argb >> 24);
+    if (l.argb >= 0) std::memcpy(&argb, p + l.argb, 4);
+    float st0[2] = {0.0f, 0.0f};
+    if (l.st0 >= 0) std::memcpy(st0, p + l.st0, 8);
+    // Without its own coordinates unit 1 uses unit 0's.
+    float st1[2] = {st0[0], st0[1]};
+    if (l.st1 >= 0) std::memcpy(st1, p + l.st1, 8);
+    v->x = f[0];
+    v->y = l.flipY ? l.height - f[1] : f[1];
+    v->q = q;
+    v->u0 = st0[0] * l.scale0;
+    v->v0 = st0[1] * l.scale0;
+    v->u1 = st1[0] * l.scale1;
+    v->v1 = st1[1] * l.scale1;
     v->r = float((argb >> 16) & 0xFF);
     v->g = float((argb >> 8) & 0xFF);
     v->b = float(argb & 0xFF);
-    float st0[2] = {0.0f, 0.0f};
-    if (s.layoutEnabled[VX_PARAM_ST0]) std::memcpy(st0, p + s.layoutOffset[VX_PARAM_ST0], 8);
-    // Without its own coordinates unit 1 uses unit 0's.
-    float st1[2] = {st0[0], st0[1]};
-    if (s.layoutEnabled[VX_PARAM_ST1]) std::memcpy(st1, p + s.layoutOffset[VX_PARAM_ST1], 8);
-    v->u0 = st0[0] * d.tex[0].scale;
-    v->v0 = st0[1] * d.tex[0].scale;
-    v->u1 = st1[0] * d.tex[1].scale;
-    v->v1 = st1[1] * d.tex[1].scale;
+    v->a = float(argb >> 24);
 }
 
 constexpr std::uint32_t primBytes(std::uint32_t count) {
@@ -52,7 +77,20 @@ void queuePrims(std::uint32_t type, std::uint32_t mode, std::uint32_t count, std
     c->oddStart = odd;
     c->pad = 0;
     auto* v = reinterpret_cast<VxVertex*>(c + 1);
-    for (std::uint32_t i = 0; i < count; ++i) fetch(vertexAt(i), &v[i]);
+    // NaN y never wins a comparison: a triangle with such a vertex is dropped by set-up, and
+    // the others lie within the range of the remaining vertices. The limits keep the range
+    // conversion in bounds; set-up drops vertices that far out anyway.
+    float minY = 2.0f * VX_COORD_LIMIT, maxY = -2.0f * VX_COORD_LIMIT;
+    const FetchLayout layout = fetchLayout();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        fetch(layout, vertexAt(i), &v[i]);
+        minY = v[i].y < minY ? v[i].y : minY;
+        maxY = v[i].y > maxY ? v[i].y : maxY;
+    }
+    minY = minY > -2.0f * VX_COORD_LIMIT ? minY : -2.0f * VX_COORD_LIMIT;
+    maxY = maxY < 2.0f * VX_COORD_LIMIT ? maxY : 2.0f * VX_COORD_LIMIT;
+    c->rowFirst = std::int32_t(vxFirstCentre(vxSnap(minY)));
+    c->rowLast = std::int32_t(vxLastCentre(vxSnap(maxY)));
     vxQueueCommit(bytes);
 }
 

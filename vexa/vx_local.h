@@ -12,6 +12,7 @@
 // ---- Limits --------------------------------------------------------------------------------
 constexpr int VX_MAX_THREADS = 16;
 constexpr int VX_BAND_SHIFT = 4;                   // bands of 16 rows, interleaved by worker
+constexpr int VX_BAND_TABLE = 128;                 // bands with a precomputed next owner
 constexpr std::uint32_t VX_RING_BYTES = 8u << 20;  // command ring, power of two
 constexpr std::uint32_t VX_PUBLISH_BYTES = 4096;   // hand work to the workers this often
 constexpr int VX_BATCH_MAX = 64;                   // pixels shaded together
@@ -172,6 +173,10 @@ struct VxPrimCommand {
     std::uint32_t mode;
     std::uint32_t count;
     std::uint32_t oddStart;  // the first triangle is an odd strip triangle
+    // Rows whose pixel centres lie between the least and greatest snapped y of the
+    // vertices (no other row can be covered): a worker owning none of them skips the whole
+    // command without setting up its triangles. Computed on the program thread.
+    std::int32_t rowFirst, rowLast;
     std::uint32_t pad;
     // VxVertex vertices[count] follow
 };
@@ -186,9 +191,12 @@ struct VxClearCommand {
 struct VxWorker {
     std::thread thread;
     std::int32_t index;
+    // Ring position up to which commands are consumed (their bytes may be overwritten: the
+    // worker keeps copies of what it still needs), and up to which everything is drawn.
     alignas(64) std::atomic<std::uint64_t> readPos;
+    std::atomic<std::uint64_t> donePos;
     alignas(64) VxDrawState state;
-    std::uint8_t fogFine[VX_FOG_FINE_ENTRIES];
+    std::uint8_t fogFine[VX_FOG_FINE_ENTRIES + 4];  // vector lookups read 4 bytes at an entry
     VxSetup setup;
     VxBatch batch;
     // Columns already in the batch per row (y mod 64), as one interval per row: a pixel drawn
@@ -197,6 +205,9 @@ struct VxWorker {
     std::uint32_t rowEpoch[64];
     std::int32_t rowLo[64], rowHi[64];
     std::uint32_t epoch;
+    // First band >= b that this worker owns, for b < VX_BAND_TABLE: the hot row loops ask it
+    // for every triangle, and a division by the worker count would cost more.
+    std::int32_t nextBand[VX_BAND_TABLE];
 };
 
 struct VxDevice {
@@ -230,15 +241,35 @@ struct VxDevice {
     std::uint8_t* ring;
     std::uint64_t writePos;          // program thread's write position
     std::uint64_t published;         // last position handed to the workers
+    std::uint64_t writableEnd;       // the ring is known free for writing up to here
     alignas(64) std::atomic<std::uint64_t> publishedPos;
     std::atomic<std::int32_t> sleepers;
     std::atomic<std::int32_t> producerWaiting;
-    std::atomic<std::uint64_t> producerTarget;  // read position the waiting producer needs
+    // The waiting producer's target: a read position or a drawn position (the other is
+    // all ones), and the worker it waits for.
+    std::atomic<std::uint64_t> producerTarget, producerDoneTarget;
+    std::atomic<std::int32_t> producerWorker;
     std::atomic<bool> quit;
     VxWorker* workers[VX_MAX_THREADS];
 };
 
 extern VxDevice vexaDevice;
+
+// ---- Snapping ---------------------------------------------------------------------------------
+// A window coordinate snapped to 1/256 pixel (round half up), for |c| <= 2 * VX_COORD_LIMIT.
+inline std::int64_t vxSnap(float c) {
+    const double v = double(c) * (1 << VX_SUBPIXEL_BITS) + 0.5;
+    const std::int64_t i = std::int64_t(v);
+    return i - (double(i) > v);  // floor without a library call
+}
+// First and last pixel row (or column) whose centre lies in [lo, hi], snapped units.
+inline std::int64_t vxFirstCentre(std::int64_t lo) {
+    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS;
+    return (lo - ONE / 2 + ONE - 1) >> VX_SUBPIXEL_BITS;
+}
+inline std::int64_t vxLastCentre(std::int64_t hi) {
+    return (hi - (1 << (VX_SUBPIXEL_BITS - 1))) >> VX_SUBPIXEL_BITS;
+}
 
 // ---- Internal entry points -----------------------------------------------------------------
 // State (vx_state.cpp).

@@ -1,7 +1,8 @@
 // Processor paths of the Vexa pixel pipeline and the choice of routines per draw state.
 // The pipeline source (vx_pixel_body.h) is compiled twice: portable (SSE2 baseline) and
 // with AVX2 enabled; the AVX2 build is chosen at start-up when the processor has it and
-// VEXA_PORTABLE is not set. Samplers are chosen per unit from its format and filters.
+// VEXA_PORTABLE is not set. The program's surface state gets fused routines on both paths;
+// samplers are chosen per unit from its format and filters.
 #include "vexa/vx_local.h"
 
 #include <bit>
@@ -19,9 +20,12 @@ namespace vxPortable {
 #define VX_HAVE_AVX2_PATH 1
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#include <immintrin.h>
+#define VX_PIXEL_AVX2 1
 namespace vxAvx2 {
 #include "vexa/vx_pixel_body.h"
 }
+#undef VX_PIXEL_AVX2
 #pragma GCC pop_options
 #endif
 
@@ -30,13 +34,43 @@ std::uint16_t vxPack565(int r, int g, int b) {
     return std::uint16_t((div255r(r * 31) << 11) | (div255r(g * 63) << 5) | div255r(b * 31));
 }
 
+namespace {
+
+// True for the surface state finishSurface() draws: unit 0 alone, passed through; colour =
+// texture x iterated colour; depth test and write; fog or not; no blending or alpha test.
+bool surfaceStateMatches(const VxDrawState& s) {
+    constexpr std::uint32_t RELEVANT = VX_DRAW_TEX0 | VX_DRAW_TEX1 | VX_DRAW_DEPTH_TEST |
+                                       VX_DRAW_DEPTH_WRITE | VX_DRAW_BLEND |
+                                       VX_DRAW_ALPHA_TEST;
+    constexpr std::uint32_t WANTED = VX_DRAW_TEX0 | VX_DRAW_DEPTH_TEST | VX_DRAW_DEPTH_WRITE;
+    const auto passes = [](const VxCombineSetting& c) {
+        return c.function == VX_COMBINE_LOCAL && !c.invert;
+    };
+    return (s.flags & RELEVANT) == WANTED && passes(s.texRgb[0]) && passes(s.texAlpha[0]) &&
+           s.color.function == VX_COMBINE_SCALE_OTHER && s.color.factor == VX_FACTOR_LOCAL &&
+           s.color.local == VX_LOCAL_ITERATED && s.color.other == VX_OTHER_TEXTURE &&
+           !s.color.invert;
+}
+
+}  // namespace
+
 void vxChooseRoutines(VxDrawState* s) {
+    const bool surface = surfaceStateMatches(*s);
+    const bool fog = (s->flags & VX_DRAW_FOG) != 0;
     s->interpolate = vxPortable::interpolate;
     s->finish = vxPortable::finish;
+    if (surface) {
+        s->finish = fog ? vxPortable::finishSurface<true> : vxPortable::finishSurface<false>;
+        if (s->tex[0].base) s->interpolate = vxPortable::interpolateSurface;
+    }
 #ifdef VX_HAVE_AVX2_PATH
     if (vexaDevice.avx2) {
         s->interpolate = vxAvx2::interpolate;
         s->finish = vxAvx2::finish;
+        if (surface) {
+            s->finish = fog ? vxAvx2::finishSurface<true> : vxAvx2::finishSurface<false>;
+            if (s->tex[0].base) s->interpolate = vxAvx2::interpolateSurface;
+        }
     }
 #endif
     for (VxTexUnit& t : s->tex) {

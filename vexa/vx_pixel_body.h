@@ -4,7 +4,9 @@
 // the compiler vectorises: interpolate, depth code and test, iterated colour, texture
 // coordinates and level, sampling, texture combine, colour/alpha combine, alpha test, fog,
 // blending, 5-6-5 packing, store. No floating-point contraction is allowed (no FMA target),
-// so float results are identical on every path. Deliberately without an include guard.
+// so float results are identical on every path. The few VX_PIXEL_AVX2 blocks (gathers,
+// 16-bit colour arithmetic) are exact integer equivalents of the plain loops beside them.
+// Deliberately without an include guard.
 
 alignas(64) const std::int32_t zeros[VX_BATCH_MAX] = {};
 struct Full {
@@ -33,6 +35,54 @@ inline int floatToByte(float v) {
     v = v >= 0.0f ? v : 0.0f;
     v = v <= 255.0f ? v : 255.0f;
     return int(v + 0.5f);
+}
+
+// out[i] = table[idx[i] >> shift] for i < n (a byte table with 4 bytes of room past its
+// end). The AVX2 build gathers eight at a time; lanes at or past n read nothing.
+inline void lookupBytes(const std::uint8_t* table, const std::int32_t* idx, int shift,
+                        std::int32_t* out, int n) {
+#ifdef VX_PIXEL_AVX2
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    const auto* base = reinterpret_cast<const int*>(table);
+    for (int i = 0; i < n; i += 8) {
+        const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - i), lane);
+        const __m256i at = _mm256_srai_epi32(
+            _mm256_and_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(idx + i)), live),
+            shift);
+        // Neighbouring pixels often share an entry (fog changes slowly with depth): then one
+        // load serves all eight.
+        const __m256i first = _mm256_permutevar8x32_epi32(at, _mm256_setzero_si256());
+        if (n - i >= 8 && _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, first)) == -1) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(out + i),
+                               _mm256_set1_epi32(table[_mm256_cvtsi256_si32(at)]));
+            continue;
+        }
+        const __m256i v = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), base, at, live, 1);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out + i), _mm256_and_si256(v, low));
+    }
+#else
+    for (int i = 0; i < n; ++i) out[i] = table[idx[i] >> shift];
+#endif
+}
+
+// out[i] = buffer[idx[i]] for i < n (a 16-bit buffer with room past its end), as above.
+inline void lookupPixels(const std::uint16_t* buffer, const std::int32_t* idx,
+                         std::int32_t* out, int n) {
+#ifdef VX_PIXEL_AVX2
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    const auto* base = reinterpret_cast<const int*>(buffer);
+    for (int i = 0; i < n; i += 8) {
+        const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - i), lane);
+        const __m256i at =
+            _mm256_and_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(idx + i)), live);
+        const __m256i v = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), base, at, live, 2);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out + i), _mm256_and_si256(v, low));
+    }
+#else
+    for (int i = 0; i < n; ++i) out[i] = buffer[idx[i]];
+#endif
 }
 
 template <class B>
@@ -261,10 +311,10 @@ void interpolate(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
 void finish(const VxDrawState& s, VxBatch& b) {
     const int n = b.n;
     const std::uint32_t flags = s.flags;
-    for (int i = 0; i < n; ++i) b.mask[i] = -1;
+    for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;  // whole vectors, no memset call
     if (flags & VX_DRAW_DEPTH_TEST) {
         alignas(64) std::int32_t stored[VX_BATCH_MAX];
-        for (int i = 0; i < n; ++i) stored[i] = b.depth[b.index[i]];
+        lookupPixels(b.depth, b.index, stored, n);
         compareMask(s.depthFunc, b.z, stored, b.mask, n);
         int live = 0;
         for (int i = 0; i < n; ++i) live |= b.mask[i];
@@ -319,7 +369,7 @@ void finish(const VxDrawState& s, VxBatch& b) {
     }
     if (flags & VX_DRAW_FOG) {
         alignas(64) std::int32_t f[VX_BATCH_MAX];
-        for (int i = 0; i < n; ++i) f[i] = b.fogFine[b.z[i] >> VX_FOG_FINE_SHIFT];
+        lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
         for (int c = 0; c < 3; ++c) {
             const int fc = s.fogColor[c];
             std::int32_t* o = b.out[c];
@@ -364,6 +414,205 @@ void finish(const VxDrawState& s, VxBatch& b) {
     } else {
         for (int i = 0; i < n; ++i) {
             if (b.mask[i]) color[b.index[i]] = std::uint16_t(pix[i]);
+        }
+    }
+}
+
+// interpolate() and texCoords() for the surface state in one pass over the pixels, with
+// the same expressions: depth code, iterated colour (alpha is never read by finishSurface),
+// unit 0's texel coordinates and, when LEVELS, its mip step. Unit 0 must be bound.
+template <bool LEVELS>
+void interpolateSurfaceLevels(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
+    const int n = b.n;
+    const int end = from + ((n - from + 7) & ~7);
+    const float offX = p.offX, offY = p.offY;
+    const int pitch = b.pitch;
+    const float bq = p.base[VX_PL_Q], xq = p.dx[VX_PL_Q], yq = p.dy[VX_PL_Q];
+    const float br = p.base[VX_PL_R], xr = p.dx[VX_PL_R], yr = p.dy[VX_PL_R];
+    const float bg = p.base[VX_PL_G], xg = p.dx[VX_PL_G], yg = p.dy[VX_PL_G];
+    const float bb = p.base[VX_PL_B], xb = p.dx[VX_PL_B], yb = p.dy[VX_PL_B];
+    const float bu = p.base[VX_PL_U0], xu = p.dx[VX_PL_U0], yu = p.dy[VX_PL_U0];
+    const float bv = p.base[VX_PL_V0], xv = p.dx[VX_PL_V0], yv = p.dy[VX_PL_V0];
+    const VxTexUnit& t = s.tex[0];
+    const int bias = t.biasFixed, maxMip = t.mipmap ? t.maxMip : 0;
+    constexpr float LIMIT = 4194304.0f;
+    std::int32_t* uf = b.ufix[0];
+    std::int32_t* vf = b.vfix[0];
+    std::int32_t* mip = b.mip[0];
+    for (int j = from; j < end; j += 8) {
+        for (int i = j; i < j + 8; ++i) {
+            const float x = float(b.x[i]) + offX, y = float(b.y[i]) + offY;
+            b.index[i] = b.y[i] * pitch + b.x[i];
+            const float w = 1.0f / ((bq + xq * x) + yq * y);
+            b.w[i] = w;
+            const std::uint32_t bits = __builtin_bit_cast(std::uint32_t, w);
+            int code = int(bits >> 11) - (127 << 12);
+            code = code < 0 ? 0 : code;
+            b.z[i] = code > 0xFFFE ? 0xFFFE : code;
+            b.it[0][i] = floatToByte((br + xr * x) + yr * y);
+            b.it[1][i] = floatToByte((bg + xg * x) + yg * y);
+            b.it[2][i] = floatToByte((bb + xb * x) + yb * y);
+            float uu = ((bu + xu * x) + yu * y) * w;
+            float vv = ((bv + xv * x) + yv * y) * w;
+            uu = uu >= -LIMIT ? uu : -LIMIT;
+            uu = uu <= LIMIT ? uu : LIMIT;
+            vv = vv >= -LIMIT ? vv : -LIMIT;
+            vv = vv <= LIMIT ? vv : LIMIT;
+            const float su = uu * 256.0f, sv = vv * 256.0f;
+            int iu = int(su), iv = int(sv);
+            iu -= float(iu) > su;
+            iv -= float(iv) > sv;
+            uf[i] = iu;
+            vf[i] = iv;
+            if constexpr (LEVELS) {
+                const float ax = xu - uu * xq, bx = xv - vv * xq;
+                const float ay = yu - uu * yq, by = yv - vv * yq;
+                const float rx = ax * ax + bx * bx, ry = ay * ay + by * by;
+                const float r = (rx > ry ? rx : ry) * (w * w);
+                const int rbits = __builtin_bit_cast(std::int32_t, r) & 0x7FFFFFFF;
+                const int lod2 = ((rbits - 0x3F800000) >> 15) + bias;
+                int step = (lod2 + 256) >> 9;
+                step = step < 0 ? 0 : (step > maxMip ? maxMip : step);
+                mip[i] = lod2 <= 0 ? -1 : step;
+            } else {
+                mip[i] = 0;
+            }
+        }
+    }
+}
+
+void interpolateSurface(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
+    const VxTexUnit& t = s.tex[0];
+    if (!t.mipmap && t.minFilter == t.magFilter) {
+        interpolateSurfaceLevels<false>(s, p, b, from);
+    } else {
+        interpolateSurfaceLevels<true>(s, p, b, from);
+    }
+}
+
+// The state the program draws its surfaces with, fused into one pass: unit 0 alone and
+// passed through, colour = texture x iterated colour, depth test and write, optional fog,
+// no alpha test or blending (so the alpha combine is never looked at). Gives the bits of
+// finish() for that state; vxChooseRoutines picks it only when surfaceStateMatches() holds.
+template <bool FOG>
+void finishSurface(const VxDrawState& s, VxBatch& b) {
+    const int n = b.n;
+    alignas(64) std::int32_t stored[VX_BATCH_MAX];
+    // Groups of eight pixels side by side on one row (most of a large triangle) read and
+    // write the buffers as vectors; the rest are gathered and stored pixel by pixel.
+    alignas(64) bool run[VX_BATCH_MAX / 8];
+    for (int j = 0; j < n; j += 8) {
+        const int base = b.index[j];
+        int off = 0;
+        for (int i = 0; i < 8; ++i) off |= b.index[j + i] - base - i;
+        run[j / 8] = off == 0 && j + 8 <= n;
+    }
+    for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;
+    for (int j = 0; j < n; j += 8) {
+        if (run[j / 8]) {
+            const std::uint16_t* d = b.depth + b.index[j];
+            for (int i = 0; i < 8; ++i) stored[j + i] = d[i];
+        } else {
+            const int m = n - j < 8 ? n - j : 8;
+            lookupPixels(b.depth, b.index + j, stored + j, m);
+        }
+    }
+    compareMask(s.depthFunc, b.z, stored, b.mask, n);
+    int live = 0;
+    for (int i = 0; i < n; ++i) live |= b.mask[i];
+    if (!live) return;
+    const VxTexUnit& t = s.tex[0];
+    t.sample(t, b, 0);
+    alignas(64) std::int32_t f[VX_BATCH_PAD];
+    if constexpr (FOG) {
+        lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
+    }
+    alignas(64) std::uint16_t pix[VX_BATCH_PAD];
+    const int fr = s.fogColor[0], fg = s.fogColor[1], fb = s.fogColor[2];
+    const std::int32_t* tr = b.tex[0][0];
+    const std::int32_t* tg = b.tex[0][1];
+    const std::int32_t* tb = b.tex[0][2];
+#ifdef VX_PIXEL_AVX2
+    // Sixteen pixels per step in 16-bit lanes: every product and sum below stays under
+    // 65536 (255 * 255 + 255 at most), so the 16-bit forms give the 32-bit results. Packing
+    // pairs the 128-bit halves of two groups; the final permute restores pixel order.
+    const auto load = [&](const std::int32_t* p) {
+        return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
+                                   _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
+    };
+    const __m256i c128 = _mm256_set1_epi16(128);
+    const auto div255 = [&](__m256i v) {
+        const __m256i x = _mm256_add_epi16(v, c128);
+        return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+    };
+    const __m256i fogR = _mm256_set1_epi16(std::int16_t(fr));
+    const __m256i fogG = _mm256_set1_epi16(std::int16_t(fg));
+    const __m256i fogB = _mm256_set1_epi16(std::int16_t(fb));
+    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
+    for (int i = 0; i < n; i += 16) {
+        __m256i r = div255(_mm256_mullo_epi16(load(b.it[0] + i), load(tr + i)));
+        __m256i g = div255(_mm256_mullo_epi16(load(b.it[1] + i), load(tg + i)));
+        __m256i bl = div255(_mm256_mullo_epi16(load(b.it[2] + i), load(tb + i)));
+        if constexpr (FOG) {
+            const __m256i fi = load(f + i);
+            const auto toward = [&](__m256i o, __m256i fc) {
+                const __m256i d = _mm256_sub_epi16(fc, o);
+                const __m256i q = div255(_mm256_mullo_epi16(_mm256_abs_epi16(d), fi));
+                return _mm256_add_epi16(o, _mm256_sign_epi16(q, d));
+            };
+            r = toward(r, fogR);
+            g = toward(g, fogG);
+            bl = toward(bl, fogB);
+        }
+        const __m256i p = _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi16(div255(_mm256_mullo_epi16(r, c31)), 11),
+                            _mm256_slli_epi16(div255(_mm256_mullo_epi16(g, c63)), 5)),
+            div255(_mm256_mullo_epi16(bl, c31)));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
+                           _mm256_permute4x64_epi64(p, 0xD8));
+    }
+#else
+    for (int i = 0; i < n; ++i) {
+        int r = div255r(b.it[0][i] * tr[i]);
+        int g = div255r(b.it[1][i] * tg[i]);
+        int bl = div255r(b.it[2][i] * tb[i]);
+        if constexpr (FOG) {
+            r = r + div255s((fr - r) * f[i]);
+            g = g + div255s((fg - g) * f[i]);
+            bl = bl + div255s((fb - bl) * f[i]);
+        }
+        pix[i] = std::uint16_t((div255r(r * 31) << 11) | (div255r(g * 63) << 5) |
+                               div255r(bl * 31));
+    }
+#endif
+    for (int j = 0; j < n; j += 8) {
+        if (run[j / 8]) {
+            // Dropped pixels are written back unchanged: only this worker owns these rows.
+            // When all eight pass, the colour buffer is written without being read.
+            std::uint16_t* c = b.color + b.index[j];
+            std::uint16_t* d = b.depth + b.index[j];
+            int all = -1;
+            for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
+            if (all) {
+                for (int i = 0; i < 8; ++i) {
+                    c[i] = pix[j + i];
+                    d[i] = std::uint16_t(b.z[j + i]);
+                }
+            } else {
+                for (int i = 0; i < 8; ++i) {
+                    const bool keep = b.mask[j + i] != 0;
+                    c[i] = keep ? pix[j + i] : c[i];
+                    d[i] = keep ? std::uint16_t(b.z[j + i]) : d[i];
+                }
+            }
+        } else {
+            const int end = j + 8 < n ? j + 8 : n;
+            for (int i = j; i < end; ++i) {
+                if (b.mask[i]) {
+                    b.color[b.index[i]] = pix[i];
+                    b.depth[b.index[i]] = std::uint16_t(b.z[i]);
+                }
+            }
         }
     }
 }

@@ -2,7 +2,8 @@
 // the draw state in force, into a pre-allocated ring; VEXA_THREADS workers read the ring in
 // submission order, each drawing only its own interleaved bands of 16 rows, so every pixel
 // is written by exactly one thread in the order the program drew: the picture is the same
-// for any thread count. vxFinish waits until every worker has read everything handed in.
+// for any thread count. Ring space is reused once every worker has read it; vxFinish waits
+// until every worker has drawn everything handed in.
 #include "vexa/vx_local.h"
 
 #include <cstring>
@@ -21,6 +22,9 @@ namespace {
 // thread spins less, as on a busy machine its spinning takes time from the workers.
 constexpr int SPIN_ROUNDS = 1000;
 constexpr int PRODUCER_SPIN_ROUNDS = 100;
+// A worker publishes its read position at least this often within a run of commands (and
+// always at the end of what was handed to it).
+constexpr std::uint64_t REPORT_BYTES = 16384;
 
 std::atomic<std::uint32_t> wakeSeq;
 
@@ -53,16 +57,33 @@ void execute(VxWorker& w, const VxCommand* c) {
     }
 }
 
-void reportProgress(VxWorker& w, std::uint64_t pos) {
+// True once per wait when the program thread waits for this worker and `pos` reaches the
+// target in `target`: the target is taken, so the reports that follow wake nobody again.
+bool producerWaitsFor(VxWorker& w, std::uint64_t pos, std::atomic<std::uint64_t>& target) {
     VxDevice& d = vexaDevice;
+    if (d.producerWaiting.load() == 0 || d.producerWorker.load() != w.index) return false;
+    std::uint64_t t = target.load();
+    return pos >= t && target.compare_exchange_strong(t, ~std::uint64_t(0));
+}
+
+// Publishes how far the worker has read, or drawn (drawn implies read).
+void reportRead(VxWorker& w, std::uint64_t pos) {
     w.readPos.store(pos);
-    if (d.producerWaiting.load() > 0 && pos >= d.producerTarget.load()) w.readPos.notify_all();
+    if (producerWaitsFor(w, pos, vexaDevice.producerTarget)) w.readPos.notify_all();
+}
+
+void reportDone(VxWorker& w, std::uint64_t pos) {
+    w.donePos.store(pos);
+    w.readPos.store(pos);
+    if (producerWaitsFor(w, pos, vexaDevice.producerDoneTarget)) w.donePos.notify_all();
+    if (producerWaitsFor(w, pos, vexaDevice.producerTarget)) w.readPos.notify_all();
 }
 
 void workerMain(VxWorker* worker) {
     VxDevice& d = vexaDevice;
     VxWorker& w = *worker;
     std::uint64_t pos = w.readPos.load();
+    std::uint64_t reported = pos;
     for (;;) {
         std::uint64_t pub = d.publishedPos.load(std::memory_order_acquire);
         if (pos == pub) {
@@ -90,11 +111,21 @@ void workerMain(VxWorker* worker) {
                 execute(w, c);
                 pos += c->bytes;
             }
-            // Only a worker with an empty batch has finished everything before pos.
-            if (w.batch.n == 0) reportProgress(w, pos);
+            // A finished command leaves nothing in the ring the worker still needs (pixels
+            // in the batch are already interpolated), so the read position moves on even
+            // with a batch pending. It is published every REPORT_BYTES, and as soon as it
+            // reaches what a waiting program thread needs: a store per small command costs
+            // more than its triangles, and every store would wake the waiting thread.
+            if (pos - reported >= REPORT_BYTES ||
+                (d.producerWaiting.load(std::memory_order_relaxed) > 0 &&
+                 pos >= d.producerTarget.load(std::memory_order_relaxed))) {
+                reportRead(w, pos);
+                reported = pos;
+            }
         }
         vxFlushBatch(w);
-        reportProgress(w, pos);
+        reportDone(w, pos);
+        reported = pos;
     }
 }
 
@@ -109,21 +140,24 @@ void publish() {
     }
 }
 
-// Waits until every worker has read up to `pos`.
-void waitForWorkers(std::uint64_t pos) {
+// Waits until every worker has read (or, with `drawn`, drawn) everything before `pos`.
+void waitForWorkers(std::uint64_t pos, bool drawn) {
     VxDevice& d = vexaDevice;
     for (int i = 0; i < d.threadCount; ++i) {
         VxWorker* w = d.workers[i];
         if (!w) continue;
-        std::uint64_t r = w->readPos.load();
+        std::atomic<std::uint64_t>& at = drawn ? w->donePos : w->readPos;
+        std::uint64_t r = at.load();
         if (r >= pos) continue;
         for (int spin = 0; spin < PRODUCER_SPIN_ROUNDS && r < pos; ++spin) {
             VX_PAUSE();
-            r = w->readPos.load();
+            r = at.load();
         }
-        d.producerTarget.store(pos);
+        d.producerWorker.store(i);
+        d.producerTarget.store(drawn ? ~std::uint64_t(0) : pos);
+        d.producerDoneTarget.store(drawn ? pos : ~std::uint64_t(0));
         d.producerWaiting.fetch_add(1);
-        while ((r = w->readPos.load()) < pos) w->readPos.wait(r);
+        while ((r = at.load()) < pos) at.wait(r);
         d.producerWaiting.fetch_sub(1);
     }
 }
@@ -140,7 +174,11 @@ void vxStartWorkers() {
         VxWorker* w = new VxWorker();
         w->index = i;
         w->readPos.store(d.writePos);
+        w->donePos.store(d.writePos);
         w->epoch = 1;
+        for (int band = 0; band < VX_BAND_TABLE; ++band) {
+            w->nextBand[band] = band + (i - band % d.threadCount + d.threadCount) % d.threadCount;
+        }
         std::memset(w->fogFine, 0, sizeof w->fogFine);
         d.workers[i] = w;
     }
@@ -166,17 +204,23 @@ void* vxQueueReserve(std::uint32_t bytes) {
     const std::uint32_t off = std::uint32_t(d.writePos & (VX_RING_BYTES - 1));
     std::uint32_t skip = off + bytes > VX_RING_BYTES ? VX_RING_BYTES - off : 0;
     const std::uint64_t end = d.writePos + skip + bytes;
-    if (end > VX_RING_BYTES) {
-        // The slowest worker must have read past what this command will overwrite.
-        bool room = true;
+    if (end > d.writableEnd) {
+        // The slowest worker must have read past what this command will overwrite. What
+        // it has read stays free: the workers' positions are read again only past that.
+        std::uint64_t slowest = d.writePos;  // no worker is past what was written
         for (int i = 0; i < d.threadCount; ++i) {
-            if (d.workers[i] && d.workers[i]->readPos.load() + VX_RING_BYTES < end) room = false;
+            if (!d.workers[i]) continue;
+            const std::uint64_t r = d.workers[i]->readPos.load();
+            slowest = r < slowest ? r : slowest;
         }
-        if (!room) {
+        if (slowest + VX_RING_BYTES < end) {
             // Wait for a quarter of the ring at once, not for every command.
             publish();
-            waitForWorkers(end - VX_RING_BYTES + VX_RING_BYTES / 4);
+            const std::uint64_t target = end - VX_RING_BYTES + VX_RING_BYTES / 4;
+            waitForWorkers(target, false);
+            slowest = target;
         }
+        d.writableEnd = slowest + VX_RING_BYTES;
     }
     if (skip) {
         auto* wrap = reinterpret_cast<VxCommand*>(d.ring + off);
@@ -224,5 +268,5 @@ void vxFinish() {
     VxDevice& d = vexaDevice;
     if (!d.initialised) return;
     publish();
-    waitForWorkers(d.writePos);
+    waitForWorkers(d.writePos, true);
 }

@@ -14,10 +14,14 @@ inline bool ownsRow(const VxWorker& w, int y) {
     return ((y >> VX_BAND_SHIFT) % vexaDevice.threadCount) == w.index;
 }
 
-// First row >= y that this worker owns.
+// First row >= y (y >= 0) that this worker owns.
 inline int nextOwnedRow(const VxWorker& w, int y) {
-    const int n = vexaDevice.threadCount;
     const int band = y >> VX_BAND_SHIFT;
+    if (band < VX_BAND_TABLE) {
+        const int next = w.nextBand[band];
+        return next == band ? y : next << VX_BAND_SHIFT;
+    }
+    const int n = vexaDevice.threadCount;
     const int owner = band % n;
     if (owner == w.index) return y;
     const int skip = (w.index - owner + n) % n;
@@ -83,16 +87,6 @@ inline bool finiteVertex(const VxVertex& v) {
            std::isfinite(v.q);
 }
 
-// floor for |v| < 2^62, without a library call.
-inline std::int64_t floorToInt(double v) {
-    std::int64_t i = std::int64_t(v);
-    return i - (double(i) > v);
-}
-
-inline std::int64_t snap(float c) {
-    return floorToInt(double(c) * (1 << VX_SUBPIXEL_BITS) + 0.5);
-}
-
 struct Edge {
     std::int64_t a, b;  // dE/dx, dE/dy in fixed units
     std::int64_t px, py;
@@ -109,44 +103,79 @@ inline Edge makeEdge(std::int64_t px, std::int64_t py, std::int64_t qx, std::int
     return e;
 }
 
-// Interpolation planes of the nine attributes from the (float) snapped positions.
+// Two doubles side by side: the planes are made in pairs, each lane with exactly the
+// operations (and rounding) of the one-at-a-time form.
+using Double2 = double __attribute__((vector_size(16)));
+
+// Interpolation planes of the attributes from the (float) snapped positions; unit 1's
+// coordinates only when unit 1 is sampled (its planes are not read otherwise).
 void makePlanes(VxSetup& s, const VxVertex& va, const VxVertex& vb, const VxVertex& vc,
-                double ax, double ay, double bx, double by, double cx, double cy) {
+                double ax, double ay, double bx, double by, double cx, double cy, bool unit1) {
     const double x1 = bx - ax, y1 = by - ay, x2 = cx - ax, y2 = cy - ay;
     const double inv = 1.0 / (x1 * y2 - x2 * y1);
     const float* fa = &va.x;
     const float* fb = &vb.x;
     const float* fc = &vc.x;
     // VxVertex order: x y q u0 v0 u1 v1 r g b a -> planes q u0 v0 u1 v1 r g b a.
-    for (int k = 0; k < VX_PL_COUNT; ++k) {
-        const double v0 = fa[2 + k], d1 = fb[2 + k] - v0, d2 = fc[2 + k] - v0;
-        s.base[k] = float(v0);
-        s.dx[k] = float((d1 * y2 - d2 * y1) * inv);
-        s.dy[k] = float((d2 * x1 - d1 * x2) * inv);
+    {
+        const double v0 = fa[2], d1 = fb[2] - v0, d2 = fc[2] - v0;
+        s.base[VX_PL_Q] = float(v0);
+        s.dx[VX_PL_Q] = float((d1 * y2 - d2 * y1) * inv);
+        s.dy[VX_PL_Q] = float((d2 * x1 - d1 * x2) * inv);
     }
+    const auto pair = [&](int k) __attribute__((always_inline)) {
+        const Double2 v0 = {fa[2 + k], fa[3 + k]};
+        const Double2 d1 = Double2{fb[2 + k], fb[3 + k]} - v0;
+        const Double2 d2 = Double2{fc[2 + k], fc[3 + k]} - v0;
+        const Double2 dx = (d1 * y2 - d2 * y1) * inv;
+        const Double2 dy = (d2 * x1 - d1 * x2) * inv;
+        s.base[k] = float(v0[0]);
+        s.base[k + 1] = float(v0[1]);
+        s.dx[k] = float(dx[0]);
+        s.dx[k + 1] = float(dx[1]);
+        s.dy[k] = float(dy[0]);
+        s.dy[k + 1] = float(dy[1]);
+    };
+    pair(VX_PL_U0);
+    if (unit1) pair(VX_PL_U1);
+    pair(VX_PL_R);
+    pair(VX_PL_B);
     s.offX = float(0.5 - ax);
     s.offY = float(0.5 - ay);
 }
 
 void triangle(VxWorker& w, const VxVertex& a, const VxVertex& b, const VxVertex& c) {
     const VxDrawState& st = w.state;
-    // Cheap reject: no row of the clip window this worker owns is touched.
+    // Cheap reject: no row of the clip window is near.
     float fy0 = a.y < b.y ? a.y : b.y;
     fy0 = fy0 < c.y ? fy0 : c.y;
     float fy1 = a.y > b.y ? a.y : b.y;
     fy1 = fy1 > c.y ? fy1 : c.y;
     if (!(fy1 >= float(st.clipMinY) - 1.0f) || !(fy0 <= float(st.clipMaxY) + 1.0f)) return;
     if (!finiteVertex(a) || !finiteVertex(b) || !finiteVertex(c)) return;
-    int rowFirst = int(floorToInt(fy0)) - 1;
-    int rowLast = int(floorToInt(fy1)) + 1;
+
+    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
+    std::int64_t ax = vxSnap(a.x), ay = vxSnap(a.y), bx = vxSnap(b.x), by = vxSnap(b.y);
+    std::int64_t cx = vxSnap(c.x), cy = vxSnap(c.y);
+    // Only pixels whose centres lie in the snapped bounding box can be covered: rows with
+    // minY <= y * ONE + HALF <= maxY, columns likewise. Tiny triangles mostly have none.
+    const std::int64_t minY = ay < by ? (ay < cy ? ay : cy) : (by < cy ? by : cy);
+    const std::int64_t maxY = ay > by ? (ay > cy ? ay : cy) : (by > cy ? by : cy);
+    std::int64_t rowFirst = vxFirstCentre(minY);
+    std::int64_t rowLast = vxLastCentre(maxY);
     rowFirst = rowFirst < st.clipMinY ? st.clipMinY : rowFirst;
     rowLast = rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : rowLast;
     if (rowFirst > rowLast) return;
-    const int firstOwned = nextOwnedRow(w, rowFirst);
+    const int firstOwned = nextOwnedRow(w, int(rowFirst));
     if (firstOwned > rowLast) return;
+    const std::int64_t minX = ax < bx ? (ax < cx ? ax : cx) : (bx < cx ? bx : cx);
+    const std::int64_t maxX = ax > bx ? (ax > cx ? ax : cx) : (bx > cx ? bx : cx);
+    std::int64_t colFirst = vxFirstCentre(minX);
+    std::int64_t colLast = vxLastCentre(maxX);
+    colFirst = colFirst < st.clipMinX ? st.clipMinX : colFirst;
+    colLast = colLast > st.clipMaxX - 1 ? st.clipMaxX - 1 : colLast;
+    if (colFirst > colLast) return;
 
-    std::int64_t ax = snap(a.x), ay = snap(a.y), bx = snap(b.x), by = snap(b.y);
-    std::int64_t cx = snap(c.x), cy = snap(c.y);
     const std::int64_t area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
     if (area == 0) return;
     if (st.cullMode == VX_CULL_NEGATIVE && area < 0) return;
@@ -160,21 +189,19 @@ void triangle(VxWorker& w, const VxVertex& a, const VxVertex& b, const VxVertex&
     }
     const Edge edges[3] = {makeEdge(ax, ay, bx, by), makeEdge(bx, by, cx, cy),
                            makeEdge(cx, cy, ax, ay)};
-    constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
-    makePlanes(w.setup, a, *pb, *pc, double(ax) * SCALE, double(ay) * SCALE,
-               double(bx) * SCALE, double(by) * SCALE, double(cx) * SCALE, double(cy) * SCALE);
+    // The attribute planes are made when the first pixel is found: most sub-pixel triangles
+    // cover none. They must exist before that pixel enters the batch, which may be shaded
+    // (with this setup) as soon as it is full.
+    bool planesMade = false;
+    const auto makePlanesOnce = [&]() {
+        if (planesMade) return;
+        planesMade = true;
+        constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
+        makePlanes(w.setup, a, *pb, *pc, double(ax) * SCALE, double(ay) * SCALE,
+                   double(bx) * SCALE, double(by) * SCALE, double(cx) * SCALE,
+                   double(cy) * SCALE, (st.flags & VX_DRAW_TEX1) != 0);
+    };
 
-    std::int64_t minX = ax < bx ? ax : bx;
-    minX = minX < cx ? minX : cx;
-    std::int64_t maxX = ax > bx ? ax : bx;
-    maxX = maxX > cx ? maxX : cx;
-    std::int64_t colFirst = (minX >> VX_SUBPIXEL_BITS) - 1;
-    std::int64_t colLast = (maxX >> VX_SUBPIXEL_BITS) + 1;
-    colFirst = colFirst < st.clipMinX ? st.clipMinX : colFirst;
-    colLast = colLast > st.clipMaxX - 1 ? st.clipMaxX - 1 : colLast;
-    if (colFirst > colLast) return;
-
-    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
     // Narrow triangles step the edge functions across their bounding box; wide ones find
     // each row's span ends by exact division.
     const bool narrow = colLast - colFirst < 24;
@@ -214,7 +241,10 @@ void triangle(VxWorker& w, const VxVertex& a, const VxVertex& b, const VxVertex&
                 }
             }
         }
-        if (xl <= xr) addSpan(w, y, int(xl), int(xr));
+        if (xl <= xr) {
+            makePlanesOnce();
+            addSpan(w, y, int(xl), int(xr));
+        }
         ++y;
         if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
     }
@@ -244,6 +274,12 @@ void vxBeginCommands(VxWorker& w) {
 }
 
 void vxRunPrims(VxWorker& w, const VxPrimCommand* cmd) {
+    // Commands whose rows this worker does not own cost a few instructions, not a set-up
+    // per triangle (the small triangles of a fine grid mostly lie in one or two bands).
+    const VxDrawState& st = w.state;
+    const int rowFirst = cmd->rowFirst < st.clipMinY ? st.clipMinY : cmd->rowFirst;
+    const int rowLast = cmd->rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : cmd->rowLast;
+    if (rowFirst > rowLast || nextOwnedRow(w, rowFirst) > rowLast) return;
     const auto* v = reinterpret_cast<const VxVertex*>(cmd + 1);
     const int n = int(cmd->count);
     switch (cmd->mode) {

@@ -53,13 +53,33 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
         }
         return r;
     };
+    // Bilinear groups whose texel pairs come from two gathers are filtered in a second pass:
+    // the first pass then issues the gathers of every group back to back, so their waits
+    // overlap instead of each stalling its own group's arithmetic.
+    alignas(32) std::int32_t pairs0[VX_BATCH_MAX], pairs1[VX_BATCH_MAX];
+    alignas(32) std::int32_t weightX[VX_BATCH_MAX], weightY[VX_BATCH_MAX];
+    bool deferred[VX_BATCH_MAX / 8] = {};
+    const auto store = [&](std::int32_t* to, __m256i v) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(to), v);
+    };
     for (int i = 0; i < n; i += 8) {
         __m256i m = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mip[k] + i));
         m = _mm256_min_epi32(_mm256_max_epi32(m, zero), maxMip);
-        const __m256i sh = lookup(t.stepShift, m);
-        const __m256i wl = lookup(t.stepWLog, m);
-        const __m256i hl = lookup(t.stepHLog, m);
-        const __m256i off = lookup(t.stepOffset, m);
+        __m256i sh, wl, hl, off;
+        // Neighbouring pixels mostly share a level: then the tables are read once.
+        const __m256i first = _mm256_permutevar8x32_epi32(m, zero);
+        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(m, first)) == -1) {
+            const int step = _mm256_cvtsi256_si32(m);
+            sh = _mm256_set1_epi32(t.stepShift[step]);
+            wl = _mm256_set1_epi32(t.stepWLog[step]);
+            hl = _mm256_set1_epi32(t.stepHLog[step]);
+            off = _mm256_set1_epi32(t.stepOffset[step]);
+        } else {
+            sh = lookup(t.stepShift, m);
+            wl = lookup(t.stepWLog, m);
+            hl = lookup(t.stepHLog, m);
+            off = lookup(t.stepOffset, m);
+        }
         const __m256i wmask = _mm256_sub_epi32(_mm256_sllv_epi32(one, wl), one);
         const __m256i hmask = _mm256_sub_epi32(_mm256_sllv_epi32(one, hl), one);
         __m256i u = _mm256_srav_epi32(
@@ -84,41 +104,81 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
             const __m256i row0 = _mm256_add_epi32(off, _mm256_sllv_epi32(fold(yi, hmask, TCLAMP), wl));
             const __m256i row1 = _mm256_add_epi32(
                 off, _mm256_sllv_epi32(fold(_mm256_add_epi32(yi, one), hmask, TCLAMP), wl));
-            __m256i r00, g00, b00, r10, g10, b10, r01, g01, b01, r11, g11, b11;
             // Where x1 is x0 + 1 one 4-byte gather brings both texels of a row.
             const __m256i split = _mm256_cmpeq_epi32(_mm256_add_epi32(x0, one), x1);
             if (_mm256_movemask_epi8(split) == -1) {
-                const __m256i p0 = _mm256_i32gather_epi32(base, _mm256_add_epi32(row0, x0), 2);
-                const __m256i p1 = _mm256_i32gather_epi32(base, _mm256_add_epi32(row1, x0), 2);
-                decode(_mm256_and_si256(p0, lo16), r00, g00, b00);
-                decode(_mm256_srli_epi32(p0, 16), r10, g10, b10);
-                decode(_mm256_and_si256(p1, lo16), r01, g01, b01);
-                decode(_mm256_srli_epi32(p1, 16), r11, g11, b11);
+                store(pairs0 + i, _mm256_i32gather_epi32(base, _mm256_add_epi32(row0, x0), 2));
+                store(pairs1 + i, _mm256_i32gather_epi32(base, _mm256_add_epi32(row1, x0), 2));
+                store(weightX + i, fx);
+                store(weightY + i, fy);
+                deferred[i / 8] = true;
+                continue;
             } else {
+                __m256i r00, g00, b00, r10, g10, b10, r01, g01, b01, r11, g11, b11;
                 decode(fetch(_mm256_add_epi32(row0, x0)), r00, g00, b00);
                 decode(fetch(_mm256_add_epi32(row0, x1)), r10, g10, b10);
                 decode(fetch(_mm256_add_epi32(row1, x0)), r01, g01, b01);
                 decode(fetch(_mm256_add_epi32(row1, x1)), r11, g11, b11);
+                // c00 (256 - fx) + c10 fx == 256 c00 + (c10 - c00) fx, and likewise in y.
+                const auto lerp = [&](__m256i c00, __m256i c10, __m256i c01, __m256i c11) {
+                    const __m256i top = _mm256_add_epi32(
+                        _mm256_slli_epi32(c00, 8), _mm256_mullo_epi32(_mm256_sub_epi32(c10, c00), fx));
+                    const __m256i bottom = _mm256_add_epi32(
+                        _mm256_slli_epi32(c01, 8), _mm256_mullo_epi32(_mm256_sub_epi32(c11, c01), fx));
+                    const __m256i sum = _mm256_add_epi32(
+                        _mm256_mullo_epi32(top, c256),
+                        _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), fy));
+                    return _mm256_srai_epi32(_mm256_add_epi32(sum, round), 16);
+                };
+                r = lerp(r00, r10, r01, r11);
+                g = lerp(g00, g10, g01, g11);
+                bl = lerp(b00, b10, b01, b11);
             }
-            // c00 (256 - fx) + c10 fx == 256 c00 + (c10 - c00) fx, and likewise in y.
-            const auto lerp = [&](__m256i c00, __m256i c10, __m256i c01, __m256i c11) {
-                const __m256i top = _mm256_add_epi32(
-                    _mm256_slli_epi32(c00, 8), _mm256_mullo_epi32(_mm256_sub_epi32(c10, c00), fx));
-                const __m256i bottom = _mm256_add_epi32(
-                    _mm256_slli_epi32(c01, 8), _mm256_mullo_epi32(_mm256_sub_epi32(c11, c01), fx));
-                const __m256i sum = _mm256_add_epi32(
-                    _mm256_mullo_epi32(top, c256),
-                    _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), fy));
-                return _mm256_srai_epi32(_mm256_add_epi32(sum, round), 16);
-            };
-            r = lerp(r00, r10, r01, r11);
-            g = lerp(g00, g10, g01, g11);
-            bl = lerp(b00, b10, b01, b11);
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(outR + i), r);
         _mm256_store_si256(reinterpret_cast<__m256i*>(outG + i), g);
         _mm256_store_si256(reinterpret_cast<__m256i*>(outB + i), bl);
         _mm256_store_si256(reinterpret_cast<__m256i*>(outA + i), _mm256_set1_epi32(255));
+    }
+    if constexpr (BILINEAR) {
+        const __m256i c256 = _mm256_set1_epi32(256), round = _mm256_set1_epi32(32768);
+        const __m256i m31w = _mm256_set1_epi16(31), m63w = _mm256_set1_epi16(63);
+        for (int i = 0; i < n; i += 8) {
+            if (!deferred[i / 8]) continue;
+            // Each 32-bit gather lane holds a row's two texels, left in the low half, so the
+            // channels decode in 16-bit lanes already paired for a multiply-add:
+            // top = c00 (256 - fx) + c10 fx exactly as the portable sampler has it.
+            const __m256i fx = _mm256_load_si256(reinterpret_cast<const __m256i*>(weightX + i));
+            const __m256i fy = _mm256_load_si256(reinterpret_cast<const __m256i*>(weightY + i));
+            const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(c256, fx), _mm256_slli_epi32(fx, 16));
+            const auto channels = [&](const std::int32_t* from, __m256i& cr, __m256i& cg,
+                                      __m256i& cb) {
+                const __m256i p = _mm256_load_si256(reinterpret_cast<const __m256i*>(from));
+                const __m256i r5 = _mm256_srli_epi16(p, 11);
+                const __m256i g6 = _mm256_and_si256(_mm256_srli_epi16(p, 5), m63w);
+                const __m256i b5 = _mm256_and_si256(p, m31w);
+                cr = _mm256_madd_epi16(
+                    _mm256_or_si256(_mm256_slli_epi16(r5, 3), _mm256_srli_epi16(r5, 2)), wx);
+                cg = _mm256_madd_epi16(
+                    _mm256_or_si256(_mm256_slli_epi16(g6, 2), _mm256_srli_epi16(g6, 4)), wx);
+                cb = _mm256_madd_epi16(
+                    _mm256_or_si256(_mm256_slli_epi16(b5, 3), _mm256_srli_epi16(b5, 2)), wx);
+            };
+            __m256i tr, tg, tb, br, bg, bb;
+            channels(pairs0 + i, tr, tg, tb);
+            channels(pairs1 + i, br, bg, bb);
+            // (top (256 - fy) + bottom fy + 32768) >> 16, with top (256 - fy) + bottom fy
+            // = 256 top + (bottom - top) fy.
+            const auto vertical = [&](__m256i top, __m256i bottom) {
+                const __m256i sum = _mm256_add_epi32(
+                    _mm256_slli_epi32(top, 8), _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), fy));
+                return _mm256_srai_epi32(_mm256_add_epi32(sum, round), 16);
+            };
+            store(outR + i, vertical(tr, br));
+            store(outG + i, vertical(tg, bg));
+            store(outB + i, vertical(tb, bb));
+            store(outA + i, _mm256_set1_epi32(255));
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include "tests/vexa/vexa_fixture.h"
 
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -308,6 +309,71 @@ TEST_F(Pixels, SaveRestoreBringsBackEverything) {
     vxRestoreState(block.data());
     texturedSquare(0xFFFFFFFFu);
     EXPECT_EQ(frame(), expected);
+}
+
+// The program's surface state (texture x iterated colour, depth LEQUAL with writes, fog,
+// bilinear mipmaps) is drawn by routines made for it; an alpha test that passes every pixel
+// (alpha >= 0) sends the same drawing through the general pipeline instead. Both must give
+// the same bits, on both processor paths, with fog and mipmaps on or off, for large
+// triangles (whole rows of eight), small ones and pixels that fail the depth test.
+TEST_F(Pixels, SurfaceStateMatchesTheGeneralPipeline) {
+    std::vector<std::uint16_t> chain;
+    for (int lod = 8; lod >= 0; --lod) {
+        for (int i = 0; i < (1 << lod) * (1 << lod); ++i) {
+            chain.push_back(std::uint16_t((std::uint32_t(i) * 2654435761u) >> 16 ^ (lod * 0x0841)));
+        }
+    }
+    std::uint8_t fog[VX_FOG_TABLE_ENTRIES];
+    vxMakeFogTableExp2(fog, 0.08f);
+    const auto draw = [&](bool general, bool fogged, bool mipmapped) {
+        VxTexInfo info{0, 8, 0, VX_TEXFMT_RGB_565, chain.data()};
+        EXPECT_TRUE(vxTexDownload(0, 0, VX_LEVELS_BOTH, &info));
+        EXPECT_TRUE(vxTexBind(0, 0, VX_LEVELS_BOTH, &info));
+        vxSetTexFilter(0, VX_FILTER_BILINEAR, VX_FILTER_BILINEAR);
+        vxSetTexMipMapMode(0, mipmapped ? VX_MIPMAP_NEAREST : VX_MIPMAP_DISABLE, false);
+        vxSetTexLodBias(0, 0.5f);
+        surfaceCombine(false);
+        vxSetDepthMode(VX_DEPTH_WBUFFER);
+        vxSetDepthFunction(VX_CMP_LEQUAL);
+        vxSetFogTable(fog);
+        vxSetFogColor(0xFF806040u);
+        vxSetFogMode(fogged ? VX_FOG_WTABLE : VX_FOG_DISABLE);
+        vxSetAlphaTest(general ? VX_CMP_GEQUAL : VX_CMP_ALWAYS);
+        vxSetAlphaTestReference(0);
+        vxClearBuffers(0, 0, 0xFFFF);
+        std::uint32_t seed = 5;
+        const auto next = [&seed](float lo, float hi) {
+            seed = seed * 1664525u + 1013904223u;
+            return lo + (hi - lo) * float(seed >> 8) / 16777216.0f;
+        };
+        for (int i = 0; i < 120; ++i) {
+            // Large and small triangles at random depths, so later ones are partly hidden.
+            const float size = i % 3 == 0 ? 300.0f : 12.0f;
+            const float x = next(-20.0f, 500.0f), y = next(-20.0f, 370.0f);
+            TestVertex v[3];
+            for (auto& p : v) {
+                p = vtx(x + next(0.0f, size), y + next(0.0f, size), seed | 0xFF000000u,
+                        next(0.02f, 1.0f), next(-500.0f, 500.0f), next(-500.0f, 500.0f));
+            }
+            tri(v[0], v[1], v[2]);
+        }
+        return frame();
+    };
+    for (const char* portable : {"1", "0"}) {
+        vxShutdown();
+        setenv("VEXA_PORTABLE", portable, 1);
+        start();
+        for (int mode = 0; mode < 4; ++mode) {
+            const bool fogged = mode & 1, mipmapped = mode & 2;
+            const auto fused = draw(false, fogged, mipmapped);
+            const auto general = draw(true, fogged, mipmapped);
+            int drawn = 0;
+            for (std::uint16_t p : fused) drawn += p != 0;
+            EXPECT_GT(drawn, W * H / 3);
+            ASSERT_EQ(fused, general) << "portable " << portable << " fog " << fogged
+                                      << " mipmaps " << mipmapped;
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -55,6 +56,41 @@ TEST_F(Coverage, JitteredMeshCoversEachPixelOnce) {
     for (int y = 0; y < H; ++y) {
         for (int x = 0; x < W; ++x) {
             const bool inside = x >= 16 && x < 496 && y >= 16 && y < 376;
+            ASSERT_EQ(f[std::size_t(y) * W + x], inside ? ONE_HIT : 0) << x << "," << y;
+        }
+    }
+}
+
+TEST_F(Coverage, SubPixelMeshCoversEachPixelOnce) {
+    additive(STEP);
+    // Cells of 0.37 pixel with jittered interior vertices, drawn as the program draws its
+    // finest grids (one 4-vertex strip per cell): most triangles hold no pixel centre, and
+    // those that do must still cover each pixel exactly once.
+    constexpr int NX = 120, NY = 90;
+    constexpr float CELL = 0.37f, X0 = 100.25f, Y0 = 60.75f;
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> jitter(-0.09f, 0.09f);
+    std::vector<TestVertex> grid(std::size_t(NX + 1) * (NY + 1));
+    for (int j = 0; j <= NY; ++j) {
+        for (int i = 0; i <= NX; ++i) {
+            float x = X0 + float(i) * CELL, y = Y0 + float(j) * CELL;
+            if (i > 0 && i < NX) x += jitter(rng);
+            if (j > 0 && j < NY) y += jitter(rng);
+            grid[std::size_t(j) * (NX + 1) + std::size_t(i)] = vtx(x, y);
+        }
+    }
+    for (int j = 0; j < NY; ++j) {
+        for (int i = 0; i < NX; ++i) {
+            const TestVertex* a = &grid[std::size_t(j) * (NX + 1) + std::size_t(i)];
+            const void* p[4] = {a, a + 1, a + (NX + 1), a + (NX + 2)};
+            vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+        }
+    }
+    const auto f = frame();
+    // Pixel centres inside the hull 100.25..144.65 x 60.75..94.05: x 100..144, y 61..93.
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            const bool inside = x >= 100 && x <= 144 && y >= 61 && y <= 93;
             ASSERT_EQ(f[std::size_t(y) * W + x], inside ? ONE_HIT : 0) << x << "," << y;
         }
     }
@@ -303,6 +339,50 @@ TEST_F(Threads, SamePictureForEveryWorkerCountAndPath) {
             } else {
                 ASSERT_EQ(f, reference) << "threads " << threads << " portable " << portable;
             }
+        }
+    }
+}
+
+// Small strips whose rows straddle the 16-row bands the workers share, with vertices on
+// pixel centres (the edge of the rows a command may touch), drawn with the origin at the
+// bottom so rows are flipped before they are assigned: every worker count draws the same
+// picture, and each strip's pixels are drawn exactly once.
+TEST_F(Threads, BandEdgesDrawTheSameForEveryWorkerCount) {
+    std::vector<std::uint16_t> reference;
+    for (const char* threads : {"1", "2", "3", "4"}) {
+        vxShutdown();
+        setenv("VEXA_THREADS", threads, 1);
+        start();
+        vxSetOrigin(VX_ORIGIN_LOWER_LEFT);
+        additive(STEP);
+        int cells = 0;
+        for (int band = 1; band < 8; ++band) {
+            for (int k = 0; k < 12; ++k) {
+                // Bottom-origin y of the band edge: window row band * 16 sits at H - band * 16.
+                const float edge = float(H - band * 16);
+                const float top = edge - 2.5f + 0.5f * float(k % 5), h = 0.5f + float(k % 4);
+                const float x = 8.0f + float(band * 60 + k * 4);
+                TestVertex v[4] = {vtx(x, top), vtx(x + 3.0f, top), vtx(x, top + h),
+                                   vtx(x + 3.0f, top + h)};
+                const void* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+                vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+                ++cells;
+            }
+        }
+        // One long strip down the left side crosses every band in one command.
+        TestVertex s[2 * 25];
+        for (int i = 0; i < 25; ++i) {
+            s[2 * i] = vtx(2.0f, 0.5f + float(i) * 15.25f);
+            s[2 * i + 1] = vtx(6.0f, 0.5f + float(i) * 15.25f);
+        }
+        vxDrawVertexList(VX_TRIANGLE_STRIP, 50, s, sizeof(TestVertex));
+        const auto f = frame();
+        EXPECT_EQ(countOf(f, rgb565(16, 0, 0)), 0) << "threads " << threads;
+        EXPECT_GT(countOf(f, ONE_HIT), cells * 3) << "threads " << threads;
+        if (reference.empty()) {
+            reference = f;
+        } else {
+            ASSERT_EQ(f, reference) << "threads " << threads;
         }
     }
 }
