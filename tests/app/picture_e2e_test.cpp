@@ -126,7 +126,7 @@ TEST(Picture, DefaultSceneMatchesItsReference) {
 }
 
 TEST(Picture, EnvironmentAndSpecularMatchTheirReference) {
-    expectMatchesReference("environment_specular", "E Y");
+    expectMatchesReference("environment_highlight", "E Y");
 }
 
 TEST(Picture, SameRunTwiceGivesTheSameBytes) {
