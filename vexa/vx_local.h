@@ -68,6 +68,9 @@ struct VxSetup;
 // Computes the plane-dependent values of batch pixels [from, n) from one triangle's setup.
 using VxInterpolateRoutine = void (*)(const VxDrawState& state, const VxSetup& setup,
                                       VxBatch& batch, int from);
+// Computes the plane-dependent values of batch pixels [from, to) from the planes stamped on
+// each pixel (VxBatch::lane), so pixels of many small triangles go through one pass.
+using VxLaneRoutine = void (*)(const VxDrawState& state, VxBatch& batch, int from, int to);
 // Runs the rest of the pixel pipeline over a whole batch and stores the results.
 using VxFinishRoutine = void (*)(const VxDrawState& state, VxBatch& batch);
 
@@ -112,6 +115,9 @@ struct VxDrawState {
     std::int32_t alphaTest, alphaRef;
     std::int32_t depthFunc;
     VxInterpolateRoutine interpolate;
+    // Null, or the per-pixel-plane form of `interpolate` for this state: small primitives
+    // then stamp their planes on their pixels and are interpolated together later.
+    VxLaneRoutine interpolateLanes;
     VxFinishRoutine finish;
     VxTexUnit tex[VX_MAX_TEXTURE_UNITS];
 };
@@ -124,6 +130,17 @@ enum VxPlane {
     VX_PL_COUNT
 };
 
+// Planes stamped per pixel for VxLaneRoutine: the offsets, then base, dx, dy of q, u0, v0,
+// r, g, b (what the surface routines read).
+enum VxLanePlane {
+    VX_LANE_OFFX = 0, VX_LANE_OFFY, VX_LANE_Q, VX_LANE_U0 = VX_LANE_Q + 3,
+    VX_LANE_V0 = VX_LANE_U0 + 3, VX_LANE_R = VX_LANE_V0 + 3, VX_LANE_G = VX_LANE_R + 3,
+    VX_LANE_B = VX_LANE_G + 3, VX_LANE_COUNT = VX_LANE_B + 3
+};
+// A primitive adding at least this many pixels to a batch is interpolated at once with its
+// uniform planes; fewer are stamped and left for one pass over many primitives.
+constexpr int VX_LANE_STAMP_MAX = 8;
+
 struct VxSetup {
     float offX, offY;
     float base[VX_PL_COUNT], dx[VX_PL_COUNT], dy[VX_PL_COUNT];
@@ -132,6 +149,7 @@ struct VxSetup {
 struct alignas(64) VxBatch {
     std::int32_t n;
     std::int32_t pending;       // first pixel not yet interpolated
+    std::int32_t stamped;       // first pixel without stamped planes (pending <= stamped)
     std::uint16_t* color;       // back buffer
     std::uint16_t* depth;
     std::int32_t pitch;
@@ -150,6 +168,7 @@ struct alignas(64) VxBatch {
     alignas(64) std::int32_t unitOut[VX_MAX_TEXTURE_UNITS][4][VX_BATCH_PAD];  // after combine
     alignas(64) std::int32_t index[VX_BATCH_PAD];  // y * pitch + x
     alignas(64) std::int32_t out[4][VX_BATCH_PAD];
+    alignas(64) float lane[VX_LANE_COUNT][VX_BATCH_PAD];  // stamped planes, VxLanePlane order
 };
 
 // ---- Commands --------------------------------------------------------------------------------

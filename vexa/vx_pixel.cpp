@@ -58,18 +58,26 @@ void vxChooseRoutines(VxDrawState* s) {
     const bool surface = surfaceStateMatches(*s);
     const bool fog = (s->flags & VX_DRAW_FOG) != 0;
     s->interpolate = vxPortable::interpolate;
+    s->interpolateLanes = nullptr;
     s->finish = vxPortable::finish;
     if (surface) {
         s->finish = fog ? vxPortable::finishSurface<true> : vxPortable::finishSurface<false>;
-        if (s->tex[0].base) s->interpolate = vxPortable::interpolateSurface;
+        if (s->tex[0].base) {
+            s->interpolate = vxPortable::interpolateSurface;
+            s->interpolateLanes = vxPortable::interpolateSurfaceLanes;
+        }
     }
 #ifdef VX_HAVE_AVX2_PATH
     if (vexaDevice.avx2) {
         s->interpolate = vxAvx2::interpolate;
+        s->interpolateLanes = nullptr;
         s->finish = vxAvx2::finish;
         if (surface) {
             s->finish = fog ? vxAvx2::finishSurface<true> : vxAvx2::finishSurface<false>;
-            if (s->tex[0].base) s->interpolate = vxAvx2::interpolateSurface;
+            if (s->tex[0].base) {
+                s->interpolate = vxAvx2::interpolateSurface;
+                s->interpolateLanes = vxAvx2::interpolateSurfaceLanes;
+            }
         }
     }
 #endif

@@ -418,13 +418,29 @@ void finish(const VxDrawState& s, VxBatch& b) {
     }
 }
 
-// interpolate() and texCoords() for the surface state in one pass over the pixels, with
-// the same expressions: depth code, iterated colour (alpha is never read by finishSurface),
-// unit 0's texel coordinates and, when LEVELS, its mip step. Unit 0 must be bound.
-template <bool LEVELS>
-void interpolateSurfaceLevels(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
-    const int n = b.n;
-    const int end = from + ((n - from + 7) & ~7);
+// One plane coefficient of pixel i: from the pixel's stamped planes (LANES) or the same
+// value for every pixel.
+template <bool LANES>
+inline float coef(const float* lane, float uniform, int i) {
+    if constexpr (LANES) {
+        (void)uniform;
+        return lane[i];
+    } else {
+        (void)lane;
+        (void)i;
+        return uniform;
+    }
+}
+
+// interpolate() and texCoords() for the surface state in one pass over pixels [from, to),
+// with the same expressions: depth code, iterated colour (alpha is never read by
+// finishSurface), unit 0's texel coordinates and, when LEVELS, its mip step. The planes are
+// the setup's (p) or, when LANES, each pixel's stamped ones; either way each pixel sees the
+// same values and operations, so both forms give the same bits. Unit 0 must be bound.
+template <bool LEVELS, bool LANES>
+void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from,
+                              int to) {
+    const int end = from + ((to - from + 7) & ~7);
     const float offX = p.offX, offY = p.offY;
     const int pitch = b.pitch;
     const float bq = p.base[VX_PL_Q], xq = p.dx[VX_PL_Q], yq = p.dy[VX_PL_Q];
@@ -433,6 +449,7 @@ void interpolateSurfaceLevels(const VxDrawState& s, const VxSetup& p, VxBatch& b
     const float bb = p.base[VX_PL_B], xb = p.dx[VX_PL_B], yb = p.dy[VX_PL_B];
     const float bu = p.base[VX_PL_U0], xu = p.dx[VX_PL_U0], yu = p.dy[VX_PL_U0];
     const float bv = p.base[VX_PL_V0], xv = p.dx[VX_PL_V0], yv = p.dy[VX_PL_V0];
+    const auto& l = b.lane;
     const VxTexUnit& t = s.tex[0];
     const int bias = t.biasFixed, maxMip = t.mipmap ? t.maxMip : 0;
     constexpr float LIMIT = 4194304.0f;
@@ -441,19 +458,32 @@ void interpolateSurfaceLevels(const VxDrawState& s, const VxSetup& p, VxBatch& b
     std::int32_t* mip = b.mip[0];
     for (int j = from; j < end; j += 8) {
         for (int i = j; i < j + 8; ++i) {
-            const float x = float(b.x[i]) + offX, y = float(b.y[i]) + offY;
+            const float x = float(b.x[i]) + coef<LANES>(l[VX_LANE_OFFX], offX, i);
+            const float y = float(b.y[i]) + coef<LANES>(l[VX_LANE_OFFY], offY, i);
+            const float pxq = coef<LANES>(l[VX_LANE_Q + 1], xq, i);
+            const float pyq = coef<LANES>(l[VX_LANE_Q + 2], yq, i);
+            const float pxu = coef<LANES>(l[VX_LANE_U0 + 1], xu, i);
+            const float pyu = coef<LANES>(l[VX_LANE_U0 + 2], yu, i);
+            const float pxv = coef<LANES>(l[VX_LANE_V0 + 1], xv, i);
+            const float pyv = coef<LANES>(l[VX_LANE_V0 + 2], yv, i);
             b.index[i] = b.y[i] * pitch + b.x[i];
-            const float w = 1.0f / ((bq + xq * x) + yq * y);
+            const float w = 1.0f / ((coef<LANES>(l[VX_LANE_Q], bq, i) + pxq * x) + pyq * y);
             b.w[i] = w;
             const std::uint32_t bits = __builtin_bit_cast(std::uint32_t, w);
             int code = int(bits >> 11) - (127 << 12);
             code = code < 0 ? 0 : code;
             b.z[i] = code > 0xFFFE ? 0xFFFE : code;
-            b.it[0][i] = floatToByte((br + xr * x) + yr * y);
-            b.it[1][i] = floatToByte((bg + xg * x) + yg * y);
-            b.it[2][i] = floatToByte((bb + xb * x) + yb * y);
-            float uu = ((bu + xu * x) + yu * y) * w;
-            float vv = ((bv + xv * x) + yv * y) * w;
+            b.it[0][i] = floatToByte((coef<LANES>(l[VX_LANE_R], br, i) +
+                                      coef<LANES>(l[VX_LANE_R + 1], xr, i) * x) +
+                                     coef<LANES>(l[VX_LANE_R + 2], yr, i) * y);
+            b.it[1][i] = floatToByte((coef<LANES>(l[VX_LANE_G], bg, i) +
+                                      coef<LANES>(l[VX_LANE_G + 1], xg, i) * x) +
+                                     coef<LANES>(l[VX_LANE_G + 2], yg, i) * y);
+            b.it[2][i] = floatToByte((coef<LANES>(l[VX_LANE_B], bb, i) +
+                                      coef<LANES>(l[VX_LANE_B + 1], xb, i) * x) +
+                                     coef<LANES>(l[VX_LANE_B + 2], yb, i) * y);
+            float uu = ((coef<LANES>(l[VX_LANE_U0], bu, i) + pxu * x) + pyu * y) * w;
+            float vv = ((coef<LANES>(l[VX_LANE_V0], bv, i) + pxv * x) + pyv * y) * w;
             uu = uu >= -LIMIT ? uu : -LIMIT;
             uu = uu <= LIMIT ? uu : LIMIT;
             vv = vv >= -LIMIT ? vv : -LIMIT;
@@ -465,8 +495,8 @@ void interpolateSurfaceLevels(const VxDrawState& s, const VxSetup& p, VxBatch& b
             uf[i] = iu;
             vf[i] = iv;
             if constexpr (LEVELS) {
-                const float ax = xu - uu * xq, bx = xv - vv * xq;
-                const float ay = yu - uu * yq, by = yv - vv * yq;
+                const float ax = pxu - uu * pxq, bx = pxv - vv * pxq;
+                const float ay = pyu - uu * pyq, by = pyv - vv * pyq;
                 const float rx = ax * ax + bx * bx, ry = ay * ay + by * by;
                 const float r = (rx > ry ? rx : ry) * (w * w);
                 const int rbits = __builtin_bit_cast(std::int32_t, r) & 0x7FFFFFFF;
@@ -484,9 +514,20 @@ void interpolateSurfaceLevels(const VxDrawState& s, const VxSetup& p, VxBatch& b
 void interpolateSurface(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
     const VxTexUnit& t = s.tex[0];
     if (!t.mipmap && t.minFilter == t.magFilter) {
-        interpolateSurfaceLevels<false>(s, p, b, from);
+        interpolateSurfacePixels<false, false>(s, p, b, from, b.n);
     } else {
-        interpolateSurfaceLevels<true>(s, p, b, from);
+        interpolateSurfacePixels<true, false>(s, p, b, from, b.n);
+    }
+}
+
+// interpolateSurface() over pixels [from, to) with their stamped planes.
+void interpolateSurfaceLanes(const VxDrawState& s, VxBatch& b, int from, int to) {
+    const VxTexUnit& t = s.tex[0];
+    constexpr VxSetup unused = {};
+    if (!t.mipmap && t.minFilter == t.magFilter) {
+        interpolateSurfacePixels<false, true>(s, unused, b, from, to);
+    } else {
+        interpolateSurfacePixels<true, true>(s, unused, b, from, to);
     }
 }
 

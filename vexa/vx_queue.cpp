@@ -112,10 +112,11 @@ void workerMain(VxWorker* worker) {
                 pos += c->bytes;
             }
             // A finished command leaves nothing in the ring the worker still needs (pixels
-            // in the batch are already interpolated), so the read position moves on even
-            // with a batch pending. It is published every REPORT_BYTES, and as soon as it
-            // reaches what a waiting program thread needs: a store per small command costs
-            // more than its triangles, and every store would wake the waiting thread.
+            // in the batch are interpolated or carry copies of their planes), so the read
+            // position moves on even with a batch pending. It is published every
+            // REPORT_BYTES, and as soon as it reaches what a waiting program thread needs: a
+            // store per small command costs more than its triangles, and every store would
+            // wake the waiting thread.
             if (pos - reported >= REPORT_BYTES ||
                 (d.producerWaiting.load(std::memory_order_relaxed) > 0 &&
                  pos >= d.producerTarget.load(std::memory_order_relaxed))) {

@@ -75,11 +75,54 @@ inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
     }
 }
 
-// The pixels added since the last call belong to the current setup: interpolate them now.
+// Copies the current setup's planes onto batch pixels [from, to), in whole groups of eight
+// (the lane arrays have room past the batch; later pixels overwrite the excess).
+inline void stampPlanes(const VxSetup& s, VxBatch& b, int from, int to) {
+    const int end = from + ((to - from + 7) & ~7);
+    const float v[VX_LANE_COUNT] = {
+        s.offX, s.offY,
+        s.base[VX_PL_Q], s.dx[VX_PL_Q], s.dy[VX_PL_Q],
+        s.base[VX_PL_U0], s.dx[VX_PL_U0], s.dy[VX_PL_U0],
+        s.base[VX_PL_V0], s.dx[VX_PL_V0], s.dy[VX_PL_V0],
+        s.base[VX_PL_R], s.dx[VX_PL_R], s.dy[VX_PL_R],
+        s.base[VX_PL_G], s.dx[VX_PL_G], s.dy[VX_PL_G],
+        s.base[VX_PL_B], s.dx[VX_PL_B], s.dy[VX_PL_B]};
+    for (int j = from; j < end; j += 8) {
+        // One group per small primitive: fixed trip counts, unrolled into plain stores.
+        for (int k = 0; k < VX_LANE_COUNT; ++k) {
+            float* lane = b.lane[k] + j;
+            for (int i = 0; i < 8; ++i) lane[i] = v[k];
+        }
+    }
+}
+
+// Interpolates every pixel of the batch not yet interpolated: the stamped ones with their
+// own planes, then those past `stamped` (the primitive being set up) with its uniform
+// planes. The stamped pass writes whole groups past `stamped`; the uniform pass overwrites
+// them.
+inline void interpolatePending(VxWorker& w) {
+    VxBatch& b = w.batch;
+    const VxDrawState& st = w.state;
+    if (st.interpolateLanes && b.pending < b.stamped) {
+        st.interpolateLanes(st, b, b.pending, b.stamped);
+        b.pending = b.stamped;
+    }
+    if (b.pending < b.n) st.interpolate(st, w.setup, b, b.pending);
+    b.pending = b.stamped = b.n;
+}
+
+// The pixels added since the last call belong to the current setup. Where the state has a
+// per-pixel-plane routine, a small primitive only stamps its planes: interpolating its four
+// or five pixels alone would pay for a whole vector pass and the routine's set-up. A larger
+// one is interpolated now with uniform planes, after the stamped pixels before it.
 inline void endPrimitive(VxWorker& w) {
     VxBatch& b = w.batch;
-    if (b.pending < b.n) w.state.interpolate(w.state, w.setup, b, b.pending);
-    b.pending = b.n;
+    if (w.state.interpolateLanes && b.n - b.stamped < VX_LANE_STAMP_MAX) {
+        stampPlanes(w.setup, b, b.stamped, b.n);
+        b.stamped = b.n;
+        return;
+    }
+    interpolatePending(w);
 }
 
 inline bool finiteVertex(const VxVertex& v) {
@@ -255,10 +298,11 @@ void triangle(VxWorker& w, const VxVertex& a, const VxVertex& b, const VxVertex&
 
 void vxFlushBatch(VxWorker& w) {
     VxBatch& b = w.batch;
-    if (b.pending < b.n) w.state.interpolate(w.state, w.setup, b, b.pending);
+    interpolatePending(w);
     if (b.n) w.state.finish(w.state, b);
     b.n = 0;
     b.pending = 0;
+    b.stamped = 0;
     if (++w.epoch == 0) {  // after 2^32 batches: forget every row
         std::memset(w.rowEpoch, 0, sizeof w.rowEpoch);
         w.epoch = 1;

@@ -311,22 +311,27 @@ TEST_F(Pixels, SaveRestoreBringsBackEverything) {
     EXPECT_EQ(frame(), expected);
 }
 
-// The program's surface state (texture x iterated colour, depth LEQUAL with writes, fog,
-// bilinear mipmaps) is drawn by routines made for it; an alpha test that passes every pixel
-// (alpha >= 0) sends the same drawing through the general pipeline instead. Both must give
-// the same bits, on both processor paths, with fog and mipmaps on or off, for large
-// triangles (whole rows of eight), small ones and pixels that fail the depth test.
-TEST_F(Pixels, SurfaceStateMatchesTheGeneralPipeline) {
-    std::vector<std::uint16_t> chain;
-    for (int lod = 8; lod >= 0; --lod) {
-        for (int i = 0; i < (1 << lod) * (1 << lod); ++i) {
-            chain.push_back(std::uint16_t((std::uint32_t(i) * 2654435761u) >> 16 ^ (lod * 0x0841)));
+// The fused routines of the program's surface state, compared with the general pipeline.
+class SurfacePixels : public Pixels {
+protected:
+    // A textured, mipmapped chain for the surface-state comparisons below.
+    static std::vector<std::uint16_t> surfaceChain() {
+        std::vector<std::uint16_t> chain;
+        for (int lod = 8; lod >= 0; --lod) {
+            for (int i = 0; i < (1 << lod) * (1 << lod); ++i) {
+                chain.push_back(std::uint16_t((std::uint32_t(i) * 2654435761u) >> 16 ^ (lod * 0x0841)));
+            }
         }
+        return chain;
     }
-    std::uint8_t fog[VX_FOG_TABLE_ENTRIES];
-    vxMakeFogTableExp2(fog, 0.08f);
-    const auto draw = [&](bool general, bool fogged, bool mipmapped) {
-        VxTexInfo info{0, 8, 0, VX_TEXFMT_RGB_565, chain.data()};
+
+    // Sets the program's surface state; `general` adds an alpha test that passes every pixel
+    // (alpha >= 0), which sends the same drawing through the general pipeline instead.
+    static void surfaceState(const std::vector<std::uint16_t>& chain, bool general,
+                             bool fogged, bool mipmapped) {
+        std::uint8_t fog[VX_FOG_TABLE_ENTRIES];
+        vxMakeFogTableExp2(fog, 0.08f);
+        VxTexInfo info{0, 8, 0, VX_TEXFMT_RGB_565, const_cast<std::uint16_t*>(chain.data())};
         EXPECT_TRUE(vxTexDownload(0, 0, VX_LEVELS_BOTH, &info));
         EXPECT_TRUE(vxTexBind(0, 0, VX_LEVELS_BOTH, &info));
         vxSetTexFilter(0, VX_FILTER_BILINEAR, VX_FILTER_BILINEAR);
@@ -341,6 +346,41 @@ TEST_F(Pixels, SurfaceStateMatchesTheGeneralPipeline) {
         vxSetAlphaTest(general ? VX_CMP_GEQUAL : VX_CMP_ALWAYS);
         vxSetAlphaTestReference(0);
         vxClearBuffers(0, 0, 0xFFFF);
+    }
+
+    // Draws `scene` in the surface state through the fused routines and through the general
+    // pipeline, on both processor paths, with fog and mipmaps on or off: the pictures must be
+    // the same bits, and at least `minDrawn` pixels must be drawn.
+    template <class Scene>
+    void expectFusedMatchesGeneral(Scene scene, int minDrawn) {
+        const auto chain = surfaceChain();
+        for (const char* portable : {"1", "0"}) {
+            setenv("VEXA_PORTABLE", portable, 1);
+            restart();
+            for (int mode = 0; mode < 4; ++mode) {
+                const bool fogged = mode & 1, mipmapped = mode & 2;
+                surfaceState(chain, false, fogged, mipmapped);
+                scene();
+                const auto fused = frame();
+                surfaceState(chain, true, fogged, mipmapped);
+                scene();
+                const auto general = frame();
+                int drawn = 0;
+                for (std::uint16_t p : fused) drawn += p != 0;
+                EXPECT_GT(drawn, minDrawn);
+                ASSERT_EQ(fused, general) << "portable " << portable << " fog " << fogged
+                                          << " mipmaps " << mipmapped;
+            }
+        }
+    }
+};
+
+// The program's surface state (texture x iterated colour, depth LEQUAL with writes, fog,
+// bilinear mipmaps) is drawn by routines made for it; they must give the bits of the general
+// pipeline for large triangles (whole rows of eight), small ones and pixels that fail the
+// depth test.
+TEST_F(SurfacePixels, MatchTheGeneralPipeline) {
+    expectFusedMatchesGeneral([] {
         std::uint32_t seed = 5;
         const auto next = [&seed](float lo, float hi) {
             seed = seed * 1664525u + 1013904223u;
@@ -357,23 +397,51 @@ TEST_F(Pixels, SurfaceStateMatchesTheGeneralPipeline) {
             }
             tri(v[0], v[1], v[2]);
         }
-        return frame();
-    };
-    for (const char* portable : {"1", "0"}) {
-        vxShutdown();
-        setenv("VEXA_PORTABLE", portable, 1);
-        start();
-        for (int mode = 0; mode < 4; ++mode) {
-            const bool fogged = mode & 1, mipmapped = mode & 2;
-            const auto fused = draw(false, fogged, mipmapped);
-            const auto general = draw(true, fogged, mipmapped);
-            int drawn = 0;
-            for (std::uint16_t p : fused) drawn += p != 0;
-            EXPECT_GT(drawn, W * H / 3);
-            ASSERT_EQ(fused, general) << "portable " << portable << " fog " << fogged
-                                      << " mipmaps " << mipmapped;
+    }, W * H / 3);
+}
+
+// Triangles of a few pixels are shaded many to a batch, each pixel with its own triangle's
+// planes; now and then a larger one (interpolated at once) and ones larger than a batch
+// fall between them. Every pixel must still get the values of its own triangle: the same
+// bits as the general pipeline, which shades each triangle's pixels on their own.
+TEST_F(SurfacePixels, TinyTrianglesMatchTheGeneralPipeline) {
+    expectFusedMatchesGeneral([] {
+        std::uint32_t seed = 11;
+        const auto next = [&seed](float lo, float hi) {
+            seed = seed * 1664525u + 1013904223u;
+            return lo + (hi - lo) * float(seed >> 8) / 16777216.0f;
+        };
+        // Strips of 3x3-pixel cells, one per call, as the program draws a fine grid, with
+        // colour, depth and texture coordinates varying from vertex to vertex.
+        std::vector<TestVertex> grid(21 * 21);
+        for (int g = 0; g < 12; ++g) {
+            const float ox = next(-30.0f, 480.0f), oy = next(-30.0f, 350.0f);
+            const float cell = g % 3 == 0 ? 1.3f : 3.0f;
+            for (int j = 0; j <= 20; ++j) {
+                for (int i = 0; i <= 20; ++i) {
+                    grid[std::size_t(j * 21 + i)] =
+                        vtx(ox + float(i) * cell + next(0.0f, 0.4f),
+                            oy + float(j) * cell + next(0.0f, 0.4f),
+                            0xFF000000u | std::uint32_t(i * 12) << 16 | std::uint32_t(j * 12) << 8,
+                            next(0.05f, 1.0f), float(i * 13), float(j * 13));
+                }
+            }
+            for (int j = 0; j < 20; ++j) {
+                for (int i = 0; i < 20; ++i) {
+                    const TestVertex* a = &grid[std::size_t(j * 21 + i)];
+                    const void* p[4] = {a, a + 21, a + 1, a + 22};
+                    vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+                }
+                // Between rows: a triangle of some tens of pixels, and now and then one
+                // larger than a whole batch.
+                const float x = next(0.0f, 500.0f), y = next(0.0f, 370.0f);
+                const float size = j % 7 == 0 ? 40.0f : 9.0f;
+                tri(vtx(x, y, 0xFF40C0E0u, next(0.05f, 1.0f), 0.0f, 0.0f),
+                    vtx(x + size, y + 1.0f, 0xFFE0C040u, next(0.05f, 1.0f), 300.0f, 20.0f),
+                    vtx(x + 2.0f, y + size, 0xFF80FF80u, next(0.05f, 1.0f), 10.0f, 300.0f));
+            }
         }
-    }
+    }, 20000);
 }
 
 }  // namespace
