@@ -227,6 +227,11 @@ struct VxWorker {
     // First band >= b that this worker owns, for b < VX_BAND_TABLE: the hot row loops ask it
     // for every triangle, and a division by the worker count would cost more.
     std::int32_t nextBand[VX_BAND_TABLE];
+    // The vertices of the primitive command being drawn, snapped once (strip and fan
+    // vertices belong to up to three triangles): 1/256-pixel x and y, and whether the vertex
+    // is drawable (finite, within VX_COORD_LIMIT; its snapped position is 0 otherwise).
+    std::int32_t snapX[VX_PRIM_CHUNK], snapY[VX_PRIM_CHUNK];
+    std::uint8_t snapOk[VX_PRIM_CHUNK];
 };
 
 struct VxDevice {

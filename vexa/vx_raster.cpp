@@ -150,12 +150,14 @@ inline Edge makeEdge(std::int64_t px, std::int64_t py, std::int64_t qx, std::int
 // operations (and rounding) of the one-at-a-time form.
 using Double2 = double __attribute__((vector_size(16)));
 
-// Interpolation planes of the attributes from the (float) snapped positions; unit 1's
-// coordinates only when unit 1 is sampled (its planes are not read otherwise).
+// Interpolation planes of the attributes from the (float) snapped positions, given their
+// doubled area `det` = x1 * y2 - x2 * y1 (below); unit 1's coordinates only when unit 1 is
+// sampled (its planes are not read otherwise).
 void makePlanes(VxSetup& s, const VxVertex& va, const VxVertex& vb, const VxVertex& vc,
-                double ax, double ay, double bx, double by, double cx, double cy, bool unit1) {
+                double ax, double ay, double bx, double by, double cx, double cy, double det,
+                bool unit1) {
     const double x1 = bx - ax, y1 = by - ay, x2 = cx - ax, y2 = cy - ay;
-    const double inv = 1.0 / (x1 * y2 - x2 * y1);
+    const double inv = 1.0 / det;
     const float* fa = &va.x;
     const float* fb = &vb.x;
     const float* fc = &vc.x;
@@ -187,19 +189,28 @@ void makePlanes(VxSetup& s, const VxVertex& va, const VxVertex& vb, const VxVert
     s.offY = float(0.5 - ay);
 }
 
-void triangle(VxWorker& w, const VxVertex& a, const VxVertex& b, const VxVertex& c) {
+// Sample positions inside a bounding box narrower and shorter than this (in 1/256 pixel)
+// keep every edge function value, stepped one column past the box, below 2^30: such
+// triangles step their edges in 32 bits, the others in 64.
+constexpr std::int64_t VX_EDGE32_EXTENT = std::int64_t(1) << 14;
+
+// Draws the triangle of command vertices ia, ib, ic (snapped by vxRunPrims).
+void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
     const VxDrawState& st = w.state;
+    const VxVertex& a = v[ia];
+    const VxVertex& b = v[ib];
+    const VxVertex& c = v[ic];
     // Cheap reject: no row of the clip window is near.
     float fy0 = a.y < b.y ? a.y : b.y;
     fy0 = fy0 < c.y ? fy0 : c.y;
     float fy1 = a.y > b.y ? a.y : b.y;
     fy1 = fy1 > c.y ? fy1 : c.y;
     if (!(fy1 >= float(st.clipMinY) - 1.0f) || !(fy0 <= float(st.clipMaxY) + 1.0f)) return;
-    if (!finiteVertex(a) || !finiteVertex(b) || !finiteVertex(c)) return;
+    if (!(w.snapOk[ia] & w.snapOk[ib] & w.snapOk[ic])) return;
 
     constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
-    std::int64_t ax = vxSnap(a.x), ay = vxSnap(a.y), bx = vxSnap(b.x), by = vxSnap(b.y);
-    std::int64_t cx = vxSnap(c.x), cy = vxSnap(c.y);
+    std::int64_t ax = w.snapX[ia], ay = w.snapY[ia], bx = w.snapX[ib], by = w.snapY[ib];
+    std::int64_t cx = w.snapX[ic], cy = w.snapY[ic];
     // Only pixels whose centres lie in the snapped bounding box can be covered: rows with
     // minY <= y * ONE + HALF <= maxY, columns likewise. Tiny triangles mostly have none.
     const std::int64_t minY = ay < by ? (ay < cy ? ay : cy) : (by < cy ? by : cy);
@@ -232,6 +243,7 @@ void triangle(VxWorker& w, const VxVertex& a, const VxVertex& b, const VxVertex&
     }
     const Edge edges[3] = {makeEdge(ax, ay, bx, by), makeEdge(bx, by, cx, cy),
                            makeEdge(cx, cy, ax, ay)};
+    const bool small = maxX - minX < VX_EDGE32_EXTENT && maxY - minY < VX_EDGE32_EXTENT;
     // The attribute planes are made when the first pixel is found: most sub-pixel triangles
     // cover none. They must exist before that pixel enters the batch, which may be shaded
     // (with this setup) as soon as it is full.
@@ -240,14 +252,60 @@ void triangle(VxWorker& w, const VxVertex& a, const VxVertex& b, const VxVertex&
         if (planesMade) return;
         planesMade = true;
         constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
-        makePlanes(w.setup, a, *pb, *pc, double(ax) * SCALE, double(ay) * SCALE,
-                   double(bx) * SCALE, double(by) * SCALE, double(cx) * SCALE,
-                   double(cy) * SCALE, (st.flags & VX_DRAW_TEX1) != 0);
+        const double fax = double(ax) * SCALE, fay = double(ay) * SCALE;
+        const double fbx = double(bx) * SCALE, fby = double(by) * SCALE;
+        const double fcx = double(cx) * SCALE, fcy = double(cy) * SCALE;
+        // In a small box the differences and their products are exact in double (below
+        // 2^28 * 2^-16), so the doubled area is the integer one scaled: no rounding either
+        // way, and the division starts sooner.
+        const double det = small ? double(area < 0 ? -area : area) * (SCALE * SCALE)
+                                 : (fbx - fax) * (fcy - fay) - (fcx - fax) * (fby - fay);
+        makePlanes(w.setup, a, *pb, *pc, fax, fay, fbx, fby, fcx, fcy, det,
+                   (st.flags & VX_DRAW_TEX1) != 0);
     };
 
     // Narrow triangles step the edge functions across their bounding box; wide ones find
     // each row's span ends by exact division.
     const bool narrow = colLast - colFirst < 24;
+    if (narrow && small) {
+        // Every sample lies in the bounding box (one column past it at most), so the edge
+        // functions taken relative to each edge's first vertex fit 32 bits: the same
+        // integers as the 64-bit form below.
+        std::int32_t ea[3], eb[3], ex[3], py[3];
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            ea[k] = std::int32_t(e.a);
+            eb[k] = std::int32_t(e.b);
+            ex[k] = std::int32_t(e.a * (colFirst * ONE + HALF - e.px) - e.bias);
+            py[k] = std::int32_t(e.py);
+        }
+        const std::int32_t s0 = ea[0] * std::int32_t(ONE), s1 = ea[1] * std::int32_t(ONE),
+                           s2 = ea[2] * std::int32_t(ONE);
+        const int c0 = int(colFirst), c1 = int(colLast);
+        for (int y = firstOwned; y <= rowLast;) {
+            const std::int32_t pcy = y * std::int32_t(ONE) + std::int32_t(HALF);
+            std::int32_t e0 = ex[0] + eb[0] * (pcy - py[0]);
+            std::int32_t e1 = ex[1] + eb[1] * (pcy - py[1]);
+            std::int32_t e2 = ex[2] + eb[2] * (pcy - py[2]);
+            int xl = c1 + 1, xr = c0 - 1;
+            for (int x = c0; x <= c1; ++x) {
+                const bool inside = (e0 | e1 | e2) >= 0;
+                xl = inside && x < xl ? x : xl;
+                xr = inside ? x : xr;
+                e0 += s0;
+                e1 += s1;
+                e2 += s2;
+            }
+            if (xl <= xr) {
+                makePlanesOnce();
+                addSpan(w, y, xl, xr);
+            }
+            ++y;
+            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+        }
+        endPrimitive(w);
+        return;
+    }
     for (int y = firstOwned; y <= rowLast;) {
         const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
         std::int64_t r[3];
@@ -325,22 +383,29 @@ void vxRunPrims(VxWorker& w, const VxPrimCommand* cmd) {
     const int rowLast = cmd->rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : cmd->rowLast;
     if (rowFirst > rowLast || nextOwnedRow(w, rowFirst) > rowLast) return;
     const auto* v = reinterpret_cast<const VxVertex*>(cmd + 1);
-    const int n = int(cmd->count);
+    const int n = int(cmd->count) < VX_PRIM_CHUNK ? int(cmd->count) : VX_PRIM_CHUNK;
+    // Each vertex is checked and snapped once, not once per triangle that uses it.
+    for (int i = 0; i < n; ++i) {
+        const bool ok = finiteVertex(v[i]);
+        w.snapOk[i] = ok;
+        w.snapX[i] = ok ? std::int32_t(vxSnap(v[i].x)) : 0;
+        w.snapY[i] = ok ? std::int32_t(vxSnap(v[i].y)) : 0;
+    }
     switch (cmd->mode) {
     case VX_PRIM_TRIANGLES:
-        for (int i = 0; i + 2 < n; i += 3) triangle(w, v[i], v[i + 1], v[i + 2]);
+        for (int i = 0; i + 2 < n; i += 3) triangle(w, v, i, i + 1, i + 2);
         break;
     case VX_PRIM_STRIP:
         for (int i = 0; i + 2 < n; ++i) {
             if ((i + int(cmd->oddStart)) & 1) {
-                triangle(w, v[i + 1], v[i], v[i + 2]);
+                triangle(w, v, i + 1, i, i + 2);
             } else {
-                triangle(w, v[i], v[i + 1], v[i + 2]);
+                triangle(w, v, i, i + 1, i + 2);
             }
         }
         break;
     case VX_PRIM_FAN:
-        for (int i = 1; i + 1 < n; ++i) triangle(w, v[0], v[i], v[i + 1]);
+        for (int i = 1; i + 1 < n; ++i) triangle(w, v, 0, i, i + 1);
         break;
     default:
         break;

@@ -1,6 +1,7 @@
 // Coverage tests of the Vexa rasterizer: shared edges, the top-left rule, clip window,
 // culling signs (strips too), lines, degenerate, giant and non-finite input, and identical
-// pictures for every worker count and processor path.
+// pictures for every worker count and processor path, and exact coverage on both sides of the
+// size up to which edges are stepped in 32 bits.
 #include "tests/vexa/vexa_fixture.h"
 
 #include <cmath>
@@ -385,6 +386,106 @@ TEST_F(Threads, BandEdgesDrawTheSameForEveryWorkerCount) {
             ASSERT_EQ(f, reference) << "threads " << threads;
         }
     }
+}
+
+// Exact coverage of one triangle by the rule the rasterizer promises: vertices snapped to
+// 1/256 pixel (round half up), pixel centres inside or on a top or left edge.
+std::vector<std::uint8_t> referenceCoverage(const TestVertex& va, const TestVertex& vb,
+                                            const TestVertex& vc, int w, int h) {
+    const auto snap = [](float c) { return std::int64_t(std::floor(double(c) * 256.0 + 0.5)); };
+    std::int64_t x[3] = {snap(va.x), snap(vb.x), snap(vc.x)};
+    std::int64_t y[3] = {snap(va.y), snap(vb.y), snap(vc.y)};
+    std::vector<std::uint8_t> cover(std::size_t(w) * std::size_t(h), 0);
+    const std::int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+    if (area == 0) return cover;
+    if (area < 0) {
+        std::swap(x[1], x[2]);
+        std::swap(y[1], y[2]);
+    }
+    for (int py = 0; py < h; ++py) {
+        for (int px = 0; px < w; ++px) {
+            const std::int64_t cx = std::int64_t(px) * 256 + 128, cy = std::int64_t(py) * 256 + 128;
+            bool inside = true;
+            for (int k = 0; k < 3; ++k) {
+                const int n = (k + 1) % 3;
+                const std::int64_t a = -(y[n] - y[k]), b = x[n] - x[k];
+                const bool topLeft = a > 0 || (a == 0 && b > 0);
+                const std::int64_t e = a * (cx - x[k]) + b * (cy - y[k]);
+                inside = inside && (topLeft ? e >= 0 : e > 0);
+            }
+            cover[std::size_t(py) * std::size_t(w) + std::size_t(px)] = inside;
+        }
+    }
+    return cover;
+}
+
+// Narrow triangles whose boxes lie on both sides of the height and width beyond which the
+// edge functions are stepped in 64 bits (64 pixels), either winding, some with a vertex
+// far outside the output: every pixel agrees with the exact rule.
+TEST_F(Coverage, NarrowTrianglesAroundThe32BitLimitMatchTheExactRule) {
+    flatColor(0xFFFFFFFFu);
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    int drawn = 0;
+    for (int t = 0; t < 60; ++t) {
+        const float height = 56.0f + 16.0f * unit(rng);  // 56..72 pixels
+        const float width = 2.0f + 20.0f * unit(rng);
+        const float x0 = 40.0f + 400.0f * unit(rng), y0 = 20.0f + 280.0f * unit(rng);
+        TestVertex a = vtx(x0 + width * unit(rng), y0);
+        TestVertex b = vtx(x0, y0 + height * unit(rng));
+        TestVertex c = vtx(x0 + width, y0 + height);
+        if (t % 2) std::swap(b, c);
+        if (t % 3 == 0) std::swap(a.x, a.y);  // wide and short instead
+        if (t % 10 == 9) c.y += 5000.0f;      // tall beyond the output
+        if (t % 4 == 1) {                     // edges through pixel centres: top-left rule
+            for (TestVertex* p : {&a, &b, &c}) {
+                p->x = std::floor(p->x) + 0.5f;
+                p->y = std::floor(p->y) + 0.5f;
+            }
+        }
+        vxClearBuffers(0, 0, 0xFFFF);
+        tri(a, b, c);
+        const std::vector<std::uint16_t> f = frame();
+        const std::vector<std::uint8_t> want = referenceCoverage(a, b, c, W, H);
+        int wrong = 0, covered = 0;
+        for (std::size_t i = 0; i < f.size(); ++i) {
+            wrong += (f[i] == 0xFFFF) != (want[i] != 0);
+            covered += want[i];
+        }
+        ASSERT_EQ(wrong, 0) << "triangle " << t;
+        drawn += covered > 20;
+    }
+    EXPECT_GT(drawn, 50);
+}
+
+// A strip's vertices are snapped once for all the triangles that share them: a long strip of
+// sub-pixel to few-pixel triangles covers exactly what its triangles drawn one by one cover.
+TEST_F(Coverage, StripMatchesItsTrianglesDrawnSeparately) {
+    additive(STEP);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> jitter(-0.45f, 0.45f);
+    std::vector<TestVertex> v;
+    for (int i = 0; i < 300; ++i) {
+        const float x = 10.0f + 1.6f * float(i / 2) + jitter(rng);
+        const float y = 30.0f + 3.3f * float(i % 2) + 0.01f * float(i) + jitter(rng);
+        v.push_back(vtx(x, y));
+    }
+    std::vector<const void*> p;
+    for (const TestVertex& t : v) p.push_back(&t);
+    vxDrawVertexArray(VX_TRIANGLE_STRIP, int(p.size()), p.data());
+    const std::vector<std::uint16_t> strip = frame();
+    vxClearBuffers(0, 0, 0xFFFF);
+    for (std::size_t i = 0; i + 2 < v.size(); ++i) {
+        if (i & 1) {
+            tri(v[i + 1], v[i], v[i + 2]);
+        } else {
+            tri(v[i], v[i + 1], v[i + 2]);
+        }
+    }
+    const std::vector<std::uint16_t> separate = frame();
+    EXPECT_EQ(strip, separate);
+    EXPECT_GT(countOf(strip, ONE_HIT), 400);
+    EXPECT_EQ(countOf(strip, ONE_HIT) + countOf(strip, 0), W * H);  // none drawn twice
 }
 
 }  // namespace
