@@ -105,6 +105,7 @@ void vxInit() {
     }
     d.ring = static_cast<std::uint8_t*>(allocAligned(VX_RING_BYTES));
     d.writePos = d.published = 0;
+    d.packPos = ~std::uint64_t(0);
     d.writableEnd = VX_RING_BYTES;
     d.publishedPos.store(0);
     d.open = false;

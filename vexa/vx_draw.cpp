@@ -1,8 +1,8 @@
-// Drawing calls of Vexa on the program thread: vertices are read through the declared
-// layout and copied, with the draw state in force, into the command ring, so the program
-// may reuse its vertex arrays at once. Entry points: vxDrawTriangle, vxDrawLine,
-// vxDrawVertexArray, vxDrawVertexList. Each command carries the rows its vertices span, so a
-// worker skips commands outside its bands. Rasterization happens in the workers (vx_raster.cpp).
+// Drawing calls of Vexa on the program thread (vxDrawTriangle, vxDrawLine, vxDrawVertexArray,
+// vxDrawVertexList): vertices are read through the declared layout and copied, with the draw
+// state in force, into the command ring, so the program may reuse its arrays at once. Each
+// command carries the rows its vertices span, so a worker skips commands outside its bands;
+// consecutive short strips share one command. The workers rasterize (vx_raster.cpp).
 #include "vexa/vx_local.h"
 
 #include <cstring>
@@ -75,7 +75,7 @@ void queuePrims(std::uint32_t type, std::uint32_t mode, std::uint32_t count, std
     c->mode = mode;
     c->count = count;
     c->oddStart = odd;
-    c->pad = 0;
+    c->stripLength = 0;
     auto* v = reinterpret_cast<VxVertex*>(c + 1);
     // NaN y never wins a comparison: a triangle with such a vertex is dropped by set-up, and
     // the others lie within the range of the remaining vertices. The limits keep the range
@@ -94,6 +94,63 @@ void queuePrims(std::uint32_t type, std::uint32_t mode, std::uint32_t count, std
     vxQueueCommit(bytes);
 }
 
+// Queues a short strip of `count` vertices (even, so its vertices keep commands 8-byte
+// sized), appending it to the packed command before it when that command is the last one
+// written, not yet published, holds strips of the same length and has room: one header,
+// one ring reservation and one row range for many small draw calls. The workers draw the
+// strips in order, as separate commands would be drawn. The vertices must follow the command
+// in the ring: a command ending exactly at the ring's end is not extended.
+template <class VertexAt>
+void queuePackedStrip(std::uint32_t count, VertexAt vertexAt) {
+    VxDevice& d = vexaDevice;
+    const std::uint32_t extra = count * std::uint32_t(sizeof(VxVertex));
+    auto* c = reinterpret_cast<VxPrimCommand*>(d.ring + (d.packPos & (VX_RING_BYTES - 1)));
+    const std::uint32_t off = std::uint32_t(d.writePos & (VX_RING_BYTES - 1));
+    const bool extend = d.packPos != ~std::uint64_t(0) && d.packPos >= d.published &&
+                        d.packPos + c->head.bytes == d.writePos &&
+                        c->stripLength == count && c->count + count <= VX_PACK_VERTICES &&
+                        (d.packPos & (VX_RING_BYTES - 1)) + c->head.bytes + extra <= VX_RING_BYTES &&
+                        d.writePos + extra <= d.writableEnd;
+    float minY = 2.0f * VX_COORD_LIMIT, maxY = -2.0f * VX_COORD_LIMIT;
+    VxVertex* v;
+    if (extend) {
+        v = reinterpret_cast<VxVertex*>(d.ring + off);
+        minY = d.packMinY;
+        maxY = d.packMaxY;
+    } else {
+        const std::uint32_t bytes = primBytes(count);
+        c = static_cast<VxPrimCommand*>(vxQueueReserve(bytes));
+        d.packPos = d.writePos;
+        c->head.type = VX_CMD_PRIMS;
+        c->head.bytes = std::uint32_t(sizeof(VxPrimCommand));
+        c->mode = VX_PRIM_STRIPS;
+        c->count = 0;
+        c->oddStart = 0;
+        c->stripLength = count;
+        v = reinterpret_cast<VxVertex*>(c + 1);
+        d.writePos += sizeof(VxPrimCommand);  // committed below with the vertices
+    }
+    const FetchLayout layout = fetchLayout();
+    for (std::uint32_t i = 0; i < count; ++i) {
+        fetch(layout, vertexAt(i), &v[i]);
+        minY = v[i].y < minY ? v[i].y : minY;
+        maxY = v[i].y > maxY ? v[i].y : maxY;
+    }
+    c->count += count;
+    c->head.bytes += extra;
+    if (minY != d.packMinY || !extend) {
+        d.packMinY = minY;
+        const float lo = minY > -2.0f * VX_COORD_LIMIT ? minY : -2.0f * VX_COORD_LIMIT;
+        c->rowFirst = std::int32_t(vxFirstCentre(vxSnap(lo)));
+    }
+    if (maxY != d.packMaxY || !extend) {
+        d.packMaxY = maxY;
+        const float hi = maxY < 2.0f * VX_COORD_LIMIT ? maxY : 2.0f * VX_COORD_LIMIT;
+        c->rowLast = std::int32_t(vxLastCentre(vxSnap(hi)));
+    }
+    vxQueueCommit(extra);
+}
+
 bool ready() {
     if (!vexaDevice.open) return false;
     vxQueueFlushState();
@@ -104,7 +161,9 @@ bool ready() {
 template <class VertexAt>
 void queueMode(int mode, int count, VertexAt vertexAt) {
     if (count < 3 || !ready()) return;
-    if (mode == VX_TRIANGLE_STRIP) {
+    if (mode == VX_TRIANGLE_STRIP && count <= VX_PACK_STRIP_MAX && count % 2 == 0) {
+        queuePackedStrip(std::uint32_t(count), vertexAt);
+    } else if (mode == VX_TRIANGLE_STRIP) {
         // Chunks overlap by two vertices and start on even triangles, keeping the winding.
         for (int first = 0; first + 2 < count; first += VX_PRIM_CHUNK - 2) {
             const int n = count - first < VX_PRIM_CHUNK ? count - first : VX_PRIM_CHUNK;

@@ -23,6 +23,8 @@ constexpr int VX_MAX_LEVELS = 9;                   // 256 .. 1
 constexpr int VX_FOG_FINE_SHIFT = 4;               // fine fog table: depth code >> 4
 constexpr int VX_FOG_FINE_ENTRIES = 0x10000 >> VX_FOG_FINE_SHIFT;
 constexpr int VX_PRIM_CHUNK = 1024;                // vertices per queued primitive command
+constexpr int VX_PACK_STRIP_MAX = 8;               // strips this short pack into one command
+constexpr int VX_PACK_VERTICES = 64;               // vertices of one packed command
 constexpr std::uint16_t VX_DEPTH_FAR = 0xFFFF;
 constexpr std::uint32_t VX_DEFAULT_TEXMEM = 4u << 20;
 
@@ -186,7 +188,10 @@ struct VxVertex {
     float u0, v0, u1, v1;
     float r, g, b, a;
 };
-enum VxPrimMode : std::uint32_t { VX_PRIM_TRIANGLES = 0, VX_PRIM_STRIP, VX_PRIM_FAN };
+// VX_PRIM_STRIPS: count / stripLength separate strips of stripLength vertices each, as
+// consecutive small strip calls pack into one command.
+enum VxPrimMode : std::uint32_t { VX_PRIM_TRIANGLES = 0, VX_PRIM_STRIP, VX_PRIM_FAN,
+                                  VX_PRIM_STRIPS };
 struct VxPrimCommand {
     VxCommand head;
     std::uint32_t mode;
@@ -196,7 +201,7 @@ struct VxPrimCommand {
     // vertices (no other row can be covered): a worker owning none of them skips the whole
     // command without setting up its triangles. Computed on the program thread.
     std::int32_t rowFirst, rowLast;
-    std::uint32_t pad;
+    std::uint32_t stripLength;  // VX_PRIM_STRIPS: vertices per strip; 0 otherwise
     // VxVertex vertices[count] follow
 };
 struct VxClearCommand {
@@ -266,6 +271,10 @@ struct VxDevice {
     std::uint64_t writePos;          // program thread's write position
     std::uint64_t published;         // last position handed to the workers
     std::uint64_t writableEnd;       // the ring is known free for writing up to here
+    // The packed strip command still open for more strips (not yet published), or all ones,
+    // and the float range of its vertices' y.
+    std::uint64_t packPos;
+    float packMinY, packMaxY;
     alignas(64) std::atomic<std::uint64_t> publishedPos;
     std::atomic<std::int32_t> sleepers;
     std::atomic<std::int32_t> producerWaiting;

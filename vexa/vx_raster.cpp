@@ -407,6 +407,20 @@ void vxRunPrims(VxWorker& w, const VxPrimCommand* cmd) {
     case VX_PRIM_FAN:
         for (int i = 1; i + 1 < n; ++i) triangle(w, v, 0, i, i + 1);
         break;
+    case VX_PRIM_STRIPS: {
+        const int len = int(cmd->stripLength);
+        if (len < 3) break;
+        for (int first = 0; first + len <= n; first += len) {
+            for (int i = first; i + 2 < first + len; ++i) {
+                if ((i - first) & 1) {
+                    triangle(w, v, i + 1, i, i + 2);
+                } else {
+                    triangle(w, v, i, i + 1, i + 2);
+                }
+            }
+        }
+        break;
+    }
     default:
         break;
     }
