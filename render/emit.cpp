@@ -138,7 +138,10 @@ int drawWireTriangle(const ScreenVertex* a, const ScreenVertex* b, const ScreenV
     return 1;
 }
 
-int drawGridFilled(int n) {
+// Walks the n x n cells of vertexGrid: a wholly inside cell goes to `inside` (counting 2),
+// any other cell is split along V0-V3 and each half goes to `split`.
+template <typename Inside, typename Split>
+int forEachCell(int n, Inside inside, Split split) {
     const int side = n + 1;
     int triangles = 0;
     for (int i = 0; i < n; ++i) {
@@ -150,43 +153,41 @@ int drawGridFilled(int n) {
             const ScreenVertex* v2 = next + j;
             const ScreenVertex* v3 = next + j + 1;
             if ((v0->flags | v1->flags | v2->flags | v3->flags) == 0) {
-                const void* strip[4] = {v0, v1, v2, v3};
-                rasterOps.drawVertexArray(VX_TRIANGLE_STRIP, 4, strip);
+                inside(v0, v1, v2, v3);
                 triangles += 2;
             } else {
-                triangles += emitTriangle(v0, v1, v3);
-                triangles += emitTriangle(v0, v3, v2);
+                triangles += split(v0, v1, v3);
+                triangles += split(v0, v3, v2);
             }
         }
     }
     return triangles;
 }
 
+int drawGridFilled(int n) {
+    return forEachCell(
+        n,
+        [](const ScreenVertex* v0, const ScreenVertex* v1, const ScreenVertex* v2,
+           const ScreenVertex* v3) {
+            // One strip per cell; its diagonal runs from V1 to V2.
+            const void* strip[4] = {v0, v1, v2, v3};
+            rasterOps.drawVertexArray(VX_TRIANGLE_STRIP, 4, strip);
+        },
+        emitTriangle);
+}
+
 int drawGridWire(int n) {
-    const int side = n + 1;
-    int triangles = 0;
-    for (int i = 0; i < n; ++i) {
-        const ScreenVertex* row = &vertexGrid[i * side];
-        const ScreenVertex* next = row + side;
-        for (int j = 0; j < n; ++j) {
-            const ScreenVertex* v0 = row + j;
-            const ScreenVertex* v1 = row + j + 1;
-            const ScreenVertex* v2 = next + j;
-            const ScreenVertex* v3 = next + j + 1;
-            if ((v0->flags | v1->flags | v2->flags | v3->flags) == 0) {
-                rasterOps.drawLine(v0, v1);
-                rasterOps.drawLine(v1, v3);
-                rasterOps.drawLine(v3, v0);
-                rasterOps.drawLine(v3, v2);
-                rasterOps.drawLine(v2, v0);
-                triangles += 2;
-            } else {
-                triangles += drawWireTriangle(v0, v1, v3);
-                triangles += drawWireTriangle(v0, v3, v2);
-            }
-        }
-    }
-    return triangles;
+    return forEachCell(
+        n,
+        [](const ScreenVertex* v0, const ScreenVertex* v1, const ScreenVertex* v2,
+           const ScreenVertex* v3) {
+            rasterOps.drawLine(v0, v1);
+            rasterOps.drawLine(v1, v3);
+            rasterOps.drawLine(v3, v0);
+            rasterOps.drawLine(v3, v2);
+            rasterOps.drawLine(v2, v0);
+        },
+        drawWireTriangle);
 }
 
 }  // namespace
