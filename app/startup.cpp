@@ -264,9 +264,7 @@ void resetProgramDefaults() {
     resetCaptureState();
     textureInit(surfaceTexture);
     textureInit(environmentTexture);
-    displaySettings = DisplaySettings{};
-    displaySettings.refresh = VX_REFRESH_DEFAULT;
-    displaySettings.resolutionGiven = false;
+    displaySettings = DisplaySettings{};  // no -res given, refresh VX_REFRESH_DEFAULT (0)
 }
 
 int runApplication(int argc, char** argv) {
