@@ -6,20 +6,19 @@
 #include <cstdio>
 
 #include "app/capture.h"
-#include "app/options.h"
+#include "app/input.h"
 #include "app/startup.h"
+#include "app/viewer.h"
 #include "display/console.h"
 #include "geometry/camera.h"
 #include "platform/win32.h"
+#include "render/options.h"
 #include "render/surfacepass.h"
 #include "vexa/vexa.h"
 
 FrameStats frameStats;
 
 namespace {
-
-constexpr std::uint32_t STATISTICS_COLOUR = 0xFF00007F;  // dark red
-constexpr std::uint32_t HELP_COLOUR = 0xFF007F00;        // dark green
 
 const char* onOff(bool value) { return value ? "on" : "off"; }
 
@@ -57,8 +56,9 @@ void printHelp() {
 int drawViews() {
     const float width = displaySettings.width;
     const float height = displaySettings.height;
-    const int dx = pointerState.x - pointerState.previousX;
-    const int dy = pointerState.y - pointerState.previousY;
+    const PointerState& pointer = inputState.pointer;
+    const int dx = pointer.x - pointer.previousX;
+    const int dy = pointer.y - pointer.previousY;
     if (!renderOptions.multiView) {
         mouseLook(dx, dy);
         setupView(0.0f, width, 0.0f, height);
@@ -91,16 +91,17 @@ int formatStatisticsLine(char* out, int size) {
 
 void runFrame() {
     // After the close clean-up the device is gone; nothing may draw until the quit message.
-    if (displaySettings.shutDown) return;
+    if (startupStage < STAGE_SCENE) return;
     const DWORD start = timeGetTime();
     vxClearBuffers(0, 0, 0xFFFF);
     moveCamera();
 
-    pointerState.previousX = pointerState.x;
-    pointerState.previousY = pointerState.y;
-    pointerState.x = static_cast<int>(displaySettings.width * 0.5f);
-    pointerState.y = static_cast<int>(displaySettings.height * 0.5f);
-    SetCursorPos(pointerState.x, pointerState.y);
+    PointerState& pointer = inputState.pointer;
+    pointer.previousX = pointer.x;
+    pointer.previousY = pointer.y;
+    pointer.x = static_cast<int>(displaySettings.width * 0.5f);
+    pointer.y = static_cast<int>(displaySettings.height * 0.5f);
+    SetCursorPos(pointer.x, pointer.y);
 
     frameStats.polygons = drawViews();
 

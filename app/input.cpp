@@ -7,13 +7,14 @@
 #include <cstdint>
 
 #include "app/capture.h"
-#include "app/options.h"
 #include "app/startup.h"
-#include "display/console.h"
+#include "app/viewer.h"
 #include "display/device.h"
-#include "geometry/camera.h"
+#include "render/options.h"
 #include "surface/surface.h"
 #include "vexa/vexa.h"
+
+InputState inputState;
 
 namespace {
 
@@ -41,7 +42,7 @@ std::uint8_t heldBit(WPARAM key) {
 
 void keyDown(HWND hwnd, WPARAM key) {
     RenderOptions& o = renderOptions;
-    const bool shift = (heldKeys & HELD_SHIFT) != 0;
+    const bool shift = (inputState.heldKeys & HELD_SHIFT) != 0;
     switch (key) {
     case VK_ESCAPE: PostMessageA(hwnd, WM_CLOSE, 0, 0); break;
     case VK_END: o.moveSpeed = clampTo(o.moveSpeed * 0.9f, MOVE_SPEED_MIN, MOVE_SPEED_MAX); break;
@@ -64,7 +65,7 @@ void keyDown(HWND hwnd, WPARAM key) {
         vxSetFogMode(o.fog ? VX_FOG_WTABLE : VX_FOG_DISABLE);
         break;
     case 'I': o.forwardDifferencing = !o.forwardDifferencing; break;
-    case 'L': loadSurfaceFile(SURFACE_FILE); pickedControlPoint = nullptr; break;
+    case 'L': loadSurfaceFile(SURFACE_FILE); break;
     case 'M': switchResolution(); break;
     case 'N': o.drawNormals = !o.drawNormals; break;
     case 'P': o.wavesPaused = !o.wavesPaused; break;
@@ -88,7 +89,7 @@ void keyDown(HWND hwnd, WPARAM key) {
     case VK_OEM_MINUS:
         o.subdivisions = clampTo(o.subdivisions - 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;
-    default: heldKeys |= heldBit(key); break;
+    default: inputState.heldKeys |= heldBit(key); break;
     }
 }
 
@@ -97,7 +98,7 @@ void keyUp(WPARAM key) {
         captureState.remaining = captureState.captureCount;
         return;
     }
-    heldKeys &= static_cast<std::uint8_t>(~heldBit(key));
+    inputState.heldKeys &= static_cast<std::uint8_t>(~heldBit(key));
 }
 
 int positionX(LPARAM lParam) { return LOWORD(static_cast<std::uintptr_t>(lParam)); }
@@ -107,8 +108,8 @@ int positionY(LPARAM lParam) {
 
 void buttonDown(HWND hwnd, LPARAM lParam) {
     SetCapture(hwnd);
-    pointerState.x = pointerState.previousX = positionX(lParam);
-    pointerState.y = pointerState.previousY = positionY(lParam);
+    inputState.pointer.x = inputState.pointer.previousX = positionX(lParam);
+    inputState.pointer.y = inputState.pointer.previousY = positionY(lParam);
     if (renderOptions.showControlPoints) pickedControlPoint = pickControlPoint();
 }
 
@@ -116,12 +117,12 @@ void leftButtonUp(LPARAM lParam) {
     ReleaseCapture();
     const int x = positionX(lParam);
     const int y = positionY(lParam);
-    pointerState.x = x;
-    pointerState.y = y;
+    inputState.pointer.x = x;
+    inputState.pointer.y = y;
     if (renderOptions.showControlPoints) return;
-    const int moved = std::abs(x - pointerState.previousX) + std::abs(y - pointerState.previousY);
+    const int moved = std::abs(x - inputState.pointer.previousX) + std::abs(y - inputState.pointer.previousY);
     if (moved != 0) {
-        spinFromRelease(*spinTarget, x, y, pointerState.previousX, pointerState.previousY);
+        spinFromRelease(*spinTarget, x, y, inputState.pointer.previousX, inputState.pointer.previousY);
     } else {
         spinTarget->angleX = spinTarget->angleY = spinTarget->angleZ = 0.0f;
         spinTarget->mode = SPIN_NONE;
@@ -132,24 +133,20 @@ void leftButtonUp(LPARAM lParam) {
 
 void switchResolution() {
     DisplaySettings& d = displaySettings;
-    if (d.currentMode == d.alternateMode) {
-        d.currentMode = d.startupMode;
-        d.width = static_cast<float>(d.startupWidth);
-        d.height = static_cast<float>(d.startupHeight);
-    } else {
-        d.currentMode = d.alternateMode;
-        d.width = static_cast<float>(d.alternateWidth);
-        d.height = static_cast<float>(d.alternateHeight);
-    }
-    const int width = static_cast<int>(d.width);
-    const int height = static_cast<int>(d.height);
+    const bool back = d.currentMode == d.alternateMode;
+    const int mode = back ? d.startupMode : d.alternateMode;
+    const int width = back ? d.startupWidth : d.alternateWidth;
+    const int height = back ? d.startupHeight : d.alternateHeight;
+    d.currentMode = mode;
+    d.width = static_cast<float>(width);
+    d.height = static_cast<float>(height);
     const RECT screen = {0, 0, width, height};
     ClipCursor(&screen);
     // The cursor rests at the old centre; unless it moves to the new one, the next frame
     // would read the jump between the two centres as mouse motion and turn the camera.
-    pointerState.x = width / 2;
-    pointerState.y = height / 2;
-    SetCursorPos(pointerState.x, pointerState.y);
+    inputState.pointer.x = width / 2;
+    inputState.pointer.y = height / 2;
+    SetCursorPos(inputState.pointer.x, inputState.pointer.y);
     if (captureState.captureCount != 0 &&
         !setCaptureRect(0, 0, static_cast<std::uint16_t>(width),
                         static_cast<std::uint16_t>(height))) {
@@ -158,20 +155,12 @@ void switchResolution() {
         fatalAfterSwitch("couldn't setup screen capture rect");
     }
     vxCloseWindow(d.output);
-    d.output = vxOpenWindow(d.window, d.currentMode, d.refresh, VX_COLORFORMAT_ABGR,
-                            VX_ORIGIN_UPPER_LEFT, colourBufferCount(), 1);
-    if (d.output == 0) {
-        d.output = vxOpenWindow(d.window, d.currentMode, d.refresh, VX_COLORFORMAT_ABGR,
-                                VX_ORIGIN_UPPER_LEFT, 2, 1);
-    }
-    if (d.output == 0) {
+    d.output = 0;
+    if (!openDisplayMode(mode, width, height)) {
         vxShutdown();
         fatalAfterSwitch("couldn't open vexa window");
     }
-    setFixedRenderState();
-    if (!renderOptions.fog) vxSetFogMode(VX_FOG_DISABLE);
-    consoleInit(0.0f, 0.0f, 1.0f, 1.0f, d.width, d.height, 80, 40, 0xFF00007F);
-    reloadTextures();
+    setupOutputState();
 }
 
 LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -179,10 +168,10 @@ LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_KEYDOWN: keyDown(hwnd, wParam); return 0;
     case WM_KEYUP: keyUp(wParam); return 0;
     case WM_MOUSEMOVE: {
-        POINT cursor = {pointerState.x, pointerState.y};
+        POINT cursor = {inputState.pointer.x, inputState.pointer.y};
         GetCursorPos(&cursor);
-        pointerState.x = cursor.x;
-        pointerState.y = cursor.y;
+        inputState.pointer.x = cursor.x;
+        inputState.pointer.y = cursor.y;
         return 0;
     }
     case WM_LBUTTONDOWN:
@@ -190,8 +179,8 @@ LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONUP: leftButtonUp(lParam); return 0;
     case WM_RBUTTONUP:
         ReleaseCapture();
-        pointerState.x = positionX(lParam);
-        pointerState.y = positionY(lParam);
+        inputState.pointer.x = positionX(lParam);
+        inputState.pointer.y = positionY(lParam);
         return 0;
     default: return DefWindowProcA(hwnd, message, wParam, lParam);
     }

@@ -1,6 +1,7 @@
 // Start-up: processor paths, diagnostics, sine table and generator, defaults, the command
 // line, the window, the device and its output with fallbacks, the fixed render state, the
-// console and the scene; then the main loop. Every start-up failure ends in a message box.
+// console and the scene; then the main loop. Every start-up failure ends in a message box
+// after the stages taken so far are released in reverse order.
 #include "app/startup.h"
 
 #include <cstdio>
@@ -14,17 +15,21 @@
 #include "app/diagnostics.h"
 #include "app/frame.h"
 #include "app/input.h"
-#include "app/options.h"
+#include "app/viewer.h"
 #include "display/console.h"
 #include "display/device.h"
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
 #include "render/lighting.h"
+#include "render/options.h"
+#include "render/surfacepass.h"
 #include "surface/surface.h"
 #include "surface/waves.h"
 #include "texture/cache.h"
+#include "texture/image.h"
 
 DisplaySettings displaySettings;
+StartupStage startupStage = STAGE_NONE;
 
 namespace {
 
@@ -120,35 +125,48 @@ CommandLineResult readCommandLine(int argc, char** argv) {
     return COMMAND_LINE_OK;
 }
 
-int failStartup(const char* text, const char* caption) {
-    MessageBoxA(GetFocus(), text, caption, MB_OK | MB_ICONERROR);
-    return EXIT_STARTUP_FAILURE;
-}
-
 void destroyWindow() {
     if (displaySettings.window != nullptr) DestroyWindow(displaySettings.window);
     displaySettings.window = nullptr;
 }
 
-// Opens the output at the requested mode (device colour buffers, then 2) or by the
-// automatic fallbacks; the open mode becomes the current one.
-bool openDisplay() {
+// Releases the held stages above `floor`, the last taken first.
+void releaseStagesAbove(StartupStage floor) {
+    while (startupStage > floor) {
+        switch (startupStage) {
+        case STAGE_SCENE: releaseScene(); break;
+        case STAGE_CONSOLE: consoleFree(); break;
+        case STAGE_CAPTURE: freeCaptureBuffers(); break;
+        case STAGE_OUTPUT:
+            vxCloseWindow(displaySettings.output);
+            displaySettings.output = 0;
+            break;
+        case STAGE_DEVICE: deviceStop(); break;
+        case STAGE_WINDOW: destroyWindow(); break;
+        case STAGE_SINE_TABLE: freeSineTable(); break;
+        default: break;
+        }
+        startupStage = static_cast<StartupStage>(startupStage - 1);
+    }
+}
+
+// A start-up failure: everything taken so far is released, then the box is shown.
+bool failStartup(const char* text, const char* caption, int* exitCode) {
+    releaseStagesAbove(STAGE_NONE);
+    MessageBoxA(GetFocus(), text, caption, MB_OK | MB_ICONERROR);
+    *exitCode = EXIT_STARTUP_FAILURE;
+    return false;
+}
+
+// Opens the output at the requested mode or by the automatic fallbacks; the open mode becomes
+// the current one and the mode the resolution switch returns to.
+bool openStartupDisplay() {
     DisplaySettings& d = displaySettings;
     if (d.resolutionGiven) {
-        d.output = vxOpenWindow(d.window, d.requestedMode, d.refresh, VX_COLORFORMAT_ABGR,
-                                VX_ORIGIN_UPPER_LEFT, colourBufferCount(), 1);
-        if (d.output == 0) {
-            d.output = vxOpenWindow(d.window, d.requestedMode, d.refresh, VX_COLORFORMAT_ABGR,
-                                    VX_ORIGIN_UPPER_LEFT, 2, 1);
-        }
-        if (d.output == 0) return false;
-        d.currentMode = d.requestedMode;
-        d.width = static_cast<float>(d.requestedWidth);
-        d.height = static_cast<float>(d.requestedHeight);
+        if (!openDisplayMode(d.requestedMode, d.requestedWidth, d.requestedHeight)) return false;
     } else {
         int mode = 0, width = 0, height = 0;
-        d.output = openOutput(d.window, d.refresh, VX_COLORFORMAT_ABGR, VX_ORIGIN_UPPER_LEFT,
-                              &mode, &width, &height);
+        d.output = openOutput(d.window, d.refresh, &mode, &width, &height);
         if (d.output == 0) return false;
         d.currentMode = mode;
         d.width = static_cast<float>(width);
@@ -160,7 +178,72 @@ bool openDisplay() {
     return true;
 }
 
+// The window, the device, the output and what belongs to it, then the scene; each stage
+// recorded as it is taken.
+bool startDisplayAndScene(int* exitCode) {
+    DisplaySettings& d = displaySettings;
+    d.window = createAppWindow(CAPTION, 0, 0, 100, 100, WINDOW_CONFINE_CURSOR | WINDOW_MAXIMISED);
+    if (d.window == nullptr) return failStartup("couldn't create a window", CAPTION, exitCode);
+    startupStage = STAGE_WINDOW;
+    if (!deviceStart()) return failStartup("couldn't initialize vexa", "Murlo", exitCode);
+    startupStage = STAGE_DEVICE;
+    if (textureUnitCount() == 1 && d.refresh == VX_REFRESH_DEFAULT) d.refresh = VX_REFRESH_60;
+    d.alternateMode = VX_RES_640x480;
+    d.alternateWidth = 640;
+    d.alternateHeight = 480;
+
+    if (!openStartupDisplay()) {
+        char text[64];
+        if (d.resolutionGiven) {
+            std::snprintf(text, sizeof text, "couldn't open display (%dx%d)", d.requestedWidth,
+                          d.requestedHeight);
+        } else {
+            std::snprintf(text, sizeof text, "couldn't open display (640x480)");
+        }
+        return failStartup(text, CAPTION, exitCode);
+    }
+    startupStage = STAGE_OUTPUT;
+    if (!deviceSetup()) return failStartup("couldn't setup Vexa", "Dangerous", exitCode);
+    const int width = static_cast<int>(d.width);
+    const int height = static_cast<int>(d.height);
+    const RECT screen = {0, 0, width, height};
+    ClipCursor(&screen);
+    startupStage = STAGE_CAPTURE;
+    if (captureState.captureCount != 0 &&
+        !setCaptureRect(0, 0, static_cast<std::uint16_t>(width),
+                        static_cast<std::uint16_t>(height))) {
+        return failStartup("couldn't setup screen capture rect", CAPTION, exitCode);
+    }
+    setupOutputState();
+    startupStage = STAGE_CONSOLE;
+
+    POINT cursor = {0, 0};
+    GetCursorPos(&cursor);
+    inputState.pointer.x = cursor.x;
+    inputState.pointer.y = cursor.y;
+    setMessageHook(appWindowProc);
+    inputState.heldKeys = 0;
+    resetSpin(dragSpin);
+    resetSpin(lightSpin);
+    spinTarget = &dragSpin;
+
+    if (!loadScene()) return failStartup("couldn't initialize surface", CAPTION, exitCode);
+    startupStage = STAGE_SCENE;
+    return true;
+}
+
 }  // namespace
+
+bool openDisplayMode(int mode, int width, int height) {
+    DisplaySettings& d = displaySettings;
+    const VxContext output = openOutputAt(d.window, mode, d.refresh);
+    if (output == 0) return false;
+    d.output = output;
+    d.currentMode = mode;
+    d.width = static_cast<float>(width);
+    d.height = static_cast<float>(height);
+    return true;
+}
 
 void setFixedRenderState() {
     const int units = textureUnitCount() >= 2 ? 2 : 1;
@@ -179,10 +262,7 @@ void setFixedRenderState() {
     vxSetClipWindow(0, 0, static_cast<int>(displaySettings.width),
                     static_cast<int>(displaySettings.height));
     vxSetCoordinateSpace(VX_WINDOW_COORDS);
-    vxSetVertexLayout(VX_PARAM_XY, 0, VX_PARAM_ENABLE);
-    vxSetVertexLayout(VX_PARAM_Q, 12, VX_PARAM_ENABLE);
-    vxSetVertexLayout(VX_PARAM_ARGB, 32, VX_PARAM_ENABLE);
-    vxSetVertexLayout(VX_PARAM_ST0, 16, VX_PARAM_ENABLE);
+    declareVertexLayout();
 
     std::int32_t entries = 0;
     vxQuery(VX_QUERY_FOG_TABLE_ENTRIES, 4, &entries);
@@ -197,23 +277,28 @@ void setFixedRenderState() {
     vxSetFogMode(VX_FOG_WTABLE);
 }
 
+void setupOutputState() {
+    setFixedRenderState();
+    if (!renderOptions.fog) vxSetFogMode(VX_FOG_DISABLE);
+    consoleInit(0.0f, 0.0f, 1.0f, 1.0f, displaySettings.width, displaySettings.height,
+                CONSOLE_COLUMNS, CONSOLE_ROWS, STATISTICS_COLOUR);
+    consoleClear();
+    if (startupStage >= STAGE_SCENE) reloadTextures();
+}
+
 bool loadScene() {
-    pickedControlPoint = nullptr;
     releaseSurfaces();
     if (!loadTextureImage(SURFACE_TEXTURE_FILE, surfaceTexture.info, TEXEL_RGB_565, -1, true)) {
         return false;
     }
     if (!loadTextureImage(ENVIRONMENT_TEXTURE_FILE, environmentTexture.info, TEXEL_ARGB_4444,
                           127, true)) {
-        delete[] static_cast<std::uint16_t*>(surfaceTexture.info.data);
-        textureInit(surfaceTexture);
+        textureFree(surfaceTexture);
         return false;
     }
     if (!loadSurfaceFile(SURFACE_FILE)) {
-        delete[] static_cast<std::uint16_t*>(surfaceTexture.info.data);
-        delete[] static_cast<std::uint16_t*>(environmentTexture.info.data);
-        textureInit(surfaceTexture);
-        textureInit(environmentTexture);
+        textureFree(surfaceTexture);
+        textureFree(environmentTexture);
         return false;
     }
     cacheLoad(*deviceState.textureCaches[0], surfaceTexture);
@@ -237,19 +322,12 @@ void releaseScene() {
     } else {
         // With one unit the environment map was read but never made resident: its texels
         // are freed here so they do not outlive the scene.
-        delete[] static_cast<std::uint16_t*>(environmentTexture.info.data);
-        textureInit(environmentTexture);
+        textureFree(environmentTexture);
     }
 }
 
 void shutdownDisplay() {
-    if (displaySettings.shutDown) return;
-    displaySettings.shutDown = true;
-    vxCloseWindow(displaySettings.output);
-    displaySettings.output = 0;
-    releaseScene();
-    consoleFree();
-    deviceStop();
+    releaseStagesAbove(STAGE_WINDOW);
 }
 
 void chooseProcessorPaths() {
@@ -267,99 +345,36 @@ void resetProgramDefaults() {
     displaySettings = DisplaySettings{};  // no -res given, refresh VX_REFRESH_DEFAULT (0)
 }
 
-int runApplication(int argc, char** argv) {
+bool startProgram(int argc, char** argv, int* exitCode) {
+    *exitCode = 0;
     chooseProcessorPaths();
-
     setErrorFile("error.txt");
     enableErrorSink(SINK_FILE);
+    textureReport = reportError;
 
-    if (!buildSineTable()) return 0;
+    if (!buildSineTable()) return false;
+    startupStage = STAGE_SINE_TABLE;
     seedRandom(timeGetTime());
 
     resetProgramDefaults();
 
     if (readCommandLine(argc, argv) == COMMAND_LINE_CANCELLED) {
-        freeSineTable();
-        return 0;
+        releaseStagesAbove(STAGE_NONE);
+        return false;
     }
+    return startDisplayAndScene(exitCode);
+}
 
-    displaySettings.window = createAppWindow(CAPTION, 0, 0, 100, 100,
-                                             WINDOW_CONFINE_CURSOR | WINDOW_MAXIMISED);
-    if (displaySettings.window == nullptr) {
-        freeSineTable();
-        return failStartup("couldn't create a window", CAPTION);
-    }
-    if (!deviceStart()) {
-        destroyWindow();
-        freeSineTable();
-        return failStartup("couldn't initialize vexa", "Murlo");
-    }
-    if (textureUnitCount() == 1 && displaySettings.refresh == VX_REFRESH_DEFAULT) {
-        displaySettings.refresh = VX_REFRESH_60;
-    }
-    displaySettings.alternateMode = VX_RES_640x480;
-    displaySettings.alternateWidth = 640;
-    displaySettings.alternateHeight = 480;
+void stopProgram() {
+    releaseStagesAbove(STAGE_NONE);
+}
 
-    if (!openDisplay()) {
-        char text[64];
-        if (displaySettings.resolutionGiven) {
-            std::snprintf(text, sizeof text, "couldn't open display (%dx%d)",
-                          displaySettings.requestedWidth, displaySettings.requestedHeight);
-        } else {
-            std::snprintf(text, sizeof text, "couldn't open display (640x480)");
-        }
-        deviceStop();
-        destroyWindow();
-        freeSineTable();
-        return failStartup(text, CAPTION);
-    }
-    const int width = static_cast<int>(displaySettings.width);
-    const int height = static_cast<int>(displaySettings.height);
-    if (!deviceSetup()) {
-        deviceStop();
-        destroyWindow();
-        freeSineTable();
-        return failStartup("couldn't setup Vexa", "Dangerous");
-    }
-    const RECT screen = {0, 0, width, height};
-    ClipCursor(&screen);
-    if (captureState.captureCount != 0 &&
-        !setCaptureRect(0, 0, static_cast<std::uint16_t>(width),
-                        static_cast<std::uint16_t>(height))) {
-        freeCaptureBuffers();
-        vxCloseWindow(displaySettings.output);
-        deviceStop();
-        destroyWindow();
-        freeSineTable();
-        return failStartup("couldn't setup screen capture rect", CAPTION);
-    }
-    setFixedRenderState();
-    consoleInit(0.0f, 0.0f, 1.0f, 1.0f, displaySettings.width, displaySettings.height, 80, 40,
-                0xFF00007F);
-    consoleClear();
-
-    POINT cursor = {0, 0};
-    GetCursorPos(&cursor);
-    pointerState.x = cursor.x;
-    pointerState.y = cursor.y;
-    setMessageHook(appWindowProc);
-    heldKeys = 0;
-    resetSpin(dragSpin);
-    resetSpin(lightSpin);
-    spinTarget = &dragSpin;
-
-    if (!loadScene()) {
-        vxCloseWindow(displaySettings.output);
-        consoleFree();
-        freeCaptureBuffers();
-        deviceStop();
-        destroyWindow();
-        freeSineTable();
-        return failStartup("couldn't initialize surface", CAPTION);
-    }
+int runApplication(int argc, char** argv) {
+    int exitCode = 0;
+    if (!startProgram(argc, argv, &exitCode)) return exitCode;
     const int result = runMainLoop();
-    if (captureState.captureCount != 0) freeCaptureBuffers();
-    freeSineTable();
+    // The quit message comes only after the window destroyed itself.
+    displaySettings.window = nullptr;
+    stopProgram();
     return result;
 }

@@ -1,5 +1,6 @@
 // Start-up: command line, window and output set-up with fallbacks, the fixed render state,
-// the scene's load, reload and release; then the main loop until the quit message.
+// the scene's load, reload and release; then the main loop until the quit message. Every
+// resource start-up takes is one stage, released in reverse order from however far it got.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,12 @@ constexpr int EXIT_STARTUP_FAILURE = -1;
 constexpr int EXIT_FATAL = static_cast<int>(0xDEADBEEF);
 constexpr float FOG_DENSITY = 0.007f;
 
+// The console over the whole screen: 80 columns, 40 rows, dark red text by default.
+constexpr int CONSOLE_COLUMNS = 80;
+constexpr int CONSOLE_ROWS = 40;
+constexpr std::uint32_t STATISTICS_COLOUR = 0xFF00007F;  // dark red
+constexpr std::uint32_t HELP_COLOUR = 0xFF007F00;        // dark green
+
 struct DisplaySettings {
     int requestedMode;          // VxResolution named by -res
     int requestedWidth, requestedHeight;
@@ -27,19 +34,46 @@ struct DisplaySettings {
     int alternateWidth, alternateHeight;
     HWND window;
     VxContext output;
-    bool shutDown;              // the close clean-up has run
 };
 extern DisplaySettings displaySettings;
 
+// What start-up holds, in the order it is taken; released in the reverse order.
+enum StartupStage : int {
+    STAGE_NONE = 0,
+    STAGE_SINE_TABLE,   // the wave animation's table
+    STAGE_WINDOW,       // the application window
+    STAGE_DEVICE,       // the started rasterizer (deviceStart), later its state block and caches
+    STAGE_OUTPUT,       // the open output
+    STAGE_CAPTURE,      // the capture buffers (when a capture count is set)
+    STAGE_CONSOLE,      // the fixed render state and the console
+    STAGE_SCENE,        // the textures and surfaces: the program is running
+    STARTUP_STAGE_COUNT
+};
+// How far start-up got and what is still held.
+extern StartupStage startupStage;
+
+// The whole start-up up to the main loop. True when the program is ready to run frames; false
+// with *exitCode the process's exit code (0 when the user cancelled a command-line question or
+// the sine table had no memory, EXIT_STARTUP_FAILURE after the failure's message box).
+bool startProgram(int argc, char** argv, int* exitCode);
+// Releases every stage still held (the close clean-up first); harmless when nothing is held.
+void stopProgram();
 int runApplication(int argc, char** argv);
 // Detects the processor and fills the lighting and transform routine tables.
 void chooseProcessorPaths();
 // Options, camera, capture state, textures and display settings back to their defaults.
 void resetProgramDefaults();
+// Opens the output at `mode` (the device's colour-buffer count, then 2); on success it becomes
+// the current mode with its size. False leaves the display settings as they were.
+bool openDisplayMode(int mode, int width, int height);
 // The rasterizer state that never changes while the output is open.
 void setFixedRenderState();
+// Everything that belongs to an open output: the fixed render state (fog as the options say),
+// the console over the whole screen, and the textures downloaded again once the scene is in.
+void setupOutputState();
 bool loadScene();
 void reloadTextures();
 void releaseScene();
-// The close request's clean-up: output closed, scene, console and device released. Runs once.
+// The close request's clean-up: the scene, console, capture buffers, output and device are
+// released. Runs once; afterwards frames draw nothing.
 void shutdownDisplay();

@@ -1,8 +1,9 @@
-// Whole-frame benchmark at 1024 x 768: the program started in-process as at start-up (no
-// platform window, no present hook), then runFrame() timed for the shipped scene in three
+// Whole-frame benchmark at 1024 x 768: the program started in-process by its own start-up
+// (headless platform, no present hook), then runFrame() timed for the shipped scene in three
 // option sets and for a single 32 x 32 comparison surface, each also with rasterOps as no-ops
 // to split the frame between the program's own work and the rasterizer. Runs the peer
-// benchmark (env PEER_BENCH) on the same comparison surface when it is present.
+// benchmark on the same comparison surface when it is present (PEER_BENCH, or where the peer
+// folder's build.sh puts it by default).
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -15,21 +16,17 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "app/capture.h"
 #include "app/frame.h"
-#include "app/options.h"
+#include "app/input.h"
 #include "app/startup.h"
-#include "display/console.h"
-#include "display/device.h"
+#include "app/viewer.h"
 #include "geometry/camera.h"
-#include "geometry/cpu.h"
-#include "platform/platform.h"
 #include "geometry/transform.h"
+#include "platform/host.h"
+#include "platform/win32.h"
 #include "render/emit.h"
-#include "render/lighting.h"
-#include "surface/surface.h"
+#include "render/options.h"
 #include "surface/waves.h"
-#include "texture/cache.h"
 #include "vexa/vexa.h"
 
 namespace {
@@ -41,6 +38,7 @@ constexpr std::uint32_t WAVE_SEED = 0x5EED;
 constexpr int MAX_RUNS = 64;
 constexpr int PEER_GRID_SIDE = 32;
 constexpr int PEER_SUBDIVISIONS = 6;
+// Where the peer folder's build.sh writes the peer by default (its OUT); PEER_BENCH overrides.
 constexpr const char* PEER_DEFAULT = "/tmp/vorl-peer/peer_bench";
 
 struct BenchSettings {
@@ -134,15 +132,15 @@ double median(double* values, int count) {
 // Every run starts from the same clock, generator and wave sources, so every run draws the
 // same frame sequence (waves included) and the two modes see identical geometry.
 void restartSequence() {
-    queueConfigure(-1, true, CLOCK_STEP_MS);
+    platformSetClock(true, CLOCK_STEP_MS);
     seedRandom(WAVE_SEED);
-    std::memset(waveSources, 0, sizeof waveSources);
+    for (WaveSource& source : waveState.sources) source = WaveSource{};
     resetCamera();
     resetSpin(dragSpin);
     resetSpin(lightSpin);
     const int cx = OUTPUT_WIDTH / 2;
     const int cy = OUTPUT_HEIGHT / 2;
-    pointerState = PointerState{cx, cy, cx, cy};
+    inputState.pointer = PointerState{cx, cy, cx, cy};
     SetCursorPos(cx, cy);
 }
 
@@ -243,45 +241,25 @@ void printMeasurement(const char* name, const Measurement& m) {
                 100.0 * programMs / frameMs, 100.0 * rasterMs / frameMs);
 }
 
-// Start-up as runApplication does it, without a window: processor paths, sine table,
-// defaults, the device and its 1024 x 768 output, fixed state, console and scene.
-bool startProgram() {
-    chooseProcessorPaths();
-    if (!buildSineTable()) return false;
-    seedRandom(WAVE_SEED);
-    resetProgramDefaults();
-    if (!deviceStart()) {
-        std::fprintf(stderr, "frame_bench: the device does not start\n");
-        return false;
-    }
-    int mode = 0;
-    int width = 0;
-    int height = 0;
-    displaySettings.output = openOutput(nullptr, displaySettings.refresh, VX_COLORFORMAT_ABGR,
-                                        VX_ORIGIN_UPPER_LEFT, &mode, &width, &height);
-    if (displaySettings.output == 0 || width != OUTPUT_WIDTH || height != OUTPUT_HEIGHT) {
-        std::fprintf(stderr, "frame_bench: no %d x %d output (got %d x %d)\n", OUTPUT_WIDTH,
-                     OUTPUT_HEIGHT, width, height);
-        return false;
-    }
-    displaySettings.currentMode = mode;
-    displaySettings.startupMode = mode;
-    displaySettings.width = static_cast<float>(width);
-    displaySettings.height = static_cast<float>(height);
-    if (!deviceSetup()) {
-        std::fprintf(stderr, "frame_bench: device set-up failed\n");
-        return false;
-    }
-    setFixedRenderState();
-    consoleInit(0.0f, 0.0f, 1.0f, 1.0f, displaySettings.width, displaySettings.height, 80, 40,
-                0xFF00007F);
-    consoleClear();
-    spinTarget = &dragSpin;
-    if (!loadScene()) {
-        std::fprintf(stderr, "frame_bench: the scene in data/ does not load\n");
+// The program's own start-up at 1024 x 768; false with a message when it does not start.
+bool startBenchProgram() {
+    char name[] = "frame_bench";
+    char option[] = "-res";
+    char size[] = "1024x768";
+    char* argv[] = {name, option, size, nullptr};
+    int exitCode = 0;
+    if (!startProgram(3, argv, &exitCode)) {
+        std::fprintf(stderr, "frame_bench: the program does not start (exit code %d)\n",
+                     exitCode);
         return false;
     }
     return true;
+}
+
+// The peer benchmark's path: PEER_BENCH when set, else the peer's default build place.
+const char* peerPath() {
+    const char* peer = std::getenv("PEER_BENCH");
+    return (peer == nullptr || peer[0] == '\0') ? PEER_DEFAULT : peer;
 }
 
 // The comparison surface: one 32 x 32 mesh, x = c - 16, y = r - 16,
@@ -363,8 +341,7 @@ void comparisonScene() {
     printMeasurement(peerScene.name, ours);
     printCensus(peerScene.name);
 
-    const char* peer = std::getenv("PEER_BENCH");
-    if (peer == nullptr || peer[0] == '\0') peer = PEER_DEFAULT;
+    const char* peer = peerPath();
     if (access(peer, X_OK) != 0) {
         std::printf("peer: %s not found; ours %.1f fps\n", peer, ours.fullFps);
     } else {
@@ -405,7 +382,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "frame_bench: no %s here or in the source tree\n", SURFACE_FILE);
         return 1;
     }
-    if (!startProgram()) return 1;
+    if (!startBenchProgram()) return 1;
 
     std::printf("frame_bench: %d x %d, %d runs of %d frames (median), fixed clock %u ms/frame, "
                 "vsync off, no present hook\n",
@@ -435,7 +412,6 @@ int main(int argc, char** argv) {
 
     comparisonScene();
 
-    shutdownDisplay();
-    freeSineTable();
+    stopProgram();
     return 0;
 }

@@ -6,13 +6,13 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/options.h"
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
 #include "geometry/transform.h"
 #include "render/emit.h"
 #include "render/lighting.h"
-#include "render/patch.h"
+#include "render/options.h"
+#include "render/tessellate.h"
 #include "surface/surface.h"
 
 namespace {

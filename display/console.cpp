@@ -200,10 +200,7 @@ void consoleDraw() {
 
 void consoleFree() {
     ConsoleState& console = consoleState;
-    if (fontCache() && console.font.slot[0].resident) {
-        unlinkTexture(*fontCache(), console.font);
-        fontCache()->gapCount = countGaps(*fontCache());
-    }
+    if (fontCache() && console.font.slot[0].resident) cacheRemove(*fontCache(), console.font);
     delete[] console.grid;
     console.grid = nullptr;
     console.enabled = 0;

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 
+#include "geometry/transform.h"
 #include "texture/cache.h"
 
 DeviceState deviceState;
@@ -70,16 +71,21 @@ bool deviceStart() {
     return true;
 }
 
-VxContext openOutput(HWND window, int refresh, int colorFormat, int origin, int* resolution,
-                     int* width, int* height) {
+VxContext openOutputAt(HWND window, int resolution, int refresh) {
+    VxContext context = vxOpenWindow(window, resolution, refresh, VX_COLORFORMAT_ABGR,
+                                     VX_ORIGIN_UPPER_LEFT, deviceState.colourBufferCount, 1);
+    if (context == 0) {
+        context = vxOpenWindow(window, resolution, refresh, VX_COLORFORMAT_ABGR,
+                               VX_ORIGIN_UPPER_LEFT, 2, 1);
+    }
+    return context;
+}
+
+VxContext openOutput(HWND window, int refresh, int* resolution, int* width, int* height) {
     const int first = deviceState.textureUnitCount == 1 ? 1 : 0;
     for (int i = first; i < static_cast<int>(std::size(OUTPUT_MODES)); ++i) {
         const OutputMode& mode = OUTPUT_MODES[i];
-        VxContext context = vxOpenWindow(window, mode.resolution, refresh, colorFormat, origin,
-                                         deviceState.colourBufferCount, 1);
-        if (context == 0) {
-            context = vxOpenWindow(window, mode.resolution, refresh, colorFormat, origin, 2, 1);
-        }
+        const VxContext context = openOutputAt(window, mode.resolution, refresh);
         if (context != 0) {
             *resolution = mode.resolution;
             *width = mode.width;
@@ -98,20 +104,22 @@ bool deviceSetup() {
     deviceState.stateBlockSize = deviceState.stateBlock ? size : 0;
     if (deviceState.stateBlock == nullptr) return false;
     vxSetCoordinateSpace(VX_WINDOW_COORDS);
-    vxSetVertexLayout(VX_PARAM_XY, 0, VX_PARAM_ENABLE);
-    vxSetVertexLayout(VX_PARAM_Q, 12, VX_PARAM_ENABLE);
-    vxSetVertexLayout(VX_PARAM_ARGB, 32, VX_PARAM_ENABLE);
-    vxSetVertexLayout(VX_PARAM_ST0, 16, VX_PARAM_ENABLE);
+    declareVertexLayout();
     for (int unit = 0; unit < deviceState.textureUnitCount; ++unit) {
+        // On failure the caches made so far stay for deviceStop, which the caller runs.
         TextureCache* cache = new (std::nothrow) TextureCache{};
-        if (cache == nullptr) {
-            deviceStop();
-            return false;
-        }
-        cache->unit = unit;
+        if (cache == nullptr) return false;
+        cacheInitForUnit(*cache, unit);
         deviceState.textureCaches[unit] = cache;
     }
     return true;
+}
+
+void declareVertexLayout() {
+    vxSetVertexLayout(VX_PARAM_XY, VERTEX_OFFSET_XY, VX_PARAM_ENABLE);
+    vxSetVertexLayout(VX_PARAM_Q, VERTEX_OFFSET_Q, VX_PARAM_ENABLE);
+    vxSetVertexLayout(VX_PARAM_ARGB, VERTEX_OFFSET_COLOUR, VX_PARAM_ENABLE);
+    vxSetVertexLayout(VX_PARAM_ST0, VERTEX_OFFSET_ST0, VX_PARAM_ENABLE);
 }
 
 void deviceStop() {
@@ -119,11 +127,9 @@ void deviceStop() {
     deviceState.stateBlock = nullptr;
     deviceState.stateBlockSize = 0;
     for (TextureCache*& cache : deviceState.textureCaches) {
-        // Emptying the cache unlinks whatever is still resident; the texture records keep
+        // Emptying the cache takes out whatever is still resident; the texture records keep
         // their texel data for their owners to release.
-        if (cache != nullptr) {
-            while (cache->first != nullptr) unlinkTexture(*cache, *cache->first);
-        }
+        if (cache != nullptr) cacheRemoveAll(*cache);
         delete cache;
         cache = nullptr;
     }

@@ -41,10 +41,14 @@ extern WindowState windowState;
 
 // Starts the rasterizer and reads the unit count and the colour-buffer choice.
 bool deviceStart();
-// Tries 1024x768, 800x600, 640x480 (from 800x600 with one unit), each with the device's
-// colour-buffer count and then 2; returns the context (0 when none opens) and the mode.
-VxContext openOutput(HWND window, int refresh, int colorFormat, int origin, int* resolution,
-                     int* width, int* height);
+// Opens the output at one resolution: with the device's colour-buffer count, then with 2.
+// Colour format ABGR, upper-left origin, one depth buffer. 0 when neither opens.
+VxContext openOutputAt(HWND window, int resolution, int refresh);
+// Tries 1024x768, 800x600, 640x480 (from 800x600 with one unit) with openOutputAt; returns
+// the context (0 when none opens) and the mode.
+VxContext openOutput(HWND window, int refresh, int* resolution, int* width, int* height);
+// Declares the ScreenVertex fields the rasterizer reads: x and y, q, colour, unit 0's s and t.
+void declareVertexLayout();
 // State block, vertex layout and one texture cache per unit.
 bool deviceSetup();
 // Frees the state block and the caches, then shuts the rasterizer down.

@@ -1,11 +1,9 @@
 // The vertex pipeline: the current transform (plain and packed loads) and the batch
 // beginVertices / transformVertex / endVertices with its deferred clip codes (clipCode and the
 // scalar transform's body are inline in the header for the tessellators' loops).
-// Owns transformState, clipBounds and the TransformPath table; knows nothing of the
-// rasterizer beyond the ScreenVertex layout.
+// Owns transformState, clipBounds (and its setter) and the TransformPath table; knows nothing
+// of the rasterizer beyond the ScreenVertex layout.
 #include "geometry/transform.h"
-
-#include <cstring>
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -14,6 +12,26 @@
 ClipBounds clipBounds;
 TransformState transformState;
 TransformPath transformPath = {loadTransformPlain, transformVertexScalar};
+
+void setClipBounds(float x0, float x1, float y0, float y1, float nearW, float farW) {
+    ClipBounds& b = clipBounds;
+    b.xMin = x0;
+    b.xMax = x1;
+    b.yMin = y0;
+    b.yMax = y1;
+    b.wNear = nearW;
+    b.wFar = farW;
+    b.invNear = 1.0f / nearW;
+    b.invFar = 1.0f / farW;
+    for (int i = 0; i < 4; ++i) {
+        b.xMin4[i] = x0;
+        b.xMax4[i] = x1;
+        b.yMin4[i] = y0;
+        b.yMax4[i] = y1;
+        b.wNear4[i] = nearW;
+        b.wFar4[i] = farW;
+    }
+}
 
 void loadTransformPlain(const Matrix4& m) {
     transformState.matrix = m;

@@ -3,8 +3,8 @@
 // endVertices reached through the TransformPath table that start-up fills once.
 #pragma once
 
+#include <bit>
 #include <cstdint>
-#include <cstring>
 
 #include "geometry/vector.h"
 
@@ -46,6 +46,9 @@ struct ClipBounds {
 };
 extern ClipBounds clipBounds;
 
+// Fills clipBounds with the rectangle, depth bounds, reciprocals and replicated copies.
+void setClipBounds(float x0, float x1, float y0, float y1, float nearW, float farW);
+
 // Transform state: the current matrix (with a 16-byte aligned copy and each element
 // replicated four times for the packed path), the pending vertex and the accumulated code.
 struct TransformState {
@@ -86,11 +89,7 @@ void transformVertexScalar(ScreenVertex& out, const Point3& p);
 inline constexpr std::uint32_t CLIP_SIGN_FIX[8] = {0x00, 0x03, 0x0C, 0x0F,
                                                    0x30, 0x33, 0x3C, 0x3F};
 
-inline std::uint32_t clipFloatBits(float f) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
+inline std::uint32_t clipFloatBits(float f) { return std::bit_cast<std::uint32_t>(f); }
 
 // The six-bit clip code of v from x, y, w by unsigned bit-pattern compares. Inline so that
 // the per-vertex loops of the tessellators keep it in registers.

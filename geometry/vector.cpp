@@ -4,17 +4,12 @@
 #include "geometry/vector.h"
 
 #include <cmath>
-#include <cstring>
-
-#include "surface/surface.h"
 
 namespace {
 
 // The low 32 bits of the significand of d.
 std::uint32_t significandLow(double d) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &d, sizeof bits);
-    return static_cast<std::uint32_t>(bits);
+    return static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(d));
 }
 
 }  // namespace

@@ -2,19 +2,25 @@
 // reciprocal square root and the colour packer. Leaf routines: no allocation, no state.
 #pragma once
 
+#include <bit>
 #include <cstdint>
-#include <cstring>
 
 struct Point3 {
     float x, y, z;
 };
 
+// A homogeneous point or direction: control points carry w = 1, control normals w = 0.
+struct Point4 {
+    float x, y, z, w;
+};
+
+// Degrees to radians in single precision, the one conversion every angle of the program uses.
+constexpr float DEGREES_TO_RADIANS = 0.0174533f;
+
 // Element (r, c) is m[4 * r + c]; p' = M * p; a translation sits in elements 3, 7, 11.
 struct Matrix4 {
     float m[16];
 };
-
-struct Point4;  // surface/surface.h
 
 // a.x*b.x + a.y*b.y + a.z*b.z. Defined here so that the per-vertex loops inline it.
 inline float dot(const Point3& a, const Point3& b) {
@@ -31,11 +37,7 @@ inline float invSqrtFast(float x) {
     // the mantissa so that one Newton step lands within 0.2 % for every positive finite x.
     // Zero gives a large finite value, negative or non-finite input gives garbage (callers
     // guard these cases before the result can reach an integer).
-    std::uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    bits = 0x5F3759DFu - (bits >> 1);
-    float y;
-    std::memcpy(&y, &bits, sizeof y);
+    const float y = std::bit_cast<float>(0x5F3759DFu - (std::bit_cast<std::uint32_t>(x) >> 1));
     return 1.5f * y - (0.5f * x * y) * (y * y);
 }
 // v turned by angle (radians) about the unit axis, counter-clockwise seen from the axis tip;

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/host.h"
+#include "platform/win32.h"
 
 constexpr int EXIT_USAGE = 2;
 

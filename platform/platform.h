@@ -1,45 +1,16 @@
-// The platform layer's private records: options, the shared message queue and frame counter,
-// the window and class table with the virtual cursor, the input script, the last presented
-// frame, and the back-end routine table. For the platform's own files, main() and tests only:
-// the program includes platform/win32.h and nothing else from here.
+// The platform layer's private records and the contract of its back ends: the shared message
+// queue and frame counter, the window and class table with the virtual cursor, the input
+// script, the last presented frame, and the back-end routine table. For the platform's own
+// files and their tests only: the program includes platform/win32.h, and a host that runs the
+// program (main(), a benchmark) includes platform/host.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/host.h"
 #include "platform/win32.h"
-
-// ---- Options -----------------------------------------------------------------------------
-enum PlatformAnswer { PLATFORM_ANSWER_OK = 0, PLATFORM_ANSWER_CANCEL, PLATFORM_ANSWER_COUNT };
-
-constexpr int PLATFORM_FRAMES_DEFAULT = -1;     // the back end's: 300 headless, none with SDL
-constexpr int PLATFORM_HEADLESS_FRAMES = 300;
-constexpr int PLATFORM_PATH_MAX = 1024;
-
-struct PlatformOptions {
-    bool help;
-    bool headless;
-    bool windowed;
-    int frames;               // PLATFORM_FRAMES_DEFAULT or >= 0
-    bool fixedClock;
-    std::uint32_t fixedClockStep;   // milliseconds per frame when fixedClock
-    int answer;               // PlatformAnswer
-    bool answerGiven;         // --answer was on the command line: never wait for a person
-    char inputFile[PLATFORM_PATH_MAX];        // empty = no script
-    char saveLastFrameFile[PLATFORM_PATH_MAX];  // empty = nothing saved at exit
-};
-extern PlatformOptions platformOptions;
-
-enum PlatformParseResult { PLATFORM_PARSE_OK = 0, PLATFORM_PARSE_HELP, PLATFORM_PARSE_ERROR };
-
-// Takes the platform's options out of argv[1..argc-1] into *options (reset first); every
-// other argument is appended to *rest in order, argv[0] first. On PLATFORM_PARSE_ERROR,
-// *error holds a one-line reason.
-int platformParseOptions(int argc, char** argv, PlatformOptions* options,
-                         std::vector<char*>* rest, std::string* error);
-// The --help text: the platform's options and the program's own.
-const char* platformHelpText();
 
 // ---- Message queue, frames and clock -------------------------------------------------------
 constexpr int PLATFORM_QUEUE_CAPACITY = 1024;
@@ -151,8 +122,6 @@ extern PlatformScript platformScript;
 // Parses a script's text into *events (file order); false with "NAME:LINE: reason" in *error.
 bool scriptParse(const std::string& text, const char* name,
                  std::vector<PlatformScriptEvent>* events, std::string* error);
-// Reads and parses a script file and makes it the active script; false with a message.
-bool scriptLoad(const char* path, std::string* error);
 // Makes already parsed events the active script (sorted by frame, stable).
 void scriptSet(const std::vector<PlatformScriptEvent>& events);
 // The virtual-key code a script names (letter, digit, name or number); 0 when unknown.
@@ -207,11 +176,4 @@ int headlessMessageBox(const char* text, const char* caption, UINT type);
 bool sdlStart(PlatformBackend* backend);
 #endif
 
-// Chooses and starts the back end from platformOptions, sets the frame limit, the clock and
-// the present hook. Returns the back end chosen.
-int platformInitBackend();
-// The end of a run: writes --save-last-frame, prints the headless status line, stops the
-// back end. Runs once however often it is called; false when the frame could not be saved.
-bool platformFinish();
-// Resets every platform record to its start-up state (headless, no script); for tests.
-void platformReset();
+

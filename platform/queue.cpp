@@ -28,6 +28,11 @@ void queueConfigure(int frameLimit, bool fixedClock, std::uint32_t clockStep) {
     platformQueue.clockMs = 0;
 }
 
+void platformSetClock(bool fixed, std::uint32_t stepMs) {
+    queueConfigure(-1, fixed, stepMs);
+    platformQueue.startNs = steadyNowNs();
+}
+
 bool queuePush(const MSG& msg, bool moveCursor, int cursorX, int cursorY) {
     PlatformQueue& q = platformQueue;
     if (q.count >= PLATFORM_QUEUE_CAPACITY) return false;

@@ -5,9 +5,8 @@
 
 #include <cassert>
 
-#include "app/options.h"
 #include "render/emit.h"
-#include "render/patch.h"
+#include "render/options.h"
 #include "surface/surface.h"
 #include "vexa/vexa.h"
 

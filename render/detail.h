@@ -3,9 +3,7 @@
 #pragma once
 
 #include "geometry/vector.h"
-
-struct PatchRecord;
-struct Surface;
+#include "surface/surface.h"
 
 constexpr float DETAIL_K_BSPLINE = 20.0f;
 constexpr float DETAIL_K_BEZIER = 60.0f;

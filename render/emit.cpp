@@ -1,14 +1,15 @@
 // Primitive emission and clipping: accepts, drops or clips triangles on their clip codes,
 // draws patch grids and zig-zag polygons, and clips triangles and lines plane by plane into a
 // fixed pool. Entries: drawPatchGrid, emitTriangle, drawPolygon, clipTriangle,
-// drawClippedLine. Draws only through rasterOps; reads clipBounds, vertexGrid, renderOptions.
+// drawClippedLine. Draws only through rasterOps; reads clipBounds, the tessellators' grid and
+// renderOptions.
 #include "render/emit.h"
 
+#include <bit>
 #include <cassert>
-#include <cstring>
 
-#include "app/options.h"
-#include "render/patch.h"
+#include "render/options.h"
+#include "render/tessellate.h"
 #include "vexa/vexa.h"
 
 ClipVertexPool clipVertexPool;
@@ -25,11 +26,7 @@ namespace {
 // The two vertex lists of clipTriangle, used alternately as input and output of a plane.
 const ScreenVertex* clipList[2][CLIP_LIST_SIZE];
 
-inline std::uint32_t floatBits(float f) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
+inline std::uint32_t floatBits(float f) { return std::bit_cast<std::uint32_t>(f); }
 
 inline bool isNanBits(std::uint32_t bits) { return (bits & 0x7FFFFFFFu) > 0x7F800000u; }
 inline bool isFiniteBits(std::uint32_t bits) {
@@ -138,14 +135,14 @@ int drawWireTriangle(const ScreenVertex* a, const ScreenVertex* b, const ScreenV
     return 1;
 }
 
-// Walks the n x n cells of vertexGrid: a wholly inside cell goes to `inside` (counting 2),
+// Walks the n x n cells of the tessellators' grid: a wholly inside cell goes to `inside` (counting 2),
 // any other cell is split along V0-V3 and each half goes to `split`.
 template <typename Inside, typename Split>
 int forEachCell(int n, Inside inside, Split split) {
     const int side = n + 1;
     int triangles = 0;
     for (int i = 0; i < n; ++i) {
-        const ScreenVertex* row = &vertexGrid[i * side];
+        const ScreenVertex* row = &tessellation.grid[i * side];
         const ScreenVertex* next = row + side;
         for (int j = 0; j < n; ++j) {
             const ScreenVertex* v0 = row + j;

@@ -41,7 +41,7 @@ void resetRasterOps();
 // as inside) and any primitive using it is dropped.
 bool vertexHasNan(const ScreenVertex& v);
 
-// Draws the n x n cells of vertexGrid for patch.steps; returns triangles (wireframe counts
+// Draws the n x n cells of the tessellators' grid for patch.steps; returns triangles (wireframe counts
 // as filled).
 int drawPatchGrid(const PatchRecord& patch);
 // Triangle acceptance on clip codes: drawn, dropped or clipped; returns triangles drawn.

@@ -6,14 +6,11 @@
 #include <cassert>
 #include <utility>
 
-#include "app/options.h"
 #include "geometry/camera.h"
 #include "render/emit.h"
-#include "render/patch.h"
+#include "render/options.h"
 #include "render/shade.h"
-#include "surface/surface.h"
-
-ForwardTables forwardTables;
+#include "render/tessellate.h"
 
 namespace {
 
@@ -78,10 +75,10 @@ inline void advanceRows(ForwardDifferences column[3], ForwardDifferences rows[4]
     }
 }
 
-template <int TYPE, int FLAGS, int PATH>
+template <int TYPE, int FLAGS, int STYLE>
 void forwardGrid(const VertexConstants& constants, int n, float sLo, float tLo, float stepS,
                  float stepT, float h, float h2, float h3) {
-    ForwardTables& ft = forwardTables;
+    ForwardTables& ft = tessellation.forward;
     float s = sLo;
     for (int i = 0; i <= n; ++i) {
         advanceRows<TYPE>(ft.pointColumn, ft.pointRow, h, h2, h3);
@@ -92,7 +89,7 @@ void forwardGrid(const VertexConstants& constants, int n, float sLo, float tLo, 
                                              ft.pointColumn[2]};
         ForwardDifferences normalColumn[3] = {ft.normalColumn[0], ft.normalColumn[1],
                                               ft.normalColumn[2]};
-        ScreenVertex* slot = &vertexGrid[i * (n + 1)];
+        ScreenVertex* slot = &tessellation.grid[i * (n + 1)];
         float t = tLo;
         for (int j = 0; j <= n; ++j) {
             const Point3 point = {pointColumn[0].value, pointColumn[1].value,
@@ -103,7 +100,7 @@ void forwardGrid(const VertexConstants& constants, int n, float sLo, float tLo, 
                 stepForward(pointColumn[c]);
                 stepForward(normalColumn[c]);
             }
-            shadeVertex<FLAGS, PATH>(constants, slot[j], point, normal, s, t);
+            shadeVertex<FLAGS, STYLE>(constants, slot[j], point, normal, s, t);
             t += stepT;
         }
         for (int c = 0; c < 3; ++c) {
@@ -118,34 +115,23 @@ using ForwardGridRoutine = void (*)(const VertexConstants&, int, float, float, f
                                     float, float, float);
 using ForwardGridTable = std::array<ForwardGridRoutine, SHADE_VARIANT_COUNT>;
 
-template <int TYPE, int PATH, int... F>
+template <int TYPE, int STYLE, int... F>
 constexpr ForwardGridTable forwardVariants(std::integer_sequence<int, F...>) {
-    return {{forwardGrid<TYPE, F, PATH>...}};
+    return {{forwardGrid<TYPE, F, STYLE>...}};
 }
 constexpr auto SHADE_VARIANTS = std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{};
 
-// [surface type][vertex path][shading variant]; SURFACE_BEZIER is 0, SURFACE_BSPLINE 1.
+// [lighting style][surface type][shading variant]; SURFACE_BEZIER is 0, SURFACE_BSPLINE 1.
 static_assert(SURFACE_BEZIER == 0 && SURFACE_BSPLINE == 1, "indexed by surface type");
-static_assert(VERTEX_PATH_COUNT == 3, "one row per vertex path");
-constexpr ForwardGridTable forwardGrids[2][VERTEX_PATH_COUNT] = {
-    {forwardVariants<SURFACE_BEZIER, VERTEX_PATH_TABLES>(SHADE_VARIANTS),
-     forwardVariants<SURFACE_BEZIER, VERTEX_PATH_SELECT>(SHADE_VARIANTS),
-     forwardVariants<SURFACE_BEZIER, VERTEX_PATH_INTEGER>(SHADE_VARIANTS)},
-    {forwardVariants<SURFACE_BSPLINE, VERTEX_PATH_TABLES>(SHADE_VARIANTS),
-     forwardVariants<SURFACE_BSPLINE, VERTEX_PATH_SELECT>(SHADE_VARIANTS),
-     forwardVariants<SURFACE_BSPLINE, VERTEX_PATH_INTEGER>(SHADE_VARIANTS)},
+static_assert(LIGHTING_STYLE_COUNT == 2, "one row per lighting style");
+constexpr ForwardGridTable forwardGrids[LIGHTING_STYLE_COUNT][2] = {
+    {forwardVariants<SURFACE_BEZIER, LIGHTING_SELECT>(SHADE_VARIANTS),
+     forwardVariants<SURFACE_BSPLINE, LIGHTING_SELECT>(SHADE_VARIANTS)},
+    {forwardVariants<SURFACE_BEZIER, LIGHTING_INTEGER>(SHADE_VARIANTS),
+     forwardVariants<SURFACE_BSPLINE, LIGHTING_INTEGER>(SHADE_VARIANTS)},
 };
 
 }  // namespace
-
-void forwardFromControl(ForwardDifferences& out, float p0, float p1, float p2, float p3,
-                        int surfaceType, float h, float h2, float h3) {
-    if (surfaceType == SURFACE_BEZIER) {
-        convertControl<SURFACE_BEZIER>(out, p0, p1, p2, p3, h, h2, h3);
-    } else {
-        convertControl<SURFACE_BSPLINE>(out, p0, p1, p2, p3, h, h2, h3);
-    }
-}
 
 int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float tHi) {
     const int n = patch.steps;
@@ -155,20 +141,18 @@ int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float
     const float h2 = h * h;
     const float h3 = h2 * h;
     const bool bezier = renderOptions.surfaceType == SURFACE_BEZIER;
+    ForwardTables& ft = tessellation.forward;
     if (bezier) {
-        fillRows<SURFACE_BEZIER>(forwardTables.pointRow, patch.controlPoints, patch, h, h2, h3);
-        fillRows<SURFACE_BEZIER>(forwardTables.normalRow, patch.controlNormals, patch, h, h2,
-                                 h3);
+        fillRows<SURFACE_BEZIER>(ft.pointRow, patch.controlPoints, patch, h, h2, h3);
+        fillRows<SURFACE_BEZIER>(ft.normalRow, patch.controlNormals, patch, h, h2, h3);
     } else {
-        fillRows<SURFACE_BSPLINE>(forwardTables.pointRow, patch.controlPoints, patch, h, h2,
-                                  h3);
-        fillRows<SURFACE_BSPLINE>(forwardTables.normalRow, patch.controlNormals, patch, h, h2,
-                                  h3);
+        fillRows<SURFACE_BSPLINE>(ft.pointRow, patch.controlPoints, patch, h, h2, h3);
+        fillRows<SURFACE_BSPLINE>(ft.normalRow, patch.controlNormals, patch, h, h2, h3);
     }
     const float stepS = (sHi - sLo) * h;
     const float stepT = (tHi - tLo) * h;
     const ForwardGridRoutine grid =
-        forwardGrids[bezier ? SURFACE_BEZIER : SURFACE_BSPLINE][vertexPath()][shadeVariant()];
+        forwardGrids[lightingPath.style][bezier ? SURFACE_BEZIER : SURFACE_BSPLINE][shadeVariant()];
     loadTransform(frameMatrix);
     VertexConstants constants;
     loadVertexConstants(constants);

@@ -3,10 +3,8 @@
 // compares of bit patterns) chosen once at start-up. Reads only its own LightState.
 #include "render/lighting.h"
 
-#include "geometry/cpu.h"
-
 LightState lightState = {{0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, 1.0f}};
-LightingPath lightingPath = {lightDiffuseSelect, lightDiffuseSpecularSelect};
+LightingPath lightingPath = {lightDiffuseSelect, lightDiffuseSpecularSelect, LIGHTING_SELECT};
 
 void setLightVectors(const Point3& light, const Point3& view) {
     lightState.light = light;
@@ -26,11 +24,9 @@ void lightDiffuseSpecularInteger(const Point3& n, float& diffuse, float& specula
 }
 
 void chooseLightingRoutines(const CpuFeatures& features) {
-    if (features.hasConditionalMove) {
-        lightingPath.lightDiffuse = lightDiffuseSelect;
-        lightingPath.lightDiffuseSpecular = lightDiffuseSpecularSelect;
-    } else {
-        lightingPath.lightDiffuse = lightDiffuseInteger;
-        lightingPath.lightDiffuseSpecular = lightDiffuseSpecularInteger;
-    }
+    static constexpr LightingPath PATHS[LIGHTING_STYLE_COUNT] = {
+        {lightDiffuseSelect, lightDiffuseSpecularSelect, LIGHTING_SELECT},
+        {lightDiffuseInteger, lightDiffuseSpecularInteger, LIGHTING_INTEGER},
+    };
+    lightingPath = PATHS[features.hasConditionalMove ? LIGHTING_SELECT : LIGHTING_INTEGER];
 }

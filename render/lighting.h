@@ -1,13 +1,14 @@
 // Per-vertex lighting: the light and view vectors, AMBIENT, and the two lighting entries
-// reached through a table that start-up fills once from the processor's features.
+// reached through a table that start-up fills once from the processor's features. The table
+// also names which implementation it holds, so the tessellators' vertex loops can run the same
+// bodies inlined.
 #pragma once
 
+#include <bit>
 #include <cstdint>
-#include <cstring>
 
+#include "geometry/cpu.h"
 #include "geometry/vector.h"
-
-struct CpuFeatures;
 
 constexpr float AMBIENT = 0.25f;
 
@@ -17,10 +18,16 @@ struct LightState {
 };
 extern LightState lightState;
 
-// The lighting pair in use: diffuse intensity D in [0, 1]; D and specular S in [0, 1].
+// The two implementations of the same formulas: clamps by conditional selection, or by sign
+// bits and integer compares of the bit patterns.
+enum LightingStyle : std::int32_t { LIGHTING_SELECT = 0, LIGHTING_INTEGER, LIGHTING_STYLE_COUNT };
+
+// The lighting pair in use: diffuse intensity D in [0, 1]; D and specular S in [0, 1]; and
+// which implementation the pair is.
 struct LightingPath {
     float (*lightDiffuse)(const Point3& n);
     void (*lightDiffuseSpecular)(const Point3& n, float& diffuse, float& specular);
+    LightingStyle style;
 };
 extern LightingPath lightingPath;
 
@@ -38,23 +45,14 @@ float lightDiffuseInteger(const Point3& n);
 void lightDiffuseSpecularInteger(const Point3& n, float& diffuse, float& specular);
 
 // The bodies of both implementations for a given light state, inline so that the
-// tessellators' vertex loops can run them on a copy of lightState taken once per patch, once
-// they have found the matching pair in lightingPath. The entries above call these.
+// tessellators' vertex loops can run the style lightingPath names on a copy of lightState
+// taken once per patch. The entries above call these.
 namespace lightingDetail {
 
 constexpr std::uint32_t ONE_BITS = 0x3F800000u;  // 1.0f
 
-inline std::uint32_t floatBits(float f) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &f, sizeof bits);
-    return bits;
-}
-
-inline float bitsFloat(std::uint32_t bits) {
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
+inline std::uint32_t floatBits(float f) { return std::bit_cast<std::uint32_t>(f); }
+inline float bitsFloat(std::uint32_t bits) { return std::bit_cast<float>(bits); }
 
 // The reflected light R = 2 d N - L, with d before any clamp.
 inline Point3 reflectLight(const Point3& n, const Point3& l, float d) {
@@ -128,5 +126,5 @@ inline void diffuseSpecularByInteger(const Point3& n, const LightState& state, f
 }
 
 // Installs the conditional-selection pair when the processor has conditional moves, else
-// the integer pair.
+// the integer pair, with its style.
 void chooseLightingRoutines(const CpuFeatures& features);

@@ -1,17 +1,17 @@
 // The per-vertex finishing step shared by both tessellators, instantiated once per option
-// combination and vertex path so the vertex loops test no option per vertex. Private to
-// render/: the public entry is shadeAndProject in render/patch.h. Touches only the slot, the
-// batch's pending vertex and the normal-line tip.
+// combination and lighting style so the vertex loops test no option per vertex. Private to
+// render/: the public single-vertex entry is shadeAndProject in render/tessellate.h. Touches
+// only the slot, the batch's pending vertex and the normal-line tip.
 #pragma once
 
+#include <bit>
 #include <cstdint>
-#include <cstring>
 
-#include "app/options.h"
 #include "geometry/transform.h"
 #include "geometry/vector.h"
 #include "render/lighting.h"
-#include "render/patch.h"
+#include "render/options.h"
+#include "render/tessellate.h"
 
 // Option bits that select a shading variant; hoisted once per patch.
 enum ShadeFlag {
@@ -48,10 +48,8 @@ inline std::uint32_t intensityByte(std::uint32_t bits) {
 }
 
 inline std::uint32_t packVertexColorInline(float specular, float diffuse) {
-    std::uint32_t dBits;
-    std::uint32_t sBits;
-    std::memcpy(&dBits, &diffuse, sizeof dBits);
-    std::memcpy(&sBits, &specular, sizeof sBits);
+    const std::uint32_t dBits = std::bit_cast<std::uint32_t>(diffuse);
+    const std::uint32_t sBits = std::bit_cast<std::uint32_t>(specular);
     const std::uint32_t grey = intensityByte(dBits) & 0xFFu;  // no spill above 1.0
     // The specular byte lands in bits 24-31 directly: shifted by 127 - e instead of 142 - e
     // and moved up by 9, which is the same byte for inputs in [0, 1].
@@ -65,33 +63,8 @@ inline std::uint32_t packVertexColorInline(float specular, float diffuse) {
 // Draws the normal line of a freshly transformed slot (rare: only with the normals option).
 void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3& unitNormal);
 
-// How a vertex loop reaches lighting and the transform: through the routine tables, or with
-// the portable transform and one of the two lighting pairs inlined. Chosen once per patch
-// from what the tables hold, so a table filled with anything else still takes effect.
-enum VertexPath {
-    VERTEX_PATH_TABLES = 0,
-    VERTEX_PATH_SELECT,      // transformVertexScalar with the conditional-selection pair
-    VERTEX_PATH_INTEGER,     // transformVertexScalar with the integer pair
-    VERTEX_PATH_COUNT
-};
-
-// The path for the current tables.
-inline int vertexPath() {
-    if (transformPath.transformVertex != transformVertexScalar) return VERTEX_PATH_TABLES;
-    const LightingPath& l = lightingPath;
-    if (l.lightDiffuse == lightDiffuseSelect &&
-        l.lightDiffuseSpecular == lightDiffuseSpecularSelect) {
-        return VERTEX_PATH_SELECT;
-    }
-    if (l.lightDiffuse == lightDiffuseInteger &&
-        l.lightDiffuseSpecular == lightDiffuseSpecularInteger) {
-        return VERTEX_PATH_INTEGER;
-    }
-    return VERTEX_PATH_TABLES;
-}
-
-// What the inlined paths read per vertex, copied once per patch (after loadTransform) so that
-// the stores into the grid cannot make the loop reload it. The table path ignores it.
+// What the vertex loops read per vertex, copied once per patch (after loadTransform) so that
+// the stores into the grid cannot make the loop reload it.
 struct VertexConstants {
     LightState light;
     Matrix4 matrix;
@@ -102,35 +75,31 @@ inline void loadVertexConstants(VertexConstants& out) {
     out.matrix = transformState.matrix;
 }
 
-template <int FLAGS, int PATH>
+// shadeAndProject for one option combination and lighting style. The transform is the scalar
+// transformVertex body (the only variant the TransformPath table ever holds for single
+// vertices) on the matrix copied once per patch.
+template <int FLAGS, int STYLE>
 inline void shadeVertex(const VertexConstants& constants, ScreenVertex& slot,
                         const Point3& point, Point3 normal, float s, float t) {
+    static_assert(STYLE == LIGHTING_SELECT || STYLE == LIGHTING_INTEGER);
     normalizeFastInline(normal);
     float diffuse;
     float specular = 0.0f;
     if constexpr ((FLAGS & SHADE_SPECULAR) != 0) {
-        if constexpr (PATH == VERTEX_PATH_SELECT) {
+        if constexpr (STYLE == LIGHTING_SELECT) {
             diffuseSpecularBySelect(normal, constants.light, diffuse, specular);
-        } else if constexpr (PATH == VERTEX_PATH_INTEGER) {
-            diffuseSpecularByInteger(normal, constants.light, diffuse, specular);
         } else {
-            lightDiffuseSpecular(normal, diffuse, specular);
+            diffuseSpecularByInteger(normal, constants.light, diffuse, specular);
         }
     } else {
-        if constexpr (PATH == VERTEX_PATH_SELECT) {
+        if constexpr (STYLE == LIGHTING_SELECT) {
             diffuse = diffuseBySelect(normal, constants.light);
-        } else if constexpr (PATH == VERTEX_PATH_INTEGER) {
-            diffuse = diffuseByInteger(normal, constants.light);
         } else {
-            diffuse = lightDiffuse(normal);
+            diffuse = diffuseByInteger(normal, constants.light);
         }
     }
     slot.flags = 0;
-    if constexpr (PATH == VERTEX_PATH_TABLES) {
-        transformVertex(slot, point);
-    } else {
-        transformVertexWith(constants.matrix.m, slot, point);
-    }
+    transformVertexWith(constants.matrix.m, slot, point);
     const float q = slot.q;
     if constexpr ((FLAGS & SHADE_ENVIRONMENT) != 0) {
         slot.s1 = (normal.x + 1.0f) * 0.5f * q * 256.0f;
@@ -141,7 +110,3 @@ inline void shadeVertex(const VertexConstants& constants, ScreenVertex& slot,
     slot.colour = packVertexColorInline(specular, diffuse);
     if constexpr ((FLAGS & SHADE_NORMALS) != 0) drawNormalLine(slot, point, normal);
 }
-
-using ShadeRoutine = void (*)(ScreenVertex& slot, const Point3& point, Point3 normal, float s,
-                              float t);
-extern const ShadeRoutine shadeRoutines[SHADE_VARIANT_COUNT];

@@ -4,22 +4,22 @@
 // PatchRecord fields of the frame (lastColumn, lastRow, steps) and the render state.
 #include "render/surfacepass.h"
 
-#include "app/options.h"
 #include "display/device.h"
 #include "geometry/camera.h"
 #include "geometry/transform.h"
 #include "platform/win32.h"
 #include "render/detail.h"
 #include "render/emit.h"
-#include "render/patch.h"
+#include "render/options.h"
+#include "render/tessellate.h"
 #include "surface/surface.h"
 #include "surface/waves.h"
-#include "texture/cache.h"
 #include "vexa/vexa.h"
 
-namespace {
+Texture surfaceTexture;
+Texture environmentTexture;
 
-constexpr float DEGREES_TO_RADIANS = 0.0174533f;
+namespace {
 constexpr float CULL_UP_LOW = -50.0f;
 constexpr float CULL_UP_HIGH = -130.0f;
 constexpr float CULL_RIGHT_LOW = 140.0f;
@@ -67,7 +67,9 @@ inline Point3 cornerFromEye(const Point4& p, const Point3& eye) {
 }  // namespace
 
 int drawSurfaces() {
-    if (!renderOptions.wavesPaused) animateWaves();
+    if (!renderOptions.wavesPaused) {
+        animateWaves(static_cast<std::int32_t>(timeGetTime()), renderOptions.controlNormals);
+    }
     vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ZERO, VX_BLEND_ZERO);
     if (deviceState.textureCaches[0] != nullptr) {
         cacheBind(*deviceState.textureCaches[0], surfaceTexture);

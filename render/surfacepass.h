@@ -3,13 +3,18 @@
 #pragma once
 
 #include "geometry/vector.h"
-
-struct Surface;
+#include "surface/surface.h"
+#include "texture/cache.h"
 
 constexpr float TEXTURE_SPAN = 1024.0f;
 constexpr float MARKER_SIZE = 500.0f;
 constexpr unsigned MARKER_RED = 0xFF0000FFu;
 constexpr unsigned MARKER_YELLOW = 0xFF00FFFFu;
+
+// The two textures the surfaces are drawn with: loaded by the scene's start-up, bound by
+// drawSurfaces.
+extern Texture surfaceTexture;
+extern Texture environmentTexture;
 
 // Draws every surface for the current view; returns the triangles drawn.
 int drawSurfaces();

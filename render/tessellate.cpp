@@ -1,29 +1,22 @@
-// Basis-table tessellator and what both tessellators share: the vertex grid, the weight
-// tables, shadeAndProject with its per-option variants, packVertexColor, normalizeFast and the
-// border copies. Entry: tessellateBasis. Reads renderOptions, frameMatrix; draws via emit.
+// Basis-table tessellator and what both tessellators share: the scratch record, the weight
+// tables, shadeAndProject, packVertexColor, normalizeFast and the border copies. Entry:
+// tessellateBasis. Reads renderOptions, frameMatrix and lightingPath; draws via emit.
+#include "render/tessellate.h"
+
 #include <array>
 #include <cassert>
 #include <utility>
 
-#include "app/options.h"
 #include "geometry/camera.h"
 #include "render/emit.h"
-#include "render/patch.h"
+#include "render/options.h"
 #include "render/shade.h"
-#include "surface/surface.h"
 
-ScreenVertex vertexGrid[GRID_MAX_SIDE * GRID_MAX_SIDE];
-BasisTable basisTable;
-DerivativeTable derivativeTable;
+TessellationScratch tessellation;
 
 namespace {
 
 constexpr float ONE_SIXTH = 0.16666667f;
-
-// The tip of the normal line being drawn. It is the batch's pending vertex after the line
-// is drawn, so it must outlive shadeAndProject until the next transformVertex or
-// endVertices completes its clip code: hence static storage, not a local.
-ScreenVertex normalTip;
 
 // The patch's control values as 4 x 4 matrices, [control row k][control column l].
 struct PatchMatrices {
@@ -53,29 +46,22 @@ inline float dot4(const float a[4], const float b[4]) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2] + a[3] * b[3];
 }
 
-// The public entry goes through the tables: it serves single vertices, so there is no
-// patch to hoist the path choice over.
-template <int FLAGS>
-void shadeAndProjectVariant(ScreenVertex& slot, const Point3& point, Point3 normal, float s,
-                            float t) {
-    static const VertexConstants unused = {};
-    shadeVertex<FLAGS, VERTEX_PATH_TABLES>(unused, slot, point, normal, s, t);
-}
-
-// The grid loops of tessellateBasis for one normal source, shading variant and vertex path.
-template <bool POLY_NORMALS, int FLAGS, int PATH>
+// The grid loops of tessellateBasis for one normal source, shading variant and lighting style.
+template <bool POLY_NORMALS, int FLAGS, int STYLE>
 void basisGrid(const VertexConstants& constants, int n, const PatchMatrices& pm,
                const PatchMatrices& nm, float sLo, float tLo, float stepS, float stepT) {
     float s = sLo;
+    const BasisTable& basis = tessellation.basis;
+    const DerivativeTable& derivative = tessellation.derivative;
     for (int i = 0; i <= n; ++i) {
-        const float* b = basisTable.row[i];
+        const float* b = basis.row[i];
         float cx[4], cy[4], cz[4];
         float mx[4], my[4], mz[4];
         matrixTimesRow(cx, pm.x, b);
         matrixTimesRow(cy, pm.y, b);
         matrixTimesRow(cz, pm.z, b);
         if constexpr (POLY_NORMALS) {
-            const float* d = derivativeTable.row[i];
+            const float* d = derivative.row[i];
             matrixTimesRow(mx, pm.x, d);
             matrixTimesRow(my, pm.y, d);
             matrixTimesRow(mz, pm.z, d);
@@ -84,14 +70,14 @@ void basisGrid(const VertexConstants& constants, int n, const PatchMatrices& pm,
             matrixTimesRow(my, nm.y, b);
             matrixTimesRow(mz, nm.z, b);
         }
-        ScreenVertex* slot = &vertexGrid[i * (n + 1)];
+        ScreenVertex* slot = &tessellation.grid[i * (n + 1)];
         float t = tLo;
         for (int j = 0; j <= n; ++j) {
-            const float* bv = basisTable.row[j];
+            const float* bv = basis.row[j];
             const Point3 point = {dot4(cx, bv), dot4(cy, bv), dot4(cz, bv)};
             Point3 normal;
             if constexpr (POLY_NORMALS) {
-                const float* dv = derivativeTable.row[j];
+                const float* dv = derivative.row[j];
                 const Point3 pu = {dot4(mx, bv), dot4(my, bv), dot4(mz, bv)};
                 const Point3 pv = {dot4(cx, dv), dot4(cy, dv), dot4(cz, dv)};
                 // cross(pu, pv), written out so it inlines into the vertex loop.
@@ -100,7 +86,7 @@ void basisGrid(const VertexConstants& constants, int n, const PatchMatrices& pm,
             } else {
                 normal = {dot4(mx, bv), dot4(my, bv), dot4(mz, bv)};
             }
-            shadeVertex<FLAGS, PATH>(constants, slot[j], point, normal, s, t);
+            shadeVertex<FLAGS, STYLE>(constants, slot[j], point, normal, s, t);
             t += stepT;
         }
         s += stepS;
@@ -111,30 +97,22 @@ using BasisGridRoutine = void (*)(const VertexConstants&, int, const PatchMatric
                                   const PatchMatrices&, float, float, float, float);
 using BasisGridTable = std::array<BasisGridRoutine, SHADE_VARIANT_COUNT>;
 
-template <bool POLY, int PATH, int... F>
+template <bool POLY, int STYLE, int... F>
 constexpr BasisGridTable basisVariants(std::integer_sequence<int, F...>) {
-    return {{basisGrid<POLY, F, PATH>...}};
+    return {{basisGrid<POLY, F, STYLE>...}};
 }
 constexpr auto SHADE_VARIANTS = std::make_integer_sequence<int, SHADE_VARIANT_COUNT>{};
 
-// [poly normals][vertex path][shading variant].
-static_assert(VERTEX_PATH_COUNT == 3, "one row per vertex path");
-constexpr BasisGridTable basisGrids[2][VERTEX_PATH_COUNT] = {
-    {basisVariants<false, VERTEX_PATH_TABLES>(SHADE_VARIANTS),
-     basisVariants<false, VERTEX_PATH_SELECT>(SHADE_VARIANTS),
-     basisVariants<false, VERTEX_PATH_INTEGER>(SHADE_VARIANTS)},
-    {basisVariants<true, VERTEX_PATH_TABLES>(SHADE_VARIANTS),
-     basisVariants<true, VERTEX_PATH_SELECT>(SHADE_VARIANTS),
-     basisVariants<true, VERTEX_PATH_INTEGER>(SHADE_VARIANTS)},
+// [lighting style][poly normals][shading variant].
+static_assert(LIGHTING_STYLE_COUNT == 2, "one row per lighting style");
+constexpr BasisGridTable basisGrids[LIGHTING_STYLE_COUNT][2] = {
+    {basisVariants<false, LIGHTING_SELECT>(SHADE_VARIANTS),
+     basisVariants<true, LIGHTING_SELECT>(SHADE_VARIANTS)},
+    {basisVariants<false, LIGHTING_INTEGER>(SHADE_VARIANTS),
+     basisVariants<true, LIGHTING_INTEGER>(SHADE_VARIANTS)},
 };
 
 }  // namespace
-
-const ShadeRoutine shadeRoutines[SHADE_VARIANT_COUNT] = {
-    shadeAndProjectVariant<0>, shadeAndProjectVariant<1>, shadeAndProjectVariant<2>,
-    shadeAndProjectVariant<3>, shadeAndProjectVariant<4>, shadeAndProjectVariant<5>,
-    shadeAndProjectVariant<6>, shadeAndProjectVariant<7>,
-};
 
 void buildBasisTable(BasisTable& table, int n, int surfaceType) {
     assert(n >= 1 && n <= GRID_MAX_STEPS);
@@ -198,19 +176,38 @@ void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3&
     const Point3 tip = {point.x + NORMAL_LINE_LENGTH * unitNormal.x,
                         point.y + NORMAL_LINE_LENGTH * unitNormal.y,
                         point.z + NORMAL_LINE_LENGTH * unitNormal.z};
-    normalTip.flags = 0;
-    transformVertex(normalTip, tip);
-    normalTip.colour = NORMAL_LINE_COLOUR;
-    normalTip.s0 = 0.0f;
-    normalTip.t0 = 0.0f;
-    normalTip.s1 = 0.0f;
-    normalTip.t1 = 0.0f;
-    normalTip.flags = 0;
-    drawClippedLine(start, normalTip);
+    ScreenVertex& end = tessellation.normalTip;
+    end.flags = 0;
+    transformVertex(end, tip);
+    end.colour = NORMAL_LINE_COLOUR;
+    end.s0 = 0.0f;
+    end.t0 = 0.0f;
+    end.s1 = 0.0f;
+    end.t1 = 0.0f;
+    end.flags = 0;
+    drawClippedLine(start, end);
 }
 
 void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t) {
-    shadeRoutines[shadeVariant()](slot, point, normal, s, t);
+    normalizeFast(normal);
+    float diffuse;
+    float specular = 0.0f;
+    if (renderOptions.specular) {
+        lightDiffuseSpecular(normal, diffuse, specular);
+    } else {
+        diffuse = lightDiffuse(normal);
+    }
+    slot.flags = 0;
+    transformVertex(slot, point);
+    const float q = slot.q;
+    if (renderOptions.environmentMapping) {
+        slot.s1 = (normal.x + 1.0f) * 0.5f * q * 256.0f;
+        slot.t1 = (normal.y + 1.0f) * 0.5f * q * 256.0f;
+    }
+    slot.s0 = s * q;
+    slot.t0 = t * q;
+    slot.colour = packVertexColor(specular, diffuse);
+    if (renderOptions.drawNormals) drawNormalLine(slot, point, normal);
 }
 
 std::uint32_t packVertexColor(float specular, float diffuse) {
@@ -222,11 +219,12 @@ void normalizeFast(Point3& v) { normalizeFastInline(v); }
 void copyPatchEdges(PatchRecord& patch) {
     const int n = patch.steps;
     const int side = n + 1;
+    const ScreenVertex* grid = tessellation.grid;
     for (int k = 0; k <= n; ++k) {
-        patch.edges[EDGE_FIRST_U].slot[k] = vertexGrid[k];
-        patch.edges[EDGE_LAST_U].slot[k] = vertexGrid[n * side + k];
-        patch.edges[EDGE_FIRST_V].slot[k] = vertexGrid[k * side];
-        patch.edges[EDGE_LAST_V].slot[k] = vertexGrid[k * side + n];
+        patch.edges[EDGE_FIRST_U].slot[k] = grid[k];
+        patch.edges[EDGE_LAST_U].slot[k] = grid[n * side + k];
+        patch.edges[EDGE_FIRST_V].slot[k] = grid[k * side];
+        patch.edges[EDGE_LAST_V].slot[k] = grid[k * side + n];
     }
 }
 
@@ -237,15 +235,15 @@ int tessellateBasis(PatchRecord& patch, float sLo, float tLo, float sHi, float t
     const int type = renderOptions.surfaceType;
     const bool polyNormals = !renderOptions.controlNormals;
     const float h = 1.0f / static_cast<float>(n);
-    buildBasisTable(basisTable, n, type);
-    if (polyNormals) buildDerivativeTable(derivativeTable, n, type);
+    buildBasisTable(tessellation.basis, n, type);
+    if (polyNormals) buildDerivativeTable(tessellation.derivative, n, type);
     const float stepS = (sHi - sLo) * h;
     const float stepT = (tHi - tLo) * h;
     PatchMatrices points;
     PatchMatrices normals;
     loadPatchMatrices(points, patch.controlPoints, patch);
     if (!polyNormals) loadPatchMatrices(normals, patch.controlNormals, patch);
-    const BasisGridRoutine grid = basisGrids[polyNormals ? 1 : 0][vertexPath()][shadeVariant()];
+    const BasisGridRoutine grid = basisGrids[lightingPath.style][polyNormals ? 1 : 0][shadeVariant()];
     loadTransform(frameMatrix);
     VertexConstants constants;
     loadVertexConstants(constants);

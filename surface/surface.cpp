@@ -9,10 +9,8 @@
 #include <cstring>
 #include <new>
 
-#include "app/options.h"
-#include "render/patch.h"
-
 SurfaceList surfaceList;
+Point4* pickedControlPoint;
 
 // fgets reads at most LINE_BUFFER_SIZE - 1 characters: a longer line arrives in pieces, and
 // each piece is judged on its own like a separate line.
@@ -34,6 +32,7 @@ static void releaseSurface(Surface& surface) {
 }
 
 void releaseSurfaces() {
+    pickedControlPoint = nullptr;
     if (surfaceList.surfaces) {
         for (std::int32_t i = 0; i < surfaceList.count; ++i) releaseSurface(surfaceList.surfaces[i]);
         delete[] surfaceList.surfaces;

@@ -1,10 +1,39 @@
-// Control meshes: Point4, Surface and the program-wide SurfaceList, the surface text file
-// reader and writer, and the release of all surface memory.
+// Control meshes: Surface and the program-wide SurfaceList with the patch records each
+// surface owns, the surface type, the surface text file reader and writer, and the release of
+// all surface memory (which also forgets the picked control point).
 #pragma once
 
 #include <cstdint>
 
-struct PatchRecord;  // render/patch.h
+#include "geometry/transform.h"
+#include "geometry/vector.h"
+
+// How every surface is evaluated; one run-time setting for all surfaces.
+enum SurfaceType : std::int32_t { SURFACE_BEZIER = 0, SURFACE_BSPLINE = 1 };
+
+// A patch is cut into at most 20 steps per side, so its grid has at most 21 samples per side.
+constexpr int GRID_MAX_STEPS = 20;
+constexpr int GRID_MAX_SIDE = GRID_MAX_STEPS + 1;
+
+enum PatchEdgeIndex { EDGE_FIRST_U = 0, EDGE_LAST_U, EDGE_FIRST_V, EDGE_LAST_V, EDGE_COUNT };
+
+// One saved border of a patch's grid; slots 0 .. steps are valid.
+struct PatchEdge {
+    ScreenVertex slot[GRID_MAX_SIDE];
+};
+
+// Per patch: where its control points are (filled at load), which patch of the mesh it is and
+// its step count this frame (filled by the surface pass), and its four borders from the last
+// tessellation (written by the tessellators, read by crack filling).
+struct PatchRecord {
+    const Point4* controlPoints;    // the surface's points, row-major
+    const Point4* controlNormals;   // the surface's normals, same layout
+    std::int32_t width;             // row stride of the mesh
+    std::int32_t lastColumn;        // control columns lastColumn - 3 .. lastColumn
+    std::int32_t lastRow;           // control rows lastRow - 3 .. lastRow
+    std::int32_t steps;             // 1..20 this frame; 0 = not drawn
+    PatchEdge edges[EDGE_COUNT];
+};
 
 // Limits of the reader. Two points per side are the least the normals can be computed from;
 // the upper limits keep a hostile file from asking for more memory than any real mesh needs
@@ -12,11 +41,6 @@ struct PatchRecord;  // render/patch.h
 constexpr int SURFACE_MIN_SIDE = 2;
 constexpr long long SURFACE_MAX_POINTS = 1LL << 24;   // width * height
 constexpr long long SURFACE_MAX_COUNT = 1LL << 20;    // surfaces in one file
-
-// Control points carry w = 1, control normals w = 0.
-struct Point4 {
-    float x, y, z, w;
-};
 
 // One control mesh, row-major: the point of column c, row r is element r * width + c.
 struct Surface {
@@ -33,6 +57,10 @@ struct SurfaceList {
 };
 extern SurfaceList surfaceList;
 
+// The control point the user picked, or null; it points into surfaceList and is cleared
+// whenever the surfaces are released.
+extern Point4* pickedControlPoint;
+
 // Reads the file and replaces the surface list. False with the list untouched for a missing
 // file, a wrong header or no count line; false with an empty list for anything that fails
 // after the count (truncated file, a count or dimensions outside the limits above, a point
@@ -40,7 +68,7 @@ extern SurfaceList surfaceList;
 bool loadSurfaceFile(const char* path);
 // Writes the list in the file format; false only when the file cannot be created.
 bool saveSurfaceFile(const char* path);
-// Frees every surface's arrays and the list; count becomes 0.
+// Frees every surface's arrays and the list; count becomes 0; no point stays picked.
 void releaseSurfaces();
 // Number of patches along width and height for the surface type (0 when too small).
 int patchColumns(const Surface& surface, int surfaceType);

@@ -1,21 +1,16 @@
 // Travelling waves on the first surface: the sine table, four wave sources re-placed at random
 // when they expire, and animateWaves, which sets every control point's height to the sum of
-// the ripples. Also the program's pseudo-random generator. Reads the millisecond clock; changes
-// only the z of the first surface's points (and its normals); allocates only the sine table.
+// the ripples. Also the program's pseudo-random generator. Changes only the z of the first
+// surface's points (and its normals); allocates only the sine table.
 #include "surface/waves.h"
 
 #include <cassert>
 #include <cmath>
 #include <new>
 
-#include "app/options.h"
-#include "platform/win32.h"
 #include "surface/surface.h"
 
-WaveSource waveSources[WAVE_SOURCE_COUNT];
-float* sineTable;
-
-static std::uint32_t randomState = 1;
+WaveState waveState = {nullptr, {}, 1};
 
 // Single-precision constants as the animation has always used them.
 static constexpr float TABLE_STEP = 0.0015339814f;        // 2 pi / 4096
@@ -23,39 +18,39 @@ static constexpr float TABLE_SCALE = 651.8984f;           // 4096 / (2 pi)
 static constexpr float RANDOM_SCALE = 3.0518509e-05f;     // 1 / 32767
 static constexpr float AMPLITUDE_SCALE = 0.003051851f;    // 100 / 32767
 static constexpr float RIPPLE_PHASE = 31.41594f;          // 10 pi: five ripples across the reach
-static constexpr float DEGREE = 0.0174533f;               // the phase advances 1 degree per 8 ms
 
 static_assert((SINE_TABLE_SIZE & (SINE_TABLE_SIZE - 1)) == 0, "indices wrap with a mask");
 
 void seedRandom(std::uint32_t seed) {
-    randomState = seed;
+    waveState.randomState = seed;
 }
 
 int nextRandom() {
-    randomState = randomState * 214013u + 2531011u;
-    return static_cast<int>((randomState >> 16) & 0x7FFFu);
+    waveState.randomState = waveState.randomState * 214013u + 2531011u;
+    return static_cast<int>((waveState.randomState >> 16) & 0x7FFFu);
 }
 
 bool buildSineTable() {
     freeSineTable();
-    sineTable = new (std::nothrow) float[SINE_TABLE_SIZE];
-    if (!sineTable) return false;
+    float* table = new (std::nothrow) float[SINE_TABLE_SIZE];
+    if (!table) return false;
+    waveState.sineTable = table;
     for (int i = 0; i < SINE_TABLE_SIZE; ++i) {
-        sineTable[i] = static_cast<float>(std::sin(static_cast<double>(static_cast<float>(i) * TABLE_STEP)));
+        table[i] = static_cast<float>(std::sin(static_cast<double>(static_cast<float>(i) * TABLE_STEP)));
     }
     return true;
 }
 
 void freeSineTable() {
-    delete[] sineTable;
-    sineTable = nullptr;
+    delete[] waveState.sineTable;
+    waveState.sineTable = nullptr;
 }
 
 float cosineLookup(int index) {
-    assert(sineTable);
+    assert(waveState.sineTable);
     // Unsigned arithmetic gives the two's-complement wrap for every index, INT_MAX included.
     const unsigned entry = (static_cast<unsigned>(index) + SINE_TABLE_SIZE / 4) & (SINE_TABLE_SIZE - 1);
-    return sineTable[entry];
+    return waveState.sineTable[entry];
 }
 
 // trunc(value) as a table index without undefined behaviour. The phase grows with the clock,
@@ -90,23 +85,22 @@ static void placeSource(WaveSource& source, std::int32_t now, std::int32_t width
     source.amplitude = (static_cast<float>(r4) * AMPLITUDE_SCALE + 50.0f) * 0.01f;
 }
 
-void animateWaves() {
-    if (surfaceList.count <= 0 || !surfaceList.surfaces || !sineTable) return;
+void animateWaves(std::int32_t now, bool controlNormals) {
+    if (surfaceList.count <= 0 || !surfaceList.surfaces || !waveState.sineTable) return;
     Surface& surface = surfaceList.surfaces[0];
     const std::int32_t width = surface.width;
     const std::int32_t height = surface.height;
     if (!surface.points || width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) return;
-    const std::int32_t now = static_cast<std::int32_t>(timeGetTime());
 
     // An expired source is re-placed. So is one whose start lies in the future: that happens
     // only when more than 2^31 ms (24.8 days) passed between two calls, and left alone such a
     // source would keep a large negative envelope (ever-growing heights) for weeks.
-    for (WaveSource& source : waveSources) {
+    for (WaveSource& source : waveState.sources) {
         const std::int32_t elapsed = clockDifference(now, source.start);
         if (elapsed > source.duration || elapsed < 0) placeSource(source, now, width, height);
     }
 
-    const float phase = static_cast<float>(now >> 3) * DEGREE;
+    const float phase = static_cast<float>(now >> 3) * DEGREES_TO_RADIANS;  // 1 degree per 8 ms
     // Integer halves of the dimensions; 64-bit because 16M-point sides would overflow.
     const std::int64_t halfWidth = width >> 1;
     const std::int64_t halfHeight = height >> 1;
@@ -116,7 +110,7 @@ void animateWaves() {
     // Per-source terms that do not depend on the point.
     float envelope[WAVE_SOURCE_COUNT];
     for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
-        const WaveSource& source = waveSources[k];
+        const WaveSource& source = waveState.sources[k];
         const std::int64_t offset = static_cast<std::int64_t>(clockDifference(now, source.start)) - (source.duration >> 1);
         envelope[k] = 1.0f - static_cast<float>(offset < 0 ? -offset : offset) * source.inverseHalfDuration;
     }
@@ -126,7 +120,7 @@ void animateWaves() {
         for (std::int32_t j = 0; j < width; ++j, ++point) {
             float z = 0.0f;
             for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
-                const WaveSource& source = waveSources[k];
+                const WaveSource& source = waveState.sources[k];
                 const float dx = static_cast<float>(j) - source.x;
                 const float dy = static_cast<float>(i) - source.y;
                 const float distanceSquared = dx * dx + dy * dy;
@@ -140,5 +134,5 @@ void animateWaves() {
         }
     }
 
-    if (renderOptions.controlNormals) computeControlNormals(surface);
+    if (controlNormals) computeControlNormals(surface);
 }

@@ -1,5 +1,6 @@
 // Travelling waves on the first surface: the 4096-entry sine table, four randomly placed
 // wave sources and the per-frame height update. The pseudo-random generator lives here too.
+// The clock reading and the normals' source are handed in by the caller.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +15,13 @@ struct WaveSource {
     std::int32_t duration;    // 5000 .. 15000 ms
     float inverseHalfDuration;
 };
-extern WaveSource waveSources[WAVE_SOURCE_COUNT];
-extern float* sineTable;
+// Everything the animation keeps between frames.
+struct WaveState {
+    float* sineTable;                       // SINE_TABLE_SIZE entries, or null before start-up
+    WaveSource sources[WAVE_SOURCE_COUNT];
+    std::uint32_t randomState;              // the generator's state
+};
+extern WaveState waveState;
 
 // Allocates and fills the sine table; false when there is no memory.
 bool buildSineTable();
@@ -23,9 +29,10 @@ bool buildSineTable();
 void freeSineTable();
 // cos(2 pi i / 4096) from the table; negative indices wrap.
 float cosineLookup(int index);
-// One animation step of the first surface at the current clock: sets every point's z from the
-// ripples, re-places expired sources, and recomputes the normals with control normals on.
-void animateWaves();
+// One animation step of the first surface at clock reading `now` (milliseconds): sets every
+// point's z from the ripples, re-places expired sources, and recomputes the normals when
+// `controlNormals` is set (the shading reads them only then).
+void animateWaves(std::int32_t now, bool controlNormals);
 
 // The program's own generator: state = state * 214013 + 2531011, result (state >> 16) & 0x7FFF.
 void seedRandom(std::uint32_t seed);

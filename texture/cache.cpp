@@ -1,37 +1,24 @@
 // Texture cache: one list per texture unit of the resident textures in address order, first
 // fit in the holes below and above the 2 MB line, least-recently-used eviction, compaction.
-// Entry points: cacheLoad, cacheBind, cacheRefresh, cacheRelease, cacheDefragment.
-// Touches the rasterizer's texture memory only through vxTexDownload and vxTexBind.
+// Entry points: cacheInit, cacheLoad, cacheBind, cacheRefresh, cacheRemove, cacheRelease,
+// cacheDefragment. Touches the rasterizer's texture memory only through vxTexDownload and
+// vxTexBind; its bounds are fixed when the cache is set up.
 #include "texture/cache.h"
 
 #include <cassert>
 #include <cstring>
 
-#include "app/diagnostics.h"
-
-Texture surfaceTexture;
-Texture environmentTexture;
-CacheMemoryOverride cacheMemoryOverride;
-
 namespace {
 
-// Addresses are worked in 64 bits so that an address near the top of the 32-bit range plus
-// a size never wraps around.
+// The cache's memory bounds, as the placement routines read them.
 struct MemoryBounds {
     std::uint64_t start;
     std::uint64_t end;
     std::uint64_t line;
 };
 
-MemoryBounds memoryBounds(int unit) {
-    if (cacheMemoryOverride.enabled)
-        return {cacheMemoryOverride.start, cacheMemoryOverride.end, cacheMemoryOverride.line};
-    MemoryBounds bounds;
-    bounds.start = vxTexMinAddress(unit);
-    bounds.end = static_cast<std::uint64_t>(vxTexMaxAddress(unit)) +
-                 vxTexLevelsMemRequired(VX_LEVELS_BOTH, 0, 0, 0, VX_TEXFMT_RGB_565);
-    bounds.line = bounds.start + TEXTURE_LINE;
-    return bounds;
+MemoryBounds memoryBounds(const TextureCache& cache) {
+    return {cache.memoryStart, cache.memoryEnd, cache.line};
 }
 
 bool crossesLine(std::uint64_t address, std::uint64_t size, const MemoryBounds& bounds) {
@@ -72,17 +59,41 @@ void linkBetween(TextureCache& cache, Texture& texture, Texture* previous, Textu
     else cache.last = &texture;
 }
 
+void appendTexture(TextureCache& cache, Texture& texture) {
+    linkBetween(cache, texture, cache.last, nullptr);
+}
+
+void unlinkTexture(TextureCache& cache, Texture& texture) {
+    int unit = cache.unit;
+    TextureSlot& slot = texture.slot[unit];
+    if (!slot.resident) return;
+    if (slot.previous) slot.previous->slot[unit].next = slot.next;
+    if (slot.next) slot.next->slot[unit].previous = slot.previous;
+    if (cache.first == &texture) cache.first = slot.next;
+    if (cache.last == &texture) cache.last = slot.previous ? slot.previous : cache.first;
+    clearSlot(slot);
+}
+
+int countGaps(const TextureCache& cache) {
+    int unit = cache.unit;
+    int gaps = 0;
+    for (const Texture* t = cache.first; t && t->slot[unit].next; t = t->slot[unit].next)
+        if (endOf(*t, unit) < t->slot[unit].next->slot[unit].address) ++gaps;
+    return gaps;
+}
+
 // Reports a texture that can never be placed, once per texture in a row, so that a frame
 // loop binding it does not write the message every frame.
 void refuseTexture(TextureCache& cache, const Texture& texture, std::uint32_t size) {
     if (cache.refused == &texture) return;
     cache.refused = &texture;
+    if (textureReport == nullptr) return;
     if (size == 0)
-        reportError("texture not accepted by the rasterizer (levels %d-%d, aspect %d)\n",
+        textureReport("texture not accepted by the rasterizer (levels %d-%d, aspect %d)\n",
                     static_cast<int>(texture.info.smallLod), static_cast<int>(texture.info.largeLod),
                     static_cast<int>(texture.info.aspect));
     else
-        reportError("texture too large for texture memory (%u bytes)\n", size);
+        textureReport("texture too large for texture memory (%u bytes)\n", size);
 }
 
 // The least recently used resident texture that T can replace without crossing the line;
@@ -122,18 +133,11 @@ bool evictFromBottom(TextureCache& cache, Texture& texture, const MemoryBounds& 
     return true;
 }
 
-}  // namespace
-
-void textureInit(Texture& texture) {
-    std::memset(&texture, 0, sizeof texture);
-    for (TextureSlot& slot : texture.slot) clearSlot(slot);
-}
-
 std::uint32_t findPlace(TextureCache& cache, Texture& texture) {
     int unit = cache.unit;
     if (texture.slot[unit].resident) return texture.slot[unit].address;
 
-    MemoryBounds bounds = memoryBounds(unit);
+    MemoryBounds bounds = memoryBounds(cache);
     std::uint64_t candidate = cache.last ? endOf(*cache.last, unit) : bounds.start;
     texture.size = vxTexMemRequired(VX_LEVELS_BOTH, &texture.info);
     std::uint64_t size = texture.size;
@@ -168,7 +172,7 @@ std::uint32_t findPlace(TextureCache& cache, Texture& texture) {
 
     if (cache.gapCount >= TEXTURE_DEFRAGMENT_GAPS) {
         cacheDefragment(cache);
-        reportError("DEFRAGMENTING texture cache....\n");
+        if (textureReport) textureReport("DEFRAGMENTING texture cache....\n");
     }
     return TEXTURE_NO_ADDRESS;
 }
@@ -177,7 +181,7 @@ void placeTexture(TextureCache& cache, Texture& texture, std::uint32_t address) 
     int unit = cache.unit;
     std::uint64_t place = address;
     if (address == TEXTURE_NO_ADDRESS) {
-        MemoryBounds bounds = memoryBounds(unit);
+        MemoryBounds bounds = memoryBounds(cache);
         if (Texture* victim = findVictim(cache, texture, bounds)) {
             place = victim->slot[unit].address;
             linkBetween(cache, texture, victim->slot[unit].previous, victim->slot[unit].next);
@@ -198,27 +202,34 @@ void placeTexture(TextureCache& cache, Texture& texture, std::uint32_t address) 
     vxTexDownload(unit, slot.address, VX_LEVELS_BOTH, &texture.info);
 }
 
-void appendTexture(TextureCache& cache, Texture& texture) {
-    linkBetween(cache, texture, cache.last, nullptr);
+}  // namespace
+
+void textureInit(Texture& texture) {
+    std::memset(&texture, 0, sizeof texture);
+    for (TextureSlot& slot : texture.slot) clearSlot(slot);
 }
 
-void unlinkTexture(TextureCache& cache, Texture& texture) {
-    int unit = cache.unit;
-    TextureSlot& slot = texture.slot[unit];
-    if (!slot.resident) return;
-    if (slot.previous) slot.previous->slot[unit].next = slot.next;
-    if (slot.next) slot.next->slot[unit].previous = slot.previous;
-    if (cache.first == &texture) cache.first = slot.next;
-    if (cache.last == &texture) cache.last = slot.previous ? slot.previous : cache.first;
-    clearSlot(slot);
+void textureFree(Texture& texture) {
+    assert(!texture.slot[0].resident && !texture.slot[1].resident && "remove it first");
+    delete[] static_cast<std::uint16_t*>(texture.info.data);
+    textureInit(texture);
 }
 
-int countGaps(const TextureCache& cache) {
-    int unit = cache.unit;
-    int gaps = 0;
-    for (const Texture* t = cache.first; t && t->slot[unit].next; t = t->slot[unit].next)
-        if (endOf(*t, unit) < t->slot[unit].next->slot[unit].address) ++gaps;
-    return gaps;
+void cacheInit(TextureCache& cache, int unit, std::uint64_t start, std::uint64_t end,
+               std::uint64_t line) {
+    cache = TextureCache{};
+    cache.unit = unit;
+    cache.memoryStart = start;
+    cache.memoryEnd = end;
+    cache.line = line;
+}
+
+void cacheInitForUnit(TextureCache& cache, int unit) {
+    const std::uint64_t start = vxTexMinAddress(unit);
+    // The highest address still takes the smallest texture, so the memory ends that far above.
+    const std::uint64_t end = static_cast<std::uint64_t>(vxTexMaxAddress(unit)) +
+                              vxTexLevelsMemRequired(VX_LEVELS_BOTH, 0, 0, 0, VX_TEXFMT_RGB_565);
+    cacheInit(cache, unit, start, end, start + TEXTURE_LINE);
 }
 
 // Loads the texture unless the unit's memory can never hold it (or the rasterizer does not
@@ -229,7 +240,7 @@ void cacheLoad(TextureCache& cache, Texture& texture) {
         // A record without texels (never loaded, or released) is refused like a bad shape.
         std::uint32_t size =
             texture.info.data ? vxTexMemRequired(VX_LEVELS_BOTH, &texture.info) : 0;
-        if (size == 0 || !fitsMemory(size, memoryBounds(cache.unit))) {
+        if (size == 0 || !fitsMemory(size, memoryBounds(cache))) {
             refuseTexture(cache, texture, size);
             return;
         }
@@ -258,19 +269,28 @@ void cacheRefresh(TextureCache& cache, Texture& texture) {
         cacheLoad(cache, texture);
 }
 
-void cacheRelease(TextureCache& cache, Texture& texture) {
-    assert(!texture.slot[1 - cache.unit].resident && "release from the other unit first");
+void cacheRemove(TextureCache& cache, Texture& texture) {
     unlinkTexture(cache, texture);
     cache.gapCount = countGaps(cache);
     if (cache.refused == &texture) cache.refused = nullptr;
-    delete[] static_cast<std::uint16_t*>(texture.info.data);
-    std::memset(&texture, 0, sizeof texture);
+}
+
+void cacheRemoveAll(TextureCache& cache) {
+    while (cache.first != nullptr) unlinkTexture(cache, *cache.first);
+    cache.gapCount = 0;
+    cache.refused = nullptr;
+}
+
+void cacheRelease(TextureCache& cache, Texture& texture) {
+    assert(!texture.slot[1 - cache.unit].resident && "release from the other unit first");
+    cacheRemove(cache, texture);
+    textureFree(texture);
 }
 
 void cacheDefragment(TextureCache& cache) {
     if (cache.gapCount == 0) return;
     int unit = cache.unit;
-    MemoryBounds bounds = memoryBounds(unit);
+    MemoryBounds bounds = memoryBounds(cache);
     std::uint64_t address = bounds.start;
     for (Texture* t = cache.first; t; t = t->slot[unit].next) {
         if (crossesLine(address, t->size, bounds)) address = bounds.line;

@@ -27,8 +27,13 @@ struct Texture {
     TextureSlot slot[TEXTURE_UNITS_MAX];
 };
 
+// One unit's texture memory as the cache manages it. Addresses are worked in 64 bits so that
+// an address near the top of the 32-bit range plus a size never wraps around.
 struct TextureCache {
     int unit;
+    std::uint64_t memoryStart;  // first byte address of the unit's memory
+    std::uint64_t memoryEnd;    // one past the last byte address
+    std::uint64_t line;         // no texture crosses it (the start + 2 MB on the board)
     int gapCount;
     Texture* first;
     Texture* last;
@@ -36,22 +41,18 @@ struct TextureCache {
     const Texture* refused;     // last texture refused for its size: reported once, not per frame
 };
 
-// Test hook: when enabled, the cache uses these bounds instead of asking the rasterizer
-// (start, end and the line as absolute addresses), so that small memories can be modelled.
-struct CacheMemoryOverride {
-    int enabled;
-    std::uint32_t start;
-    std::uint32_t end;
-    std::uint32_t line;
-};
-extern CacheMemoryOverride cacheMemoryOverride;
-
-// The shell's two textures (the console owns its font texture).
-extern Texture surfaceTexture;
-extern Texture environmentTexture;
-
 // An empty record: no data, not placed in either unit.
 void textureInit(Texture& texture);
+// Frees the texel data (as loadTextureImage allocates it) and empties the record. The texture
+// must not be resident in either unit.
+void textureFree(Texture& texture);
+
+// An empty cache of `unit` over the byte addresses start .. end (end exclusive) with the line
+// that no texture may cross.
+void cacheInit(TextureCache& cache, int unit, std::uint64_t start, std::uint64_t end,
+               std::uint64_t line);
+// An empty cache of the whole memory the rasterizer gives `unit`, the line 2 MB above its start.
+void cacheInitForUnit(TextureCache& cache, int unit);
 // Finds a place and downloads the texture there (evicting if needed). A texture that can
 // never fit the unit's memory, or that the rasterizer does not take, is reported and left
 // out (not resident).
@@ -61,15 +62,12 @@ void cacheLoad(TextureCache& cache, Texture& texture);
 int cacheBind(TextureCache& cache, Texture& texture);
 // Downloads a resident texture again at its address (memory lost), else loads it.
 void cacheRefresh(TextureCache& cache, Texture& texture);
-// Removes the texture from the unit, frees its texel data (new[]ed std::uint16_t) and clears
-// the record. The texture must not be resident in the other unit.
+// Takes the texture out of the unit (its memory becomes free); the record keeps its texels.
+void cacheRemove(TextureCache& cache, Texture& texture);
+// Takes every texture out of the unit.
+void cacheRemoveAll(TextureCache& cache);
+// Removes the texture from the unit, frees its texel data (textureFree) and clears the record.
+// The texture must not be resident in the other unit.
 void cacheRelease(TextureCache& cache, Texture& texture);
 // Compacts the unit's memory from the start, keeping the list order.
 void cacheDefragment(TextureCache& cache);
-
-// Internals, exposed for tests.
-std::uint32_t findPlace(TextureCache& cache, Texture& texture);
-void placeTexture(TextureCache& cache, Texture& texture, std::uint32_t address);
-void appendTexture(TextureCache& cache, Texture& texture);
-void unlinkTexture(TextureCache& cache, Texture& texture);
-int countGaps(const TextureCache& cache);

@@ -9,7 +9,7 @@
 #include <memory>
 #include <new>
 
-#include "app/diagnostics.h"
+TextureReport textureReport;
 
 namespace {
 
@@ -237,12 +237,12 @@ bool loadTextureImage(const char* path, TextureInfo& info, int format, int alpha
 
     if (width > IMAGE_MAX_SIDE || height > IMAGE_MAX_SIDE || !isPowerOfTwo(width) ||
         !isPowerOfTwo(height)) {
-        reportError("can't handle this texture (%dx%d)\n", width, height);
+        if (textureReport) textureReport("can't handle this texture (%dx%d)\n", width, height);
         return false;
     }
     int lw = log2Of(width), lh = log2Of(height);
     if (lw - lh > IMAGE_MAX_ASPECT_LOG2 || lh - lw > IMAGE_MAX_ASPECT_LOG2) {
-        reportError("can't handle this texture (%dx%d)\n", width, height);
+        if (textureReport) textureReport("can't handle this texture (%dx%d)\n", width, height);
         return false;
     }
     int largest = lw > lh ? lw : lh;

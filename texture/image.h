@@ -24,12 +24,18 @@ constexpr int IMAGE_MAX_ASPECT_LOG2 = 3;
 // anything over IMAGE_MAX_SIDE later with a message, this only caps the allocation.
 constexpr std::uint64_t IMAGE_READ_MAX_TEXELS = 4096u * 4096u;
 
+// Where the texture module reports what it cannot use (an image of a size the board cannot
+// take, a texture refused, a defragmentation): printf-style, one line per call. The program
+// points it at its diagnostics at start-up; while it is null nothing is said.
+using TextureReport = void (*)(const char* format, ...);
+extern TextureReport textureReport;
+
 // Reads one TGA file. On success *texels holds width * height little-endian 0xAARRGGBB
 // words in file row order, allocated with new[]; the caller owns it. False on any problem,
 // with nothing allocated.
 bool readImageFile(const char* path, int* width, int* height, std::uint32_t** texels);
 // Reads a file into a 16-bit texture of the requested format; alphaOverride -1 keeps alpha,
 // 0..255 replaces it; with mipmaps the full chain down to 1 texel. Reports unusable sizes
-// through reportError. The info is untouched on failure; on success info.data is new[]ed.
+// through textureReport. The info is untouched on failure; on success info.data is new[]ed.
 bool loadTextureImage(const char* path, TextureInfo& info, int format, int alphaOverride,
                       bool mipmaps);

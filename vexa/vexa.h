@@ -186,6 +186,10 @@ std::uint32_t vxTexLevelsMemRequired(int levels, int smallLod, int largeLod, int
 // Copies the texels into the unit's memory at `address`. Refused (false, nothing written)
 // when the texture does not fit between the unit's bounds or is invalid.
 bool vxTexDownload(int unit, std::uint32_t address, int levels, const VxTexInfo* info);
+// Copies `bytes` bytes of the unit's texture memory from `address` into dst, after all drawing
+// handed in so far (for inspection tools and tests). False, nothing copied, when the range is
+// not inside the unit's memory.
+bool vxTexReadMemory(int unit, std::uint32_t address, std::uint32_t bytes, void* dst);
 // Textures the unit from `address` with the shape of `info` (texels are not read).
 bool vxTexBind(int unit, std::uint32_t address, int levels, const VxTexInfo* info);
 

@@ -94,6 +94,13 @@ bool vxTexDownload(int unit, std::uint32_t address, int levels, const VxTexInfo*
     return true;
 }
 
+bool vxTexReadMemory(int unit, std::uint32_t address, std::uint32_t bytes, void* dst) {
+    if (dst == nullptr || !fits(unit, address, bytes)) return false;
+    vxFinish();  // the memory is read as the drawing left it
+    std::memcpy(dst, vexaDevice.texMemory[unit] + (address - vxTexMinAddress(unit)), bytes);
+    return true;
+}
+
 bool vxTexBind(int unit, std::uint32_t address, int levels, const VxTexInfo* info) {
     const std::uint32_t size = vxTexMemRequired(levels, info);
     if (!info || !fits(unit, address, size)) return false;

@@ -7,9 +7,10 @@
 
 #include "app/capture.h"
 #include "app/input.h"
-#include "app/options.h"
+#include "app/viewer.h"
 #include "display/device.h"
-#include "geometry/camera.h"
+#include "render/options.h"
+#include "surface/surface.h"
 #include "vexa/vexa.h"
 
 namespace {
@@ -20,8 +21,7 @@ protected:
         vxInit();
         resetRenderOptions();
         resetCaptureState();
-        heldKeys = 0;
-        pointerState = PointerState{};
+        inputState = InputState{};
         deviceState.textureUnitCount = 2;
         resetSpin(dragSpin);
         spinTarget = &dragSpin;
@@ -106,14 +106,14 @@ TEST_F(InputTest, EnvironmentNeedsTwoTextureUnits) {
 TEST_F(InputTest, HeldKeysFollowDownAndUp) {
     down(VK_UP);
     down(VK_SHIFT);
-    EXPECT_EQ(heldKeys, HELD_UP | HELD_SHIFT);
+    EXPECT_EQ(inputState.heldKeys, HELD_UP | HELD_SHIFT);
     up(VK_SHIFT);
-    EXPECT_EQ(heldKeys, HELD_UP);
+    EXPECT_EQ(inputState.heldKeys, HELD_UP);
     down(VK_LEFT);
     down(VK_RIGHT);
     down(VK_DOWN);
     up(VK_UP);
-    EXPECT_EQ(heldKeys, HELD_LEFT | HELD_RIGHT | HELD_DOWN);
+    EXPECT_EQ(inputState.heldKeys, HELD_LEFT | HELD_RIGHT | HELD_DOWN);
 }
 
 TEST_F(InputTest, EnterStartsACaptureBurst) {
@@ -140,7 +140,7 @@ TEST_F(InputTest, ReleaseWhileMovingSpinsAndAClickStops) {
 
 TEST_F(InputTest, MousePositionsUnpackLikeWindows) {
     appWindowProc(nullptr, WM_RBUTTONDOWN, 0, MAKELPARAM(40000, -5));
-    EXPECT_EQ(pointerState.x, 40000);
-    EXPECT_EQ(pointerState.y, -5);
-    EXPECT_EQ(pointerState.previousX, 40000);
+    EXPECT_EQ(inputState.pointer.x, 40000);
+    EXPECT_EQ(inputState.pointer.y, -5);
+    EXPECT_EQ(inputState.pointer.previousX, 40000);
 }

@@ -1,6 +1,6 @@
-// Tests of processor detection and the path choices: the recorded CPUID text and flags, the
-// VORL_PORTABLE switch, the illegal-instruction guard and its handler restore, and which
-// routines each choice installs.
+// Tests of processor detection and the transform path choice: the recorded CPUID text and
+// flags, the VORL_PORTABLE switch, the illegal-instruction guard and its handler restore, and
+// which transform routines each choice installs (the lighting choice is tested with lighting).
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -10,7 +10,6 @@
 
 #include "geometry/cpu.h"
 #include "geometry/transform.h"
-#include "render/lighting.h"
 
 namespace {
 
@@ -18,7 +17,6 @@ class CpuTest : public ::testing::Test {
 protected:
     void SetUp() override {
         savedTransform = transformPath;
-        savedLighting = lightingPath;
         const char* value = std::getenv("VORL_PORTABLE");
         hadPortable = value != nullptr;
         if (hadPortable) savedPortable = value;
@@ -26,7 +24,6 @@ protected:
     }
     void TearDown() override {
         transformPath = savedTransform;
-        lightingPath = savedLighting;
         if (hadPortable) {
             setenv("VORL_PORTABLE", savedPortable.c_str(), 1);
         } else {
@@ -34,7 +31,6 @@ protected:
         }
     }
     TransformPath savedTransform{};
-    LightingPath savedLighting{};
     bool hadPortable = false;
     std::string savedPortable;
 };
@@ -72,9 +68,7 @@ TEST_F(CpuTest, PortableSwitchClearsEveryFeature) {
     EXPECT_EQ(0, features.hasMmx);
     EXPECT_EQ(0, features.hasPackedSingle);
     chooseTransformPath(features);
-    chooseLightingRoutines(features);
     EXPECT_EQ(&loadTransformPlain, transformPath.loadTransform);
-    EXPECT_EQ(&lightDiffuseInteger, lightingPath.lightDiffuse);
 }
 
 TEST_F(CpuTest, IllegalInstructionGuardCatchesAndRestoresTheHandler) {
@@ -105,16 +99,4 @@ TEST_F(CpuTest, TransformChoiceFollowsPackedSingle) {
     chooseTransformPath(features);
     EXPECT_EQ(&loadTransformPlain, transformPath.loadTransform);
     EXPECT_EQ(&transformVertexScalar, transformPath.transformVertex);
-}
-
-TEST_F(CpuTest, LightingChoiceFollowsConditionalMove) {
-    CpuFeatures features{};
-    features.hasConditionalMove = 1;
-    chooseLightingRoutines(features);
-    EXPECT_EQ(&lightDiffuseSelect, lightingPath.lightDiffuse);
-    EXPECT_EQ(&lightDiffuseSpecularSelect, lightingPath.lightDiffuseSpecular);
-    features.hasConditionalMove = 0;
-    chooseLightingRoutines(features);
-    EXPECT_EQ(&lightDiffuseInteger, lightingPath.lightDiffuse);
-    EXPECT_EQ(&lightDiffuseSpecularInteger, lightingPath.lightDiffuseSpecular);
 }

@@ -7,7 +7,6 @@
 #include <cmath>
 
 #include "geometry/vector.h"
-#include "surface/surface.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "recorder.h"
-#include "render/patch.h"
+#include "render/tessellate.h"
 #include "surface/surface.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <random>
 
 #include "render/lighting.h"
@@ -110,4 +111,28 @@ TEST_F(LightingTest, IntensitiesStayInRangeForLongVectorsAndNaN) {
         const float alone = pair.diffuse(Point3{nan, nan, nan});
         EXPECT_TRUE(alone >= AMBIENT && alone <= 1.0f) << pair.name;
     }
+}
+
+TEST_F(LightingTest, ChoiceFollowsConditionalMoveAndNamesItsStyle) {
+    CpuFeatures features{};
+    features.hasConditionalMove = 1;
+    chooseLightingRoutines(features);
+    EXPECT_EQ(&lightDiffuseSelect, lightingPath.lightDiffuse);
+    EXPECT_EQ(&lightDiffuseSpecularSelect, lightingPath.lightDiffuseSpecular);
+    EXPECT_EQ(LIGHTING_SELECT, lightingPath.style);
+    features.hasConditionalMove = 0;
+    chooseLightingRoutines(features);
+    EXPECT_EQ(&lightDiffuseInteger, lightingPath.lightDiffuse);
+    EXPECT_EQ(&lightDiffuseSpecularInteger, lightingPath.lightDiffuseSpecular);
+    EXPECT_EQ(LIGHTING_INTEGER, lightingPath.style);
+}
+
+TEST_F(LightingTest, PortableSwitchInstallsTheIntegerPair) {
+    setenv("VORL_PORTABLE", "1", 1);
+    CpuFeatures features;
+    detectCpuFeatures(features);
+    unsetenv("VORL_PORTABLE");
+    chooseLightingRoutines(features);
+    EXPECT_EQ(&lightDiffuseInteger, lightingPath.lightDiffuse);
+    EXPECT_EQ(LIGHTING_INTEGER, lightingPath.style);
 }

@@ -7,11 +7,12 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/options.h"
 #include "geometry/camera.h"
 #include "geometry/transform.h"
 #include "render/emit.h"
 #include "render/lighting.h"
+#include "render/options.h"
+#include "surface/surface.h"
 #include "vexa/vexa.h"
 
 enum DrawKind { DRAW_TRIANGLE, DRAW_LINE, DRAW_STRIP, DRAW_POLYGON };

@@ -13,8 +13,6 @@
 #include <sstream>
 #include <string>
 
-#include "app/options.h"
-#include "render/patch.h"
 #include "surface/surface.h"
 
 namespace {

@@ -8,8 +8,6 @@
 #include <numbers>
 #include <vector>
 
-#include "app/options.h"
-#include "platform/platform.h"
 #include "surface/surface.h"
 #include "surface/waves.h"
 
@@ -19,17 +17,17 @@ class Waves : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(buildSineTable());
-        resetRenderOptions();
-        for (WaveSource& source : waveSources) source = WaveSource{};
-        platformQueue.fixedClock = true;
-        platformQueue.clockMs = 0;
+        for (WaveSource& source : waveState.sources) source = WaveSource{};
         seedRandom(1);
     }
     void TearDown() override {
         releaseSurfaces();
         freeSineTable();
-        queueReset();
     }
+    // One animation step at the clock reading `clock`.
+    void animate() { animateWaves(static_cast<std::int32_t>(clock), controlNormals); }
+    std::uint32_t clock = 0;
+    bool controlNormals = true;
     // Makes the surface list one flat width x height mesh on the unit grid at height z.
     void makeMesh(int width, int height, float z = 0.0f) {
         releaseSurfaces();
@@ -50,7 +48,7 @@ protected:
     }
     // A live source at (x, y) at the peak of its life (envelope 1) at clock `now`.
     static void setSource(int k, float x, float y, float amplitude, std::uint32_t now) {
-        waveSources[k] = WaveSource{x, y, amplitude, static_cast<std::int32_t>(now - 5000), 10000, 1.0f / 5000.0f};
+        waveState.sources[k] = WaveSource{x, y, amplitude, static_cast<std::int32_t>(now - 5000), 10000, 1.0f / 5000.0f};
     }
     // The ripple of a peak-life source computed independently with std::cos in double.
     static double ripple(double dx, double dy, double reachSquared, double amplitude, std::uint32_t now) {
@@ -65,21 +63,21 @@ protected:
 TEST_F(Waves, SineTableHoldsOneTurn) {
     for (int i = 0; i < SINE_TABLE_SIZE; ++i) {
         // The single-precision step and argument stray by up to about 3e-6 near the end.
-        EXPECT_NEAR(sineTable[i], std::sin(i * 2.0 * std::numbers::pi / SINE_TABLE_SIZE), 4e-6) << i;
+        EXPECT_NEAR(waveState.sineTable[i], std::sin(i * 2.0 * std::numbers::pi / SINE_TABLE_SIZE), 4e-6) << i;
     }
-    EXPECT_EQ(sineTable[0], 0.0f);
-    EXPECT_NEAR(sineTable[1024], 1.0f, 1e-7f);
+    EXPECT_EQ(waveState.sineTable[0], 0.0f);
+    EXPECT_NEAR(waveState.sineTable[1024], 1.0f, 1e-7f);
 }
 
 TEST_F(Waves, CosineLookupWrapsEveryIndex) {
-    EXPECT_EQ(cosineLookup(-1), sineTable[1023]);
+    EXPECT_EQ(cosineLookup(-1), waveState.sineTable[1023]);
     EXPECT_NEAR(cosineLookup(-1), std::cos(-2.0 * std::numbers::pi / 4096), 2e-6);
-    EXPECT_EQ(cosineLookup(0), sineTable[1024]);
-    EXPECT_EQ(cosineLookup(3072), sineTable[0]);
+    EXPECT_EQ(cosineLookup(0), waveState.sineTable[1024]);
+    EXPECT_EQ(cosineLookup(3072), waveState.sineTable[0]);
     EXPECT_EQ(cosineLookup(4096 * 1000 + 7), cosineLookup(7));
     EXPECT_EQ(cosineLookup(-4096 * 1000 + 7), cosineLookup(7));
-    EXPECT_EQ(cosineLookup(INT_MAX), sineTable[1023]);
-    EXPECT_EQ(cosineLookup(INT_MIN), sineTable[1024]);
+    EXPECT_EQ(cosineLookup(INT_MAX), waveState.sineTable[1023]);
+    EXPECT_EQ(cosineLookup(INT_MIN), waveState.sineTable[1024]);
 }
 
 TEST_F(Waves, GeneratorSequenceForSeedOne) {
@@ -96,12 +94,12 @@ TEST_F(Waves, GeneratorSequenceForSeedOne) {
 
 TEST_F(Waves, FirstCallPlacesEverySource) {
     makeMesh(32, 20);
-    platformQueue.clockMs = 1234;
+    clock = 1234;
     seedRandom(77);
     const int r1 = nextRandom(), r2 = nextRandom();
     seedRandom(77);
-    animateWaves();
-    for (const WaveSource& source : waveSources) {
+    animate();
+    for (const WaveSource& source : waveState.sources) {
         EXPECT_EQ(source.start, 1234);
         EXPECT_GE(source.duration, 5000);
         EXPECT_LE(source.duration, 15000);
@@ -114,8 +112,8 @@ TEST_F(Waves, FirstCallPlacesEverySource) {
         EXPECT_LE(source.y, 20.0f);
     }
     // The first two draws place the first source's x (across the width) and y.
-    EXPECT_NEAR(waveSources[0].x, r1 * 32 / 32767.0, 1e-4);
-    EXPECT_NEAR(waveSources[0].y, r2 * 20 / 32767.0, 1e-4);
+    EXPECT_NEAR(waveState.sources[0].x, r1 * 32 / 32767.0, 1e-4);
+    EXPECT_NEAR(waveState.sources[0].y, r2 * 20 / 32767.0, 1e-4);
     // Newly placed sources have almost no height yet (envelope at most 1 / duration): the
     // ripples fade in.
     for (int r = 0; r < 20; ++r)
@@ -124,25 +122,25 @@ TEST_F(Waves, FirstCallPlacesEverySource) {
 
 TEST_F(Waves, LiveSourcesStayAndExpiredOnesMove) {
     makeMesh(16, 16);
-    platformQueue.clockMs = 20000;
+    clock = 20000;
     setSource(0, 3, 3, 1, 20000);
-    waveSources[1] = WaveSource{5, 5, 1, 20000 - 10001, 10000, 1.0f / 5000.0f};   // expired
-    waveSources[2] = WaveSource{6, 6, 1, 20000 - 10000, 10000, 1.0f / 5000.0f};   // last instant
-    waveSources[3] = WaveSource{7, 7, 1, 20000 + 500, 10000, 1.0f / 5000.0f};     // in the future
-    animateWaves();
-    EXPECT_EQ(waveSources[0].start, 15000);
-    EXPECT_EQ(waveSources[1].start, 20000);
-    EXPECT_EQ(waveSources[2].start, 10000);
-    EXPECT_EQ(waveSources[3].start, 20000);
+    waveState.sources[1] = WaveSource{5, 5, 1, 20000 - 10001, 10000, 1.0f / 5000.0f};   // expired
+    waveState.sources[2] = WaveSource{6, 6, 1, 20000 - 10000, 10000, 1.0f / 5000.0f};   // last instant
+    waveState.sources[3] = WaveSource{7, 7, 1, 20000 + 500, 10000, 1.0f / 5000.0f};     // in the future
+    animate();
+    EXPECT_EQ(waveState.sources[0].start, 15000);
+    EXPECT_EQ(waveState.sources[1].start, 20000);
+    EXPECT_EQ(waveState.sources[2].start, 10000);
+    EXPECT_EQ(waveState.sources[3].start, 20000);
 }
 
 TEST_F(Waves, SourceAtTheCentreReachesEveryPointOfANineByNine) {
     makeMesh(9, 9);
     const std::uint32_t now = 123456;
-    platformQueue.clockMs = now;
+    clock = now;
     setSource(0, 4, 4, 1.25f, now);
     for (int k = 1; k < WAVE_SOURCE_COUNT; ++k) setSource(k, 4, 4, 0.0f, now);
-    animateWaves();
+    animate();
     // reach^2 = 4^2 + 4^2 = 32: the corners lie exactly on the reach and get nothing.
     EXPECT_EQ(point(0, 0).z, 0.0f);
     EXPECT_EQ(point(8, 0).z, 0.0f);
@@ -165,11 +163,11 @@ TEST_F(Waves, SourceAtTheCentreReachesEveryPointOfANineByNine) {
 TEST_F(Waves, ColumnsAndRowsAreNotSwapped) {
     makeMesh(12, 6);
     const std::uint32_t now = 777;
-    platformQueue.clockMs = now;
+    clock = now;
     setSource(0, 2.5f, 1.0f, 1.0f, now);
     setSource(1, 9.0f, 4.5f, 0.7f, now);
     for (int k = 2; k < WAVE_SOURCE_COUNT; ++k) setSource(k, 0, 0, 0.0f, now);
-    animateWaves();
+    animate();
     const double reachSquared = 3 * 3 + 6 * 6;
     for (int r = 0; r < 6; ++r) {
         for (int c = 0; c < 12; ++c) {
@@ -182,24 +180,24 @@ TEST_F(Waves, ColumnsAndRowsAreNotSwapped) {
 
 TEST_F(Waves, PointsBeyondEveryReachAreFlat) {
     makeMesh(9, 9, 5.0f);
-    platformQueue.clockMs = 50000;
+    clock = 50000;
     for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) setSource(k, 100.0f + k, -50.0f, 1.5f, 50000);
-    animateWaves();
+    animate();
     for (int r = 0; r < 9; ++r)
         for (int c = 0; c < 9; ++c) EXPECT_EQ(point(c, r).z, 0.0f);
 }
 
 TEST_F(Waves, NormalsFollowOnlyWithControlNormals) {
     makeMesh(9, 9);
-    platformQueue.clockMs = 40000;
+    clock = 40000;
     for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) setSource(k, 2.0f + k, 3.0f, 1.0f, 40000);
     Surface& s = surfaceList.surfaces[0];
-    renderOptions.controlNormals = false;
-    animateWaves();
+    controlNormals = false;
+    animate();
     for (int i = 0; i < 81; ++i) EXPECT_EQ(s.normals[i].z, 1.0f) << "kept from the flat mesh";
 
-    renderOptions.controlNormals = true;
-    animateWaves();
+    controlNormals = true;
+    animate();
     Surface copy{9, 9, s.points, new Point4[81], nullptr};
     computeControlNormals(copy);
     int tilted = 0;
@@ -219,16 +217,16 @@ TEST_F(Waves, ClockWrapKeepsSourcesAndHugeClocksStayFinite) {
     for (std::uint32_t before : {0xFFFFFF00u, 0x7FFFFF00u}) {
         setSource(0, 4, 4, 1, before);
         for (int k = 1; k < WAVE_SOURCE_COUNT; ++k) setSource(k, 1, 1, 1, before);
-        platformQueue.clockMs = before + 0x200u;
-        animateWaves();
-        EXPECT_EQ(waveSources[0].start, static_cast<std::int32_t>(before - 5000));
+        clock = before + 0x200u;
+        animate();
+        EXPECT_EQ(waveState.sources[0].start, static_cast<std::int32_t>(before - 5000));
     }
 
     // Clocks whose phase index leaves the 32-bit range still give bounded, finite heights.
     for (std::uint32_t now : {0x7FFFFFF0u, 0x80000010u, 0xC0000000u, 0xFFFFFFF0u}) {
-        platformQueue.clockMs = now;
+        clock = now;
         for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) setSource(k, 1.0f + 2 * k, 4, 1.5f, now);
-        animateWaves();
+        animate();
         for (int i = 0; i < 81; ++i) {
             const float z = surfaceList.surfaces[0].points[i].z;
             ASSERT_TRUE(std::isfinite(z));
@@ -238,12 +236,12 @@ TEST_F(Waves, ClockWrapKeepsSourcesAndHugeClocksStayFinite) {
 }
 
 TEST_F(Waves, NothingToAnimateIsHarmless) {
-    animateWaves();   // no surface
+    animate();   // no surface
     EXPECT_EQ(surfaceList.count, 0);
     makeMesh(4, 4, 2.0f);
     freeSineTable();
-    platformQueue.clockMs = 9000;
-    animateWaves();   // no table: heights stay as they are
+    clock = 9000;
+    animate();   // no table: heights stay as they are
     EXPECT_EQ(point(1, 1).z, 2.0f);
 }
 

@@ -11,9 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "app/diagnostics.h"
 #include "tests/texture/tga_files.h"
-#include "vexa/vx_local.h"
 
 namespace {
 
@@ -50,9 +48,26 @@ void makeTexture(Texture& t, int smallLod, int largeLod, int aspect, std::uint32
 // Sizes in texture memory: one 5-6-5 level of side 2^lod is 2 * 4^lod bytes (8 at least).
 std::uint32_t squareBytes(int lod) { return std::max(8u, 2u << (2 * lod)); }
 
+// The unit's memory at the texture's address holds its texels, as the board reads them back.
 bool memoryHolds(int unit, const Texture& t) {
-    const std::uint8_t* memory = vexaDevice.texMemory[unit] + t.slot[unit].address;
-    return std::memcmp(memory, t.info.data, rawBytes(t.info)) == 0;
+    std::vector<std::uint8_t> memory(rawBytes(t.info));
+    if (!vxTexReadMemory(unit, t.slot[unit].address, static_cast<std::uint32_t>(memory.size()),
+                         memory.data())) {
+        return false;
+    }
+    return std::memcmp(memory.data(), t.info.data, memory.size()) == 0;
+}
+
+// Overwrites `bytes` of the unit's memory from `address` with the byte `value`, through a
+// download of a one-level alpha texture (bytes a power of two from 1 to 64 KB).
+void scribble(int unit, std::uint32_t address, std::uint32_t bytes, std::uint8_t value) {
+    int lod = 0;
+    while ((1u << (2 * lod)) < bytes) ++lod;
+    const int aspect = (1u << (2 * lod)) == bytes ? 0 : 1;   // 2^(2 lod - 1) bytes otherwise
+    std::vector<std::uint8_t> texels(bytes, value);
+    const TextureInfo info = {lod, lod, aspect, VX_TEXFMT_ALPHA_8, texels.data()};
+    ASSERT_EQ(vxTexMemRequired(VX_LEVELS_BOTH, &info), bytes < 8 ? 8u : bytes);
+    ASSERT_TRUE(vxTexDownload(unit, address, VX_LEVELS_BOTH, &info));
 }
 
 // The list's invariants: address order and links, only resident textures, no overlap, within
@@ -86,17 +101,13 @@ protected:
     void SetUp() override {
         vxInit();
         ASSERT_TRUE(vxSelectDevice(0));
-        setErrorFile(dir.path("error.txt").c_str());
-        cache = TextureCache{};
-        cacheMemoryOverride = CacheMemoryOverride{};
+        cacheInitForUnit(cache, 0);
     }
     void TearDown() override {
         for (Texture& t : textures)
             if (t.info.data) cacheRelease(cache, t);
-        cacheMemoryOverride = CacheMemoryOverride{};
         vxShutdown();
         unsetenv("VEXA_TEXMEM");
-        resetDiagnostics();
     }
     Texture& add(int smallLod, int largeLod, int aspect = 0) {
         textures.emplace_back();
@@ -105,17 +116,12 @@ protected:
         return textures.back();
     }
     Texture& square(int lod) { return add(lod, lod); }
+    // A small memory for the fixture's cache (the unit's real memory is larger).
     void useMemory(std::uint32_t start, std::uint32_t end, std::uint32_t line) {
-        cacheMemoryOverride = CacheMemoryOverride{1, start, end, line};
+        cacheInit(cache, 0, start, end, line);
     }
-    void check() {
-        if (cacheMemoryOverride.enabled)
-            checkInvariants(cache, cacheMemoryOverride.start, cacheMemoryOverride.end,
-                            cacheMemoryOverride.line);
-        else
-            checkInvariants(cache, 0, vexaDevice.texMem, TEXTURE_LINE);
-    }
-    ScratchDir dir;
+    void check() { checkInvariants(cache, cache.memoryStart, cache.memoryEnd, cache.line); }
+    TextureMessageRecorder messages;
     TextureCache cache{};
     std::deque<Texture> textures;   // stable addresses: the lists point into it
 };
@@ -133,7 +139,7 @@ TEST_F(TextureCacheTest, FirstLoadGoesToStartOrLine) {
 
     // With the line 64 bytes above the start, a 128-byte texture cannot start below it.
     TextureCache other{};
-    useMemory(256, 4096, 320);
+    cacheInit(other, 0, 256, 4096, 320);
     Texture& b = square(3);
     cacheLoad(other, b);
     EXPECT_EQ(b.slot[0].address, 320u);
@@ -158,7 +164,7 @@ TEST_F(TextureCacheTest, BindResidentOnlyStampsAndAdvancesClock) {
     cacheLoad(cache, b);
     std::uint32_t clock = cache.useClock;
     // Scribble over a's memory: a bind of a resident texture must not download it again.
-    std::memset(vexaDevice.texMemory[0] + a.slot[0].address, 0xAB, a.size);
+    scribble(0, a.slot[0].address, a.size, 0xAB);
     EXPECT_EQ(cacheBind(cache, a), 0);
     EXPECT_EQ(cache.useClock, clock + 1);
     EXPECT_EQ(a.slot[0].lastUse, clock);
@@ -292,7 +298,7 @@ TEST_F(TextureCacheTest, DefragmentCompactsAndKeepsOrder) {
     ASSERT_GT(cache.gapCount, 0);
     std::vector<Texture*> order;
     for (Texture* t = cache.first; t; t = t->slot[0].next) order.push_back(t);
-    std::memset(vexaDevice.texMemory[0], 0, 8 * KB);
+    scribble(0, 0, 8 * KB, 0);
     cacheDefragment(cache);
     // Packed from the start; the only hole left is below the line, where one would cross it.
     std::uint64_t expected = 64;
@@ -320,7 +326,7 @@ TEST_F(TextureCacheTest, ManyHolesTriggerDefragmentNotice) {
     ASSERT_GE(cache.gapCount, TEXTURE_DEFRAGMENT_GAPS);
     Texture& wide = add(2, 2, 1);    // 16 bytes: no 8-byte hole takes it
     cacheLoad(cache, wide);
-    EXPECT_EQ(dir.read("error.txt"), "DEFRAGMENTING texture cache....\n");
+    EXPECT_EQ(textureMessages(), "DEFRAGMENTING texture cache....\n");
     EXPECT_TRUE(wide.slot[0].resident);
     EXPECT_EQ(wide.slot[0].address, 0u) << "after compaction, the bottom two give way";
     EXPECT_EQ(cache.gapCount, 0);
@@ -336,13 +342,13 @@ TEST_F(TextureCacheTest, TextureLargerThanMemoryIsRefused) {
     EXPECT_EQ(cacheBind(cache, huge), 0);
     EXPECT_FALSE(huge.slot[0].resident);
     EXPECT_TRUE(a.slot[0].resident) << "nothing was evicted for it";
-    EXPECT_EQ(dir.read("error.txt"), "texture too large for texture memory (8192 bytes)\n")
+    EXPECT_EQ(textureMessages(), "texture too large for texture memory (8192 bytes)\n")
         << "reported once, not on every bind";
     check();
 
     // 1 KB below the line and 1 KB above: 1368 bytes fit in the sum but in neither half.
     TextureCache split{};
-    useMemory(0, 2 * KB, 1 * KB);
+    cacheInit(split, 0, 0, 2 * KB, 1 * KB);
     Texture& chain = add(0, 5, 1);
     ASSERT_EQ(vxTexMemRequired(VX_LEVELS_BOTH, &chain.info), 1368u);
     cacheLoad(split, chain);
@@ -358,11 +364,13 @@ TEST_F(TextureCacheTest, RefusedAgainstRealMemory) {
     vxShutdown();
     setenv("VEXA_TEXMEM", "65536", 1);
     vxInit();
-    ASSERT_EQ(vexaDevice.texMem, 65536u);
+    ASSERT_EQ(vxTexMaxAddress(0) + 8, 65536u);
+    cacheInitForUnit(cache, 0);
+    EXPECT_EQ(cache.memoryEnd, 65536u);
     Texture& big = square(8);   // 128 KB
     cacheLoad(cache, big);
     EXPECT_FALSE(big.slot[0].resident);
-    EXPECT_EQ(dir.read("error.txt"), "texture too large for texture memory (131072 bytes)\n");
+    EXPECT_EQ(textureMessages(), "texture too large for texture memory (131072 bytes)\n");
     Texture& fits = square(7);
     cacheLoad(cache, fits);
     EXPECT_TRUE(fits.slot[0].resident);
@@ -376,7 +384,7 @@ TEST_F(TextureCacheTest, InvalidShapeOrNoTexelsIsRefused) {
     EXPECT_EQ(cacheBind(cache, bad), 0);
     EXPECT_FALSE(bad.slot[0].resident);
     EXPECT_EQ(cache.first, nullptr);
-    EXPECT_NE(dir.read("error.txt").find("texture not accepted"), std::string::npos);
+    EXPECT_NE(textureMessages().find("texture not accepted"), std::string::npos);
 
     Texture empty;
     textureInit(empty);
@@ -386,7 +394,7 @@ TEST_F(TextureCacheTest, InvalidShapeOrNoTexelsIsRefused) {
 
 TEST_F(TextureCacheTest, ReleaseClearsRecordAndUnitsKeepSeparateBooks) {
     TextureCache second{};
-    second.unit = 1;
+    cacheInitForUnit(second, 1);
     Texture& a = square(4);
     Texture& b = square(4);
     cacheLoad(cache, a);
@@ -395,7 +403,7 @@ TEST_F(TextureCacheTest, ReleaseClearsRecordAndUnitsKeepSeparateBooks) {
     EXPECT_EQ(a.slot[0].address, 0u);
     EXPECT_EQ(a.slot[1].address, b.size);
     EXPECT_TRUE(memoryHolds(1, a));
-    unlinkTexture(second, a);
+    cacheRemove(second, a);
     EXPECT_FALSE(a.slot[1].resident);
     EXPECT_TRUE(a.slot[0].resident);
     EXPECT_EQ(second.first, &b);
@@ -433,8 +441,12 @@ bool crosses(std::uint64_t a, std::uint64_t size, std::uint64_t line) {
 
 // Where a texture of `size` goes without evicting: after the last texture, else the first
 // hole that takes it; 0 (never a valid place here, the start is above 0) when nowhere.
+struct Memory {
+    std::uint64_t start, end, line;
+};
+
 std::uint64_t placeWithoutEviction(const std::vector<Placed>& list, std::uint64_t size,
-                                   const CacheMemoryOverride& m) {
+                                   const Memory& m) {
     std::uint64_t candidate = list.empty() ? m.start : list.back().address + list.back().size;
     if (crosses(candidate, size, m.line)) candidate = m.line;
     if (candidate + size <= m.end) return candidate;
@@ -454,8 +466,8 @@ std::uint64_t placeWithoutEviction(const std::vector<Placed>& list, std::uint64_
 }  // namespace
 
 TEST_F(TextureCacheTest, RandomOperationsKeepModelInvariants) {
-    const CacheMemoryOverride memory{1, 4096, 4096 + 160 * KB, 4096 + 64 * KB};
-    cacheMemoryOverride = memory;
+    const Memory memory{4096, 4096 + 160 * KB, 4096 + 64 * KB};
+    useMemory(4096, 4096 + 160 * KB, 4096 + 64 * KB);
     std::mt19937 rng(1234567u);
     const int poolSize = 24;
     for (int i = 0; i < poolSize; ++i) textures.emplace_back();

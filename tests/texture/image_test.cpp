@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <memory>
 
-#include "app/diagnostics.h"
 #include "tests/texture/tga_files.h"
 
 namespace {
@@ -274,9 +273,8 @@ void load(LoadedTexture& out, const std::string& path, int format, int alpha, bo
 
 class TextureBuild : public ::testing::Test {
 protected:
-    void SetUp() override { setErrorFile(dir.path("error.txt").c_str()); }
-    void TearDown() override { resetDiagnostics(); }
     ScratchDir dir;
+    TextureMessageRecorder messages;
 };
 
 }  // namespace
@@ -367,20 +365,20 @@ TEST_F(TextureBuild, RefusedSizesAreReported) {
         {8, 128, "can't handle this texture (8x128)\n"},
     };
     for (const Case& c : cases) {
-        setErrorFile(dir.path("error.txt").c_str());
+        textureMessages().clear();
         LoadedTexture tex;
         load(tex, dir.write("big.tga", gradientImage(c.width, c.height)), TEXEL_RGB_565, -1, true);
         EXPECT_FALSE(tex.ok);
         EXPECT_EQ(tex.info.largeLod, -1) << "info untouched";
         EXPECT_EQ(tex.info.data, nullptr);
-        EXPECT_EQ(dir.read("error.txt"), c.message);
+        EXPECT_EQ(textureMessages(), c.message);
     }
     LoadedTexture edge;
-    std::filesystem::remove(dir.path("error.txt"));
+    textureMessages().clear();
     load(edge, dir.write("edge.tga", gradientImage(256, 32)), TEXEL_RGB_565, -1, true);
     EXPECT_TRUE(edge.ok) << "8:1 is the widest accepted";
     EXPECT_EQ(edge.info.aspect, 3);
-    EXPECT_EQ(dir.read("error.txt"), "");
+    EXPECT_EQ(textureMessages(), "");
 }
 
 TEST_F(TextureBuild, UnreadableFileFailsSilently) {
@@ -388,5 +386,5 @@ TEST_F(TextureBuild, UnreadableFileFailsSilently) {
     load(tex, dir.path("absent.tga"), TEXEL_RGB_565, -1, true);
     EXPECT_FALSE(tex.ok);
     EXPECT_EQ(tex.info.data, nullptr);
-    EXPECT_EQ(dir.read("error.txt"), "");
+    EXPECT_EQ(textureMessages(), "");
 }

@@ -1,7 +1,9 @@
 // Crafted TGA files for the reader's tests: a header builder, pixel packers and a scratch
-// directory that each test writes its files into and removes afterwards.
+// directory that each test writes its files into and removes afterwards; and a recorder of
+// what the texture module reports.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +11,34 @@
 #include <vector>
 
 #include <unistd.h>
+
+#include "texture/image.h"
+
+// Everything the texture module reported since the recorder was installed, in order.
+inline std::string& textureMessages() {
+    static std::string text;
+    return text;
+}
+
+inline void recordTextureMessage(const char* format, ...) {
+    char line[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    textureMessages() += line;
+}
+
+// Installs the recorder as the texture module's report routine for its lifetime.
+struct TextureMessageRecorder {
+    TextureMessageRecorder() {
+        textureMessages().clear();
+        textureReport = recordTextureMessage;
+    }
+    ~TextureMessageRecorder() { textureReport = nullptr; }
+    TextureMessageRecorder(const TextureMessageRecorder&) = delete;
+    TextureMessageRecorder& operator=(const TextureMessageRecorder&) = delete;
+};
 
 using Bytes = std::vector<std::uint8_t>;
 

@@ -1,10 +1,8 @@
-// RenderOptions, the held keys and the pointer: the settings the keys change and their
-// defaults. Changed only by the key routine (and the surface type by loadScene).
-#include "app/options.h"
+// RenderOptions: the settings the keys change and their defaults. Changed only by the key
+// routine (and the surface type by loadScene).
+#include "render/options.h"
 
 RenderOptions renderOptions;
-std::uint8_t heldKeys;
-PointerState pointerState;
 
 void resetRenderOptions() {
     renderOptions = RenderOptions{};

@@ -1,10 +1,10 @@
-// RenderOptions: every setting a key changes, with its default and limits; the held-key set
-// and the pointer positions that the key and mouse routine keeps.
+// RenderOptions: every setting a key changes, with its default and limits. The key routine
+// (app/input.cpp) writes it; the surface pass and the frame read it.
 #pragma once
 
 #include <cstdint>
 
-enum SurfaceType : std::int32_t { SURFACE_BEZIER = 0, SURFACE_BSPLINE = 1 };
+#include "surface/surface.h"
 
 enum GapFillMode : std::int32_t { GAP_NO_FILL = 0, GAP_FILL = 1, GAP_FILL_GREEN = 2,
                                   GAP_FILL_MODE_COUNT };
@@ -39,20 +39,6 @@ struct RenderOptions {
     float moveSpeed;             // 0.001..1000
 };
 extern RenderOptions renderOptions;
-
-// The held-key bits.
-constexpr std::uint8_t HELD_SHIFT = 0x01;
-constexpr std::uint8_t HELD_LEFT = 0x04;
-constexpr std::uint8_t HELD_RIGHT = 0x08;
-constexpr std::uint8_t HELD_DOWN = 0x10;
-constexpr std::uint8_t HELD_UP = 0x20;
-extern std::uint8_t heldKeys;
-
-struct PointerState {
-    std::int32_t x, y;           // current cursor position, screen pixels
-    std::int32_t previousX, previousY;
-};
-extern PointerState pointerState;
 
 // Every option to its default (surface type b-spline).
 void resetRenderOptions();

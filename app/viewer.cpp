@@ -1,0 +1,204 @@
+// The viewer: camera motion from held keys, the per-view set-up (frame matrix, clip bounds,
+// light vectors), the spin records and control-point picking. Reads RenderOptions, the input
+// state, the display size and the surface list; writes only the camera, the spin records,
+// frameMatrix, clipBounds and the light vectors.
+#include "app/viewer.h"
+
+#include <cmath>
+
+#include "app/input.h"
+#include "app/startup.h"
+#include "geometry/camera.h"
+#include "geometry/transform.h"
+#include "render/lighting.h"
+#include "render/options.h"
+#include "surface/surface.h"
+
+namespace {
+
+constexpr float SPIN_DEGREES_PER_PIXEL = 0.25f;
+constexpr float SPIN_TWIST_SCALE = 50.0f;
+constexpr float FIELD_OF_VIEW_Y = 1.0471979f;  // 60 degrees
+constexpr float VIEWPORT_DEPTH_NEAR = 1.0f;
+constexpr float VIEWPORT_DEPTH_FAR = 65535.0f;
+constexpr float PICK_RADIUS_SQUARED = 100.0f;  // 10 pixels
+
+constexpr SpinState SPIN_RESET = {
+    0.0f, 0.0f, 0.0f, 1.0f,
+    {{1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f,
+      0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f}},
+    SPIN_NONE,
+};
+
+// 1 / length of the horizontal part of v, or 0 when it has none (looking straight up or down).
+float horizontalInverseLength(const Point3& v) {
+    const float length = std::sqrt(v.x * v.x + v.y * v.y);
+    return length > 0.0f ? 1.0f / length : 0.0f;
+}
+
+}  // namespace
+
+SpinState dragSpin = SPIN_RESET;
+SpinState lightSpin = SPIN_RESET;
+SpinState* spinTarget = &dragSpin;
+
+void moveCamera() {
+    const float step = renderOptions.moveSpeed;
+    Point3& position = camera.position.v;
+    const Point3& right = camera.right.v;
+    const Point3& back = camera.back.v;
+    const std::uint8_t held = inputState.heldKeys;
+    const bool shift = (held & HELD_SHIFT) != 0;
+
+    // Sideways and forward motion stay in the horizontal plane at the same speed whatever
+    // the pitch.
+    if (held & HELD_LEFT) {
+        const float f = step * horizontalInverseLength(right);
+        position.x -= right.x * f;
+        position.y -= right.y * f;
+    }
+    if (held & HELD_RIGHT) {
+        const float f = step * horizontalInverseLength(right);
+        position.x += right.x * f;
+        position.y += right.y * f;
+    }
+    if (held & HELD_DOWN) {
+        if (shift) {
+            position.z -= step;
+        } else {
+            const float f = step * horizontalInverseLength(back);
+            position.x += back.x * f;
+            position.y += back.y * f;
+        }
+    }
+    if (held & HELD_UP) {
+        if (shift) {
+            position.z += step;
+        } else {
+            const float f = step * horizontalInverseLength(back);
+            position.x -= back.x * f;
+            position.y -= back.y * f;
+        }
+    }
+}
+
+void setupView(float x0, float x1, float y0, float y1) {
+    const Point3 view = camera.back.v;
+
+    // The drag record's rotation is advanced here but deliberately not applied to the
+    // picture: no drawing step reads it, so starting or stopping a spin changes nothing
+    // visible. The light record never spins, so the light stays along (1, 1, 1).
+    advanceSpin(dragSpin);
+    advanceSpin(lightSpin);
+    Point4 light;
+    transformAffine(light, lightSpin.rotation, Point3{1.0f, 1.0f, 1.0f});
+
+    Matrix4 viewMatrix;
+    buildViewMatrix(viewMatrix);
+    Matrix4 viewport;
+    matViewport(viewport, x0, x1, y0, y1, VIEWPORT_DEPTH_NEAR, VIEWPORT_DEPTH_FAR);
+
+    const float nearW = renderOptions.nearW;
+    const float farW = renderOptions.farW;
+    setClipBounds(x0, x1, y0, y1, nearW, farW);
+
+    // The aspect is that of the whole output, also for the small views of multi-view. Before
+    // an output is open the size may be 0; a square aspect keeps the matrix finite.
+    const float width = displaySettings.width;
+    const float height = displaySettings.height;
+    const float aspect = (width > 0.0f && height > 0.0f) ? width / height : 1.0f;
+    // Near equal to far (both reachable by keys) would put infinities in the depth row, and
+    // the product with the viewport turns 0 * inf into NaN in every row. Only the depth row
+    // depends on far and nothing reads that depth (the rasterizer uses 1/w), so the
+    // projection takes a far one unit further out; the clip bounds keep the real values.
+    const float projectionFar = (farW == nearW) ? nearW + 1.0f : farW;
+    Matrix4 projection;
+    matPerspective(projection, FIELD_OF_VIEW_Y, aspect, nearW, projectionFar);
+
+    Matrix4 scale;
+    matScale(scale, renderOptions.modelScale[0], renderOptions.modelScale[1],
+             renderOptions.modelScale[2]);
+    matMultiply(frameMatrix, viewport, projection);
+    matMultiply(frameMatrix, frameMatrix, viewMatrix);
+    matMultiply(frameMatrix, frameMatrix, scale);
+
+    setLightVectors(Point3{light.x, light.y, light.z}, view);
+}
+
+void resetSpin(SpinState& record) {
+    record = SPIN_RESET;
+}
+
+void advanceSpin(SpinState& record) {
+    Matrix4 turn;
+    switch (record.mode) {
+        case SPIN_XY:
+        case SPIN_XY_ALT:
+            matRotate(turn, record.angleX * DEGREES_TO_RADIANS, 1.0f, 0.0f, 0.0f);
+            matMultiplyAffine(record.rotation, turn, record.rotation);
+            matRotate(turn, record.angleY * DEGREES_TO_RADIANS, 0.0f, 1.0f, 0.0f);
+            matMultiplyAffine(record.rotation, turn, record.rotation);
+            break;
+        case SPIN_Z:
+            matRotate(turn, record.angleZ * DEGREES_TO_RADIANS, 0.0f, 0.0f, 1.0f);
+            matMultiplyAffine(record.rotation, turn, record.rotation);
+            break;
+        default:
+            break;  // negative, 3 and above: no spin
+    }
+}
+
+void spinFromRelease(SpinState& record, int x, int y, int px, int py) {
+    if ((inputState.heldKeys & HELD_SHIFT) == 0) {
+        record.mode = SPIN_XY;
+        record.angleX = static_cast<float>(y - py) * SPIN_DEGREES_PER_PIXEL;
+        record.angleY = static_cast<float>(x - px) * SPIN_DEGREES_PER_PIXEL;
+        return;
+    }
+    // Twist about the screen centre: 50 times the sine of the angle between the directions
+    // from the centre to the previous and to the release position.
+    const float cx = displaySettings.width * 0.5f;
+    const float cy = displaySettings.height * 0.5f;
+    const float ux = static_cast<float>(x) - cx, uy = static_cast<float>(y) - cy;
+    const float vx = static_cast<float>(px) - cx, vy = static_cast<float>(py) - cy;
+    const float uu = ux * ux + uy * uy;
+    const float vv = vx * vx + vy * vy;
+    record.mode = SPIN_Z;
+    // A position exactly on the centre has no direction: the reciprocal square root of 0 is
+    // not meaningful (its square overflows to infinity and 0 * inf is NaN), so the twist is 0.
+    if (uu > 0.0f && vv > 0.0f) {
+        record.angleZ =
+            SPIN_TWIST_SCALE * (ux * vy - uy * vx) * invSqrtFast(uu) * invSqrtFast(vv);
+    } else {
+        record.angleZ = 0.0f;
+    }
+}
+
+Point4* pickControlPoint() {
+    float best = PICK_RADIUS_SQUARED;
+    Point4* result = nullptr;
+    const float cursorX = static_cast<float>(inputState.pointer.x);
+    const float cursorY = static_cast<float>(inputState.pointer.y);
+    for (int s = 0; s < surfaceList.count; ++s) {
+        Surface& surface = surfaceList.surfaces[s];
+        if (surface.points == nullptr || surface.width <= 0 || surface.height <= 0) {
+            continue;
+        }
+        const int count = surface.width * surface.height;
+        for (int i = 0; i < count; ++i) {
+            Point4& point = surface.points[i];
+            Point4 p;
+            transformPoint(p, frameMatrix, Point3{point.x, point.y, point.z});
+            // Points behind the eye are not excluded. A point on the eye plane (w = 0) gives
+            // an infinite or NaN distance, and "d < best" is false for both, so it never wins.
+            const float sx = p.x / p.w;
+            const float sy = p.y / p.w;
+            const float d = (cursorX - sx) * (cursorX - sx) + (cursorY - sy) * (cursorY - sy);
+            if (d < best) {  // strict: ties keep the earlier point
+                best = d;
+                result = &point;
+            }
+        }
+    }
+    return result;
+}

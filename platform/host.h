@@ -1,0 +1,55 @@
+// What a host that runs the program asks of the platform: the platform's own command-line
+// options, the start and end of a run (back end, frame limit, clock, present hook, the last
+// frame saved), the input script, and the clock for in-process runs. The program itself never
+// includes this; it talks to the platform through platform/win32.h only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// ---- Options -----------------------------------------------------------------------------
+enum PlatformAnswer { PLATFORM_ANSWER_OK = 0, PLATFORM_ANSWER_CANCEL, PLATFORM_ANSWER_COUNT };
+
+constexpr int PLATFORM_FRAMES_DEFAULT = -1;     // the back end's: 300 headless, none with SDL
+constexpr int PLATFORM_HEADLESS_FRAMES = 300;
+constexpr int PLATFORM_PATH_MAX = 1024;
+
+struct PlatformOptions {
+    bool help;
+    bool headless;
+    bool windowed;
+    int frames;               // PLATFORM_FRAMES_DEFAULT or >= 0
+    bool fixedClock;
+    std::uint32_t fixedClockStep;   // milliseconds per frame when fixedClock
+    int answer;               // PlatformAnswer
+    bool answerGiven;         // --answer was on the command line: never wait for a person
+    char inputFile[PLATFORM_PATH_MAX];        // empty = no script
+    char saveLastFrameFile[PLATFORM_PATH_MAX];  // empty = nothing saved at exit
+};
+extern PlatformOptions platformOptions;
+
+enum PlatformParseResult { PLATFORM_PARSE_OK = 0, PLATFORM_PARSE_HELP, PLATFORM_PARSE_ERROR };
+
+// Takes the platform's options out of argv[1..argc-1] into *options (reset first); every
+// other argument is appended to *rest in order, argv[0] first. On PLATFORM_PARSE_ERROR,
+// *error holds a one-line reason.
+int platformParseOptions(int argc, char** argv, PlatformOptions* options,
+                         std::vector<char*>* rest, std::string* error);
+// The --help text: the platform's options and the program's own.
+const char* platformHelpText();
+
+// Reads and parses a script file and makes it the active script; false with a message.
+bool scriptLoad(const char* path, std::string* error);
+
+// Chooses and starts the back end from platformOptions, sets the frame limit, the clock and
+// the present hook. Returns the back end chosen (PlatformBackendKind).
+int platformInitBackend();
+// The end of a run: writes --save-last-frame, prints the headless status line, stops the
+// back end. Runs once however often it is called; false when the frame could not be saved.
+bool platformFinish();
+// Resets every platform record to its start-up state (headless, no script, real clock).
+void platformReset();
+// For a host that draws frames itself: no frame limit, and the clock restarted at 0, either
+// stepping exactly stepMs each time the queue is found empty (fixed) or real.
+void platformSetClock(bool fixed, std::uint32_t stepMs);

@@ -1,0 +1,74 @@
+// What both tessellators share: the scratch record (vertex grid, weight tables, forward
+// differences), the per-vertex finishing step shadeAndProject with packVertexColor and
+// normalizeFast, the border copies, and the two tessellators' entry points. The patch records
+// themselves belong to the surfaces that own them (surface/surface.h).
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/transform.h"
+#include "geometry/vector.h"
+#include "surface/surface.h"
+
+// The four cubic weights (or their derivatives) at p_i for rows 0 .. n, p_0 = 0 and
+// p_(i+1) = p_i + 1/n, so p_n is 1 only up to rounding. Rebuilt per call for the patch's n.
+struct BasisTable {
+    float row[GRID_MAX_SIDE][4];
+};
+struct DerivativeTable {
+    float row[GRID_MAX_SIDE][4];
+};
+
+// One coordinate of one cubic for forward differencing: value and three differences.
+struct ForwardDifferences {
+    float value, first, second, third;
+};
+// Row cubics (4 control rows x x, y, z) and the column cubic of the current u step, for points
+// and for normals.
+struct ForwardTables {
+    ForwardDifferences pointRow[4][3];
+    ForwardDifferences normalRow[4][3];
+    ForwardDifferences pointColumn[3];
+    ForwardDifferences normalColumn[3];
+};
+
+// The tessellators' scratch, one instance, rebuilt for every patch. grid is the vertex grid
+// shared by both tessellators: vertex (i, j) of a patch with n steps is element i * (n + 1) + j,
+// valid until the next patch. normalTip is the normal line's far end: it is the batch's pending
+// vertex after the line is drawn, so it must outlive shadeAndProject until the next
+// transformVertex or endVertices completes its clip code.
+struct TessellationScratch {
+    ScreenVertex grid[GRID_MAX_SIDE * GRID_MAX_SIDE];
+    BasisTable basis;
+    DerivativeTable derivative;
+    ForwardTables forward;
+    ScreenVertex normalTip;
+};
+extern TessellationScratch tessellation;
+
+// Rows 0 .. n of the weights for the surface type, n 1..20.
+void buildBasisTable(BasisTable& table, int n, int surfaceType);
+void buildDerivativeTable(DerivativeTable& table, int n, int surfaceType);
+
+// value += first; first += second; second += third.
+inline void stepForward(ForwardDifferences& d) {
+    d.value += d.first;
+    d.first += d.second;
+    d.second += d.third;
+}
+
+// Tessellate with basis tables / forward differences, draw, return the triangles drawn.
+// patch.steps is 1..20; s and t span the patch's texture rectangle.
+int tessellateBasis(PatchRecord& patch, float sLo, float tLo, float sHi, float tHi);
+int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float tHi);
+
+// Normalises, lights, transforms and textures one grid vertex (point and normal in model
+// space) through the lighting and transform tables; draws its normal line when that option is
+// on. The tessellators' vertex loops do the same work inlined, byte for byte.
+void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t);
+// Diffuse byte in red, green and blue, specular byte in alpha (both intensities 0..1).
+std::uint32_t packVertexColor(float specular, float diffuse);
+// v scaled by invSqrtFast of its squared length.
+void normalizeFast(Point3& v);
+// Copies the grid's four borders into patch.edges (steps + 1 slots each).
+void copyPatchEdges(PatchRecord& patch);
