@@ -6,6 +6,8 @@
 #include <new>
 #include <utility>
 
+#include "app/diagnostics.h"
+#include "platform/win32.h"
 #include "vexa/vexa.h"
 
 CaptureState captureState;
@@ -36,25 +38,29 @@ void freeCaptureBuffers() {
     captureState.pixelBuffer = nullptr;
 }
 
-bool writeCapture(const char* fileName) {
+namespace {
+
+bool failCapture(char* reason, std::size_t reasonSize, const char* why) {
+    if (reason != nullptr && reasonSize > 0) std::snprintf(reason, reasonSize, "%s", why);
+    return false;
+}
+
+}  // namespace
+
+bool writeCapture(const char* fileName, char* reason, std::size_t reasonSize) {
     CaptureState& c = captureState;
-    if (c.colourBuffer == nullptr || c.pixelBuffer == nullptr) return false;
-    std::FILE* file = std::fopen(fileName, "wb");
-    if (file == nullptr) return false;
+    if (c.colourBuffer == nullptr || c.pixelBuffer == nullptr) {
+        return failCapture(reason, reasonSize, "no capture buffers");
+    }
     if (!vxReadFrameRegion(VX_BUFFER_BACK, c.x, c.y, c.width, c.height, c.width * 2,
                            c.pixelBuffer)) {
-        std::fclose(file);
-        return false;
+        return failCapture(reason, reasonSize, "the frame could not be read");
     }
     const std::uint8_t header[18] = {
         0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
         static_cast<std::uint8_t>(c.width & 0xFF), static_cast<std::uint8_t>(c.width >> 8),
         static_cast<std::uint8_t>(c.height & 0xFF), static_cast<std::uint8_t>(c.height >> 8),
         24, 0};
-    if (std::fwrite(header, sizeof header, 1, file) != 1) {
-        std::fclose(file);
-        return false;
-    }
     // The file stores the bottom row first.
     for (int i = 0; i < c.height / 2; ++i) {
         std::uint16_t* top = c.pixelBuffer + static_cast<std::size_t>(i) * c.width;
@@ -68,9 +74,13 @@ bool writeCapture(const char* fileName) {
         c.colourBuffer[i * 3 + 1] = static_cast<std::uint8_t>(((p >> 5) & 0x3F) << 2);
         c.colourBuffer[i * 3 + 2] = static_cast<std::uint8_t>((p >> 11) << 3);
     }
-    const bool complete = std::fwrite(c.colourBuffer, 3, pixels, file) == pixels;
-    std::fclose(file);
-    return complete;
+    SaveFile save;
+    if (saveFileBegin(save, fileName) && saveFileWrite(save, header, sizeof header) &&
+        saveFileWrite(save, c.colourBuffer, pixels * 3) && saveFileCommit(save)) {
+        return true;
+    }
+    saveFileAbandon(save);
+    return failCapture(reason, reasonSize, save.reason);
 }
 
 void captureBurstFrame() {
@@ -78,5 +88,10 @@ void captureBurstFrame() {
     --captureState.remaining;
     char name[32];
     std::snprintf(name, sizeof name, "scrn%.4d.tga", captureState.nextIndex);
-    if (writeCapture(name)) ++captureState.nextIndex;
+    char reason[SAVE_REASON_MAX];
+    if (writeCapture(name, reason, sizeof reason)) {
+        ++captureState.nextIndex;
+    } else {
+        reportFailure(timeGetTime(), "couldn't write capture %s (%s)\n", name, reason);
+    }
 }

@@ -2,6 +2,7 @@
 // surface is drawn and before the overlay.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 struct CaptureState {
@@ -20,8 +21,10 @@ void resetCaptureState();
 // Stores the rectangle and (re)allocates both buffers; false when either fails.
 bool setCaptureRect(std::int32_t x, std::int32_t y, std::uint16_t width, std::uint16_t height);
 void freeCaptureBuffers();
-// Reads the back-buffer rectangle and writes it as a 24-bit bottom-up TGA; true when the
-// whole file was written.
-bool writeCapture(const char* fileName);
-// One frame of a burst: when frames remain, captures into the next numbered file.
+// Reads the back-buffer rectangle and writes it as a 24-bit bottom-up TGA, so that a file of
+// that name is either the whole capture or as it was before; true when the whole file was
+// written. On failure the reason (for the user) goes to `reason` when given.
+bool writeCapture(const char* fileName, char* reason = nullptr, std::size_t reasonSize = 0);
+// One frame of a burst: when frames remain, captures into the next numbered file. A capture
+// that fails is reported (error.txt and the screen notice) and keeps its number for the next.
 void captureBurstFrame();

@@ -10,12 +10,14 @@
 #include "platform/win32.h"
 #include "vexa/vexa.h"
 
-DiagnosticsState diagnosticsState = {"error.txt", true, 1u << SINK_FILE};
+DiagnosticsState diagnosticsState = {"error.txt", true, 1u << SINK_FILE, "", 0};
 
 void resetDiagnostics() {
     std::strcpy(diagnosticsState.filePath, "error.txt");
     diagnosticsState.truncateNext = true;
     diagnosticsState.enabledSinks = 1u << SINK_FILE;
+    diagnosticsState.notice[0] = '\0';
+    diagnosticsState.noticeUntil = 0;
 }
 
 bool setErrorFile(const char* path) {
@@ -48,15 +50,18 @@ static void writeScreenSink(const char* text) {
     vxSwapBuffers(1);
 }
 
-void reportError(const char* format, ...) {
+// Formats into text (ERROR_TEXT_SIZE bytes). A text cut to the buffer keeps the line end its
+// format asked for, so that the next message does not join it on the same line.
+static void formatMessage(char* text, const char* format, va_list args) {
+    const int length = std::vsnprintf(text, ERROR_TEXT_SIZE, format, args);
+    const std::size_t formatLength = std::strlen(format);
+    if (length >= ERROR_TEXT_SIZE && formatLength > 0 && format[formatLength - 1] == '\n') {
+        text[ERROR_TEXT_SIZE - 2] = '\n';
+    }
+}
+
+static void sendToSinks(const char* text) {
     const std::uint32_t sinks = diagnosticsState.enabledSinks & ((1u << ERROR_SINK_COUNT) - 1);
-    if (sinks == 0) return;
-    // Longer texts are cut to the buffer (255 characters and the terminator).
-    char text[ERROR_TEXT_SIZE];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
     if (sinks & (1u << SINK_FILE)) writeFileSink(text);
     if (sinks & (1u << SINK_STDOUT)) {
         std::fputs(text, stdout);
@@ -64,4 +69,38 @@ void reportError(const char* format, ...) {
     }
     if (sinks & (1u << SINK_MESSAGE_BOX)) MessageBoxA(nullptr, text, "tavik", MB_OK | MB_TOPMOST);
     if (sinks & (1u << SINK_SCREEN)) writeScreenSink(text);
+}
+
+void reportError(const char* format, ...) {
+    const std::uint32_t sinks = diagnosticsState.enabledSinks & ((1u << ERROR_SINK_COUNT) - 1);
+    if (sinks == 0) return;
+    char text[ERROR_TEXT_SIZE];
+    va_list args;
+    va_start(args, format);
+    formatMessage(text, format, args);
+    va_end(args);
+    sendToSinks(text);
+}
+
+void reportFailure(std::uint32_t now, const char* format, ...) {
+    char text[ERROR_TEXT_SIZE];
+    va_list args;
+    va_start(args, format);
+    formatMessage(text, format, args);
+    va_end(args);
+    sendToSinks(text);
+    // The notice is one line: it ends at the first line end.
+    std::snprintf(diagnosticsState.notice, sizeof diagnosticsState.notice, "%.*s",
+                  static_cast<int>(std::strcspn(text, "\n")), text);
+    // 0 means "no notice", so a notice due to end exactly at 0 ends one millisecond later.
+    diagnosticsState.noticeUntil = now + NOTICE_MILLISECONDS;
+    if (diagnosticsState.noticeUntil == 0) diagnosticsState.noticeUntil = 1;
+}
+
+const char* currentNotice(std::uint32_t now) {
+    const DiagnosticsState& d = diagnosticsState;
+    if (d.notice[0] == '\0' || d.noticeUntil == 0) return nullptr;
+    // Clock readings wrap; the notice is due while it has not yet reached its end.
+    if (static_cast<std::int32_t>(d.noticeUntil - now) <= 0) return nullptr;
+    return d.notice;
 }

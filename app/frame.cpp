@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/capture.h"
+#include "app/diagnostics.h"
 #include "app/input.h"
 #include "app/startup.h"
 #include "app/viewer.h"
@@ -118,6 +119,8 @@ void runFrame() {
     // The notice stands under the statistics line on every frame of a burst, so the user
     // sees each capture as it is written.
     if (captured) consolePrintf("\nscreen captured...%d more to go...\n", captureState.remaining);
+    // A save or capture that failed stays in view for a few seconds.
+    if (const char* notice = currentNotice(start)) consolePrintf("\n%s\n", notice);
     consoleSetColour(STATISTICS_COLOUR);
     consoleDraw();
     if (renderOptions.showHelp) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/capture.h"
+#include "app/diagnostics.h"
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "display/device.h"
@@ -69,7 +70,13 @@ void keyDown(HWND hwnd, WPARAM key) {
     case 'M': switchResolution(); break;
     case 'N': o.drawNormals = !o.drawNormals; break;
     case 'P': o.wavesPaused = !o.wavesPaused; break;
-    case 'S': saveSurfaceFile(SURFACE_FILE); break;
+    case 'S': {
+        char reason[SAVE_REASON_MAX];
+        if (!saveSurfaceFile(SURFACE_FILE, reason, sizeof reason)) {
+            reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
+        }
+        break;
+    }
     case 'T':
         o.surfaceType = o.surfaceType == SURFACE_BSPLINE ? SURFACE_BEZIER : SURFACE_BSPLINE;
         break;

@@ -57,8 +57,6 @@ constexpr RefreshName REFRESH_RATES[] = {
 
 constexpr const char* CAPTION = "Vorl";
 
-enum CommandLineResult { COMMAND_LINE_OK, COMMAND_LINE_CANCELLED };
-
 // A question box for an option given as the last argument; false when the user cancels.
 bool askMissingValue(const char* text) {
     return MessageBoxA(GetFocus(), text, CAPTION, MB_OKCANCEL | MB_ICONQUESTION) != IDCANCEL;
@@ -69,6 +67,8 @@ void informBadValue(const char* format, const char* value) {
     std::snprintf(text, sizeof text, format, value);
     MessageBoxA(GetFocus(), text, CAPTION, MB_OK | MB_ICONINFORMATION);
 }
+
+}  // namespace
 
 CommandLineResult readCommandLine(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
@@ -124,6 +124,8 @@ CommandLineResult readCommandLine(int argc, char** argv) {
     }
     return COMMAND_LINE_OK;
 }
+
+namespace {
 
 void destroyWindow() {
     if (displaySettings.window != nullptr) DestroyWindow(displaySettings.window);

@@ -52,6 +52,12 @@ enum StartupStage : int {
 // How far start-up got and what is still held.
 extern StartupStage startupStage;
 
+enum CommandLineResult { COMMAND_LINE_OK, COMMAND_LINE_CANCELLED };
+// Reads "-res", "-ref" and "-screencapture" from arguments 1 .. argc - 1 into the display
+// settings and the capture count, asking (message boxes) about missing or unknown values;
+// COMMAND_LINE_CANCELLED when the user cancelled a question.
+CommandLineResult readCommandLine(int argc, char** argv);
+
 // The whole start-up up to the main loop. True when the program is ready to run frames; false
 // with *exitCode the process's exit code (0 when the user cancelled a command-line question or
 // the sine table had no memory, EXIT_STARTUP_FAILURE after the failure's message box).

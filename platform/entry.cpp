@@ -10,6 +10,8 @@
 #include "platform/win32.h"
 
 constexpr int EXIT_USAGE = 2;
+// The run ended normally but --save-last-frame could not be written.
+constexpr int EXIT_SAVE_FAILED = 3;
 
 // Also reached when the program leaves through exit(): the last frame and the status line
 // are written either way.
@@ -39,6 +41,6 @@ int main(int argc, char** argv) {
     const int count = static_cast<int>(rest.size());
     rest.push_back(nullptr);   // argv[argc] is null, as C promises
     const int code = runApplication(count, rest.data());
-    platformFinish();
-    return code;
+    const bool saved = platformFinish();
+    return (code == 0 && !saved) ? EXIT_SAVE_FAILED : code;
 }

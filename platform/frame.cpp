@@ -2,7 +2,6 @@
 // Entry points: framePresent (the rasterizer's present hook), frameSaveTga for
 // --save-last-frame, platformSetStatusLine. The copy's buffer grows only when the frame size
 // changes, so presenting allocates nothing from frame to frame.
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -51,11 +50,9 @@ bool frameSaveTga(const char* path, std::string* error) {
         if (error) *error = std::string(path) + ": not written, the frame is too large";
         return false;
     }
-    std::FILE* file = std::fopen(path, "wb");
-    if (!file) {
-        if (error) *error = std::string(path) + ": cannot write: " + std::strerror(errno);
-        return false;
-    }
+    // Written beside the target and renamed over it only when complete: a failed save leaves
+    // no partial file under the name.
+    SaveFile save;
     unsigned char header[TGA_HEADER_BYTES] = {};
     header[2] = TGA_TYPE_TRUECOLOR;
     header[12] = static_cast<unsigned char>(f.width & 0xFF);
@@ -63,7 +60,7 @@ bool frameSaveTga(const char* path, std::string* error) {
     header[14] = static_cast<unsigned char>(f.height & 0xFF);
     header[15] = static_cast<unsigned char>(f.height >> 8);
     header[16] = 24;   // bits per pixel; descriptor 0: rows bottom-up, no alpha
-    bool ok = std::fwrite(header, 1, sizeof(header), file) == sizeof(header);
+    bool ok = saveFileBegin(save, path) && saveFileWrite(save, header, sizeof(header));
     std::vector<unsigned char> row(static_cast<std::size_t>(f.width) * 3);
     for (int y = f.height - 1; ok && y >= 0; --y) {
         const std::uint16_t* src = f.pixels.data() + static_cast<std::size_t>(y) * f.width;
@@ -74,9 +71,12 @@ bool frameSaveTga(const char* path, std::string* error) {
             row[x * 3 + 1] = static_cast<unsigned char>(((p >> 5) & 0x3F) << 2);
             row[x * 3 + 2] = static_cast<unsigned char>((p >> 11) << 3);
         }
-        ok = std::fwrite(row.data(), 1, row.size(), file) == row.size();
+        ok = saveFileWrite(save, row.data(), row.size());
     }
-    if (std::fclose(file) != 0) ok = false;
-    if (!ok && error) *error = std::string(path) + ": write failed: " + std::strerror(errno);
+    ok = ok && saveFileCommit(save);
+    if (!ok) {
+        saveFileAbandon(save);
+        if (error) *error = std::string(path) + ": not written: " + save.reason;
+    }
     return ok;
 }

@@ -1,15 +1,17 @@
 // The part of the Windows user interface and timer that the program calls: message queue,
 // window, cursor, message boxes and the millisecond clock, with Windows' names, constants
 // and meanings. Served by one shared queue and window table over the headless and SDL back
-// ends. Knows no geometry; meets the rasterizer only at its present hook.
+// ends. Below them, the program's side: its entry, the status line, and files saved so that
+// nothing is lost. Knows no geometry; meets the rasterizer only at its present hook.
 #pragma once
+
+#include <cstddef>
+#include <cstdint>
 
 #ifdef _WIN32
 #include <windows.h>
 #include <mmsystem.h>
 #else
-
-#include <cstdint>
 
 using BOOL = int;
 using BYTE = std::uint8_t;
@@ -214,3 +216,31 @@ int runApplication(int argc, char** argv);
 // The program hands each frame's statistics line here; a headless run prints the last one
 // on standard output at exit.
 void platformSetStatusLine(const char* line);
+
+// ---- Files saved so that nothing is lost ---------------------------------------------------
+// A file written in place of another: the bytes go to a temporary file in the same folder,
+// and only a complete file, flushed and synced to the disk, is renamed over the target. Until
+// then, and after any failure, the old file is exactly as it was and no temporary file stays.
+constexpr int SAVE_PATH_MAX = 1024;
+constexpr int SAVE_REASON_MAX = 160;
+
+struct SaveFile {
+    void* file;                       // the temporary file's stream, null when not open
+    bool failed;                      // a write failed; the first failure's reason is kept
+    char path[SAVE_PATH_MAX];
+    char temporaryPath[SAVE_PATH_MAX];
+    char reason[SAVE_REASON_MAX];     // why the save failed, for the user ("No space left...")
+};
+
+// Creates the temporary file beside `path`; false with save.reason set (nothing created).
+bool saveFileBegin(SaveFile& save, const char* path);
+// Appends bytes; false once any write has failed (the first reason is kept).
+bool saveFileWrite(SaveFile& save, const void* bytes, std::size_t size);
+// printf into the file; false once any write has failed.
+bool saveFilePrintf(SaveFile& save, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Flushes, syncs and closes the temporary file and renames it over the target. False, with
+// save.reason set, the temporary file removed and the target untouched, when this or any
+// earlier step failed.
+bool saveFileCommit(SaveFile& save);
+// Gives the save up: the temporary file is removed, the target untouched.
+void saveFileAbandon(SaveFile& save);

@@ -49,10 +49,13 @@ void computeControlNormals(Surface& surface) {
 
             // Coincident neighbours (or a fold that cancels) leave no direction: dividing by
             // the zero length would give NaN. Such a point gets (0, 0, 1), the normal of the
-            // flat mesh; so does an overflowing sum. A sum too small or too large to square in
-            // single precision is scaled by its largest component first to keep its direction.
+            // flat mesh; so does a sum that overflowed (an infinite or NaN component: fmax
+            // would skip a NaN, so each component is tested). A sum too small or too large to
+            // square in single precision is scaled by its largest component first to keep its
+            // direction.
+            const bool finite = std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z);
             const float largest = std::fmax(std::fabs(n.x), std::fmax(std::fabs(n.y), std::fabs(n.z)));
-            if (!(largest > 0.0f) || !std::isfinite(largest)) {
+            if (!finite || !(largest > 0.0f)) {
                 n = Point3{0.0f, 0.0f, 1.0f};
             } else {
                 const float lengthSquared = n.x * n.x + n.y * n.y + n.z * n.z;

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <new>
 
+#include "platform/win32.h"
+
 SurfaceList surfaceList;
 Point4* pickedControlPoint;
 
@@ -65,8 +67,9 @@ static bool readIntegerLine(std::FILE* file, char* line, int wanted, long long* 
 
 // Reads width x height point lines into surface.points (w = 1). Lines that do not yield
 // three numbers are skipped. False at end of file before the last point, or for a point
-// that is not finite: "nan" and "inf" scan as numbers, but a mesh holding them would feed
-// NaN into every later stage (normals, tessellation, integer colours and coordinates).
+// that is not finite or beyond SURFACE_MAX_COORDINATE: "nan" and "inf" scan as numbers, but a
+// mesh holding them (or coordinates whose products overflow) would feed NaN into every later
+// stage (normals, tessellation, lighting, clip codes, integer colours and coordinates).
 static bool readPoints(std::FILE* file, char* line, Surface& surface) {
     const std::int64_t total = static_cast<std::int64_t>(surface.width) * surface.height;
     std::int64_t read = 0;
@@ -74,7 +77,11 @@ static bool readPoints(std::FILE* file, char* line, Surface& surface) {
         if (!readLine(file, line)) return false;
         float x, y, z;
         if (std::sscanf(line, "%f %f %f", &x, &y, &z) != 3) continue;
-        if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(z)) return false;
+        // The negated compare refuses NaN as well as anything too large.
+        if (!(std::fabs(x) <= SURFACE_MAX_COORDINATE) || !(std::fabs(y) <= SURFACE_MAX_COORDINATE) ||
+            !(std::fabs(z) <= SURFACE_MAX_COORDINATE)) {
+            return false;
+        }
         surface.points[read] = Point4{x, y, z, 1.0f};
         ++read;
     }
@@ -159,26 +166,29 @@ bool loadSurfaceFile(const char* path) {
     return true;
 }
 
-bool saveSurfaceFile(const char* path) {
-    std::FILE* file = std::fopen(path, "w");
-    if (!file) return false;
-    std::fprintf(file, "B-Spline Surface\n\n");
-    std::fprintf(file, "%d\n\n", static_cast<int>(surfaceList.count));
-    for (std::int32_t i = 0; i < surfaceList.count; ++i) {
-        const Surface& surface = surfaceList.surfaces[i];
-        std::fprintf(file, "%d %d\n\n", static_cast<int>(surface.width),
-                     static_cast<int>(surface.height));
-        for (std::int32_t r = 0; r < surface.height; ++r) {
-            for (std::int32_t c = 0; c < surface.width; ++c) {
-                const Point4& p = surface.points[static_cast<std::size_t>(r) * surface.width + c];
-                std::fprintf(file, "%.2f %.2f %.2f\n", static_cast<double>(p.x),
-                             static_cast<double>(p.y), static_cast<double>(p.z));
+bool saveSurfaceFile(const char* path, char* reason, std::size_t reasonSize) {
+    SaveFile save;
+    if (saveFileBegin(save, path)) {
+        saveFilePrintf(save, "B-Spline Surface\n\n");
+        saveFilePrintf(save, "%d\n\n", static_cast<int>(surfaceList.count));
+        for (std::int32_t i = 0; i < surfaceList.count && !save.failed; ++i) {
+            const Surface& surface = surfaceList.surfaces[i];
+            saveFilePrintf(save, "%d %d\n\n", static_cast<int>(surface.width),
+                           static_cast<int>(surface.height));
+            for (std::int32_t r = 0; r < surface.height && !save.failed; ++r) {
+                for (std::int32_t c = 0; c < surface.width; ++c) {
+                    const Point4& p =
+                        surface.points[static_cast<std::size_t>(r) * surface.width + c];
+                    saveFilePrintf(save, "%.2f %.2f %.2f\n", static_cast<double>(p.x),
+                                   static_cast<double>(p.y), static_cast<double>(p.z));
+                }
+                saveFilePrintf(save, "\n");
             }
-            std::fprintf(file, "\n");
         }
+        if (saveFileCommit(save)) return true;
     }
-    std::fclose(file);
-    return true;
+    if (reason != nullptr && reasonSize > 0) std::snprintf(reason, reasonSize, "%s", save.reason);
+    return false;
 }
 
 // Patches along one side of `points` control points: b-spline windows slide by one point,

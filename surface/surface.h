@@ -3,6 +3,7 @@
 // all surface memory (which also forgets the picked control point).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "geometry/transform.h"
@@ -41,6 +42,10 @@ struct PatchRecord {
 constexpr int SURFACE_MIN_SIDE = 2;
 constexpr long long SURFACE_MAX_POINTS = 1LL << 24;   // width * height
 constexpr long long SURFACE_MAX_COUNT = 1LL << 20;    // surfaces in one file
+// Largest coordinate a point may have. Beyond about 1e8 the squared lengths of the normals the
+// tessellators form from a patch's derivatives overflow single precision; a million mesh
+// units (twenty million world units at the default scale) lies far past any far plane.
+constexpr float SURFACE_MAX_COORDINATE = 1.0e6f;
 
 // One control mesh, row-major: the point of column c, row r is element r * width + c.
 struct Surface {
@@ -66,8 +71,10 @@ extern Point4* pickedControlPoint;
 // after the count (truncated file, a count or dimensions outside the limits above, a point
 // that is not finite, no memory). A side of 2 or 3 points loads with no patches.
 bool loadSurfaceFile(const char* path);
-// Writes the list in the file format; false only when the file cannot be created.
-bool saveSurfaceFile(const char* path);
+// Writes the list in the file format so that nothing is lost: the old file is replaced only
+// by a complete new one. False when the file could not be written, with the old file as it
+// was and the reason (for the user) in `reason` when given.
+bool saveSurfaceFile(const char* path, char* reason = nullptr, std::size_t reasonSize = 0);
 // Frees every surface's arrays and the list; count becomes 0; no point stays picked.
 void releaseSurfaces();
 // Number of patches along width and height for the surface type (0 when too small).

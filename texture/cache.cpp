@@ -82,11 +82,12 @@ int countGaps(const TextureCache& cache) {
     return gaps;
 }
 
-// Reports a texture that can never be placed, once per texture in a row, so that a frame
-// loop binding it does not write the message every frame.
-void refuseTexture(TextureCache& cache, const Texture& texture, std::uint32_t size) {
-    if (cache.refused == &texture) return;
-    cache.refused = &texture;
+// Reports a texture that can never be placed once per texture and unit, so that a frame loop
+// binding it (or binding two refused textures in turn) does not write the message every frame.
+void refuseTexture(TextureCache& cache, Texture& texture, std::uint32_t size) {
+    TextureSlot& slot = texture.slot[cache.unit];
+    if (slot.refused) return;
+    slot.refused = 1;
     if (textureReport == nullptr) return;
     if (size == 0)
         textureReport("texture not accepted by the rasterizer (levels %d-%d, aspect %d)\n",
@@ -198,7 +199,7 @@ void placeTexture(TextureCache& cache, Texture& texture, std::uint32_t address) 
     // Appending at the line or taking a larger victim's place leaves a hole: recount here so
     // that the count always matches the list.
     cache.gapCount = countGaps(cache);
-    if (cache.refused == &texture) cache.refused = nullptr;
+    slot.refused = 0;
     vxTexDownload(unit, slot.address, VX_LEVELS_BOTH, &texture.info);
 }
 
@@ -272,13 +273,11 @@ void cacheRefresh(TextureCache& cache, Texture& texture) {
 void cacheRemove(TextureCache& cache, Texture& texture) {
     unlinkTexture(cache, texture);
     cache.gapCount = countGaps(cache);
-    if (cache.refused == &texture) cache.refused = nullptr;
 }
 
 void cacheRemoveAll(TextureCache& cache) {
     while (cache.first != nullptr) unlinkTexture(cache, *cache.first);
     cache.gapCount = 0;
-    cache.refused = nullptr;
 }
 
 void cacheRelease(TextureCache& cache, Texture& texture) {

@@ -16,6 +16,7 @@ struct Texture;
 struct TextureSlot {
     std::uint32_t address;      // TEXTURE_NO_ADDRESS when not placed
     int resident;
+    int refused;                // refused by this unit and reported; cleared once placed
     std::uint32_t lastUse;
     Texture* previous;          // next lower address in the unit's list
     Texture* next;              // next higher address
@@ -38,7 +39,6 @@ struct TextureCache {
     Texture* first;
     Texture* last;
     std::uint32_t useClock;
-    const Texture* refused;     // last texture refused for its size: reported once, not per frame
 };
 
 // An empty record: no data, not placed in either unit.

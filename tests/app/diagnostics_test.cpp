@@ -68,6 +68,27 @@ TEST_F(DiagnosticsTest, LongTextIsCutTo255Characters) {
     EXPECT_EQ(contents(), std::string(255, 'x'));
 }
 
+TEST_F(DiagnosticsTest, CutTextKeepsItsLineEndSoTheNextMessageStartsAfresh) {
+    const std::string longText(1000, 'x');
+    reportError("%s\n", longText.c_str());
+    reportError("next\n");
+    EXPECT_EQ(contents(), std::string(254, 'x') + "\nnext\n");
+}
+
+TEST_F(DiagnosticsTest, FailureIsWrittenAndShownUntilItsTimeIsUp) {
+    EXPECT_EQ(currentNotice(0), nullptr);
+    reportFailure(1000, "couldn't save surface file (%s)\n", "write failed: No space left");
+    EXPECT_EQ(contents(), "couldn't save surface file (write failed: No space left)\n");
+    ASSERT_NE(currentNotice(1000), nullptr);
+    EXPECT_STREQ(currentNotice(1000 + NOTICE_MILLISECONDS - 1),
+                 "couldn't save surface file (write failed: No space left)");
+    EXPECT_EQ(currentNotice(1000 + NOTICE_MILLISECONDS), nullptr);
+    // Across the clock's wrap the notice still lasts its time.
+    reportFailure(0xFFFFFF00u, "late\n");
+    EXPECT_STREQ(currentNotice(0x10u), "late");
+    EXPECT_EQ(currentNotice(0xFFFFFF00u + NOTICE_MILLISECONDS), nullptr);
+}
+
 TEST_F(DiagnosticsTest, PathThatDoesNotFitKeepsThePreviousOne) {
     const std::string tooLong(ERROR_PATH_SIZE, 'p');
     EXPECT_FALSE(setErrorFile(tooLong.c_str()));

@@ -4,12 +4,14 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 struct ProgramRun {
     int status = -1;
@@ -53,8 +55,32 @@ public:
     ProgramRun run(const std::string& args, const std::string& env = "",
                    const std::string& prefix = "") const {
         const std::string display = prefix.empty() ? "-u DISPLAY -u WAYLAND_DISPLAY " : "";
-        const std::string command = "cd '" + path_.string() + "' && " + prefix + " env " +
-                                    display + env + " '" + VORL_BINARY + "' " + args +
+        return runCommand(prefix + " env " + display + env + " '" + VORL_BINARY + "' " + args);
+    }
+
+    // Runs headless with every file the program writes limited to `bytes` (a multiple of 512):
+    // a write past it fails as on a full disk (the signal that would end the process is
+    // ignored, so the write reports the error instead).
+    ProgramRun runWithFileLimit(const std::string& args, long bytes) const {
+        return runCommand("ulimit -f " + std::to_string(bytes / 512) + " && trap '' XFSZ && " +
+                          "env -u DISPLAY -u WAYLAND_DISPLAY '" + VORL_BINARY + "' " + args);
+    }
+
+    // The names of the files in a folder of the scratch directory ("" for the top).
+    std::vector<std::string> list(const std::string& folder = "") const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(path_ / folder)) {
+            names.push_back(e.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    // Runs a shell command line in the directory, standard output and error to files (which
+    // the file limit leaves room for).
+    ProgramRun runCommand(const std::string& line) const {
+        const std::string command = "cd '" + path_.string() + "' && " + line +
                                     " >stdout.txt 2>stderr.txt </dev/null";
         const int raw = std::system(command.c_str());
         ProgramRun result;
@@ -64,6 +90,5 @@ public:
         return result;
     }
 
-private:
     std::filesystem::path path_;
 };

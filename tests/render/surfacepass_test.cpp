@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "recorder.h"
@@ -162,6 +163,65 @@ TEST_F(SurfacePass, ControlPointMarkersAreTwoLinesEach) {
     const DrawCall& first = drawCalls()[0];
     const float r = 0.5f * (first.vertex[0].x - first.vertex[1].x);
     EXPECT_NEAR(r, 500.0f * first.vertex[0].q, 1e-2f);
+}
+
+// Meshes at the reader's coordinate limit, seen through the program's real projection: every
+// grid vertex (what the clip codes read) and every vertex handed to the rasterizer is finite,
+// for both surface types, both tessellators, both normal sources and specular on and off.
+TEST_F(SurfacePass, MeshesAtTheCoordinateLimitGiveOnlyFiniteVertices) {
+    Matrix4 viewport, projection, view, scale;
+    matViewport(viewport, 0.0f, 1024.0f, 0.0f, 768.0f, 1.0f, 65535.0f);
+    matPerspective(projection, 1.0471979f, 4.0f / 3.0f, 1.0f, 1000.0f);
+    buildViewMatrix(view);
+    matScale(scale, 20.0f, 20.0f, 10.0f);
+    matMultiply(frameMatrix, viewport, projection);
+    matMultiply(frameMatrix, frameMatrix, view);
+    matMultiply(frameMatrix, frameMatrix, scale);
+    setClipBounds(0.0f, 1024.0f, 0.0f, 768.0f, 1.0f, 1000.0f);
+
+    std::mt19937 random(77);
+    std::uniform_real_distribution<float> coordinate(-SURFACE_MAX_COORDINATE,
+                                                     SURFACE_MAX_COORDINATE);
+    for (int trial = 0; trial < 6; ++trial) {
+        AheadMesh mesh(7, 7);
+        for (Point4& p : mesh.points) {
+            p = {coordinate(random), coordinate(random), coordinate(random), 1.0f};
+            // Some points at the exact limit, some near the eye.
+            if (random() % 5 == 0) p.x = (random() & 1) ? SURFACE_MAX_COORDINATE : 0.5f;
+        }
+        Surface& surface = mesh.surface;
+        computeControlNormals(surface);
+        for (int flags = 0; flags < 16; ++flags) {
+            renderOptions.surfaceType = (flags & 1) ? SURFACE_BEZIER : SURFACE_BSPLINE;
+            renderOptions.forwardDifferencing = (flags & 2) != 0;
+            renderOptions.controlNormals = (flags & 4) == 0;
+            renderOptions.specular = (flags & 8) != 0;
+            renderOptions.subdivisions = 3;
+            installRecorder();
+            drawSurface(surface, 0, 0, 1024, 1024);
+            for (const DrawCall& call : drawCalls()) {
+                for (const ScreenVertex& v : call.vertex) {
+                    ASSERT_TRUE(vertexFinite(v)) << "trial " << trial << " flags " << flags;
+                }
+            }
+            // Every patch tessellated on its own: the whole grid, drawn or not, is finite.
+            for (PatchRecord& patch : mesh.patches) {
+                patch.lastColumn = 3;
+                patch.lastRow = 3;
+                patch.steps = 3;
+                if (renderOptions.forwardDifferencing) {
+                    tessellateForward(patch, 0, 0, 256, 256);
+                } else {
+                    tessellateBasis(patch, 0, 0, 256, 256);
+                }
+                for (int i = 0; i < 16; ++i) {
+                    const ScreenVertex& v = tessellation.grid[i];
+                    ASSERT_TRUE(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.w))
+                        << "trial " << trial << " flags " << flags;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -112,4 +112,20 @@ TEST(ControlNormals, TinyAndHugeMeshesKeepTheirDirection) {
     }
 }
 
+TEST(ControlNormals, OverflowingCrossProductsGetUpInsteadOfNaN) {
+    // Edges of 1e19 and more: the cross products overflow to infinity and their sums to
+    // inf - inf = NaN in some components, which a maximum over the components would skip.
+    for (float scale : {1e19f, 1e30f, 3e38f}) {
+        Mesh mesh(3, 3);
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c)
+                mesh.at(c, r) = Point4{(c - r) * scale, (c + r) * scale, c * r * scale, 1};
+        mesh.compute();
+        for (const Point4& n : mesh.normals) {
+            ASSERT_TRUE(std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z)) << scale;
+            EXPECT_NEAR(1.0f, n.x * n.x + n.y * n.y + n.z * n.z, 1e-5f) << scale;
+        }
+    }
+}
+
 }  // namespace

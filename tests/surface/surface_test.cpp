@@ -280,14 +280,20 @@ TEST_F(SurfaceFile, NegativeHugeAndOverflowingSizesAreRefused) {
     }
 }
 
-TEST_F(SurfaceFile, PointsThatAreNotFiniteAreRefused) {
+TEST_F(SurfaceFile, PointsThatAreNotFiniteOrTooLargeAreRefused) {
     const char* files[] = {"B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 nan\n1 1 0\n",
-                           "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n1 1e50 0\n"};
+                           "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n1 1e50 0\n",
+                           "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n1 1 -1e20\n",
+                           "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n1000001 1 0\n"};
     for (const char* text : files) {
         loadPrevious();
         EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
         EXPECT_EQ(surfaceList.count, 0);
     }
+    // The limit itself loads.
+    EXPECT_TRUE(loadSurfaceFile(
+        write("b.txt", "B-Spline Surface\n1\n2 2\n0 0 0\n1e6 0 0\n0 -1e6 0\n1 1 1e6\n").c_str()));
+    EXPECT_EQ(surfaceList.count, 1);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)

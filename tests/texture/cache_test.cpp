@@ -360,6 +360,24 @@ TEST_F(TextureCacheTest, TextureLargerThanMemoryIsRefused) {
     cacheRelease(split, half);
 }
 
+TEST_F(TextureCacheTest, TwoRefusedTexturesBoundInTurnAreReportedOnceEach) {
+    useMemory(0, 4 * KB, 64 * KB);
+    Texture& first = square(6);    // 8 KB each: neither ever fits
+    Texture& second = square(6);
+    for (int frame = 0; frame < 5; ++frame) {
+        EXPECT_EQ(cacheBind(cache, first), 0);
+        EXPECT_EQ(cacheBind(cache, second), 0);
+    }
+    EXPECT_EQ(textureMessages(), "texture too large for texture memory (8192 bytes)\n"
+                                 "texture too large for texture memory (8192 bytes)\n");
+    // Released and loaded again, a texture is a new one: refused again, reported again.
+    cacheRelease(cache, first);
+    makeTexture(first, 6, 6, 0, 99);
+    textureMessages().clear();
+    cacheLoad(cache, first);
+    EXPECT_EQ(textureMessages(), "texture too large for texture memory (8192 bytes)\n");
+}
+
 TEST_F(TextureCacheTest, RefusedAgainstRealMemory) {
     vxShutdown();
     setenv("VEXA_TEXMEM", "65536", 1);
