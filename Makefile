@@ -1,9 +1,12 @@
 # The README's commands: `make run` and `make test`. Both start with the idempotent set-up.
+# The sanitizer tests look for leaks too; the SDL tests there use SDL's software renderer,
+# because the GL drivers it would otherwise load are unloaded again before the leak check
+# runs, and what they still hold then reads as leaked from unknown code.
 BUILD ?= build
 SANBUILD ?= build-sanitize
 GEN := -G Ninja
 
-.PHONY: setup build run test test-sanitize bench clean
+.PHONY: setup build run test test-sanitize bench fuzz soak clean
 
 setup:
 	@bash scripts/setup
@@ -21,10 +24,26 @@ test: build
 test-sanitize: setup
 	@cmake -S . -B $(SANBUILD) $(GEN) -DCMAKE_BUILD_TYPE=Debug -DVORL_SANITIZE=ON >/dev/null
 	@cmake --build $(SANBUILD)
-	@cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j2
+	@cd $(SANBUILD) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/leak-suppressions.txt \
+	  SDL_RENDER_DRIVER=software SDL_FRAMEBUFFER_ACCELERATION=0 ctest --output-on-failure -j2
+
+# An optimised sanitizer build headless for SOAK_FRAMES frames under a random script of
+# every key (the Debug build of the sanitizer tests draws too slowly for long runs).
+SOAKBUILD ?= build-soak
+SOAK_FRAMES ?= 100000
+soak: setup
+	@cmake -S . -B $(SOAKBUILD) $(GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORL_SANITIZE=ON >/dev/null
+	@cmake --build $(SOAKBUILD) --target vorl
+	@SOAK_FRAMES=$(SOAK_FRAMES) python3 scripts/soak $(SOAKBUILD)/vorl
 
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
 
+# libFuzzer targets of tests/fuzz/, built with clang in build-fuzz/, FUZZ_SECONDS each.
+FUZZ_SECONDS ?= 60
+fuzz: setup
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz
+
 clean:
-	rm -rf $(BUILD) $(SANBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(SOAKBUILD)

@@ -19,11 +19,42 @@ CpuFeatures cpuFeatures;
 
 namespace {
 
+// The illegal-instruction guard, on systems with POSIX signals and on those (Windows) whose C
+// library only has signal() and setjmp, and turns the processor's fault into SIGILL.
+#if defined(_WIN32)
+std::jmp_buf probeJump;
+
+void onIllegalInstruction(int) {
+    std::longjmp(probeJump, 1);
+}
+
+// Installs the guard; the previous handler goes to *previous. False when it cannot.
+bool installGuard(void (**previous)(int)) {
+    *previous = std::signal(SIGILL, onIllegalInstruction);
+    return *previous != SIG_ERR;
+}
+void restoreGuard(void (*previous)(int)) { std::signal(SIGILL, previous); }
+#define VORL_PROBE_JUMP() setjmp(probeJump)
+using PreviousGuard = void (*)(int);
+#else
 sigjmp_buf probeJump;
 
 void onIllegalInstruction(int) {
     siglongjmp(probeJump, 1);
 }
+
+bool installGuard(struct sigaction* previous) {
+    struct sigaction guard;
+    std::memset(&guard, 0, sizeof guard);
+    guard.sa_handler = onIllegalInstruction;
+    sigemptyset(&guard.sa_mask);
+    return sigaction(SIGILL, &guard, previous) == 0;
+}
+void restoreGuard(const struct sigaction& previous) { sigaction(SIGILL, &previous, nullptr); }
+// sigsetjmp with the mask saved: a second fault after a caught one is caught too.
+#define VORL_PROBE_JUMP() sigsetjmp(probeJump, 1)
+using PreviousGuard = struct sigaction;
+#endif
 
 #if defined(VORL_HAVE_CPUID)
 constexpr std::uint32_t FEATURE_CMOV = 1u << 15;
@@ -43,21 +74,15 @@ bool portableForced() {
 }  // namespace
 
 bool runsWithoutIllegalInstruction(void (*trial)()) {
-    struct sigaction guard;
-    struct sigaction previous;
-    std::memset(&guard, 0, sizeof guard);
-    guard.sa_handler = onIllegalInstruction;
-    sigemptyset(&guard.sa_mask);
-    if (sigaction(SIGILL, &guard, &previous) != 0) {
-        return false;
-    }
+    PreviousGuard previous;
+    if (!installGuard(&previous)) return false;
     // volatile: the value must survive the jump back out of the handler.
     volatile bool ran = false;
-    if (sigsetjmp(probeJump, 1) == 0) {
+    if (VORL_PROBE_JUMP() == 0) {
         trial();
         ran = true;
     }
-    sigaction(SIGILL, &previous, nullptr);
+    restoreGuard(previous);
     return ran;
 }
 

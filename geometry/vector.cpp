@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+#include "geometry/functions.h"
+
 namespace {
 
 // The low 32 bits of the significand of d.
@@ -34,8 +36,8 @@ void normalize(Point3& v) {
 
 void rotateAboutAxis(Point3& out, const Point3& v, float angle, const Point3& axis) {
     const float half = angle * 0.5f;
-    const float c = std::cos(half);
-    const float s = std::sin(half);
+    const float c = cosine(half);
+    const float s = sine(half);
     const Point3 q = {s * axis.x, s * axis.y, s * axis.z};
     // Everything read from v is taken before out is written, so out may be v.
     Point3 qv;
@@ -72,8 +74,8 @@ void matTranslate(Matrix4& m, float tx, float ty, float tz) {
 }
 
 void matRotate(Matrix4& m, float angle, float x, float y, float z) {
-    const float c = std::cos(angle);
-    const float s = std::sin(angle);
+    const float c = cosine(angle);
+    const float s = sine(angle);
     const float t = 1.0f - c;
     matIdentity(m);
     m.m[0] = x * x + (1.0f - x * x) * c;
@@ -182,7 +184,7 @@ void matFrustum(Matrix4& m, float left, float right, float bottom, float top, fl
 }
 
 void matPerspective(Matrix4& m, float fovy, float aspect, float nearZ, float farZ) {
-    const float e = std::tan(fovy * 0.5f) * nearZ;
+    const float e = tangent(fovy * 0.5f) * nearZ;
     matFrustum(m, -e * aspect, e * aspect, -e, e, nearZ, farZ);
 }
 

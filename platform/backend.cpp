@@ -1,7 +1,8 @@
-// Back-end choice and the run's start and end: SDL where it was built in and a display
-// answers, headless otherwise; the frame limit, clock and present hook are set here.
-// Entry points: platformInitBackend, platformFinish, platformReset. The chosen back end's
-// routines sit in platformBackend; nothing here calls the program.
+// Back-end choice and the run's start and end: the Windows back end on Windows, SDL where it
+// was built in and a display answers, headless otherwise; the frame limit, clock and present
+// hook are set here. Also what every back end reports through (backend.h): keys, buttons,
+// relative motion of the virtual cursor, the close request. Entry points:
+// platformInitBackend, platformFinish, platformReset. Nothing here calls the program.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -16,6 +17,11 @@ static bool finished = false;
 int platformInitBackend() {
     backendKind = PLATFORM_BACKEND_HEADLESS;
     platformBackend = PlatformBackend{};
+#if VORL_HAVE_WINDOWS
+    if (!platformOptions.headless && windowsStart(&platformBackend)) {
+        backendKind = PLATFORM_BACKEND_WINDOWS;
+    }
+#endif
 #if VORL_HAVE_SDL
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -69,3 +75,64 @@ void platformReset() {
     scriptReset();
     frameReset();
 }
+
+// lParam bits of key messages, as Windows sets them: repeat count 1, bit 30 the previous
+// state (set for auto-repeat and for every key-up), bit 31 the transition (set for key-up).
+constexpr LPARAM KEY_REPEAT_ONE = 0x00000001;
+constexpr LPARAM KEY_PREVIOUS_DOWN = 0x40000000;
+constexpr LPARAM KEY_RELEASED = static_cast<LPARAM>(0x80000000u);
+
+void backendPostKey(int virtualKey, bool down, bool repeat) {
+    if (down) {
+        const LPARAM bits = KEY_REPEAT_ONE | (repeat ? KEY_PREVIOUS_DOWN : 0);
+        PostMessageA(appWindow(), WM_KEYDOWN, static_cast<WPARAM>(virtualKey), bits);
+    } else {
+        const LPARAM bits = KEY_REPEAT_ONE | KEY_PREVIOUS_DOWN | KEY_RELEASED;
+        PostMessageA(appWindow(), WM_KEYUP, static_cast<WPARAM>(virtualKey), bits);
+    }
+}
+
+static void postMouse(UINT message) {
+    const int x = platformWindows.cursorX;
+    const int y = platformWindows.cursorY;
+    PostMessageA(appWindow(), message, 0, MAKELPARAM(x, y));
+}
+
+void backendPostButton(bool left, bool down) {
+    if (left) {
+        postMouse(down ? WM_LBUTTONDOWN : WM_LBUTTONUP);
+    } else {
+        postMouse(down ? WM_RBUTTONDOWN : WM_RBUTTONUP);
+    }
+}
+
+void backendMoveCursorBy(int dx, int dy) {
+    if (dx == 0 && dy == 0) return;
+    const int width =
+        platformFrame.width > 0 ? platformFrame.width : GetSystemMetrics(SM_CXSCREEN);
+    const int height =
+        platformFrame.height > 0 ? platformFrame.height : GetSystemMetrics(SM_CYSCREEN);
+    int x = platformWindows.cursorX + dx;
+    int y = platformWindows.cursorY + dy;
+    x = x < 0 ? 0 : (x >= width ? width - 1 : x);
+    y = y < 0 ? 0 : (y >= height ? height - 1 : y);
+    cursorMoveTo(x, y);
+    postMouse(WM_MOUSEMOVE);
+}
+
+void backendPostClose() {
+    HWND app = appWindow();
+    if (app) {
+        PostMessageA(app, WM_CLOSE, 0, 0);
+    } else {
+        PostQuitMessage(0);
+    }
+}
+
+const char* backendWindowTitle() {
+    HWND app = appWindow();
+    return app && app->title[0] ? app->title : "Vorl";
+}
+
+bool backendWindowed() { return platformOptions.windowed; }
+bool backendAnswerGiven() { return platformOptions.answerGiven; }

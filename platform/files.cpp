@@ -7,14 +7,58 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#if defined(_WIN32)
+#include <io.h>
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include "platform/win32.h"
 
 namespace {
+
+// ---- What differs between systems: making the temporary file, syncing --------------------
+#if defined(_WIN32)
+// Opens a new file named `pattern` with its six trailing X's replaced, never an existing one.
+int createUnique(char* pattern) {
+    const std::size_t length = std::strlen(pattern);
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const unsigned tag = (static_cast<unsigned>(_getpid()) * 7919u + ++counter) % 1000000u;
+        std::snprintf(pattern + length - 6, 7, "%06u", tag);
+        const int fd = _open(pattern, _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
+                             _S_IREAD | _S_IWRITE);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+int syncFile(std::FILE* file) { return _commit(_fileno(file)); }
+void syncFolder(const char*) {}   // the rename is recorded by the file system itself
+void removeFile(const char* path) { _unlink(path); }
+std::FILE* openStream(int fd) { return _fdopen(fd, "wb"); }
+void closeDescriptor(int fd) { _close(fd); }
+#else
+int createUnique(char* pattern) {
+    const int fd = mkstemp(pattern);
+    if (fd >= 0) {
+        // mkstemp makes the file private (0600); a saved file gets the usual permissions.
+        const mode_t mask = umask(0);
+        umask(mask);
+        fchmod(fd, 0666 & ~mask);
+    }
+    return fd;
+}
+int syncFile(std::FILE* file) { return fsync(fileno(file)); }
+void removeFile(const char* path) { unlink(path); }
+std::FILE* openStream(int fd) { return fdopen(fd, "wb"); }
+void closeDescriptor(int fd) { close(fd); }
+#endif
 
 // The first failure wins: later steps of a save that already failed only add noise.
 void fail(SaveFile& save, const char* what, int error) {
@@ -26,6 +70,7 @@ void fail(SaveFile& save, const char* what, int error) {
 
 std::FILE* stream(const SaveFile& save) { return static_cast<std::FILE*>(save.file); }
 
+#if !defined(_WIN32)
 // The folder part of a path ("." when it has none), for syncing the rename itself.
 void folderOf(const char* path, char* out, std::size_t size) {
     const char* slash = std::strrchr(path, '/');
@@ -48,6 +93,15 @@ void syncFolder(const char* path) {
     fsync(fd);
     close(fd);
 }
+#endif
+
+// Replaces `to` with `from` in one step (over an existing file on every system).
+bool replaceFile(const char* from, const char* to) {
+    std::error_code error;
+    std::filesystem::rename(from, to, error);
+    if (error) errno = error.value();
+    return !error;
+}
 
 }  // namespace
 
@@ -59,21 +113,17 @@ bool saveFileBegin(SaveFile& save, const char* path) {
         return false;
     }
     std::snprintf(save.temporaryPath, sizeof save.temporaryPath, "%s.XXXXXX", path);
-    const int fd = mkstemp(save.temporaryPath);
+    const int fd = createUnique(save.temporaryPath);
     if (fd < 0) {
         fail(save, "cannot create a file there", errno);
         save.temporaryPath[0] = '\0';
         return false;
     }
-    // mkstemp makes the file private (0600); a saved file gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
-    std::FILE* file = fdopen(fd, "wb");
+    std::FILE* file = openStream(fd);
     if (file == nullptr) {
         fail(save, "cannot write there", errno);
-        close(fd);
-        unlink(save.temporaryPath);
+        closeDescriptor(fd);
+        removeFile(save.temporaryPath);
         save.temporaryPath[0] = '\0';
         return false;
     }
@@ -111,14 +161,14 @@ bool saveFileCommit(SaveFile& save) {
     std::FILE* file = stream(save);
     if (!save.failed && std::fflush(file) != 0) fail(save, "write failed", errno);
     if (!save.failed && std::ferror(file)) fail(save, "write failed", EIO);
-    if (!save.failed && fsync(fileno(file)) != 0) fail(save, "sync failed", errno);
+    if (!save.failed && syncFile(file) != 0) fail(save, "sync failed", errno);
     if (std::fclose(file) != 0) fail(save, "close failed", errno);
     save.file = nullptr;
-    if (!save.failed && std::rename(save.temporaryPath, save.path) != 0) {
+    if (!save.failed && !replaceFile(save.temporaryPath, save.path)) {
         fail(save, "cannot replace the file", errno);
     }
     if (save.failed) {
-        unlink(save.temporaryPath);
+        removeFile(save.temporaryPath);
         save.temporaryPath[0] = '\0';
         return false;
     }
@@ -130,6 +180,6 @@ bool saveFileCommit(SaveFile& save) {
 void saveFileAbandon(SaveFile& save) {
     if (save.file != nullptr) std::fclose(stream(save));
     save.file = nullptr;
-    if (save.temporaryPath[0] != '\0') unlink(save.temporaryPath);
+    if (save.temporaryPath[0] != '\0') removeFile(save.temporaryPath);
     save.temporaryPath[0] = '\0';
 }

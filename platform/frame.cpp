@@ -31,7 +31,11 @@ void framePresent(void*, void*, const std::uint16_t* pixels, int width, int heig
     f.width = width;
     f.height = height;
     ++f.presented;
-    if (platformBackend.showFrame) platformBackend.showFrame(pixels, width, height, swapInterval);
+    // The back end is handed the copy: it stays as it is until the next frame, so a window
+    // can repaint from it while the rasterizer draws into its own buffers.
+    if (platformBackend.showFrame) {
+        platformBackend.showFrame(f.pixels.data(), width, height, swapInterval);
+    }
 }
 
 void platformSetStatusLine(const char* line) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/backend.h"
 #include "platform/host.h"
 #include "platform/win32.h"
 
@@ -150,30 +151,6 @@ void framePresent(void* user, void* window, const std::uint16_t* pixels, int wid
 bool frameSaveTga(const char* path, std::string* error);
 void frameReset();
 
-// ---- Back ends -----------------------------------------------------------------------------
-// Routines a back end fills in; any may be null where the back end has nothing to do.
-struct PlatformBackend {
-    const char* name;
-    void (*stop)();
-    void (*pumpEvents)();     // turns the back end's own events into queued messages
-    void (*showFrame)(const std::uint16_t* pixels, int width, int height, int swapInterval);
-    // Shows a message box; false when it could not, and the headless answer is used.
-    bool (*messageBox)(const char* text, const char* caption, UINT type, int* result);
-    // The desktop size; false when the back end has none (the last frame's size is used).
-    bool (*screenSize)(int* width, int* height);
-};
-extern PlatformBackend platformBackend;
-
-enum PlatformBackendKind { PLATFORM_BACKEND_HEADLESS = 0, PLATFORM_BACKEND_SDL,
-                           PLATFORM_BACKEND_COUNT };
-
-// Fills the routines of the headless back end.
-void headlessStart(PlatformBackend* backend);
+// ---- Back ends: the contract is in platform/backend.h ----------------------------------------
 // The headless message box: "[caption] text" on standard error, answer from the options.
 int headlessMessageBox(const char* text, const char* caption, UINT type);
-#if VORL_HAVE_SDL
-// Starts SDL video; false (nothing left open) when no display can be used.
-bool sdlStart(PlatformBackend* backend);
-#endif
-
-

@@ -1,13 +1,14 @@
 // The SDL2 back end: a window made at the first presented frame (full-screen desktop, or the
 // output's size with --windowed) showing each frame scaled with its aspect kept, and SDL's
-// keyboard, mouse and quit events turned into queued messages whenever the queue is looked
-// at. Entry point: sdlStart, which fills the back-end routines. Never calls the program.
+// keyboard, mouse and quit events reported through the back-end routines whenever the queue
+// is looked at. Entry point: sdlStart, which fills the back-end table. Never calls the program.
 #include <SDL.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/backend.h"
+#include "platform/win32.h"
 
 struct SdlState {
     bool failed;              // the window or renderer could not be made: frames are not shown
@@ -19,12 +20,6 @@ struct SdlState {
     int vsync;                // the swap interval last handed to the renderer, -1 = none yet
 };
 static SdlState sdlState;
-
-// lParam bits of key messages, as Windows sets them: repeat count 1, bit 30 the previous
-// state (set for auto-repeat), bit 31 the transition (set for key-up).
-constexpr LPARAM KEY_REPEAT_ONE = 0x00000001;
-constexpr LPARAM KEY_PREVIOUS_DOWN = 0x40000000;
-constexpr LPARAM KEY_RELEASED = static_cast<LPARAM>(0x80000000u);
 
 // The virtual-key code of an SDL key, or 0 for keys the program has no use for.
 static int virtualKey(SDL_Keycode sym) {
@@ -50,64 +45,23 @@ static int virtualKey(SDL_Keycode sym) {
     }
 }
 
-// Closing the window asks the application window to close, the same path as Escape.
-static void postClose() {
-    HWND app = appWindow();
-    if (app) {
-        PostMessageA(app, WM_CLOSE, 0, 0);
-    } else {
-        PostQuitMessage(0);
-    }
-}
-
-static void postMouse(UINT message) {
-    const int x = platformWindows.cursorX;
-    const int y = platformWindows.cursorY;
-    PostMessageA(appWindow(), message, 0, MAKELPARAM(x, y));
-}
-
-// Relative motion moves the virtual cursor, kept on the output and inside ClipCursor's box.
-static void moveCursorBy(int dx, int dy) {
-    int width = platformFrame.width > 0 ? platformFrame.width : GetSystemMetrics(SM_CXSCREEN);
-    int height = platformFrame.height > 0 ? platformFrame.height : GetSystemMetrics(SM_CYSCREEN);
-    int x = platformWindows.cursorX + dx;
-    int y = platformWindows.cursorY + dy;
-    x = x < 0 ? 0 : (x >= width ? width - 1 : x);
-    y = y < 0 ? 0 : (y >= height ? height - 1 : y);
-    cursorMoveTo(x, y);
-}
-
 static void sdlPumpEvents() {
     SDL_Event e;
     while (SDL_PollEvent(&e)) {
         switch (e.type) {
-        case SDL_QUIT: postClose(); break;
+        case SDL_QUIT: backendPostClose(); break;
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
             const int vk = virtualKey(e.key.keysym.sym);
-            if (!vk) break;
-            if (e.type == SDL_KEYDOWN) {
-                const LPARAM bits = KEY_REPEAT_ONE | (e.key.repeat ? KEY_PREVIOUS_DOWN : 0);
-                PostMessageA(appWindow(), WM_KEYDOWN, static_cast<WPARAM>(vk), bits);
-            } else {
-                const LPARAM bits = KEY_REPEAT_ONE | KEY_PREVIOUS_DOWN | KEY_RELEASED;
-                PostMessageA(appWindow(), WM_KEYUP, static_cast<WPARAM>(vk), bits);
-            }
+            if (vk) backendPostKey(vk, e.type == SDL_KEYDOWN, e.key.repeat != 0);
             break;
         }
-        case SDL_MOUSEMOTION:
-            if (e.motion.xrel == 0 && e.motion.yrel == 0) break;
-            moveCursorBy(e.motion.xrel, e.motion.yrel);
-            postMouse(WM_MOUSEMOVE);
-            break;
+        case SDL_MOUSEMOTION: backendMoveCursorBy(e.motion.xrel, e.motion.yrel); break;
         case SDL_MOUSEBUTTONDOWN:
         case SDL_MOUSEBUTTONUP: {
             const bool down = e.type == SDL_MOUSEBUTTONDOWN;
-            if (e.button.button == SDL_BUTTON_LEFT) {
-                postMouse(down ? WM_LBUTTONDOWN : WM_LBUTTONUP);
-            } else if (e.button.button == SDL_BUTTON_RIGHT) {
-                postMouse(down ? WM_RBUTTONDOWN : WM_RBUTTONUP);
-            }
+            if (e.button.button == SDL_BUTTON_LEFT) backendPostButton(true, down);
+            if (e.button.button == SDL_BUTTON_RIGHT) backendPostButton(false, down);
             break;
         }
         default: break;
@@ -119,10 +73,9 @@ static void sdlPumpEvents() {
 // when SDL cannot, after which frames are only kept, not shown.
 static bool openWindow(int width, int height) {
     SdlState& s = sdlState;
-    HWND app = appWindow();
-    const char* title = app && app->title[0] ? app->title : "Vorl";
+    const char* title = backendWindowTitle();
     const Uint32 flags =
-        platformOptions.windowed ? 0u : static_cast<Uint32>(SDL_WINDOW_FULLSCREEN_DESKTOP);
+        backendWindowed() ? 0u : static_cast<Uint32>(SDL_WINDOW_FULLSCREEN_DESKTOP);
     s.window = SDL_CreateWindow(title, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, width,
                                 height, flags);
     if (s.window) s.renderer = SDL_CreateRenderer(s.window, -1, 0);
@@ -151,7 +104,7 @@ static void sdlShowFrame(const std::uint16_t* pixels, int width, int height, int
         if (!s.texture) return;
         s.textureWidth = width;
         s.textureHeight = height;
-        if (platformOptions.windowed) SDL_SetWindowSize(s.window, width, height);
+        if (backendWindowed()) SDL_SetWindowSize(s.window, width, height);
     }
     const int vsync = swapInterval == 1 ? 1 : 0;
     if (vsync != s.vsync) {
@@ -178,14 +131,14 @@ static void sdlShowFrame(const std::uint16_t* pixels, int width, int height, int
     SDL_RenderPresent(s.renderer);
 }
 
-static bool sdlMessageBox(const char* text, const char* caption, UINT type, int* result) {
+static bool sdlMessageBox(const char* text, const char* caption, unsigned type, int* result) {
     // A scripted answer means nobody is there to click: answer without showing a box.
-    if (platformOptions.answerGiven) return false;
+    if (backendAnswerGiven()) return false;
     SDL_MessageBoxButtonData buttons[2] = {};
     int buttonCount = 1;
-    buttons[0] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, IDOK, "OK"};
-    if ((type & 0x0F) == MB_OKCANCEL) {
-        buttons[1] = {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDCANCEL, "Cancel"};
+    buttons[0] = {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, BACKEND_IDOK, "OK"};
+    if ((type & BACKEND_MB_TYPE_MASK) == BACKEND_MB_OKCANCEL) {
+        buttons[1] = {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, BACKEND_IDCANCEL, "Cancel"};
         buttonCount = 2;
     } else {
         buttons[0].flags |= SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT;
@@ -207,7 +160,7 @@ static bool sdlMessageBox(const char* text, const char* caption, UINT type, int*
     if (relative) SDL_SetRelativeMouseMode(SDL_TRUE);
     if (!shown) return false;
     // Closing the box without a button counts as its escape button.
-    *result = pressed < 0 ? (buttonCount == 2 ? IDCANCEL : IDOK) : pressed;
+    *result = pressed < 0 ? (buttonCount == 2 ? BACKEND_IDCANCEL : BACKEND_IDOK) : pressed;
     return true;
 }
 

@@ -8,10 +8,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#ifdef _WIN32
-#include <windows.h>
-#include <mmsystem.h>
-#else
+// On Windows too these are the layer's own declarations (scripts, the fixed clock and the
+// headless back end work there as well); the real system headers stay inside the Windows back
+// end's file, which talks to the layer through platform/backend.h only.
 
 using BOOL = int;
 using BYTE = std::uint8_t;
@@ -206,8 +205,6 @@ int GetSystemMetrics(int index);
 // Message boxes and time.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 DWORD timeGetTime();
-
-#endif  // _WIN32
 
 // ---- The program's side of the platform ----------------------------------------------------
 // The program's entry, called by the platform's main() with the arguments that are not the

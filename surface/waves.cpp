@@ -8,6 +8,7 @@
 #include <cmath>
 #include <new>
 
+#include "geometry/functions.h"
 #include "surface/surface.h"
 
 WaveState waveState = {nullptr, {}, 1};
@@ -36,7 +37,8 @@ bool buildSineTable() {
     if (!table) return false;
     waveState.sineTable = table;
     for (int i = 0; i < SINE_TABLE_SIZE; ++i) {
-        table[i] = static_cast<float>(std::sin(static_cast<double>(static_cast<float>(i) * TABLE_STEP)));
+        // The program's own sine: the same table on every system.
+        table[i] = static_cast<float>(sine(static_cast<double>(static_cast<float>(i) * TABLE_STEP)));
     }
     return true;
 }

@@ -3,6 +3,7 @@
 // Entry points: vxInit, vxShutdown, vxSelectDevice, vxQuery*, vxOpenWindow, vxCloseWindow,
 // vxClearBuffers, vxSwapBuffers, vxReadFrameRegion. Drawing itself lives in vx_raster.cpp.
 #include "vexa/vx_local.h"
+#include "vexa/vx_system.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +23,7 @@ static_assert(sizeof(REFRESH_HERTZ) / sizeof(REFRESH_HERTZ[0]) == VX_REFRESH_COU
 const char VERSION_STRING[] = "Vexa 1.0 (software)";
 
 // 64 bytes of room past the end: vector reads of 16-bit pixels load 4 bytes at a pixel.
-void* allocAligned(std::size_t bytes) {
-    return std::aligned_alloc(64, (bytes + 127) & ~std::size_t(63));
-}
+void* allocAligned(std::size_t bytes) { return vxAllocAligned(bytes + 64); }
 
 void readEnvironment() {
     VxDevice& d = vexaDevice;
@@ -120,10 +119,10 @@ void vxShutdown() {
     if (d.open) vxCloseWindow(1);
     vxStopWorkers();
     for (auto& m : d.texMemory) {
-        std::free(m);
+        vxFreeAligned(m);
         m = nullptr;
     }
-    std::free(d.ring);
+    vxFreeAligned(d.ring);
     d.ring = nullptr;
     d.initialised = false;
 }
@@ -201,10 +200,10 @@ void vxCloseWindow(VxContext context) {
     if (!d.open || context == 0) return;
     vxFinish();
     for (auto& b : d.colorBuffers) {
-        std::free(b);
+        vxFreeAligned(b);
         b = nullptr;
     }
-    std::free(d.depthBuffer);
+    vxFreeAligned(d.depthBuffer);
     d.depthBuffer = nullptr;
     d.open = false;
 }

@@ -219,6 +219,8 @@ struct VxWorker {
     // worker keeps copies of what it still needs), and up to which everything is drawn.
     alignas(64) std::atomic<std::uint64_t> readPos;
     std::atomic<std::uint64_t> donePos;
+    // Bumped (and woken) when a report reaches what the waiting program thread asked for.
+    std::atomic<std::uint32_t> progress;
     alignas(64) VxDrawState state;
     std::uint8_t fogFine[VX_FOG_FINE_ENTRIES + 4];  // vector lookups read 4 bytes at an entry
     VxSetup setup;

@@ -7,6 +7,8 @@
 #include "vexa/vx_local.h"
 
 #include <cstring>
+
+#include "vexa/vx_system.h"
 #include <new>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -67,16 +69,21 @@ bool producerWaitsFor(VxWorker& w, std::uint64_t pos, std::atomic<std::uint64_t>
 }
 
 // Publishes how far the worker has read, or drawn (drawn implies read).
+void wakeProducer(VxWorker& w) {
+    w.progress.fetch_add(1);
+    vxWakeAll(w.progress);
+}
+
 void reportRead(VxWorker& w, std::uint64_t pos) {
     w.readPos.store(pos);
-    if (producerWaitsFor(w, pos, vexaDevice.producerTarget)) w.readPos.notify_all();
+    if (producerWaitsFor(w, pos, vexaDevice.producerTarget)) wakeProducer(w);
 }
 
 void reportDone(VxWorker& w, std::uint64_t pos) {
     w.donePos.store(pos);
     w.readPos.store(pos);
-    if (producerWaitsFor(w, pos, vexaDevice.producerDoneTarget)) w.donePos.notify_all();
-    if (producerWaitsFor(w, pos, vexaDevice.producerTarget)) w.readPos.notify_all();
+    if (producerWaitsFor(w, pos, vexaDevice.producerDoneTarget)) wakeProducer(w);
+    if (producerWaitsFor(w, pos, vexaDevice.producerTarget)) wakeProducer(w);
 }
 
 void workerMain(VxWorker* worker) {
@@ -96,7 +103,7 @@ void workerMain(VxWorker* worker) {
             if (spin == SPIN_ROUNDS) {
                 d.sleepers.fetch_add(1);
                 const std::uint32_t seq = wakeSeq.load();
-                if (d.publishedPos.load() == pos && !d.quit.load()) wakeSeq.wait(seq);
+                if (d.publishedPos.load() == pos && !d.quit.load()) vxWaitWhileEqual(wakeSeq, seq);
                 d.sleepers.fetch_sub(1);
             }
             if (d.quit.load() && d.publishedPos.load() == pos) return;
@@ -137,7 +144,7 @@ void publish() {
     d.publishedPos.store(d.writePos);
     if (d.sleepers.load() > 0) {
         wakeSeq.fetch_add(1);
-        wakeSeq.notify_all();
+        vxWakeAll(wakeSeq);
     }
 }
 
@@ -158,7 +165,13 @@ void waitForWorkers(std::uint64_t pos, bool drawn) {
         d.producerTarget.store(drawn ? ~std::uint64_t(0) : pos);
         d.producerDoneTarget.store(drawn ? pos : ~std::uint64_t(0));
         d.producerWaiting.fetch_add(1);
-        while ((r = at.load()) < pos) at.wait(r);
+        // The worker bumps its progress word when it reaches the target: a change between the
+        // load and the wait makes the wait return at once, so no wake-up is lost.
+        for (;;) {
+            const std::uint32_t seen = w->progress.load();
+            if (at.load() >= pos) break;
+            vxWaitWhileEqual(w->progress, seen);
+        }
         d.producerWaiting.fetch_sub(1);
     }
 }
@@ -191,7 +204,7 @@ void vxStopWorkers() {
     vxFinish();
     d.quit.store(true);
     wakeSeq.fetch_add(1);
-    wakeSeq.notify_all();
+    vxWakeAll(wakeSeq);
     for (int i = 0; i < d.threadCount; ++i) {
         if (!d.workers[i]) continue;
         d.workers[i]->thread.join();

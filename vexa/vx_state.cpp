@@ -215,13 +215,67 @@ void vxSetFogColor(std::uint32_t color) {
     touch();
 }
 
-float vxFogTableIndexToW(int index) { return std::exp2(float(index) * 0.25f); }
+// The board's own exponential and logarithm, so that its tables hold the same bytes on every
+// system (C libraries differ in the last bit of exp and log2).
+namespace {
+
+constexpr double LN2 = 6.93147180559945286227e-01;
+constexpr double LN2_HIGH = 6.93147180369123816490e-01;   // ln 2 in two pieces: k * LN2_HIGH
+constexpr double LN2_LOW = 1.90821492927058770002e-10;    // is exact for the k used here
+
+// e^x in double precision, within about one unit in the last place; 0 far below, infinity
+// far above.
+double boardExp(double x) {
+    if (x != x) return x;
+    if (x < -745.2) return 0.0;
+    if (x > 709.7) return HUGE_VAL;
+    const double k = std::floor(x / LN2 + 0.5);
+    const double r = (x - k * LN2_HIGH) - k * LN2_LOW;   // |r| <= ln2 / 2
+    // Taylor series of e^r to r^14 / 14!: the terms beyond are below 2^-60 of the sum.
+    double term = 1.0;
+    double sum = 1.0;
+    for (int n = 1; n <= 14; ++n) {
+        term *= r / n;
+        sum += term;
+    }
+    return std::ldexp(sum, static_cast<int>(k));
+}
+
+// log2(x) for positive finite x, within about one unit in the last place.
+double boardLog2(double x) {
+    int exponent = 0;
+    double m = std::frexp(x, &exponent);   // x = m 2^exponent, m in [0.5, 1)
+    if (m < 0.70710678118654752440) {
+        m *= 2.0;
+        exponent -= 1;
+    }
+    // ln m = 2 atanh(t) with t = (m - 1) / (m + 1), |t| < 0.172: the series to t^31.
+    const double t = (m - 1.0) / (m + 1.0);
+    const double t2 = t * t;
+    double power = t;
+    double sum = 0.0;
+    for (int n = 1; n <= 31; n += 2) {
+        sum += power / n;
+        power *= t2;
+    }
+    return exponent + (2.0 * sum) / LN2;
+}
+
+}  // namespace
+
+// 2^(index / 4): a power of two times one of four constants, each the float nearest to its
+// value, so no library function is involved.
+float vxFogTableIndexToW(int index) {
+    static constexpr float QUARTERS[4] = {1.0f, 1.18920712f, 1.41421356f, 1.68179283f};
+    const int whole = index >= 0 ? index / 4 : -((-index + 3) / 4);
+    return std::ldexp(QUARTERS[index - 4 * whole], whole);
+}
 
 void vxMakeFogTableExp2(std::uint8_t* table, float density) {
     if (!table) return;
     for (int i = 0; i < VX_FOG_TABLE_ENTRIES; ++i) {
         const double dw = double(density) * double(vxFogTableIndexToW(i));
-        double f = 255.0 * (1.0 - std::exp(-dw * dw));
+        double f = 255.0 * (1.0 - boardExp(-dw * dw));
         if (!(f >= 0.0)) f = 0.0;  // also catches NaN from a non-finite density
         if (f > 255.0) f = 255.0;
         table[i] = std::uint8_t(std::lround(f));
@@ -272,7 +326,7 @@ void vxBuildFogFine(const std::uint8_t* table, std::uint8_t* fine) {
         const std::uint32_t bits = code << 11;
         float w;
         std::memcpy(&w, &bits, sizeof w);
-        const double p = 4.0 * std::log2(double(w));
+        const double p = 4.0 * boardLog2(double(w));
         int f;
         if (p <= 0.0) {
             f = table[0];
