@@ -6,7 +6,7 @@ BUILD ?= build
 SANBUILD ?= build-sanitize
 GEN := -G Ninja
 
-.PHONY: setup build run test test-sanitize bench fuzz soak clean
+.PHONY: setup build run test test-sanitize bench fuzz soak windows test-windows clean
 
 setup:
 	@bash scripts/setup
@@ -37,6 +37,14 @@ soak: setup
 	@cmake --build $(SOAKBUILD) --target vorl
 	@SOAK_FRAMES=$(SOAK_FRAMES) python3 scripts/soak $(SOAKBUILD)/vorl
 
+# The program for 64-bit Windows, cross-built with MinGW-w64 (build-windows/), and its tests
+# under Wine against the Linux build.
+windows:
+	@bash scripts/windows
+
+test-windows: windows build
+	@python3 scripts/test-windows
+
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
 
@@ -46,4 +54,4 @@ fuzz: setup
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(SOAKBUILD)
+	rm -rf $(BUILD) $(SANBUILD) $(SOAKBUILD) build-windows

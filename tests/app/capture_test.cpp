@@ -74,7 +74,7 @@ std::string bgr(int b, int g, int r) {
 TEST_F(CaptureTest, WholeScreenFileHasHeaderAndExpandedPixels) {
     vxClearBuffers(0xFFFFFFFF, 0, 0xFFFF);
     ASSERT_TRUE(setCaptureRect(0, 0, 640, 480));
-    ASSERT_TRUE(writeCapture(path_.c_str()));
+    ASSERT_TRUE(writeCapture(path_.string().c_str()));
     const std::string bytes = file();
     ASSERT_EQ(bytes.size(), 921618u);
     const std::string header("\0\0\2\0\0\0\0\0\0\0\0\0\x80\x02\xE0\x01\x18\0", 18);
@@ -83,7 +83,7 @@ TEST_F(CaptureTest, WholeScreenFileHasHeaderAndExpandedPixels) {
     EXPECT_EQ(bytes.substr(bytes.size() - 3), bgr(0xF8, 0xFC, 0xF8));
 
     vxClearBuffers(0xFF0000FF, 0, 0xFFFF);  // pure red in ABGR
-    ASSERT_TRUE(writeCapture(path_.c_str()));
+    ASSERT_TRUE(writeCapture(path_.string().c_str()));
     EXPECT_EQ(file().substr(18, 3), bgr(0, 0, 0xF8));
 }
 
@@ -91,7 +91,7 @@ TEST_F(CaptureTest, RowsAreStoredBottomUpAndAnOddMiddleRowStays) {
     vxClearBuffers(0xFFFFFFFF, 0, 0xFFFF);
     paintTopRows(1, 0xFF0000FF);
     ASSERT_TRUE(setCaptureRect(0, 0, 2, 3));
-    ASSERT_TRUE(writeCapture(path_.c_str()));
+    ASSERT_TRUE(writeCapture(path_.string().c_str()));
     const std::string bytes = file();
     ASSERT_EQ(bytes.size(), 18u + 2 * 3 * 3);
     const std::string white = bgr(0xF8, 0xFC, 0xF8);
@@ -102,7 +102,7 @@ TEST_F(CaptureTest, RowsAreStoredBottomUpAndAnOddMiddleRowStays) {
 TEST_F(CaptureTest, BurstNumbersFilesAndFailureReusesTheName) {
     vxClearBuffers(0, 0, 0xFFFF);
     captureState.captureCount = 2;
-    EXPECT_FALSE(writeCapture(path_.c_str())) << "no buffers yet";
+    EXPECT_FALSE(writeCapture(path_.string().c_str())) << "no buffers yet";
     ASSERT_TRUE(setCaptureRect(0, 0, 8, 8));
     const auto cwd = std::filesystem::current_path();
     const auto scratch = std::filesystem::temp_directory_path() / "vorl-burst-test";

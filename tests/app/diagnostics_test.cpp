@@ -20,7 +20,7 @@ protected:
                 ("vorl-diag-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
                  "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt");
         std::filesystem::remove(path_);
-        ASSERT_TRUE(setErrorFile(path_.c_str()));
+        ASSERT_TRUE(setErrorFile(path_.string().c_str()));
     }
     void TearDown() override {
         std::filesystem::remove(path_);
@@ -45,7 +45,7 @@ TEST_F(DiagnosticsTest, FirstMessageTruncatesLaterOnesAppend) {
     reportError("second %s\n", "two");
     EXPECT_EQ(contents(), "first 1\nsecond two\n");
     // A new run (setErrorFile again) starts a new file with its first message.
-    ASSERT_TRUE(setErrorFile(path_.c_str()));
+    ASSERT_TRUE(setErrorFile(path_.string().c_str()));
     reportError("third\n");
     EXPECT_EQ(contents(), "third\n");
 }

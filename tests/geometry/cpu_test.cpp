@@ -10,6 +10,7 @@
 
 #include "geometry/cpu.h"
 #include "geometry/transform.h"
+#include "tests/environment.h"
 
 namespace {
 
@@ -72,21 +73,16 @@ TEST_F(CpuTest, PortableSwitchClearsEveryFeature) {
 }
 
 TEST_F(CpuTest, IllegalInstructionGuardCatchesAndRestoresTheHandler) {
-    struct sigaction mine;
-    std::memset(&mine, 0, sizeof mine);
-    mine.sa_handler = markerHandler;
-    sigemptyset(&mine.sa_mask);
-    struct sigaction original;
-    ASSERT_EQ(0, sigaction(SIGILL, &mine, &original));
+    void (*const original)(int) = std::signal(SIGILL, markerHandler);
+    ASSERT_NE(original, SIG_ERR);
 
     EXPECT_FALSE(runsWithoutIllegalInstruction(raiseIllegalInstruction));
     EXPECT_TRUE(runsWithoutIllegalInstruction(noOperation));
     // A second fault after a caught one is caught too (the signal mask was restored).
     EXPECT_FALSE(runsWithoutIllegalInstruction(raiseIllegalInstruction));
 
-    struct sigaction after;
-    ASSERT_EQ(0, sigaction(SIGILL, &original, &after));
-    EXPECT_EQ(&markerHandler, after.sa_handler);
+    void (*const after)(int) = std::signal(SIGILL, original);
+    EXPECT_EQ(&markerHandler, after);
 }
 
 TEST_F(CpuTest, TransformChoiceFollowsPackedSingle) {

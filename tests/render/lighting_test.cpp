@@ -8,6 +8,7 @@
 #include <random>
 
 #include "render/lighting.h"
+#include "tests/environment.h"
 
 namespace {
 

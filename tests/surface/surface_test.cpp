@@ -2,14 +2,17 @@
 // exact bytes, the round trip, patch counts and the limits that refuse malformed meshes.
 // Every file lives in a fresh temporary folder; the shipped data is only read.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 
@@ -21,9 +24,13 @@ class SurfaceFile : public ::testing::Test {
 protected:
     void SetUp() override {
         releaseSurfaces();
-        char pattern[] = "/tmp/vorl-surface-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
+        // A folder of its own per test: the test's name and a random tag.
+        std::random_device random;
+        dir = std::filesystem::temp_directory_path() /
+              ("vorl-surface-" + std::string(::testing::UnitTest::GetInstance()
+                                                 ->current_test_info()->name()) +
+               "-" + std::to_string(random()));
+        ASSERT_TRUE(std::filesystem::create_directories(dir));
     }
     void TearDown() override {
         releaseSurfaces();
@@ -296,7 +303,7 @@ TEST_F(SurfaceFile, PointsThatAreNotFiniteOrTooLargeAreRefused) {
     EXPECT_EQ(surfaceList.count, 1);
 }
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
 // Caps the address space a little above what the process uses now, loads the file and exits
 // with 7 when the load failed cleanly (false, empty list) instead of throwing or crashing.
 [[noreturn]] void loadUnderMemoryCap(const std::string& path) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/texture/tga_files.h"
+#include "tests/environment.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
 
 #include "texture/image.h"
 
@@ -104,7 +104,8 @@ public:
         std::filesystem::path base = std::filesystem::is_directory("/dev/shm", error)
                                          ? std::filesystem::path("/dev/shm")
                                          : std::filesystem::temp_directory_path();
-        dir_ = base / ("vorl-texture-" + std::to_string(::getpid()) + "-" + std::to_string(counter()++));
+        dir_ = base / ("vorl-texture-" + std::to_string(std::random_device{}()) + "-" +
+                       std::to_string(counter()++));
         std::filesystem::create_directories(dir_);
     }
     ~ScratchDir() {

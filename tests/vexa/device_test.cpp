@@ -1,6 +1,7 @@
 // Device tests of Vexa: the environment variables that describe the board, queries,
 // opening the output, clearing, swapping through the present hook and reading back.
 #include "tests/vexa/vexa_fixture.h"
+#include "tests/environment.h"
 
 #include <cstring>
 #include <string>

@@ -1,6 +1,7 @@
 // Pixel pipeline tests of Vexa: depth order and codes, every combine the program sets,
 // alpha test, fog table and fogging, blending, 5-6-5 rounding, and state save/restore.
 #include "tests/vexa/vexa_fixture.h"
+#include "tests/environment.h"
 
 #include <cmath>
 #include <vector>

@@ -3,6 +3,7 @@
 // pictures for every worker count and processor path, and exact coverage on both sides of the
 // size up to which edges are stepped in 32 bits.
 #include "tests/vexa/vexa_fixture.h"
+#include "tests/environment.h"
 
 #include <cmath>
 #include <limits>

@@ -2,6 +2,7 @@
 // exactly what their triangles drawn one by one draw, in order, with the state in force at
 // each call, across reads that hand the ring to the workers, and across ring wrap-around.
 #include "tests/vexa/vexa_fixture.h"
+#include "tests/environment.h"
 
 #include <random>
 #include <vector>

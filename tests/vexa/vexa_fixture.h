@@ -4,6 +4,7 @@
 #pragma once
 
 #include "vexa/vexa.h"
+#include "tests/environment.h"
 
 #include <gtest/gtest.h>
 
