@@ -58,15 +58,25 @@ void readEnvironment() {
     }
     unsigned cores = std::thread::hardware_concurrency();
     d.threadCount = cores ? int(cores) : 1;
+    d.drawInline = false;
     if (const char* s = std::getenv("VEXA_THREADS")) {
         int n = std::atoi(s);
         if (n >= 1) d.threadCount = n;
+        if (s[0] == '0' && s[1] == '\0') d.drawInline = true;
     }
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    d.drawInline = true;   // a build without threads
+#endif
+    if (d.drawInline) d.threadCount = 1;
     if (d.threadCount > VX_MAX_THREADS) d.threadCount = VX_MAX_THREADS;
     d.portable = false;
     if (const char* s = std::getenv("VEXA_PORTABLE")) d.portable = s[0] && s[0] != '0';
+#if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     d.avx2 = !d.portable && __builtin_cpu_supports("avx2");
+#else
+    d.avx2 = false;
+#endif
 }
 
 std::uint16_t* backBuffer() { return vexaDevice.colorBuffers[vexaDevice.back]; }

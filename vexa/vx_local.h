@@ -249,7 +249,10 @@ struct VxDevice {
     std::int32_t maxResW, maxResH;   // 0 = no limit
     std::uint32_t texMem;
     bool failQuery, failOpen, failState;
-    std::int32_t threadCount;
+    std::int32_t threadCount;   // workers drawing bands; 1 when drawing inline
+    // No worker threads: the program's thread draws what it hands in whenever it publishes
+    // (VEXA_THREADS=0, or a build without threads). One worker record owns every band.
+    bool drawInline;
     bool portable;
     bool avx2;
     // Output.

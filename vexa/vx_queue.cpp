@@ -86,11 +86,41 @@ void reportDone(VxWorker& w, std::uint64_t pos) {
     if (producerWaitsFor(w, pos, vexaDevice.producerTarget)) wakeProducer(w);
 }
 
+// Runs the commands from pos up to pub, publishing the read position as it goes, then
+// draws what is batched and reports everything done.
+void runCommands(VxWorker& w, std::uint64_t& pos, std::uint64_t pub) {
+    VxDevice& d = vexaDevice;
+    std::uint64_t reported = pos;
+    vxBeginCommands(w);
+    while (pos != pub) {
+        const VxCommand* c = commandAt(pos);
+        if (c->type == VX_CMD_WRAP) {
+            pos += VX_RING_BYTES - (pos & (VX_RING_BYTES - 1));
+        } else {
+            execute(w, c);
+            pos += c->bytes;
+        }
+        // A finished command leaves nothing in the ring the worker still needs (pixels
+        // in the batch are interpolated or carry copies of their planes), so the read
+        // position moves on even with a batch pending. It is published every
+        // REPORT_BYTES, and as soon as it reaches what a waiting program thread needs: a
+        // store per small command costs more than its triangles, and every store would
+        // wake the waiting thread.
+        if (pos - reported >= REPORT_BYTES ||
+            (d.producerWaiting.load(std::memory_order_relaxed) > 0 &&
+             pos >= d.producerTarget.load(std::memory_order_relaxed))) {
+            reportRead(w, pos);
+            reported = pos;
+        }
+    }
+    vxFlushBatch(w);
+    reportDone(w, pos);
+}
+
 void workerMain(VxWorker* worker) {
     VxDevice& d = vexaDevice;
     VxWorker& w = *worker;
     std::uint64_t pos = w.readPos.load();
-    std::uint64_t reported = pos;
     for (;;) {
         std::uint64_t pub = d.publishedPos.load(std::memory_order_acquire);
         if (pos == pub) {
@@ -109,31 +139,7 @@ void workerMain(VxWorker* worker) {
             if (d.quit.load() && d.publishedPos.load() == pos) return;
             continue;
         }
-        vxBeginCommands(w);
-        while (pos != pub) {
-            const VxCommand* c = commandAt(pos);
-            if (c->type == VX_CMD_WRAP) {
-                pos += VX_RING_BYTES - (pos & (VX_RING_BYTES - 1));
-            } else {
-                execute(w, c);
-                pos += c->bytes;
-            }
-            // A finished command leaves nothing in the ring the worker still needs (pixels
-            // in the batch are interpolated or carry copies of their planes), so the read
-            // position moves on even with a batch pending. It is published every
-            // REPORT_BYTES, and as soon as it reaches what a waiting program thread needs: a
-            // store per small command costs more than its triangles, and every store would
-            // wake the waiting thread.
-            if (pos - reported >= REPORT_BYTES ||
-                (d.producerWaiting.load(std::memory_order_relaxed) > 0 &&
-                 pos >= d.producerTarget.load(std::memory_order_relaxed))) {
-                reportRead(w, pos);
-                reported = pos;
-            }
-        }
-        vxFlushBatch(w);
-        reportDone(w, pos);
-        reported = pos;
+        runCommands(w, pos, pub);
     }
 }
 
@@ -142,6 +148,13 @@ void publish() {
     if (d.published == d.writePos) return;
     d.published = d.writePos;
     d.publishedPos.store(d.writePos);
+    if (d.drawInline) {
+        // The program's thread is the one worker: everything handed in is drawn now.
+        VxWorker& w = *d.workers[0];
+        std::uint64_t pos = w.readPos.load();
+        runCommands(w, pos, d.published);
+        return;
+    }
     if (d.sleepers.load() > 0) {
         wakeSeq.fetch_add(1);
         vxWakeAll(wakeSeq);
@@ -196,6 +209,7 @@ void vxStartWorkers() {
         std::memset(w->fogFine, 0, sizeof w->fogFine);
         d.workers[i] = w;
     }
+    if (d.drawInline) return;
     for (int i = 0; i < d.threadCount; ++i) d.workers[i]->thread = std::thread(workerMain, d.workers[i]);
 }
 
@@ -207,7 +221,7 @@ void vxStopWorkers() {
     vxWakeAll(wakeSeq);
     for (int i = 0; i < d.threadCount; ++i) {
         if (!d.workers[i]) continue;
-        d.workers[i]->thread.join();
+        if (d.workers[i]->thread.joinable()) d.workers[i]->thread.join();
         delete d.workers[i];
         d.workers[i] = nullptr;
     }

@@ -328,7 +328,7 @@ class Threads : public VexaTest {};
 TEST_F(Threads, SamePictureForEveryWorkerCountAndPath) {
     std::vector<std::uint16_t> reference;
     for (const char* portable : {"1", "0"}) {
-        for (const char* threads : {"1", "2", "4"}) {
+        for (const char* threads : {"0", "1", "2", "4"}) {
             vxShutdown();
             setenv("VEXA_THREADS", threads, 1);
             setenv("VEXA_PORTABLE", portable, 1);
@@ -351,7 +351,7 @@ TEST_F(Threads, SamePictureForEveryWorkerCountAndPath) {
 // picture, and each strip's pixels are drawn exactly once.
 TEST_F(Threads, BandEdgesDrawTheSameForEveryWorkerCount) {
     std::vector<std::uint16_t> reference;
-    for (const char* threads : {"1", "2", "3", "4"}) {
+    for (const char* threads : {"0", "1", "2", "3", "4"}) {
         vxShutdown();
         setenv("VEXA_THREADS", threads, 1);
         start();
