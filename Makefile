@@ -6,7 +6,7 @@ BUILD ?= build
 SANBUILD ?= build-sanitize
 GEN := -G Ninja
 
-.PHONY: setup build run test test-sanitize bench fuzz soak windows test-windows clean
+.PHONY: setup build run test test-sanitize bench fuzz soak windows test-windows web serve-web test-web clean
 
 setup:
 	@bash scripts/setup
@@ -45,6 +45,17 @@ windows:
 test-windows: windows build
 	@python3 scripts/test-windows
 
+# The program for the browser with Debian's Emscripten (build-web/), a local server with the
+# isolation headers, and the page's tests in Chromium against the Linux build.
+web:
+	@bash scripts/web
+
+serve-web: web
+	@python3 scripts/serve-web build-web $${PORT:-8080}
+
+test-web: web build
+	@bash scripts/test-web
+
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
 
@@ -54,4 +65,4 @@ fuzz: setup
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(SOAKBUILD) build-windows
+	rm -rf $(BUILD) $(SANBUILD) $(SOAKBUILD) build-windows build-web

@@ -17,6 +17,13 @@ static bool finished = false;
 int platformInitBackend() {
     backendKind = PLATFORM_BACKEND_HEADLESS;
     platformBackend = PlatformBackend{};
+#if VORL_HAVE_WEB
+    // In a page the program always runs through the canvas back end: even a headless run
+    // must give control back to the browser.
+    if (webStart(&platformBackend, platformOptions.headless)) {
+        backendKind = platformOptions.headless ? PLATFORM_BACKEND_HEADLESS : PLATFORM_BACKEND_WEB;
+    }
+#endif
 #if VORL_HAVE_WINDOWS
     if (!platformOptions.headless && windowsStart(&platformBackend)) {
         backendKind = PLATFORM_BACKEND_WINDOWS;
@@ -30,7 +37,9 @@ int platformInitBackend() {
         backendKind = PLATFORM_BACKEND_SDL;
     }
 #endif
-    if (backendKind == PLATFORM_BACKEND_HEADLESS) headlessStart(&platformBackend);
+    if (backendKind == PLATFORM_BACKEND_HEADLESS && platformBackend.name == nullptr) {
+        headlessStart(&platformBackend);
+    }
     int frames = platformOptions.frames;
     if (frames == PLATFORM_FRAMES_DEFAULT) {
         frames = backendKind == PLATFORM_BACKEND_HEADLESS ? PLATFORM_HEADLESS_FRAMES : -1;
@@ -50,7 +59,9 @@ bool platformFinish() {
         ok = frameSaveTga(platformOptions.saveLastFrameFile, &error);
         if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
     }
-    if (backendKind == PLATFORM_BACKEND_HEADLESS && platformFrame.statusGiven) {
+    // A page prints it too: its console is where a run's figures are read.
+    if ((backendKind == PLATFORM_BACKEND_HEADLESS || backendKind == PLATFORM_BACKEND_WEB) &&
+        platformFrame.statusGiven) {
         std::string line = platformFrame.statusLine;
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
         std::printf("%s\n", line.c_str());

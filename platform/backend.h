@@ -22,7 +22,8 @@ struct PlatformBackend {
 extern PlatformBackend platformBackend;
 
 enum PlatformBackendKind { PLATFORM_BACKEND_HEADLESS = 0, PLATFORM_BACKEND_SDL,
-                           PLATFORM_BACKEND_WINDOWS, PLATFORM_BACKEND_COUNT };
+                           PLATFORM_BACKEND_WINDOWS, PLATFORM_BACKEND_WEB,
+                           PLATFORM_BACKEND_COUNT };
 
 // Message-box bits and answers a back end reads and returns (Windows' values).
 constexpr unsigned BACKEND_MB_TYPE_MASK = 0x0000000F;
@@ -52,6 +53,11 @@ void headlessStart(PlatformBackend* backend);
 #if VORL_HAVE_SDL
 // Starts SDL video; false (nothing left open) when no display can be used.
 bool sdlStart(PlatformBackend* backend);
+#endif
+#if VORL_HAVE_WEB
+// Starts the web back end on the page's canvas (with `headless`, frames are not drawn but
+// control still returns to the browser after each one).
+bool webStart(PlatformBackend* backend, bool headless);
 #endif
 #if VORL_HAVE_WINDOWS
 // Starts the Windows back end (a real window made at the first frame); false when the system

@@ -42,5 +42,7 @@ int main(int argc, char** argv) {
     rest.push_back(nullptr);   // argv[argc] is null, as C promises
     const int code = runApplication(count, rest.data());
     const bool saved = platformFinish();
-    return (code == 0 && !saved) ? EXIT_SAVE_FAILED : code;
+    // exit() rather than return: in a page, main was suspended and resumed between frames,
+    // and only an explicit exit reaches the page with the status.
+    std::exit((code == 0 && !saved) ? EXIT_SAVE_FAILED : code);
 }

@@ -18,6 +18,9 @@
 #else
 #include <unistd.h>
 #endif
+#if defined(__EMSCRIPTEN__)
+#include <emscripten.h>
+#endif
 
 #include "platform/win32.h"
 
@@ -48,8 +51,12 @@ int createUnique(char* pattern) {
     const int fd = mkstemp(pattern);
     if (fd >= 0) {
         // mkstemp makes the file private (0600); a saved file gets the usual permissions.
+#if defined(__EMSCRIPTEN__)
+        const mode_t mask = 022;   // the browser's file system reports a mask that hides all
+#else
         const mode_t mask = umask(0);
         umask(mask);
+#endif
         fchmod(fd, 0666 & ~mask);
     }
     return fd;
@@ -93,6 +100,29 @@ void syncFolder(const char* path) {
     fsync(fd);
     close(fd);
 }
+#endif
+
+#if defined(__EMSCRIPTEN__)
+// In a page the program's files live in the browser: what it keeps (data/) is written through
+// to the page's storage so that a reload finds it; anything else it saves (captures, the last
+// frame) is offered to the user as a download.
+EM_JS(void, keepInBrowser, (const char* path), {
+    var name = UTF8ToString(path);
+    if (name.indexOf('data/') === 0) {
+        FS.syncfs(false, function(error) {
+            if (error) console.error('saving ' + name + ' in the browser failed: ' + error);
+        });
+        return;
+    }
+    if (typeof document === 'undefined') return;
+    var bytes = FS.readFile(name);
+    var link = document.createElement('a');
+    link.href = URL.createObjectURL(new Blob([bytes], {type: 'application/octet-stream'}));
+    link.download = name.split('/').pop();
+    document.body.appendChild(link);
+    link.click();
+    setTimeout(function() { URL.revokeObjectURL(link.href); link.remove(); }, 1000);
+});
 #endif
 
 // Replaces `to` with `from` in one step (over an existing file on every system).
@@ -174,6 +204,9 @@ bool saveFileCommit(SaveFile& save) {
     }
     save.temporaryPath[0] = '\0';
     syncFolder(save.path);
+#if defined(__EMSCRIPTEN__)
+    keepInBrowser(save.path);
+#endif
     return true;
 }
 

@@ -54,18 +54,29 @@ void cursorMoveTo(int x, int y) {
     pw.cursorPlaced = true;
 }
 
+// Whether a "name" below 0x10000 can be a real string. On Windows it never is (MAKEINTATOM
+// passes an atom that way); in a browser's memory the program's strings live that low.
+#if defined(__EMSCRIPTEN__)
+constexpr bool SMALL_ADDRESSES_HOLD_STRINGS = true;
+#else
+constexpr bool SMALL_ADDRESSES_HOLD_STRINGS = false;
+#endif
+
 // A class by name, or by atom when the "name" is a small integer as MAKEINTATOM makes it.
 static int findClass(LPCSTR name) {
     if (!name) return -1;
     const std::uintptr_t asNumber = reinterpret_cast<std::uintptr_t>(name);
+    const bool maybeAtom = asNumber < 0x10000;
     for (int i = 0; i < PLATFORM_MAX_CLASSES; ++i) {
         const PlatformClass& c = platformWindows.classes[i];
         if (!c.used) continue;
-        if (asNumber < 0x10000) {
-            if (c.atom == asNumber) return i;
-        } else if (strcasecmp(c.name, name) == 0) {
+        if ((!maybeAtom || SMALL_ADDRESSES_HOLD_STRINGS) && strcasecmp(c.name, name) == 0) {
             return i;
         }
+    }
+    for (int i = 0; maybeAtom && i < PLATFORM_MAX_CLASSES; ++i) {
+        const PlatformClass& c = platformWindows.classes[i];
+        if (c.used && c.atom == asNumber) return i;
     }
     return -1;
 }
