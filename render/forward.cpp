@@ -44,34 +44,57 @@ inline void convertControl(ForwardDifferences& out, float p0, float p1, float p2
     out.third = 6.0f * ah3;
 }
 
-// Row cubics (along u) of the patch's four control rows, for x, y and z.
+// The cubic's value at parameter 1, with the operations the next patch uses for its value
+// at 0 (the start value of convertControl with the control values shifted by one patch):
+// stepping n times in single precision ends slightly off that value, and the difference
+// opened pinholes along the seams.
 template <int TYPE>
-void fillRows(ForwardDifferences rows[4][3], const Point4* mesh, const PatchRecord& patch,
-              float h, float h2, float h3) {
+inline float endValue(float p0, float p1, float p2, float p3) {
+    if constexpr (TYPE == SURFACE_BEZIER) {
+        (void)p0;
+        (void)p1;
+        (void)p2;
+        return p3;   // the next patch's first control value
+    } else {
+        (void)p0;
+        return (p1 + 4.0f * p2 + p3) * ONE_SIXTH;
+    }
+}
+
+// Row cubics (along u) of the patch's four control rows, for x, y and z, and their end values.
+template <int TYPE>
+void fillRows(ForwardDifferences rows[4][3], float ends[4][3], const Point4* mesh,
+              const PatchRecord& patch, float h, float h2, float h3) {
     const Point4* first = mesh + (patch.lastRow - 3) * patch.width + (patch.lastColumn - 3);
     for (int k = 0; k < 4; ++k) {
         const Point4* c = first + k * patch.width;
         convertControl<TYPE>(rows[k][0], c[0].x, c[1].x, c[2].x, c[3].x, h, h2, h3);
         convertControl<TYPE>(rows[k][1], c[0].y, c[1].y, c[2].y, c[3].y, h, h2, h3);
         convertControl<TYPE>(rows[k][2], c[0].z, c[1].z, c[2].z, c[3].z, h, h2, h3);
+        ends[k][0] = endValue<TYPE>(c[0].x, c[1].x, c[2].x, c[3].x);
+        ends[k][1] = endValue<TYPE>(c[0].y, c[1].y, c[2].y, c[3].y);
+        ends[k][2] = endValue<TYPE>(c[0].z, c[1].z, c[2].z, c[3].z);
     }
 }
 
-// Reads the current values of the four rows' sets, steps them, and makes the column cubic
-// (along v) from those values as control values.
+// Reads the current values of the four rows' sets (their end values on the last step), steps
+// them, and makes the column cubic (along v) from those values as control values, with its
+// end value beside it.
 template <int TYPE>
-inline void advanceRows(ForwardDifferences column[3], ForwardDifferences rows[4][3], float h,
-                        float h2, float h3) {
+inline void advanceRows(ForwardDifferences column[3], float columnEnd[3],
+                        ForwardDifferences rows[4][3], const float rowEnds[4][3], bool last,
+                        float h, float h2, float h3) {
     float value[4][3];
     for (int k = 0; k < 4; ++k) {
         for (int c = 0; c < 3; ++c) {
-            value[k][c] = rows[k][c].value;
+            value[k][c] = last ? rowEnds[k][c] : rows[k][c].value;
             stepForward(rows[k][c]);
         }
     }
     for (int c = 0; c < 3; ++c) {
         convertControl<TYPE>(column[c], value[0][c], value[1][c], value[2][c], value[3][c], h,
                              h2, h3);
+        columnEnd[c] = endValue<TYPE>(value[0][c], value[1][c], value[2][c], value[3][c]);
     }
 }
 
@@ -81,17 +104,21 @@ void forwardGrid(const VertexConstants& constants, int n, float sLo, float tLo, 
     ForwardTables& ft = tessellation.forward;
     float s = sLo;
     for (int i = 0; i <= n; ++i) {
-        advanceRows<TYPE>(ft.pointColumn, ft.pointRow, h, h2, h3);
-        advanceRows<TYPE>(ft.normalColumn, ft.normalRow, h, h2, h3);
+        float pointEnd[3];
+        float normalEnd[3];
+        advanceRows<TYPE>(ft.pointColumn, pointEnd, ft.pointRow, ft.pointRowEnd, i == n, h, h2,
+                          h3);
+        advanceRows<TYPE>(ft.normalColumn, normalEnd, ft.normalRow, ft.normalRowEnd, i == n, h,
+                          h2, h3);
         // The column cubics are stepped in locals, which the stores into the grid cannot
-        // touch, and written back after the row: the same additions in the same order.
+        // touch; the next row makes its own from the row cubics.
         ForwardDifferences pointColumn[3] = {ft.pointColumn[0], ft.pointColumn[1],
                                              ft.pointColumn[2]};
         ForwardDifferences normalColumn[3] = {ft.normalColumn[0], ft.normalColumn[1],
                                               ft.normalColumn[2]};
         ScreenVertex* slot = &tessellation.grid[i * (n + 1)];
         float t = tLo;
-        for (int j = 0; j <= n; ++j) {
+        for (int j = 0; j < n; ++j) {
             const Point3 point = {pointColumn[0].value, pointColumn[1].value,
                                   pointColumn[2].value};
             const Point3 normal = {normalColumn[0].value, normalColumn[1].value,
@@ -103,10 +130,11 @@ void forwardGrid(const VertexConstants& constants, int n, float sLo, float tLo, 
             shadeVertex<FLAGS, STYLE>(constants, slot[j], point, normal, s, t);
             t += stepT;
         }
-        for (int c = 0; c < 3; ++c) {
-            ft.pointColumn[c] = pointColumn[c];
-            ft.normalColumn[c] = normalColumn[c];
-        }
+        // The last vertex of the row lies on the border with the next patch row: its value
+        // is the column cubic's end, not the n-th step.
+        const Point3 point = {pointEnd[0], pointEnd[1], pointEnd[2]};
+        const Point3 normal = {normalEnd[0], normalEnd[1], normalEnd[2]};
+        shadeVertex<FLAGS, STYLE>(constants, slot[n], point, normal, s, t);
         s += stepS;
     }
 }
@@ -143,11 +171,15 @@ int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float
     const bool bezier = renderOptions.surfaceType == SURFACE_BEZIER;
     ForwardTables& ft = tessellation.forward;
     if (bezier) {
-        fillRows<SURFACE_BEZIER>(ft.pointRow, patch.controlPoints, patch, h, h2, h3);
-        fillRows<SURFACE_BEZIER>(ft.normalRow, patch.controlNormals, patch, h, h2, h3);
+        fillRows<SURFACE_BEZIER>(ft.pointRow, ft.pointRowEnd, patch.controlPoints, patch, h,
+                                 h2, h3);
+        fillRows<SURFACE_BEZIER>(ft.normalRow, ft.normalRowEnd, patch.controlNormals, patch, h,
+                                 h2, h3);
     } else {
-        fillRows<SURFACE_BSPLINE>(ft.pointRow, patch.controlPoints, patch, h, h2, h3);
-        fillRows<SURFACE_BSPLINE>(ft.normalRow, patch.controlNormals, patch, h, h2, h3);
+        fillRows<SURFACE_BSPLINE>(ft.pointRow, ft.pointRowEnd, patch.controlPoints, patch, h,
+                                  h2, h3);
+        fillRows<SURFACE_BSPLINE>(ft.normalRow, ft.normalRowEnd, patch.controlNormals, patch, h,
+                                  h2, h3);
     }
     const float stepS = (sHi - sLo) * h;
     const float stepT = (tHi - tLo) * h;

@@ -24,12 +24,15 @@ struct ForwardDifferences {
     float value, first, second, third;
 };
 // Row cubics (4 control rows x x, y, z) and the column cubic of the current u step, for points
-// and for normals.
+// and for normals; and each row cubic's value at the end of the patch (u = 1), computed the way
+// the next patch computes its start, so a shared border comes out bit for bit the same.
 struct ForwardTables {
     ForwardDifferences pointRow[4][3];
     ForwardDifferences normalRow[4][3];
     ForwardDifferences pointColumn[3];
     ForwardDifferences normalColumn[3];
+    float pointRowEnd[4][3];
+    float normalRowEnd[4][3];
 };
 
 // The tessellators' scratch, one instance, rebuilt for every patch. grid is the vertex grid

@@ -245,4 +245,49 @@ TEST_F(Tessellate, ShadeAndProjectMatchesTheGridVariants) {
     EXPECT_NEAR(static_cast<int>(slot.colour & 0xFF), static_cast<int>(fromGrid.colour & 0xFF), 1);
 }
 
+// A 10 x 10 mesh cut into neighbouring patches: forward differencing gives every shared border
+// the same vertices, bit for bit, from both sides (as the basis tables do), for both surface
+// types and every step count. Stepping alone ended a patch's last row slightly off.
+TEST_F(Tessellate, ForwardDifferencingBordersMatchTheNeighboursBitForBit) {
+    constexpr int SIDE = 10;
+    std::vector<Point4> points(SIDE * SIDE), normals(SIDE * SIDE);
+    for (int r = 0; r < SIDE; ++r) {
+        for (int c = 0; c < SIDE; ++c) {
+            const float z = 3.1f * std::sin(0.9f * c + 0.35f * r) * std::cos(0.6f * r - 0.2f * c);
+            points[r * SIDE + c] = {31.7f * c - 140.3f + 1.9f * r, 27.1f * r - 133.9f, z, 1.0f};
+        }
+    }
+    Surface surface = {SIDE, SIDE, points.data(), normals.data(), nullptr};
+    computeControlNormals(surface);
+    renderOptions.gapFill = GAP_FILL;   // the borders are saved
+    for (int type : {SURFACE_BSPLINE, SURFACE_BEZIER}) {
+        renderOptions.surfaceType = static_cast<SurfaceType>(type);
+        const int step = type == SURFACE_BEZIER ? 3 : 1;
+        for (int n = 1; n <= GRID_MAX_STEPS; ++n) {
+            // Patch (0, 0), its neighbour along u (next column) and along v (next row).
+            PatchRecord patch[3] = {};
+            const int origin[3][2] = {{0, 0}, {step, 0}, {0, step}};
+            for (int k = 0; k < 3; ++k) {
+                patch[k].controlPoints = points.data();
+                patch[k].controlNormals = normals.data();
+                patch[k].width = SIDE;
+                patch[k].lastColumn = origin[k][0] + 3;
+                patch[k].lastRow = origin[k][1] + 3;
+                patch[k].steps = n;
+                tessellateForward(patch[k], 0, 0, 256, 256);
+            }
+            for (int k = 0; k <= n; ++k) {
+                const ScreenVertex& a = patch[0].edges[EDGE_LAST_U].slot[k];
+                const ScreenVertex& b = patch[1].edges[EDGE_FIRST_U].slot[k];
+                ASSERT_TRUE(a.x == b.x && a.y == b.y && a.w == b.w && a.colour == b.colour)
+                    << "type " << type << " n " << n << " slot " << k << " along u";
+                const ScreenVertex& c = patch[0].edges[EDGE_LAST_V].slot[k];
+                const ScreenVertex& d = patch[2].edges[EDGE_FIRST_V].slot[k];
+                ASSERT_TRUE(c.x == d.x && c.y == d.y && c.w == d.w && c.colour == d.colour)
+                    << "type " << type << " n " << n << " slot " << k << " along v";
+            }
+        }
+    }
+}
+
 }  // namespace
