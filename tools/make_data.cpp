@@ -24,13 +24,16 @@ constexpr int SEA_SIDE = 31;
 constexpr float SEA_FIRST_X = -15.0f;
 constexpr float SEA_FIRST_Y = -7.0f;
 
-// The island: 13 x 13 points half a unit apart, rising from the sea ahead and to the right,
-// near enough (about 140 world units) to stand out of the fog.
+// The island: 13 x 13 points, a ridge running away from the eye (0.35 units apart across,
+// 0.75 along), rising from the sea ahead and to the left, near enough (about 130 world units)
+// to stand out of the fog. The light comes from (1, 1, 1), so from the start the eye looks at
+// the island's east flank, which faces the light, rather than at a side in its own shadow.
 constexpr int ISLAND_SIDE = 13;
-constexpr float ISLAND_SPACING = 0.5f;
+constexpr float ISLAND_SPACING_X = 0.35f;
+constexpr float ISLAND_SPACING_Y = 0.75f;
 constexpr float ISLAND_HEIGHT_SCALE = 0.6f;
-constexpr float ISLAND_CENTRE_X = 3.0f;
-constexpr float ISLAND_CENTRE_Y = 7.5f;
+constexpr float ISLAND_CENTRE_X = -1.8f;
+constexpr float ISLAND_CENTRE_Y = 6.5f;
 
 float islandHeight(float u, float v) {
     // u, v: -1 .. 1 across the mesh. Two summits on a ridge, a saddle, edges under the water.
@@ -64,8 +67,8 @@ bool buildSurfaces() {
             const float u = (c - half) / half;
             const float v = (r - half) / half;
             island.points[r * ISLAND_SIDE + c] =
-                Point4{ISLAND_CENTRE_X + (c - half) * ISLAND_SPACING,
-                       ISLAND_CENTRE_Y + (r - half) * ISLAND_SPACING,
+                Point4{ISLAND_CENTRE_X + (c - half) * ISLAND_SPACING_X,
+                       ISLAND_CENTRE_Y + (r - half) * ISLAND_SPACING_Y,
                        islandHeight(u, v) * ISLAND_HEIGHT_SCALE, 1.0f};
         }
     }
