@@ -1,5 +1,6 @@
 // Screen capture: the back buffer read after the surface pass, written as numbered 24-bit
-// bottom-up TGA files. Buffers exist only while a capture count is set.
+// bottom-up TGA files (PNG files under the platform's --png). Buffers exist only while a
+// capture count is set.
 #include "app/capture.h"
 
 #include <cstdio>
@@ -56,11 +57,6 @@ bool writeCapture(const char* fileName, char* reason, std::size_t reasonSize) {
                            c.pixelBuffer)) {
         return failCapture(reason, reasonSize, "the frame could not be read");
     }
-    const std::uint8_t header[18] = {
-        0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        static_cast<std::uint8_t>(c.width & 0xFF), static_cast<std::uint8_t>(c.width >> 8),
-        static_cast<std::uint8_t>(c.height & 0xFF), static_cast<std::uint8_t>(c.height >> 8),
-        24, 0};
     // The file stores the bottom row first.
     for (int i = 0; i < c.height / 2; ++i) {
         std::uint16_t* top = c.pixelBuffer + static_cast<std::size_t>(i) * c.width;
@@ -74,20 +70,15 @@ bool writeCapture(const char* fileName, char* reason, std::size_t reasonSize) {
         c.colourBuffer[i * 3 + 1] = static_cast<std::uint8_t>(((p >> 5) & 0x3F) << 2);
         c.colourBuffer[i * 3 + 2] = static_cast<std::uint8_t>((p >> 11) << 3);
     }
-    SaveFile save;
-    if (saveFileBegin(save, fileName) && saveFileWrite(save, header, sizeof header) &&
-        saveFileWrite(save, c.colourBuffer, pixels * 3) && saveFileCommit(save)) {
-        return true;
-    }
-    saveFileAbandon(save);
-    return failCapture(reason, reasonSize, save.reason);
+    // The platform writes the file: a TGA of these bytes, or a PNG of the same pixels.
+    return savePicture(fileName, c.colourBuffer, c.width, c.height, reason, reasonSize);
 }
 
 void captureBurstFrame() {
     if (captureState.remaining == 0) return;
     --captureState.remaining;
     char name[32];
-    std::snprintf(name, sizeof name, "scrn%.4d.tga", captureState.nextIndex);
+    std::snprintf(name, sizeof name, "scrn%.4d.%s", captureState.nextIndex, pictureExtension());
     char reason[SAVE_REASON_MAX];
     if (writeCapture(name, reason, sizeof reason)) {
         ++captureState.nextIndex;

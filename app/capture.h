@@ -21,7 +21,8 @@ void resetCaptureState();
 // Stores the rectangle and (re)allocates both buffers; false when either fails.
 bool setCaptureRect(std::int32_t x, std::int32_t y, std::uint16_t width, std::uint16_t height);
 void freeCaptureBuffers();
-// Reads the back-buffer rectangle and writes it as a 24-bit bottom-up TGA, so that a file of
+// Reads the back-buffer rectangle and writes it as a 24-bit bottom-up TGA (a PNG of the same
+// pixels under the platform's --png), so that a file of
 // that name is either the whole capture or as it was before; true when the whole file was
 // written. On failure the reason (for the user) goes to `reason` when given.
 bool writeCapture(const char* fileName, char* reason = nullptr, std::size_t reasonSize = 0);

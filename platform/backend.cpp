@@ -56,7 +56,7 @@ bool platformFinish() {
     bool ok = true;
     if (platformOptions.saveLastFrameFile[0]) {
         std::string error;
-        ok = frameSaveTga(platformOptions.saveLastFrameFile, &error);
+        ok = frameSave(platformOptions.saveLastFrameFile, &error);
         if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
     }
     // A page prints it too: its console is where a run's figures are read.

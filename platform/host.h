@@ -26,6 +26,7 @@ struct PlatformOptions {
     bool answerGiven;         // --answer was on the command line: never wait for a person
     char inputFile[PLATFORM_PATH_MAX];        // empty = no script
     char saveLastFrameFile[PLATFORM_PATH_MAX];  // empty = nothing saved at exit
+    bool png;                 // pictures (captures, the last frame) are saved as PNG
 };
 extern PlatformOptions platformOptions;
 

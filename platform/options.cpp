@@ -26,6 +26,7 @@ static const char HELP_TEXT[] =
     "  --fixed-clock MS        the millisecond clock starts at 0 and advances MS per frame\n"
     "  --answer ok|cancel      the answer to question boxes when nobody is asked (default ok)\n"
     "  --save-last-frame FILE  at exit, write the last presented frame as a 24-bit TGA\n"
+    "  --png                   write captures and --save-last-frame as PNG (scrn0000.png ...)\n"
     "\n"
     "Program options:\n"
     "  -res WxH                output resolution, e.g. -res 800x600\n"
@@ -36,7 +37,8 @@ const char* platformHelpText() { return HELP_TEXT; }
 
 enum OptionKind {
     OPTION_HELP = 0, OPTION_HEADLESS, OPTION_WINDOWED, OPTION_FRAMES, OPTION_INPUT,
-    OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_KIND_COUNT
+    OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_PNG,
+    OPTION_KIND_COUNT
 };
 struct OptionName {
     const char* name;
@@ -45,7 +47,7 @@ struct OptionName {
 static const OptionName OPTION_NAMES[] = {
     {"--help", false},   {"--headless", false},    {"--windowed", false},
     {"--frames", true},  {"--input", true},        {"--fixed-clock", true},
-    {"--answer", true},  {"--save-last-frame", true},
+    {"--answer", true},  {"--save-last-frame", true}, {"--png", false},
 };
 static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_KIND_COUNT);
 
@@ -105,6 +107,14 @@ static bool applyOption(int kind, const char* name, const char* value, PlatformO
         o->answerGiven = true;
         return true;
     case OPTION_SAVE_LAST_FRAME: return copyPath(o->saveLastFrameFile, value, name, error);
+    case OPTION_PNG:
+#if VORL_HAVE_PNG
+        o->png = true;
+        return true;
+#else
+        *error = std::string(name) + ": this build writes TGA only (it was built without libpng)";
+        return false;
+#endif
     default: return false;
     }
 }

@@ -147,8 +147,9 @@ extern PlatformFrame platformFrame;
 // The rasterizer's present hook: keeps a copy, then lets the back end show it.
 void framePresent(void* user, void* window, const std::uint16_t* pixels, int width,
                   int height, int swapInterval);
-// Writes the last frame as an uncompressed 24-bit bottom-up TGA; false with a reason.
-bool frameSaveTga(const char* path, std::string* error);
+// Writes the last frame as a picture (savePicture: TGA, or PNG under --png); false with a
+// reason.
+bool frameSave(const char* path, std::string* error);
 void frameReset();
 
 // ---- Back ends: the contract is in platform/backend.h ----------------------------------------

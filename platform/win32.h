@@ -241,3 +241,13 @@ bool saveFilePrintf(SaveFile& save, const char* format, ...) __attribute__((form
 bool saveFileCommit(SaveFile& save);
 // Gives the save up: the temporary file is removed, the target untouched.
 void saveFileAbandon(SaveFile& save);
+
+// ---- Pictures ------------------------------------------------------------------------------
+// Saves a picture of 24-bit pixels (blue, green, red; bottom row first) as a file of that
+// name: an uncompressed 24-bit TGA, or under the platform option --png an 8-bit RGB PNG with the
+// same pixels. Saved as above, so the file is whole or as it was; false with the reason (for
+// the user) in `reason` when given.
+bool savePicture(const char* path, const std::uint8_t* bgrBottomUp, int width, int height,
+                 char* reason, std::size_t reasonSize);
+// The extension of the files savePicture writes: "tga", or "png" under --png.
+const char* pictureExtension();

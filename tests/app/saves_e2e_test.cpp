@@ -15,6 +15,7 @@
 
 #include "surface/surface.h"
 #include "tests/app/run_program.h"
+#include "tests/platform/picture_read.h"
 
 namespace {
 
@@ -102,6 +103,39 @@ TEST(Saves, LastFrameThatCannotBeWrittenEndsWithStatusThreeAndNoFile) {
     EXPECT_EQ(fine.status, 0) << fine.err;
     EXPECT_EQ(dir.read("last.tga").size(), 18u + 1024u * 768u * 3u);
 }
+
+#if VORL_HAVE_PNG
+// --png: the same run writes PNG captures and last frame with the TGA files' pixels, and a
+// PNG that cannot be written fails as a TGA does (reported, number kept, nothing left).
+TEST(Saves, PngPicturesHoldTheTgaPixelsAndFailAlike) {
+    ScratchDir dir;
+    dir.write("script.txt", "2 keyup RETURN\n");
+    const std::string args = "--headless --fixed-clock 20 --frames 6 --input script.txt "
+                             "-res 640x480 -screencapture 2 --save-last-frame ";
+    ASSERT_EQ(dir.run(args + "last.tga").status, 0);
+    const ProgramRun png = dir.run(args + "last.png --png");
+    ASSERT_EQ(png.status, 0) << png.err;
+    for (const char* name : {"scrn0000", "scrn0001", "last"}) {
+        const RgbPicture tga = readTgaPicture(dir.file(std::string(name) + ".tga"));
+        ASSERT_EQ(tga.width, 640) << name;
+        EXPECT_EQ(readPngPicture(dir.file(std::string(name) + ".png")), tga) << name;
+    }
+
+    ScratchDir full;
+    full.write("script.txt", "2 keyup RETURN\n");
+    const ProgramRun failed = full.runWithFileLimit(
+        "--frames 6 --input script.txt -screencapture 2 --png --save-last-frame last.png",
+        16384);
+    EXPECT_EQ(failed.status, 3) << failed.err;
+    EXPECT_NE(failed.err.find("last.png: not written: write failed"), std::string::npos)
+        << failed.err;
+    EXPECT_EQ(countLines(full.read("error.txt"), "couldn't write capture scrn0000.png (write"), 2)
+        << full.read("error.txt");
+    const std::vector<std::string> expected = {"error.txt", "script.txt", "stderr.txt",
+                                               "stdout.txt"};
+    EXPECT_EQ(leftovers(full, "", expected), std::vector<std::string>{"data"});
+}
+#endif
 
 // Saving on every frame while the process is killed at random moments: whenever it dies, the
 // surface file is a whole file that loads, never an empty or cut one.
