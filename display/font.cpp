@@ -1,9 +1,12 @@
 // The console's font: 59 glyphs drawn as text art, 7 x 10 texels each inside a 9 x 12 cell
 // (one empty column left and right, one empty row above and below), 14 cells per row in the
 // order of CONSOLE_CHARACTER_SET, expanded at compile time into the 128 x 64 alpha bitmap.
-// A 9-texel cell point-sampled onto 8 pixels (640 x 480, 80 columns) loses its middle texel
-// column (column 3 of the art): glyphs are drawn so that they still read without it (M and W
-// thin, so that they fold into six-column forms); strokes are two texels wide for weight.
+// The console point-samples a cell at down to 0.71 x 0.8 of its size (512 x 384), a step of up
+// to 1.43 texels, so every run of opaque texels along a row or a column of the art is at least
+// two long: some pixel always lands on every stroke. Gaps are two texels where the box allows;
+// the one-texel gaps left in diagonals and tight joins (M, N, W, K, R, V, X, Y, Z, A, Q, 0, 3,
+// 6, 9) only sharpen glyphs that still read once those gaps close. At 640 x 480 the art's
+// column 3 is never sampled, and no glyph is told apart by it alone.
 #include <cstddef>
 #include <string>
 
@@ -15,67 +18,71 @@ constexpr int GLYPH_ROWS = 10;
 constexpr int GLYPH_COLUMNS = 7;
 constexpr int GLYPH_COUNT = 59;
 
-// Rows top first; 'X' is an opaque texel. Row 10 is the descender, empty for most glyphs.
+// Rows top first; 'X' is an opaque texel. Letters and digits use all ten rows, so that three
+// bars two texels tall (E, B, S, 8) have two-texel gaps between them; there is no descender.
+// Glyphs that could be taken for one another (8 and B, S and 5, O, D and 0, M, H and W) differ
+// in more than one place, so that whichever columns and rows a sampling phase drops, at least
+// two pixels still tell them apart.
 constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
-    {"..XXX..", ".XX.XX.", "XX...XX", "XX...XX", "XXXXXXX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "......."},  // A
-    {"XXXXXX.", "XX...XX", "XX...XX", "XX...XX", "XXXXXX.", "XX...XX", "XX...XX", "XX...XX", "XXXXXX.", "......."},  // B
-    {".XXXXX.", "XX...XX", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX...XX", ".XXXXX.", "......."},  // C
-    {"XXXXX..", "XX..XX.", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX..XX.", "XXXXX..", "......."},  // D
-    {"XXXXXXX", "XX.....", "XX.....", "XX.....", "XXXXXX.", "XX.....", "XX.....", "XX.....", "XXXXXXX", "......."},  // E
-    {"XXXXXXX", "XX.....", "XX.....", "XX.....", "XXXXXX.", "XX.....", "XX.....", "XX.....", "XX.....", "......."},  // F
-    {".XXXXX.", "XX...XX", "XX.....", "XX.....", "XX..XXX", "XX...XX", "XX...XX", "XX...XX", ".XXXXX.", "......."},  // G
-    {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XXXXXXX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "......."},  // H
-    {".XXXXX.", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", ".XXXXX.", "......."},  // I
-    {"...XXXX", ".....XX", ".....XX", ".....XX", ".....XX", ".....XX", "XX...XX", "XX...XX", ".XXXXX.", "......."},  // J
-    {"XX...XX", "XX..XX.", "XX.XX..", "XXXX...", "XXX....", "XXXX...", "XX.XX..", "XX..XX.", "XX...XX", "......."},  // K
-    {"XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XXXXXXX", "......."},  // L
-    {"X.....X", "XX...XX", "X.X.X.X", "X..X..X", "X.....X", "X.....X", "X.....X", "X.....X", "X.....X", "......."},  // M
-    {"XX...XX", "XXX..XX", "XXXX.XX", "XX.XXXX", "XX..XXX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "......."},  // N
-    {".XXXXX.", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", ".XXXXX.", "......."},  // O
-    {"XXXXXX.", "XX...XX", "XX...XX", "XX...XX", "XXXXXX.", "XX.....", "XX.....", "XX.....", "XX.....", "......."},  // P
-    {".XXXXX.", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX.XXXX", "XX..XX.", ".XXX.XX", "......."},  // Q
-    {"XXXXXX.", "XX...XX", "XX...XX", "XX...XX", "XXXXXX.", "XXXX...", "XX.XX..", "XX..XX.", "XX...XX", "......."},  // R
-    {".XXXXX.", "XX...XX", "XX.....", "XX.....", ".XXXXX.", ".....XX", ".....XX", "XX...XX", ".XXXXX.", "......."},  // S
-    {"XXXXXXX", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "......."},  // T
-    {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", ".XXXXX.", "......."},  // U
-    {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", ".XX.XX.", ".XX.XX.", "..XXX..", "..XXX..", "......."},  // V
-    {"X.....X", "X.....X", "X.....X", "X.....X", "X..X..X", "X.X.X.X", "XX...XX", "X.....X", "X.....X", "......."},  // W
-    {"XX...XX", "XX...XX", ".XX.XX.", "..XXX..", "..XXX..", "..XXX..", ".XX.XX.", "XX...XX", "XX...XX", "......."},  // X
-    {"XX...XX", "XX...XX", "XX...XX", ".XX.XX.", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "......."},  // Y
-    {"XXXXXXX", ".....XX", "....XX.", "...XX..", "..XX...", ".XX....", "XX.....", "XX.....", "XXXXXXX", "......."},  // Z
-    {".XXXXX.", "XX...XX", "XX..XXX", "XX.XXXX", "XXXX.XX", "XXX..XX", "XX...XX", "XX...XX", ".XXXXX.", "......."},  // 0
-    {"..XXX..", ".XXXX..", "XXXXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "XXXXXXX", "......."},  // 1
-    {".XXXXX.", "XX...XX", ".....XX", ".....XX", "....XX.", "..XXX..", ".XX....", "XX.....", "XXXXXXX", "......."},  // 2
-    {".XXXXX.", "XX...XX", ".....XX", ".....XX", "..XXXX.", ".....XX", ".....XX", "XX...XX", ".XXXXX.", "......."},  // 3
-    {"....XX.", "...XXX.", "..XXXX.", ".XX.XX.", "XX..XX.", "XXXXXXX", "....XX.", "....XX.", "....XX.", "......."},  // 4
-    {"XXXXXXX", "XX.....", "XX.....", "XXXXXX.", ".....XX", ".....XX", ".....XX", "XX...XX", ".XXXXX.", "......."},  // 5
-    {"..XXXX.", ".XX....", "XX.....", "XX.....", "XXXXXX.", "XX...XX", "XX...XX", "XX...XX", ".XXXXX.", "......."},  // 6
-    {"XXXXXXX", ".....XX", ".....XX", "....XX.", "...XX..", "..XX...", "..XX...", "..XX...", "..XX...", "......."},  // 7
-    {".XXXXX.", "XX...XX", "XX...XX", "XX...XX", ".XXXXX.", "XX...XX", "XX...XX", "XX...XX", ".XXXXX.", "......."},  // 8
-    {".XXXXX.", "XX...XX", "XX...XX", "XX...XX", ".XXXXXX", ".....XX", ".....XX", "....XX.", ".XXXX..", "......."},  // 9
-    {".......", ".......", ".......", ".......", ".......", ".......", ".......", "..XXX..", "..XXX..", "......."},  // .
-    {".......", ".......", ".......", ".......", ".......", ".......", ".......", "..XXX..", "..XXX..", ".XX...."},  // ,
-    {".......", ".......", "..XXX..", "..XXX..", ".......", ".......", ".......", "..XXX..", "..XXX..", ".XX...."},  // ;
-    {".......", ".......", "..XXX..", "..XXX..", ".......", ".......", ".......", "..XXX..", "..XXX..", "......."},  // :
-    {".......", ".......", ".XX.XX.", "..XXX..", "XXXXXXX", "..XXX..", ".XX.XX.", ".......", ".......", "......."},  // *
-    {".......", ".......", ".......", ".......", ".XXXXX.", ".......", ".......", ".......", ".......", "......."},  // -
-    {".......", ".......", "..XXX..", "..XXX..", "XXXXXXX", "..XXX..", "..XXX..", ".......", ".......", "......."},  // +
-    {".....XX", ".....XX", "....XX.", "...XX..", "..XXX..", "..XX...", ".XX....", "XX.....", "XX.....", "......."},  // /
-    {".......", ".......", ".......", ".......", ".......", ".......", ".......", ".......", ".......", "XXXXXXX"},  // _
-    {"...XX..", "..XX...", ".XX....", ".XX....", ".XX....", ".XX....", ".XX....", "..XX...", "...XX..", "......."},  // (
-    {"..XX...", "...XX..", "....XX.", "....XX.", "....XX.", "....XX.", "....XX.", "...XX..", "..XX...", "......."},  // )
-    {"....XX.", "...XX..", "..XX...", ".XX....", "XX.....", ".XX....", "..XX...", "...XX..", "....XX.", "......."},  // <
-    {".XX....", "..XX...", "...XX..", "....XX.", ".....XX", "....XX.", "...XX..", "..XX...", ".XX....", "......."},  // >
+    {"..XXX..", "..XXX..", ".XX.XX.", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXXX", "XX...XX", "XX...XX", "XX...XX"},  // A
+    {"XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXX..", "XXXXX..", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXX."},  // B
+    {"..XXXXX", ".XXXXXX", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", ".XXXXXX", "..XXXXX"},  // C
+    {"XXXXX..", "XXXXX..", "XX..XX.", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX..XX.", "XXXXX..", "XXXXX.."},  // D
+    {"XXXXXXX", "XXXXXXX", "XX.....", "XX.....", "XXXXX..", "XXXXX..", "XX.....", "XX.....", "XXXXXXX", "XXXXXXX"},  // E
+    {"XXXXXXX", "XXXXXXX", "XX.....", "XX.....", "XXXXX..", "XXXXX..", "XX.....", "XX.....", "XX.....", "XX....."},  // F
+    {"..XXXXX", ".XXXXXX", "XX.....", "XX.....", "XX..XXX", "XX..XXX", "XX...XX", "XX...XX", ".XXXXXX", "..XXXXX"},  // G
+    {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXXX", "XX...XX", "XX...XX", "XX...XX", "XX...XX"},  // H
+    {"XXXXXXX", "XXXXXXX", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "XXXXXXX", "XXXXXXX"},  // I
+    {"...XXXX", "...XXXX", ".....XX", ".....XX", ".....XX", ".....XX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXX."},  // J
+    {"XX...XX", "XX..XXX", "XX.XXX.", "XXXXX..", "XXXX...", "XXXX...", "XXXXX..", "XX.XXX.", "XX..XXX", "XX...XX"},  // K
+    {"XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XXXXXXX", "XXXXXXX"},  // L
+    {"XX...XX", "XXX.XXX", "XXXXXXX", "XXXXXXX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX"},  // M
+    {"XX...XX", "XXX..XX", "XXX..XX", "XXXX.XX", "XXXX.XX", "XX.XXXX", "XX.XXXX", "XX..XXX", "XX..XXX", "XX...XX"},  // N
+    {"..XXX..", ".XXXXX.", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXX."},  // O
+    {"XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXX.", "XX.....", "XX.....", "XX.....", "XX....."},  // P
+    {"..XXX..", ".XXXXX.", "XX...XX", "XX...XX", "XX...XX", "XX..XXX", "XX.XXXX", "XX.XXXX", ".XXXXXX", "..XXXXX"},  // Q
+    {"XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXX.", "XX.XX..", "XX..XX.", "XX...XX", "XX...XX"},  // R
+    {"..XXXXX", ".XXXXXX", "XX.....", "XX.....", "..XXX..", "..XXX..", ".....XX", ".....XX", "XXXXXX.", "XXXXX.."},  // S
+    {"XXXXXXX", "XXXXXXX", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX.."},  // T
+    {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXX."},  // U
+    {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", ".XX.XX.", ".XX.XX.", "..XXX..", "..XXX.."},  // V
+    {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXXX", "XXX.XXX", "XX...XX"},  // W
+    {"XX...XX", "XX...XX", ".XX.XX.", ".XX.XX.", "..XXX..", "..XXX..", ".XX.XX.", ".XX.XX.", "XX...XX", "XX...XX"},  // X
+    {"XX...XX", "XX...XX", ".XX.XX.", ".XX.XX.", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX.."},  // Y
+    {"XXXXXXX", "XXXXXXX", ".....XX", "....XX.", "...XX..", "..XX...", ".XX....", "XX.....", "XXXXXXX", "XXXXXXX"},  // Z
+    {"..XXX..", ".XXXXX.", "XX..XXX", "XX..XXX", "XX.XXXX", "XXXX.XX", "XXX..XX", "XXX..XX", "XXXXXXX", ".XXXXX."},  // 0
+    {"..XXX..", "XXXXX..", "XXXXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "XXXXXXX", "XXXXXXX"},  // 1
+    {".XXXXX.", "XXXXXXX", "XX...XX", ".....XX", "..XXXX.", ".XXXX..", "XX.....", "XX.....", "XXXXXXX", "XXXXXXX"},  // 2
+    {"XXXXXX.", "XXXXXXX", ".....XX", ".....XX", "..XXXX.", "..XXXXX", ".....XX", ".....XX", "XXXXXXX", "XXXXXX."},  // 3
+    {"XX..XX.", "XX..XX.", "XX..XX.", "XX..XX.", "XXXXXXX", "XXXXXXX", "....XX.", "....XX.", "....XX.", "....XX."},  // 4
+    {"XXXXXXX", "XXXXXXX", "XX.....", "XX.....", "XXXXXX.", "XXXXXXX", ".....XX", ".....XX", "XXXXXXX", "XXXXXX."},  // 5
+    {"...XX..", "..XXX..", ".XX....", "XX.....", "XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXX."},  // 6
+    {"XXXXXXX", "XXXXXXX", "....XX.", "....XX.", "...XX..", "...XX..", "..XX...", "..XX...", "..XX...", "..XX..."},  // 7
+    {"..XXX..", ".XXXXX.", "XX...XX", "XX...XX", ".XXXXX.", ".XXXXX.", "XX...XX", "XX...XX", ".XXXXX.", "..XXX.."},  // 8
+    {".XXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXXX", ".....XX", "....XX.", "..XXX..", "..XX..."},  // 9
+    {".......", ".......", ".......", ".......", ".......", ".......", ".......", ".......", "..XXX..", "..XXX.."},  // .
+    {".......", ".......", ".......", ".......", ".......", "..XXX..", "..XXX..", "..XX...", ".XX....", ".XX...."},  // ,
+    {".......", "..XXX..", "..XXX..", ".......", ".......", "..XXX..", "..XXX..", "..XX...", ".XX....", ".XX...."},  // ;
+    {".......", "..XXX..", "..XXX..", ".......", ".......", ".......", ".......", ".......", "..XXX..", "..XXX.."},  // :
+    {".......", ".......", "XX...XX", "XX...XX", "..XXX..", "..XXX..", "XX...XX", "XX...XX", ".......", "......."},  // *
+    {".......", ".......", ".......", ".......", ".XXXXX.", ".XXXXX.", ".......", ".......", ".......", "......."},  // -
+    {".......", ".......", "..XXX..", "..XXX..", "XXXXXXX", "XXXXXXX", "..XXX..", "..XXX..", ".......", "......."},  // +
+    {".....XX", ".....XX", "....XX.", "...XX..", "...XX..", "..XX...", "..XX...", ".XX....", "XX.....", "XX....."},  // /
+    {".......", ".......", ".......", ".......", ".......", ".......", ".......", ".......", "XXXXXXX", "XXXXXXX"},  // _
+    {"...XX..", "...XX..", "..XX...", ".XX....", ".XX....", ".XX....", ".XX....", "..XX...", "...XX..", "...XX.."},  // (
+    {"..XX...", "..XX...", "...XX..", "....XX.", "....XX.", "....XX.", "....XX.", "...XX..", "..XX...", "..XX..."},  // )
+    {"....XX.", "....XX.", "...XX..", "..XX...", ".XX....", ".XX....", "..XX...", "...XX..", "....XX.", "....XX."},  // <
+    {".XX....", ".XX....", "..XX...", "...XX..", "....XX.", "....XX.", "...XX..", "..XX...", ".XX....", ".XX...."},  // >
     {"...XX..", "...XX..", "...XX..", "...XX..", "...XX..", "...XX..", "...XX..", "...XX..", "...XX..", "...XX.."},  // |
-    {".XXXX..", ".XX....", ".XX....", ".XX....", ".XX....", ".XX....", ".XX....", ".XX....", ".XXXX..", "......."},  // [
-    {"..XXXX.", "....XX.", "....XX.", "....XX.", "....XX.", "....XX.", "....XX.", "....XX.", "..XXXX.", "......."},  // ]
-    {"...XXX.", "..XX...", "..XX...", "..XX...", "XXX....", "..XX...", "..XX...", "..XX...", "...XXX.", "......."},  // {
-    {".XXX...", "...XX..", "...XX..", "...XX..", "....XXX", "...XX..", "...XX..", "...XX..", ".XXX...", "......."},  // }
-    {"..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", ".......", "..XXX..", "..XXX..", "......."},  // !
+    {".XXXXX.", ".XXXXX.", ".XX....", ".XX....", ".XX....", ".XX....", ".XX....", ".XX....", ".XXXXX.", ".XXXXX."},  // [
+    {".XXXXX.", ".XXXXX.", "....XX.", "....XX.", "....XX.", "....XX.", "....XX.", "....XX.", ".XXXXX.", ".XXXXX."},  // ]
+    {"..XXXX.", "..XXXX.", "..XX...", "..XX...", "XXXX...", "XXXX...", "..XX...", "..XX...", "..XXXX.", "..XXXX."},  // {
+    {".XXXX..", ".XXXX..", "...XX..", "...XX..", "...XXXX", "...XXXX", "...XX..", "...XX..", ".XXXX..", ".XXXX.."},  // }
+    {"..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", ".......", ".......", "..XXX..", "..XXX.."},  // !
     {".......", ".......", ".......", ".......", ".......", ".......", ".......", ".......", ".......", "......."},  // space
-    {".......", ".......", ".......", "XXXXXXX", ".......", "XXXXXXX", ".......", ".......", ".......", "......."},  // =
-    {".X...X.", ".X...X.", "XXXXXXX", ".X...X.", ".X...X.", ".X...X.", "XXXXXXX", ".X...X.", ".X...X.", "......."},  // #
-    {"XX.....", "XX.....", ".XX....", "..XX...", "..XXX..", "...XX..", "....XX.", ".....XX", ".....XX", "......."},  // backslash
+    {".......", ".......", "XXXXXXX", "XXXXXXX", ".......", ".......", "XXXXXXX", "XXXXXXX", ".......", "......."},  // =
+    {"XX..XX.", "XX..XX.", "XXXXXXX", "XXXXXXX", "XX..XX.", "XX..XX.", "XXXXXXX", "XXXXXXX", "XX..XX.", "XX..XX."},  // #
+    {"XX.....", "XX.....", ".XX....", "..XX...", "..XX...", "...XX..", "...XX..", "....XX.", ".....XX", ".....XX"},  // backslash
 };
 
 // Not constexpr on purpose: reaching it while the bitmap is built at compile time stops the
