@@ -117,6 +117,8 @@ void setConsoleState(const ConsoleState& console) {
     vxSetClipWindow(0, 0, static_cast<int>(console.scaleX), static_cast<int>(console.scaleY));
     vxSetConstantColor(console.colour);
     vxSetFogMode(VX_FOG_DISABLE);
+    // Glyphs are one flat colour, opaque or not there: dithering would only speckle them.
+    vxSetDitherMode(VX_DITHER_DISABLE);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // Vexa: the graphics board the program draws through, built in software.
 // Owns device start-up, the output buffers, render state, texture memory and drawing.
 // Knows no window system: a finished frame leaves through the present hook only.
-// Environment: VEXA_TMUS, VEXA_HARDWARE, VEXA_MAX_RES, VEXA_TEXMEM, VEXA_FAIL, VEXA_THREADS.
+// Environment: VEXA_TMUS, VEXA_HARDWARE, VEXA_MAX_RES, VEXA_TEXMEM, VEXA_FAIL, VEXA_THREADS,
+// VEXA_DITHER (0: the board never dithers).
 #pragma once
 
 #include <cstddef>
@@ -148,6 +149,11 @@ enum VxDepthMode { VX_DEPTH_DISABLE = 0, VX_DEPTH_WBUFFER };
 void vxSetDepthMode(int mode);
 void vxSetDepthFunction(int compare);             // new code compared with the stored code
 void vxSetDepthMask(bool write);
+
+// Colour written to the 5-6-5 buffer is dithered with a fixed 4 x 4 ordered pattern by screen
+// position (the default), or rounded to the nearest 5-6-5 value.
+enum VxDitherMode { VX_DITHER_DISABLE = 0, VX_DITHER_4X4 };
+void vxSetDitherMode(int mode);
 
 enum VxFogMode { VX_FOG_DISABLE = 0, VX_FOG_WTABLE };
 void vxSetFogMode(int mode);

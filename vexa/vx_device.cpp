@@ -71,6 +71,8 @@ void readEnvironment() {
     if (d.threadCount > VX_MAX_THREADS) d.threadCount = VX_MAX_THREADS;
     d.portable = false;
     if (const char* s = std::getenv("VEXA_PORTABLE")) d.portable = s[0] && s[0] != '0';
+    d.ditherAllowed = true;
+    if (const char* s = std::getenv("VEXA_DITHER")) d.ditherAllowed = !(s[0] == '0' && s[1] == '\0');
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
     d.avx2 = !d.portable && __builtin_cpu_supports("avx2");

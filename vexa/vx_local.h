@@ -54,6 +54,7 @@ struct VxRenderState {
     std::int32_t alphaTest, alphaRef;
     std::int32_t depthMode, depthFunc, depthMask;
     std::int32_t fogMode;
+    std::int32_t ditherMode;
     std::uint32_t fogColor;
     std::uint8_t fogTable[VX_FOG_TABLE_ENTRIES];
     VxUnitState unit[VX_MAX_TEXTURE_UNITS];
@@ -103,6 +104,7 @@ enum VxDrawFlag : std::uint32_t {
     VX_DRAW_BLEND = 1u << 5,
     VX_DRAW_ALPHA_TEST = 1u << 6,
     VX_DRAW_NEED_Q = 1u << 7,      // depth code needed (depth, fog or textures)
+    VX_DRAW_DITHER = 1u << 8,      // ordered dithering into 5-6-5
 };
 
 struct VxDrawState {
@@ -253,6 +255,7 @@ struct VxDevice {
     // No worker threads: the program's thread draws what it hands in whenever it publishes
     // (VEXA_THREADS=0, or a build without threads). One worker record owns every band.
     bool drawInline;
+    bool ditherAllowed;         // false with VEXA_DITHER=0: colour is always rounded
     bool portable;
     bool avx2;
     // Output.

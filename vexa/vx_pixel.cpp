@@ -10,7 +10,10 @@
 
 // Floating-point exceptions are never looked at; saying so lets the compiler vectorise the
 // clamping loops. Results are unchanged: every value is clamped before it is converted.
+// Clang assumes no trapping math already and has no such pragma.
+#if !defined(__clang__)
 #pragma GCC optimize("no-trapping-math")
+#endif
 
 namespace vxPortable {
 #include "vexa/vx_pixel_body.h"
@@ -18,15 +21,27 @@ namespace vxPortable {
 
 #if defined(__x86_64__) || defined(__i386__)
 #define VX_HAVE_AVX2_PATH 1
+// Clang ignores GCC's target pragma: it marks every function of the region (lambdas and
+// template instances too) instead. The intrinsics header comes first so that its own
+// functions keep the per-intrinsic targets it gives them.
+#if defined(__clang__)
+#include <immintrin.h>
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
 #include <immintrin.h>
+#endif
 #define VX_PIXEL_AVX2 1
 namespace vxAvx2 {
 #include "vexa/vx_pixel_body.h"
 }
 #undef VX_PIXEL_AVX2
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 #endif
 
 std::uint16_t vxPack565(int r, int g, int b) {
@@ -56,12 +71,15 @@ bool surfaceStateMatches(const VxDrawState& s) {
 
 void vxChooseRoutines(VxDrawState* s) {
     const bool surface = surfaceStateMatches(*s);
-    const bool fog = (s->flags & VX_DRAW_FOG) != 0;
+    const int fused = ((s->flags & VX_DRAW_FOG) ? 1 : 0) + ((s->flags & VX_DRAW_DITHER) ? 2 : 0);
+    static constexpr VxFinishRoutine PORTABLE_SURFACE[4] = {
+        vxPortable::finishSurface<false, false>, vxPortable::finishSurface<true, false>,
+        vxPortable::finishSurface<false, true>, vxPortable::finishSurface<true, true>};
     s->interpolate = vxPortable::interpolate;
     s->interpolateLanes = nullptr;
     s->finish = vxPortable::finish;
     if (surface) {
-        s->finish = fog ? vxPortable::finishSurface<true> : vxPortable::finishSurface<false>;
+        s->finish = PORTABLE_SURFACE[fused];
         if (s->tex[0].base) {
             s->interpolate = vxPortable::interpolateSurface;
             s->interpolateLanes = vxPortable::interpolateSurfaceLanes;
@@ -72,8 +90,11 @@ void vxChooseRoutines(VxDrawState* s) {
         s->interpolate = vxAvx2::interpolate;
         s->interpolateLanes = nullptr;
         s->finish = vxAvx2::finish;
+        static constexpr VxFinishRoutine AVX2_SURFACE[4] = {
+            vxAvx2::finishSurface<false, false>, vxAvx2::finishSurface<true, false>,
+            vxAvx2::finishSurface<false, true>, vxAvx2::finishSurface<true, true>};
         if (surface) {
-            s->finish = fog ? vxAvx2::finishSurface<true> : vxAvx2::finishSurface<false>;
+            s->finish = AVX2_SURFACE[fused];
             if (s->tex[0].base) {
                 s->interpolate = vxAvx2::interpolateSurface;
                 s->interpolateLanes = vxAvx2::interpolateSurfaceLanes;

@@ -29,6 +29,37 @@ inline int div255s(int t) {
     return t < 0 ? -r : r;
 }
 inline int clamp255(int v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+// floor(t / 255) for 0 <= t < 65535 (exact).
+inline int floor255(int t) {
+    const int x = t + 1;
+    return (x + (x >> 8)) >> 8;
+}
+
+// Ordered dithering into 5-6-5: a channel of v (0..255) becomes floor((v * max + offset) / 255)
+// with the offset of the pixel's place in a 4 x 4 block, (2k + 1) 255 / 32 rounded for the
+// place's rank k in the pattern, so the 16 thresholds sit evenly in (0, 1) and a flat area
+// averages to its true colour. Every sum stays below 16 384, as the 16-bit lanes need.
+constexpr std::int32_t DITHER_RANK[16] = {0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 7, 13, 5};
+struct DitherOffsets {
+    std::int32_t v[16];
+    constexpr DitherOffsets() : v() {
+        for (int i = 0; i < 16; ++i) v[i] = ((2 * DITHER_RANK[i] + 1) * 255 + 16) / 32;
+    }
+};
+constexpr DitherOffsets ditherOffsetTable;
+
+// The dither offset of every pixel of the batch, by screen position.
+inline void ditherOffsets(const VxBatch& b, std::int32_t* out, int n) {
+    for (int i = 0; i < n; ++i) out[i] = ditherOffsetTable.v[((b.y[i] & 3) << 2) | (b.x[i] & 3)];
+}
+
+inline int packRounded(int r, int g, int bl) {
+    return (div255r(r * 31) << 11) | (div255r(g * 63) << 5) | div255r(bl * 31);
+}
+inline int packDithered(int r, int g, int bl, int offset) {
+    return (floor255(r * 31 + offset) << 11) | (floor255(g * 63 + offset) << 5) |
+           floor255(bl * 31 + offset);
+}
 
 // Float to byte: NaN and negatives give 0, above 255 gives 255, otherwise rounded.
 inline int floatToByte(float v) {
@@ -398,9 +429,14 @@ void finish(const VxDrawState& s, VxBatch& b) {
             }
         }
     }
-    for (int i = 0; i < n; ++i) {
-        pix[i] = (div255r(b.out[0][i] * 31) << 11) | (div255r(b.out[1][i] * 63) << 5) |
-                 div255r(b.out[2][i] * 31);
+    if (flags & VX_DRAW_DITHER) {
+        alignas(64) std::int32_t offset[VX_BATCH_MAX];
+        ditherOffsets(b, offset, n);
+        for (int i = 0; i < n; ++i) {
+            pix[i] = packDithered(b.out[0][i], b.out[1][i], b.out[2][i], offset[i]);
+        }
+    } else {
+        for (int i = 0; i < n; ++i) pix[i] = packRounded(b.out[0][i], b.out[1][i], b.out[2][i]);
     }
     std::uint16_t* color = b.color;
     if (flags & VX_DRAW_DEPTH_WRITE) {
@@ -533,9 +569,10 @@ void interpolateSurfaceLanes(const VxDrawState& s, VxBatch& b, int from, int to)
 
 // The state the program draws its surfaces with, fused into one pass: unit 0 alone and
 // passed through, colour = texture x iterated colour, depth test and write, optional fog,
-// no alpha test or blending (so the alpha combine is never looked at). Gives the bits of
-// finish() for that state; vxChooseRoutines picks it only when surfaceStateMatches() holds.
-template <bool FOG>
+// no alpha test or blending (so the alpha combine is never looked at); dithered or rounded.
+// Gives the bits of finish() for that state; vxChooseRoutines picks it only when
+// surfaceStateMatches() holds.
+template <bool FOG, bool DITHER>
 void finishSurface(const VxDrawState& s, VxBatch& b) {
     const int n = b.n;
     alignas(64) std::int32_t stored[VX_BATCH_MAX];
@@ -569,6 +606,8 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
         lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
     }
     alignas(64) std::uint16_t pix[VX_BATCH_PAD];
+    alignas(64) std::int32_t offset[VX_BATCH_PAD];
+    if constexpr (DITHER) ditherOffsets(b, offset, n);
     const int fr = s.fogColor[0], fg = s.fogColor[1], fb = s.fogColor[2];
     const std::int32_t* tr = b.tex[0][0];
     const std::int32_t* tg = b.tex[0][1];
@@ -590,6 +629,11 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     const __m256i fogG = _mm256_set1_epi16(std::int16_t(fg));
     const __m256i fogB = _mm256_set1_epi16(std::int16_t(fb));
     const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
+    const __m256i one = _mm256_set1_epi16(1);
+    const auto floor255 = [&](__m256i v) {
+        const __m256i x = _mm256_add_epi16(v, one);
+        return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+    };
     for (int i = 0; i < n; i += 16) {
         __m256i r = div255(_mm256_mullo_epi16(load(b.it[0] + i), load(tr + i)));
         __m256i g = div255(_mm256_mullo_epi16(load(b.it[1] + i), load(tg + i)));
@@ -605,10 +649,22 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
             g = toward(g, fogG);
             bl = toward(bl, fogB);
         }
-        const __m256i p = _mm256_or_si256(
-            _mm256_or_si256(_mm256_slli_epi16(div255(_mm256_mullo_epi16(r, c31)), 11),
-                            _mm256_slli_epi16(div255(_mm256_mullo_epi16(g, c63)), 5)),
-            div255(_mm256_mullo_epi16(bl, c31)));
+        __m256i p;
+        if constexpr (DITHER) {
+            const __m256i d = load(offset + i);
+            p = _mm256_or_si256(
+                _mm256_or_si256(
+                    _mm256_slli_epi16(floor255(_mm256_add_epi16(_mm256_mullo_epi16(r, c31), d)),
+                                      11),
+                    _mm256_slli_epi16(floor255(_mm256_add_epi16(_mm256_mullo_epi16(g, c63), d)),
+                                      5)),
+                floor255(_mm256_add_epi16(_mm256_mullo_epi16(bl, c31), d)));
+        } else {
+            p = _mm256_or_si256(
+                _mm256_or_si256(_mm256_slli_epi16(div255(_mm256_mullo_epi16(r, c31)), 11),
+                                _mm256_slli_epi16(div255(_mm256_mullo_epi16(g, c63)), 5)),
+                div255(_mm256_mullo_epi16(bl, c31)));
+        }
         _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
                            _mm256_permute4x64_epi64(p, 0xD8));
     }
@@ -622,8 +678,11 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
             g = g + div255s((fg - g) * f[i]);
             bl = bl + div255s((fb - bl) * f[i]);
         }
-        pix[i] = std::uint16_t((div255r(r * 31) << 11) | (div255r(g * 63) << 5) |
-                               div255r(bl * 31));
+        if constexpr (DITHER) {
+            pix[i] = std::uint16_t(packDithered(r, g, bl, offset[i]));
+        } else {
+            pix[i] = std::uint16_t(packRounded(r, g, bl));
+        }
     }
 #endif
     for (int j = 0; j < n; j += 8) {

@@ -8,8 +8,14 @@
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 
+// Clang ignores GCC's target pragma: it marks every function of the region (lambdas and
+// template instances too) instead.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 
 namespace {
 
@@ -193,7 +199,11 @@ const Sampler SAMPLERS_565[8] = {
 
 }  // namespace
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
 
 VxSampleRoutine vxPickFastSampler(const VxTexUnit& t) {
     if (t.format != VX_TEXFMT_RGB_565 || t.minFilter != t.magFilter) return nullptr;

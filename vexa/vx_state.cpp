@@ -83,6 +83,7 @@ void vxResetState() {
     s.alphaTest = VX_CMP_ALWAYS;
     s.depthFunc = VX_CMP_LESS;
     s.depthMask = 1;
+    s.ditherMode = VX_DITHER_4X4;   // as the boards came up
     for (VxUnitState& u : s.unit) {
         u.rgb = {VX_COMBINE_LOCAL, VX_FACTOR_ZERO, 0, 0, 0};
         u.alpha = u.rgb;
@@ -207,6 +208,11 @@ void vxSetDepthMask(bool write) {
 
 void vxSetFogMode(int mode) {
     st().fogMode = mode == VX_FOG_WTABLE ? VX_FOG_WTABLE : VX_FOG_DISABLE;
+    touch();
+}
+
+void vxSetDitherMode(int mode) {
+    st().ditherMode = mode == VX_DITHER_4X4 ? VX_DITHER_4X4 : VX_DITHER_DISABLE;
     touch();
 }
 
@@ -378,6 +384,7 @@ void vxDeriveDrawState(VxDrawState* out) {
         flags |= VX_DRAW_BLEND;
     }
     if (s.alphaTest != VX_CMP_ALWAYS) flags |= VX_DRAW_ALPHA_TEST;
+    if (s.ditherMode == VX_DITHER_4X4 && d.ditherAllowed) flags |= VX_DRAW_DITHER;
     if (flags & (VX_DRAW_TEX0 | VX_DRAW_DEPTH_TEST | VX_DRAW_FOG)) flags |= VX_DRAW_NEED_Q;
     o.flags = flags;
     for (int u = 0; u < VX_MAX_TEXTURE_UNITS; ++u) {

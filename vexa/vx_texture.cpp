@@ -125,7 +125,11 @@ void vxDeriveTexUnit(int unit, VxTexUnit* out) {
     t.minFilter = u.minFilter;
     t.magFilter = u.magFilter;
     t.mipmap = u.mipmap;
-    t.biasFixed = int(u.lodBias * 512.0f);
+    // Any finite bias is accepted, but the level sum it joins spans less than +-65 levels: a
+    // bias clamped to +-128 levels picks the same level and keeps the fixed-point value (and
+    // the sums made from it) well inside an int.
+    const float bias = u.lodBias < -128.0f ? -128.0f : (u.lodBias > 128.0f ? 128.0f : u.lodBias);
+    t.biasFixed = int(bias * 512.0f);
     const std::uint32_t size = vxTexLevelsMemRequired(u.levels, u.smallLod, u.largeLod,
                                                       u.aspect, u.format);
     // A saved state may be restored after the memory shrank: re-check the range here.

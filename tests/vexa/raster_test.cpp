@@ -17,13 +17,7 @@ constexpr std::uint16_t ONE_HIT = rgb565(8, 0, 0);
 
 class Coverage : public VexaTest {};
 
-// Counts pixels by their red value (hits) after additive drawing of STEP.
-int countOf(const std::vector<std::uint16_t>& f, std::uint16_t value) {
-    int n = 0;
-    for (std::uint16_t p : f) n += p == value;
-    return n;
-}
-
+// Each pixel's red value counts its hits after additive drawing of STEP.
 TEST_F(Coverage, JitteredMeshCoversEachPixelOnce) {
     additive(STEP);
     // A 12x9 grid of cells with jittered interior vertices, split into two triangles each
@@ -326,21 +320,31 @@ void drawScene() {
 class Threads : public VexaTest {};
 
 TEST_F(Threads, SamePictureForEveryWorkerCountAndPath) {
-    std::vector<std::uint16_t> reference;
-    for (const char* portable : {"1", "0"}) {
-        for (const char* threads : {"0", "1", "2", "4"}) {
-            vxShutdown();
-            setenv("VEXA_THREADS", threads, 1);
-            setenv("VEXA_PORTABLE", portable, 1);
-            start();
-            drawScene();
-            const auto f = frame();
-            if (reference.empty()) {
-                reference = f;
-                EXPECT_GT(W * H - countOf(f, 0), W * H / 2);
-            } else {
-                ASSERT_EQ(f, reference) << "threads " << threads << " portable " << portable;
+    std::vector<std::uint16_t> rounded;
+    for (bool dither : {false, true}) {
+        std::vector<std::uint16_t> reference;
+        for (const char* portable : {"1", "0"}) {
+            for (const char* threads : {"0", "1", "2", "4"}) {
+                vxShutdown();
+                setenv("VEXA_THREADS", threads, 1);
+                setenv("VEXA_PORTABLE", portable, 1);
+                start();
+                vxSetDitherMode(dither ? VX_DITHER_4X4 : VX_DITHER_DISABLE);
+                drawScene();
+                const auto f = frame();
+                if (reference.empty()) {
+                    reference = f;
+                    EXPECT_GT(W * H - countOf(f, 0), W * H / 2);
+                } else {
+                    ASSERT_EQ(f, reference) << "threads " << threads << " portable " << portable
+                                            << " dither " << dither;
+                }
             }
+        }
+        if (!dither) {
+            rounded = reference;
+        } else {
+            EXPECT_NE(reference, rounded) << "the dithered picture is another picture";
         }
     }
 }

@@ -41,6 +41,13 @@ inline void useProgramLayout(bool secondUnit = false) {
     vxSetVertexLayout(VX_PARAM_ARGB, 32, VX_PARAM_ENABLE);
 }
 
+// How many pixels of a frame hold exactly `value`.
+inline int countOf(const std::vector<std::uint16_t>& f, std::uint16_t value) {
+    int n = 0;
+    for (std::uint16_t p : f) n += p == value;
+    return n;
+}
+
 constexpr std::uint16_t rgb565(int r, int g, int b) {
     return std::uint16_t(((r * 31 + 127) / 255) << 11 | ((g * 63 + 127) / 255) << 5 |
                          ((b * 31 + 127) / 255));
@@ -67,6 +74,8 @@ protected:
                                VX_ORIGIN_UPPER_LEFT, 2, 1);
         ASSERT_NE(context, 0u);
         useProgramLayout();
+        // The arithmetic is checked against exact rounding; dithering has tests of its own.
+        vxSetDitherMode(VX_DITHER_DISABLE);
         vxClearBuffers(0, 0, 0xFFFF);
     }
     void restart() {
