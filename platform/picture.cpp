@@ -17,9 +17,6 @@ namespace {
 
 constexpr int TGA_HEADER_BYTES = 18;
 constexpr int TGA_TYPE_TRUECOLOR = 2;
-// zlib's level 3 packs a frame nearly as tightly as its default and takes half the time, which
-// counts when a burst captures every frame.
-constexpr int PNG_COMPRESSION_LEVEL = 3;
 
 void setReason(char* reason, std::size_t reasonSize, const char* text) {
     if (reason != nullptr && reasonSize > 0) std::snprintf(reason, reasonSize, "%s", text);
@@ -45,6 +42,10 @@ bool saveTga(SaveFile& save, const std::uint8_t* bgrBottomUp, int width, int hei
 }
 
 #if VORL_HAVE_PNG
+// zlib's level 3 packs a frame nearly as tightly as its default and takes half the time, which
+// counts when a burst captures every frame.
+constexpr int PNG_COMPRESSION_LEVEL = 3;
+
 struct PngWrite {
     SaveFile* save;
     char message[SAVE_REASON_MAX];
