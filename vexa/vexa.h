@@ -210,6 +210,18 @@ void vxSetTexLodBias(int unit, float bias);
 // ---- Drawing -------------------------------------------------------------------------------
 // Vertices are read through the declared layout. A primitive with a non-finite coordinate
 // is dropped whole.
+// Timing for a heads-up display. While on, the workers add up the time they spend drawing and
+// the program's thread the time it waits for them; off (the default), the cost is one test per
+// batch of commands. vxTakeTimings returns the totals since its previous call (or since timing
+// was switched on) and starts new ones.
+struct VxTimings {
+    double workerBusyMs;    // summed over the workers (the program's thread when drawing inline)
+    double programWaitMs;   // the program's thread waiting for ring space or for a finish
+    int workers;
+};
+void vxSetTiming(bool on);
+void vxTakeTimings(VxTimings* out);
+
 enum VxPrimitive { VX_TRIANGLE_STRIP = 0, VX_POLYGON };   // polygon: a fan from vertex 0
 void vxDrawTriangle(const void* a, const void* b, const void* c);
 void vxDrawLine(const void* a, const void* b);           // one pixel wide, both ends drawn

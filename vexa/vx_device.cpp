@@ -81,8 +81,6 @@ void readEnvironment() {
 #endif
 }
 
-std::uint16_t* backBuffer() { return vexaDevice.colorBuffers[vexaDevice.back]; }
-
 }  // namespace
 
 bool vxResolutionSize(int resolution, int* width, int* height) {
@@ -120,6 +118,8 @@ void vxInit() {
     d.writableEnd = VX_RING_BYTES;
     d.publishedPos.store(0);
     d.open = false;
+    d.presentPending = false;
+    d.back = 0;
     vxResetState();
     d.initialised = true;
     vxStartWorkers();
@@ -204,6 +204,8 @@ VxContext vxOpenWindow(void* window, int resolution, int refresh, int colorForma
     d.state.clipMaxX = w;
     d.state.clipMaxY = h;
     d.stateDirty = true;
+    d.presentPending = false;
+    vxQueueTarget(d.back);
     return 1;
 }
 
@@ -239,16 +241,35 @@ void vxClearBuffers(std::uint32_t color, std::uint8_t alpha, std::uint32_t depth
     vxQueueCommit(sizeof(VxClearCommand));
 }
 
+void vxPresentPending() {
+    VxDevice& d = vexaDevice;
+    if (!d.presentPending) return;
+    d.presentPending = false;
+    vxWaitDrawn(d.pendingPos);
+    if (d.presentHook && d.open) {
+        d.presentHook(d.presentUser, d.window, d.colorBuffers[d.pendingBuffer], d.width,
+                      d.height, d.pendingInterval);
+    }
+}
+
 void vxSwapBuffers(int swapInterval) {
     VxDevice& d = vexaDevice;
     if (!d.open) return;
-    vxFinish();
-    if (d.presentHook) {
-        d.presentHook(d.presentUser, d.window, backBuffer(), d.width, d.height, swapInterval);
-    }
-    // The shown buffer becomes the front; the oldest buffer becomes the next back buffer.
+    // At most one frame ahead, as with two buffers on a board: the frame swapped before is
+    // shown first (its drawing is normally long done), which also frees its buffer.
+    vxPresentPending();
+    d.presentPending = true;
+    d.pendingBuffer = d.back;
+    d.pendingInterval = swapInterval;
+    d.pendingPos = d.writePos;
+    // The shown buffer becomes the front; the oldest buffer becomes the next back buffer,
+    // which the workers draw into once they finish this frame.
     d.front = d.back;
     d.back = (d.back + 1) % d.bufferCount;
+    vxQueueTarget(d.back);
+    vxQueuePublish();
+    // Drawing on the program's thread leaves nothing to overlap: show the frame now.
+    if (d.drawInline) vxPresentPending();
 }
 
 bool vxReadFrameRegion(int buffer, int x, int y, int width, int height, int strideBytes,

@@ -178,7 +178,7 @@ struct alignas(64) VxBatch {
 // ---- Commands --------------------------------------------------------------------------------
 enum VxCommandType : std::uint32_t {
     VX_CMD_WRAP = 0, VX_CMD_STATE, VX_CMD_FOG, VX_CMD_PRIMS, VX_CMD_LINE, VX_CMD_CLEAR,
-    VX_CMD_COUNT
+    VX_CMD_TARGET, VX_CMD_COUNT
 };
 struct VxCommand {
     std::uint32_t type;
@@ -212,6 +212,13 @@ struct VxClearCommand {
     std::int32_t minX, minY, maxX, maxY;
     std::int32_t pad;
 };
+// The colour buffer the commands that follow draw into: a swap hands the finished frame on
+// and points the workers at the next buffer without waiting for them.
+struct VxTargetCommand {
+    VxCommand head;
+    std::int32_t buffer;
+    std::int32_t pad;
+};
 
 // ---- Device ----------------------------------------------------------------------------------
 struct VxWorker {
@@ -223,6 +230,10 @@ struct VxWorker {
     std::atomic<std::uint64_t> donePos;
     // Bumped (and woken) when a report reaches what the waiting program thread asked for.
     std::atomic<std::uint32_t> progress;
+    // The colour buffer this worker draws into (an index into colorBuffers).
+    std::int32_t target;
+    // Nanoseconds spent running commands while timing is on (read by the program thread).
+    std::atomic<std::uint64_t> busyNs;
     alignas(64) VxDrawState state;
     std::uint8_t fogFine[VX_FOG_FINE_ENTRIES + 4];  // vector lookups read 4 bytes at an entry
     VxSetup setup;
@@ -292,6 +303,16 @@ struct VxDevice {
     std::atomic<std::int32_t> producerWorker;
     std::atomic<bool> quit;
     VxWorker* workers[VX_MAX_THREADS];
+    // A swapped frame the workers may still be drawing: its buffer is handed to the present
+    // hook once every command before drawnPos is drawn (at the next swap, finish or
+    // read-back), so the program builds the next frame while the workers finish this one.
+    bool presentPending;
+    std::int32_t pendingBuffer, pendingInterval;
+    std::uint64_t pendingPos;
+    // Timing for a heads-up display: on, the workers add up their drawing time and the
+    // program thread its waiting time (waitNs, program thread only).
+    std::atomic<bool> timing;
+    std::uint64_t waitNs;
 };
 
 extern VxDevice vexaDevice;
@@ -332,6 +353,12 @@ void* vxQueueReserve(std::uint32_t bytes);
 void vxQueueCommit(std::uint32_t bytes);
 void vxQueuePublish();
 void vxQueueFlushState();
+// Waits until every worker has drawn everything handed in before `pos`.
+void vxWaitDrawn(std::uint64_t pos);
+// Queues the buffer the workers draw into from here on.
+void vxQueueTarget(int buffer);
+// Device (vx_device.cpp): presents the swapped frame still pending, once it is drawn.
+void vxPresentPending();
 // Raster (vx_raster.cpp): executed by workers.
 void vxBeginCommands(VxWorker& worker);   // buffers may have changed since the last batch
 void vxFlushBatch(VxWorker& worker);      // shade and store what the batch holds

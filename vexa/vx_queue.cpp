@@ -6,10 +6,11 @@
 // until every worker has drawn everything handed in.
 #include "vexa/vx_local.h"
 
+#include <chrono>
 #include <cstring>
+#include <new>
 
 #include "vexa/vx_system.h"
-#include <new>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -29,6 +30,12 @@ constexpr int PRODUCER_SPIN_ROUNDS = 100;
 constexpr std::uint64_t REPORT_BYTES = 16384;
 
 std::atomic<std::uint32_t> wakeSeq;
+
+std::uint64_t nowNs() {
+    return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                          std::chrono::steady_clock::now().time_since_epoch())
+                                          .count());
+}
 
 const VxCommand* commandAt(std::uint64_t pos) {
     return reinterpret_cast<const VxCommand*>(vexaDevice.ring + (pos & (VX_RING_BYTES - 1)));
@@ -53,6 +60,11 @@ void execute(VxWorker& w, const VxCommand* c) {
     case VX_CMD_CLEAR:
         vxFlushBatch(w);
         vxRunClear(w, reinterpret_cast<const VxClearCommand*>(c));
+        break;
+    case VX_CMD_TARGET:
+        vxFlushBatch(w);  // batched pixels belong to the frame before
+        w.target = reinterpret_cast<const VxTargetCommand*>(c)->buffer;
+        vxBeginCommands(w);
         break;
     default:
         break;
@@ -90,6 +102,8 @@ void reportDone(VxWorker& w, std::uint64_t pos) {
 // draws what is batched and reports everything done.
 void runCommands(VxWorker& w, std::uint64_t& pos, std::uint64_t pub) {
     VxDevice& d = vexaDevice;
+    const bool timed = d.timing.load(std::memory_order_relaxed);
+    const std::uint64_t start = timed ? nowNs() : 0;
     std::uint64_t reported = pos;
     vxBeginCommands(w);
     while (pos != pub) {
@@ -114,6 +128,7 @@ void runCommands(VxWorker& w, std::uint64_t& pos, std::uint64_t pub) {
         }
     }
     vxFlushBatch(w);
+    if (timed) w.busyNs.fetch_add(nowNs() - start, std::memory_order_relaxed);
     reportDone(w, pos);
 }
 
@@ -164,6 +179,8 @@ void publish() {
 // Waits until every worker has read (or, with `drawn`, drawn) everything before `pos`.
 void waitForWorkers(std::uint64_t pos, bool drawn) {
     VxDevice& d = vexaDevice;
+    const bool timed = d.timing.load(std::memory_order_relaxed);
+    const std::uint64_t start = timed ? nowNs() : 0;
     for (int i = 0; i < d.threadCount; ++i) {
         VxWorker* w = d.workers[i];
         if (!w) continue;
@@ -187,6 +204,7 @@ void waitForWorkers(std::uint64_t pos, bool drawn) {
         }
         d.producerWaiting.fetch_sub(1);
     }
+    if (timed) d.waitNs += nowNs() - start;
 }
 
 }  // namespace
@@ -200,6 +218,7 @@ void vxStartWorkers() {
     for (int i = 0; i < d.threadCount; ++i) {
         VxWorker* w = new VxWorker();
         w->index = i;
+        w->target = d.back;
         w->readPos.store(d.writePos);
         w->donePos.store(d.writePos);
         w->epoch = 1;
@@ -292,9 +311,51 @@ void vxQueueFlushState() {
     }
 }
 
+void vxSetTiming(bool on) {
+    VxDevice& d = vexaDevice;
+    if (on && !d.timing.load()) {
+        VxTimings discarded;
+        vxTakeTimings(&discarded);
+    }
+    d.timing.store(on);
+}
+
+void vxTakeTimings(VxTimings* out) {
+    VxDevice& d = vexaDevice;
+    std::uint64_t busy = 0;
+    int workers = 0;
+    for (int i = 0; i < d.threadCount; ++i) {
+        if (!d.workers[i]) continue;
+        busy += d.workers[i]->busyNs.exchange(0, std::memory_order_relaxed);
+        ++workers;
+    }
+    const std::uint64_t wait = d.waitNs;
+    d.waitNs = 0;
+    if (out) {
+        out->workerBusyMs = static_cast<double>(busy) * 1e-6;
+        out->programWaitMs = static_cast<double>(wait) * 1e-6;
+        out->workers = workers;
+    }
+}
+
+void vxWaitDrawn(std::uint64_t pos) {
+    publish();
+    waitForWorkers(pos, true);
+}
+
+void vxQueueTarget(int buffer) {
+    auto* c = static_cast<VxTargetCommand*>(vxQueueReserve(sizeof(VxTargetCommand)));
+    c->head.type = VX_CMD_TARGET;
+    c->head.bytes = sizeof(VxTargetCommand);
+    c->buffer = buffer;
+    c->pad = 0;
+    vxQueueCommit(sizeof(VxTargetCommand));
+}
+
 void vxFinish() {
     VxDevice& d = vexaDevice;
     if (!d.initialised) return;
     publish();
     waitForWorkers(d.writePos, true);
+    vxPresentPending();
 }

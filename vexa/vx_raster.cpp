@@ -369,7 +369,7 @@ void vxFlushBatch(VxWorker& w) {
 
 void vxBeginCommands(VxWorker& w) {
     VxBatch& b = w.batch;
-    b.color = vexaDevice.colorBuffers[vexaDevice.back];
+    b.color = vexaDevice.colorBuffers[w.target];
     b.depth = vexaDevice.depthBuffer;
     b.pitch = vexaDevice.width;
     b.fogFine = w.fogFine;
@@ -469,7 +469,7 @@ void vxRunLine(VxWorker& w, const VxPrimCommand* cmd) {
 }
 
 void vxRunClear(VxWorker& w, const VxClearCommand* cmd) {
-    std::uint16_t* color = vexaDevice.colorBuffers[vexaDevice.back];
+    std::uint16_t* color = vexaDevice.colorBuffers[w.target];
     std::uint16_t* depth = vexaDevice.depthBuffer;
     const int pitch = vexaDevice.width;
     for (int y = nextOwnedRow(w, cmd->minY); y < cmd->maxY;) {

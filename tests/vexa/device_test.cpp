@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -137,12 +138,13 @@ TEST_F(Device, SwapPresentsTheFinishedFrameAndRotates) {
         for (int frame = 0; frame < 3; ++frame) {
             vxClearBuffers(colors[frame], 0, 0xFFFF);
             vxSwapBuffers(1);
-            EXPECT_EQ(seen.calls, frame + 1);
-            EXPECT_EQ(seen.first, expect[frame]);
-            shown[frame] = seen.pixels;
+            // Reading the front buffer waits for the swapped frame, which is then shown.
             std::uint16_t front = 0;
             ASSERT_TRUE(vxReadFrameRegion(VX_BUFFER_FRONT, 511, 383, 1, 1, 2, &front));
             EXPECT_EQ(front, expect[frame]);
+            EXPECT_EQ(seen.calls, frame + 1);
+            EXPECT_EQ(seen.first, expect[frame]);
+            shown[frame] = seen.pixels;
         }
         EXPECT_EQ(seen.width, 512);
         EXPECT_EQ(seen.height, 384);
@@ -153,6 +155,51 @@ TEST_F(Device, SwapPresentsTheFinishedFrameAndRotates) {
         vxSetPresentHook(nullptr, nullptr);
         vxShutdown();
     }
+}
+
+// A swap hands the frame to the workers and returns; the program may build the next frame
+// meanwhile. Each frame is shown, in order and whole, at the next swap or when the program
+// waits for the board; drawing on the program's thread shows it at once.
+TEST_F(Device, SwapReturnsBeforeTheFrameIsShownAndShowsEachFrameInOrder) {
+    for (const char* threads : {"2", "0"}) {
+        setenv("VEXA_THREADS", threads, 1);
+        vxInit();
+        struct Shown {
+            int calls = 0;
+            std::vector<std::uint16_t> corners;
+        } shown;
+        vxSetPresentHook(
+            [](void* user, void*, const std::uint16_t* pixels, int width, int height, int) {
+                auto* s = static_cast<Shown*>(user);
+                ++s->calls;
+                s->corners.push_back(pixels[0]);
+                s->corners.push_back(pixels[std::size_t(width) * height - 1]);
+            },
+            &shown);
+        ASSERT_NE(open(VX_RES_640x480, 2), 0u);
+        const bool inline_ = std::string(threads) == "0";
+        const std::uint32_t colors[4] = {0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u, 0xFFFFFFFFu};
+        const std::uint16_t pixels565[4] = {rgb565(0xFF, 0, 0), rgb565(0, 0xFF, 0),
+                                            rgb565(0, 0, 0xFF), 0xFFFF};   // ABGR words
+        std::vector<std::uint16_t> expected;
+        for (int frame = 0; frame < 4; ++frame) {
+            vxClearBuffers(colors[frame], 0, 0xFFFF);
+            // Enough drawing that the workers are still busy when the swap returns.
+            for (int k = 0; k < 50; ++k) vxClearBuffers(colors[frame], 0, 0xFFFF);
+            vxSwapBuffers(0);
+            EXPECT_EQ(shown.calls, inline_ ? frame + 1 : frame) << threads << " " << frame;
+            expected.push_back(pixels565[frame]);
+            expected.push_back(pixels565[frame]);
+        }
+        vxFinish();
+        EXPECT_EQ(shown.calls, 4);
+        EXPECT_EQ(shown.corners, expected) << "every frame whole and in order";
+        vxFinish();
+        EXPECT_EQ(shown.calls, 4) << "a frame is shown once";
+        vxSetPresentHook(nullptr, nullptr);
+        vxShutdown();
+    }
+    unsetenv("VEXA_THREADS");
 }
 
 TEST_F(Device, ReadBackIsBoundsChecked) {
