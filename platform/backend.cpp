@@ -1,8 +1,10 @@
 // Back-end choice and the run's start and end: the Windows back end on Windows, SDL where it
 // was built in and a display answers, headless otherwise; the frame limit, clock and present
 // hook are set here. Also what every back end reports through (backend.h): keys, buttons,
-// relative motion of the virtual cursor, the close request. Entry points:
+// relative motion of the virtual cursor, the close request. Question boxes are answered from
+// a replayed recording and their answers recorded here, whatever the back end. Entry points:
 // platformInitBackend, platformFinish, platformReset. Nothing here calls the program.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -13,6 +15,26 @@
 PlatformBackend platformBackend;
 static int backendKind = PLATFORM_BACKEND_HEADLESS;
 static bool finished = false;
+// The chosen back end's own message box, while a replay or a recording stands in front of it.
+static bool (*backendMessageBox)(const char*, const char*, unsigned, int*) = nullptr;
+static std::chrono::steady_clock::time_point runStart;   // for the replay's own speed
+
+// A question box is answered by the recording being replayed while it has answers left
+// (nobody is asked; the box is printed as a headless one), otherwise by the back end or the
+// headless answer; a recording keeps every answer.
+static bool answeredMessageBox(const char* text, const char* caption, unsigned type,
+                               int* result) {
+    const bool question = (type & BACKEND_MB_TYPE_MASK) == BACKEND_MB_OKCANCEL;
+    int answer = 0;
+    if (question && scriptNextAnswer(&answer)) {
+        headlessMessageBox(text, caption, type);
+        *result = answer;
+    } else if (!backendMessageBox || !backendMessageBox(text, caption, type, result)) {
+        *result = headlessMessageBox(text, caption, type);
+    }
+    if (question) recordAnswer(platformQueue.clockFrame, *result);
+    return true;
+}
 
 int platformInitBackend() {
     backendKind = PLATFORM_BACKEND_HEADLESS;
@@ -41,9 +63,18 @@ int platformInitBackend() {
         headlessStart(&platformBackend);
     }
     int frames = platformOptions.frames;
-    if (frames == PLATFORM_FRAMES_DEFAULT) {
+    if (frames == PLATFORM_FRAMES_DEFAULT && scriptReplaysClock()) {
+        // A recording ends as its run did, with the close it holds; one cut short (the run
+        // crashed) is closed after its last frame.
+        frames = platformScript.lastFrame + 1;
+    } else if (frames == PLATFORM_FRAMES_DEFAULT) {
         frames = backendKind == PLATFORM_BACKEND_HEADLESS ? PLATFORM_HEADLESS_FRAMES : -1;
     }
+    if (recordActive() || !platformScript.answers.empty()) {
+        backendMessageBox = platformBackend.messageBox;
+        platformBackend.messageBox = answeredMessageBox;
+    }
+    runStart = std::chrono::steady_clock::now();
     queueConfigure(frames, platformOptions.fixedClock, platformOptions.fixedClockStep);
     vxSetPresentHook(framePresent, nullptr);
     finished = false;
@@ -59,6 +90,20 @@ bool platformFinish() {
         ok = frameSave(platformOptions.saveLastFrameFile, &error);
         if (!ok) std::fprintf(stderr, "%s\n", error.c_str());
     }
+    std::string recordError;
+    if (!recordFinish(&recordError)) {
+        std::fprintf(stderr, "%s\n", recordError.c_str());
+        ok = false;
+    }
+    if (scriptReplaysClock()) {
+        // The statistics line reads the recorded clock, so it shows the recorded run's speed;
+        // this is the replay's own.
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - runStart).count();
+        std::fprintf(stderr, "replay: %d frames in %.3f s (%.2f frames per second)\n",
+                     platformFrame.presented, seconds,
+                     seconds > 0.0 ? platformFrame.presented / seconds : 0.0);
+    }
     // A page prints it too: its console is where a run's figures are read.
     if ((backendKind == PLATFORM_BACKEND_HEADLESS || backendKind == PLATFORM_BACKEND_WEB) &&
         platformFrame.statusGiven) {
@@ -67,8 +112,14 @@ bool platformFinish() {
         std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }
+    // Summaries are asked for by options of scripted runs: printed whatever the back end.
+    if (platformFrame.summaryLine[0] != '\0') {
+        std::printf("%s\n", platformFrame.summaryLine);
+        std::fflush(stdout);
+    }
     if (platformBackend.stop) platformBackend.stop();
     platformBackend = PlatformBackend{};
+    backendMessageBox = nullptr;
     headlessStart(&platformBackend);
     return ok;
 }
@@ -81,10 +132,12 @@ void platformReset() {
     headlessStart(&platformBackend);
     backendKind = PLATFORM_BACKEND_HEADLESS;
     finished = false;
+    backendMessageBox = nullptr;
     queueReset();
     windowsReset();
     scriptReset();
     frameReset();
+    recordReset();
 }
 
 // lParam bits of key messages, as Windows sets them: repeat count 1, bit 30 the previous
@@ -96,17 +149,17 @@ constexpr LPARAM KEY_RELEASED = static_cast<LPARAM>(0x80000000u);
 void backendPostKey(int virtualKey, bool down, bool repeat) {
     if (down) {
         const LPARAM bits = KEY_REPEAT_ONE | (repeat ? KEY_PREVIOUS_DOWN : 0);
-        PostMessageA(appWindow(), WM_KEYDOWN, static_cast<WPARAM>(virtualKey), bits);
+        queuePostInput(appWindow(), WM_KEYDOWN, static_cast<WPARAM>(virtualKey), bits);
     } else {
         const LPARAM bits = KEY_REPEAT_ONE | KEY_PREVIOUS_DOWN | KEY_RELEASED;
-        PostMessageA(appWindow(), WM_KEYUP, static_cast<WPARAM>(virtualKey), bits);
+        queuePostInput(appWindow(), WM_KEYUP, static_cast<WPARAM>(virtualKey), bits);
     }
 }
 
 static void postMouse(UINT message) {
     const int x = platformWindows.cursorX;
     const int y = platformWindows.cursorY;
-    PostMessageA(appWindow(), message, 0, MAKELPARAM(x, y));
+    queuePostInput(appWindow(), message, 0, MAKELPARAM(x, y));
 }
 
 void backendPostButton(bool left, bool down) {
@@ -127,15 +180,18 @@ void backendMoveCursorBy(int dx, int dy) {
     int y = platformWindows.cursorY + dy;
     x = x < 0 ? 0 : (x >= width ? width - 1 : x);
     y = y < 0 ? 0 : (y >= height ? height - 1 : y);
+    recordCursorNote();
     cursorMoveTo(x, y);
+    recordCursorMoved();
     postMouse(WM_MOUSEMOVE);
 }
 
 void backendPostClose() {
     HWND app = appWindow();
     if (app) {
-        PostMessageA(app, WM_CLOSE, 0, 0);
+        queuePostInput(app, WM_CLOSE, 0, 0);
     } else {
+        // With no window left the program is already on its way out: nothing to record.
         PostQuitMessage(0);
     }
 }

@@ -1,6 +1,7 @@
 // main(): takes the platform's options out of the command line, loads the input script,
-// starts a back end, then runs the program with the remaining arguments and returns its
-// result. The only file of the vorl executable; the program starts at runApplication.
+// starts the recording, starts a back end, then runs the program with the remaining arguments
+// and returns its result. The only file of the vorl executable; the program starts at
+// runApplication.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,7 +11,7 @@
 #include "platform/win32.h"
 
 constexpr int EXIT_USAGE = 2;
-// The run ended normally but --save-last-frame could not be written.
+// The run ended normally but --save-last-frame or the --record file could not be written.
 constexpr int EXIT_SAVE_FAILED = 3;
 
 // Also reached when the program leaves through exit(): the last frame and the status line
@@ -36,9 +37,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return EXIT_USAGE;
     }
+    const int count = static_cast<int>(rest.size());
+    if (options.recordFile[0] && !recordBegin(options.recordFile, count, rest.data(), &error)) {
+        std::fprintf(stderr, "vorl: %s\n", error.c_str());
+        return EXIT_USAGE;
+    }
     platformInitBackend();
     std::atexit(finishAtExit);
-    const int count = static_cast<int>(rest.size());
     rest.push_back(nullptr);   // argv[argc] is null, as C promises
     const int code = runApplication(count, rest.data());
     const bool saved = platformFinish();

@@ -16,6 +16,7 @@ void frameReset() {
     platformFrame.presented = 0;
     platformFrame.statusLine[0] = '\0';
     platformFrame.statusGiven = false;
+    platformFrame.summaryLine[0] = '\0';
 }
 
 void framePresent(void*, void*, const std::uint16_t* pixels, int width, int height,
@@ -39,6 +40,22 @@ void platformSetStatusLine(const char* line) {
     if (!line) return;
     std::snprintf(platformFrame.statusLine, sizeof(platformFrame.statusLine), "%s", line);
     platformFrame.statusGiven = true;
+}
+
+void platformSetSummaryLine(const char* line) {
+    if (!line) return;
+    std::snprintf(platformFrame.summaryLine, sizeof(platformFrame.summaryLine), "%s", line);
+    // One line: a trailing line end is the printer's.
+    const std::size_t length = std::strlen(platformFrame.summaryLine);
+    if (length > 0 && platformFrame.summaryLine[length - 1] == '\n') {
+        platformFrame.summaryLine[length - 1] = '\0';
+    }
+}
+
+const PlatformRequests& platformRequests() {
+    static PlatformRequests requests;
+    requests.auditCracks = platformOptions.auditCracks;
+    return requests;
 }
 
 bool frameSave(const char* path, std::string* error) {

@@ -26,7 +26,9 @@ struct PlatformOptions {
     bool answerGiven;         // --answer was on the command line: never wait for a person
     char inputFile[PLATFORM_PATH_MAX];        // empty = no script
     char saveLastFrameFile[PLATFORM_PATH_MAX];  // empty = nothing saved at exit
+    char recordFile[PLATFORM_PATH_MAX];   // empty = the run is not recorded
     bool png;                 // pictures (captures, the last frame) are saved as PNG
+    bool auditCracks;         // the program audits every frame for gaps between patches
 };
 extern PlatformOptions platformOptions;
 
@@ -43,11 +45,18 @@ const char* platformHelpText();
 // Reads and parses a script file and makes it the active script; false with a message.
 bool scriptLoad(const char* path, std::string* error);
 
+// Starts recording the run into `path` (--record): tries the place first, so that a file that
+// could not be saved there is refused before the session rather than lost after it; false
+// with a message. argv[1..argc-1] are the program's own arguments, noted in the file because
+// a replay needs them again. The file is written by platformFinish, or after a crash.
+bool recordBegin(const char* path, int argc, char** argv, std::string* error);
+
 // Chooses and starts the back end from platformOptions, sets the frame limit, the clock and
 // the present hook. Returns the back end chosen (PlatformBackendKind).
 int platformInitBackend();
-// The end of a run: writes --save-last-frame, prints the headless status line, stops the
-// back end. Runs once however often it is called; false when the frame could not be saved.
+// The end of a run: writes --save-last-frame and the --record file, prints the headless
+// status line (and how long a replayed recording took), stops the back end. Runs once however
+// often it is called; false when the frame or the recording could not be saved.
 bool platformFinish();
 // Resets every platform record to its start-up state (headless, no script, real clock).
 void platformReset();

@@ -22,11 +22,22 @@ static const char HELP_TEXT[] =
     "  --frames N              post WM_CLOSE after N frames (headless default 300)\n"
     "  --input FILE            scripted messages: lines of 'FRAME VERB ARGS'\n"
     "                          (keydown|keyup|key KEY, move X Y, lbutton|rbutton down|up X Y,\n"
-    "                          close; '#' starts a comment)\n"
+    "                          close; '#' starts a comment). KEY: A-Z, 0-9, SHIFT, ESCAPE,\n"
+    "                          RETURN, HOME, END, LEFT, RIGHT, UP, DOWN, PLUS, MINUS, F1-F12\n"
+    "                          or a key code. A recording made with --record is replayed\n"
+    "                          with its own clock readings and answers, and ends as its run did\n"
+    "  --record FILE           write the run as an input script that replays it, saved at exit:\n"
+    "                          each message as the program took it, and the lines\n"
+    "                          'FRAME clock MS ...' (the frame's clock readings, in order),\n"
+    "                          'FRAME cursor X Y' (where the cursor stood as the message on the\n"
+    "                          line before was taken) and 'FRAME answer ok|cancel' (the answer\n"
+    "                          a question box got)\n"
     "  --fixed-clock MS        the millisecond clock starts at 0 and advances MS per frame\n"
     "  --answer ok|cancel      the answer to question boxes when nobody is asked (default ok)\n"
     "  --save-last-frame FILE  at exit, write the last presented frame as a 24-bit TGA\n"
     "  --png                   write captures and --save-last-frame as PNG (scrn0000.png ...)\n"
+    "  --audit-cracks          audit every frame for gaps between patches (as F4 does) and\n"
+    "                          print 'crack audit: frames=N gaps=M largest=K' at exit\n"
     "\n"
     "Program options:\n"
     "  -res WxH                output resolution, e.g. -res 800x600\n"
@@ -37,8 +48,8 @@ const char* platformHelpText() { return HELP_TEXT; }
 
 enum OptionKind {
     OPTION_HELP = 0, OPTION_HEADLESS, OPTION_WINDOWED, OPTION_FRAMES, OPTION_INPUT,
-    OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_PNG,
-    OPTION_KIND_COUNT
+    OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_PNG, OPTION_AUDIT_CRACKS,
+    OPTION_RECORD, OPTION_KIND_COUNT
 };
 struct OptionName {
     const char* name;
@@ -48,6 +59,7 @@ static const OptionName OPTION_NAMES[] = {
     {"--help", false},   {"--headless", false},    {"--windowed", false},
     {"--frames", true},  {"--input", true},        {"--fixed-clock", true},
     {"--answer", true},  {"--save-last-frame", true}, {"--png", false},
+    {"--audit-cracks", false}, {"--record", true},
 };
 static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_KIND_COUNT);
 
@@ -107,6 +119,8 @@ static bool applyOption(int kind, const char* name, const char* value, PlatformO
         o->answerGiven = true;
         return true;
     case OPTION_SAVE_LAST_FRAME: return copyPath(o->saveLastFrameFile, value, name, error);
+    case OPTION_RECORD: return copyPath(o->recordFile, value, name, error);
+    case OPTION_AUDIT_CRACKS: o->auditCracks = true; return true;
     case OPTION_PNG:
 #if VORL_HAVE_PNG
         o->png = true;

@@ -1,7 +1,10 @@
 // The one message queue both back ends share, the frame counter and the millisecond clock.
 // Entry points: PeekMessageA, TranslateMessage, DispatchMessageA, PostMessageA,
-// PostQuitMessage, timeGetTime. An empty queue is where a frame begins: scripted messages
-// for that frame are queued first, the --frames limit posts WM_CLOSE, the fixed clock steps.
+// PostQuitMessage, timeGetTime, queuePostInput for the back ends. An empty queue is where a
+// frame begins: scripted messages for that frame are queued first, the --frames limit posts
+// WM_CLOSE, the fixed clock steps. A recording (--record) is fed from here: the person's
+// messages as they are taken, the program's clock readings as they are given; a replayed
+// recording's readings stand in for the clock.
 #include <chrono>
 #include <cstring>
 
@@ -33,7 +36,7 @@ void platformSetClock(bool fixed, std::uint32_t stepMs) {
     platformQueue.startNs = steadyNowNs();
 }
 
-bool queuePush(const MSG& msg, bool moveCursor, int cursorX, int cursorY) {
+bool queuePush(const MSG& msg, bool moveCursor, int cursorX, int cursorY, bool input) {
     PlatformQueue& q = platformQueue;
     if (q.count >= PLATFORM_QUEUE_CAPACITY) return false;
     PlatformQueuedMessage& e = q.entries[(q.head + q.count) % PLATFORM_QUEUE_CAPACITY];
@@ -41,6 +44,7 @@ bool queuePush(const MSG& msg, bool moveCursor, int cursorX, int cursorY) {
     e.moveCursor = moveCursor;
     e.cursorX = cursorX;
     e.cursorY = cursorY;
+    e.input = input;
     ++q.count;
     return true;
 }
@@ -78,31 +82,44 @@ static bool messageMatches(const MSG& msg, HWND hwnd, UINT filterMin, UINT filte
 }
 
 // Posts the closing message of a finished --frames run: to the application window when there
-// is one (the same path as Escape), otherwise straight WM_QUIT so a run always ends.
+// is one (the same path as Escape), otherwise straight WM_QUIT so a run always ends. A
+// recording keeps it as the run's close, so that its replay ends where this run ended.
 static void postFrameLimitClose() {
     HWND app = appWindow();
     if (app) {
-        PostMessageA(app, WM_CLOSE, 0, 0);
+        queuePostInput(app, WM_CLOSE, 0, 0);
     } else {
         PostQuitMessage(0);
     }
 }
 
+// Takes the entry at queue position `pos` out for the program: a scripted mouse message puts
+// the cursor where it says, so GetCursorPos agrees with the message being handled, and a
+// person's message goes into the recording.
+static void queueTake(int pos) {
+    PlatformQueue& q = platformQueue;
+    const PlatformQueuedMessage taken = q.entries[(q.head + pos) % PLATFORM_QUEUE_CAPACITY];
+    queueRemoveAt(pos);
+    if (taken.input) recordCursorNote();
+    if (taken.moveCursor) cursorMoveTo(taken.cursorX, taken.cursorY);
+    if (taken.input) recordMessageTaken(taken, q.framesCounted);
+}
+
 BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT removeMsg) {
     PlatformQueue& q = platformQueue;
+    // From here to the next call, clock readings belong to this frame: the handling of its
+    // messages and then, once the queue is found empty, its drawing.
+    q.clockFrame = q.framesCounted;
     if (platformBackend.pumpEvents) platformBackend.pumpEvents();
+    // An interrupted recording ends as if the person had closed the window.
+    if (recordTakeInterrupt()) backendPostClose();
     const bool unfiltered = !hwnd && filterMin == 0 && filterMax == 0;
     for (;;) {
         for (int i = 0; i < q.count; ++i) {
             PlatformQueuedMessage& e = q.entries[(q.head + i) % PLATFORM_QUEUE_CAPACITY];
             if (!messageMatches(e.msg, hwnd, filterMin, filterMax)) continue;
             if (msg) *msg = e.msg;
-            if (removeMsg & PM_REMOVE) {
-                // A scripted mouse message puts the cursor where it says as it is taken, so
-                // GetCursorPos agrees with the message being handled.
-                if (e.moveCursor) cursorMoveTo(e.cursorX, e.cursorY);
-                queueRemoveAt(i);
-            }
+            if (removeMsg & PM_REMOVE) queueTake(i);
             return TRUE;
         }
         // WM_QUIT comes only once nothing else is queued, whatever the filter asks for.
@@ -111,7 +128,7 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remo
                 std::memset(msg, 0, sizeof(*msg));
                 msg->message = WM_QUIT;
                 msg->wParam = static_cast<WPARAM>(q.quitCode);
-                msg->time = timeGetTime();
+                msg->time = queueClockStamp();
                 msg->pt.x = platformWindows.cursorX;
                 msg->pt.y = platformWindows.cursorY;
             }
@@ -142,17 +159,26 @@ LRESULT DispatchMessageA(const MSG* msg) {
     return w->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
-BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (hwnd && !windowFromHandle(hwnd)) return FALSE;
+// A message stamped with the time and the cursor, queued for hwnd (null: for no window).
+static bool postStamped(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool input) {
+    if (hwnd && !windowFromHandle(hwnd)) return false;
     MSG m;
     m.hwnd = hwnd;
     m.message = message;
     m.wParam = wParam;
     m.lParam = lParam;
-    m.time = timeGetTime();
+    m.time = queueClockStamp();
     m.pt.x = platformWindows.cursorX;
     m.pt.y = platformWindows.cursorY;
-    return queuePush(m, false, 0, 0) ? TRUE : FALSE;
+    return queuePush(m, false, 0, 0, input);
+}
+
+BOOL PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return postStamped(hwnd, message, wParam, lParam, false) ? TRUE : FALSE;
+}
+
+bool queuePostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return postStamped(hwnd, message, wParam, lParam, true);
 }
 
 void PostQuitMessage(int exitCode) {
@@ -160,9 +186,23 @@ void PostQuitMessage(int exitCode) {
     platformQueue.quitCode = exitCode;
 }
 
-DWORD timeGetTime() {
+// The fixed or the real clock as it stands, neither recorded nor replayed.
+static DWORD clockNow() {
     if (platformQueue.fixedClock) return platformQueue.clockMs;
     if (platformQueue.startNs == 0) platformQueue.startNs = steadyNowNs();
     // Wraps after 49.7 days, as the millisecond clock it stands in for does.
     return static_cast<DWORD>((steadyNowNs() - platformQueue.startNs) / 1000000);
+}
+
+DWORD queueClockStamp() {
+    // A stamp must not use up a replayed reading the program is owed.
+    return scriptReplaysClock() ? platformScript.clockLast : clockNow();
+}
+
+DWORD timeGetTime() {
+    const int frame = platformQueue.clockFrame;
+    DWORD ms = 0;
+    if (!scriptClockReading(frame, &ms)) ms = clockNow();
+    recordClockReading(frame, ms);
+    return ms;
 }

@@ -1,11 +1,14 @@
 // The --input script: `FRAME VERB ARGS` lines turned into messages that are queued when the
-// queue is found empty for the FRAME-th time. Entry points: scriptLoad / scriptParse at
-// start-up (malformed lines refused with "file:line: reason"), scriptQueueUpTo from the
-// queue. Knows the message layout of Windows, nothing of the program.
+// queue is found empty for the FRAME-th time, and a recording's clock readings and question
+// answers given back in their place. Entry points: scriptLoad / scriptParseParts at start-up
+// (malformed lines refused with "file:line: reason"), scriptQueueUpTo from the queue,
+// scriptClockReading from the clock, scriptNextAnswer from the message box. Knows the
+// message layout of Windows, nothing of the program.
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -30,11 +33,13 @@ static const ScriptKeyName SCRIPT_KEY_NAMES[] = {
     {"SHIFT", VK_SHIFT}, {"ESCAPE", VK_ESCAPE}, {"RETURN", VK_RETURN}, {"HOME", VK_HOME},
     {"END", VK_END},     {"F1", VK_F1},         {"LEFT", VK_LEFT},     {"RIGHT", VK_RIGHT},
     {"UP", VK_UP},       {"DOWN", VK_DOWN},     {"PLUS", VK_OEM_PLUS}, {"MINUS", VK_OEM_MINUS},
+    {"F2", VK_F2},       {"F3", VK_F3},         {"F4", VK_F4},         {"F5", VK_F5},
+    {"F6", VK_F6},       {"F7", VK_F7},         {"F8", VK_F8},         {"F9", VK_F9},
+    {"F10", VK_F10},     {"F11", VK_F11},       {"F12", VK_F12},
 };
 
 void scriptReset() {
-    platformScript.events.clear();
-    platformScript.next = 0;
+    scriptSetParts(PlatformScriptParts{});
 }
 
 // A whole decimal integer (leading sign allowed) within [lo, hi]; false otherwise.
@@ -70,13 +75,102 @@ int scriptKeyCode(const char* name) {
     return static_cast<int>(v);
 }
 
+void scriptKeyName(int code, char* out) {
+    if ((code >= 'A' && code <= 'Z') || (code >= '0' && code <= '9')) {
+        out[0] = static_cast<char>(code);
+        out[1] = '\0';
+        return;
+    }
+    for (const ScriptKeyName& k : SCRIPT_KEY_NAMES) {
+        if (k.code == code) {
+            std::snprintf(out, SCRIPT_KEY_NAME_MAX, "%s", k.name);
+            return;
+        }
+    }
+    // In hexadecimal: a lone decimal digit would read back as that digit's key.
+    std::snprintf(out, SCRIPT_KEY_NAME_MAX, "0x%02X", static_cast<unsigned>(code) & 0xFFu);
+}
+
 static void formatError(std::string* error, const char* name, int line, const std::string& why) {
     if (error) *error = std::string(name) + ":" + std::to_string(line) + ": " + why;
 }
 
-// Parses one line's tokens (comment already removed, at least one token) into *events.
-static bool parseLine(const std::vector<std::string>& tok, int line,
-                      std::vector<PlatformScriptEvent>* events, std::string* why) {
+// A clock reading: whole milliseconds from 0 to 4294967295, as timeGetTime returns them.
+static bool parseReading(const std::string& token, DWORD* ms) {
+    if (token.empty() || !std::isdigit(static_cast<unsigned char>(token[0]))) return false;
+    errno = 0;
+    char* end = nullptr;
+    const unsigned long long v = std::strtoull(token.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull) return false;
+    *ms = static_cast<DWORD>(v);
+    return true;
+}
+
+// The lines of a recording that carry no message: clock readings, the cursor position that
+// goes with the message before, a question's answer. False with the reason for a malformed
+// one; *handled false for any other verb.
+static bool parseRecordedLine(const std::vector<std::string>& tok, int frame,
+                              PlatformScriptParts* parts, bool* handled, std::string* why) {
+    const std::string& verb = tok[1];
+    *handled = true;
+    if (verb == "clock") {
+        if (tok.size() < 3) {
+            *why = "missing arguments: expected MS ...";
+            return false;
+        }
+        for (std::size_t i = 2; i < tok.size(); ++i) {
+            DWORD ms = 0;
+            if (!parseReading(tok[i], &ms)) {
+                *why = "bad clock reading '" + tok[i] + "' (milliseconds from 0 to 4294967295)";
+                return false;
+            }
+            parts->clock.push_back({frame, ms});
+        }
+        return true;
+    }
+    if (verb == "cursor") {
+        if (tok.size() != 4) {
+            *why = (tok.size() < 4 ? "missing arguments: " : "too many arguments: ") +
+                   std::string("expected X Y");
+            return false;
+        }
+        long x = 0, y = 0;
+        if (!parseInteger(tok[2], INT_MIN, INT_MAX, &x) ||
+            !parseInteger(tok[3], INT_MIN, INT_MAX, &y)) {
+            *why = "bad position '" + tok[2] + " " + tok[3] + "'";
+            return false;
+        }
+        // The position belongs to the message just before: a cursor line alone means nothing.
+        if (parts->events.empty() || parts->events.back().frame != frame) {
+            *why = "a cursor line must follow a message line of its frame";
+            return false;
+        }
+        PlatformScriptEvent& e = parts->events.back();
+        e.cursorGiven = true;
+        e.cursorX = static_cast<int>(x);
+        e.cursorY = static_cast<int>(y);
+        return true;
+    }
+    if (verb == "answer") {
+        if (tok.size() != 3) {
+            *why = (tok.size() < 3 ? "missing arguments: " : "too many arguments: ") +
+                   std::string("expected ok or cancel");
+            return false;
+        }
+        if (tok[2] != "ok" && tok[2] != "cancel") {
+            *why = "expected ok or cancel, not '" + tok[2] + "'";
+            return false;
+        }
+        parts->answers.push_back({frame, tok[2] == "ok" ? IDOK : IDCANCEL});
+        return true;
+    }
+    *handled = false;
+    return true;
+}
+
+// Parses one line's tokens (comment already removed, at least one token) into *parts.
+static bool parseLine(const std::vector<std::string>& tok, int line, PlatformScriptParts* parts,
+                      std::string* why) {
     long frame = 0;
     if (!parseInteger(tok[0], 0, INT_MAX, &frame)) {
         *why = tok[0][0] == '-' ? "negative frame number '" + tok[0] + "'"
@@ -87,6 +181,10 @@ static bool parseLine(const std::vector<std::string>& tok, int line,
         *why = "missing verb after the frame number";
         return false;
     }
+    bool handled = false;
+    if (!parseRecordedLine(tok, static_cast<int>(frame), parts, &handled, why)) return false;
+    if (handled) return true;
+    std::vector<PlatformScriptEvent>* events = &parts->events;
     const std::string& verb = tok[1];
     PlatformScriptEvent e = {};
     e.frame = static_cast<int>(frame);
@@ -157,9 +255,9 @@ static bool parseLine(const std::vector<std::string>& tok, int line,
     return true;
 }
 
-bool scriptParse(const std::string& text, const char* name,
-                 std::vector<PlatformScriptEvent>* events, std::string* error) {
-    events->clear();
+bool scriptParseParts(const std::string& text, const char* name, PlatformScriptParts* parts,
+                      std::string* error) {
+    *parts = PlatformScriptParts{};
     std::istringstream in(text);
     std::string raw;
     int line = 0;
@@ -172,22 +270,50 @@ bool scriptParse(const std::string& text, const char* name,
         for (std::string w; words >> w;) tok.push_back(w);
         if (tok.empty()) continue;
         std::string why;
-        if (!parseLine(tok, line, events, &why)) {
+        if (!parseLine(tok, line, parts, &why)) {
             formatError(error, name, line, why);
-            events->clear();
+            *parts = PlatformScriptParts{};
             return false;
         }
     }
     return true;
 }
 
+bool scriptParse(const std::string& text, const char* name,
+                 std::vector<PlatformScriptEvent>* events, std::string* error) {
+    PlatformScriptParts parts;
+    const bool ok = scriptParseParts(text, name, &parts, error);
+    *events = std::move(parts.events);
+    return ok;
+}
+
+template <typename T>
+static void sortByFrame(std::vector<T>* items) {
+    std::stable_sort(items->begin(), items->end(),
+                     [](const T& a, const T& b) { return a.frame < b.frame; });
+}
+
+void scriptSetParts(const PlatformScriptParts& parts) {
+    PlatformScript& s = platformScript;
+    s.events = parts.events;
+    s.clock = parts.clock;
+    s.answers = parts.answers;
+    sortByFrame(&s.events);
+    sortByFrame(&s.clock);
+    s.next = 0;
+    s.clockNext = 0;
+    s.clockLast = 0;
+    s.answerNext = 0;
+    s.lastFrame = -1;
+    if (!s.events.empty()) s.lastFrame = s.events.back().frame;
+    if (!s.clock.empty()) s.lastFrame = std::max(s.lastFrame, s.clock.back().frame);
+    for (const PlatformScriptAnswer& a : s.answers) s.lastFrame = std::max(s.lastFrame, a.frame);
+}
+
 void scriptSet(const std::vector<PlatformScriptEvent>& events) {
-    platformScript.events = events;
-    std::stable_sort(platformScript.events.begin(), platformScript.events.end(),
-                     [](const PlatformScriptEvent& a, const PlatformScriptEvent& b) {
-                         return a.frame < b.frame;
-                     });
-    platformScript.next = 0;
+    PlatformScriptParts parts;
+    parts.events = events;
+    scriptSetParts(parts);
 }
 
 bool scriptLoad(const char* path, std::string* error) {
@@ -207,9 +333,9 @@ bool scriptLoad(const char* path, std::string* error) {
         formatError(error, path, 0, "cannot read the file");
         return false;
     }
-    std::vector<PlatformScriptEvent> events;
-    if (!scriptParse(text.str(), path, &events, error)) return false;
-    scriptSet(events);
+    PlatformScriptParts parts;
+    if (!scriptParseParts(text.str(), path, &parts, error)) return false;
+    scriptSetParts(parts);
     return true;
 }
 
@@ -223,13 +349,41 @@ int scriptQueueUpTo(int frame) {
         m.message = e.message;
         m.wParam = e.wParam;
         m.lParam = e.lParam;
-        m.time = timeGetTime();
+        m.time = queueClockStamp();
         m.pt.x = e.mouse ? e.x : platformWindows.cursorX;
         m.pt.y = e.mouse ? e.y : platformWindows.cursorY;
+        // A recording's cursor line puts the cursor where the live run had it as the message
+        // was taken; otherwise a mouse message takes it to its own position.
+        const bool moveCursor = e.mouse || e.cursorGiven;
+        const int cursorX = e.cursorGiven ? e.cursorX : e.x;
+        const int cursorY = e.cursorGiven ? e.cursorY : e.y;
         // A full queue keeps the rest for the next empty finding, still before this frame.
-        if (!queuePush(m, e.mouse, e.x, e.y)) break;
+        if (!queuePush(m, moveCursor, cursorX, cursorY, true)) break;
         ++s.next;
         ++queued;
     }
     return queued;
+}
+
+bool scriptReplaysClock() { return !platformScript.clock.empty(); }
+
+bool scriptClockReading(int frame, DWORD* ms) {
+    PlatformScript& s = platformScript;
+    if (s.clock.empty()) return false;
+    // Readings of earlier frames that the program did not ask for are passed over; a frame
+    // asked more often than it was recorded keeps giving its last reading.
+    while (s.clockNext < s.clock.size() && s.clock[s.clockNext].frame < frame) ++s.clockNext;
+    if (s.clockNext < s.clock.size() && s.clock[s.clockNext].frame == frame) {
+        s.clockLast = s.clock[s.clockNext].ms;
+        ++s.clockNext;
+    }
+    *ms = s.clockLast;
+    return true;
+}
+
+bool scriptNextAnswer(int* answer) {
+    PlatformScript& s = platformScript;
+    if (s.answerNext >= s.answers.size()) return false;
+    *answer = s.answers[s.answerNext++].answer;
+    return true;
 }

@@ -25,6 +25,8 @@ static SdlState sdlState;
 static int virtualKey(SDL_Keycode sym) {
     if (sym >= SDLK_a && sym <= SDLK_z) return 'A' + (sym - SDLK_a);
     if (sym >= SDLK_0 && sym <= SDLK_9) return '0' + (sym - SDLK_0);
+    // SDL numbers F1 to F12 in a row, as Windows does.
+    if (sym >= SDLK_F1 && sym <= SDLK_F12) return VK_F1 + (sym - SDLK_F1);
     switch (sym) {
     case SDLK_LEFT: return VK_LEFT;
     case SDLK_RIGHT: return VK_RIGHT;
@@ -37,7 +39,6 @@ static int virtualKey(SDL_Keycode sym) {
     case SDLK_KP_ENTER: return VK_RETURN;
     case SDLK_HOME: return VK_HOME;
     case SDLK_END: return VK_END;
-    case SDLK_F1: return VK_F1;
     case SDLK_EQUALS:
     case SDLK_PLUS: return VK_OEM_PLUS;
     case SDLK_MINUS: return VK_OEM_MINUS;

@@ -79,7 +79,7 @@ int virtualKey(unsigned long keyCode) {
     case 0x23:   // End
     case 0x24:   // Home
     case 0x25: case 0x26: case 0x27: case 0x28:   // arrows
-    case 0x70:   // F1
+    case 0x70: case 0x71: case 0x72: case 0x73:   // F1 to F4; the browser keeps F5 and on
     case 0xBB:   // = and +
     case 0xBD:   // -
         return static_cast<int>(keyCode);
@@ -93,7 +93,7 @@ EM_BOOL onKey(int type, const EmscriptenKeyboardEvent* e, void*) {
     const int vk = virtualKey(e->keyCode);
     if (vk == 0) return EM_FALSE;   // the browser keeps its own keys
     backendPostKey(vk, type == EMSCRIPTEN_EVENT_KEYDOWN, e->repeat != 0);
-    return EM_TRUE;                 // F1 and the arrows must not reach the page
+    return EM_TRUE;                 // F1 to F4 and the arrows must not reach the page
 }
 
 bool pointerLocked() {

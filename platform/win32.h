@@ -42,6 +42,13 @@ using HDC = PlatformObject*;
 using WNDPROC = LRESULT (*)(HWND, UINT, WPARAM, LPARAM);
 
 struct POINT { LONG x; LONG y; };
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    std::int64_t QuadPart;
+};
 struct RECT { LONG left; LONG top; LONG right; LONG bottom; };
 struct MSG {
     HWND hwnd;
@@ -102,6 +109,17 @@ constexpr int VK_UP = 0x26;
 constexpr int VK_RIGHT = 0x27;
 constexpr int VK_DOWN = 0x28;
 constexpr int VK_F1 = 0x70;
+constexpr int VK_F2 = 0x71;
+constexpr int VK_F3 = 0x72;
+constexpr int VK_F4 = 0x73;
+constexpr int VK_F5 = 0x74;
+constexpr int VK_F6 = 0x75;
+constexpr int VK_F7 = 0x76;
+constexpr int VK_F8 = 0x77;
+constexpr int VK_F9 = 0x78;
+constexpr int VK_F10 = 0x79;
+constexpr int VK_F11 = 0x7A;
+constexpr int VK_F12 = 0x7B;
 constexpr int VK_OEM_PLUS = 0xBB;
 constexpr int VK_OEM_MINUS = 0xBD;
 
@@ -205,6 +223,10 @@ int GetSystemMetrics(int index);
 // Message boxes and time.
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 DWORD timeGetTime();
+// The high-resolution counter, for timing the program's own work: real time always (the fixed
+// or replayed millisecond clock does not drive it), ticks at QueryPerformanceFrequency.
+BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 
 // ---- The program's side of the platform ----------------------------------------------------
 // The program's entry, called by the platform's main() with the arguments that are not the
@@ -213,6 +235,15 @@ int runApplication(int argc, char** argv);
 // The program hands each frame's statistics line here; a headless run prints the last one
 // on standard output at exit.
 void platformSetStatusLine(const char* line);
+// A line the program wants printed on standard output at the end of the run, after the
+// status line (the summary of a scripted run); each call replaces the line.
+void platformSetSummaryLine(const char* line);
+// The platform options that ask the program for something (taken from the command line like
+// every platform option, so the program's own command line stays as it is).
+struct PlatformRequests {
+    bool auditCracks;   // --audit-cracks: audit every frame for gaps between patches
+};
+const PlatformRequests& platformRequests();
 
 // ---- Files saved so that nothing is lost ---------------------------------------------------
 // A file written in place of another: the bytes go to a temporary file in the same folder,

@@ -32,7 +32,7 @@ TEST(PlatformOptions, PlatformOptionsAreTakenOutOthersKeptInOrder) {
     const Parsed p = parse({"vorl", "-res", "800x600", "--headless", "--frames", "12", "-ref",
                             "75", "--input=keys.txt", "--fixed-clock", "20", "--answer",
                             "cancel", "--save-last-frame", "out.tga", "--windowed",
-                            "-screencapture", "3", "--unknown"});
+                            "-screencapture", "3", "--record=session.txt", "--unknown"});
     ASSERT_EQ(p.result, PLATFORM_PARSE_OK) << p.error;
     const std::vector<std::string> rest = {"vorl", "-res", "800x600", "-ref", "75",
                                            "-screencapture", "3", "--unknown"};
@@ -46,6 +46,7 @@ TEST(PlatformOptions, PlatformOptionsAreTakenOutOthersKeptInOrder) {
     EXPECT_EQ(p.options.answer, PLATFORM_ANSWER_CANCEL);
     EXPECT_TRUE(p.options.answerGiven);
     EXPECT_STREQ(p.options.saveLastFrameFile, "out.tga");
+    EXPECT_STREQ(p.options.recordFile, "session.txt");
 }
 
 TEST(PlatformOptions, DefaultsWhenNothingIsGiven) {
@@ -58,13 +59,16 @@ TEST(PlatformOptions, DefaultsWhenNothingIsGiven) {
     EXPECT_EQ(p.options.answer, PLATFORM_ANSWER_OK);
     EXPECT_FALSE(p.options.answerGiven);
     EXPECT_EQ(p.options.inputFile[0], '\0');
+    EXPECT_EQ(p.options.recordFile[0], '\0');
 }
 
 TEST(PlatformOptions, HelpIsReportedAndNamesBothSidesOptions) {
     EXPECT_EQ(parse({"vorl", "-res", "640x480", "--help"}).result, PLATFORM_PARSE_HELP);
     const std::string help = platformHelpText();
     for (const char* word : {"--headless", "--windowed", "--frames", "--input", "--fixed-clock",
-                             "--answer", "--save-last-frame", "-res", "-ref", "-screencapture"}) {
+                             "--answer", "--save-last-frame", "--record", "FRAME clock MS",
+                             "FRAME cursor X Y", "FRAME answer ok|cancel", "F1-F12", "-res",
+                             "-ref", "-screencapture"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
 }
@@ -77,6 +81,8 @@ TEST(PlatformOptions, MalformedValuesAreErrors) {
     EXPECT_EQ(parse({"vorl", "--fixed-clock", "fast"}).result, PLATFORM_PARSE_ERROR);
     EXPECT_EQ(parse({"vorl", "--answer", "yes"}).result, PLATFORM_PARSE_ERROR);
     EXPECT_EQ(parse({"vorl", "--input", ""}).result, PLATFORM_PARSE_ERROR);
+    EXPECT_EQ(parse({"vorl", "--record"}).error, "--record: missing value");
+    EXPECT_EQ(parse({"vorl", "--record="}).result, PLATFORM_PARSE_ERROR);
     EXPECT_EQ(parse({"vorl", "--headless=1"}).result, PLATFORM_PARSE_ERROR);
     const Parsed p = parse({"vorl", "--answer", "maybe"});
     EXPECT_NE(p.error.find("--answer"), std::string::npos);

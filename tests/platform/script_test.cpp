@@ -35,6 +35,9 @@ TEST(ScriptKeys, NamesLettersDigitsAndNumbers) {
     EXPECT_EQ(scriptKeyCode("HOME"), VK_HOME);
     EXPECT_EQ(scriptKeyCode("END"), VK_END);
     EXPECT_EQ(scriptKeyCode("F1"), VK_F1);
+    EXPECT_EQ(scriptKeyCode("F2"), VK_F2);
+    EXPECT_EQ(scriptKeyCode("f4"), VK_F4);
+    EXPECT_EQ(scriptKeyCode("F12"), 0x7B);
     EXPECT_EQ(scriptKeyCode("LEFT"), VK_LEFT);
     EXPECT_EQ(scriptKeyCode("RIGHT"), VK_RIGHT);
     EXPECT_EQ(scriptKeyCode("UP"), VK_UP);
@@ -45,7 +48,8 @@ TEST(ScriptKeys, NamesLettersDigitsAndNumbers) {
     EXPECT_EQ(scriptKeyCode("0x25"), VK_LEFT);
     EXPECT_EQ(scriptKeyCode("256"), 0);
     EXPECT_EQ(scriptKeyCode("00"), 0);
-    EXPECT_EQ(scriptKeyCode("F2"), 0);
+    EXPECT_EQ(scriptKeyCode("F13"), 0);
+    EXPECT_EQ(scriptKeyCode("F0"), 0);
     EXPECT_EQ(scriptKeyCode("-"), 0);
     EXPECT_EQ(scriptKeyCode(""), 0);
 }
