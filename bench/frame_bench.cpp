@@ -4,6 +4,11 @@
 // to split the frame between the program's own work and the rasterizer. Runs the peer
 // benchmark on the same comparison surface when it is present (PEER_BENCH, or where the peer
 // folder's build.sh puts it by default).
+// Then two scaling tables of the comparison surface, ours against the peer: static
+// subdivisions 1 to 20 at 1024 x 768, and subdivisions 6 at every resolution -res accepts (the
+// program started again at each; VEXA_MAX_RES is raised to the largest for them).
+// `--tables only` runs just the tables, `--tables skip` leaves them out (FRAME_BENCH_TABLES=
+// only|skip does the same for `make bench`); `--table-runs N`, `--table-frames N` size them.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -14,6 +19,7 @@
 #include <iterator>
 #include <string>
 #include <system_error>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/frame.h"
@@ -47,6 +53,35 @@ struct BenchSettings {
     int warmFrames;    // untimed frames before the first run
 };
 BenchSettings benchSettings = {7, 60, 20};
+
+enum TableChoice { TABLES_ALL = 0, TABLES_ONLY, TABLES_SKIP, TABLE_CHOICE_COUNT };
+constexpr const char* TABLE_CHOICE_NAME[] = {"all", "only", "skip"};
+static_assert(std::size(TABLE_CHOICE_NAME) == TABLE_CHOICE_COUNT);
+
+// The scaling tables take fewer frames per point than the figures above: 26 points, each with
+// the peer's runs beside ours, would otherwise take several times as long as the rest.
+struct TableSettings {
+    int choice;        // TableChoice
+    int runs;          // timed runs per point, ours and the peer's; the median is reported
+    int frames;        // frames per timed run
+    int warmFrames;    // our untimed frames before a point's first run
+};
+TableSettings tableSettings = {TABLES_ALL, 3, 10, 3};
+// Untimed frames before each peer run: every run is a new process, and llvmpipe compiles its
+// shaders during the first frame.
+constexpr int PEER_TABLE_WARM_FRAMES = 2;
+constexpr int TABLE_SUBDIVISIONS_MAX = 20;
+constexpr int TABLE_RESOLUTION_SUBDIVISIONS = 6;
+struct TableResolution {
+    const char* name;     // as -res and the peer's --size take it
+    int width, height;
+};
+constexpr TableResolution TABLE_RESOLUTIONS[] = {
+    {"512x384", 512, 384},   {"640x480", 640, 480},     {"800x600", 800, 600},
+    {"1024x768", 1024, 768}, {"1280x1024", 1280, 1024}, {"1600x1200", 1600, 1200},
+};
+// The largest of them: a smaller VEXA_MAX_RES in the environment would refuse the rest.
+constexpr const char* TABLE_MAX_RES = "1600x1200";
 
 struct Configuration {
     const char* name;
@@ -138,8 +173,10 @@ void restartSequence() {
     resetCamera();
     resetSpin(dragSpin);
     resetSpin(lightSpin);
-    const int cx = OUTPUT_WIDTH / 2;
-    const int cy = OUTPUT_HEIGHT / 2;
+    // The centre of the open output, where runFrame puts the cursor: anywhere else, the first
+    // frame would read the difference as mouse motion and turn the camera.
+    const int cx = static_cast<int>(displaySettings.width * 0.5f);
+    const int cy = static_cast<int>(displaySettings.height * 0.5f);
     inputState.pointer = PointerState{cx, cy, cx, cy};
     SetCursorPos(cx, cy);
 }
@@ -153,20 +190,20 @@ int drawFrame() {
     return frameStats.polygons;
 }
 
-// Frames per second of one run of benchSettings.frames; adds its mean triangles per frame to
+// Frames per second of one run of `frames` frames; adds its mean triangles per frame to
 // *triangleSum.
-double timedRun(double* triangleSum) {
+double timedRun(int frames, double* triangleSum) {
     restartSequence();
     long triangles = 0;
     const double start = seconds();
-    for (int f = 0; f < benchSettings.frames; ++f) triangles += drawFrame();
+    for (int f = 0; f < frames; ++f) triangles += drawFrame();
     vxFinish();
     const double elapsed = seconds() - start;
-    *triangleSum += static_cast<double>(triangles) / benchSettings.frames;
-    return benchSettings.frames / elapsed;
+    *triangleSum += static_cast<double>(triangles) / frames;
+    return frames / elapsed;
 }
 
-Measurement measure(const Configuration& c) {
+void applyConfiguration(const Configuration& c) {
     resetRenderOptions();
     renderOptions.surfaceType = SURFACE_BSPLINE;
     renderOptions.verticalSync = false;
@@ -174,7 +211,10 @@ Measurement measure(const Configuration& c) {
     renderOptions.subdivisions = c.subdivisions;
     renderOptions.forwardDifferencing = c.forwardDifferencing;
     renderOptions.wavesPaused = c.wavesPaused;
+}
 
+Measurement measure(const Configuration& c) {
+    applyConfiguration(c);
     restartSequence();
     for (int f = 0; f < benchSettings.warmFrames; ++f) drawFrame();
     double full[MAX_RUNS];
@@ -184,9 +224,9 @@ Measurement measure(const Configuration& c) {
     // The modes alternate run by run, so a slow spell of the machine touches both alike.
     for (int r = 0; r < benchSettings.runs; ++r) {
         resetRasterOps();
-        full[r] = timedRun(&triangles);
+        full[r] = timedRun(benchSettings.frames, &triangles);
         installNoOps();
-        program[r] = timedRun(&ignored);
+        program[r] = timedRun(benchSettings.frames, &ignored);
     }
     // The census frame: the last frame of a run's sequence, counted instead of drawn.
     restartSequence();
@@ -241,16 +281,17 @@ void printMeasurement(const char* name, const Measurement& m) {
                 100.0 * programMs / frameMs, 100.0 * rasterMs / frameMs);
 }
 
-// The program's own start-up at 1024 x 768; false with a message when it does not start.
-bool startBenchProgram() {
+// The program's own start-up at `resolution` (as -res takes it), reading its data folder in
+// the working directory; false with a message when it does not start.
+bool startBenchProgram(const char* resolution) {
     char name[] = "frame_bench";
     char option[] = "-res";
-    char size[] = "1024x768";
-    char* argv[] = {name, option, size, nullptr};
+    std::string size = resolution;
+    char* argv[] = {name, option, size.data(), nullptr};
     int exitCode = 0;
     if (!startProgram(3, argv, &exitCode)) {
-        std::fprintf(stderr, "frame_bench: the program does not start (exit code %d)\n",
-                     exitCode);
+        std::fprintf(stderr, "frame_bench: the program does not start at %s (exit code %d)\n",
+                     resolution, exitCode);
         return false;
     }
     return true;
@@ -278,60 +319,99 @@ bool writeComparisonSurface(const std::filesystem::path& file) {
     return std::fclose(out) == 0;
 }
 
-// Runs the peer on the surface file; its fps, or a negative value when it did not report.
-double runPeer(const char* peer, const std::filesystem::path& surfaceFile) {
-    char command[2048];
-    std::snprintf(command, sizeof command,
-                  "GALLIUM_DRIVER=llvmpipe LP_NUM_THREADS=2 '%s' --mode cpu --cull --surface "
-                  "'%s' --frames 300 2>&1",
-                  peer, surfaceFile.c_str());
-    std::FILE* pipe = popen(command, "r");
-    if (pipe == nullptr) return -1.0;
+// `text` in single quotes for the shell, any quote in it closed, escaped and reopened.
+std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (char ch : text) {
+        if (ch == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += ch;
+        }
+    }
+    return quoted + "'";
+}
+
+struct PeerRun {
+    bool ran;        // it started and ended with status 0 (OpenGL errors end it with 1)
+    int status;      // its exit status, or -1 when it did not end normally
     std::string text;
+};
+
+// Runs the peer once on the surface file with the comparison's driver, mode and culling, then
+// `arguments`; standard error is read with standard output.
+PeerRun runPeerOnce(const char* peer, const std::filesystem::path& surfaceFile,
+                    const std::string& arguments) {
+    const std::string command = "GALLIUM_DRIVER=llvmpipe LP_NUM_THREADS=2 " +
+                                shellQuoted(peer) + " --mode cpu --cull --surface " +
+                                shellQuoted(surfaceFile.string()) + " " + arguments + " 2>&1";
+    PeerRun run = {false, -1, {}};
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return run;
     char chunk[512];
-    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) text += chunk;
-    pclose(pipe);
-    std::printf("peer: %s", text.c_str());
-    // The figure is the key "fps=", at the start of the line or after a space.
-    std::size_t at = text.rfind("fps=", 0);
+    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr) run.text += chunk;
+    const int status = pclose(pipe);
+    if (status != -1 && WIFEXITED(status)) run.status = WEXITSTATUS(status);
+    run.ran = run.status == 0;
+    return run;
+}
+
+// The number after `key` ("fps=") at the start of the peer's text or after a space; negative
+// when the key is absent.
+double peerFigure(const std::string& text, const char* key) {
+    std::size_t at = text.rfind(key, 0);
     if (at == std::string::npos) {
-        at = text.find(" fps=");
+        at = text.find(std::string(" ") + key);
         if (at == std::string::npos) return -1.0;
         ++at;
     }
-    return std::atof(text.c_str() + at + 4);
+    return std::atof(text.c_str() + at + std::strlen(key));
 }
 
-// The comparison scene in a temporary data folder: our frames, then the peer's.
-void comparisonScene() {
+// Runs the peer on the surface file and prints its line; its fps, or a negative value when it
+// failed or did not report.
+double runPeer(const char* peer, const std::filesystem::path& surfaceFile) {
+    const PeerRun run = runPeerOnce(peer, surfaceFile, "--frames 300");
+    std::printf("peer: %s", run.text.c_str());
+    if (!run.ran) {
+        // A run that failed (an OpenGL error, a refused file) may still have printed a figure.
+        std::printf("peer: ended with exit status %d; its figures are not compared\n",
+                    run.status);
+        return -1.0;
+    }
+    const double fps = peerFigure(run.text, "fps=");
+    if (fps <= 0.0) std::printf("peer: no fps= figure in its output\n");
+    return fps;
+}
+
+// Makes `folder` the working directory, where the program reads its data folder; false with a
+// message when it cannot, so that the shipped scene is never measured in its place.
+bool enterFolder(const std::filesystem::path& folder) {
+    std::error_code error;
+    std::filesystem::current_path(folder, error);
+    if (error) {
+        std::fprintf(stderr, "frame_bench: cannot enter %s (%s)\n", folder.c_str(),
+                     error.message().c_str());
+        return false;
+    }
+    return true;
+}
+
+// The comparison scene's data folder under `root`: the surface written, the textures copied
+// from the shipped ones under `home`.
+bool writeComparisonFolder(const std::filesystem::path& root, const std::filesystem::path& home) {
     namespace fs = std::filesystem;
     std::error_code error;
-    const fs::path home = fs::current_path();
-    char name[64];
-    std::snprintf(name, sizeof name, "vorl-frame-bench-%d", static_cast<int>(getpid()));
-    const fs::path root = fs::temp_directory_path() / name;
     fs::create_directories(root / "data", error);
-    const bool ready = !error && writeComparisonSurface(root / SURFACE_FILE) &&
-                       fs::copy_file(home / SURFACE_TEXTURE_FILE, root / SURFACE_TEXTURE_FILE,
-                                     fs::copy_options::overwrite_existing, error) &&
-                       fs::copy_file(home / ENVIRONMENT_TEXTURE_FILE,
-                                     root / ENVIRONMENT_TEXTURE_FILE,
-                                     fs::copy_options::overwrite_existing, error);
-    if (!ready) {
-        std::fprintf(stderr, "frame_bench: cannot write the comparison scene in %s\n",
-                     root.c_str());
-        fs::remove_all(root, error);
-        return;
-    }
-    fs::current_path(root, error);
-    releaseScene();
-    const bool loaded = loadScene();
-    fs::current_path(home, error);
-    if (!loaded) {
-        std::fprintf(stderr, "frame_bench: the comparison scene does not load\n");
-        fs::remove_all(root, error);
-        return;
-    }
+    return !error && writeComparisonSurface(root / SURFACE_FILE) &&
+           fs::copy_file(home / SURFACE_TEXTURE_FILE, root / SURFACE_TEXTURE_FILE,
+                         fs::copy_options::overwrite_existing, error) &&
+           fs::copy_file(home / ENVIRONMENT_TEXTURE_FILE, root / ENVIRONMENT_TEXTURE_FILE,
+                         fs::copy_options::overwrite_existing, error);
+}
+
+// The comparison scene at static subdivisions 6: ours split as above, then the peer's line.
+void comparisonFigures(const char* peer, const std::filesystem::path& surfaceFile) {
     const Configuration peerScene = {"comparison 32x32 s6", false, PEER_SUBDIVISIONS, false,
                                      true};
     const Measurement ours = measure(peerScene);
@@ -341,22 +421,206 @@ void comparisonScene() {
     printMeasurement(peerScene.name, ours);
     printCensus(peerScene.name);
 
-    const char* peer = peerPath();
-    if (access(peer, X_OK) != 0) {
-        std::printf("peer: %s not found; ours %.1f fps\n", peer, ours.fullFps);
-    } else {
-        const double peerFps = runPeer(peer, root / SURFACE_FILE);
-        if (peerFps > 0.0) {
-            std::printf("ours %.1f fps, peer %.1f fps, ratio %.2fx (target 3x)\n", ours.fullFps,
-                        peerFps, ours.fullFps / peerFps);
-        } else {
-            std::printf("peer: no fps= figure in its output\n");
+    if (peer == nullptr) {
+        std::printf("peer: %s not found; ours %.1f fps\n", peerPath(), ours.fullFps);
+        return;
+    }
+    const double peerFps = runPeer(peer, surfaceFile);
+    if (peerFps > 0.0) {
+        std::printf("ours %.1f fps, peer %.1f fps, ratio %.2fx (target 3x)\n", ours.fullFps,
+                    peerFps, ours.fullFps / peerFps);
+    }
+}
+
+// One point of a scaling table: median frames per second and triangles per frame; fps
+// negative when the point could not be measured.
+struct TablePoint {
+    double fps;
+    double trianglesPerFrame;
+};
+
+// One point of both sides: the loaded comparison scene at the open output and static
+// `subdivisions` (unmeasured when `ours` is false: the program did not start), and the peer at
+// `size` (as its --size takes it), unmeasured when there is no peer or any of its runs failed
+// or gave no figure. Our runs and the peer's alternate, so that a slow spell of the machine
+// touches both alike.
+void measureTablePoint(bool ours, const char* peer, const std::filesystem::path& surfaceFile,
+                       const char* size, int subdivisions, TablePoint* ourPoint,
+                       TablePoint* peerPoint) {
+    *ourPoint = {-1.0, -1.0};
+    *peerPoint = {-1.0, -1.0};
+    if (ours) {
+        applyConfiguration({"table", false, subdivisions, false, true});
+        restartSequence();
+        for (int f = 0; f < tableSettings.warmFrames; ++f) drawFrame();
+    }
+    char arguments[128];
+    std::snprintf(arguments, sizeof arguments, "--size %s --n %d --frames %d --warm %d --nostats",
+                  size, subdivisions, tableSettings.frames, PEER_TABLE_WARM_FRAMES);
+    bool peerRuns = peer != nullptr;
+    double ourFps[MAX_RUNS];
+    double peerFps[MAX_RUNS];
+    double ourTriangles = 0.0;
+    double peerTriangles = -1.0;
+    for (int r = 0; r < tableSettings.runs; ++r) {
+        if (ours) ourFps[r] = timedRun(tableSettings.frames, &ourTriangles);
+        if (!peerRuns) continue;
+        const PeerRun run = runPeerOnce(peer, surfaceFile, arguments);
+        peerFps[r] = run.ran ? peerFigure(run.text, "fps=") : -1.0;
+        peerTriangles = peerFigure(run.text, "tris/frame=");
+        peerRuns = peerFps[r] > 0.0;
+        if (!peerRuns) {
+            std::fprintf(stderr, "frame_bench: the peer (%s) failed or gave no fps= figure "
+                                 "(exit status %d)\n", arguments, run.status);
         }
     }
+    if (ours) *ourPoint = {median(ourFps, tableSettings.runs), ourTriangles / tableSettings.runs};
+    if (peerRuns) *peerPoint = {median(peerFps, tableSettings.runs), peerTriangles};
+}
+
+void printTableHeader(const char* first) {
+    std::printf("%-18s %9s %9s %9s %10s %9s %7s\n", first, "tris/frm", "fps", "frame ms",
+                "peer tris", "peer fps", "ratio");
+}
+
+void printTableRow(const char* label, const TablePoint& ours, const TablePoint& peer) {
+    std::printf("%-18s", label);
+    if (ours.fps > 0.0) {
+        std::printf(" %9.0f %9.1f %9.2f", ours.trianglesPerFrame, ours.fps, 1000.0 / ours.fps);
+    } else {
+        std::printf(" %9s %9s %9s", "-", "-", "-");
+    }
+    if (peer.fps > 0.0) {
+        std::printf(" %10.0f %9.1f", peer.trianglesPerFrame, peer.fps);
+    } else {
+        std::printf(" %10s %9s", "-", "-");
+    }
+    if (ours.fps > 0.0 && peer.fps > 0.0) {
+        std::printf(" %6.2fx\n", ours.fps / peer.fps);
+    } else {
+        std::printf(" %7s\n", "-");
+    }
+    // A table takes a while; each row shows as soon as it is measured, piped or not.
+    std::fflush(stdout);
+}
+
+// Cost against triangles: the loaded comparison scene at the open 1024 x 768 output.
+void subdivisionTable(const char* peer, const std::filesystem::path& surfaceFile) {
+    std::printf("\nwith triangles: %d x %d, static subdivisions 1 to %d\n", OUTPUT_WIDTH,
+                OUTPUT_HEIGHT, TABLE_SUBDIVISIONS_MAX);
+    printTableHeader("subdivisions");
+    char size[32];
+    std::snprintf(size, sizeof size, "%dx%d", OUTPUT_WIDTH, OUTPUT_HEIGHT);
+    for (int n = 1; n <= TABLE_SUBDIVISIONS_MAX; ++n) {
+        TablePoint ours, theirs;
+        measureTablePoint(true, peer, surfaceFile, size, n, &ours, &theirs);
+        char label[32];
+        std::snprintf(label, sizeof label, "%d", n);
+        printTableRow(label, ours, theirs);
+    }
+}
+
+// Cost against pixels: the program stopped and started again with -res at each resolution,
+// reading the comparison scene from `root`. Leaves the program at the last resolution, or
+// stopped when that one did not start.
+void resolutionTable(const char* peer, const std::filesystem::path& root,
+                     const std::filesystem::path& home) {
+    std::printf("\nwith pixels: static subdivisions %d, the program started again at each "
+                "resolution\n", TABLE_RESOLUTION_SUBDIVISIONS);
+    printTableHeader("resolution (Mpx)");
+    // The device reads its limit when it starts; the caller's value comes back afterwards.
+    const char* limit = std::getenv("VEXA_MAX_RES");
+    const bool hadLimit = limit != nullptr;
+    const std::string previousLimit = hadLimit ? limit : "";
+    setenv("VEXA_MAX_RES", TABLE_MAX_RES, 1);
+    for (const TableResolution& r : TABLE_RESOLUTIONS) {
+        // A process starts the program once: its window class stays registered and the
+        // closed window's quit message stays queued until the platform is reset as well.
+        stopProgram();
+        platformReset();
+        bool started = false;
+        if (enterFolder(root)) {
+            started = startBenchProgram(r.name);
+            enterFolder(home);
+        }
+        TablePoint ours, theirs;
+        measureTablePoint(started, peer, root / SURFACE_FILE, r.name,
+                          TABLE_RESOLUTION_SUBDIVISIONS, &ours, &theirs);
+        char label[32];
+        std::snprintf(label, sizeof label, "%s (%.2f)", r.name, r.width * r.height / 1.0e6);
+        printTableRow(label, ours, theirs);
+    }
+    if (hadLimit) {
+        setenv("VEXA_MAX_RES", previousLimit.c_str(), 1);
+    } else {
+        unsetenv("VEXA_MAX_RES");
+    }
+}
+
+void scalingTables(const char* peer, const std::filesystem::path& root,
+                   const std::filesystem::path& home) {
+    std::printf("\nscaling tables: the comparison scene, waves paused; per point, ours: %d runs "
+                "of %d frames after %d warm-up frames (median), fewer frames than above; the "
+                "peer (mode cpu, culling, llvmpipe on 2 threads): %d runs of %d frames after %d "
+                "warm-up frames each (median); ratio = ours / peer\n",
+                tableSettings.runs, tableSettings.frames, tableSettings.warmFrames,
+                tableSettings.runs, tableSettings.frames, PEER_TABLE_WARM_FRAMES);
+    if (peer == nullptr) std::printf("peer: %s not found; its columns read -\n", peerPath());
+    subdivisionTable(peer, root / SURFACE_FILE);
+    resolutionTable(peer, root, home);
+}
+
+// The comparison scene in a temporary data folder: our frames, then the peer's, then the
+// scaling tables unless they are skipped.
+void comparisonScene() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path home = fs::current_path();
+    char name[64];
+    std::snprintf(name, sizeof name, "vorl-frame-bench-%d", static_cast<int>(getpid()));
+    const fs::path root = fs::temp_directory_path() / name;
+    if (!writeComparisonFolder(root, home)) {
+        std::fprintf(stderr, "frame_bench: cannot write the comparison scene in %s\n",
+                     root.c_str());
+        fs::remove_all(root, error);
+        return;
+    }
+    bool loaded = false;
+    if (enterFolder(root)) {
+        releaseScene();
+        loaded = loadScene();
+        enterFolder(home);
+    }
+    if (!loaded) {
+        std::fprintf(stderr, "frame_bench: the comparison scene does not load\n");
+        fs::remove_all(root, error);
+        return;
+    }
+    const char* peer = access(peerPath(), X_OK) == 0 ? peerPath() : nullptr;
+    if (tableSettings.choice != TABLES_ONLY) comparisonFigures(peer, root / SURFACE_FILE);
+    if (tableSettings.choice != TABLES_SKIP) scalingTables(peer, root, home);
     fs::remove_all(root, error);
 }
 
+// A table choice by name; false when the name is none of them.
+bool readTableChoice(const char* name) {
+    for (int c = 0; c < TABLE_CHOICE_COUNT; ++c) {
+        if (std::strcmp(name, TABLE_CHOICE_NAME[c]) == 0) {
+            tableSettings.choice = c;
+            return true;
+        }
+    }
+    return false;
+}
+
 bool readArguments(int argc, char** argv) {
+    const char* fromEnvironment = std::getenv("FRAME_BENCH_TABLES");
+    if (fromEnvironment != nullptr && fromEnvironment[0] != '\0' &&
+        !readTableChoice(fromEnvironment)) {
+        std::fprintf(stderr, "frame_bench: FRAME_BENCH_TABLES is all, only or skip, not %s\n",
+                     fromEnvironment);
+        return false;
+    }
     for (int i = 1; i < argc; ++i) {
         const bool hasValue = i + 1 < argc;
         if (std::strcmp(argv[i], "--runs") == 0 && hasValue) {
@@ -365,8 +629,16 @@ bool readArguments(int argc, char** argv) {
             benchSettings.frames = std::max(1, std::atoi(argv[++i]));
         } else if (std::strcmp(argv[i], "--warm") == 0 && hasValue) {
             benchSettings.warmFrames = std::max(0, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--tables") == 0 && hasValue &&
+                   readTableChoice(argv[i + 1])) {
+            ++i;
+        } else if (std::strcmp(argv[i], "--table-runs") == 0 && hasValue) {
+            tableSettings.runs = std::clamp(std::atoi(argv[++i]), 1, MAX_RUNS);
+        } else if (std::strcmp(argv[i], "--table-frames") == 0 && hasValue) {
+            tableSettings.frames = std::max(1, std::atoi(argv[++i]));
         } else {
-            std::fprintf(stderr, "usage: frame_bench [--runs N] [--frames N] [--warm N]\n");
+            std::fprintf(stderr, "usage: frame_bench [--runs N] [--frames N] [--warm N] "
+                                 "[--tables all|only|skip] [--table-runs N] [--table-frames N]\n");
             return false;
         }
     }
@@ -382,8 +654,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "frame_bench: no %s here or in the source tree\n", SURFACE_FILE);
         return 1;
     }
-    if (!startBenchProgram()) return 1;
+    char size[32];
+    std::snprintf(size, sizeof size, "%dx%d", OUTPUT_WIDTH, OUTPUT_HEIGHT);
+    if (!startBenchProgram(size)) return 1;
 
+    if (tableSettings.choice == TABLES_ONLY) {
+        std::printf("frame_bench: scaling tables only, fixed clock %u ms/frame, vsync off, no "
+                    "present hook\n", CLOCK_STEP_MS);
+        comparisonScene();
+        stopProgram();
+        return 0;
+    }
     std::printf("frame_bench: %d x %d, %d runs of %d frames (median), fixed clock %u ms/frame, "
                 "vsync off, no present hook\n",
                 OUTPUT_WIDTH, OUTPUT_HEIGHT, benchSettings.runs, benchSettings.frames,
