@@ -7,6 +7,7 @@
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
+#include "app/inspect.h"
 #include "app/input.h"
 #include "app/startup.h"
 #include "app/viewer.h"
@@ -23,10 +24,12 @@ namespace {
 
 const char* onOff(bool value) { return value ? "on" : "off"; }
 
-void printHelp() {
+// `linesAbove`: rows the statistics text took; the help starts below them.
+void printHelp(int linesAbove) {
     static const char* const gapNames[GAP_FILL_MODE_COUNT] = {"no fill", "fill", "fill green"};
     const RenderOptions& o = renderOptions;
     const int gap = (o.gapFill >= 0 && o.gapFill < GAP_FILL_MODE_COUNT) ? o.gapFill : 0;
+    for (int row = 3; row < linesAbove; ++row) consolePrintf("\n");
     consolePrintf(
         "\n\n\n"
         "mouse movement: rotate camera\n"
@@ -94,7 +97,8 @@ void runFrame() {
     // After the close clean-up the device is gone; nothing may draw until the quit message.
     if (startupStage < STAGE_SCENE) return;
     const DWORD start = timeGetTime();
-    vxClearBuffers(0, 0, 0xFFFF);
+    // Black, or the audit colour when the frame is audited for gaps.
+    vxClearBuffers(inspectionFrameStart(), 0, 0xFFFF);
     moveCamera();
 
     PointerState& pointer = inputState.pointer;
@@ -105,12 +109,15 @@ void runFrame() {
     SetCursorPos(pointer.x, pointer.y);
 
     frameStats.polygons = drawViews();
+    inspectionAfterDrawing();
 
-    // The capture is taken before any text is drawn, so files hold the surface alone.
+    // The capture is taken before any text is drawn, so files hold the surface alone. An
+    // audited frame is not the normal picture: a burst waits until the audit is off.
     const int capturedBefore = captureState.nextIndex;
-    captureBurstFrame();
+    if (!auditingFrames()) captureBurstFrame();
     const bool captured = captureState.nextIndex != capturedBefore;
 
+    stageMark(TIMED_CONSOLE);
     char line[128];
     formatStatisticsLine(line, sizeof line);
     platformSetStatusLine(line);
@@ -121,14 +128,18 @@ void runFrame() {
     if (captured) consolePrintf("\nscreen captured...%d more to go...\n", captureState.remaining);
     // A save or capture that failed stays in view for a few seconds.
     if (const char* notice = currentNotice(start)) consolePrintf("\n%s\n", notice);
+    inspectionPrintLines();
+    const int statisticsRows = consoleState.cursorRow;
     consoleSetColour(STATISTICS_COLOUR);
     consoleDraw();
     if (renderOptions.showHelp) {
         consoleClear();
-        printHelp();
+        printHelp(statisticsRows);
         consoleSetColour(HELP_COLOUR);
         consoleDraw();
     }
+    inspectionDrawMarks();
+    stageMark(TIMED_OTHER);
     vxSwapBuffers(renderOptions.verticalSync ? 1 : 0);
 
     const DWORD end = timeGetTime();

@@ -8,6 +8,7 @@
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
+#include "app/inspect.h"
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "display/device.h"
@@ -90,6 +91,9 @@ void keyDown(HWND hwnd, WPARAM key) {
         break;
     }
     case VK_F1: o.showHelp = !o.showHelp; break;
+    case VK_F2: toggleHeatMap(); break;
+    case VK_F3: toggleTimingOverlay(); break;
+    case VK_F4: toggleCrackAudit(); break;
     case VK_OEM_PLUS:
         o.subdivisions = clampTo(o.subdivisions + 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;

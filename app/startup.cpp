@@ -13,6 +13,7 @@
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
+#include "app/inspect.h"
 #include "app/frame.h"
 #include "app/input.h"
 #include "app/viewer.h"
@@ -342,6 +343,7 @@ void resetProgramDefaults() {
     resetRenderOptions();
     resetCamera();
     resetCaptureState();
+    resetInspectionTools();
     textureInit(surfaceTexture);
     textureInit(environmentTexture);
     displaySettings = DisplaySettings{};  // no -res given, refresh VX_REFRESH_DEFAULT (0)

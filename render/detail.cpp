@@ -6,6 +6,7 @@
 #include <cassert>
 
 #include "render/emit.h"
+#include "render/inspect.h"
 #include "render/options.h"
 #include "surface/surface.h"
 #include "vexa/vexa.h"
@@ -68,10 +69,10 @@ int fillCracks(Surface& surface) {
     const int py = patchRows(surface, type);
     if (px <= 0 || py <= 0 || surface.patches == nullptr) return 0;
     vxSetCullMode(VX_CULL_NONE);
-    if (renderOptions.gapFill == GAP_FILL_GREEN) {
+    if (renderOptions.gapFill == GAP_FILL_GREEN || inspection.heatMap) {
         vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
                           false);
-        vxSetConstantColor(FILL_GREEN);
+        vxSetConstantColor(inspection.heatMap ? HEAT_CRACK_COLOUR : FILL_GREEN);
     }
     int triangles = 0;
     PatchRecord* records = surface.patches;

@@ -8,6 +8,7 @@
 
 #include "geometry/camera.h"
 #include "render/emit.h"
+#include "render/inspect.h"
 #include "render/options.h"
 #include "render/shade.h"
 #include "render/tessellate.h"
@@ -192,5 +193,6 @@ int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float
     grid(constants, n, sLo, tLo, stepS, stepT, h, h2, h3);
     endVertices();
     if (renderOptions.gapFill != GAP_NO_FILL) copyPatchEdges(patch);
+    stageMark(TIMED_EMIT);
     return drawPatchGrid(patch);
 }

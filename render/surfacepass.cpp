@@ -10,6 +10,7 @@
 #include "platform/win32.h"
 #include "render/detail.h"
 #include "render/emit.h"
+#include "render/inspect.h"
 #include "render/options.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
@@ -67,8 +68,15 @@ inline Point3 cornerFromEye(const Point4& p, const Point3& eye) {
 }  // namespace
 
 int drawSurfaces() {
+    stageMark(TIMED_WAVES);
     if (!renderOptions.wavesPaused) {
         animateWaves(static_cast<std::int32_t>(timeGetTime()), renderOptions.controlNormals);
+    }
+    stageMark(TIMED_DETAIL);
+    // The heat map's flat colours are neither fogged nor dithered.
+    if (inspection.heatMap) {
+        vxSetFogMode(VX_FOG_DISABLE);
+        vxSetDitherMode(VX_DITHER_DISABLE);
     }
     vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ZERO, VX_BLEND_ZERO);
     if (deviceState.textureCaches[0] != nullptr) {
@@ -79,13 +87,23 @@ int drawSurfaces() {
     }
     int triangles = 0;
     for (int i = 0; i < surfaceList.count; ++i) {
+        inspection.currentSurface = i;
         triangles += drawSurface(surfaceList.surfaces[i], 0.0f, 0.0f, TEXTURE_SPAN, TEXTURE_SPAN);
     }
+    if (inspection.heatMap) {
+        vxSetFogMode(renderOptions.fog ? VX_FOG_WTABLE : VX_FOG_DISABLE);
+        vxSetDitherMode(VX_DITHER_4X4);
+    }
+    stageMark(TIMED_OTHER);
     return triangles;
 }
 
 int drawSurface(Surface& surface, float sLo, float tLo, float sHi, float tHi) {
     setCombineState();
+    if (inspection.heatMap) {
+        vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
+                          false);
+    }
     Point3 planes[4];
     buildCullingPlanes(planes);
     const Point3 eye = {camera.position.v.x / renderOptions.modelScale[0],
@@ -118,17 +136,24 @@ int drawSurface(Surface& surface, float sLo, float tLo, float sHi, float tHi) {
                     cornerFromEye(lastRow[patch.lastColumn - 3], eye),
                     cornerFromEye(lastRow[patch.lastColumn], eye),
                 };
+                stageMark(TIMED_DETAIL);
                 if (!patchOutsideView(corners, planes)) {
                     patch.steps = chooseStepCount(patch, eye);
+                    if (inspection.heatMap) vxSetConstantColor(heatColour(patch.steps));
+                    stageMark(TIMED_TESSELLATE);
                     triangles += tessellate(patch, s, t, s + ds, t + dt);
+                    // The grid stays valid until the next patch.
+                    if (inspection.auditBounds) recordPatchBounds(i, j, patch.steps);
                 }
                 s += ds;
             }
             t += dt;
         }
         if (renderOptions.dynamicDetail && renderOptions.gapFill != GAP_NO_FILL) {
+            stageMark(TIMED_EMIT);
             triangles += fillCracks(surface);
         }
+        stageMark(TIMED_DETAIL);
     }
     if (renderOptions.showControlPoints) drawControlPoints(surface);
     return triangles;

@@ -9,6 +9,7 @@
 
 #include "geometry/camera.h"
 #include "render/emit.h"
+#include "render/inspect.h"
 #include "render/options.h"
 #include "render/shade.h"
 
@@ -251,5 +252,6 @@ int tessellateBasis(PatchRecord& patch, float sLo, float tLo, float sHi, float t
     grid(constants, n, points, normals, sLo, tLo, stepS, stepT);
     endVertices();
     if (renderOptions.gapFill != GAP_NO_FILL) copyPatchEdges(patch);
+    stageMark(TIMED_EMIT);
     return drawPatchGrid(patch);
 }

@@ -1,0 +1,82 @@
+// The inspection tools on the frame's side: the keys F2 (detail heat map), F3 (stage timing
+// overlay with a frame-time graph) and F4 (crack audit, also --audit-cracks), their lines in
+// the console and their marks over the picture. With every tool off a frame is drawn exactly
+// as without them.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "render/inspect.h"
+
+// The frame is cleared to this colour on audit frames (output format ABGR; 5-6-5 0xF81F, full
+// magenta): the lit, textured and fogged surfaces never produce it.
+constexpr std::uint32_t AUDIT_CLEAR_COLOUR = 0xFFFF00FFu;
+constexpr std::uint16_t AUDIT_CLEAR_PIXEL = 0xF81F;
+// A gap: clear pixels closed in by surface pixels (not joined to the frame's edge through
+// clear pixels) in a run of at most this many between surface pixels, across a row or a
+// column. A wider run is background seen between surfaces; a notch that opens into the
+// background around the surfaces is a dip in a silhouette.
+constexpr int AUDIT_GAP_WIDTH = 3;
+constexpr int TIMING_GRAPH_SAMPLES = 120;
+
+// A seam between two neighbouring patches of one surface, and the gap pixels blamed on it.
+struct AuditSeam {
+    int surface = -1;
+    int columnA = 0, rowA = 0, columnB = 0, rowB = 0;
+    int pixels = 0;
+    float x0 = 0, y0 = 0, x1 = 0, y1 = 0;   // where the two patches' bounds meet
+};
+
+struct AuditResult {
+    int gapPixels = 0;
+    AuditSeam worst;   // surface -1 when no gap could be blamed on a seam
+};
+
+// Counts the gap pixels of a frame (5-6-5, rows top first, `width` pixels a row) cleared to
+// AUDIT_CLEAR_PIXEL, and blames each on the seam of two neighbouring patches whose bounds
+// hold it.
+AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
+                       const std::vector<PatchBounds>& bounds);
+
+struct InspectionTotals {
+    // Crack audit, over the run.
+    int auditedFrames;
+    int gapFrames;
+    int largestGap;
+    AuditResult lastAudit;
+    // Timing: the averages shown (milliseconds per frame over the last second) and the sums
+    // they are made from.
+    double shownStageMs[TIMED_STAGE_COUNT];
+    double shownFrameMs, shownBusyMs, shownWaitMs;
+    int shownWorkers;
+    double sumStageMs[TIMED_STAGE_COUNT];
+    double sumBusyMs, sumWaitMs;
+    int sumFrames;
+    // Frame times for the graph, oldest first once full.
+    float graphMs[TIMING_GRAPH_SAMPLES];
+    int graphCount, graphNext;
+};
+extern InspectionTotals inspectionTotals;
+
+// Every tool off and every total zero.
+void resetInspectionTools();
+// F2, F3, F4.
+void toggleHeatMap();
+void toggleTimingOverlay();
+void toggleCrackAudit();
+bool timingOverlayOn();
+// True when this frame is audited (F4 or --audit-cracks).
+bool auditingFrames();
+
+// Frame hooks, in the order the frame calls them.
+// Before the clear: closes the last frame's timing; returns the clear colour of this frame.
+std::uint32_t inspectionFrameStart();
+// After the views are drawn (before the capture): audits the frame when auditing.
+void inspectionAfterDrawing();
+// The tools' lines under the statistics line.
+void inspectionPrintLines();
+// Marks over the picture after the console: the timing graph, the worst seam's box.
+void inspectionDrawMarks();
+// The summary line of the crack audit, as printed at exit.
+int formatAuditSummary(char* out, int size);

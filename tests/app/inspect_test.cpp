@@ -1,0 +1,182 @@
+// The inspection tools inside the process: heat-map colours, the stage clock, the crack
+// audit's count and blame on synthetic frames, and the timing overlay's figures against the
+// wall clock over real frames of the program.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+#include "app/frame.h"
+#include "app/inspect.h"
+#include "app/startup.h"
+#include "platform/host.h"
+#include "platform/win32.h"
+
+namespace {
+
+int red(std::uint32_t abgr) { return abgr & 0xFF; }
+int green(std::uint32_t abgr) { return (abgr >> 8) & 0xFF; }
+int blue(std::uint32_t abgr) { return (abgr >> 16) & 0xFF; }
+
+constexpr std::uint16_t SURFACE = 0x1234;   // any colour but the audit's
+constexpr std::uint16_t CLEAR = AUDIT_CLEAR_PIXEL;
+
+struct Frame {
+    int width, height;
+    std::vector<std::uint16_t> pixels;
+    Frame(int w, int h, std::uint16_t fill) : width(w), height(h), pixels(w * h, fill) {}
+    void set(int x, int y, std::uint16_t p) { pixels[y * width + x] = p; }
+    void rectangle(int x0, int y0, int x1, int y1, std::uint16_t p) {
+        for (int y = y0; y < y1; ++y) {
+            for (int x = x0; x < x1; ++x) set(x, y, p);
+        }
+    }
+};
+
+}  // namespace
+
+TEST(HeatMap, RampRunsFromBlueThroughGreenToRed) {
+    EXPECT_EQ(heatColour(1), 0xFFFF0000u) << "one step: blue";
+    EXPECT_EQ(heatColour(20), 0xFF0000FFu) << "twenty steps: red";
+    EXPECT_EQ(heatColour(0), heatColour(1)) << "out of range clamps";
+    EXPECT_EQ(heatColour(99), heatColour(20));
+    // Every step has its own colour, and red grows (or blue falls) from each to the next.
+    for (int s = 1; s < 20; ++s) {
+        const std::uint32_t a = heatColour(s), b = heatColour(s + 1);
+        EXPECT_NE(a, b) << s;
+        EXPECT_TRUE(red(b) > red(a) || blue(b) < blue(a) || green(b) != green(a)) << s;
+        EXPECT_NE(a, HEAT_CRACK_COLOUR);
+    }
+    EXPECT_GT(green(heatColour(10)), 200) << "the middle is green";
+}
+
+TEST(StageClock, ChargesEachStageItsOwnTime) {
+    resetInspection();
+    inspection.timing = true;
+    stageClockStart(TIMED_OTHER);
+    stageMark(TIMED_TESSELLATE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    stageMark(TIMED_EMIT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::int64_t ticks[TIMED_STAGE_COUNT];
+    stageClockTake(ticks);
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    const double tessellateMs = ticks[TIMED_TESSELLATE] * 1000.0 / frequency.QuadPart;
+    const double emitMs = ticks[TIMED_EMIT] * 1000.0 / frequency.QuadPart;
+    EXPECT_GE(tessellateMs, 29.0);
+    EXPECT_GE(emitMs, 9.0);
+    EXPECT_LT(emitMs, tessellateMs);
+    EXPECT_EQ(ticks[TIMED_WAVES], 0);
+    // Taken means zeroed; with timing off marks charge nothing.
+    inspection.timing = false;
+    stageMark(TIMED_WAVES);
+    stageClockTake(ticks);
+    EXPECT_LT(ticks[TIMED_EMIT] * 1000.0 / frequency.QuadPart, 5.0);
+    EXPECT_EQ(ticks[TIMED_TESSELLATE], 0);
+    resetInspection();
+}
+
+TEST(CrackAudit, CountsSlitsBetweenSurfacePixelsOnly) {
+    Frame f(40, 30, CLEAR);
+    // Two neighbouring patches side by side with a one-pixel slit between them, closed at the
+    // top by a third surface, a three-pixel slit further down, and a hole drawn on purpose
+    // inside the left patch.
+    f.rectangle(5, 5, 20, 25, SURFACE);
+    f.rectangle(21, 5, 35, 25, SURFACE);
+    f.rectangle(5, 3, 35, 5, SURFACE);
+    f.rectangle(19, 20, 24, 25, SURFACE);
+    f.rectangle(19, 22, 22, 23, CLEAR);   // three wide, surface left and right
+    f.set(10, 10, CLEAR);
+    const std::vector<PatchBounds> bounds = {
+        {0, 3, 7, 5.0f, 5.0f, 20.0f, 25.0f},
+        {0, 4, 7, 21.0f, 5.0f, 35.0f, 25.0f},
+    };
+    const AuditResult r = auditFrame(f.pixels.data(), f.width, f.height, bounds);
+    // Column 20, rows 5..19 (15), the slit (3), the hole (1).
+    EXPECT_EQ(r.gapPixels, 15 + 3 + 1);
+    EXPECT_EQ(r.worst.surface, 0);
+    EXPECT_EQ(r.worst.columnA, 3);
+    EXPECT_EQ(r.worst.columnB, 4);
+    EXPECT_EQ(r.worst.rowA, 7);
+    // Blamed: the gap pixels where both patches' bounds (a pixel's slack) hold them, column 20.
+    EXPECT_EQ(r.worst.pixels, 16);
+    EXPECT_NEAR(r.worst.x0, 19.5f, 1.0f);
+    EXPECT_NEAR(r.worst.y1, 22.5f, 0.01f);
+
+    // Background: wider than a slit, a notch open to the sky, or along the frame's edge, is
+    // no gap.
+    Frame sky(40, 30, CLEAR);
+    sky.rectangle(0, 20, 40, 30, SURFACE);
+    sky.rectangle(10, 10, 14, 20, SURFACE);
+    sky.rectangle(18, 10, 22, 20, SURFACE);   // four pixels apart
+    sky.rectangle(25, 15, 30, 20, SURFACE);
+    sky.rectangle(31, 15, 36, 20, SURFACE);   // a one-pixel notch open upwards
+    sky.set(0, 25, CLEAR);                    // on the frame's edge
+    EXPECT_EQ(auditFrame(sky.pixels.data(), 40, 30, {}).gapPixels, 0);
+    sky.rectangle(25, 14, 36, 15, SURFACE);   // the notch closed: now a gap
+    EXPECT_EQ(auditFrame(sky.pixels.data(), 40, 30, {}).gapPixels, 5);
+    // The same hole without patch bounds is counted but blamed on no seam.
+    const AuditResult unblamed = auditFrame(f.pixels.data(), f.width, f.height, {});
+    EXPECT_EQ(unblamed.gapPixels, 19);
+    EXPECT_EQ(unblamed.worst.surface, -1);
+    // Patches that are not neighbours share no seam.
+    const std::vector<PatchBounds> apart = {
+        {0, 3, 7, 5.0f, 5.0f, 20.0f, 25.0f},
+        {0, 5, 7, 21.0f, 5.0f, 35.0f, 25.0f},
+    };
+    EXPECT_EQ(auditFrame(f.pixels.data(), f.width, f.height, apart).worst.surface, -1);
+}
+
+// Real frames of the program at 640 x 480, the timing overlay on: after a second the averages
+// it shows account for the frame, and the frame agrees with the wall clock.
+TEST(TimingOverlay, AveragesAccountForTheFrameAndAgreeWithTheClock) {
+    ASSERT_EQ(chdir(VORL_SOURCE_DIR), 0);
+    char name[] = "vorl";
+    char option[] = "-res";
+    char size[] = "640x480";
+    char* argv[] = {name, option, size, nullptr};
+    int exitCode = 0;
+    ASSERT_TRUE(startProgram(3, argv, &exitCode)) << exitCode;
+    platformSetClock(true, 16);
+    toggleTimingOverlay();
+    ASSERT_TRUE(timingOverlayOn());
+    const InspectionTotals& t = inspectionTotals;
+    // The averages appear in the frame that closes the second: they cover every frame from
+    // the first frame's start to that frame's start.
+    std::chrono::steady_clock::time_point first, last;
+    int frames = 0;
+    while (t.shownFrameMs == 0.0 && frames < 5000) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        last = std::chrono::steady_clock::now();
+        if (frames == 0) first = last;
+        runFrame();
+        ++frames;
+    }
+    const double wallMs = std::chrono::duration<double, std::milli>(last - first).count();
+    ASSERT_GT(t.shownFrameMs, 0.0) << "no average after " << frames << " frames";
+    double stages = 0.0;
+    for (int s = 0; s < TIMED_STAGE_COUNT; ++s) {
+        EXPECT_GE(t.shownStageMs[s], 0.0) << s;
+        stages += t.shownStageMs[s];
+    }
+    EXPECT_NEAR(stages, t.shownFrameMs, 0.01 * t.shownFrameMs);
+    EXPECT_GT(t.shownStageMs[TIMED_TESSELLATE], 0.0);
+    EXPECT_GT(t.shownStageMs[TIMED_EMIT], 0.0);
+    EXPECT_GT(t.shownStageMs[TIMED_CONSOLE], 0.0);
+    const double wallPerFrame = wallMs / (frames - 1);
+    EXPECT_NEAR(t.shownFrameMs, wallPerFrame, 0.05 * wallPerFrame + 0.05);
+    ASSERT_GE(t.shownWorkers, 1);
+    // A worker draws within the frame's time; the program waits within it too.
+    EXPECT_LE(t.shownBusyMs / t.shownWorkers, t.shownFrameMs * 1.1);
+    EXPECT_GT(t.shownBusyMs, 0.0);
+    EXPECT_LE(t.shownWaitMs, t.shownFrameMs);
+    toggleTimingOverlay();
+    EXPECT_FALSE(timingOverlayOn());
+    shutdownDisplay();
+}
