@@ -3,17 +3,10 @@
 #include "display/overlay.h"
 
 #include "display/device.h"
+#include "geometry/transform.h"
 #include "vexa/vexa.h"
 
 namespace {
-
-// The first nine fields of the program's vertex record: the layout the rasterizer was told.
-struct LineVertex {
-    float x, y, w, q;
-    float s0, t0, s1, t1;
-    std::uint32_t colour;
-    std::uint32_t flags;
-};
 
 void setLineState(std::uint32_t colour) {
     vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
@@ -39,8 +32,8 @@ void overlayDrawLines(const OverlayLine* lines, int count, std::uint32_t colour)
     setLineState(colour);
     for (int i = 0; i < count; ++i) {
         const OverlayLine& l = lines[i];
-        const LineVertex a = {l.x0, l.y0, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0u, 0u};
-        const LineVertex b = {l.x1, l.y1, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0u, 0u};
+        const ScreenVertex a = {l.x0, l.y0, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0u, 0u};
+        const ScreenVertex b = {l.x1, l.y1, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0u, 0u};
         vxDrawLine(&a, &b);
     }
     restoreRenderState();

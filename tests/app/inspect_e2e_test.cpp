@@ -16,23 +16,11 @@ namespace {
 
 constexpr int CAPTURE_FRAME = 10;
 
-std::string keyScript(const std::string& keys) {
-    std::string script;
-    std::size_t start = 0;
-    while (start < keys.size()) {
-        std::size_t end = keys.find(' ', start);
-        if (end == std::string::npos) end = keys.size();
-        if (end > start) script += "0 key " + keys.substr(start, end - start) + "\n";
-        start = end + 1;
-    }
-    return script;
-}
-
 // The surface captured on CAPTURE_FRAME at 512 x 384 with `keys` pressed on frame 0.
 RgbPicture capture(const std::string& keys, const std::string& options = "") {
     ScratchDir dir;
     dir.write("script.txt",
-              keyScript(keys) + std::to_string(CAPTURE_FRAME) + " keyup RETURN\n");
+              keysOnFirstFrame(keys) + std::to_string(CAPTURE_FRAME) + " keyup RETURN\n");
     const ProgramRun run =
         dir.run("--headless --fixed-clock 400 --frames " + std::to_string(CAPTURE_FRAME + 2) +
                 " --input script.txt -res 512x384 -screencapture 1 " + options);
@@ -81,7 +69,7 @@ std::set<int> heatSteps(const RgbPicture& p, const std::string& keys) {
 
 std::string auditLine(const std::string& keys) {
     ScratchDir dir;
-    dir.write("script.txt", keyScript(keys));
+    dir.write("script.txt", keysOnFirstFrame(keys));
     const ProgramRun run = dir.run(
         "--headless --fixed-clock 40 --frames 24 --input script.txt -res 640x480 --audit-cracks");
     EXPECT_EQ(run.status, 0) << run.err;

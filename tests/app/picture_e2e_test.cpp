@@ -46,14 +46,7 @@ Picture decodeTga(const std::string& file) {
 Picture capture(const std::string& keys, const std::string& env = "",
                 std::string* raw = nullptr) {
     ScratchDir dir;
-    std::string script;
-    std::size_t start = 0;
-    while (start < keys.size()) {
-        std::size_t end = keys.find(' ', start);
-        if (end == std::string::npos) end = keys.size();
-        if (end > start) script += "0 key " + keys.substr(start, end - start) + "\n";
-        start = end + 1;
-    }
+    std::string script = keysOnFirstFrame(keys);
     script += std::to_string(CAPTURE_FRAME) + " keyup RETURN\n";
     dir.write("script.txt", script);
     const ProgramRun run = dir.run("--headless --fixed-clock 400 --frames " +

@@ -92,3 +92,16 @@ private:
 
     std::filesystem::path path_;
 };
+
+// An input script that presses each of `keys` (blank-separated names) on frame 0.
+inline std::string keysOnFirstFrame(const std::string& keys) {
+    std::string script;
+    std::size_t start = 0;
+    while (start < keys.size()) {
+        std::size_t end = keys.find(' ', start);
+        if (end == std::string::npos) end = keys.size();
+        if (end > start) script += "0 key " + keys.substr(start, end - start) + "\n";
+        start = end + 1;
+    }
+    return script;
+}
