@@ -5,10 +5,33 @@
 // batches. Writes only inside the clip window, itself inside the output.
 #include "vexa/vx_local.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
+
+// Small fixed vectors (SSE2 registers on x86, the same arithmetic elsewhere).
+using Int4 = std::int32_t __attribute__((vector_size(16)));
+using Int8 = std::int32_t __attribute__((vector_size(32)));
+using Float4 = float __attribute__((vector_size(16)));
+constexpr Int4 IOTA4 = {0, 1, 2, 3};
+constexpr Int8 IOTA8 = {0, 1, 2, 3, 4, 5, 6, 7};
+
+// Bit i set for each lane i that is all ones (lanes are all ones or zero).
+inline unsigned laneBits(Int4 v) {
+#if defined(__SSE2__)
+    return unsigned(_mm_movemask_ps(_mm_castsi128_ps(__m128i(v))));
+#else
+    const Int4 bits = v & Int4{1, 2, 4, 8};
+    return unsigned(bits[0] | bits[1] | bits[2] | bits[3]);
+#endif
+}
 
 inline bool ownsRow(const VxWorker& w, int y) {
     return ((y >> VX_BAND_SHIFT) % vexaDevice.threadCount) == w.index;
@@ -54,6 +77,17 @@ inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
         w.rowLo[row] = x0 < w.rowLo[row] ? x0 : w.rowLo[row];
         w.rowHi[row] = x1 > w.rowHi[row] ? x1 : w.rowHi[row];
     }
+    if (x1 - x0 < 8 && b.n + (x1 - x0) < VX_BATCH_MAX) {
+        // A short span that fits (most spans of small triangles): eight columns and rows
+        // stored whole, the excess past the span overwritten by later pixels or never read
+        // (the arrays have room for it).
+        const Int8 xs = x0 + IOTA8;
+        const Int8 ys = Int8{} + y;
+        std::memcpy(b.x + b.n, &xs, sizeof xs);
+        std::memcpy(b.y + b.n, &ys, sizeof ys);
+        b.n += x1 - x0 + 1;
+        return;
+    }
     while (x0 <= x1) {
         if (b.n == VX_BATCH_MAX) {
             // The batch restarts with this span's remainder on the row.
@@ -75,24 +109,21 @@ inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
     }
 }
 
-// Copies the current setup's planes onto batch pixels [from, to), in whole groups of eight
-// (the lane arrays have room past the batch; later pixels overwrite the excess).
+// Copies the current setup's planes onto batch pixels [from, to) in whole groups of four (the
+// lane arrays have room past the batch; later pixels overwrite the excess, and the
+// interpolation of the stamped pixels never uses it).
 inline void stampPlanes(const VxSetup& s, VxBatch& b, int from, int to) {
-    const int end = from + ((to - from + 7) & ~7);
-    const float v[VX_LANE_COUNT] = {
-        s.offX, s.offY,
-        s.base[VX_PL_Q], s.dx[VX_PL_Q], s.dy[VX_PL_Q],
-        s.base[VX_PL_U0], s.dx[VX_PL_U0], s.dy[VX_PL_U0],
-        s.base[VX_PL_V0], s.dx[VX_PL_V0], s.dy[VX_PL_V0],
-        s.base[VX_PL_R], s.dx[VX_PL_R], s.dy[VX_PL_R],
-        s.base[VX_PL_G], s.dx[VX_PL_G], s.dy[VX_PL_G],
-        s.base[VX_PL_B], s.dx[VX_PL_B], s.dy[VX_PL_B]};
-    for (int j = from; j < end; j += 8) {
-        // One group per small primitive: fixed trip counts, unrolled into plain stores.
-        for (int k = 0; k < VX_LANE_COUNT; ++k) {
-            float* lane = b.lane[k] + j;
-            for (int i = 0; i < 8; ++i) lane[i] = v[k];
-        }
+    const auto put = [&](int lane, float value) __attribute__((always_inline)) {
+        const Float4 v = Float4{} + value;
+        for (int j = from; j < to; j += 4) std::memcpy(b.lane[lane] + j, &v, sizeof v);
+    };
+    put(VX_LANE_OFFX, s.offX);
+    put(VX_LANE_OFFY, s.offY);
+    constexpr int PLANES[6] = {VX_PL_Q, VX_PL_U0, VX_PL_V0, VX_PL_R, VX_PL_G, VX_PL_B};
+    for (int k = 0; k < 6; ++k) {
+        put(VX_LANE_Q + 3 * k, s.base[PLANES[k]]);
+        put(VX_LANE_Q + 3 * k + 1, s.dx[PLANES[k]]);
+        put(VX_LANE_Q + 3 * k + 2, s.dy[PLANES[k]]);
     }
 }
 
@@ -194,48 +225,67 @@ void makePlanes(VxSetup& s, const VxVertex& va, const VxVertex& vb, const VxVert
 // triangles step their edges in 32 bits, the others in 64.
 constexpr std::int64_t VX_EDGE32_EXTENT = std::int64_t(1) << 14;
 
+// Rows and columns of the clip window whose pixel centres lie in a box of snapped
+// positions, rows from the first this worker owns; empty (first > last) when there are none.
+struct CentreBox {
+    int rowFirst, rowLast, colFirst, colLast;
+};
+
+inline bool centresIn(const VxWorker& w, std::int32_t minX, std::int32_t maxX,
+                      std::int32_t minY, std::int32_t maxY, CentreBox* box) {
+    const VxDrawState& st = w.state;
+    int rowFirst = int(vxFirstCentre(minY));
+    int rowLast = int(vxLastCentre(maxY));
+    rowFirst = rowFirst < st.clipMinY ? st.clipMinY : rowFirst;
+    rowLast = rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : rowLast;
+    if (rowFirst > rowLast) return false;
+    rowFirst = nextOwnedRow(w, rowFirst);
+    if (rowFirst > rowLast) return false;
+    int colFirst = int(vxFirstCentre(minX));
+    int colLast = int(vxLastCentre(maxX));
+    colFirst = colFirst < st.clipMinX ? st.clipMinX : colFirst;
+    colLast = colLast > st.clipMaxX - 1 ? st.clipMaxX - 1 : colLast;
+    if (colFirst > colLast) return false;
+    *box = {rowFirst, rowLast, colFirst, colLast};
+    return true;
+}
+
+inline std::int32_t min3(std::int32_t a, std::int32_t b, std::int32_t c) {
+    const std::int32_t m = a < b ? a : b;
+    return m < c ? m : c;
+}
+inline std::int32_t max3(std::int32_t a, std::int32_t b, std::int32_t c) {
+    const std::int32_t m = a > b ? a : b;
+    return m > c ? m : c;
+}
+
 // Draws the triangle of command vertices ia, ib, ic (snapped by vxRunPrims).
 void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
     const VxDrawState& st = w.state;
-    const VxVertex& a = v[ia];
-    const VxVertex& b = v[ib];
-    const VxVertex& c = v[ic];
-    // Cheap reject: no row of the clip window is near.
-    float fy0 = a.y < b.y ? a.y : b.y;
-    fy0 = fy0 < c.y ? fy0 : c.y;
-    float fy1 = a.y > b.y ? a.y : b.y;
-    fy1 = fy1 > c.y ? fy1 : c.y;
-    if (!(fy1 >= float(st.clipMinY) - 1.0f) || !(fy0 <= float(st.clipMaxY) + 1.0f)) return;
-    if (!(w.snapOk[ia] & w.snapOk[ib] & w.snapOk[ic])) return;
-
     constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
-    std::int64_t ax = w.snapX[ia], ay = w.snapY[ia], bx = w.snapX[ib], by = w.snapY[ib];
-    std::int64_t cx = w.snapX[ic], cy = w.snapY[ic];
+    // Drawable vertices snap within 2^28 (VX_COORD_LIMIT in 1/256 pixel), so their boxes and
+    // differences fit 32 bits; one that is not drawable snaps to 0 and is refused below.
+    const std::int32_t sax = w.snapX[ia], say = w.snapY[ia], sbx = w.snapX[ib];
+    const std::int32_t sby = w.snapY[ib], scx = w.snapX[ic], scy = w.snapY[ic];
     // Only pixels whose centres lie in the snapped bounding box can be covered: rows with
-    // minY <= y * ONE + HALF <= maxY, columns likewise. Tiny triangles mostly have none.
-    const std::int64_t minY = ay < by ? (ay < cy ? ay : cy) : (by < cy ? by : cy);
-    const std::int64_t maxY = ay > by ? (ay > cy ? ay : cy) : (by > cy ? by : cy);
-    std::int64_t rowFirst = vxFirstCentre(minY);
-    std::int64_t rowLast = vxLastCentre(maxY);
-    rowFirst = rowFirst < st.clipMinY ? st.clipMinY : rowFirst;
-    rowLast = rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : rowLast;
-    if (rowFirst > rowLast) return;
-    const int firstOwned = nextOwnedRow(w, int(rowFirst));
-    if (firstOwned > rowLast) return;
-    const std::int64_t minX = ax < bx ? (ax < cx ? ax : cx) : (bx < cx ? bx : cx);
-    const std::int64_t maxX = ax > bx ? (ax > cx ? ax : cx) : (bx > cx ? bx : cx);
-    std::int64_t colFirst = vxFirstCentre(minX);
-    std::int64_t colLast = vxLastCentre(maxX);
-    colFirst = colFirst < st.clipMinX ? st.clipMinX : colFirst;
-    colLast = colLast > st.clipMaxX - 1 ? st.clipMaxX - 1 : colLast;
-    if (colFirst > colLast) return;
+    // minY <= y * ONE + HALF <= maxY, columns likewise. Most sub-pixel triangles have none
+    // and end here, before any set-up.
+    const std::int32_t minY = min3(say, sby, scy), maxY = max3(say, sby, scy);
+    const std::int32_t minX = min3(sax, sbx, scx), maxX = max3(sax, sbx, scx);
+    CentreBox box;
+    if (!centresIn(w, minX, maxX, minY, maxY, &box)) return;
+    if (!(w.snapOk[ia] & w.snapOk[ib] & w.snapOk[ic])) return;
+    const int firstOwned = box.rowFirst, rowLast = box.rowLast;
+    const std::int64_t colFirst = box.colFirst, colLast = box.colLast;
 
+    std::int64_t ax = sax, ay = say, bx = sbx, by = sby, cx = scx, cy = scy;
     const std::int64_t area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
     if (area == 0) return;
     if (st.cullMode == VX_CULL_NEGATIVE && area < 0) return;
     if (st.cullMode == VX_CULL_POSITIVE && area > 0) return;
-    const VxVertex* pb = &b;
-    const VxVertex* pc = &c;
+    const VxVertex& a = v[ia];
+    const VxVertex* pb = &v[ib];
+    const VxVertex* pc = &v[ic];
     if (area < 0) {  // make the interior the positive side of every edge
         std::swap(bx, cx);
         std::swap(by, cy);
@@ -263,6 +313,51 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         makePlanes(w.setup, a, *pb, *pc, fax, fay, fbx, fby, fcx, fcy, det,
                    (st.flags & VX_DRAW_TEX1) != 0);
     };
+
+    if (small && colLast - colFirst < 8) {
+        // At most eight candidate columns (tiny triangles): each row's edge functions at
+        // every candidate centre side by side, the covered columns as a bit mask (a
+        // triangle's pixels on a row are one run). The samples stay within seven columns of
+        // the box, so the values, relative to each edge's first vertex, fit 32 bits: the
+        // same integers as the stepped forms below.
+        const int c0 = int(colFirst);
+        const int columns = int(colLast - colFirst) + 1;
+        const std::int32_t x0 = std::int32_t(colFirst * ONE + HALF);
+        Int4 left[3], right[3];
+        std::int32_t eb[3], py[3];
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            const std::int32_t step = std::int32_t(e.a) * std::int32_t(ONE);
+            left[k] = std::int32_t(e.a * (x0 - e.px) - e.bias) + IOTA4 * step;
+            right[k] = left[k] + 4 * step;
+            eb[k] = std::int32_t(e.b);
+            py[k] = std::int32_t(e.py);
+        }
+        const Int4 liveLeft = IOTA4 < Int4{} + columns;
+        const Int4 liveRight = IOTA4 + 4 < Int4{} + columns;
+        const bool wide = columns > 4;
+        for (int y = firstOwned; y <= rowLast;) {
+            const std::int32_t pcy = y * std::int32_t(ONE) + std::int32_t(HALF);
+            const std::int32_t r0 = eb[0] * (pcy - py[0]);
+            const std::int32_t r1 = eb[1] * (pcy - py[1]);
+            const std::int32_t r2 = eb[2] * (pcy - py[2]);
+            unsigned bits = laneBits(
+                (((left[0] + r0) | (left[1] + r1) | (left[2] + r2)) >= 0) & liveLeft);
+            if (wide) {
+                bits |= laneBits((((right[0] + r0) | (right[1] + r1) | (right[2] + r2)) >= 0) &
+                                 liveRight)
+                        << 4;
+            }
+            if (bits) {
+                makePlanesOnce();
+                addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
+            }
+            ++y;
+            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+        }
+        endPrimitive(w);
+        return;
+    }
 
     // Narrow triangles step the edge functions across their bounding box; wide ones find
     // each row's span ends by exact division.
@@ -411,6 +506,18 @@ void vxRunPrims(VxWorker& w, const VxPrimCommand* cmd) {
         const int len = int(cmd->stripLength);
         if (len < 3) break;
         for (int first = 0; first + len <= n; first += len) {
+            if (len == 4) {
+                // A cell of a patch grid: when the box of its four vertices holds no pixel
+                // centre this worker draws, neither triangle is looked at.
+                const std::int32_t* sx = w.snapX + first;
+                const std::int32_t* sy = w.snapY + first;
+                const std::int32_t minX = std::min(std::min(sx[0], sx[1]), std::min(sx[2], sx[3]));
+                const std::int32_t maxX = std::max(std::max(sx[0], sx[1]), std::max(sx[2], sx[3]));
+                const std::int32_t minY = std::min(std::min(sy[0], sy[1]), std::min(sy[2], sy[3]));
+                const std::int32_t maxY = std::max(std::max(sy[0], sy[1]), std::max(sy[2], sy[3]));
+                CentreBox box;
+                if (!centresIn(w, minX, maxX, minY, maxY, &box)) continue;
+            }
             for (int i = first; i + 2 < first + len; ++i) {
                 if ((i - first) & 1) {
                     triangle(w, v, i + 1, i, i + 2);

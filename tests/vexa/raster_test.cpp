@@ -494,3 +494,49 @@ TEST_F(Coverage, StripMatchesItsTrianglesDrawnSeparately) {
 }
 
 }  // namespace
+
+// Triangles and quad cells a few pixels across, where the rasterizer tests every candidate
+// column of a row at once and refuses a cell whose box holds no pixel centre before looking
+// at its triangles: every pixel agrees with the exact rule, with one worker and with two.
+TEST_F(Coverage, TinyTrianglesAndCellsMatchTheExactRule) {
+    for (const char* threads : {"0", "2"}) {
+        vxShutdown();
+        setenv("VEXA_THREADS", threads, 1);
+        start();
+        flatColor(0xFFFFFFFFu);
+        std::mt19937 rng(23);
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+        int drawn = 0;
+        for (int t = 0; t < 300; ++t) {
+            const float size = t % 3 == 0 ? 1.5f * unit(rng) : 10.0f * unit(rng);  // to 10 px
+            const float x0 = 4.0f + 490.0f * unit(rng), y0 = 4.0f + 360.0f * unit(rng);
+            TestVertex v[4];
+            for (TestVertex& p : v) p = vtx(x0 + size * unit(rng), y0 + size * unit(rng));
+            if (t % 5 == 1) {  // vertices on pixel centres: the top-left rule decides
+                for (TestVertex& p : v) {
+                    p.x = std::floor(p.x) + 0.5f;
+                    p.y = std::floor(p.y) + 0.5f;
+                }
+            }
+            std::vector<std::uint8_t> want = referenceCoverage(v[0], v[1], v[2], W, H);
+            vxClearBuffers(0, 0, 0xFFFF);
+            if (t % 2 == 0) {
+                tri(v[0], v[1], v[2]);
+            } else {  // a cell: triangles (0 1 2) and (2 1 3), drawn as a strip of four
+                const std::vector<std::uint8_t> second = referenceCoverage(v[2], v[1], v[3], W, H);
+                for (std::size_t i = 0; i < want.size(); ++i) want[i] |= second[i];
+                const void* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+                vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+            }
+            const std::vector<std::uint16_t> f = frame();
+            int wrong = 0, covered = 0;
+            for (std::size_t i = 0; i < f.size(); ++i) {
+                wrong += (f[i] == 0xFFFF) != (want[i] != 0);
+                covered += want[i];
+            }
+            ASSERT_EQ(wrong, 0) << "threads " << threads << " shape " << t;
+            drawn += covered > 0;
+        }
+        EXPECT_GT(drawn, 100) << "many shapes cover a pixel";
+    }
+}
