@@ -42,7 +42,12 @@ static const char HELP_TEXT[] =
     "Program options:\n"
     "  -res WxH                output resolution, e.g. -res 800x600\n"
     "  -ref HZ                 refresh rate in hertz\n"
-    "  -screencapture N        write N screen captures (scrn0000.tga and on)\n";
+    "  -screencapture N        write N screen captures (scrn0000.tga and on)\n"
+    "\n"
+    "Keys (F1 shows the demo's own):\n"
+    "  F2                      detail heat map: patches coloured by step count\n"
+    "  F3                      stage timing overlay and frame-time graph\n"
+    "  F4                      crack audit of every frame (see --audit-cracks)\n";
 
 const char* platformHelpText() { return HELP_TEXT; }
 

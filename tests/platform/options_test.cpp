@@ -68,7 +68,8 @@ TEST(PlatformOptions, HelpIsReportedAndNamesBothSidesOptions) {
     for (const char* word : {"--headless", "--windowed", "--frames", "--input", "--fixed-clock",
                              "--answer", "--save-last-frame", "--record", "FRAME clock MS",
                              "FRAME cursor X Y", "FRAME answer ok|cancel", "F1-F12", "-res",
-                             "-ref", "-screencapture"}) {
+                             "-ref", "-screencapture", "--png", "--audit-cracks", "F2", "F3",
+                             "F4"}) {
         EXPECT_NE(help.find(word), std::string::npos) << word;
     }
 }
