@@ -91,12 +91,19 @@ TEST(PlatformOptions, MalformedValuesAreErrors) {
 
 class RunEndTest : public ::testing::Test {
 protected:
-    void SetUp() override { platformReset(); }
+    void SetUp() override {
+        platformReset();
+        // One file per test: ctest runs the tests of this suite side by side in one folder.
+        name = std::string("run_end_") +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".tga";
+        path = name.c_str();
+    }
     void TearDown() override {
         platformReset();
         std::remove(path);
     }
-    const char* path = "options_test_frame.tga";
+    std::string name;
+    const char* path = nullptr;
 };
 
 std::vector<unsigned char> readFile(const char* path) {
