@@ -7,7 +7,7 @@
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
-#include "app/inspect.h"
+#include "app/insight.h"
 #include "app/input.h"
 #include "app/startup.h"
 #include "app/viewer.h"

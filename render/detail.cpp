@@ -6,7 +6,7 @@
 #include <cassert>
 
 #include "render/emit.h"
-#include "render/inspect.h"
+#include "render/insight.h"
 #include "render/options.h"
 #include "surface/surface.h"
 #include "vexa/vexa.h"

@@ -8,7 +8,7 @@
 
 #include "geometry/camera.h"
 #include "render/emit.h"
-#include "render/inspect.h"
+#include "render/insight.h"
 #include "render/options.h"
 #include "render/shade.h"
 #include "render/tessellate.h"

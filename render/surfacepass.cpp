@@ -10,7 +10,7 @@
 #include "platform/win32.h"
 #include "render/detail.h"
 #include "render/emit.h"
-#include "render/inspect.h"
+#include "render/insight.h"
 #include "render/options.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"

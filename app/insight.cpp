@@ -1,7 +1,7 @@
 // The inspection tools on the frame's side: switching them, the timing averages and graph, the
 // crack audit of a drawn frame, and their console lines and marks. Entry points: the toggles,
 // the four frame hooks, auditFrame, formatAuditSummary.
-#include "app/inspect.h"
+#include "app/insight.h"
 
 #include <array>
 #include <cstdio>

@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "render/inspect.h"
+#include "render/insight.h"
 #include "tests/app/run_program.h"
 #include "tests/platform/picture_read.h"
 

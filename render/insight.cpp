@@ -1,6 +1,6 @@
 // The inspection tools' state: heat-map colours, the stage clock on the high-resolution
 // counter, and the screen bounds of drawn patches for the crack audit.
-#include "render/inspect.h"
+#include "render/insight.h"
 
 #include "platform/win32.h"
 #include "render/tessellate.h"

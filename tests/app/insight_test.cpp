@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/frame.h"
-#include "app/inspect.h"
+#include "app/insight.h"
 #include "app/startup.h"
 #include "platform/host.h"
 #include "platform/win32.h"
