@@ -73,8 +73,9 @@ int drawSurfaces() {
         animateWaves(static_cast<std::int32_t>(timeGetTime()), renderOptions.controlNormals);
     }
     stageMark(TIMED_DETAIL);
-    // The heat map's flat colours are neither fogged nor dithered.
+    // The heat map's flat colours are neither fogged nor dithered; the state is put back after.
     if (inspection.heatMap) {
+        saveRenderState();
         vxSetFogMode(VX_FOG_DISABLE);
         vxSetDitherMode(VX_DITHER_DISABLE);
     }
@@ -90,10 +91,7 @@ int drawSurfaces() {
         inspection.currentSurface = i;
         triangles += drawSurface(surfaceList.surfaces[i], 0.0f, 0.0f, TEXTURE_SPAN, TEXTURE_SPAN);
     }
-    if (inspection.heatMap) {
-        vxSetFogMode(renderOptions.fog ? VX_FOG_WTABLE : VX_FOG_DISABLE);
-        vxSetDitherMode(VX_DITHER_4X4);
-    }
+    if (inspection.heatMap) restoreRenderState();
     stageMark(TIMED_OTHER);
     return triangles;
 }

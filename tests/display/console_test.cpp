@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "display/device.h"
+#include "tests/display/console_output.h"
 #include "tests/environment.h"
 
 namespace {
@@ -44,28 +45,14 @@ protected:
 };
 
 // Device tests: the rasterizer open on a 640 x 480 output with the device's caches.
-class ConsoleDraw : public ::testing::Test {
+class ConsoleDraw : public ConsoleOutput {
 protected:
     void SetUp() override { open(VX_RES_640x480); }
-    void TearDown() override { close(); }
     void open(int resolution) {
-        unsetenv("KR_VEXA_NO_FONT");
-        ASSERT_TRUE(deviceStart());
-        ASSERT_TRUE(vxResolutionSize(resolution, &width, &height));
-        output = vxOpenWindow(nullptr, resolution, VX_REFRESH_DEFAULT, VX_COLORFORMAT_ABGR,
-                              VX_ORIGIN_UPPER_LEFT, 2, 1);
-        ASSERT_NE(output, 0u);
-        ASSERT_TRUE(deviceSetup());
+        openOutput(resolution);
+        if (HasFatalFailure()) return;
         consoleInit(0, 0, 1, 1, float(width), float(height), COLUMNS, ROWS, 0xFFFFFFFFu);
         consoleClear();
-        opened = true;
-    }
-    void close() {
-        if (!opened) return;
-        consoleFree();
-        vxCloseWindow(output);
-        deviceStop();
-        opened = false;
     }
     // Prints the text at the top left over black and returns the frame's pixels.
     std::vector<std::uint16_t> drawn(const char* text) {
@@ -109,9 +96,6 @@ protected:
         }
         std::fclose(f);
     }
-    int width = 0, height = 0;
-    VxContext output = 0;
-    bool opened = false;
 };
 
 }  // namespace

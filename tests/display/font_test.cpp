@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "display/device.h"
+#include "tests/display/console_output.h"
 #include "tests/environment.h"
 
 namespace {
@@ -76,23 +77,11 @@ std::vector<Sample> samples(double start, double size, int texels) {
     return out;
 }
 
-class FontOnScreen : public ::testing::Test {
+class FontOnScreen : public ConsoleOutput {
 protected:
-    void TearDown() override {
-        if (!opened) return;
-        consoleFree();
-        vxCloseWindow(output);
-        deviceStop();
-    }
     void open(int resolution) {
-        unsetenv("KR_VEXA_NO_FONT");
-        ASSERT_TRUE(deviceStart());
-        ASSERT_TRUE(vxResolutionSize(resolution, &width, &height));
-        output = vxOpenWindow(nullptr, resolution, VX_REFRESH_DEFAULT, VX_COLORFORMAT_ABGR,
-                              VX_ORIGIN_UPPER_LEFT, 2, 1);
-        ASSERT_NE(output, 0u);
-        opened = true;
-        ASSERT_TRUE(deviceSetup());
+        openOutput(resolution);
+        if (HasFatalFailure()) return;
         // As the program sets it up: the grid over the whole output.
         ASSERT_EQ(consoleInit(0, 0, 1, 1, float(width), float(height), COLUMNS, ROWS, 0xFFFFFFFFu), 1);
     }
@@ -175,9 +164,6 @@ protected:
         EXPECT_TRUE(problems.empty()) << problems.size() << " problems at " << width << " x "
                                       << height << ", the first:" << listed;
     }
-    int width = 0, height = 0;
-    VxContext output = 0;
-    bool opened = false;
 };
 
 }  // namespace
