@@ -156,8 +156,11 @@ void markShortRuns(const std::uint16_t* line, int count, int stride, std::uint8_
 // the frame's edge: the background around the surfaces, and the notches that open into it.
 void unmarkOpenBackground(const std::uint16_t* pixels, int width, int height, std::uint8_t* gap) {
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    std::vector<std::uint8_t> open(count, 0);
-    std::vector<std::size_t> stack;
+    // Kept from frame to frame: an audited run reuses the memory of the frame before.
+    static std::vector<std::uint8_t> open;
+    static std::vector<std::size_t> stack;
+    open.assign(count, 0);
+    stack.clear();
     auto visit = [&](std::size_t i) {
         if (!open[i] && pixels[i] == AUDIT_CLEAR_PIXEL) {
             open[i] = 1;
@@ -194,7 +197,8 @@ AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
     AuditResult result;
     if (pixels == nullptr || width <= 0 || height <= 0) return result;
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    std::vector<std::uint8_t> gap(count, 0);
+    static std::vector<std::uint8_t> gap;   // reused by every audited frame
+    gap.assign(count, 0);
     for (int y = 0; y < height; ++y) {
         const std::size_t row = static_cast<std::size_t>(y) * width;
         markShortRuns(pixels + row, width, 1, gap.data() + row);
