@@ -9,6 +9,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -109,13 +110,17 @@ inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
     }
 }
 
-// Copies the current setup's planes onto batch pixels [from, to) in whole groups of four (the
-// lane arrays have room past the batch; later pixels overwrite the excess, and the
-// interpolation of the stamped pixels never uses it).
+// Copies the current setup's planes onto batch pixels [from, to), fewer than
+// VX_LANE_STAMP_MAX of them, as two whole groups of four (the lane arrays have room past the
+// batch; later pixels overwrite the excess, and the interpolation of the stamped pixels
+// never uses it).
+static_assert(VX_LANE_STAMP_MAX <= 8 && VX_BATCH_MAX + 8 <= VX_BATCH_PAD);
 inline void stampPlanes(const VxSetup& s, VxBatch& b, int from, int to) {
+    if (from == to) return;
     const auto put = [&](int lane, float value) __attribute__((always_inline)) {
         const Float4 v = Float4{} + value;
-        for (int j = from; j < to; j += 4) std::memcpy(b.lane[lane] + j, &v, sizeof v);
+        std::memcpy(b.lane[lane] + from, &v, sizeof v);
+        std::memcpy(b.lane[lane] + from + 4, &v, sizeof v);
     };
     put(VX_LANE_OFFX, s.offX);
     put(VX_LANE_OFFY, s.offY);
@@ -159,6 +164,48 @@ inline void endPrimitive(VxWorker& w) {
 inline bool finiteVertex(const VxVertex& v) {
     return std::fabs(v.x) <= VX_COORD_LIMIT && std::fabs(v.y) <= VX_COORD_LIMIT &&
            std::isfinite(v.q);
+}
+
+// vxSnap() of four coordinates, each within VX_COORD_LIMIT, in float: c * 256 is exact,
+// and so are its truncation t and the remainder c * 256 - t (|c * 256| <= 2^28: beyond 2^24
+// the value is already whole), so rounding half up from the remainder gives the same
+// integer as the double form.
+inline Int4 snapFour(Float4 c) {
+    const Float4 f = c * float(1 << VX_SUBPIXEL_BITS);
+    const Int4 t = __builtin_convertvector(f, Int4);
+    const Float4 frac = f - __builtin_convertvector(t, Float4);
+    // Comparisons give -1 where true.
+    return t - (frac >= 0.5f) + (frac < -0.5f);
+}
+
+// Checks and snaps the vertices of a primitive command four at a time: snapped x and y,
+// and whether each is drawable (finiteVertex; a vertex that is not snaps to 0). The arrays
+// are written in whole groups of four (VX_PRIM_CHUNK is a multiple of four); the last group
+// repeats the final vertex rather than read past the command.
+static_assert(VX_PRIM_CHUNK % 4 == 0);
+inline void snapVertices(const VxVertex* v, int n, std::int32_t* sx, std::int32_t* sy,
+                         std::uint8_t* ok) {
+    const Float4 limit = Float4{} + VX_COORD_LIMIT;
+    const Float4 largest = Float4{} + std::numeric_limits<float>::max();
+    for (int i = 0; i < n; i += 4) {
+        const VxVertex& v0 = v[i];
+        const VxVertex& v1 = v[i + 1 < n ? i + 1 : n - 1];
+        const VxVertex& v2 = v[i + 2 < n ? i + 2 : n - 1];
+        const VxVertex& v3 = v[i + 3 < n ? i + 3 : n - 1];
+        const Float4 x = {v0.x, v1.x, v2.x, v3.x}, y = {v0.y, v1.y, v2.y, v3.y};
+        const Float4 q = {v0.q, v1.q, v2.q, v3.q};
+        const auto magnitude = [](Float4 f) {
+            return __builtin_bit_cast(Float4, __builtin_bit_cast(Int4, f) & 0x7FFFFFFF);
+        };
+        // NaN fails every comparison, so a NaN coordinate or q is refused too.
+        const Int4 good = (magnitude(x) <= limit) & (magnitude(y) <= limit) &
+                          (magnitude(q) <= largest);
+        const Int4 snappedX = snapFour(__builtin_bit_cast(Float4, __builtin_bit_cast(Int4, x) & good));
+        const Int4 snappedY = snapFour(__builtin_bit_cast(Float4, __builtin_bit_cast(Int4, y) & good));
+        std::memcpy(sx + i, &snappedX, sizeof snappedX);
+        std::memcpy(sy + i, &snappedY, sizeof snappedY);
+        for (int k = 0; k < 4; ++k) ok[i + k] = std::uint8_t(good[k] & 1);
+    }
 }
 
 struct Edge {
@@ -363,37 +410,42 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
     // each row's span ends by exact division.
     const bool narrow = colLast - colFirst < 24;
     if (narrow && small) {
-        // Every sample lies in the bounding box (one column past it at most), so the edge
-        // functions taken relative to each edge's first vertex fit 32 bits: the same
-        // integers as the 64-bit form below.
-        std::int32_t ea[3], eb[3], ex[3], py[3];
+        // Every sample lies in the bounding box (three columns past it at most), so the
+        // edge functions taken relative to each edge's first vertex fit 32 bits: the same
+        // integers as the 64-bit form below. Four columns are tested at a time, the covered
+        // ones collected as a bit mask as on the tiny path.
+        const int c0 = int(colFirst);
+        const int columns = int(colLast - colFirst) + 1;
+        const int groups = (columns + 3) >> 2;
+        const std::int32_t x0 = std::int32_t(colFirst * ONE + HALF);
+        Int4 first[3], step4[3];
+        std::int32_t eb[3], py[3];
         for (int k = 0; k < 3; ++k) {
             const Edge& e = edges[k];
-            ea[k] = std::int32_t(e.a);
+            const std::int32_t step = std::int32_t(e.a) * std::int32_t(ONE);
+            first[k] = std::int32_t(e.a * (x0 - e.px) - e.bias) + IOTA4 * step;
+            step4[k] = Int4{} + 4 * step;
             eb[k] = std::int32_t(e.b);
-            ex[k] = std::int32_t(e.a * (colFirst * ONE + HALF - e.px) - e.bias);
             py[k] = std::int32_t(e.py);
         }
-        const std::int32_t s0 = ea[0] * std::int32_t(ONE), s1 = ea[1] * std::int32_t(ONE),
-                           s2 = ea[2] * std::int32_t(ONE);
-        const int c0 = int(colFirst), c1 = int(colLast);
+        // Columns of the last group past the box are not candidates.
+        const unsigned live = columns >= 32 ? ~0u : (1u << columns) - 1;
         for (int y = firstOwned; y <= rowLast;) {
             const std::int32_t pcy = y * std::int32_t(ONE) + std::int32_t(HALF);
-            std::int32_t e0 = ex[0] + eb[0] * (pcy - py[0]);
-            std::int32_t e1 = ex[1] + eb[1] * (pcy - py[1]);
-            std::int32_t e2 = ex[2] + eb[2] * (pcy - py[2]);
-            int xl = c1 + 1, xr = c0 - 1;
-            for (int x = c0; x <= c1; ++x) {
-                const bool inside = (e0 | e1 | e2) >= 0;
-                xl = inside && x < xl ? x : xl;
-                xr = inside ? x : xr;
-                e0 += s0;
-                e1 += s1;
-                e2 += s2;
+            Int4 e0 = first[0] + eb[0] * (pcy - py[0]);
+            Int4 e1 = first[1] + eb[1] * (pcy - py[1]);
+            Int4 e2 = first[2] + eb[2] * (pcy - py[2]);
+            unsigned bits = 0;
+            for (int g = 0; g < groups; ++g) {
+                bits |= laneBits((e0 | e1 | e2) >= 0) << (4 * g);
+                e0 += step4[0];
+                e1 += step4[1];
+                e2 += step4[2];
             }
-            if (xl <= xr) {
+            bits &= live;
+            if (bits) {
                 makePlanesOnce();
-                addSpan(w, y, xl, xr);
+                addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
             }
             ++y;
             if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
@@ -480,12 +532,7 @@ void vxRunPrims(VxWorker& w, const VxPrimCommand* cmd) {
     const auto* v = reinterpret_cast<const VxVertex*>(cmd + 1);
     const int n = int(cmd->count) < VX_PRIM_CHUNK ? int(cmd->count) : VX_PRIM_CHUNK;
     // Each vertex is checked and snapped once, not once per triangle that uses it.
-    for (int i = 0; i < n; ++i) {
-        const bool ok = finiteVertex(v[i]);
-        w.snapOk[i] = ok;
-        w.snapX[i] = ok ? std::int32_t(vxSnap(v[i].x)) : 0;
-        w.snapY[i] = ok ? std::int32_t(vxSnap(v[i].y)) : 0;
-    }
+    snapVertices(v, n, w.snapX, w.snapY, w.snapOk);
     switch (cmd->mode) {
     case VX_PRIM_TRIANGLES:
         for (int i = 0; i + 2 < n; i += 3) triangle(w, v, i, i + 1, i + 2);

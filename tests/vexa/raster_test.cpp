@@ -495,10 +495,13 @@ TEST_F(Coverage, StripMatchesItsTrianglesDrawnSeparately) {
 
 }  // namespace
 
-// Triangles and quad cells a few pixels across, where the rasterizer tests every candidate
-// column of a row at once and refuses a cell whose box holds no pixel centre before looking
-// at its triangles: every pixel agrees with the exact rule, with one worker and with two.
-TEST_F(Coverage, TinyTrianglesAndCellsMatchTheExactRule) {
+// Triangles and quad cells up to thirty pixels across, where the rasterizer tests four
+// candidate columns of a row at once (at most eight columns in one step, at most 24 in
+// groups) and refuses a cell whose box holds no pixel centre before looking at its
+// triangles; some vertices sit exactly half a snapping unit off the grid (rounded up), some
+// shapes hang over the output's edges: every pixel agrees with the exact rule, with one
+// worker and with two.
+TEST_F(Coverage, SmallTrianglesAndCellsMatchTheExactRule) {
     for (const char* threads : {"0", "2"}) {
         vxShutdown();
         setenv("VEXA_THREADS", threads, 1);
@@ -507,15 +510,25 @@ TEST_F(Coverage, TinyTrianglesAndCellsMatchTheExactRule) {
         std::mt19937 rng(23);
         std::uniform_real_distribution<float> unit(0.0f, 1.0f);
         int drawn = 0;
-        for (int t = 0; t < 300; ++t) {
-            const float size = t % 3 == 0 ? 1.5f * unit(rng) : 10.0f * unit(rng);  // to 10 px
-            const float x0 = 4.0f + 490.0f * unit(rng), y0 = 4.0f + 360.0f * unit(rng);
+        for (int t = 0; t < 400; ++t) {
+            const float span[3] = {1.5f, 10.0f, 30.0f};
+            const float size = span[(t / 2) % 3] * unit(rng);
+            float x0 = 4.0f + 470.0f * unit(rng), y0 = 4.0f + 340.0f * unit(rng);
+            if (t % 11 == 5) x0 = -size * unit(rng);  // over the left edge
+            if (t % 13 == 6) y0 = -size * unit(rng);  // over the top edge
+            if (t % 7 == 2) x0 = float(W) - size * unit(rng);  // over the right edge
+            if (t % 17 == 8) y0 = float(H) - size * unit(rng);  // over the bottom edge
             TestVertex v[4];
             for (TestVertex& p : v) p = vtx(x0 + size * unit(rng), y0 + size * unit(rng));
             if (t % 5 == 1) {  // vertices on pixel centres: the top-left rule decides
                 for (TestVertex& p : v) {
                     p.x = std::floor(p.x) + 0.5f;
                     p.y = std::floor(p.y) + 0.5f;
+                }
+            } else if (t % 5 == 3) {  // half a snapping unit past the grid: rounds up
+                for (TestVertex& p : v) {
+                    p.x = std::floor(p.x * 256.0f) / 256.0f + 1.0f / 512.0f;
+                    p.y = std::floor(p.y * 256.0f) / 256.0f + 1.0f / 512.0f;
                 }
             }
             std::vector<std::uint8_t> want = referenceCoverage(v[0], v[1], v[2], W, H);
