@@ -5,23 +5,25 @@
 // consecutive short strips share one command. The workers rasterize (vx_raster.cpp).
 #include "vexa/vx_local.h"
 
+#include <cstddef>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
-// The declared layout read once per command rather than once per vertex.
-struct FetchLayout {
-    std::int32_t xy, q, argb, st0, st1;   // byte offsets, or -1 when disabled
-    bool flipY;
-    float height, scale0, scale1;
-};
+using Float4 = float __attribute__((vector_size(16)));
 
-FetchLayout fetchLayout() {
+}  // namespace
+
+VxFetchLayout vxMakeFetchLayout() {
     const VxRenderState& s = vexaDevice.state;
     const auto offset = [&](int param) {
         return s.layoutEnabled[param] ? s.layoutOffset[param] : -1;
     };
-    FetchLayout l;
+    VxFetchLayout l;
     l.xy = s.layoutOffset[VX_PARAM_XY];
     l.q = offset(VX_PARAM_Q);
     l.argb = offset(VX_PARAM_ARGB);
@@ -34,7 +36,15 @@ FetchLayout fetchLayout() {
     return l;
 }
 
-void fetch(const FetchLayout& l, const void* src, VxVertex* v) {
+namespace {
+
+// Reads one vertex through the layout into the workers' form, in three overlapping 16-byte
+// stores (x y q, then u0 v0 u1 v1, then r g b a; VxVertex is 44 bytes), each value by the
+// same float operation as one at a time.
+static_assert(sizeof(VxVertex) == 44 && offsetof(VxVertex, u0) == 12 &&
+              offsetof(VxVertex, r) == 28);
+__attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const void* src,
+                                                 VxVertex* v) {
     const auto* p = static_cast<const std::uint8_t*>(src);
     float f[2];
     std::memcpy(f, p + l.xy, sizeof f);
@@ -42,22 +52,33 @@ void fetch(const FetchLayout& l, const void* src, VxVertex* v) {
     if (l.q >= 0) std::memcpy(&q, p + l.q, 4);
     std::uint32_t argb = 0xFFFFFFFFu;
     if (l.argb >= 0) std::memcpy(&argb, p + l.argb, 4);
-    float st0[2] = {0.0f, 0.0f};
-    if (l.st0 >= 0) std::memcpy(st0, p + l.st0, 8);
+    float st[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    if (l.st0 >= 0) std::memcpy(st, p + l.st0, 8);
     // Without its own coordinates unit 1 uses unit 0's.
-    float st1[2] = {st0[0], st0[1]};
-    if (l.st1 >= 0) std::memcpy(st1, p + l.st1, 8);
-    v->x = f[0];
-    v->y = l.flipY ? l.height - f[1] : f[1];
-    v->q = q;
-    v->u0 = st0[0] * l.scale0;
-    v->v0 = st0[1] * l.scale0;
-    v->u1 = st1[0] * l.scale1;
-    v->v1 = st1[1] * l.scale1;
-    v->r = float((argb >> 16) & 0xFF);
-    v->g = float((argb >> 8) & 0xFF);
-    v->b = float(argb & 0xFF);
-    v->a = float(argb >> 24);
+    if (l.st1 >= 0) {
+        std::memcpy(st + 2, p + l.st1, 8);
+    } else {
+        st[2] = st[0];
+        st[3] = st[1];
+    }
+    const Float4 head = {f[0], l.flipY ? l.height - f[1] : f[1], q, 0.0f};
+    const Float4 tex = Float4{st[0], st[1], st[2], st[3]} *
+                       Float4{l.scale0, l.scale0, l.scale1, l.scale1};
+    // Bytes b g r a of the colour word to lanes r g b a.
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wide = _mm_unpacklo_epi16(
+        _mm_unpacklo_epi8(_mm_cvtsi32_si128(std::int32_t(argb)), zero), zero);
+    const Float4 colour =
+        Float4(_mm_cvtepi32_ps(_mm_shuffle_epi32(wide, _MM_SHUFFLE(3, 0, 1, 2))));
+#else
+    const Float4 colour = {float((argb >> 16) & 0xFF), float((argb >> 8) & 0xFF),
+                           float(argb & 0xFF), float(argb >> 24)};
+#endif
+    auto* out = reinterpret_cast<std::uint8_t*>(v);
+    std::memcpy(out, &head, sizeof head);
+    std::memcpy(out + offsetof(VxVertex, u0), &tex, sizeof tex);
+    std::memcpy(out + offsetof(VxVertex, r), &colour, sizeof colour);
 }
 
 constexpr std::uint32_t primBytes(std::uint32_t count) {
@@ -81,7 +102,7 @@ void queuePrims(std::uint32_t type, std::uint32_t mode, std::uint32_t count, std
     // the others lie within the range of the remaining vertices. The limits keep the range
     // conversion in bounds; set-up drops vertices that far out anyway.
     float minY = 2.0f * VX_COORD_LIMIT, maxY = -2.0f * VX_COORD_LIMIT;
-    const FetchLayout layout = fetchLayout();
+    const VxFetchLayout& layout = vexaDevice.fetchLayout;
     for (std::uint32_t i = 0; i < count; ++i) {
         fetch(layout, vertexAt(i), &v[i]);
         minY = v[i].y < minY ? v[i].y : minY;
@@ -130,7 +151,7 @@ void queuePackedStrip(std::uint32_t count, VertexAt vertexAt) {
         v = reinterpret_cast<VxVertex*>(c + 1);
         d.writePos += sizeof(VxPrimCommand);  // committed below with the vertices
     }
-    const FetchLayout layout = fetchLayout();
+    const VxFetchLayout& layout = vexaDevice.fetchLayout;
     for (std::uint32_t i = 0; i < count; ++i) {
         fetch(layout, vertexAt(i), &v[i]);
         minY = v[i].y < minY ? v[i].y : minY;

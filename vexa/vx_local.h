@@ -14,7 +14,7 @@ constexpr int VX_MAX_THREADS = 16;
 constexpr int VX_BAND_SHIFT = 4;                   // bands of 16 rows, interleaved by worker
 constexpr int VX_BAND_TABLE = 128;                 // bands with a precomputed next owner
 constexpr std::uint32_t VX_RING_BYTES = 8u << 20;  // command ring, power of two
-constexpr std::uint32_t VX_PUBLISH_BYTES = 4096;   // hand work to the workers this often
+constexpr std::uint32_t VX_PUBLISH_BYTES = 32768;  // hand work to the workers this often
 constexpr int VX_BATCH_MAX = 64;                   // pixels shaded together
 constexpr int VX_BATCH_PAD = VX_BATCH_MAX + 8;      // per-pixel arrays: room for whole vectors
 constexpr int VX_SUBPIXEL_BITS = 8;                // 1/256 pixel vertex snapping
@@ -254,6 +254,13 @@ struct VxWorker {
     std::uint8_t snapOk[VX_PRIM_CHUNK];
 };
 
+// The declared vertex layout as the drawing calls read it, made with the draw state.
+struct VxFetchLayout {
+    std::int32_t xy, q, argb, st0, st1;   // byte offsets, or -1 when disabled
+    bool flipY;
+    float height, scale0, scale1;
+};
+
 struct VxDevice {
     bool initialised;
     // Environment, read at vxInit.
@@ -284,6 +291,7 @@ struct VxDevice {
     VxRenderState state;
     bool stateDirty, fogDirty;
     VxDrawState drawState;           // derived on the program thread
+    VxFetchLayout fetchLayout;       // made with drawState
     std::uint8_t fogFine[VX_FOG_FINE_ENTRIES];
     // Command ring.
     std::uint8_t* ring;
@@ -353,6 +361,9 @@ void* vxQueueReserve(std::uint32_t bytes);
 void vxQueueCommit(std::uint32_t bytes);
 void vxQueuePublish();
 void vxQueueFlushState();
+// Draw (vx_draw.cpp): the vertex layout the drawing calls read, from the render state and
+// the derived draw state.
+VxFetchLayout vxMakeFetchLayout();
 // Waits until every worker has drawn everything handed in before `pos`.
 void vxWaitDrawn(std::uint64_t pos);
 // Queues the buffer the workers draw into from here on.

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "vexa/vx_system.h"
 
@@ -22,8 +23,12 @@
 namespace {
 
 // Idle workers spin briefly before sleeping, for the next batch of commands; the program
-// thread spins less, as on a busy machine its spinning takes time from the workers.
+// thread spins less, as on a busy machine its spinning takes time from the workers. After
+// the first few rounds a spinning worker yields its core instead of pausing: with more
+// threads than cores (the program's and one worker per core), the thread it would keep off
+// the core is often the program thread it is waiting for.
 constexpr int SPIN_ROUNDS = 1000;
+constexpr int SPIN_PAUSES = 20;
 constexpr int PRODUCER_SPIN_ROUNDS = 100;
 // A worker publishes its read position at least this often within a run of commands (and
 // always at the end of what was handed to it).
@@ -142,7 +147,11 @@ void workerMain(VxWorker* worker) {
             int spin = 0;
             while (spin < SPIN_ROUNDS && d.publishedPos.load(std::memory_order_acquire) == pos &&
                    !d.quit.load(std::memory_order_relaxed)) {
-                VX_PAUSE();
+                if (spin < SPIN_PAUSES) {
+                    VX_PAUSE();
+                } else {
+                    std::this_thread::yield();
+                }
                 ++spin;
             }
             if (spin == SPIN_ROUNDS) {
@@ -290,6 +299,7 @@ void vxQueueFlushState() {
     VxDevice& d = vexaDevice;
     if (d.stateDirty) {
         vxDeriveDrawState(&d.drawState);
+        d.fetchLayout = vxMakeFetchLayout();
         constexpr std::uint32_t bytes = (sizeof(VxCommand) + sizeof(VxDrawState) + 7u) & ~7u;
         auto* c = static_cast<VxCommand*>(vxQueueReserve(bytes));
         c->type = VX_CMD_STATE;

@@ -118,7 +118,9 @@ void vxSetCoordinateSpace(int space) {
 }
 
 void vxSetOrigin(int origin) {
-    if (origin == VX_ORIGIN_UPPER_LEFT || origin == VX_ORIGIN_LOWER_LEFT) st().origin = origin;
+    if (origin != VX_ORIGIN_UPPER_LEFT && origin != VX_ORIGIN_LOWER_LEFT) return;
+    st().origin = origin;
+    touch();  // the drawing calls' vertex layout flips y by it
 }
 
 void vxSetClipWindow(int minX, int minY, int maxX, int maxY) {

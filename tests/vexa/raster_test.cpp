@@ -6,6 +6,7 @@
 #include "tests/environment.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <random>
 #include <vector>
@@ -126,6 +127,27 @@ TEST_F(Coverage, TopLeftRuleOnPixelAlignedSquare) {
         }
     }
     EXPECT_EQ(count, 12);
+}
+
+// The drawing calls read y through the origin in force when each is made: a change of
+// origin between two draws flips the second alone.
+TEST_F(Coverage, OriginChangeBetweenDrawsFlipsTheLaterOnes) {
+    flatColor(0xFFFFFFFFu);
+    tri(vtx(10, 10), vtx(30, 10), vtx(10, 30));
+    vxSetOrigin(VX_ORIGIN_LOWER_LEFT);
+    tri(vtx(100, 10), vtx(120, 10), vtx(100, 30));
+    const auto f = frame();
+    const auto rowsIn = [&](int x) {
+        std::vector<int> rows;
+        for (int y = 0; y < H; ++y) {
+            if (f[std::size_t(y) * W + std::size_t(x)] != 0) rows.push_back(y);
+        }
+        return rows;
+    };
+    const std::vector<int> first = rowsIn(12), second = rowsIn(102);
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_GT(std::abs(first.front() - second.front()), H / 2);
 }
 
 TEST_F(Coverage, ClipWindowCutsEverything) {
