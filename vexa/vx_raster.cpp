@@ -57,11 +57,6 @@ inline std::int64_t floorDiv(std::int64_t a, std::int64_t b) {  // b > 0
     if ((a % b != 0) && (a < 0)) --q;
     return q;
 }
-inline std::int64_t ceilDiv(std::int64_t a, std::int64_t b) {  // b > 0
-    std::int64_t q = a / b;
-    if ((a % b != 0) && (a > 0)) ++q;
-    return q;
-}
 
 inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
     VxBatch& b = w.batch;
@@ -99,11 +94,12 @@ inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
         }
         const int room = VX_BATCH_MAX - b.n;
         const int count = x1 - x0 + 1 < room ? x1 - x0 + 1 : room;
-        std::int32_t* xs = b.x + b.n;
-        std::int32_t* ys = b.y + b.n;
-        for (int i = 0; i < count; ++i) {
-            xs[i] = x0 + i;
-            ys[i] = y;
+        // Whole groups of eight, as above: at most seven past the batch's end.
+        const Int8 ys = Int8{} + y;
+        for (int i = 0; i < count; i += 8) {
+            const Int8 xs = x0 + i + IOTA8;
+            std::memcpy(b.x + b.n + i, &xs, sizeof xs);
+            std::memcpy(b.y + b.n + i, &ys, sizeof ys);
         }
         b.n += count;
         x0 += count;
@@ -453,20 +449,18 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         endPrimitive(w);
         return;
     }
-    for (int y = firstOwned; y <= rowLast;) {
-        const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
-        std::int64_t r[3];
-        for (int k = 0; k < 3; ++k) {
-            const Edge& e = edges[k];
-            // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
-            r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
-        }
-        std::int64_t xl = colFirst, xr = colLast;
-        if (narrow) {
+    if (narrow) {
+        for (int y = firstOwned; y <= rowLast;) {
+            const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
+            std::int64_t r[3];
+            for (int k = 0; k < 3; ++k) {
+                const Edge& e = edges[k];
+                // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
+                r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
+            }
             const std::int64_t s0 = edges[0].a * ONE, s1 = edges[1].a * ONE, s2 = edges[2].a * ONE;
             std::int64_t e0 = s0 * colFirst + r[0], e1 = s1 * colFirst + r[1], e2 = s2 * colFirst + r[2];
-            xl = colLast + 1;
-            xr = colFirst - 1;
+            std::int64_t xl = colLast + 1, xr = colFirst - 1;
             for (std::int64_t x = colFirst; x <= colLast; ++x) {
                 const bool inside = (e0 | e1 | e2) >= 0;
                 xl = inside && x < xl ? x : xl;
@@ -475,26 +469,79 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
                 e1 += s1;
                 e2 += s2;
             }
-        } else {
+            if (xl <= xr) {
+                makePlanesOnce();
+                addSpan(w, y, int(xl), int(xr));
+            }
+            ++y;
+            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+        }
+        endPrimitive(w);
+        return;
+    }
+    // Wide triangles: a row's span ends where each edge function, a * ONE * x + r, crosses
+    // zero. With D = |a| * ONE and r = q * D + m (0 <= m < D), the first column inside a
+    // left edge (a > 0) is -q and the last inside a right edge (a < 0) is q. From one row to
+    // the next r grows by b * ONE, so q and m are stepped exactly; they are divided out
+    // afresh only where a run of rows this worker owns begins.
+    std::int64_t r[3] = {}, q[3] = {}, m[3] = {}, d[3], stepQ[3] = {}, stepM[3] = {};
+    for (int k = 0; k < 3; ++k) {
+        const Edge& e = edges[k];
+        d[k] = (e.a < 0 ? -e.a : e.a) * ONE;
+        if (e.a != 0) {
+            stepQ[k] = floorDiv(e.b * ONE, d[k]);
+            stepM[k] = e.b * ONE - stepQ[k] * d[k];
+        }
+    }
+    bool fresh = true;
+    for (int y = firstOwned; y <= rowLast;) {
+        if (fresh) {
+            const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
             for (int k = 0; k < 3; ++k) {
                 const Edge& e = edges[k];
-                if (e.a > 0) {
-                    const std::int64_t lo = ceilDiv(-r[k], e.a * ONE);
-                    xl = lo > xl ? lo : xl;
-                } else if (e.a < 0) {
-                    const std::int64_t hi = floorDiv(r[k], -e.a * ONE);
-                    xr = hi < xr ? hi : xr;
-                } else if (r[k] < 0) {
-                    xr = xl - 1;
+                // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
+                r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
+                if (e.a != 0) {
+                    q[k] = floorDiv(r[k], d[k]);
+                    m[k] = r[k] - q[k] * d[k];
                 }
+            }
+            fresh = false;
+        }
+        std::int64_t xl = colFirst, xr = colLast;
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            if (e.a > 0) {
+                xl = -q[k] > xl ? -q[k] : xl;
+            } else if (e.a < 0) {
+                xr = q[k] < xr ? q[k] : xr;
+            } else if (r[k] < 0) {
+                xr = xl - 1;
             }
         }
         if (xl <= xr) {
             makePlanesOnce();
             addSpan(w, y, int(xl), int(xr));
         }
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            if (e.a != 0) {
+                q[k] += stepQ[k];
+                m[k] += stepM[k];
+                if (m[k] >= d[k]) {
+                    m[k] -= d[k];
+                    ++q[k];
+                }
+            } else {
+                r[k] += e.b * ONE;
+            }
+        }
         ++y;
-        if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+        if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) {
+            const int next = nextOwnedRow(w, y);
+            fresh = next != y;
+            y = next;
+        }
     }
     endPrimitive(w);
 }
