@@ -4,6 +4,7 @@
 #include "vexa/vx_local.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -97,11 +98,18 @@ void vxSaveState(void* block) {
     if (block) std::memcpy(block, &st(), sizeof(VxRenderState));
 }
 
+// A restore that changes nothing costs nothing, and the fog table (its fine table is built
+// on the program thread and copied to every worker) is sent again only when it differs.
 void vxRestoreState(const void* block) {
     if (!block) return;
+    const auto* bytes = static_cast<const std::uint8_t*>(block);
+    if (std::memcmp(&st(), bytes, sizeof(VxRenderState)) == 0) return;
+    if (std::memcmp(st().fogTable, bytes + offsetof(VxRenderState, fogTable),
+                    VX_FOG_TABLE_ENTRIES) != 0) {
+        vexaDevice.fogDirty = true;
+    }
     std::memcpy(&st(), block, sizeof(VxRenderState));
     vexaDevice.stateDirty = true;
-    vexaDevice.fogDirty = true;
 }
 
 void vxSetVertexLayout(int param, int offset, int mode) {

@@ -312,6 +312,39 @@ TEST_F(Pixels, SaveRestoreBringsBackEverything) {
     EXPECT_EQ(frame(), expected);
 }
 
+// Restoring a state whose fog table differs from the one the workers draw with sends the
+// table again; restoring the state in force changes nothing.
+TEST_F(Pixels, RestoredFogTableReachesTheWorkers) {
+    std::int32_t size = 0;
+    ASSERT_EQ(vxQuery(VX_QUERY_STATE_SIZE, 4, &size), 4);
+    std::vector<std::uint8_t> block(static_cast<std::size_t>(size));
+    const std::uint16_t texels[4] = {rgb565(255, 0, 0), rgb565(0, 255, 0), rgb565(0, 0, 255),
+                                     rgb565(255, 255, 255)};
+    bindTexels(0, 0, VX_TEXFMT_RGB_565, texels);
+    surfaceCombine(false);
+    std::uint8_t fog[VX_FOG_TABLE_ENTRIES];
+    for (auto& f : fog) f = 128;
+    vxSetFogTable(fog);
+    vxSetFogColor(0xFFFFFFFFu);
+    vxSetFogMode(VX_FOG_WTABLE);
+    texturedSquare(0xFFFFFFFFu);
+    const auto halfFogged = frame();
+    vxSaveState(block.data());
+    vxRestoreState(block.data());  // the state in force: nothing to send
+    vxClearBuffers(0, 0, 0xFFFF);
+    texturedSquare(0xFFFFFFFFu);
+    EXPECT_EQ(frame(), halfFogged);
+    for (auto& f : fog) f = 0;
+    vxSetFogTable(fog);
+    vxClearBuffers(0, 0, 0xFFFF);
+    texturedSquare(0xFFFFFFFFu);
+    EXPECT_NE(frame(), halfFogged) << "the unfogged table is drawn with";
+    vxRestoreState(block.data());
+    vxClearBuffers(0, 0, 0xFFFF);
+    texturedSquare(0xFFFFFFFFu);
+    EXPECT_EQ(frame(), halfFogged);
+}
+
 // The fused routines of the program's surface state, compared with the general pipeline.
 class SurfacePixels : public Pixels {
 protected:
