@@ -1,8 +1,8 @@
 // Vexa throughput at 1024x768: large textured, bilinear, mipmapped, fogged, depth-tested
 // triangles (Mpixels/s); small strip triangles of a finely tessellated patch grid drawn as
 // the program draws them (Mtriangles/s); and one clear + swap. Prints its results; run it
-// with VEXA_THREADS / VEXA_PORTABLE set to compare configurations. Each figure is the median
-// of several timed runs.
+// with VEXA_THREADS / VEXA_PORTABLE set to compare configurations. Each figure is
+// the median of several timed runs.
 #include "vexa/vexa.h"
 
 #include <algorithm>
@@ -159,9 +159,9 @@ int main(int argc, char** argv) {
     std::vector<std::uint16_t> chain;
     setUpSurfaceState(chain);
     const char* threads = std::getenv("VEXA_THREADS");
-    std::printf("vexa_bench 1024x768, VEXA_THREADS=%s%s, median of %d runs\n",
-                threads ? threads : "(cores)", std::getenv("VEXA_PORTABLE") ? " VEXA_PORTABLE" : "",
-                runs);
+    const char* portable = std::getenv("VEXA_PORTABLE");
+    std::printf("vexa_bench 1024x768, VEXA_THREADS=%s, VEXA_PORTABLE=%s, median of %d runs\n",
+                threads ? threads : "(cores)", portable ? portable : "(unset)", runs);
     if (only.empty() || only == "large") {
         largeTriangles(2);  // warm up
         std::printf("large textured bilinear mipmapped fogged depth-tested triangles: %8.1f Mpixels/s\n",

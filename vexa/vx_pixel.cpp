@@ -72,35 +72,9 @@ bool surfaceStateMatches(const VxDrawState& s) {
 void vxChooseRoutines(VxDrawState* s) {
     const bool surface = surfaceStateMatches(*s);
     const int fused = ((s->flags & VX_DRAW_FOG) ? 1 : 0) + ((s->flags & VX_DRAW_DITHER) ? 2 : 0);
-    static constexpr VxFinishRoutine PORTABLE_SURFACE[4] = {
-        vxPortable::finishSurface<false, false>, vxPortable::finishSurface<true, false>,
-        vxPortable::finishSurface<false, true>, vxPortable::finishSurface<true, true>};
-    s->interpolate = vxPortable::interpolate;
-    s->interpolateLanes = nullptr;
-    s->finish = vxPortable::finish;
-    if (surface) {
-        s->finish = PORTABLE_SURFACE[fused];
-        if (s->tex[0].base) {
-            s->interpolate = vxPortable::interpolateSurface;
-            s->interpolateLanes = vxPortable::interpolateSurfaceLanes;
-        }
-    }
+    vxPortable::pickRoutines(s, surface, fused);
 #ifdef VX_HAVE_AVX2_PATH
-    if (vexaDevice.avx2) {
-        s->interpolate = vxAvx2::interpolate;
-        s->interpolateLanes = nullptr;
-        s->finish = vxAvx2::finish;
-        static constexpr VxFinishRoutine AVX2_SURFACE[4] = {
-            vxAvx2::finishSurface<false, false>, vxAvx2::finishSurface<true, false>,
-            vxAvx2::finishSurface<false, true>, vxAvx2::finishSurface<true, true>};
-        if (surface) {
-            s->finish = AVX2_SURFACE[fused];
-            if (s->tex[0].base) {
-                s->interpolate = vxAvx2::interpolateSurface;
-                s->interpolateLanes = vxAvx2::interpolateSurfaceLanes;
-            }
-        }
-    }
+    if (vexaDevice.avx2) vxAvx2::pickRoutines(s, surface, fused);
 #endif
     for (VxTexUnit& t : s->tex) {
         t.sample = t.base ? vxSampleGeneric : vxSampleWhite;

@@ -716,3 +716,22 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
         }
     }
 }
+
+// Points the draw state at this path's routines: the general ones, or the fused surface
+// routines (`fused`: 1 with fog, 2 with dithering) when the state is the program's surface
+// state (`surface`) with unit 0 bound.
+void pickRoutines(VxDrawState* s, bool surface, int fused) {
+    static constexpr VxFinishRoutine SURFACE[4] = {
+        finishSurface<false, false>, finishSurface<true, false>, finishSurface<false, true>,
+        finishSurface<true, true>};
+    s->interpolate = interpolate;
+    s->interpolateLanes = nullptr;
+    s->finish = finish;
+    if (surface) {
+        s->finish = SURFACE[fused];
+        if (s->tex[0].base) {
+            s->interpolate = interpolateSurface;
+            s->interpolateLanes = interpolateSurfaceLanes;
+        }
+    }
+}
