@@ -46,12 +46,39 @@ static_assert(sizeof(VxVertex) == 44 && offsetof(VxVertex, u0) == 12 &&
 __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const void* src,
                                                  VxVertex* v) {
     const auto* p = static_cast<const std::uint8_t*>(src);
+    std::uint32_t argb = 0xFFFFFFFFu;
+    if (l.argb >= 0) std::memcpy(&argb, p + l.argb, 4);
+#if defined(__SSE2__)
+    // Pairs of floats come in as 8-byte loads into the low half of a register.
+    const auto pair = [](const std::uint8_t* at) __attribute__((always_inline)) {
+        double bits;
+        std::memcpy(&bits, at, sizeof bits);
+        return _mm_castpd_ps(_mm_set_sd(bits));
+    };
+    const __m128 q = l.q >= 0 ? _mm_load_ss(reinterpret_cast<const float*>(p + l.q))
+                              : _mm_set_ss(1.0f);
+    __m128 head = _mm_movelh_ps(pair(p + l.xy), q);  // x y q 0
+    if (l.flipY) {
+        alignas(16) float lanes[4];
+        _mm_store_ps(lanes, head);
+        lanes[1] = l.height - lanes[1];
+        head = _mm_load_ps(lanes);
+    }
+    const __m128 st0 = l.st0 >= 0 ? pair(p + l.st0) : _mm_setzero_ps();
+    // Without its own coordinates unit 1 uses unit 0's.
+    const __m128 st1 = l.st1 >= 0 ? pair(p + l.st1) : st0;
+    const __m128 tex = _mm_mul_ps(_mm_movelh_ps(st0, st1),
+                                  _mm_setr_ps(l.scale0, l.scale0, l.scale1, l.scale1));
+    // Bytes b g r a of the colour word to lanes r g b a.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i wide = _mm_unpacklo_epi16(
+        _mm_unpacklo_epi8(_mm_cvtsi32_si128(std::int32_t(argb)), zero), zero);
+    const __m128 colour = _mm_cvtepi32_ps(_mm_shuffle_epi32(wide, _MM_SHUFFLE(3, 0, 1, 2)));
+#else
     float f[2];
     std::memcpy(f, p + l.xy, sizeof f);
     float q = 1.0f;
     if (l.q >= 0) std::memcpy(&q, p + l.q, 4);
-    std::uint32_t argb = 0xFFFFFFFFu;
-    if (l.argb >= 0) std::memcpy(&argb, p + l.argb, 4);
     float st[4] = {0.0f, 0.0f, 0.0f, 0.0f};
     if (l.st0 >= 0) std::memcpy(st, p + l.st0, 8);
     // Without its own coordinates unit 1 uses unit 0's.
@@ -64,14 +91,6 @@ __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const v
     const Float4 head = {f[0], l.flipY ? l.height - f[1] : f[1], q, 0.0f};
     const Float4 tex = Float4{st[0], st[1], st[2], st[3]} *
                        Float4{l.scale0, l.scale0, l.scale1, l.scale1};
-    // Bytes b g r a of the colour word to lanes r g b a.
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i wide = _mm_unpacklo_epi16(
-        _mm_unpacklo_epi8(_mm_cvtsi32_si128(std::int32_t(argb)), zero), zero);
-    const Float4 colour =
-        Float4(_mm_cvtepi32_ps(_mm_shuffle_epi32(wide, _MM_SHUFFLE(3, 0, 1, 2))));
-#else
     const Float4 colour = {float((argb >> 16) & 0xFF), float((argb >> 8) & 0xFF),
                            float(argb & 0xFF), float(argb >> 24)};
 #endif
