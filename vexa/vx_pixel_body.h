@@ -39,18 +39,28 @@ inline int floor255(int t) {
 // with the offset of the pixel's place in a 4 x 4 block, (2k + 1) 255 / 32 rounded for the
 // place's rank k in the pattern, so the 16 thresholds sit evenly in (0, 1) and a flat area
 // averages to its true colour. Every sum stays below 16 384, as the 16-bit lanes need.
+// The pattern's ranks, row by row (index (y & 3) * 4 + (x & 3)).
 constexpr std::int32_t DITHER_RANK[16] = {0, 8, 2, 10, 12, 4, 14, 6, 3, 11, 1, 9, 15, 7, 13, 5};
-struct DitherOffsets {
-    std::int32_t v[16];
-    constexpr DitherOffsets() : v() {
-        for (int i = 0; i < 16; ++i) v[i] = ((2 * DITHER_RANK[i] + 1) * 255 + 16) / 32;
+constexpr int ditherOffset(int rank) { return ((2 * rank + 1) * 255 + 16) / 32; }
+
+// The rank of place (x, y) in the 4 x 4 pattern, worked out rather than looked up (a table
+// lookup per pixel does not vectorise): with a = x ^ y, the rank's bits from the top are
+// bit 0 of a, bit 0 of y, bit 1 of a, bit 1 of y.
+constexpr int ditherRank(int x, int y) {
+    const int a = x ^ y;
+    return ((a & 1) << 3) | ((y & 1) << 2) | (a & 2) | ((y >> 1) & 1);
+}
+constexpr bool ditherRankMatchesPattern() {
+    for (int i = 0; i < 16; ++i) {
+        if (ditherRank(i & 3, i >> 2) != DITHER_RANK[i]) return false;
     }
-};
-constexpr DitherOffsets ditherOffsetTable;
+    return true;
+}
+static_assert(ditherRankMatchesPattern());
 
 // The dither offset of every pixel of the batch, by screen position.
 inline void ditherOffsets(const VxBatch& b, std::int32_t* out, int n) {
-    for (int i = 0; i < n; ++i) out[i] = ditherOffsetTable.v[((b.y[i] & 3) << 2) | (b.x[i] & 3)];
+    for (int i = 0; i < n; ++i) out[i] = ditherOffset(ditherRank(b.x[i] & 3, b.y[i] & 3));
 }
 
 inline int packRounded(int r, int g, int bl) {
