@@ -590,10 +590,17 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     // write the buffers as vectors; the rest are gathered and stored pixel by pixel.
     alignas(64) bool run[VX_BATCH_MAX / 8];
     for (int j = 0; j < n; j += 8) {
+#ifdef VX_PIXEL_AVX2
+        const __m256i at = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.index + j));
+        const __m256i want = _mm256_add_epi32(_mm256_set1_epi32(b.index[j]),
+                                              _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        run[j / 8] = _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, want)) == -1 && j + 8 <= n;
+#else
         const int base = b.index[j];
         int off = 0;
         for (int i = 0; i < 8; ++i) off |= b.index[j + i] - base - i;
         run[j / 8] = off == 0 && j + 8 <= n;
+#endif
     }
     for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;
     for (int j = 0; j < n; j += 8) {
@@ -701,13 +708,28 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
             // When all eight pass, the colour buffer is written without being read.
             std::uint16_t* c = b.color + b.index[j];
             std::uint16_t* d = b.depth + b.index[j];
+#ifdef VX_PIXEL_AVX2
+            const __m256i passed = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j));
+            const bool all = _mm256_movemask_epi8(passed) == -1;
+#else
             int all = -1;
             for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
+#endif
             if (all) {
+#ifdef VX_PIXEL_AVX2
+                // Depth codes are at most 0xFFFE: the unsigned pack keeps them.
+                const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
+                const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(z),
+                                                        _mm256_extracti128_si256(z, 1));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(c),
+                                 _mm_load_si128(reinterpret_cast<const __m128i*>(pix + j)));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), packed);
+#else
                 for (int i = 0; i < 8; ++i) {
                     c[i] = pix[j + i];
                     d[i] = std::uint16_t(b.z[j + i]);
                 }
+#endif
             } else {
                 for (int i = 0; i < 8; ++i) {
                     const bool keep = b.mask[j + i] != 0;
