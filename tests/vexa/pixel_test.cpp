@@ -27,6 +27,25 @@ protected:
         const void* p[4] = {&v[0], &v[1], &v[2], &v[3]};
         vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
     }
+    // The four-texel square's texture and combine, fogged towards white by `fog` everywhere;
+    // returns room for a saved state.
+    static std::vector<std::uint8_t> foggedSquareState(std::uint8_t fog) {
+        std::int32_t size = 0;
+        EXPECT_EQ(vxQuery(VX_QUERY_STATE_SIZE, 4, &size), 4);
+        static const std::uint16_t texels[4] = {rgb565(255, 0, 0), rgb565(0, 255, 0),
+                                                rgb565(0, 0, 255), rgb565(255, 255, 255)};
+        bindTexels(0, 0, VX_TEXFMT_RGB_565, texels);
+        surfaceCombine(false);
+        setFogTable(fog);
+        vxSetFogColor(0xFFFFFFFFu);
+        vxSetFogMode(VX_FOG_WTABLE);
+        return std::vector<std::uint8_t>(static_cast<std::size_t>(size));
+    }
+    static void setFogTable(std::uint8_t fog) {
+        std::uint8_t table[VX_FOG_TABLE_ENTRIES];
+        for (auto& f : table) f = fog;
+        vxSetFogTable(table);
+    }
     static void surfaceCombine(bool specular) {
         vxSetTextureCombine(0, VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_COMBINE_LOCAL,
                             VX_FACTOR_ZERO, false, false);
@@ -278,18 +297,7 @@ TEST_F(Pixels, InvertAndOtherCombineFunctions) {
 }
 
 TEST_F(Pixels, SaveRestoreBringsBackEverything) {
-    std::int32_t size = 0;
-    ASSERT_EQ(vxQuery(VX_QUERY_STATE_SIZE, 4, &size), 4);
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(size));
-    const std::uint16_t texels[4] = {rgb565(255, 0, 0), rgb565(0, 255, 0), rgb565(0, 0, 255),
-                                     rgb565(255, 255, 255)};
-    bindTexels(0, 0, VX_TEXFMT_RGB_565, texels);
-    surfaceCombine(false);
-    std::uint8_t fog[VX_FOG_TABLE_ENTRIES];
-    for (auto& f : fog) f = 128;
-    vxSetFogTable(fog);
-    vxSetFogColor(0xFFFFFFFFu);
-    vxSetFogMode(VX_FOG_WTABLE);
+    std::vector<std::uint8_t> block = foggedSquareState(128);
     vxSetClipWindow(0, 0, 100, 100);
     texturedSquare(0xFFFFFFFFu);
     const auto expected = frame();
@@ -299,8 +307,7 @@ TEST_F(Pixels, SaveRestoreBringsBackEverything) {
     bindTexels(0, 64, VX_TEXFMT_RGB_565, other);
     flatColor(0xFF00FF00u);
     vxSetFogMode(VX_FOG_DISABLE);
-    for (auto& f : fog) f = 0;
-    vxSetFogTable(fog);
+    setFogTable(0);
     vxSetClipWindow(0, 0, 10, 10);
     vxSetTexFilter(0, VX_FILTER_BILINEAR, VX_FILTER_BILINEAR);
     vxSetCullMode(VX_CULL_POSITIVE);
@@ -315,18 +322,7 @@ TEST_F(Pixels, SaveRestoreBringsBackEverything) {
 // Restoring a state whose fog table differs from the one the workers draw with sends the
 // table again; restoring the state in force changes nothing.
 TEST_F(Pixels, RestoredFogTableReachesTheWorkers) {
-    std::int32_t size = 0;
-    ASSERT_EQ(vxQuery(VX_QUERY_STATE_SIZE, 4, &size), 4);
-    std::vector<std::uint8_t> block(static_cast<std::size_t>(size));
-    const std::uint16_t texels[4] = {rgb565(255, 0, 0), rgb565(0, 255, 0), rgb565(0, 0, 255),
-                                     rgb565(255, 255, 255)};
-    bindTexels(0, 0, VX_TEXFMT_RGB_565, texels);
-    surfaceCombine(false);
-    std::uint8_t fog[VX_FOG_TABLE_ENTRIES];
-    for (auto& f : fog) f = 128;
-    vxSetFogTable(fog);
-    vxSetFogColor(0xFFFFFFFFu);
-    vxSetFogMode(VX_FOG_WTABLE);
+    std::vector<std::uint8_t> block = foggedSquareState(128);
     texturedSquare(0xFFFFFFFFu);
     const auto halfFogged = frame();
     vxSaveState(block.data());
@@ -334,8 +330,7 @@ TEST_F(Pixels, RestoredFogTableReachesTheWorkers) {
     vxClearBuffers(0, 0, 0xFFFF);
     texturedSquare(0xFFFFFFFFu);
     EXPECT_EQ(frame(), halfFogged);
-    for (auto& f : fog) f = 0;
-    vxSetFogTable(fog);
+    setFogTable(0);
     vxClearBuffers(0, 0, 0xFFFF);
     texturedSquare(0xFFFFFFFFu);
     EXPECT_NE(frame(), halfFogged) << "the unfogged table is drawn with";
