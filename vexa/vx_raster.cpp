@@ -196,8 +196,12 @@ inline void snapVertices(const VxVertex* v, int n, std::int32_t* sx, std::int32_
         // NaN fails every comparison, so a NaN coordinate or q is refused too.
         const Int4 good = (magnitude(x) <= limit) & (magnitude(y) <= limit) &
                           (magnitude(q) <= largest);
-        const Int4 snappedX = snapFour(__builtin_bit_cast(Float4, __builtin_bit_cast(Int4, x) & good));
-        const Int4 snappedY = snapFour(__builtin_bit_cast(Float4, __builtin_bit_cast(Int4, y) & good));
+        // A refused vertex's coordinates become 0 before snapping.
+        const auto kept = [&](Float4 f) {
+            return __builtin_bit_cast(Float4, __builtin_bit_cast(Int4, f) & good);
+        };
+        const Int4 snappedX = snapFour(kept(x));
+        const Int4 snappedY = snapFour(kept(y));
         std::memcpy(sx + i, &snappedX, sizeof snappedX);
         std::memcpy(sy + i, &snappedY, sizeof snappedY);
         for (int k = 0; k < 4; ++k) ok[i + k] = std::uint8_t(good[k] & 1);
@@ -302,6 +306,31 @@ inline std::int32_t max3(std::int32_t a, std::int32_t b, std::int32_t c) {
     return m > c ? m : c;
 }
 
+// The edge functions of a triangle in a small box (VX_EDGE32_EXTENT), taken relative to each
+// edge's first vertex so they fit 32 bits: at the centres of four columns from x0 (snapped
+// units) side by side, their step over four columns, and what a row adds.
+struct ColumnEdges {
+    Int4 first[3], step4[3];
+    std::int32_t eb[3], py[3];
+    // The functions of the four columns on the row whose centre is at pcy.
+    void atRow(std::int32_t pcy, Int4* e) const {
+        for (int k = 0; k < 3; ++k) e[k] = first[k] + eb[k] * (pcy - py[k]);
+    }
+};
+
+inline ColumnEdges columnEdges(const Edge* edges, std::int32_t x0) {
+    ColumnEdges c;
+    for (int k = 0; k < 3; ++k) {
+        const Edge& e = edges[k];
+        const std::int32_t step = std::int32_t(e.a) * std::int32_t(1 << VX_SUBPIXEL_BITS);
+        c.first[k] = std::int32_t(e.a * (x0 - e.px) - e.bias) + IOTA4 * step;
+        c.step4[k] = Int4{} + 4 * step;
+        c.eb[k] = std::int32_t(e.b);
+        c.py[k] = std::int32_t(e.py);
+    }
+    return c;
+}
+
 // Draws the triangle of command vertices ia, ib, ic (snapped by vxRunPrims).
 void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
     const VxDrawState& st = w.state;
@@ -356,6 +385,13 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         makePlanes(w.setup, a, *pb, *pc, fax, fay, fbx, fby, fcx, fcy, det,
                    (st.flags & VX_DRAW_TEX1) != 0);
     };
+    // Adds the covered columns of row y, bit i for column colFirst + i (one run).
+    const auto coverRow = [&](int y, unsigned bits) __attribute__((always_inline)) {
+        if (!bits) return;
+        makePlanesOnce();
+        const int c0 = int(colFirst);
+        addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
+    };
 
     if (small && colLast - colFirst < 8) {
         // At most eight candidate columns (tiny triangles): each row's edge functions at
@@ -363,38 +399,20 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         // triangle's pixels on a row are one run). The samples stay within seven columns of
         // the box, so the values, relative to each edge's first vertex, fit 32 bits: the
         // same integers as the stepped forms below.
-        const int c0 = int(colFirst);
         const int columns = int(colLast - colFirst) + 1;
-        const std::int32_t x0 = std::int32_t(colFirst * ONE + HALF);
-        Int4 left[3], right[3];
-        std::int32_t eb[3], py[3];
-        for (int k = 0; k < 3; ++k) {
-            const Edge& e = edges[k];
-            const std::int32_t step = std::int32_t(e.a) * std::int32_t(ONE);
-            left[k] = std::int32_t(e.a * (x0 - e.px) - e.bias) + IOTA4 * step;
-            right[k] = left[k] + 4 * step;
-            eb[k] = std::int32_t(e.b);
-            py[k] = std::int32_t(e.py);
-        }
+        const ColumnEdges c = columnEdges(edges, std::int32_t(colFirst * ONE + HALF));
         const Int4 liveLeft = IOTA4 < Int4{} + columns;
         const Int4 liveRight = IOTA4 + 4 < Int4{} + columns;
         const bool wide = columns > 4;
         for (int y = firstOwned; y <= rowLast;) {
-            const std::int32_t pcy = y * std::int32_t(ONE) + std::int32_t(HALF);
-            const std::int32_t r0 = eb[0] * (pcy - py[0]);
-            const std::int32_t r1 = eb[1] * (pcy - py[1]);
-            const std::int32_t r2 = eb[2] * (pcy - py[2]);
-            unsigned bits = laneBits(
-                (((left[0] + r0) | (left[1] + r1) | (left[2] + r2)) >= 0) & liveLeft);
+            Int4 e[3];
+            c.atRow(y * std::int32_t(ONE) + std::int32_t(HALF), e);
+            unsigned bits = laneBits(((e[0] | e[1] | e[2]) >= 0) & liveLeft);
             if (wide) {
-                bits |= laneBits((((right[0] + r0) | (right[1] + r1) | (right[2] + r2)) >= 0) &
-                                 liveRight)
-                        << 4;
+                const Int4 r0 = e[0] + c.step4[0], r1 = e[1] + c.step4[1], r2 = e[2] + c.step4[2];
+                bits |= laneBits(((r0 | r1 | r2) >= 0) & liveRight) << 4;
             }
-            if (bits) {
-                makePlanesOnce();
-                addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
-            }
+            coverRow(y, bits);
             ++y;
             if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
         }
@@ -410,39 +428,20 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         // edge functions taken relative to each edge's first vertex fit 32 bits: the same
         // integers as the 64-bit form below. Four columns are tested at a time, the covered
         // ones collected as a bit mask as on the tiny path.
-        const int c0 = int(colFirst);
         const int columns = int(colLast - colFirst) + 1;
         const int groups = (columns + 3) >> 2;
-        const std::int32_t x0 = std::int32_t(colFirst * ONE + HALF);
-        Int4 first[3], step4[3];
-        std::int32_t eb[3], py[3];
-        for (int k = 0; k < 3; ++k) {
-            const Edge& e = edges[k];
-            const std::int32_t step = std::int32_t(e.a) * std::int32_t(ONE);
-            first[k] = std::int32_t(e.a * (x0 - e.px) - e.bias) + IOTA4 * step;
-            step4[k] = Int4{} + 4 * step;
-            eb[k] = std::int32_t(e.b);
-            py[k] = std::int32_t(e.py);
-        }
+        const ColumnEdges c = columnEdges(edges, std::int32_t(colFirst * ONE + HALF));
         // Columns of the last group past the box are not candidates.
         const unsigned live = columns >= 32 ? ~0u : (1u << columns) - 1;
         for (int y = firstOwned; y <= rowLast;) {
-            const std::int32_t pcy = y * std::int32_t(ONE) + std::int32_t(HALF);
-            Int4 e0 = first[0] + eb[0] * (pcy - py[0]);
-            Int4 e1 = first[1] + eb[1] * (pcy - py[1]);
-            Int4 e2 = first[2] + eb[2] * (pcy - py[2]);
+            Int4 e[3];
+            c.atRow(y * std::int32_t(ONE) + std::int32_t(HALF), e);
             unsigned bits = 0;
             for (int g = 0; g < groups; ++g) {
-                bits |= laneBits((e0 | e1 | e2) >= 0) << (4 * g);
-                e0 += step4[0];
-                e1 += step4[1];
-                e2 += step4[2];
+                bits |= laneBits((e[0] | e[1] | e[2]) >= 0) << (4 * g);
+                for (int k = 0; k < 3; ++k) e[k] += c.step4[k];
             }
-            bits &= live;
-            if (bits) {
-                makePlanesOnce();
-                addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
-            }
+            coverRow(y, bits & live);
             ++y;
             if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
         }
