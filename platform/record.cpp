@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -199,7 +200,12 @@ int signalSlotCount = 0;
 // Prepared at the start, because a signal handler may not build strings.
 char crashPath[PLATFORM_PATH_MAX + 32];
 char crashNotice[PLATFORM_PATH_MAX + 64];
-std::atomic<bool> crashSaved{false};
+// 0 before a crash, 1 while one thread saves the recording, 2 once it is saved (or could
+// not be): a crash signal taken on another thread meanwhile (a signal sent to the whole
+// process group arrives twice) waits for the save rather than end the process under it.
+constexpr int CRASH_NONE = 0, CRASH_SAVING = 1, CRASH_DONE = 2;
+std::atomic<int> crashState{CRASH_NONE};
+constexpr int CRASH_WAIT_STEPS = 500;   // of 10 ms: a save that takes longer is given up
 
 void writeAll(int fd, const char* bytes, std::size_t size) {
     while (size > 0) {
@@ -213,8 +219,7 @@ void writeAll(int fd, const char* bytes, std::size_t size) {
 
 // Writes the text so far as the recording, with calls a signal handler may make: a new file
 // beside the target, synced, renamed over it. Once only.
-void saveAfterCrash() {
-    if (crashSaved.exchange(true)) return;
+void writeRecordingAfterCrash() {
     const std::size_t length = publishedLength.load(std::memory_order_acquire);
     const char* text = publishedText.load(std::memory_order_acquire);
     if (text == nullptr || length == 0) return;
@@ -229,6 +234,20 @@ void saveAfterCrash() {
         return;
     }
     writeAll(STDERR_FILENO, crashNotice, std::strlen(crashNotice));
+}
+
+// The first crash saves; a crash on another thread during the save waits for it to end.
+void saveAfterCrash() {
+    int expected = CRASH_NONE;
+    if (crashState.compare_exchange_strong(expected, CRASH_SAVING)) {
+        writeRecordingAfterCrash();
+        crashState.store(CRASH_DONE);
+        return;
+    }
+    const struct timespec step = {0, 10 * 1000 * 1000};
+    for (int i = 0; i < CRASH_WAIT_STEPS && crashState.load() != CRASH_DONE; ++i) {
+        nanosleep(&step, nullptr);
+    }
 }
 
 const struct sigaction* previousAction(int number) {
@@ -262,7 +281,7 @@ void installSignals() {
                   static_cast<long>(getpid()));
     std::snprintf(crashNotice, sizeof crashNotice, "vorl: the recording so far is in %s\n",
                   recordState.path);
-    crashSaved.store(false);
+    crashState.store(CRASH_NONE);
     signalSlotCount = 0;
     auto install = [](int number, void (*handler)(int, siginfo_t*, void*), int flags) {
         struct sigaction action = {};

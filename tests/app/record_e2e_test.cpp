@@ -178,6 +178,9 @@ TEST(RecordReplay, InterruptedRunEndsCleanlyAndReplays) {
     EXPECT_TRUE(dir.read("replay.tga") == dir.read("live.tga"));
 }
 
+// A crash signal mid-run saves the recording so far. timeout sends the signal to the program
+// and again to its process group, so it arrives twice, often on two threads: the second must
+// wait for the first one's save instead of ending the run under it.
 TEST(RecordReplay, CrashedRunKeepsWhatWasRecorded) {
     if (!haveTool("timeout")) GTEST_SKIP() << "timeout is not installed";
     ScratchDir dir;
