@@ -12,12 +12,6 @@
 #include <emmintrin.h>
 #endif
 
-namespace {
-
-using Float4 = float __attribute__((vector_size(16)));
-
-}  // namespace
-
 VxFetchLayout vxMakeFetchLayout() {
     const VxRenderState& s = vexaDevice.state;
     const auto offset = [&](int param) {
@@ -75,6 +69,7 @@ __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const v
         _mm_unpacklo_epi8(_mm_cvtsi32_si128(std::int32_t(argb)), zero), zero);
     const __m128 colour = _mm_cvtepi32_ps(_mm_shuffle_epi32(wide, _MM_SHUFFLE(3, 0, 1, 2)));
 #else
+    using Float4 = float __attribute__((vector_size(16)));
     float f[2];
     std::memcpy(f, p + l.xy, sizeof f);
     float q = 1.0f;

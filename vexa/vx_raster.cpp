@@ -393,53 +393,26 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
     };
 
-    if (small && colLast - colFirst < 8) {
-        // At most eight candidate columns (tiny triangles): each row's edge functions at
-        // every candidate centre side by side, the covered columns as a bit mask (a
-        // triangle's pixels on a row are one run). The samples stay within seven columns of
-        // the box, so the values, relative to each edge's first vertex, fit 32 bits: the
-        // same integers as the stepped forms below.
-        const int columns = int(colLast - colFirst) + 1;
-        const ColumnEdges c = columnEdges(edges, std::int32_t(colFirst * ONE + HALF));
-        const Int4 liveLeft = IOTA4 < Int4{} + columns;
-        const Int4 liveRight = IOTA4 + 4 < Int4{} + columns;
-        const bool wide = columns > 4;
-        for (int y = firstOwned; y <= rowLast;) {
-            Int4 e[3];
-            c.atRow(y * std::int32_t(ONE) + std::int32_t(HALF), e);
-            unsigned bits = laneBits(((e[0] | e[1] | e[2]) >= 0) & liveLeft);
-            if (wide) {
-                const Int4 r0 = e[0] + c.step4[0], r1 = e[1] + c.step4[1], r2 = e[2] + c.step4[2];
-                bits |= laneBits(((r0 | r1 | r2) >= 0) & liveRight) << 4;
-            }
-            coverRow(y, bits);
-            ++y;
-            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
-        }
-        endPrimitive(w);
-        return;
-    }
-
-    // Narrow triangles step the edge functions across their bounding box; wide ones find
-    // each row's span ends by exact division.
+    // Small triangles up to 24 columns wide (most of a fine grid's): each row's edge
+    // functions at the candidate centres four side by side, the covered columns as a bit mask
+    // (a triangle's pixels on a row are one run). The samples stay within three columns of
+    // the box, so the values, relative to each edge's first vertex, fit 32 bits: the same
+    // integers as the 64-bit forms below. Wider ones find each row's span ends by stepping
+    // (narrow) or by exact division.
     const bool narrow = colLast - colFirst < 24;
     if (narrow && small) {
-        // Every sample lies in the bounding box (three columns past it at most), so the
-        // edge functions taken relative to each edge's first vertex fit 32 bits: the same
-        // integers as the 64-bit form below. Four columns are tested at a time, the covered
-        // ones collected as a bit mask as on the tiny path.
         const int columns = int(colLast - colFirst) + 1;
         const int groups = (columns + 3) >> 2;
         const ColumnEdges c = columnEdges(edges, std::int32_t(colFirst * ONE + HALF));
         // Columns of the last group past the box are not candidates.
-        const unsigned live = columns >= 32 ? ~0u : (1u << columns) - 1;
+        const unsigned live = (1u << columns) - 1;
         for (int y = firstOwned; y <= rowLast;) {
             Int4 e[3];
             c.atRow(y * std::int32_t(ONE) + std::int32_t(HALF), e);
-            unsigned bits = 0;
-            for (int g = 0; g < groups; ++g) {
-                bits |= laneBits((e[0] | e[1] | e[2]) >= 0) << (4 * g);
+            unsigned bits = laneBits((e[0] | e[1] | e[2]) >= 0);
+            for (int g = 1; g < groups; ++g) {
                 for (int k = 0; k < 3; ++k) e[k] += c.step4[k];
+                bits |= laneBits((e[0] | e[1] | e[2]) >= 0) << (4 * g);
             }
             coverRow(y, bits & live);
             ++y;

@@ -517,10 +517,9 @@ TEST_F(Coverage, StripMatchesItsTrianglesDrawnSeparately) {
 
 }  // namespace
 
-// Triangles and quad cells up to thirty pixels across, where the rasterizer tests four
-// candidate columns of a row at once (at most eight columns in one step, at most 24 in
-// groups) and refuses a cell whose box holds no pixel centre before looking at its
-// triangles; some vertices sit exactly half a snapping unit off the grid (rounded up), some
+// Triangles and quad cells up to thirty pixels across, where the rasterizer tests the
+// candidate columns of a row four at a time (up to 24 columns; wider ones are stepped one by
+// one) and refuses a cell whose box holds no pixel centre before looking at its triangles; some vertices sit exactly half a snapping unit off the grid (rounded up), some
 // shapes hang over the output's edges: every pixel agrees with the exact rule, with one
 // worker and with two.
 TEST_F(Coverage, SmallTrianglesAndCellsMatchTheExactRule) {
