@@ -6,6 +6,7 @@
 #include "vexa/vx_local.h"
 
 #include <bit>
+#include <cstring>
 #include <type_traits>
 
 // Floating-point exceptions are never looked at; saying so lets the compiler vectorise the

@@ -71,12 +71,16 @@ inline int packDithered(int r, int g, int bl, int offset) {
            floor255(bl * 31 + offset);
 }
 
-// Float to byte: NaN and negatives give 0, above 255 gives 255, otherwise rounded.
-inline int floatToByte(float v) {
-    v = v >= 0.0f ? v : 0.0f;
-    v = v <= 255.0f ? v : 255.0f;
-    return int(v + 0.5f);
+// v within [lo, hi], NaN giving lo. Written as strict comparisons so that each line is one
+// vector max or min (which return their second operand for NaN); at lo and hi themselves
+// either form gives the same value.
+inline float clampTo(float v, float lo, float hi) {
+    v = v > lo ? v : lo;
+    return v < hi ? v : hi;
 }
+
+// Float to byte: NaN and negatives give 0, above 255 gives 255, otherwise rounded.
+inline int floatToByte(float v) { return int(clampTo(v, 0.0f, 255.0f) + 0.5f); }
 
 // out[i] = table[idx[i] >> shift] for i < n (a byte table with 4 bytes of room past its
 // end). The AVX2 build gathers eight at a time; lanes at or past n read nothing.
@@ -170,10 +174,8 @@ void texCoords(const VxTexUnit& t, const VxSetup& p, int k, VxBatch& b, const fl
         for (int i = j; i < j + 8; ++i) {
             float uu = ((bu + xu * fx[i]) + yu * fy[i]) * b.w[i];
             float vv = ((bv + xv * fx[i]) + yv * fy[i]) * b.w[i];
-            uu = uu >= -LIMIT ? uu : -LIMIT;
-            uu = uu <= LIMIT ? uu : LIMIT;
-            vv = vv >= -LIMIT ? vv : -LIMIT;
-            vv = vv <= LIMIT ? vv : LIMIT;
+            uu = clampTo(uu, -LIMIT, LIMIT);
+            vv = clampTo(vv, -LIMIT, LIMIT);
             u[i] = uu;
             v[i] = vv;
             const float su = uu * 256.0f, sv = vv * 256.0f;
@@ -483,76 +485,118 @@ inline float coef(const float* lane, float uniform, int i) {
 // finishSurface), unit 0's texel coordinates and, when LEVELS, its mip step. The planes are
 // the setup's (p) or, when LANES, each pixel's stamped ones; either way each pixel sees the
 // same values and operations, so both forms give the same bits. Unit 0 must be bound.
+// Eight lanes of floats or ints (one AVX2 register; two SSE2 registers on the portable path).
+using F8 = float __attribute__((vector_size(32)));
+using I8 = std::int32_t __attribute__((vector_size(32)));
+using U8 = std::uint32_t __attribute__((vector_size(32)));
+template <class V, class T>
+inline V load8(const T* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+template <class V, class T>
+inline void store8(T* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+// a > b ? a : b and a < b ? a : b, lane by lane: one instruction each on the AVX2 path,
+// where the same comparisons in a plain loop become compares and blends.
+inline F8 max8(F8 a, F8 b) {
+#ifdef VX_PIXEL_AVX2
+    return F8(_mm256_max_ps(__m256(a), __m256(b)));
+#else
+    return a > b ? a : b;
+#endif
+}
+inline F8 min8(F8 a, F8 b) {
+#ifdef VX_PIXEL_AVX2
+    return F8(_mm256_min_ps(__m256(a), __m256(b)));
+#else
+    return a < b ? a : b;
+#endif
+}
+// v in all eight lanes, as it is (adding it to zeros would turn -0 into +0).
+inline F8 splat8(float v) { return F8{v, v, v, v, v, v, v, v}; }
+// clampTo() eight at a time.
+inline F8 clamp8(F8 v, float lo, float hi) { return min8(max8(v, splat8(lo)), splat8(hi)); }
+inline I8 floatToByte8(F8 v) { return __builtin_convertvector(clamp8(v, 0.0f, 255.0f) + 0.5f, I8); }
+
+// interpolate() and texCoords() for the surface state in one pass over pixels [from, to),
+// eight at a time, with the same operations per pixel: depth code, iterated colour (alpha is
+// never read by finishSurface), unit 0's texel coordinates and, when LEVELS, its mip step.
+// The planes are the setup's (p) or, when LANES, each pixel's stamped ones; either way each
+// pixel sees the same values and operations, so both forms give the same bits. Unit 0 must
+// be bound.
 template <bool LEVELS, bool LANES>
 void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from,
                               int to) {
     const int end = from + ((to - from + 7) & ~7);
-    const float offX = p.offX, offY = p.offY;
     const int pitch = b.pitch;
-    const float bq = p.base[VX_PL_Q], xq = p.dx[VX_PL_Q], yq = p.dy[VX_PL_Q];
-    const float br = p.base[VX_PL_R], xr = p.dx[VX_PL_R], yr = p.dy[VX_PL_R];
-    const float bg = p.base[VX_PL_G], xg = p.dx[VX_PL_G], yg = p.dy[VX_PL_G];
-    const float bb = p.base[VX_PL_B], xb = p.dx[VX_PL_B], yb = p.dy[VX_PL_B];
-    const float bu = p.base[VX_PL_U0], xu = p.dx[VX_PL_U0], yu = p.dy[VX_PL_U0];
-    const float bv = p.base[VX_PL_V0], xv = p.dx[VX_PL_V0], yv = p.dy[VX_PL_V0];
     const auto& l = b.lane;
+    // The setup's planes in lane order, each in all eight lanes (unused with stamped planes).
+    F8 uniform[VX_LANE_COUNT];
+    if constexpr (!LANES) {
+        uniform[VX_LANE_OFFX] = splat8(p.offX);
+        uniform[VX_LANE_OFFY] = splat8(p.offY);
+        constexpr int PLANES[6] = {VX_PL_Q, VX_PL_U0, VX_PL_V0, VX_PL_R, VX_PL_G, VX_PL_B};
+        for (int k = 0; k < 6; ++k) {
+            uniform[VX_LANE_Q + 3 * k] = splat8(p.base[PLANES[k]]);
+            uniform[VX_LANE_Q + 3 * k + 1] = splat8(p.dx[PLANES[k]]);
+            uniform[VX_LANE_Q + 3 * k + 2] = splat8(p.dy[PLANES[k]]);
+        }
+    }
+    // One plane coefficient of pixels j..j+7: their stamped ones or the setup's.
+    const auto coef = [&](int lane, int j) __attribute__((always_inline)) {
+        if constexpr (LANES) {
+            return load8<F8>(l[lane] + j);
+        } else {
+            (void)j;
+            return uniform[lane];
+        }
+    };
     const VxTexUnit& t = s.tex[0];
     const int bias = t.biasFixed, maxMip = t.mipmap ? t.maxMip : 0;
     constexpr float LIMIT = 4194304.0f;
-    std::int32_t* uf = b.ufix[0];
-    std::int32_t* vf = b.vfix[0];
-    std::int32_t* mip = b.mip[0];
     for (int j = from; j < end; j += 8) {
-        for (int i = j; i < j + 8; ++i) {
-            const float x = float(b.x[i]) + coef<LANES>(l[VX_LANE_OFFX], offX, i);
-            const float y = float(b.y[i]) + coef<LANES>(l[VX_LANE_OFFY], offY, i);
-            const float pxq = coef<LANES>(l[VX_LANE_Q + 1], xq, i);
-            const float pyq = coef<LANES>(l[VX_LANE_Q + 2], yq, i);
-            const float pxu = coef<LANES>(l[VX_LANE_U0 + 1], xu, i);
-            const float pyu = coef<LANES>(l[VX_LANE_U0 + 2], yu, i);
-            const float pxv = coef<LANES>(l[VX_LANE_V0 + 1], xv, i);
-            const float pyv = coef<LANES>(l[VX_LANE_V0 + 2], yv, i);
-            b.index[i] = b.y[i] * pitch + b.x[i];
-            const float w = 1.0f / ((coef<LANES>(l[VX_LANE_Q], bq, i) + pxq * x) + pyq * y);
-            b.w[i] = w;
-            const std::uint32_t bits = __builtin_bit_cast(std::uint32_t, w);
-            int code = int(bits >> 11) - (127 << 12);
-            code = code < 0 ? 0 : code;
-            b.z[i] = code > 0xFFFE ? 0xFFFE : code;
-            b.it[0][i] = floatToByte((coef<LANES>(l[VX_LANE_R], br, i) +
-                                      coef<LANES>(l[VX_LANE_R + 1], xr, i) * x) +
-                                     coef<LANES>(l[VX_LANE_R + 2], yr, i) * y);
-            b.it[1][i] = floatToByte((coef<LANES>(l[VX_LANE_G], bg, i) +
-                                      coef<LANES>(l[VX_LANE_G + 1], xg, i) * x) +
-                                     coef<LANES>(l[VX_LANE_G + 2], yg, i) * y);
-            b.it[2][i] = floatToByte((coef<LANES>(l[VX_LANE_B], bb, i) +
-                                      coef<LANES>(l[VX_LANE_B + 1], xb, i) * x) +
-                                     coef<LANES>(l[VX_LANE_B + 2], yb, i) * y);
-            float uu = ((coef<LANES>(l[VX_LANE_U0], bu, i) + pxu * x) + pyu * y) * w;
-            float vv = ((coef<LANES>(l[VX_LANE_V0], bv, i) + pxv * x) + pyv * y) * w;
-            uu = uu >= -LIMIT ? uu : -LIMIT;
-            uu = uu <= LIMIT ? uu : LIMIT;
-            vv = vv >= -LIMIT ? vv : -LIMIT;
-            vv = vv <= LIMIT ? vv : LIMIT;
-            const float su = uu * 256.0f, sv = vv * 256.0f;
-            int iu = int(su), iv = int(sv);
-            iu -= float(iu) > su;
-            iv -= float(iv) > sv;
-            uf[i] = iu;
-            vf[i] = iv;
-            if constexpr (LEVELS) {
-                const float ax = pxu - uu * pxq, bx = pxv - vv * pxq;
-                const float ay = pyu - uu * pyq, by = pyv - vv * pyq;
-                const float rx = ax * ax + bx * bx, ry = ay * ay + by * by;
-                const float r = (rx > ry ? rx : ry) * (w * w);
-                const int rbits = __builtin_bit_cast(std::int32_t, r) & 0x7FFFFFFF;
-                const int lod2 = ((rbits - 0x3F800000) >> 15) + bias;
-                int step = (lod2 + 256) >> 9;
-                step = step < 0 ? 0 : (step > maxMip ? maxMip : step);
-                mip[i] = lod2 <= 0 ? -1 : step;
-            } else {
-                mip[i] = 0;
-            }
+        const I8 xi = load8<I8>(b.x + j), yi = load8<I8>(b.y + j);
+        const F8 x = __builtin_convertvector(xi, F8) + coef(VX_LANE_OFFX, j);
+        const F8 y = __builtin_convertvector(yi, F8) + coef(VX_LANE_OFFY, j);
+        const F8 pxq = coef(VX_LANE_Q + 1, j), pyq = coef(VX_LANE_Q + 2, j);
+        store8(b.index + j, yi * pitch + xi);
+        const F8 w = 1.0f / ((coef(VX_LANE_Q, j) + pxq * x) + pyq * y);
+        store8(b.w + j, w);
+        // The depth code from w's bits: exponent and the top 11 fraction bits.
+        I8 code = I8(__builtin_bit_cast(U8, w) >> 11) - (127 << 12);
+        code = code < 0 ? 0 : code;
+        store8(b.z + j, code > 0xFFFE ? 0xFFFE : code);
+        const auto plane = [&](int lane) __attribute__((always_inline)) {
+            return (coef(lane, j) + coef(lane + 1, j) * x) + coef(lane + 2, j) * y;
+        };
+        store8(b.it[0] + j, floatToByte8(plane(VX_LANE_R)));
+        store8(b.it[1] + j, floatToByte8(plane(VX_LANE_G)));
+        store8(b.it[2] + j, floatToByte8(plane(VX_LANE_B)));
+        const F8 pxu = coef(VX_LANE_U0 + 1, j), pyu = coef(VX_LANE_U0 + 2, j);
+        const F8 pxv = coef(VX_LANE_V0 + 1, j), pyv = coef(VX_LANE_V0 + 2, j);
+        const F8 uu = clamp8(((coef(VX_LANE_U0, j) + pxu * x) + pyu * y) * w, -LIMIT, LIMIT);
+        const F8 vv = clamp8(((coef(VX_LANE_V0, j) + pxv * x) + pyv * y) * w, -LIMIT, LIMIT);
+        // Floor of the 8.8 fixed coordinates: truncation, less one where it rounded up.
+        const F8 su = uu * 256.0f, sv = vv * 256.0f;
+        const I8 iu = __builtin_convertvector(su, I8), iv = __builtin_convertvector(sv, I8);
+        store8(b.ufix[0] + j, iu + (__builtin_convertvector(iu, F8) > su));
+        store8(b.vfix[0] + j, iv + (__builtin_convertvector(iv, F8) > sv));
+        if constexpr (LEVELS) {
+            const F8 ax = pxu - uu * pxq, bx = pxv - vv * pxq;
+            const F8 ay = pyu - uu * pyq, by = pyv - vv * pyq;
+            const F8 rx = ax * ax + bx * bx, ry = ay * ay + by * by;
+            const F8 r = max8(rx, ry) * (w * w);
+            const I8 rbits = __builtin_bit_cast(I8, r) & 0x7FFFFFFF;
+            const I8 lod2 = ((rbits - 0x3F800000) >> 15) + bias;
+            I8 step = (lod2 + 256) >> 9;
+            step = step < 0 ? I8{} : step;
+            step = step > maxMip ? I8{} + maxMip : step;
+            store8(b.mip[0] + j, lod2 <= 0 ? I8{} - 1 : step);
+        } else {
+            store8(b.mip[0] + j, I8{});
         }
     }
 }
