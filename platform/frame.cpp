@@ -1,7 +1,8 @@
 // The last presented frame and the program's status line, shared by both back ends.
 // Entry points: framePresent (the rasterizer's present hook), frameSave for
-// --save-last-frame, platformSetStatusLine. The copy's buffer grows only when the frame size
-// changes, so presenting allocates nothing from frame to frame.
+// --save-last-frame, platformSetStatusLine. The copy is kept for a window or for
+// --save-last-frame; its buffer grows only when the frame size changes, so presenting
+// allocates nothing from frame to frame.
 #include <cstdio>
 #include <cstring>
 
@@ -23,12 +24,16 @@ void framePresent(void*, void*, const std::uint16_t* pixels, int width, int heig
                   int swapInterval) {
     if (!pixels || width <= 0 || height <= 0) return;
     PlatformFrame& f = platformFrame;
-    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    if (f.pixels.size() != count) f.pixels.resize(count);   // only when the size changes
-    std::memcpy(f.pixels.data(), pixels, count * sizeof(std::uint16_t));
     f.width = width;
     f.height = height;
     ++f.presented;
+    // The copy is made only for a reader: a window that shows (and repaints) it, or the
+    // picture of the last frame written at the end. A headless run with neither copies
+    // nothing (1.5 MB a frame at 1024 x 768, on the program's thread).
+    if (!platformBackend.showFrame && !platformOptions.saveLastFrameFile[0]) return;
+    const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+    if (f.pixels.size() != count) f.pixels.resize(count);   // only when the size changes
+    std::memcpy(f.pixels.data(), pixels, count * sizeof(std::uint16_t));
     // The back end is handed the copy: it stays as it is until the next frame, so a window
     // can repaint from it while the rasterizer draws into its own buffers.
     if (platformBackend.showFrame) {
@@ -62,6 +67,10 @@ bool frameSave(const char* path, std::string* error) {
     const PlatformFrame& f = platformFrame;
     if (f.width <= 0 || f.height <= 0) {
         if (error) *error = std::string(path) + ": not written, no frame was presented";
+        return false;
+    }
+    if (f.pixels.size() != static_cast<std::size_t>(f.width) * static_cast<std::size_t>(f.height)) {
+        if (error) *error = std::string(path) + ": not written, the last frame was not kept";
         return false;
     }
     std::vector<unsigned char> colours(static_cast<std::size_t>(f.width) * f.height * 3);

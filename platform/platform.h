@@ -235,7 +235,8 @@ struct PlatformFrame {
 };
 extern PlatformFrame platformFrame;
 
-// The rasterizer's present hook: keeps a copy, then lets the back end show it.
+// The rasterizer's present hook: counts the frame and, for a back end that shows frames or a
+// run that saves its last one, keeps a copy and lets the back end show it.
 void framePresent(void* user, void* window, const std::uint16_t* pixels, int width,
                   int height, int swapInterval);
 // Writes the last frame as a picture (savePicture: TGA, or PNG under --png); false with a

@@ -119,9 +119,9 @@ TEST_F(RunEndTest, LastFrameIsWrittenAsBottomUpBgrTga) {
     // 3x2 frame: top-left pure red, bottom-left pure blue, bottom-right white, rest black.
     const std::uint16_t first[6] = {0x1234, 0x1234, 0x1234, 0x1234, 0x1234, 0x1234};
     const std::uint16_t pixels[6] = {0xF800, 0x0000, 0x0000, 0x001F, 0x0000, 0xFFFF};
+    std::snprintf(platformOptions.saveLastFrameFile, PLATFORM_PATH_MAX, "%s", path);
     framePresent(nullptr, nullptr, first, 3, 2, 1);
     framePresent(nullptr, nullptr, pixels, 3, 2, 1);
-    std::snprintf(platformOptions.saveLastFrameFile, PLATFORM_PATH_MAX, "%s", path);
     ASSERT_TRUE(platformFinish());
     const std::vector<unsigned char> tga = readFile(path);
     ASSERT_EQ(tga.size(), 18u + 3 * 2 * 3);
@@ -160,12 +160,28 @@ TEST_F(RunEndTest, HeadlessRunPrintsTheLastStatusLineOnce) {
 
 TEST_F(RunEndTest, FrameCopyReusesItsBufferWhileTheSizeStays) {
     std::vector<std::uint16_t> a(64 * 48, 1), b(64 * 48, 2);
+    std::snprintf(platformOptions.saveLastFrameFile, PLATFORM_PATH_MAX, "%s", path);
     framePresent(nullptr, nullptr, a.data(), 64, 48, 0);
     const std::uint16_t* buffer = platformFrame.pixels.data();
     framePresent(nullptr, nullptr, b.data(), 64, 48, 0);
     EXPECT_EQ(platformFrame.pixels.data(), buffer);
     EXPECT_EQ(platformFrame.pixels[100], 2);
     EXPECT_EQ(platformFrame.presented, 2);
+}
+
+// Without a window or a last frame to save, presenting counts the frame and copies
+// nothing; saving then (an option set too late) fails with a reason, not a stale picture.
+TEST_F(RunEndTest, HeadlessRunWithoutAReaderKeepsNoCopy) {
+    std::vector<std::uint16_t> a(64 * 48, 1);
+    framePresent(nullptr, nullptr, a.data(), 64, 48, 0);
+    EXPECT_EQ(platformFrame.presented, 1);
+    EXPECT_EQ(platformFrame.width, 64);
+    EXPECT_TRUE(platformFrame.pixels.empty());
+    std::snprintf(platformOptions.saveLastFrameFile, PLATFORM_PATH_MAX, "%s", path);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(platformFinish());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("not kept"), std::string::npos);
+    EXPECT_TRUE(readFile(path).empty());
 }
 
 }  // namespace
