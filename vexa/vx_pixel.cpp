@@ -22,27 +22,13 @@ namespace vxPortable {
 
 #if defined(__x86_64__) || defined(__i386__)
 #define VX_HAVE_AVX2_PATH 1
-// Clang ignores GCC's target pragma: it marks every function of the region (lambdas and
-// template instances too) instead. The intrinsics header comes first so that its own
-// functions keep the per-intrinsic targets it gives them.
-#if defined(__clang__)
-#include <immintrin.h>
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#include <immintrin.h>
-#endif
+#include "vexa/vx_avx2_begin.h"
 #define VX_PIXEL_AVX2 1
 namespace vxAvx2 {
 #include "vexa/vx_pixel_body.h"
 }
 #undef VX_PIXEL_AVX2
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+#include "vexa/vx_avx2_end.h"
 #endif
 
 std::uint16_t vxPack565(int r, int g, int b) {

@@ -6,16 +6,7 @@
 #include "vexa/vx_local.h"
 
 #if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-
-// Clang ignores GCC's target pragma: it marks every function of the region (lambdas and
-// template instances too) instead.
-#if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC push_options
-#pragma GCC target("avx2")
-#endif
+#include "vexa/vx_avx2_begin.h"
 
 namespace {
 
@@ -199,11 +190,7 @@ const Sampler SAMPLERS_565[8] = {
 
 }  // namespace
 
-#if defined(__clang__)
-#pragma clang attribute pop
-#else
-#pragma GCC pop_options
-#endif
+#include "vexa/vx_avx2_end.h"
 
 VxSampleRoutine vxPickFastSampler(const VxTexUnit& t) {
     if (t.format != VX_TEXFMT_RGB_565 || t.minFilter != t.magFilter) return nullptr;

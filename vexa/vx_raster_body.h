@@ -1,0 +1,646 @@
+// Worker side of Vexa drawing for one processor path: included by vx_raster.cpp once per
+// path (portable and AVX2) inside that path's namespace, so both are the same source. It
+// covers triangle setup (snapping, culling, edge functions, attribute planes), span
+// traversal of the rows a worker owns, lines, and clears. Coverage is exact integer
+// arithmetic on vertices snapped to 1/256 pixel with a top-left rule, so triangles sharing an
+// edge cover each pixel on it once; the attribute planes are made in double with the same
+// operations on both paths, so both give the same bits. Covered pixels go to the pixel
+// pipeline in batches. Writes only inside the clip window, itself inside the output.
+// Deliberately without an include guard.
+
+// Draws what a worker has batched (the path's own vxFlushBatch).
+void flushBatch(VxWorker& w);
+
+namespace {
+
+// Small fixed vectors (SSE2 registers on x86, the same arithmetic elsewhere).
+using Int4 = std::int32_t __attribute__((vector_size(16)));
+using Int8 = std::int32_t __attribute__((vector_size(32)));
+using Float4 = float __attribute__((vector_size(16)));
+constexpr Int4 IOTA4 = {0, 1, 2, 3};
+constexpr Int8 IOTA8 = {0, 1, 2, 3, 4, 5, 6, 7};
+
+// Bit i set for each lane i that is all ones (lanes are all ones or zero).
+inline unsigned laneBits(Int4 v) {
+#if defined(__SSE2__)
+    return unsigned(_mm_movemask_ps(_mm_castsi128_ps(__m128i(v))));
+#else
+    const Int4 bits = v & Int4{1, 2, 4, 8};
+    return unsigned(bits[0] | bits[1] | bits[2] | bits[3]);
+#endif
+}
+
+inline bool ownsRow(const VxWorker& w, int y) {
+    return ((y >> VX_BAND_SHIFT) % vexaDevice.threadCount) == w.index;
+}
+
+// First row >= y (y >= 0) that this worker owns.
+inline int nextOwnedRow(const VxWorker& w, int y) {
+    const int band = y >> VX_BAND_SHIFT;
+    if (band < VX_BAND_TABLE) {
+        const int next = w.nextBand[band];
+        return next == band ? y : next << VX_BAND_SHIFT;
+    }
+    const int n = vexaDevice.threadCount;
+    const int owner = band % n;
+    if (owner == w.index) return y;
+    const int skip = (w.index - owner + n) % n;
+    return (band + skip) << VX_BAND_SHIFT;
+}
+
+inline std::int64_t floorDiv(std::int64_t a, std::int64_t b) {  // b > 0
+    std::int64_t q = a / b;
+    if ((a % b != 0) && (a < 0)) --q;
+    return q;
+}
+
+inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
+    VxBatch& b = w.batch;
+    // A span overlapping one already in the batch on this row (mod 64) finishes the batch.
+    const int row = y & 63;
+    if (w.rowEpoch[row] == w.epoch) {
+        if (x1 >= w.rowLo[row] && x0 <= w.rowHi[row]) flushBatch(w);
+    }
+    if (w.rowEpoch[row] != w.epoch) {
+        w.rowEpoch[row] = w.epoch;
+        w.rowLo[row] = x0;
+        w.rowHi[row] = x1;
+    } else {
+        w.rowLo[row] = x0 < w.rowLo[row] ? x0 : w.rowLo[row];
+        w.rowHi[row] = x1 > w.rowHi[row] ? x1 : w.rowHi[row];
+    }
+    if (x1 - x0 < 8 && b.n + (x1 - x0) < VX_BATCH_MAX) {
+        // A short span that fits (most spans of small triangles): eight columns and rows
+        // stored whole, the excess past the span overwritten by later pixels or never read
+        // (the arrays have room for it).
+        const Int8 xs = x0 + IOTA8;
+        const Int8 ys = Int8{} + y;
+        std::memcpy(b.x + b.n, &xs, sizeof xs);
+        std::memcpy(b.y + b.n, &ys, sizeof ys);
+        b.n += x1 - x0 + 1;
+        return;
+    }
+    while (x0 <= x1) {
+        if (b.n == VX_BATCH_MAX) {
+            // The batch restarts with this span's remainder on the row.
+            flushBatch(w);
+            w.rowEpoch[row] = w.epoch;
+            w.rowLo[row] = x0;
+            w.rowHi[row] = x1;
+        }
+        const int room = VX_BATCH_MAX - b.n;
+        const int count = x1 - x0 + 1 < room ? x1 - x0 + 1 : room;
+        // Whole groups of eight, as above: at most seven past the batch's end.
+        const Int8 ys = Int8{} + y;
+        for (int i = 0; i < count; i += 8) {
+            const Int8 xs = x0 + i + IOTA8;
+            std::memcpy(b.x + b.n + i, &xs, sizeof xs);
+            std::memcpy(b.y + b.n + i, &ys, sizeof ys);
+        }
+        b.n += count;
+        x0 += count;
+    }
+}
+
+// Copies the current setup's planes onto batch pixels [from, to), fewer than
+// VX_LANE_STAMP_MAX of them, as two whole groups of four (the lane arrays have room past the
+// batch; later pixels overwrite the excess, and the interpolation of the stamped pixels
+// never uses it).
+static_assert(VX_LANE_STAMP_MAX <= 8 && VX_BATCH_MAX + 8 <= VX_BATCH_PAD);
+inline void stampPlanes(const VxSetup& s, VxBatch& b, int from, int to) {
+    if (from == to) return;
+    const auto put = [&](int lane, float value) __attribute__((always_inline)) {
+        const Float4 v = Float4{} + value;
+        std::memcpy(b.lane[lane] + from, &v, sizeof v);
+        std::memcpy(b.lane[lane] + from + 4, &v, sizeof v);
+    };
+    put(VX_LANE_OFFX, s.offX);
+    put(VX_LANE_OFFY, s.offY);
+    constexpr int PLANES[6] = {VX_PL_Q, VX_PL_U0, VX_PL_V0, VX_PL_R, VX_PL_G, VX_PL_B};
+    for (int k = 0; k < 6; ++k) {
+        put(VX_LANE_Q + 3 * k, s.base[PLANES[k]]);
+        put(VX_LANE_Q + 3 * k + 1, s.dx[PLANES[k]]);
+        put(VX_LANE_Q + 3 * k + 2, s.dy[PLANES[k]]);
+    }
+}
+
+// Interpolates every pixel of the batch not yet interpolated: the stamped ones with their
+// own planes, then those past `stamped` (the primitive being set up) with its uniform
+// planes. The stamped pass writes whole groups past `stamped`; the uniform pass overwrites
+// them.
+inline void interpolatePending(VxWorker& w) {
+    VxBatch& b = w.batch;
+    const VxDrawState& st = w.state;
+    if (st.interpolateLanes && b.pending < b.stamped) {
+        st.interpolateLanes(st, b, b.pending, b.stamped);
+        b.pending = b.stamped;
+    }
+    if (b.pending < b.n) st.interpolate(st, w.setup, b, b.pending);
+    b.pending = b.stamped = b.n;
+}
+
+// The pixels added since the last call belong to the current setup. Where the state has a
+// per-pixel-plane routine, a small primitive only stamps its planes: interpolating its four
+// or five pixels alone would pay for a whole vector pass and the routine's set-up. A larger
+// one is interpolated now with uniform planes, after the stamped pixels before it.
+inline void endPrimitive(VxWorker& w) {
+    VxBatch& b = w.batch;
+    if (w.state.interpolateLanes && b.n - b.stamped < VX_LANE_STAMP_MAX) {
+        stampPlanes(w.setup, b, b.stamped, b.n);
+        b.stamped = b.n;
+        return;
+    }
+    interpolatePending(w);
+}
+
+inline bool finiteVertex(const VxVertex& v) {
+    return std::fabs(v.x) <= VX_COORD_LIMIT && std::fabs(v.y) <= VX_COORD_LIMIT &&
+           std::isfinite(v.q);
+}
+
+// vxSnap() of four coordinates, each within VX_COORD_LIMIT, in float: c * 256 is exact,
+// and so are its truncation t and the remainder c * 256 - t (|c * 256| <= 2^28: beyond 2^24
+// the value is already whole), so rounding half up from the remainder gives the same
+// integer as the double form.
+inline Int4 snapFour(Float4 c) {
+    const Float4 f = c * float(1 << VX_SUBPIXEL_BITS);
+    const Int4 t = __builtin_convertvector(f, Int4);
+    const Float4 frac = f - __builtin_convertvector(t, Float4);
+    // Comparisons give -1 where true.
+    return t - (frac >= 0.5f) + (frac < -0.5f);
+}
+
+// Checks and snaps the vertices of a primitive command four at a time: snapped x and y,
+// and whether each is drawable (finiteVertex; a vertex that is not snaps to 0). The arrays
+// are written in whole groups of four (VX_PRIM_CHUNK is a multiple of four); the last group
+// repeats the final vertex rather than read past the command.
+static_assert(VX_PRIM_CHUNK % 4 == 0);
+inline void snapVertices(const VxVertex* v, int n, std::int32_t* sx, std::int32_t* sy,
+                         std::uint8_t* ok) {
+    const Float4 limit = Float4{} + VX_COORD_LIMIT;
+    const Float4 largest = Float4{} + std::numeric_limits<float>::max();
+    for (int i = 0; i < n; i += 4) {
+        const VxVertex& v0 = v[i];
+        const VxVertex& v1 = v[i + 1 < n ? i + 1 : n - 1];
+        const VxVertex& v2 = v[i + 2 < n ? i + 2 : n - 1];
+        const VxVertex& v3 = v[i + 3 < n ? i + 3 : n - 1];
+        const Float4 x = {v0.x, v1.x, v2.x, v3.x}, y = {v0.y, v1.y, v2.y, v3.y};
+        const Float4 q = {v0.q, v1.q, v2.q, v3.q};
+        const auto magnitude = [](Float4 f) {
+            return __builtin_bit_cast(Float4, __builtin_bit_cast(Int4, f) & 0x7FFFFFFF);
+        };
+        // NaN fails every comparison, so a NaN coordinate or q is refused too.
+        const Int4 good = (magnitude(x) <= limit) & (magnitude(y) <= limit) &
+                          (magnitude(q) <= largest);
+        // A refused vertex's coordinates become 0 before snapping.
+        const auto kept = [&](Float4 f) {
+            return __builtin_bit_cast(Float4, __builtin_bit_cast(Int4, f) & good);
+        };
+        const Int4 snappedX = snapFour(kept(x));
+        const Int4 snappedY = snapFour(kept(y));
+        std::memcpy(sx + i, &snappedX, sizeof snappedX);
+        std::memcpy(sy + i, &snappedY, sizeof snappedY);
+        for (int k = 0; k < 4; ++k) ok[i + k] = std::uint8_t(good[k] & 1);
+    }
+}
+
+struct Edge {
+    std::int64_t a, b;  // dE/dx, dE/dy in fixed units
+    std::int64_t px, py;
+    std::int64_t bias;  // 0 on top-left edges, 1 otherwise
+};
+
+inline Edge makeEdge(std::int64_t px, std::int64_t py, std::int64_t qx, std::int64_t qy) {
+    Edge e;
+    e.a = -(qy - py);
+    e.b = qx - px;
+    e.px = px;
+    e.py = py;
+    e.bias = (e.a > 0 || (e.a == 0 && e.b > 0)) ? 0 : 1;
+    return e;
+}
+
+// Two doubles side by side: the planes are made in pairs, each lane with exactly the
+// operations (and rounding) of the one-at-a-time form.
+using Double2 = double __attribute__((vector_size(16)));
+
+// Interpolation planes of the attributes from the (float) snapped positions, given their
+// doubled area `det` = x1 * y2 - x2 * y1 (below); unit 1's coordinates only when unit 1 is
+// sampled (its planes are not read otherwise).
+void makePlanes(VxSetup& s, const VxVertex& va, const VxVertex& vb, const VxVertex& vc,
+                double ax, double ay, double bx, double by, double cx, double cy, double det,
+                bool unit1) {
+    const double x1 = bx - ax, y1 = by - ay, x2 = cx - ax, y2 = cy - ay;
+    const double inv = 1.0 / det;
+    const float* fa = &va.x;
+    const float* fb = &vb.x;
+    const float* fc = &vc.x;
+    // VxVertex order: x y q u0 v0 u1 v1 r g b a -> planes q u0 v0 u1 v1 r g b a.
+    {
+        const double v0 = fa[2], d1 = fb[2] - v0, d2 = fc[2] - v0;
+        s.base[VX_PL_Q] = float(v0);
+        s.dx[VX_PL_Q] = float((d1 * y2 - d2 * y1) * inv);
+        s.dy[VX_PL_Q] = float((d2 * x1 - d1 * x2) * inv);
+    }
+    const auto pair = [&](int k) __attribute__((always_inline)) {
+        const Double2 v0 = {fa[2 + k], fa[3 + k]};
+        const Double2 d1 = Double2{fb[2 + k], fb[3 + k]} - v0;
+        const Double2 d2 = Double2{fc[2 + k], fc[3 + k]} - v0;
+        const Double2 dx = (d1 * y2 - d2 * y1) * inv;
+        const Double2 dy = (d2 * x1 - d1 * x2) * inv;
+        s.base[k] = float(v0[0]);
+        s.base[k + 1] = float(v0[1]);
+        s.dx[k] = float(dx[0]);
+        s.dx[k + 1] = float(dx[1]);
+        s.dy[k] = float(dy[0]);
+        s.dy[k + 1] = float(dy[1]);
+    };
+    pair(VX_PL_U0);
+    if (unit1) pair(VX_PL_U1);
+    pair(VX_PL_R);
+    pair(VX_PL_B);
+    s.offX = float(0.5 - ax);
+    s.offY = float(0.5 - ay);
+}
+
+// Sample positions inside a bounding box narrower and shorter than this (in 1/256 pixel)
+// keep every edge function value, stepped one column past the box, below 2^30: such
+// triangles step their edges in 32 bits, the others in 64.
+constexpr std::int64_t VX_EDGE32_EXTENT = std::int64_t(1) << 14;
+
+// Rows and columns of the clip window whose pixel centres lie in a box of snapped
+// positions, rows from the first this worker owns; empty (first > last) when there are none.
+struct CentreBox {
+    int rowFirst, rowLast, colFirst, colLast;
+};
+
+inline bool centresIn(const VxWorker& w, std::int32_t minX, std::int32_t maxX,
+                      std::int32_t minY, std::int32_t maxY, CentreBox* box) {
+    const VxDrawState& st = w.state;
+    int rowFirst = int(vxFirstCentre(minY));
+    int rowLast = int(vxLastCentre(maxY));
+    rowFirst = rowFirst < st.clipMinY ? st.clipMinY : rowFirst;
+    rowLast = rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : rowLast;
+    if (rowFirst > rowLast) return false;
+    rowFirst = nextOwnedRow(w, rowFirst);
+    if (rowFirst > rowLast) return false;
+    int colFirst = int(vxFirstCentre(minX));
+    int colLast = int(vxLastCentre(maxX));
+    colFirst = colFirst < st.clipMinX ? st.clipMinX : colFirst;
+    colLast = colLast > st.clipMaxX - 1 ? st.clipMaxX - 1 : colLast;
+    if (colFirst > colLast) return false;
+    *box = {rowFirst, rowLast, colFirst, colLast};
+    return true;
+}
+
+inline std::int32_t min3(std::int32_t a, std::int32_t b, std::int32_t c) {
+    const std::int32_t m = a < b ? a : b;
+    return m < c ? m : c;
+}
+inline std::int32_t max3(std::int32_t a, std::int32_t b, std::int32_t c) {
+    const std::int32_t m = a > b ? a : b;
+    return m > c ? m : c;
+}
+
+// The edge functions of a triangle in a small box (VX_EDGE32_EXTENT), taken relative to each
+// edge's first vertex so they fit 32 bits: at the centres of four columns from x0 (snapped
+// units) side by side, their step over four columns, and what a row adds.
+struct ColumnEdges {
+    Int4 first[3], step4[3];
+    std::int32_t eb[3], py[3];
+    // The functions of the four columns on the row whose centre is at pcy.
+    void atRow(std::int32_t pcy, Int4* e) const {
+        for (int k = 0; k < 3; ++k) e[k] = first[k] + eb[k] * (pcy - py[k]);
+    }
+};
+
+inline ColumnEdges columnEdges(const Edge* edges, std::int32_t x0) {
+    ColumnEdges c;
+    for (int k = 0; k < 3; ++k) {
+        const Edge& e = edges[k];
+        const std::int32_t step = std::int32_t(e.a) * std::int32_t(1 << VX_SUBPIXEL_BITS);
+        c.first[k] = std::int32_t(e.a * (x0 - e.px) - e.bias) + IOTA4 * step;
+        c.step4[k] = Int4{} + 4 * step;
+        c.eb[k] = std::int32_t(e.b);
+        c.py[k] = std::int32_t(e.py);
+    }
+    return c;
+}
+
+// Draws the triangle of command vertices ia, ib, ic (snapped by runPrims).
+void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
+    const VxDrawState& st = w.state;
+    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
+    // Drawable vertices snap within 2^28 (VX_COORD_LIMIT in 1/256 pixel), so their boxes and
+    // differences fit 32 bits; one that is not drawable snaps to 0 and is refused below.
+    const std::int32_t sax = w.snapX[ia], say = w.snapY[ia], sbx = w.snapX[ib];
+    const std::int32_t sby = w.snapY[ib], scx = w.snapX[ic], scy = w.snapY[ic];
+    // Only pixels whose centres lie in the snapped bounding box can be covered: rows with
+    // minY <= y * ONE + HALF <= maxY, columns likewise. Most sub-pixel triangles have none
+    // and end here, before any set-up.
+    const std::int32_t minY = min3(say, sby, scy), maxY = max3(say, sby, scy);
+    const std::int32_t minX = min3(sax, sbx, scx), maxX = max3(sax, sbx, scx);
+    CentreBox box;
+    if (!centresIn(w, minX, maxX, minY, maxY, &box)) return;
+    if (!(w.snapOk[ia] & w.snapOk[ib] & w.snapOk[ic])) return;
+    const int firstOwned = box.rowFirst, rowLast = box.rowLast;
+    const std::int64_t colFirst = box.colFirst, colLast = box.colLast;
+
+    std::int64_t ax = sax, ay = say, bx = sbx, by = sby, cx = scx, cy = scy;
+    const std::int64_t area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
+    if (area == 0) return;
+    if (st.cullMode == VX_CULL_NEGATIVE && area < 0) return;
+    if (st.cullMode == VX_CULL_POSITIVE && area > 0) return;
+    const VxVertex& a = v[ia];
+    const VxVertex* pb = &v[ib];
+    const VxVertex* pc = &v[ic];
+    if (area < 0) {  // make the interior the positive side of every edge
+        std::swap(bx, cx);
+        std::swap(by, cy);
+        std::swap(pb, pc);
+    }
+    const Edge edges[3] = {makeEdge(ax, ay, bx, by), makeEdge(bx, by, cx, cy),
+                           makeEdge(cx, cy, ax, ay)};
+    const bool small = maxX - minX < VX_EDGE32_EXTENT && maxY - minY < VX_EDGE32_EXTENT;
+    // The attribute planes are made when the first pixel is found: most sub-pixel triangles
+    // cover none. They must exist before that pixel enters the batch, which may be shaded
+    // (with this setup) as soon as it is full.
+    bool planesMade = false;
+    const auto makePlanesOnce = [&]() {
+        if (planesMade) return;
+        planesMade = true;
+        constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
+        const double fax = double(ax) * SCALE, fay = double(ay) * SCALE;
+        const double fbx = double(bx) * SCALE, fby = double(by) * SCALE;
+        const double fcx = double(cx) * SCALE, fcy = double(cy) * SCALE;
+        // In a small box the differences and their products are exact in double (below
+        // 2^28 * 2^-16), so the doubled area is the integer one scaled: no rounding either
+        // way, and the division starts sooner.
+        const double det = small ? double(area < 0 ? -area : area) * (SCALE * SCALE)
+                                 : (fbx - fax) * (fcy - fay) - (fcx - fax) * (fby - fay);
+        makePlanes(w.setup, a, *pb, *pc, fax, fay, fbx, fby, fcx, fcy, det,
+                   (st.flags & VX_DRAW_TEX1) != 0);
+    };
+    // Adds the covered columns of row y, bit i for column colFirst + i (one run).
+    const auto coverRow = [&](int y, unsigned bits) __attribute__((always_inline)) {
+        if (!bits) return;
+        makePlanesOnce();
+        const int c0 = int(colFirst);
+        addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
+    };
+
+    // Small triangles up to 24 columns wide (most of a fine grid's): each row's edge
+    // functions at the candidate centres four side by side, the covered columns as a bit mask
+    // (a triangle's pixels on a row are one run). The samples stay within three columns of
+    // the box, so the values, relative to each edge's first vertex, fit 32 bits: the same
+    // integers as the 64-bit forms below. Wider ones find each row's span ends by stepping
+    // (narrow) or by exact division.
+    const bool narrow = colLast - colFirst < 24;
+    if (narrow && small) {
+        const int columns = int(colLast - colFirst) + 1;
+        const int groups = (columns + 3) >> 2;
+        const ColumnEdges c = columnEdges(edges, std::int32_t(colFirst * ONE + HALF));
+        // Columns of the last group past the box are not candidates.
+        const unsigned live = (1u << columns) - 1;
+        for (int y = firstOwned; y <= rowLast;) {
+            Int4 e[3];
+            c.atRow(y * std::int32_t(ONE) + std::int32_t(HALF), e);
+            unsigned bits = laneBits((e[0] | e[1] | e[2]) >= 0);
+            for (int g = 1; g < groups; ++g) {
+                for (int k = 0; k < 3; ++k) e[k] += c.step4[k];
+                bits |= laneBits((e[0] | e[1] | e[2]) >= 0) << (4 * g);
+            }
+            coverRow(y, bits & live);
+            ++y;
+            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+        }
+        endPrimitive(w);
+        return;
+    }
+    if (narrow) {
+        for (int y = firstOwned; y <= rowLast;) {
+            const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
+            std::int64_t r[3];
+            for (int k = 0; k < 3; ++k) {
+                const Edge& e = edges[k];
+                // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
+                r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
+            }
+            const std::int64_t s0 = edges[0].a * ONE, s1 = edges[1].a * ONE, s2 = edges[2].a * ONE;
+            std::int64_t e0 = s0 * colFirst + r[0], e1 = s1 * colFirst + r[1], e2 = s2 * colFirst + r[2];
+            std::int64_t xl = colLast + 1, xr = colFirst - 1;
+            for (std::int64_t x = colFirst; x <= colLast; ++x) {
+                const bool inside = (e0 | e1 | e2) >= 0;
+                xl = inside && x < xl ? x : xl;
+                xr = inside ? x : xr;
+                e0 += s0;
+                e1 += s1;
+                e2 += s2;
+            }
+            if (xl <= xr) {
+                makePlanesOnce();
+                addSpan(w, y, int(xl), int(xr));
+            }
+            ++y;
+            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+        }
+        endPrimitive(w);
+        return;
+    }
+    // Wide triangles: a row's span ends where each edge function, a * ONE * x + r, crosses
+    // zero. With D = |a| * ONE and r = q * D + m (0 <= m < D), the first column inside a
+    // left edge (a > 0) is -q and the last inside a right edge (a < 0) is q. From one row to
+    // the next r grows by b * ONE, so q and m are stepped exactly; they are divided out
+    // afresh only where a run of rows this worker owns begins.
+    std::int64_t r[3] = {}, q[3] = {}, m[3] = {}, d[3], stepQ[3] = {}, stepM[3] = {};
+    for (int k = 0; k < 3; ++k) {
+        const Edge& e = edges[k];
+        d[k] = (e.a < 0 ? -e.a : e.a) * ONE;
+        if (e.a != 0) {
+            stepQ[k] = floorDiv(e.b * ONE, d[k]);
+            stepM[k] = e.b * ONE - stepQ[k] * d[k];
+        }
+    }
+    bool fresh = true;
+    for (int y = firstOwned; y <= rowLast;) {
+        if (fresh) {
+            const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
+            for (int k = 0; k < 3; ++k) {
+                const Edge& e = edges[k];
+                // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
+                r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
+                if (e.a != 0) {
+                    q[k] = floorDiv(r[k], d[k]);
+                    m[k] = r[k] - q[k] * d[k];
+                }
+            }
+            fresh = false;
+        }
+        std::int64_t xl = colFirst, xr = colLast;
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            if (e.a > 0) {
+                xl = -q[k] > xl ? -q[k] : xl;
+            } else if (e.a < 0) {
+                xr = q[k] < xr ? q[k] : xr;
+            } else if (r[k] < 0) {
+                xr = xl - 1;
+            }
+        }
+        if (xl <= xr) {
+            makePlanesOnce();
+            addSpan(w, y, int(xl), int(xr));
+        }
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            if (e.a != 0) {
+                q[k] += stepQ[k];
+                m[k] += stepM[k];
+                if (m[k] >= d[k]) {
+                    m[k] -= d[k];
+                    ++q[k];
+                }
+            } else {
+                r[k] += e.b * ONE;
+            }
+        }
+        ++y;
+        if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) {
+            const int next = nextOwnedRow(w, y);
+            fresh = next != y;
+            y = next;
+        }
+    }
+    endPrimitive(w);
+}
+
+}  // namespace
+
+void flushBatch(VxWorker& w) {
+    VxBatch& b = w.batch;
+    interpolatePending(w);
+    if (b.n) w.state.finish(w.state, b);
+    b.n = 0;
+    b.pending = 0;
+    b.stamped = 0;
+    if (++w.epoch == 0) {  // after 2^32 batches: forget every row
+        std::memset(w.rowEpoch, 0, sizeof w.rowEpoch);
+        w.epoch = 1;
+    }
+}
+
+void runPrims(VxWorker& w, const VxPrimCommand* cmd) {
+    // Commands whose rows this worker does not own cost a few instructions, not a set-up
+    // per triangle (the small triangles of a fine grid mostly lie in one or two bands).
+    const VxDrawState& st = w.state;
+    const int rowFirst = cmd->rowFirst < st.clipMinY ? st.clipMinY : cmd->rowFirst;
+    const int rowLast = cmd->rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : cmd->rowLast;
+    if (rowFirst > rowLast || nextOwnedRow(w, rowFirst) > rowLast) return;
+    const auto* v = reinterpret_cast<const VxVertex*>(cmd + 1);
+    const int n = int(cmd->count) < VX_PRIM_CHUNK ? int(cmd->count) : VX_PRIM_CHUNK;
+    // Each vertex is checked and snapped once, not once per triangle that uses it.
+    snapVertices(v, n, w.snapX, w.snapY, w.snapOk);
+    switch (cmd->mode) {
+    case VX_PRIM_TRIANGLES:
+        for (int i = 0; i + 2 < n; i += 3) triangle(w, v, i, i + 1, i + 2);
+        break;
+    case VX_PRIM_STRIP:
+        for (int i = 0; i + 2 < n; ++i) {
+            if ((i + int(cmd->oddStart)) & 1) {
+                triangle(w, v, i + 1, i, i + 2);
+            } else {
+                triangle(w, v, i, i + 1, i + 2);
+            }
+        }
+        break;
+    case VX_PRIM_FAN:
+        for (int i = 1; i + 1 < n; ++i) triangle(w, v, 0, i, i + 1);
+        break;
+    case VX_PRIM_STRIPS: {
+        const int len = int(cmd->stripLength);
+        if (len < 3) break;
+        for (int first = 0; first + len <= n; first += len) {
+            if (len == 4) {
+                // A cell of a patch grid: when the box of its four vertices holds no pixel
+                // centre this worker draws, neither triangle is looked at.
+                const std::int32_t* sx = w.snapX + first;
+                const std::int32_t* sy = w.snapY + first;
+                const std::int32_t minX = std::min(std::min(sx[0], sx[1]), std::min(sx[2], sx[3]));
+                const std::int32_t maxX = std::max(std::max(sx[0], sx[1]), std::max(sx[2], sx[3]));
+                const std::int32_t minY = std::min(std::min(sy[0], sy[1]), std::min(sy[2], sy[3]));
+                const std::int32_t maxY = std::max(std::max(sy[0], sy[1]), std::max(sy[2], sy[3]));
+                CentreBox box;
+                if (!centresIn(w, minX, maxX, minY, maxY, &box)) continue;
+            }
+            for (int i = first; i + 2 < first + len; ++i) {
+                if ((i - first) & 1) {
+                    triangle(w, v, i + 1, i, i + 2);
+                } else {
+                    triangle(w, v, i, i + 1, i + 2);
+                }
+            }
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// A line covers the pixels of a DDA walk from the pixel holding one end to the pixel holding
+// the other, both included; attributes go linearly along the major axis.
+void runLine(VxWorker& w, const VxPrimCommand* cmd) {
+    const auto* v = reinterpret_cast<const VxVertex*>(cmd + 1);
+    const VxVertex& a = v[0];
+    const VxVertex& b = v[1];
+    if (!finiteVertex(a) || !finiteVertex(b)) return;
+    const VxDrawState& st = w.state;
+    const std::int64_t x0 = std::int64_t(std::floor(a.x)), y0 = std::int64_t(std::floor(a.y));
+    const std::int64_t x1 = std::int64_t(std::floor(b.x)), y1 = std::int64_t(std::floor(b.y));
+    const std::int64_t dx = x1 - x0, dy = y1 - y0;
+    const std::int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
+    const std::int64_t steps = adx > ady ? adx : ady;
+    const bool xMajor = adx >= ady;
+    VxSetup& s = w.setup;
+    const float* fa = &a.x;
+    const float* fb = &b.x;
+    const double inv = steps > 0 ? 1.0 / double(steps) : 0.0;
+    const double sign = xMajor ? (dx < 0 ? -1.0 : 1.0) : (dy < 0 ? -1.0 : 1.0);
+    for (int k = 0; k < VX_PL_COUNT; ++k) {
+        const double d = (double(fb[2 + k]) - double(fa[2 + k])) * inv * sign;
+        s.base[k] = fa[2 + k];
+        s.dx[k] = xMajor ? float(d) : 0.0f;
+        s.dy[k] = xMajor ? 0.0f : float(d);
+    }
+    s.offX = xMajor ? -float(x0) : 0.0f;
+    s.offY = xMajor ? 0.0f : -float(y0);
+    for (std::int64_t i = 0; i <= steps; ++i) {
+        // Minor coordinate rounded to nearest: floor((2 * i * d + steps) / (2 * steps)).
+        const std::int64_t px = xMajor ? x0 + (dx < 0 ? -i : i)
+                                       : x0 + (steps ? floorDiv(2 * i * dx + steps, 2 * steps) : 0);
+        const std::int64_t py = xMajor ? y0 + (steps ? floorDiv(2 * i * dy + steps, 2 * steps) : 0)
+                                       : y0 + (dy < 0 ? -i : i);
+        if (px < st.clipMinX || px >= st.clipMaxX || py < st.clipMinY || py >= st.clipMaxY) {
+            continue;
+        }
+        if (!ownsRow(w, int(py))) continue;
+        addSpan(w, int(py), int(px), int(px));
+    }
+    endPrimitive(w);
+}
+
+void runClear(VxWorker& w, const VxClearCommand* cmd) {
+    std::uint16_t* color = vexaDevice.colorBuffers[w.target];
+    std::uint16_t* depth = vexaDevice.depthBuffer;
+    const int pitch = vexaDevice.width;
+    for (int y = nextOwnedRow(w, cmd->minY); y < cmd->maxY;) {
+        std::uint16_t* c = color + std::size_t(y) * std::size_t(pitch);
+        std::uint16_t* d = depth + std::size_t(y) * std::size_t(pitch);
+        for (int x = cmd->minX; x < cmd->maxX; ++x) {
+            c[x] = cmd->color;
+            d[x] = cmd->depth;
+        }
+        ++y;
+        if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+    }
+}
