@@ -32,11 +32,10 @@ VxFetchLayout vxMakeFetchLayout() {
 
 namespace {
 
-// Reads one vertex through the layout into the workers' form, in three overlapping 16-byte
-// stores (x y q, then u0 v0 u1 v1, then r g b a; VxVertex is 44 bytes), each value by the
-// same float operation as one at a time.
-static_assert(sizeof(VxVertex) == 44 && offsetof(VxVertex, u0) == 12 &&
-              offsetof(VxVertex, r) == 28);
+// Reads one vertex through the layout into the workers' form, in two overlapping 16-byte
+// stores (x y q, then u0 v0 u1 v1) and the colour word, each value by the same float
+// operation as one at a time.
+static_assert(offsetof(VxVertex, u0) == 12 && offsetof(VxVertex, argb) == 28);
 __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const void* src,
                                                  VxVertex* v) {
     const auto* p = static_cast<const std::uint8_t*>(src);
@@ -63,11 +62,6 @@ __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const v
     const __m128 st1 = l.st1 >= 0 ? pair(p + l.st1) : st0;
     const __m128 tex = _mm_mul_ps(_mm_movelh_ps(st0, st1),
                                   _mm_setr_ps(l.scale0, l.scale0, l.scale1, l.scale1));
-    // Bytes b g r a of the colour word to lanes r g b a.
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i wide = _mm_unpacklo_epi16(
-        _mm_unpacklo_epi8(_mm_cvtsi32_si128(std::int32_t(argb)), zero), zero);
-    const __m128 colour = _mm_cvtepi32_ps(_mm_shuffle_epi32(wide, _MM_SHUFFLE(3, 0, 1, 2)));
 #else
     using Float4 = float __attribute__((vector_size(16)));
     float f[2];
@@ -86,13 +80,11 @@ __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const v
     const Float4 head = {f[0], l.flipY ? l.height - f[1] : f[1], q, 0.0f};
     const Float4 tex = Float4{st[0], st[1], st[2], st[3]} *
                        Float4{l.scale0, l.scale0, l.scale1, l.scale1};
-    const Float4 colour = {float((argb >> 16) & 0xFF), float((argb >> 8) & 0xFF),
-                           float(argb & 0xFF), float(argb >> 24)};
 #endif
     auto* out = reinterpret_cast<std::uint8_t*>(v);
     std::memcpy(out, &head, sizeof head);
     std::memcpy(out + offsetof(VxVertex, u0), &tex, sizeof tex);
-    std::memcpy(out + offsetof(VxVertex, r), &colour, sizeof colour);
+    std::memcpy(out + offsetof(VxVertex, argb), &argb, sizeof argb);
 }
 
 constexpr std::uint32_t primBytes(std::uint32_t count) {

@@ -185,11 +185,15 @@ struct VxCommand {
     std::uint32_t bytes;  // whole command, multiple of 8
 };
 // A vertex as the workers see it: texture coordinates already in level-0 texel units.
+// A vertex as the workers read it: 32 bytes, the colour word kept as given (bytes a r g b
+// from the top), so the ring carries less; a channel becomes a float (exactly its byte
+// value) only when a primitive's planes are made.
 struct VxVertex {
     float x, y, q;
     float u0, v0, u1, v1;
-    float r, g, b, a;
+    std::uint32_t argb;
 };
+static_assert(sizeof(VxVertex) == 32);
 // VX_PRIM_STRIPS: count / stripLength separate strips of stripLength vertices each, as
 // consecutive small strip calls pack into one command.
 enum VxPrimMode : std::uint32_t { VX_PRIM_TRIANGLES = 0, VX_PRIM_STRIP, VX_PRIM_FAN,

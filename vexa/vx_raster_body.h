@@ -220,45 +220,61 @@ inline Edge makeEdge(std::int64_t px, std::int64_t py, std::int64_t qx, std::int
     return e;
 }
 
-// Two doubles side by side: the planes are made in pairs, each lane with exactly the
+// Attribute k (VX_PL_ order) of a vertex: q, a texture coordinate, or a colour channel of its
+// colour word as a float (exactly the byte's value).
+inline float attribute(const VxVertex& v, int k) {
+    if (k < VX_PL_R) return (&v.q)[k];
+    constexpr int SHIFT[4] = {16, 8, 0, 24};  // r g b a
+    return float((v.argb >> SHIFT[k - VX_PL_R]) & 0xFFu);
+}
+
+// Four doubles side by side: the planes are made four at a time, each lane with exactly the
 // operations (and rounding) of the one-at-a-time form.
-using Double2 = double __attribute__((vector_size(16)));
+using Double4 = double __attribute__((vector_size(32)));
+using Byte4 = std::uint8_t __attribute__((vector_size(4)));
+static_assert(std::endian::native == std::endian::little);
+
+// Planes q u0 v0 u1 of a vertex (consecutive in VxVertex) and its colour channels r g b a.
+inline Double4 texturePlanes(const VxVertex& v) {
+    Float4 f;
+    std::memcpy(&f, &v.q, sizeof f);
+    return __builtin_convertvector(f, Double4);
+}
+inline Double4 colourPlanes(const VxVertex& v) {
+    const Byte4 bgra = __builtin_bit_cast(Byte4, v.argb);  // the word's bytes, lowest first
+    return __builtin_convertvector(__builtin_shufflevector(bgra, bgra, 2, 1, 0, 3), Double4);
+}
 
 // Interpolation planes of the attributes from the (float) snapped positions, given their
-// doubled area `det` = x1 * y2 - x2 * y1 (below); unit 1's coordinates only when unit 1 is
+// doubled area `det` = x1 * y2 - x2 * y1 (below); unit 1's v coordinate only when unit 1 is
 // sampled (its planes are not read otherwise).
 void makePlanes(VxSetup& s, const VxVertex& va, const VxVertex& vb, const VxVertex& vc,
                 double ax, double ay, double bx, double by, double cx, double cy, double det,
                 bool unit1) {
     const double x1 = bx - ax, y1 = by - ay, x2 = cx - ax, y2 = cy - ay;
     const double inv = 1.0 / det;
-    const float* fa = &va.x;
-    const float* fb = &vb.x;
-    const float* fc = &vc.x;
-    // VxVertex order: x y q u0 v0 u1 v1 r g b a -> planes q u0 v0 u1 v1 r g b a.
-    {
-        const double v0 = fa[2], d1 = fb[2] - v0, d2 = fc[2] - v0;
-        s.base[VX_PL_Q] = float(v0);
-        s.dx[VX_PL_Q] = float((d1 * y2 - d2 * y1) * inv);
-        s.dy[VX_PL_Q] = float((d2 * x1 - d1 * x2) * inv);
-    }
-    const auto pair = [&](int k) __attribute__((always_inline)) {
-        const Double2 v0 = {fa[2 + k], fa[3 + k]};
-        const Double2 d1 = Double2{fb[2 + k], fb[3 + k]} - v0;
-        const Double2 d2 = Double2{fc[2 + k], fc[3 + k]} - v0;
-        const Double2 dx = (d1 * y2 - d2 * y1) * inv;
-        const Double2 dy = (d2 * x1 - d1 * x2) * inv;
-        s.base[k] = float(v0[0]);
-        s.base[k + 1] = float(v0[1]);
-        s.dx[k] = float(dx[0]);
-        s.dx[k + 1] = float(dx[1]);
-        s.dy[k] = float(dy[0]);
-        s.dy[k + 1] = float(dy[1]);
+    // Planes k..k+3 from the values at the three vertices.
+    const auto four = [&](int k, Double4 v0, Double4 v1, Double4 v2) __attribute__((always_inline)) {
+        const Double4 d1 = v1 - v0, d2 = v2 - v0;
+        const Double4 dx = (d1 * y2 - d2 * y1) * inv;
+        const Double4 dy = (d2 * x1 - d1 * x2) * inv;
+        const Float4 base = __builtin_convertvector(v0, Float4);
+        const Float4 fx = __builtin_convertvector(dx, Float4);
+        const Float4 fy = __builtin_convertvector(dy, Float4);
+        std::memcpy(s.base + k, &base, sizeof base);
+        std::memcpy(s.dx + k, &fx, sizeof fx);
+        std::memcpy(s.dy + k, &fy, sizeof fy);
     };
-    pair(VX_PL_U0);
-    if (unit1) pair(VX_PL_U1);
-    pair(VX_PL_R);
-    pair(VX_PL_B);
+    static_assert(VX_PL_U0 == VX_PL_Q + 1 && VX_PL_V0 == VX_PL_Q + 2 && VX_PL_U1 == VX_PL_Q + 3 &&
+                  VX_PL_G == VX_PL_R + 1 && VX_PL_B == VX_PL_R + 2 && VX_PL_A == VX_PL_R + 3);
+    four(VX_PL_Q, texturePlanes(va), texturePlanes(vb), texturePlanes(vc));
+    four(VX_PL_R, colourPlanes(va), colourPlanes(vb), colourPlanes(vc));
+    if (unit1) {
+        const double v0 = va.v1, d1 = vb.v1 - v0, d2 = vc.v1 - v0;
+        s.base[VX_PL_V1] = float(v0);
+        s.dx[VX_PL_V1] = float((d1 * y2 - d2 * y1) * inv);
+        s.dy[VX_PL_V1] = float((d2 * x1 - d1 * x2) * inv);
+    }
     s.offX = float(0.5 - ax);
     s.offY = float(0.5 - ay);
 }
@@ -602,13 +618,11 @@ void runLine(VxWorker& w, const VxPrimCommand* cmd) {
     const std::int64_t steps = adx > ady ? adx : ady;
     const bool xMajor = adx >= ady;
     VxSetup& s = w.setup;
-    const float* fa = &a.x;
-    const float* fb = &b.x;
     const double inv = steps > 0 ? 1.0 / double(steps) : 0.0;
     const double sign = xMajor ? (dx < 0 ? -1.0 : 1.0) : (dy < 0 ? -1.0 : 1.0);
     for (int k = 0; k < VX_PL_COUNT; ++k) {
-        const double d = (double(fb[2 + k]) - double(fa[2 + k])) * inv * sign;
-        s.base[k] = fa[2 + k];
+        const double d = (double(attribute(b, k)) - double(attribute(a, k))) * inv * sign;
+        s.base[k] = attribute(a, k);
         s.dx[k] = xMajor ? float(d) : 0.0f;
         s.dy[k] = xMajor ? 0.0f : float(d);
     }
