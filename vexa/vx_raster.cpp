@@ -21,9 +21,11 @@ namespace vxRasterPortable {
 #if defined(__x86_64__) || defined(__i386__)
 #define VX_HAVE_AVX2_PATH 1
 #include "vexa/vx_avx2_begin.h"
+#define VX_RASTER_AVX2 1
 namespace vxRasterAvx2 {
 #include "vexa/vx_raster_body.h"
 }
+#undef VX_RASTER_AVX2
 #include "vexa/vx_avx2_end.h"
 #endif
 

@@ -17,6 +17,7 @@ namespace {
 using Int4 = std::int32_t __attribute__((vector_size(16)));
 using Int8 = std::int32_t __attribute__((vector_size(32)));
 using Float4 = float __attribute__((vector_size(16)));
+using Float8 = float __attribute__((vector_size(32)));
 constexpr Int4 IOTA4 = {0, 1, 2, 3};
 constexpr Int8 IOTA8 = {0, 1, 2, 3, 4, 5, 6, 7};
 
@@ -103,16 +104,15 @@ inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
 }
 
 // Copies the current setup's planes onto batch pixels [from, to), fewer than
-// VX_LANE_STAMP_MAX of them, as two whole groups of four (the lane arrays have room past the
+// VX_LANE_STAMP_MAX of them, as one whole group of eight (the lane arrays have room past the
 // batch; later pixels overwrite the excess, and the interpolation of the stamped pixels
-// never uses it).
+// never uses it). Each value is copied as it is, -0 included, as the uniform planes use it.
 static_assert(VX_LANE_STAMP_MAX <= 8 && VX_BATCH_MAX + 8 <= VX_BATCH_PAD);
 inline void stampPlanes(const VxSetup& s, VxBatch& b, int from, int to) {
     if (from == to) return;
     const auto put = [&](int lane, float value) __attribute__((always_inline)) {
-        const Float4 v = Float4{} + value;
+        const Float8 v = {value, value, value, value, value, value, value, value};
         std::memcpy(b.lane[lane] + from, &v, sizeof v);
-        std::memcpy(b.lane[lane] + from + 4, &v, sizeof v);
     };
     put(VX_LANE_OFFX, s.offX);
     put(VX_LANE_OFFY, s.offY);
@@ -241,8 +241,15 @@ inline Double4 texturePlanes(const VxVertex& v) {
     return __builtin_convertvector(f, Double4);
 }
 inline Double4 colourPlanes(const VxVertex& v) {
+#ifdef VX_RASTER_AVX2
+    // The bytes r g b a of the word to four 32-bit lanes with one shuffle, then to doubles.
+    const __m128i order = _mm_setr_epi8(2, -1, -1, -1, 1, -1, -1, -1, 0, -1, -1, -1, 3, -1, -1, -1);
+    const __m128i rgba = _mm_shuffle_epi8(_mm_cvtsi32_si128(std::int32_t(v.argb)), order);
+    return Double4(_mm256_cvtepi32_pd(rgba));
+#else
     const Byte4 bgra = __builtin_bit_cast(Byte4, v.argb);  // the word's bytes, lowest first
     return __builtin_convertvector(__builtin_shufflevector(bgra, bgra, 2, 1, 0, 3), Double4);
+#endif
 }
 
 // Interpolation planes of the attributes from the (float) snapped positions, given their
