@@ -329,22 +329,29 @@ inline std::int32_t max3(std::int32_t a, std::int32_t b, std::int32_t c) {
 // edge's first vertex so they fit 32 bits: at the centres of four columns from x0 (snapped
 // units) side by side, their step over four columns, and what a row adds.
 struct ColumnEdges {
-    Int4 first[3], step4[3];
+    Int4 first[3], step4[3], down[3];
     std::int32_t eb[3], py[3];
     // The functions of the four columns on the row whose centre is at pcy.
     void atRow(std::int32_t pcy, Int4* e) const {
         for (int k = 0; k < 3; ++k) e[k] = first[k] + eb[k] * (pcy - py[k]);
     }
+    // From one row's functions to the next row's.
+    void nextRow(Int4* e) const {
+        for (int k = 0; k < 3; ++k) e[k] += down[k];
+    }
 };
 
+// In a small box every product and sum below stays within 32 bits.
 inline ColumnEdges columnEdges(const Edge* edges, std::int32_t x0) {
     ColumnEdges c;
     for (int k = 0; k < 3; ++k) {
         const Edge& e = edges[k];
-        const std::int32_t step = std::int32_t(e.a) * std::int32_t(1 << VX_SUBPIXEL_BITS);
-        c.first[k] = std::int32_t(e.a * (x0 - e.px) - e.bias) + IOTA4 * step;
+        const std::int32_t a = std::int32_t(e.a), b = std::int32_t(e.b);
+        const std::int32_t step = a * std::int32_t(1 << VX_SUBPIXEL_BITS);
+        c.first[k] = (a * (x0 - std::int32_t(e.px)) - std::int32_t(e.bias)) + IOTA4 * step;
         c.step4[k] = Int4{} + 4 * step;
-        c.eb[k] = std::int32_t(e.b);
+        c.down[k] = Int4{} + b * std::int32_t(1 << VX_SUBPIXEL_BITS);
+        c.eb[k] = b;
         c.py[k] = std::int32_t(e.py);
     }
     return c;
@@ -425,17 +432,26 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         const ColumnEdges c = columnEdges(edges, std::int32_t(colFirst * ONE + HALF));
         // Columns of the last group past the box are not candidates.
         const unsigned live = (1u << columns) - 1;
+        // The functions at the first columns of the row; the next row's differ by a sum.
+        Int4 row[3];
+        c.atRow(firstOwned * std::int32_t(ONE) + std::int32_t(HALF), row);
         for (int y = firstOwned; y <= rowLast;) {
-            Int4 e[3];
-            c.atRow(y * std::int32_t(ONE) + std::int32_t(HALF), e);
-            unsigned bits = laneBits((e[0] | e[1] | e[2]) >= 0);
-            for (int g = 1; g < groups; ++g) {
-                for (int k = 0; k < 3; ++k) e[k] += c.step4[k];
-                bits |= laneBits((e[0] | e[1] | e[2]) >= 0) << (4 * g);
+            unsigned bits = laneBits((row[0] | row[1] | row[2]) >= 0);
+            if (groups > 1) {
+                Int4 e[3] = {row[0], row[1], row[2]};
+                for (int g = 1; g < groups; ++g) {
+                    for (int k = 0; k < 3; ++k) e[k] += c.step4[k];
+                    bits |= laneBits((e[0] | e[1] | e[2]) >= 0) << (4 * g);
+                }
             }
             coverRow(y, bits & live);
             ++y;
-            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
+            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) {
+                y = nextOwnedRow(w, y);
+                if (y <= rowLast) c.atRow(y * std::int32_t(ONE) + std::int32_t(HALF), row);
+            } else {
+                c.nextRow(row);
+            }
         }
         endPrimitive(w);
         return;
