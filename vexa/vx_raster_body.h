@@ -31,6 +31,16 @@ inline unsigned laneBits(Int4 v) {
 #endif
 }
 
+// laneBits() of eight lanes.
+inline unsigned laneBits(Int8 v) {
+#ifdef VX_RASTER_AVX2
+    return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(__m256i(v))));
+#else
+    return laneBits(Int4(__builtin_shufflevector(v, v, 0, 1, 2, 3))) |
+           laneBits(Int4(__builtin_shufflevector(v, v, 4, 5, 6, 7))) << 4;
+#endif
+}
+
 inline bool ownsRow(const VxWorker& w, int y) {
     return ((y >> VX_BAND_SHIFT) % vexaDevice.threadCount) == w.index;
 }
@@ -419,6 +429,36 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
     };
 
+    // Tiny triangles, with at most four candidate columns and four candidate rows (most of a
+    // fine grid's): the edge functions at all sixteen candidate centres, two rows of four
+    // columns per vector, and the covered ones as a bit mask, bit 4 r + c for row r and
+    // column c. Relative to each edge's first vertex the values fit 32 bits, as in the small
+    // path below (the candidates lie within three columns and rows of the box).
+    if (small && colLast - colFirst < 4 && rowLast - firstOwned < 4) {
+        const std::int32_t x0 = std::int32_t(colFirst * ONE + HALF);
+        const std::int32_t y0 = firstOwned * std::int32_t(ONE) + std::int32_t(HALF);
+        constexpr Int8 COLUMN = {0, 1, 2, 3, 0, 1, 2, 3}, ROW = {0, 0, 0, 0, 1, 1, 1, 1};
+        Int8 top = {}, bottom = {};  // rows 0 and 1, rows 2 and 3: OR of the three edges
+        for (const Edge& e : edges) {
+            const std::int32_t ea = std::int32_t(e.a), eb = std::int32_t(e.b);
+            const std::int32_t at = ea * (x0 - std::int32_t(e.px)) +
+                                    eb * (y0 - std::int32_t(e.py)) - std::int32_t(e.bias);
+            const Int8 value = at + COLUMN * (ea * std::int32_t(ONE)) + ROW * (eb * std::int32_t(ONE));
+            top |= value;
+            bottom |= value + 2 * eb * std::int32_t(ONE);
+        }
+        // Inside where no edge function is negative.
+        const unsigned inside = laneBits(top >= 0) | laneBits(bottom >= 0) << 8;
+        const unsigned columns = (1u << (colLast - colFirst + 1)) - 1;
+        for (int r = 0, y = firstOwned; y <= rowLast; ++r, ++y) {
+            // A band starting within the four rows belongs to another worker, and so do the
+            // rows after it.
+            if (r > 0 && (y & ((1 << VX_BAND_SHIFT) - 1)) == 0 && nextOwnedRow(w, y) != y) break;
+            coverRow(y, (inside >> (4 * r)) & columns);
+        }
+        endPrimitive(w);
+        return;
+    }
     // Small triangles up to 24 columns wide (most of a fine grid's): each row's edge
     // functions at the candidate centres four side by side, the covered columns as a bit mask
     // (a triangle's pixels on a row are one run). The samples stay within three columns of
