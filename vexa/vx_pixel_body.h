@@ -782,11 +782,16 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
                 }
             }
         } else {
+            // Scattered pixels (small triangles): one at a time, the buffers' addresses held
+            // in registers (the stores cannot change them).
+            std::uint16_t* const color = b.color;
+            std::uint16_t* const depth = b.depth;
             const int end = j + 8 < n ? j + 8 : n;
             for (int i = j; i < end; ++i) {
                 if (b.mask[i]) {
-                    b.color[b.index[i]] = pix[i];
-                    b.depth[b.index[i]] = std::uint16_t(b.z[i]);
+                    const int at = b.index[i];
+                    color[at] = pix[i];
+                    depth[at] = std::uint16_t(b.z[i]);
                 }
             }
         }
