@@ -81,6 +81,11 @@ inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
         w.rowHi[row] = x1 > w.rowHi[row] ? x1 : w.rowHi[row];
     }
     if (x1 - x0 < 8 && b.n + (x1 - x0) < VX_BATCH_MAX) {
+        // Small triangles' spans hop from row to row, which the processor's own prefetching
+        // does not follow: the depth and colour they will read and write are asked for now,
+        // a batch ahead of the finish.
+        __builtin_prefetch(b.depth + std::size_t(y) * std::size_t(b.pitch) + x0, 1);
+        __builtin_prefetch(b.color + std::size_t(y) * std::size_t(b.pitch) + x0, 1);
         // A short span that fits (most spans of small triangles): eight columns and rows
         // stored whole, the excess past the span overwritten by later pixels or never read
         // (the arrays have room for it).
