@@ -255,7 +255,7 @@ struct VxWorker {
     // vertices belong to up to three triangles): 1/256-pixel x and y, and whether the vertex
     // is drawable (finite, within VX_COORD_LIMIT; its snapped position is 0 otherwise).
     std::int32_t snapX[VX_PRIM_CHUNK], snapY[VX_PRIM_CHUNK];
-    std::uint8_t snapOk[VX_PRIM_CHUNK];
+    std::int32_t snapOk[VX_PRIM_CHUNK];  // 1 for a drawable vertex, 0 otherwise
 };
 
 // The declared vertex layout as the drawing calls read it, made with the draw state.
@@ -362,9 +362,19 @@ VxSampleRoutine vxPickFastSampler(const VxTexUnit& t);
 void vxStartWorkers();
 void vxStopWorkers();
 void* vxQueueReserve(std::uint32_t bytes);
-void vxQueueCommit(std::uint32_t bytes);
 void vxQueuePublish();
-void vxQueueFlushState();
+// Commits `bytes` reserved with vxQueueReserve, handing the work to the workers every
+// VX_PUBLISH_BYTES. Inline: every drawing call ends here.
+inline void vxQueueCommit(std::uint32_t bytes) {
+    VxDevice& d = vexaDevice;
+    d.writePos += bytes;
+    if (d.writePos - d.published >= VX_PUBLISH_BYTES) vxQueuePublish();
+}
+// Queues the draw state and fog table when they changed since they were last queued.
+void vxQueueStateChanges();
+inline void vxQueueFlushState() {
+    if (vexaDevice.stateDirty || vexaDevice.fogDirty) vxQueueStateChanges();
+}
 // Draw (vx_draw.cpp): the vertex layout the drawing calls read, from the render state and
 // the derived draw state.
 VxFetchLayout vxMakeFetchLayout();

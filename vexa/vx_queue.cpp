@@ -287,15 +287,9 @@ void* vxQueueReserve(std::uint32_t bytes) {
     return d.ring + (d.writePos & (VX_RING_BYTES - 1));
 }
 
-void vxQueueCommit(std::uint32_t bytes) {
-    VxDevice& d = vexaDevice;
-    d.writePos += bytes;
-    if (d.writePos - d.published >= VX_PUBLISH_BYTES) publish();
-}
-
 void vxQueuePublish() { publish(); }
 
-void vxQueueFlushState() {
+void vxQueueStateChanges() {
     VxDevice& d = vexaDevice;
     if (d.stateDirty) {
         vxDeriveDrawState(&d.drawState);

@@ -191,7 +191,7 @@ inline Int4 snapFour(Float4 c) {
 // repeats the final vertex rather than read past the command.
 static_assert(VX_PRIM_CHUNK % 4 == 0);
 inline void snapVertices(const VxVertex* v, int n, std::int32_t* sx, std::int32_t* sy,
-                         std::uint8_t* ok) {
+                         std::int32_t* ok) {
     const Float4 limit = Float4{} + VX_COORD_LIMIT;
     const Float4 largest = Float4{} + std::numeric_limits<float>::max();
     for (int i = 0; i < n; i += 4) {
@@ -215,7 +215,8 @@ inline void snapVertices(const VxVertex* v, int n, std::int32_t* sx, std::int32_
         const Int4 snappedY = snapFour(kept(y));
         std::memcpy(sx + i, &snappedX, sizeof snappedX);
         std::memcpy(sy + i, &snappedY, sizeof snappedY);
-        for (int k = 0; k < 4; ++k) ok[i + k] = std::uint8_t(good[k] & 1);
+        const Int4 drawable = good & 1;
+        std::memcpy(ok + i, &drawable, sizeof drawable);
     }
 }
 
