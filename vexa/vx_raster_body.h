@@ -405,8 +405,6 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         std::swap(by, cy);
         std::swap(pb, pc);
     }
-    const Edge edges[3] = {makeEdge(ax, ay, bx, by), makeEdge(bx, by, cx, cy),
-                           makeEdge(cx, cy, ax, ay)};
     const bool small = maxX - minX < VX_EDGE32_EXTENT && maxY - minY < VX_EDGE32_EXTENT;
     // The attribute planes are made when the first pixel is found: most sub-pixel triangles
     // cover none. They must exist before that pixel enters the batch, which may be shaded
@@ -441,18 +439,32 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
     // column c. Relative to each edge's first vertex the values fit 32 bits, as in the small
     // path below (the candidates lie within three columns and rows of the box).
     if (small && colLast - colFirst < 4 && rowLast - firstOwned < 4) {
+        // The three edges (a to b, b to c, c to a) side by side, as makeEdge() has them:
+        // a = py - qy, b = qx - px, bias 0 on top-left edges; lane 3 repeats the first.
+        const Int4 px = {std::int32_t(ax), std::int32_t(bx), std::int32_t(cx), std::int32_t(ax)};
+        const Int4 py = {std::int32_t(ay), std::int32_t(by), std::int32_t(cy), std::int32_t(ay)};
+        const Int4 ea = py - __builtin_shufflevector(py, py, 1, 2, 0, 1);
+        const Int4 eb = __builtin_shufflevector(px, px, 1, 2, 0, 1) - px;
+        const Int4 bias = 1 + ((ea > 0) | ((ea == 0) & (eb > 0)));  // comparisons give -1
+        // Each edge's function at the first candidate centre, and its steps to the next
+        // column and row.
         const std::int32_t x0 = std::int32_t(colFirst * ONE + HALF);
         const std::int32_t y0 = firstOwned * std::int32_t(ONE) + std::int32_t(HALF);
+        const Int4 at = ea * (x0 - px) + eb * (y0 - py) - bias;
+        const Int4 right = ea * std::int32_t(ONE), down = eb * std::int32_t(ONE);
         constexpr Int8 COLUMN = {0, 1, 2, 3, 0, 1, 2, 3}, ROW = {0, 0, 0, 0, 1, 1, 1, 1};
         Int8 top = {}, bottom = {};  // rows 0 and 1, rows 2 and 3: OR of the three edges
-        for (const Edge& e : edges) {
-            const std::int32_t ea = std::int32_t(e.a), eb = std::int32_t(e.b);
-            const std::int32_t at = ea * (x0 - std::int32_t(e.px)) +
-                                    eb * (y0 - std::int32_t(e.py)) - std::int32_t(e.bias);
-            const Int8 value = at + COLUMN * (ea * std::int32_t(ONE)) + ROW * (eb * std::int32_t(ONE));
+        const auto edge = [&]<int K>() __attribute__((always_inline)) {
+            const Int8 step = __builtin_shufflevector(down, down, K, K, K, K, K, K, K, K);
+            const Int8 value = __builtin_shufflevector(at, at, K, K, K, K, K, K, K, K) +
+                               COLUMN * __builtin_shufflevector(right, right, K, K, K, K, K, K, K, K) +
+                               ROW * step;
             top |= value;
-            bottom |= value + 2 * eb * std::int32_t(ONE);
-        }
+            bottom |= value + (step + step);
+        };
+        edge.template operator()<0>();
+        edge.template operator()<1>();
+        edge.template operator()<2>();
         // Inside where no edge function is negative.
         const unsigned inside = laneBits(top >= 0) | laneBits(bottom >= 0) << 8;
         const unsigned columns = (1u << (colLast - colFirst + 1)) - 1;
@@ -465,6 +477,8 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         endPrimitive(w);
         return;
     }
+    const Edge edges[3] = {makeEdge(ax, ay, bx, by), makeEdge(bx, by, cx, cy),
+                           makeEdge(cx, cy, ax, ay)};
     // Small triangles up to 24 columns wide (most of a fine grid's): each row's edge
     // functions at the candidate centres four side by side, the covered columns as a bit mask
     // (a triangle's pixels on a row are one run). The samples stay within three columns of
