@@ -373,10 +373,11 @@ inline ColumnEdges columnEdges(const Edge* edges, std::int32_t x0) {
     return c;
 }
 
+void triangleIn(VxWorker& w, const VxVertex* v, int ia, int ib, int ic, const CentreBox& box,
+                bool small);
+
 // Draws the triangle of command vertices ia, ib, ic (snapped by runPrims).
 void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
-    const VxDrawState& st = w.state;
-    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
     // Drawable vertices snap within 2^28 (VX_COORD_LIMIT in 1/256 pixel), so their boxes and
     // differences fit 32 bits; one that is not drawable snaps to 0 and is refused below.
     const std::int32_t sax = w.snapX[ia], say = w.snapY[ia], sbx = w.snapX[ib];
@@ -389,10 +390,22 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
     CentreBox box;
     if (!centresIn(w, minX, maxX, minY, maxY, &box)) return;
     if (!(w.snapOk[ia] & w.snapOk[ib] & w.snapOk[ic])) return;
+    const bool small = maxX - minX < VX_EDGE32_EXTENT && maxY - minY < VX_EDGE32_EXTENT;
+    triangleIn(w, v, ia, ib, ic, box, small);
+}
+
+// Draws the triangle of drawable command vertices ia, ib, ic whose covered centres lie in
+// `box` (rows from the first this worker owns), which may be larger than the triangle's own;
+// `small`: the box of snapped positions around it is within VX_EDGE32_EXTENT.
+void triangleIn(VxWorker& w, const VxVertex* v, int ia, int ib, int ic, const CentreBox& box,
+                bool small) {
+    const VxDrawState& st = w.state;
+    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
     const int firstOwned = box.rowFirst, rowLast = box.rowLast;
     const std::int64_t colFirst = box.colFirst, colLast = box.colLast;
 
-    std::int64_t ax = sax, ay = say, bx = sbx, by = sby, cx = scx, cy = scy;
+    std::int64_t ax = w.snapX[ia], ay = w.snapY[ia], bx = w.snapX[ib], by = w.snapY[ib];
+    std::int64_t cx = w.snapX[ic], cy = w.snapY[ic];
     const std::int64_t area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
     if (area == 0) return;
     if (st.cullMode == VX_CULL_NEGATIVE && area < 0) return;
@@ -405,7 +418,6 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
         std::swap(by, cy);
         std::swap(pb, pc);
     }
-    const bool small = maxX - minX < VX_EDGE32_EXTENT && maxY - minY < VX_EDGE32_EXTENT;
     // The attribute planes are made when the first pixel is found: most sub-pixel triangles
     // cover none. They must exist before that pixel enters the batch, which may be shaded
     // (with this setup) as soon as it is full.
@@ -670,6 +682,15 @@ void runPrims(VxWorker& w, const VxPrimCommand* cmd) {
                 const std::int32_t maxY = std::max(std::max(sy[0], sy[1]), std::max(sy[2], sy[3]));
                 CentreBox box;
                 if (!centresIn(w, minX, maxX, minY, maxY, &box)) continue;
+                // A drawable cell within the small extent: both triangles look for their
+                // pixels in the cell's box, found once.
+                if ((w.snapOk[first] & w.snapOk[first + 1] & w.snapOk[first + 2] &
+                     w.snapOk[first + 3]) &&
+                    maxX - minX < VX_EDGE32_EXTENT && maxY - minY < VX_EDGE32_EXTENT) {
+                    triangleIn(w, v, first, first + 1, first + 2, box, true);
+                    triangleIn(w, v, first + 2, first + 1, first + 3, box, true);
+                    continue;
+                }
             }
             for (int i = first; i + 2 < first + len; ++i) {
                 if ((i - first) & 1) {
