@@ -473,4 +473,34 @@ TEST_F(SurfacePixels, TinyTrianglesMatchTheGeneralPipeline) {
     }, 20000);
 }
 
+// Values at the edges of what the fused routines clamp: texture coordinates far beyond the
+// 2^22 texels they are held within, vertices with q at 0 (w infinite, coordinates NaN where
+// 0 meets infinity) or nearly so, and colours that extrapolate past 0 and 255 across long
+// thin triangles. The fused routines clamp eight pixels at a time with vector max and min;
+// they must give the general pipeline's bits for every such value.
+TEST_F(SurfacePixels, ExtremeValuesMatchTheGeneralPipeline) {
+    expectFusedMatchesGeneral([] {
+        std::uint32_t seed = 23;
+        const auto next = [&seed](float lo, float hi) {
+            seed = seed * 1664525u + 1013904223u;
+            return lo + (hi - lo) * float(seed >> 8) / 16777216.0f;
+        };
+        const float qs[4] = {0.0f, 1e-30f, 1e-6f, 1.0f};
+        for (int i = 0; i < 60; ++i) {
+            const float x = next(-20.0f, 480.0f), y = next(-20.0f, 340.0f);
+            const float reach = i % 2 ? 1e9f : 4.5e6f;
+            TestVertex v[3];
+            for (int k = 0; k < 3; ++k) {
+                v[k] = vtx(x + next(0.0f, 60.0f), y + next(0.0f, 60.0f),
+                           k == 0 ? 0xFFFFFFFFu : 0xFF000000u, qs[(i + k) % 4] + next(0.0f, 1e-3f) * (i % 3),
+                           next(-reach, reach), next(-reach, reach));
+            }
+            tri(v[0], v[1], v[2]);
+            // A sliver whose colour planes are steep enough to pass 0 and 255 at its far centres.
+            tri(vtx(x, y, 0xFFFF0000u), vtx(x + 40.0f, y + 0.6f, 0xFF00FF00u),
+                vtx(x + 40.0f, y + 1.4f, 0xFF0000FFu));
+        }
+    }, 2000);
+}
+
 }  // namespace
