@@ -340,6 +340,16 @@ TEST_F(Pixels, RestoredFogTableReachesTheWorkers) {
     EXPECT_EQ(frame(), halfFogged);
 }
 
+// Reproducible scene values: next(lo, hi) is a float in [lo, hi) from a linear
+// congruential sequence.
+struct SceneRandom {
+    std::uint32_t seed;
+    float operator()(float lo, float hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * float(seed >> 8) / 16777216.0f;
+    }
+};
+
 // The fused routines of the program's surface state, compared with the general pipeline.
 class SurfacePixels : public Pixels {
 protected:
@@ -410,18 +420,14 @@ protected:
 // depth test.
 TEST_F(SurfacePixels, MatchTheGeneralPipeline) {
     expectFusedMatchesGeneral([] {
-        std::uint32_t seed = 5;
-        const auto next = [&seed](float lo, float hi) {
-            seed = seed * 1664525u + 1013904223u;
-            return lo + (hi - lo) * float(seed >> 8) / 16777216.0f;
-        };
+        SceneRandom next{5};
         for (int i = 0; i < 120; ++i) {
             // Large and small triangles at random depths, so later ones are partly hidden.
             const float size = i % 3 == 0 ? 300.0f : 12.0f;
             const float x = next(-20.0f, 500.0f), y = next(-20.0f, 370.0f);
             TestVertex v[3];
             for (auto& p : v) {
-                p = vtx(x + next(0.0f, size), y + next(0.0f, size), seed | 0xFF000000u,
+                p = vtx(x + next(0.0f, size), y + next(0.0f, size), next.seed | 0xFF000000u,
                         next(0.02f, 1.0f), next(-500.0f, 500.0f), next(-500.0f, 500.0f));
             }
             tri(v[0], v[1], v[2]);
@@ -435,11 +441,7 @@ TEST_F(SurfacePixels, MatchTheGeneralPipeline) {
 // bits as the general pipeline, which shades each triangle's pixels on their own.
 TEST_F(SurfacePixels, TinyTrianglesMatchTheGeneralPipeline) {
     expectFusedMatchesGeneral([] {
-        std::uint32_t seed = 11;
-        const auto next = [&seed](float lo, float hi) {
-            seed = seed * 1664525u + 1013904223u;
-            return lo + (hi - lo) * float(seed >> 8) / 16777216.0f;
-        };
+        SceneRandom next{11};
         // Strips of 3x3-pixel cells, one per call, as the program draws a fine grid, with
         // colour, depth and texture coordinates varying from vertex to vertex.
         std::vector<TestVertex> grid(21 * 21);
@@ -480,11 +482,7 @@ TEST_F(SurfacePixels, TinyTrianglesMatchTheGeneralPipeline) {
 // they must give the general pipeline's bits for every such value.
 TEST_F(SurfacePixels, ExtremeValuesMatchTheGeneralPipeline) {
     expectFusedMatchesGeneral([] {
-        std::uint32_t seed = 23;
-        const auto next = [&seed](float lo, float hi) {
-            seed = seed * 1664525u + 1013904223u;
-            return lo + (hi - lo) * float(seed >> 8) / 16777216.0f;
-        };
+        SceneRandom next{23};
         const float qs[4] = {0.0f, 1e-30f, 1e-6f, 1.0f};
         for (int i = 0; i < 60; ++i) {
             const float x = next(-20.0f, 480.0f), y = next(-20.0f, 340.0f);
