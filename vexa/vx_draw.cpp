@@ -24,6 +24,7 @@ VxFetchLayout vxMakeFetchLayout() {
     l.st0 = offset(VX_PARAM_ST0);
     l.st1 = offset(VX_PARAM_ST1);
     l.flipY = s.origin == VX_ORIGIN_LOWER_LEFT;
+    l.usual = l.q >= 0 && l.argb >= 0 && l.st0 >= 0 && l.st1 < 0 && !l.flipY;
     l.height = float(vexaDevice.height);
     l.scale0 = vexaDevice.drawState.tex[0].scale;
     l.scale1 = vexaDevice.drawState.tex[1].scale;
@@ -36,11 +37,13 @@ namespace {
 // stores (x y q, then u0 v0 u1 v1) and the colour word, each value by the same float
 // operation as one at a time.
 static_assert(offsetof(VxVertex, u0) == 12 && offsetof(VxVertex, argb) == 28);
+// USUAL: the layout is the usual one (VxFetchLayout::usual), so its tests are left out.
+template <bool USUAL>
 __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const void* src,
                                                  VxVertex* v) {
     const auto* p = static_cast<const std::uint8_t*>(src);
     std::uint32_t argb = 0xFFFFFFFFu;
-    if (l.argb >= 0) std::memcpy(&argb, p + l.argb, 4);
+    if (USUAL || l.argb >= 0) std::memcpy(&argb, p + l.argb, 4);
 #if defined(__SSE2__)
     // Pairs of floats come in as 8-byte loads into the low half of a register.
     const auto pair = [](const std::uint8_t* at) __attribute__((always_inline)) {
@@ -48,18 +51,18 @@ __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const v
         std::memcpy(&bits, at, sizeof bits);
         return _mm_castpd_ps(_mm_set_sd(bits));
     };
-    const __m128 q = l.q >= 0 ? _mm_load_ss(reinterpret_cast<const float*>(p + l.q))
-                              : _mm_set_ss(1.0f);
+    const __m128 q = USUAL || l.q >= 0 ? _mm_load_ss(reinterpret_cast<const float*>(p + l.q))
+                                       : _mm_set_ss(1.0f);
     __m128 head = _mm_movelh_ps(pair(p + l.xy), q);  // x y q 0
-    if (l.flipY) {
+    if (!USUAL && l.flipY) {
         alignas(16) float lanes[4];
         _mm_store_ps(lanes, head);
         lanes[1] = l.height - lanes[1];
         head = _mm_load_ps(lanes);
     }
-    const __m128 st0 = l.st0 >= 0 ? pair(p + l.st0) : _mm_setzero_ps();
+    const __m128 st0 = USUAL || l.st0 >= 0 ? pair(p + l.st0) : _mm_setzero_ps();
     // Without its own coordinates unit 1 uses unit 0's.
-    const __m128 st1 = l.st1 >= 0 ? pair(p + l.st1) : st0;
+    const __m128 st1 = !USUAL && l.st1 >= 0 ? pair(p + l.st1) : st0;
     const __m128 tex = _mm_mul_ps(_mm_movelh_ps(st0, st1),
                                   _mm_setr_ps(l.scale0, l.scale0, l.scale1, l.scale1));
 #else
@@ -87,6 +90,26 @@ __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const v
     std::memcpy(out + offsetof(VxVertex, argb), &argb, sizeof argb);
 }
 
+// Fetches `count` vertices into v, widening [minY, maxY] to take in their y; the usual
+// layout without its tests.
+template <class VertexAt>
+inline void fetchAll(std::uint32_t count, VertexAt vertexAt, VxVertex* v, float& minY,
+                     float& maxY) {
+    const VxFetchLayout& layout = vexaDevice.fetchLayout;
+    const auto run = [&]<bool USUAL>() __attribute__((always_inline)) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            fetch<USUAL>(layout, vertexAt(i), &v[i]);
+            minY = v[i].y < minY ? v[i].y : minY;
+            maxY = v[i].y > maxY ? v[i].y : maxY;
+        }
+    };
+    if (layout.usual) {
+        run.template operator()<true>();
+    } else {
+        run.template operator()<false>();
+    }
+}
+
 constexpr std::uint32_t primBytes(std::uint32_t count) {
     return std::uint32_t((sizeof(VxPrimCommand) + count * sizeof(VxVertex) + 7u) & ~std::size_t(7));
 }
@@ -108,12 +131,7 @@ void queuePrims(std::uint32_t type, std::uint32_t mode, std::uint32_t count, std
     // the others lie within the range of the remaining vertices. The limits keep the range
     // conversion in bounds; set-up drops vertices that far out anyway.
     float minY = 2.0f * VX_COORD_LIMIT, maxY = -2.0f * VX_COORD_LIMIT;
-    const VxFetchLayout& layout = vexaDevice.fetchLayout;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        fetch(layout, vertexAt(i), &v[i]);
-        minY = v[i].y < minY ? v[i].y : minY;
-        maxY = v[i].y > maxY ? v[i].y : maxY;
-    }
+    fetchAll(count, vertexAt, v, minY, maxY);
     minY = minY > -2.0f * VX_COORD_LIMIT ? minY : -2.0f * VX_COORD_LIMIT;
     maxY = maxY < 2.0f * VX_COORD_LIMIT ? maxY : 2.0f * VX_COORD_LIMIT;
     c->rowFirst = std::int32_t(vxFirstCentre(vxSnap(minY)));
@@ -157,12 +175,7 @@ void queuePackedStrip(std::uint32_t count, VertexAt vertexAt) {
         v = reinterpret_cast<VxVertex*>(c + 1);
         d.writePos += sizeof(VxPrimCommand);  // committed below with the vertices
     }
-    const VxFetchLayout& layout = vexaDevice.fetchLayout;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        fetch(layout, vertexAt(i), &v[i]);
-        minY = v[i].y < minY ? v[i].y : minY;
-        maxY = v[i].y > maxY ? v[i].y : maxY;
-    }
+    fetchAll(count, vertexAt, v, minY, maxY);
     c->count += count;
     c->head.bytes += extra;
     if (minY != d.packMinY || !extend) {

@@ -262,6 +262,9 @@ struct VxWorker {
 struct VxFetchLayout {
     std::int32_t xy, q, argb, st0, st1;   // byte offsets, or -1 when disabled
     bool flipY;
+    // The program's usual layout: q, unit 0's coordinates and the colour present, no unit 1
+    // coordinates of their own, origin at the top.
+    bool usual;
     float height, scale0, scale1;
 };
 
