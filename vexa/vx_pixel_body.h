@@ -455,25 +455,6 @@ void finish(const VxDrawState& s, VxBatch& b) {
     }
 }
 
-// One plane coefficient of pixel i: from the pixel's stamped planes (LANES) or the same
-// value for every pixel.
-template <bool LANES>
-inline float coef(const float* lane, float uniform, int i) {
-    if constexpr (LANES) {
-        (void)uniform;
-        return lane[i];
-    } else {
-        (void)lane;
-        (void)i;
-        return uniform;
-    }
-}
-
-// interpolate() and texCoords() for the surface state in one pass over pixels [from, to),
-// with the same expressions: depth code, iterated colour (alpha is never read by
-// finishSurface), unit 0's texel coordinates and, when LEVELS, its mip step. The planes are
-// the setup's (p) or, when LANES, each pixel's stamped ones; either way each pixel sees the
-// same values and operations, so both forms give the same bits. Unit 0 must be bound.
 // Eight lanes of floats or ints (one AVX2 register; two SSE2 registers on the portable path).
 using F8 = float __attribute__((vector_size(32)));
 using I8 = std::int32_t __attribute__((vector_size(32)));
