@@ -1,8 +1,9 @@
 // AVX2 samplers of Vexa for the program's surface textures (RGB 5-6-5, one filter for
-// magnification and minification), eight pixels at a time with gathers. They compute
-// exactly what vxSampleGeneric computes; the tests compare the two. Chosen per unit by
-// vxPickFastSampler when the processor has AVX2 and VEXA_PORTABLE is not set.
-// Gathers read 4 bytes at a 2-byte texel; texture memory has padding past its end for that.
+// magnification and minification) and its font (8-bit alpha, point sampled), eight pixels
+// at a time with gathers. They compute exactly what vxSampleGeneric computes; the tests
+// compare the two. Chosen per unit by vxPickFastSampler when the processor has AVX2 and
+// VEXA_PORTABLE is not set. Gathers read 4 bytes at a 1- or 2-byte texel; texture memory
+// has padding past its end for that.
 #include "vexa/vx_local.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -10,11 +11,62 @@
 
 namespace {
 
+// Per-step tables have up to 9 entries: a permute handles steps 0-7 and a blend step 8.
+inline __m256i stepLookup(const std::int32_t* table, __m256i m, bool nine) {
+    __m256i r = _mm256_permutevar8x32_epi32(
+        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table)), m);
+    if (nine) {
+        r = _mm256_blendv_epi8(r, _mm256_set1_epi32(table[8]),
+                               _mm256_cmpeq_epi32(m, _mm256_set1_epi32(8)));
+    }
+    return r;
+}
+
+// The level of eight pixels, from their mip steps (b.mip[k] + i): texel coordinates already
+// shifted to the level (u, v, 8.8 fixed), its row and column masks, its width's log and its
+// first texel's index.
+struct Level8 {
+    __m256i u, v, wmask, hmask, wl, off;
+};
+inline Level8 levelOf(const VxTexUnit& t, const VxBatch& b, int k, int i) {
+    const __m256i zero = _mm256_setzero_si256(), one = _mm256_set1_epi32(1);
+    __m256i m = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mip[k] + i));
+    m = _mm256_min_epi32(_mm256_max_epi32(m, zero), _mm256_set1_epi32(t.maxMip));
+    __m256i sh, wl, hl, off;
+    // Neighbouring pixels mostly share a level: then the tables are read once.
+    const __m256i first = _mm256_permutevar8x32_epi32(m, zero);
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(m, first)) == -1) {
+        const int step = _mm256_cvtsi256_si32(m);
+        sh = _mm256_set1_epi32(t.stepShift[step]);
+        wl = _mm256_set1_epi32(t.stepWLog[step]);
+        hl = _mm256_set1_epi32(t.stepHLog[step]);
+        off = _mm256_set1_epi32(t.stepOffset[step]);
+    } else {
+        const bool nine = t.maxMip >= 8;
+        sh = stepLookup(t.stepShift, m, nine);
+        wl = stepLookup(t.stepWLog, m, nine);
+        hl = stepLookup(t.stepHLog, m, nine);
+        off = stepLookup(t.stepOffset, m, nine);
+    }
+    Level8 l;
+    l.u = _mm256_srav_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.ufix[k] + i)), sh);
+    l.v = _mm256_srav_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.vfix[k] + i)), sh);
+    l.wmask = _mm256_sub_epi32(_mm256_sllv_epi32(one, wl), one);
+    l.hmask = _mm256_sub_epi32(_mm256_sllv_epi32(one, hl), one);
+    l.wl = wl;
+    l.off = off;
+    return l;
+}
+
+// Wrap: index & mask; clamp: between 0 and mask (= size - 1).
+inline __m256i fold(__m256i i, __m256i mask, bool clamp) {
+    return clamp ? _mm256_min_epi32(_mm256_max_epi32(i, _mm256_setzero_si256()), mask)
+                 : _mm256_and_si256(i, mask);
+}
+
 template <bool BILINEAR, bool SCLAMP, bool TCLAMP>
 void sample565(const VxTexUnit& t, VxBatch& b, int k) {
     const int n = b.n;
-    const __m256i maxMip = _mm256_set1_epi32(t.maxMip);
-    const __m256i zero = _mm256_setzero_si256();
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i lo16 = _mm256_set1_epi32(0xFFFF);
     const __m256i m31 = _mm256_set1_epi32(31), m63 = _mm256_set1_epi32(63);
@@ -34,22 +86,6 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
     const auto fetch = [&](__m256i index) {
         return _mm256_and_si256(_mm256_i32gather_epi32(base, index, 2), lo16);
     };
-    // Wrap: index & mask; clamp: between 0 and mask (= size - 1).
-    const auto fold = [&](__m256i i, __m256i mask, bool clamp) {
-        return clamp ? _mm256_min_epi32(_mm256_max_epi32(i, zero), mask)
-                     : _mm256_and_si256(i, mask);
-    };
-    // Per-step tables have up to 9 entries: a permute handles 0-7 and a blend step 8.
-    const bool nine = t.maxMip >= 8;
-    const __m256i eight = _mm256_set1_epi32(8);
-    const auto lookup = [&](const std::int32_t* table, __m256i m) {
-        __m256i r = _mm256_permutevar8x32_epi32(
-            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table)), m);
-        if (nine) {
-            r = _mm256_blendv_epi8(r, _mm256_set1_epi32(table[8]), _mm256_cmpeq_epi32(m, eight));
-        }
-        return r;
-    };
     // Bilinear groups whose texel pairs come from two gathers are filtered in a second pass:
     // the first pass then issues the gathers of every group back to back, so their waits
     // overlap instead of each stalling its own group's arithmetic.
@@ -60,29 +96,9 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
         _mm256_store_si256(reinterpret_cast<__m256i*>(to), v);
     };
     for (int i = 0; i < n; i += 8) {
-        __m256i m = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mip[k] + i));
-        m = _mm256_min_epi32(_mm256_max_epi32(m, zero), maxMip);
-        __m256i sh, wl, hl, off;
-        // Neighbouring pixels mostly share a level: then the tables are read once.
-        const __m256i first = _mm256_permutevar8x32_epi32(m, zero);
-        if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(m, first)) == -1) {
-            const int step = _mm256_cvtsi256_si32(m);
-            sh = _mm256_set1_epi32(t.stepShift[step]);
-            wl = _mm256_set1_epi32(t.stepWLog[step]);
-            hl = _mm256_set1_epi32(t.stepHLog[step]);
-            off = _mm256_set1_epi32(t.stepOffset[step]);
-        } else {
-            sh = lookup(t.stepShift, m);
-            wl = lookup(t.stepWLog, m);
-            hl = lookup(t.stepHLog, m);
-            off = lookup(t.stepOffset, m);
-        }
-        const __m256i wmask = _mm256_sub_epi32(_mm256_sllv_epi32(one, wl), one);
-        const __m256i hmask = _mm256_sub_epi32(_mm256_sllv_epi32(one, hl), one);
-        __m256i u = _mm256_srav_epi32(
-            _mm256_load_si256(reinterpret_cast<const __m256i*>(b.ufix[k] + i)), sh);
-        __m256i v = _mm256_srav_epi32(
-            _mm256_load_si256(reinterpret_cast<const __m256i*>(b.vfix[k] + i)), sh);
+        const Level8 level = levelOf(t, b, k, i);
+        const __m256i wmask = level.wmask, hmask = level.hmask, wl = level.wl, off = level.off;
+        __m256i u = level.u, v = level.v;
         __m256i r, g, bl;
         if constexpr (!BILINEAR) {
             const __m256i x = fold(_mm256_srai_epi32(u, 8), wmask, SCLAMP);
@@ -179,6 +195,24 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
     }
 }
 
+// Point sampling of 8-bit alpha textures (the font's): every channel is the texel. Gathers
+// read 4 bytes at a 1-byte texel.
+template <bool SCLAMP, bool TCLAMP>
+void samplePointAlpha8(const VxTexUnit& t, VxBatch& b, int k) {
+    const auto* base = reinterpret_cast<const int*>(t.base);
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    for (int i = 0; i < b.n; i += 8) {
+        const Level8 l = levelOf(t, b, k, i);
+        const __m256i x = fold(_mm256_srai_epi32(l.u, 8), l.wmask, SCLAMP);
+        const __m256i y = fold(_mm256_srai_epi32(l.v, 8), l.hmask, TCLAMP);
+        const __m256i at = _mm256_add_epi32(l.off, _mm256_add_epi32(_mm256_sllv_epi32(y, l.wl), x));
+        const __m256i texel = _mm256_and_si256(_mm256_i32gather_epi32(base, at, 1), low);
+        for (int c = 0; c < 4; ++c) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(b.tex[k][c] + i), texel);
+        }
+    }
+}
+
 using Sampler = void (*)(const VxTexUnit&, VxBatch&, int);
 // Indexed by bilinear * 4 + sClamp * 2 + tClamp.
 const Sampler SAMPLERS_565[8] = {
@@ -187,14 +221,22 @@ const Sampler SAMPLERS_565[8] = {
     sample565<true, false, false>,  sample565<true, false, true>,
     sample565<true, true, false>,   sample565<true, true, true>,
 };
+// Indexed by sClamp * 2 + tClamp.
+const Sampler SAMPLERS_ALPHA8[4] = {
+    samplePointAlpha8<false, false>, samplePointAlpha8<false, true>,
+    samplePointAlpha8<true, false>, samplePointAlpha8<true, true>,
+};
 
 }  // namespace
 
 #include "vexa/vx_avx2_end.h"
 
 VxSampleRoutine vxPickFastSampler(const VxTexUnit& t) {
-    if (t.format != VX_TEXFMT_RGB_565 || t.minFilter != t.magFilter) return nullptr;
-    return SAMPLERS_565[(t.minFilter ? 4 : 0) + (t.sClamp ? 2 : 0) + (t.tClamp ? 1 : 0)];
+    if (t.minFilter != t.magFilter) return nullptr;
+    const int clamps = (t.sClamp ? 2 : 0) + (t.tClamp ? 1 : 0);
+    if (t.format == VX_TEXFMT_RGB_565) return SAMPLERS_565[(t.minFilter ? 4 : 0) + clamps];
+    if (t.format == VX_TEXFMT_ALPHA_8 && !t.minFilter) return SAMPLERS_ALPHA8[clamps];
+    return nullptr;
 }
 
 #else
