@@ -768,21 +768,101 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     }
 }
 
-// Points the draw state at this path's routines: the general ones, or the fused surface
+// The state the program draws its text with, fused into one pass: unit 0 alone and passed
+// through, colour = constant x texture, alpha = texture alpha, blended over the picture by
+// that alpha; no depth test or one that always passes, depth written (DEPTH_WRITE) or not;
+// no alpha test, fog or dithering. Gives the bits of finish() for that state; vxChooseRoutines
+// picks it only when tintedStateMatches() holds.
+template <bool DEPTH_WRITE>
+void finishTinted(const VxDrawState& s, VxBatch& b) {
+    const int n = b.n;
+    for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;
+    const VxTexUnit& t = s.tex[0];
+    t.sample(t, b, 0);
+    alignas(64) std::int32_t dst[VX_BATCH_PAD];
+    lookupPixels(b.color, b.index, dst, n);
+    alignas(64) std::uint16_t pix[VX_BATCH_PAD];
+    const auto& tex = b.tex[0];
+#ifdef VX_PIXEL_AVX2
+    // Sixteen pixels per step in 16-bit lanes, as in finishSurface(): products stay under
+    // 65536 and the permute restores the pixel order the packs changed.
+    const auto load = [&](const std::int32_t* p) {
+        return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
+                                   _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
+    };
+    const __m256i c128 = _mm256_set1_epi16(128), c255 = _mm256_set1_epi16(255);
+    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
+    const auto div255 = [&](__m256i v) {
+        const __m256i x = _mm256_add_epi16(v, c128);
+        return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+    };
+    const auto mul = [&](__m256i x, __m256i y) { return div255(_mm256_mullo_epi16(x, y)); };
+    const __m256i kr = _mm256_set1_epi16(std::int16_t(s.constant[0]));
+    const __m256i kg = _mm256_set1_epi16(std::int16_t(s.constant[1]));
+    const __m256i kb = _mm256_set1_epi16(std::int16_t(s.constant[2]));
+    for (int i = 0; i < n; i += 16) {
+        const __m256i a = mul(load(tex[3] + i), c255);
+        const __m256i keep = _mm256_sub_epi16(c255, a);
+        const __m256i d = load(dst + i);
+        const __m256i r5 = _mm256_srli_epi16(d, 11);
+        const __m256i g6 = _mm256_and_si256(_mm256_srli_epi16(d, 5), c63);
+        const __m256i b5 = _mm256_and_si256(d, c31);
+        const __m256i dr = _mm256_or_si256(_mm256_slli_epi16(r5, 3), _mm256_srli_epi16(r5, 2));
+        const __m256i dg = _mm256_or_si256(_mm256_slli_epi16(g6, 2), _mm256_srli_epi16(g6, 4));
+        const __m256i db = _mm256_or_si256(_mm256_slli_epi16(b5, 3), _mm256_srli_epi16(b5, 2));
+        const auto blend = [&](__m256i k, const std::int32_t* texel, __m256i under) {
+            const __m256i v = _mm256_add_epi16(mul(mul(k, load(texel + i)), a), mul(under, keep));
+            return _mm256_min_epu16(v, c255);
+        };
+        const __m256i r = blend(kr, tex[0], dr);
+        const __m256i g = blend(kg, tex[1], dg);
+        const __m256i bl = blend(kb, tex[2], db);
+        const __m256i p = _mm256_or_si256(
+            _mm256_or_si256(_mm256_slli_epi16(mul(r, c31), 11), _mm256_slli_epi16(mul(g, c63), 5)),
+            mul(bl, c31));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i), _mm256_permute4x64_epi64(p, 0xD8));
+    }
+#else
+    for (int i = 0; i < n; ++i) {
+        const int a = div255r(255 * tex[3][i]);
+        const int d = dst[i];
+        const int r5 = (d >> 11) & 31, g6 = (d >> 5) & 63, b5 = d & 31;
+        const auto blend = [&](int c, int under) {
+            const int v = div255r(div255r(s.constant[c] * tex[c][i]) * a) + div255r(under * (255 - a));
+            return v > 255 ? 255 : v;
+        };
+        pix[i] = std::uint16_t(packRounded(blend(0, (r5 << 3) | (r5 >> 2)),
+                                           blend(1, (g6 << 2) | (g6 >> 4)),
+                                           blend(2, (b5 << 3) | (b5 >> 2))));
+    }
+#endif
+    std::uint16_t* const color = b.color;
+    std::uint16_t* const depth = b.depth;
+    for (int i = 0; i < n; ++i) {
+        color[b.index[i]] = pix[i];
+        if constexpr (DEPTH_WRITE) depth[b.index[i]] = std::uint16_t(b.z[i]);
+    }
+}
+
+// Points the draw state at this path's routines: the general ones, the fused surface
 // routines (`fused`: 1 with fog, 2 with dithering) when the state is the program's surface
-// state (`surface`) with unit 0 bound.
-void pickRoutines(VxDrawState* s, bool surface, int fused) {
+// state (`surface`) with unit 0 bound, or the fused text routine when it is the text state
+// (`tinted`).
+void pickRoutines(VxDrawState* s, bool surface, int fused, bool tinted) {
     static constexpr VxFinishRoutine SURFACE[4] = {
         finishSurface<false, false>, finishSurface<true, false>, finishSurface<false, true>,
         finishSurface<true, true>};
     s->interpolate = interpolate;
     s->interpolateLanes = nullptr;
     s->finish = finish;
-    if (surface) {
-        s->finish = SURFACE[fused];
-        if (s->tex[0].base) {
-            s->interpolate = interpolateSurface;
-            s->interpolateLanes = interpolateSurfaceLanes;
-        }
+    if (surface) s->finish = SURFACE[fused];
+    if (tinted) {
+        s->finish = (s->flags & VX_DRAW_DEPTH_WRITE) ? finishTinted<true> : finishTinted<false>;
+    }
+    // Both read only what the surface interpolation makes (the text state never reads the
+    // iterated colour).
+    if ((surface || tinted) && s->tex[0].base) {
+        s->interpolate = interpolateSurface;
+        s->interpolateLanes = interpolateSurfaceLanes;
     }
 }

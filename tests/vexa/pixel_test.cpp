@@ -501,4 +501,118 @@ TEST_F(SurfacePixels, ExtremeValuesMatchTheGeneralPipeline) {
     }, 2000);
 }
 
+// The text state (constant colour x texture, blended over the picture by the texture's
+// alpha, depth never tested) is drawn by routines made for it. Over a background of many
+// colours they must give the general pipeline's bits, on both processor paths, for 8-bit
+// alpha and 4-4-4-4 textures, point and bilinear filters, wrapped and clamped coordinates,
+// one level or a chain, with depth written, kept or not in use. A flat layer drawn over the
+// lower half after the text, at a fixed depth, shows where the text wrote depth.
+TEST_F(Pixels, TextStateMatchesTheGeneralPipeline) {
+    struct Config {
+        int format, filter, clamp;
+        bool mipmapped;
+        int depth;  // 0: depth off, 1: tested always and written, 2: tested always, kept
+    };
+    const Config configs[] = {
+        {VX_TEXFMT_ALPHA_8, VX_FILTER_POINT, VX_TEXCLAMP_WRAP, false, 1},
+        {VX_TEXFMT_ALPHA_8, VX_FILTER_POINT, VX_TEXCLAMP_CLAMP, true, 2},
+        {VX_TEXFMT_ALPHA_8, VX_FILTER_POINT, VX_TEXCLAMP_WRAP, true, 0},
+        {VX_TEXFMT_ALPHA_8, VX_FILTER_BILINEAR, VX_TEXCLAMP_CLAMP, false, 1},
+        {VX_TEXFMT_ARGB_4444, VX_FILTER_BILINEAR, VX_TEXCLAMP_WRAP, true, 1},
+        {VX_TEXFMT_ARGB_4444, VX_FILTER_POINT, VX_TEXCLAMP_CLAMP, false, 0},
+    };
+    const auto draw = [](const Config& c, bool general) {
+        SceneRandom next{31};
+        vxClearBuffers(0, 0, 0xFFFF);
+        vxSetDepthMode(VX_DEPTH_DISABLE);
+        for (int i = 0; i < 40; ++i) {
+            flatColor(i % 5 ? next.seed | 0xFF000000u : 0xFFFFFFFFu);
+            const float x = next(-10.0f, 480.0f), y = next(-10.0f, 350.0f);
+            tri(vtx(x, y), vtx(x + next(20.0f, 200.0f), y + next(0.0f, 40.0f)),
+                vtx(x + next(0.0f, 40.0f), y + next(20.0f, 200.0f)));
+        }
+        // A 128 x 64 texture (or its chain) of random texels, a third of them clear and a
+        // third solid, as a font's are.
+        const int smallLod = c.mipmapped ? 0 : 7;
+        const std::uint32_t bytes =
+            vxTexLevelsMemRequired(VX_LEVELS_BOTH, smallLod, 7, 1, c.format);
+        std::vector<std::uint8_t> texels(bytes);
+        for (std::uint8_t& t : texels) {
+            const float pick = next(0.0f, 3.0f);
+            t = pick < 1.0f ? 0 : (pick < 2.0f ? 255 : std::uint8_t(next.seed >> 24));
+        }
+        VxTexInfo info{smallLod, 7, 1, c.format, texels.data()};
+        EXPECT_TRUE(vxTexDownload(0, 0, VX_LEVELS_BOTH, &info));
+        EXPECT_TRUE(vxTexBind(0, 0, VX_LEVELS_BOTH, &info));
+        vxSetTexFilter(0, c.filter, c.filter);
+        vxSetTexMipMapMode(0, c.mipmapped ? VX_MIPMAP_NEAREST : VX_MIPMAP_DISABLE, false);
+        vxSetTexClamp(0, c.clamp, c.clamp);
+        vxSetTextureCombine(0, VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_COMBINE_LOCAL,
+                            VX_FACTOR_ZERO, false, false);
+        vxSetColorCombine(VX_COMBINE_SCALE_OTHER, VX_FACTOR_LOCAL, VX_LOCAL_CONSTANT,
+                          VX_OTHER_TEXTURE, false);
+        vxSetAlphaCombine(VX_COMBINE_SCALE_OTHER, VX_FACTOR_ONE, VX_LOCAL_CONSTANT,
+                          VX_OTHER_TEXTURE, false);
+        vxSetAlphaBlend(VX_BLEND_SRC_ALPHA, VX_BLEND_ONE_MINUS_SRC_ALPHA, VX_BLEND_ONE,
+                        VX_BLEND_ZERO);
+        // An alpha test every pixel passes sends the same drawing through the general pipeline.
+        vxSetAlphaTest(general ? VX_CMP_GEQUAL : VX_CMP_ALWAYS);
+        vxSetAlphaTestReference(0);
+        vxSetDepthMode(c.depth ? VX_DEPTH_WBUFFER : VX_DEPTH_DISABLE);
+        vxSetDepthFunction(VX_CMP_ALWAYS);
+        vxSetDepthMask(c.depth == 1);
+        for (int i = 0; i < 60; ++i) {
+            // White (the program's usual text colour) or any other.
+            vxSetConstantColor(i % 3 ? next.seed | 0xFF000000u : 0xFFFFFFFFu);
+            // Cells from a few pixels to larger than a batch, at depths on both sides of the
+            // layer below, with coordinates past the texture's edges.
+            const float x = next(-10.0f, 480.0f), y = next(-10.0f, 350.0f);
+            const float w = i % 4 == 0 ? next(20.0f, 90.0f) : next(2.0f, 14.0f);
+            const float h = i % 4 == 0 ? next(20.0f, 90.0f) : next(3.0f, 18.0f);
+            const float q0 = next(0.2f, 1.0f), q1 = next(0.2f, 1.0f);
+            const float s0 = next(-300.0f, 300.0f), t0 = next(-200.0f, 200.0f);
+            const float ds = next(-200.0f, 200.0f), dt = next(-200.0f, 200.0f);
+            TestVertex v[4] = {vtx(x, y, 0xFFFFFFFFu, q0, s0, t0),
+                               vtx(x + w, y, 0xFFFFFFFFu, q1, s0 + ds, t0),
+                               vtx(x, y + h, 0xFFFFFFFFu, q0, s0, t0 + dt),
+                               vtx(x + w, y + h, 0xFFFFFFFFu, q1, s0 + ds, t0 + dt)};
+            const void* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+            vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+        }
+        vxSetAlphaTest(VX_CMP_ALWAYS);
+        vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ONE, VX_BLEND_ZERO);
+        flatColor(0xFF10E010u);
+        vxSetDepthMode(VX_DEPTH_WBUFFER);
+        vxSetDepthFunction(VX_CMP_LESS);
+        vxSetDepthMask(false);
+        TestVertex v[4] = {vtx(0, H / 2, 0xFFFFFFFFu, 0.5f), vtx(W, H / 2, 0xFFFFFFFFu, 0.5f),
+                           vtx(0, H, 0xFFFFFFFFu, 0.5f), vtx(W, H, 0xFFFFFFFFu, 0.5f)};
+        const void* p[4] = {&v[0], &v[1], &v[2], &v[3]};
+        vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+        return frame();
+    };
+    // The portable path's general pipeline (and general sampler) is the reference for all.
+    std::vector<std::vector<std::uint16_t>> reference;
+    for (const char* portable : {"1", "0"}) {
+        setenv("VEXA_PORTABLE", portable, 1);
+        restart();
+        for (std::size_t k = 0; k < std::size(configs); ++k) {
+            const Config& c = configs[k];
+            const auto fused = draw(c, false);
+            if (reference.size() <= k) reference.push_back(draw(c, true));
+            // The layer covers the lower half but where text wrote depth in front of it.
+            const int layer = countOf(fused, rgb565(0x10, 0xE0, 0x10));
+            EXPECT_GT(layer, W * H / 4);
+            if (c.depth == 1) {
+                EXPECT_LT(layer, W * H / 2 * 95 / 100);
+            } else {
+                EXPECT_GE(layer, W * H / 2);
+            }
+            ASSERT_EQ(fused, reference[k]) << "portable " << portable << " format " << c.format
+                                           << " filter " << c.filter << " clamp " << c.clamp
+                                           << " mipmaps " << c.mipmapped << " depth " << c.depth;
+        }
+    }
+}
+
 }  // namespace
