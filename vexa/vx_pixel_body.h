@@ -828,7 +828,8 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
         const int d = dst[i];
         const int r5 = (d >> 11) & 31, g6 = (d >> 5) & 63, b5 = d & 31;
         const auto blend = [&](int c, int under) {
-            const int v = div255r(div255r(s.constant[c] * tex[c][i]) * a) + div255r(under * (255 - a));
+            const int v =
+                div255r(div255r(s.constant[c] * tex[c][i]) * a) + div255r(under * (255 - a));
             return v > 255 ? 255 : v;
         };
         pix[i] = std::uint16_t(packRounded(blend(0, (r5 << 3) | (r5 >> 2)),
