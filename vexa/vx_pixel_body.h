@@ -753,16 +753,29 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
             }
         } else {
             // Scattered pixels (small triangles): one at a time, the buffers' addresses held
-            // in registers (the stores cannot change them).
+            // in registers (the stores cannot change them). A group whose eight pixels all
+            // pass (most) is stored without a test per pixel; the others visit their passing
+            // pixels by the bits of the mask.
             std::uint16_t* const color = b.color;
             std::uint16_t* const depth = b.depth;
             const int end = j + 8 < n ? j + 8 : n;
-            for (int i = j; i < end; ++i) {
-                if (b.mask[i]) {
-                    const int at = b.index[i];
-                    color[at] = pix[i];
-                    depth[at] = std::uint16_t(b.z[i]);
-                }
+#ifdef VX_PIXEL_AVX2
+            unsigned passing = unsigned(_mm256_movemask_ps(
+                _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
+#else
+            unsigned passing = 0;
+            for (int i = 0; i < 8; ++i) passing |= unsigned(b.mask[j + i] != 0) << i;
+#endif
+            passing &= (1u << (end - j)) - 1;
+            const auto put = [&](int i) __attribute__((always_inline)) {
+                const int at = b.index[i];
+                color[at] = pix[i];
+                depth[at] = std::uint16_t(b.z[i]);
+            };
+            if (passing == 0xFFu) {
+                for (int i = j; i < j + 8; ++i) put(i);
+            } else {
+                for (; passing; passing &= passing - 1) put(j + std::countr_zero(passing));
             }
         }
     }
