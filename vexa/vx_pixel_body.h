@@ -58,9 +58,36 @@ constexpr bool ditherRankMatchesPattern() {
 }
 static_assert(ditherRankMatchesPattern());
 
-// The dither offset of every pixel of the batch, by screen position.
+// The offsets of the sixteen places, (y & 3) * 4 + (x & 3).
+struct DitherTable {
+    alignas(32) std::int32_t v[16];
+    constexpr DitherTable() : v() {
+        for (int p = 0; p < 16; ++p) v[p] = ditherOffset(DITHER_RANK[p]);
+    }
+};
+constexpr DitherTable ditherTable;
+
+// The dither offset of every pixel of the batch, by screen position (whole groups of eight).
 inline void ditherOffsets(const VxBatch& b, std::int32_t* out, int n) {
+#ifdef VX_PIXEL_AVX2
+    // The sixteen offsets in two vectors, picked by place (y & 3) * 4 + (x & 3): a permute
+    // of each picks by the place's low three bits, bit 3 chooses between them.
+    const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(ditherTable.v));
+    const __m256i high = _mm256_load_si256(reinterpret_cast<const __m256i*>(ditherTable.v + 8));
+    const __m256i three = _mm256_set1_epi32(3), eight = _mm256_set1_epi32(8);
+    for (int i = 0; i < n; i += 8) {
+        const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.x + i));
+        const __m256i y = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.y + i));
+        const __m256i place = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(y, three), 2),
+                                              _mm256_and_si256(x, three));
+        const __m256i upper = _mm256_cmpeq_epi32(_mm256_and_si256(place, eight), eight);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out + i),
+                           _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, place),
+                                              _mm256_permutevar8x32_epi32(high, place), upper));
+    }
+#else
     for (int i = 0; i < n; ++i) out[i] = ditherOffset(ditherRank(b.x[i] & 3, b.y[i] & 3));
+#endif
 }
 
 inline int packRounded(int r, int g, int bl) {
