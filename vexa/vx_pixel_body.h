@@ -649,8 +649,12 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
             const std::uint16_t* d = b.depth + b.index[j];
             for (int i = 0; i < 8; ++i) stored[j + i] = d[i];
         } else {
-            const int m = n - j < 8 ? n - j : 8;
-            lookupPixels(b.depth, b.index + j, stored + j, m);
+            // A whole group (most) with a fixed count: the compiler unrolls it.
+            if (n - j >= 8) {
+                lookupPixels(b.depth, b.index + j, stored + j, 8);
+            } else {
+                lookupPixels(b.depth, b.index + j, stored + j, n - j);
+            }
         }
     }
     compareMask(s.depthFunc, b.z, stored, b.mask, n);
