@@ -626,22 +626,56 @@ void interpolateSurfaceLanes(const VxDrawState& s, VxBatch& b, int from, int to)
 template <bool FOG, bool DITHER>
 void finishSurface(const VxDrawState& s, VxBatch& b) {
     const int n = b.n;
-    alignas(64) std::int32_t stored[VX_BATCH_MAX];
     // Groups of eight pixels side by side on one row (most of a large triangle) read and
     // write the buffers as vectors; the rest are gathered and stored pixel by pixel.
     alignas(64) bool run[VX_BATCH_MAX / 8];
-    for (int j = 0; j < n; j += 8) {
 #ifdef VX_PIXEL_AVX2
+    // One pass per group: its form, its stored depths and the depth test. The comparison
+    // functions are the sets of their outcomes (bit 0 less, bit 1 equal, bit 2 greater), so
+    // each group takes the outcomes its function holds. Pixels past the batch fail.
+    const int fn = s.depthFunc;
+    const __m256i takeLess = _mm256_set1_epi32(-(fn & 1));
+    const __m256i takeEqual = _mm256_set1_epi32(-((fn >> 1) & 1));
+    const __m256i takeGreater = _mm256_set1_epi32(-((fn >> 2) & 1));
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i anyPass = _mm256_setzero_si256();
+    for (int j = 0; j < n; j += 8) {
         const __m256i at = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.index + j));
-        const __m256i want = _mm256_add_epi32(_mm256_set1_epi32(b.index[j]),
-                                              _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-        run[j / 8] = _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, want)) == -1 && j + 8 <= n;
+        const __m256i want = _mm256_add_epi32(_mm256_set1_epi32(b.index[j]), iota);
+        const bool whole = _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, want)) == -1 && j + 8 <= n;
+        run[j / 8] = whole;
+        __m256i stored;
+        if (whole) {
+            stored = _mm256_cvtepu16_epi32(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.depth + b.index[j])));
+        } else {
+            alignas(32) std::int32_t looked[8];
+            // A whole group (most) with a fixed count: the compiler unrolls it.
+            if (n - j >= 8) {
+                lookupPixels(b.depth, b.index + j, looked, 8);
+            } else {
+                lookupPixels(b.depth, b.index + j, looked, n - j);
+            }
+            stored = _mm256_load_si256(reinterpret_cast<const __m256i*>(looked));
+        }
+        const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
+        const __m256i pass = _mm256_and_si256(
+            _mm256_or_si256(
+                _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi32(stored, z), takeLess),
+                                _mm256_and_si256(_mm256_cmpeq_epi32(z, stored), takeEqual)),
+                _mm256_and_si256(_mm256_cmpgt_epi32(z, stored), takeGreater)),
+            _mm256_cmpgt_epi32(_mm256_set1_epi32(n - j), iota));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(b.mask + j), pass);
+        anyPass = _mm256_or_si256(anyPass, pass);
+    }
+    if (_mm256_testz_si256(anyPass, anyPass)) return;
 #else
+    alignas(64) std::int32_t stored[VX_BATCH_MAX];
+    for (int j = 0; j < n; j += 8) {
         const int base = b.index[j];
         int off = 0;
         for (int i = 0; i < 8; ++i) off |= b.index[j + i] - base - i;
         run[j / 8] = off == 0 && j + 8 <= n;
-#endif
     }
     for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;
     for (int j = 0; j < n; j += 8) {
@@ -649,18 +683,14 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
             const std::uint16_t* d = b.depth + b.index[j];
             for (int i = 0; i < 8; ++i) stored[j + i] = d[i];
         } else {
-            // A whole group (most) with a fixed count: the compiler unrolls it.
-            if (n - j >= 8) {
-                lookupPixels(b.depth, b.index + j, stored + j, 8);
-            } else {
-                lookupPixels(b.depth, b.index + j, stored + j, n - j);
-            }
+            lookupPixels(b.depth, b.index + j, stored + j, n - j < 8 ? n - j : 8);
         }
     }
     compareMask(s.depthFunc, b.z, stored, b.mask, n);
     int live = 0;
     for (int i = 0; i < n; ++i) live |= b.mask[i];
     if (!live) return;
+#endif
     const VxTexUnit& t = s.tex[0];
     t.sample(t, b, 0);
     alignas(64) std::int32_t f[VX_BATCH_PAD];

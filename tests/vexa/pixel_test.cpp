@@ -435,6 +435,43 @@ TEST_F(SurfacePixels, MatchTheGeneralPipeline) {
     }, W * H / 3);
 }
 
+// The fused routines' depth test takes each comparison function as the set of outcomes it
+// passes (less, equal, greater). Over a layer drawn first, each function must pass the
+// pixels the general pipeline passes: the same triangles again in another colour (equal
+// depths), and others in front and behind, large and small.
+TEST_F(SurfacePixels, EveryDepthFunctionMatchesTheGeneralPipeline) {
+    const auto chain = surfaceChain();
+    const auto scene = [](std::uint32_t seed, std::uint32_t tint) {
+        SceneRandom next{seed};
+        for (int i = 0; i < 80; ++i) {
+            const float size = i % 3 == 0 ? 200.0f : 10.0f;
+            const float x = next(-20.0f, 500.0f), y = next(-20.0f, 370.0f);
+            TestVertex v[3];
+            for (auto& p : v) {
+                p = vtx(x + next(0.0f, size), y + next(0.0f, size), (next.seed ^ tint) | 0xFF000000u,
+                        next(0.02f, 1.0f), next(-500.0f, 500.0f), next(-500.0f, 500.0f));
+            }
+            tri(v[0], v[1], v[2]);
+        }
+    };
+    for (const char* portable : {"1", "0"}) {
+        setenv("VEXA_PORTABLE", portable, 1);
+        restart();
+        for (int fn = VX_CMP_NEVER; fn <= VX_CMP_ALWAYS; ++fn) {
+            std::vector<std::uint16_t> pictures[2];
+            for (int general = 0; general < 2; ++general) {
+                surfaceState(chain, general != 0, false, true);
+                scene(5, 0);
+                vxSetDepthFunction(fn);
+                scene(5, 0x00FF00FFu);
+                scene(9, 0);
+                pictures[general] = frame();
+            }
+            ASSERT_EQ(pictures[0], pictures[1]) << "portable " << portable << " function " << fn;
+        }
+    }
+}
+
 // Triangles of a few pixels are shaded many to a batch, each pixel with its own triangle's
 // planes; now and then a larger one (interpolated at once) and ones larger than a batch
 // fall between them. Every pixel must still get the values of its own triangle: the same
