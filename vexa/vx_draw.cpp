@@ -145,8 +145,10 @@ void queuePrims(std::uint32_t type, std::uint32_t mode, std::uint32_t count, std
 // one ring reservation and one row range for many small draw calls. The workers draw the
 // strips in order, as separate commands would be drawn. The vertices must follow the command
 // in the ring: a command ending exactly at the ring's end is not extended.
-template <class VertexAt>
-void queuePackedStrip(std::uint32_t count, VertexAt vertexAt) {
+// COUNT: the strip's length when known here (a grid cell's four), else 0 and `count` holds it.
+template <std::uint32_t COUNT, class VertexAt>
+void queuePackedStrip(std::uint32_t runtimeCount, VertexAt vertexAt) {
+    const std::uint32_t count = COUNT ? COUNT : runtimeCount;
     VxDevice& d = vexaDevice;
     const std::uint32_t extra = count * std::uint32_t(sizeof(VxVertex));
     auto* c = reinterpret_cast<VxPrimCommand*>(d.ring + (d.packPos & (VX_RING_BYTES - 1)));
@@ -201,8 +203,10 @@ bool ready() {
 template <class VertexAt>
 void queueMode(int mode, int count, VertexAt vertexAt) {
     if (count < 3 || !ready()) return;
-    if (mode == VX_TRIANGLE_STRIP && count <= VX_PACK_STRIP_MAX && count % 2 == 0) {
-        queuePackedStrip(std::uint32_t(count), vertexAt);
+    if (mode == VX_TRIANGLE_STRIP && count == 4) {
+        queuePackedStrip<4>(4, vertexAt);
+    } else if (mode == VX_TRIANGLE_STRIP && count <= VX_PACK_STRIP_MAX && count % 2 == 0) {
+        queuePackedStrip<0>(std::uint32_t(count), vertexAt);
     } else if (mode == VX_TRIANGLE_STRIP) {
         // Chunks overlap by two vertices and start on even triangles, keeping the winding.
         for (int first = 0; first + 2 < count; first += VX_PRIM_CHUNK - 2) {
@@ -237,8 +241,13 @@ void vxDrawLine(const void* a, const void* b) {
 
 void vxDrawVertexArray(int mode, int count, const void* const* vertices) {
     if (!vertices) return;
-    for (int i = 0; i < count; ++i) {
-        if (!vertices[i]) return;
+    if (count == 4) {
+        // A grid cell's strip (most calls): the four checks at once.
+        if (!vertices[0] | !vertices[1] | !vertices[2] | !vertices[3]) return;
+    } else {
+        for (int i = 0; i < count; ++i) {
+            if (!vertices[i]) return;
+        }
     }
     queueMode(mode, count, [&](int i) { return vertices[i]; });
 }
