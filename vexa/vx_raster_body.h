@@ -195,10 +195,11 @@ inline void snapVertices(const VxVertex* v, int n, std::int32_t* sx, std::int32_
     const Float4 limit = Float4{} + VX_COORD_LIMIT;
     const Float4 largest = Float4{} + std::numeric_limits<float>::max();
     for (int i = 0; i < n; i += 4) {
+        const bool whole = i + 3 < n;
         const VxVertex& v0 = v[i];
-        const VxVertex& v1 = v[i + 1 < n ? i + 1 : n - 1];
-        const VxVertex& v2 = v[i + 2 < n ? i + 2 : n - 1];
-        const VxVertex& v3 = v[i + 3 < n ? i + 3 : n - 1];
+        const VxVertex& v1 = v[whole || i + 1 < n ? i + 1 : n - 1];
+        const VxVertex& v2 = v[whole || i + 2 < n ? i + 2 : n - 1];
+        const VxVertex& v3 = v[whole ? i + 3 : n - 1];
         const Float4 x = {v0.x, v1.x, v2.x, v3.x}, y = {v0.y, v1.y, v2.y, v3.y};
         const Float4 q = {v0.q, v1.q, v2.q, v3.q};
         const auto magnitude = [](Float4 f) {
