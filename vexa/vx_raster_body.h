@@ -374,6 +374,58 @@ inline ColumnEdges columnEdges(const Edge* edges, std::int32_t x0) {
     return c;
 }
 
+// Tiny triangles, with at most four candidate columns and four candidate rows (most of a
+// fine grid's): the edge functions at all sixteen candidate centres, two rows of four columns
+// per vector, and the covered ones as a bit mask, bit 4 r + c for row r and column c from
+// (colFirst, rowFirst). The vertices are snapped, the area positive. Relative to each edge's
+// first vertex the values fit 32 bits, as in the small path of triangleIn() (the candidates
+// lie within three columns and rows of the box).
+inline unsigned tinyCoverage(std::int32_t ax, std::int32_t ay, std::int32_t bx, std::int32_t by,
+                             std::int32_t cx, std::int32_t cy, int colFirst, int rowFirst) {
+    constexpr std::int32_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
+    // The three edges (a to b, b to c, c to a) side by side, as makeEdge() has them:
+    // a = py - qy, b = qx - px, bias 0 on top-left edges; lane 3 repeats the first.
+    const Int4 px = {ax, bx, cx, ax};
+    const Int4 py = {ay, by, cy, ay};
+    const Int4 ea = py - __builtin_shufflevector(py, py, 1, 2, 0, 1);
+    const Int4 eb = __builtin_shufflevector(px, px, 1, 2, 0, 1) - px;
+    const Int4 bias = 1 + ((ea > 0) | ((ea == 0) & (eb > 0)));  // comparisons give -1
+    // Each edge's function at the first candidate centre, and its steps to the next column
+    // and row.
+    const std::int32_t x0 = colFirst * ONE + HALF;
+    const std::int32_t y0 = rowFirst * ONE + HALF;
+    const Int4 at = ea * (x0 - px) + eb * (y0 - py) - bias;
+    const Int4 right = ea * ONE, down = eb * ONE;
+    constexpr Int8 COLUMN = {0, 1, 2, 3, 0, 1, 2, 3}, ROW = {0, 0, 0, 0, 1, 1, 1, 1};
+    Int8 top = {}, bottom = {};  // rows 0 and 1, rows 2 and 3: OR of the three edges
+    const auto edge = [&]<int K>() __attribute__((always_inline)) {
+        const Int8 step = __builtin_shufflevector(down, down, K, K, K, K, K, K, K, K);
+        const Int8 value = __builtin_shufflevector(at, at, K, K, K, K, K, K, K, K) +
+                           COLUMN * __builtin_shufflevector(right, right, K, K, K, K, K, K, K, K) +
+                           ROW * step;
+        top |= value;
+        bottom |= value + (step + step);
+    };
+    edge.template operator()<0>();
+    edge.template operator()<1>();
+    edge.template operator()<2>();
+    // Inside where no edge function is negative.
+    return laneBits(top >= 0) | laneBits(bottom >= 0) << 8;
+}
+
+// The candidates of a tiny box this worker draws, as tinyCoverage() numbers them: the box's
+// columns on each of its rows, up to a band of another worker (a band starting within the
+// four rows belongs to another worker, and so do the rows after it).
+inline unsigned tinyCandidates(const VxWorker& w, const CentreBox& box) {
+    const unsigned columns = (1u << (box.colLast - box.colFirst + 1)) - 1;
+    unsigned candidates = 0;
+    for (int r = 0, y = box.rowFirst; y <= box.rowLast; ++r, ++y) {
+        if (r > 0 && (y & ((1 << VX_BAND_SHIFT) - 1)) == 0 && nextOwnedRow(w, y) != y) break;
+        candidates |= columns << (4 * r);
+    }
+    return candidates;
+}
+
 void triangleIn(VxWorker& w, const VxVertex* v, int ia, int ib, int ic, const CentreBox& box,
                 bool small);
 
@@ -446,40 +498,11 @@ void triangleIn(VxWorker& w, const VxVertex* v, int ia, int ib, int ic, const Ce
         addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
     };
 
-    // Tiny triangles, with at most four candidate columns and four candidate rows (most of a
-    // fine grid's): the edge functions at all sixteen candidate centres, two rows of four
-    // columns per vector, and the covered ones as a bit mask, bit 4 r + c for row r and
-    // column c. Relative to each edge's first vertex the values fit 32 bits, as in the small
-    // path below (the candidates lie within three columns and rows of the box).
+    // Tiny triangles (most of a fine grid's): all sixteen candidate centres at once.
     if (small && colLast - colFirst < 4 && rowLast - firstOwned < 4) {
-        // The three edges (a to b, b to c, c to a) side by side, as makeEdge() has them:
-        // a = py - qy, b = qx - px, bias 0 on top-left edges; lane 3 repeats the first.
-        const Int4 px = {std::int32_t(ax), std::int32_t(bx), std::int32_t(cx), std::int32_t(ax)};
-        const Int4 py = {std::int32_t(ay), std::int32_t(by), std::int32_t(cy), std::int32_t(ay)};
-        const Int4 ea = py - __builtin_shufflevector(py, py, 1, 2, 0, 1);
-        const Int4 eb = __builtin_shufflevector(px, px, 1, 2, 0, 1) - px;
-        const Int4 bias = 1 + ((ea > 0) | ((ea == 0) & (eb > 0)));  // comparisons give -1
-        // Each edge's function at the first candidate centre, and its steps to the next
-        // column and row.
-        const std::int32_t x0 = std::int32_t(colFirst * ONE + HALF);
-        const std::int32_t y0 = firstOwned * std::int32_t(ONE) + std::int32_t(HALF);
-        const Int4 at = ea * (x0 - px) + eb * (y0 - py) - bias;
-        const Int4 right = ea * std::int32_t(ONE), down = eb * std::int32_t(ONE);
-        constexpr Int8 COLUMN = {0, 1, 2, 3, 0, 1, 2, 3}, ROW = {0, 0, 0, 0, 1, 1, 1, 1};
-        Int8 top = {}, bottom = {};  // rows 0 and 1, rows 2 and 3: OR of the three edges
-        const auto edge = [&]<int K>() __attribute__((always_inline)) {
-            const Int8 step = __builtin_shufflevector(down, down, K, K, K, K, K, K, K, K);
-            const Int8 value = __builtin_shufflevector(at, at, K, K, K, K, K, K, K, K) +
-                               COLUMN * __builtin_shufflevector(right, right, K, K, K, K, K, K, K, K) +
-                               ROW * step;
-            top |= value;
-            bottom |= value + (step + step);
-        };
-        edge.template operator()<0>();
-        edge.template operator()<1>();
-        edge.template operator()<2>();
-        // Inside where no edge function is negative.
-        const unsigned inside = laneBits(top >= 0) | laneBits(bottom >= 0) << 8;
+        const unsigned inside =
+            tinyCoverage(std::int32_t(ax), std::int32_t(ay), std::int32_t(bx), std::int32_t(by),
+                         std::int32_t(cx), std::int32_t(cy), int(colFirst), firstOwned);
         const unsigned columns = (1u << (colLast - colFirst + 1)) - 1;
         for (int r = 0, y = firstOwned; y <= rowLast; ++r, ++y) {
             // A band starting within the four rows belongs to another worker, and so do the
@@ -641,6 +664,112 @@ void flushBatch(VxWorker& w) {
     }
 }
 
+// Both triangles of a drawable grid cell, command vertices first..first + 3 drawn as the
+// strip's triangles (0 1 2) and (2 1 3), whose candidate centres lie in a tiny `box` (at
+// most four columns and rows, rows from the first this worker owns): most cells of a fine
+// grid. Each triangle is covered, culled and set up as triangleIn() does it, but the rows
+// are looked at once for the cell: whether they overlap pixels already in the batch, their
+// place in it, prefetching. The triangles' pixels then enter the batch one triangle after
+// the other, each with its own planes. False, with nothing done, when the two cover a pixel
+// in common (a folded cell): they must then be drawn one after the other.
+bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
+    const VxDrawState& st = w.state;
+    struct Part {
+        std::int32_t ax, ay, bx, by, cx, cy;
+        std::int64_t area;
+        const VxVertex *a, *b, *c;
+        unsigned inside;
+    };
+    const unsigned candidates = tinyCandidates(w, box);
+    Part parts[2];
+    for (int k = 0; k < 2; ++k) {
+        Part& t = parts[k];
+        const int ia = k == 0 ? first : first + 2, ib = first + 1, ic = k == 0 ? first + 2 : first + 3;
+        t.ax = w.snapX[ia];
+        t.ay = w.snapY[ia];
+        t.bx = w.snapX[ib];
+        t.by = w.snapY[ib];
+        t.cx = w.snapX[ic];
+        t.cy = w.snapY[ic];
+        t.area = std::int64_t(t.bx - t.ax) * (t.cy - t.ay) - std::int64_t(t.cx - t.ax) * (t.by - t.ay);
+        t.inside = 0;
+        if (t.area == 0 || (st.cullMode == VX_CULL_NEGATIVE && t.area < 0) ||
+            (st.cullMode == VX_CULL_POSITIVE && t.area > 0)) {
+            continue;
+        }
+        t.a = &v[ia];
+        t.b = &v[ib];
+        t.c = &v[ic];
+        if (t.area < 0) {  // make the interior the positive side of every edge
+            std::swap(t.bx, t.cx);
+            std::swap(t.by, t.cy);
+            std::swap(t.b, t.c);
+        }
+        t.inside = tinyCoverage(t.ax, t.ay, t.bx, t.by, t.cx, t.cy, box.colFirst, box.rowFirst) &
+                   candidates;
+    }
+    if (parts[0].inside & parts[1].inside) return false;
+    const unsigned covered = parts[0].inside | parts[1].inside;
+    if (!covered) return true;
+    VxBatch& b = w.batch;
+    // The cell's pixels enter one batch: at most 32 of them, and a started batch has room
+    // for them or is drawn first. So does one that holds pixels on their rows.
+    if (b.n + std::popcount(covered) > VX_BATCH_MAX) flushBatch(w);
+    const auto run = [&](int r, unsigned bits, int& x0, int& x1) __attribute__((always_inline)) {
+        const unsigned row = (bits >> (4 * r)) & 15u;
+        x0 = box.colFirst + std::countr_zero(row);
+        x1 = box.colFirst + std::bit_width(row) - 1;
+        return row != 0;
+    };
+    bool overlaps = false;
+    for (int r = 0; r < 4; ++r) {
+        int x0, x1;
+        const int row = (box.rowFirst + r) & 63;
+        if (run(r, covered, x0, x1) && w.rowEpoch[row] == w.epoch) {
+            overlaps |= x1 >= w.rowLo[row] && x0 <= w.rowHi[row];
+        }
+    }
+    if (overlaps) flushBatch(w);
+    for (int r = 0; r < 4; ++r) {
+        int x0, x1;
+        if (!run(r, covered, x0, x1)) continue;
+        const int y = box.rowFirst + r, row = y & 63;
+        if (w.rowEpoch[row] != w.epoch) {
+            w.rowEpoch[row] = w.epoch;
+            w.rowLo[row] = x0;
+            w.rowHi[row] = x1;
+        } else {
+            w.rowLo[row] = x0 < w.rowLo[row] ? x0 : w.rowLo[row];
+            w.rowHi[row] = x1 > w.rowHi[row] ? x1 : w.rowHi[row];
+        }
+        // The depth and colour the pixels will read and write, asked for a batch ahead.
+        __builtin_prefetch(b.depth + std::size_t(y) * std::size_t(b.pitch) + x0, 1);
+        __builtin_prefetch(b.color + std::size_t(y) * std::size_t(b.pitch) + x0, 1);
+    }
+    constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
+    for (const Part& t : parts) {
+        if (!t.inside) continue;
+        // In a small box the doubled area is exact as the integer one scaled (see triangleIn).
+        makePlanes(w.setup, *t.a, *t.b, *t.c, double(t.ax) * SCALE, double(t.ay) * SCALE,
+                   double(t.bx) * SCALE, double(t.by) * SCALE, double(t.cx) * SCALE,
+                   double(t.cy) * SCALE, double(t.area < 0 ? -t.area : t.area) * (SCALE * SCALE),
+                   (st.flags & VX_DRAW_TEX1) != 0);
+        for (int r = 0; r < 4; ++r) {
+            int x0, x1;
+            if (!run(r, t.inside, x0, x1)) continue;
+            // Eight columns and rows stored whole, the excess overwritten by later pixels or
+            // never read (the arrays have room for it).
+            const Int8 xs = x0 + IOTA8;
+            const Int8 ys = Int8{} + (box.rowFirst + r);
+            std::memcpy(b.x + b.n, &xs, sizeof xs);
+            std::memcpy(b.y + b.n, &ys, sizeof ys);
+            b.n += x1 - x0 + 1;
+        }
+        endPrimitive(w);
+    }
+    return true;
+}
+
 void runPrims(VxWorker& w, const VxPrimCommand* cmd) {
     // Commands whose rows this worker does not own cost a few instructions, not a set-up
     // per triangle (the small triangles of a fine grid mostly lie in one or two bands).
@@ -688,6 +817,10 @@ void runPrims(VxWorker& w, const VxPrimCommand* cmd) {
                 if ((w.snapOk[first] & w.snapOk[first + 1] & w.snapOk[first + 2] &
                      w.snapOk[first + 3]) &&
                     maxX - minX < VX_EDGE32_EXTENT && maxY - minY < VX_EDGE32_EXTENT) {
+                    if (box.colLast - box.colFirst < 4 && box.rowLast - box.rowFirst < 4 &&
+                        tinyCell(w, v, first, box)) {
+                        continue;
+                    }
                     triangleIn(w, v, first, first + 1, first + 2, box, true);
                     triangleIn(w, v, first + 2, first + 1, first + 3, box, true);
                     continue;

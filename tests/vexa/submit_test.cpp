@@ -84,6 +84,46 @@ TEST_F(Submission, ShortStripsDrawLikeTheirTrianglesAcrossStateChangesAndReads) 
     }
 }
 
+// Cells of a few pixels (drawn a cell at a time, both triangles together), each followed at
+// once by the same cell nudged by a fraction of a pixel in another colour and blended over
+// it: the second's pixels meet the first's while they wait to be drawn, which must finish
+// those first, as it does for triangles drawn one by one.
+TEST_F(Submission, CellsOverPixelsWaitingToBeDrawnDrawLikeTheirTriangles) {
+    const auto draw = [](bool asTriangles) {
+        vxClearBuffers(0, 0, 0xFFFF);
+        vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                          false);
+        vxSetAlphaBlend(VX_BLEND_SRC_ALPHA, VX_BLEND_ONE_MINUS_SRC_ALPHA, VX_BLEND_ONE,
+                        VX_BLEND_ZERO);
+        std::mt19937 rng(5);
+        std::uniform_real_distribution<float> nudge(-0.6f, 0.6f);
+        for (int j = 0; j < 40; ++j) {
+            for (int i = 0; i < 60; ++i) {
+                for (int pass = 0; pass < 2; ++pass) {
+                    const float x = 10.0f + float(i) * 2.7f + (pass ? nudge(rng) : 0.0f);
+                    const float y = 10.0f + float(j) * 2.9f + (pass ? nudge(rng) : 0.0f);
+                    const std::uint32_t colour = std::uint32_t(rng()) | 0x80000000u;
+                    const TestVertex v[4] = {vtx(x, y, colour), vtx(x, y + 2.9f, colour),
+                                             vtx(x + 2.7f, y, colour),
+                                             vtx(x + 2.7f, y + 2.9f, colour)};
+                    drawStrip(v, 4, asTriangles);
+                }
+            }
+        }
+        return frame();
+    };
+    for (const char* threads : {"0", "2"}) {
+        vxShutdown();
+        setenv("VEXA_THREADS", threads, 1);
+        start();
+        const std::vector<std::uint16_t> cells = draw(false);
+        ASSERT_EQ(cells, draw(true)) << "threads " << threads;
+        int drawn = 0;
+        for (std::uint16_t p : cells) drawn += p != 0;
+        EXPECT_GT(drawn, 150 * 100);
+    }
+}
+
 // One-pixel cells, one strip each, over the whole output: far more commands than the ring
 // holds, so packed commands meet the ring's end and the waits for the workers. Additive
 // drawing shows every pixel covered exactly once.
