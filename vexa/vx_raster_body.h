@@ -418,6 +418,9 @@ inline unsigned tinyCoverage(std::int32_t ax, std::int32_t ay, std::int32_t bx, 
 // four rows belongs to another worker, and so do the rows after it).
 inline unsigned tinyCandidates(const VxWorker& w, const CentreBox& box) {
     const unsigned columns = (1u << (box.colLast - box.colFirst + 1)) - 1;
+    if (((box.rowFirst ^ box.rowLast) >> VX_BAND_SHIFT) == 0) {  // rows of one band (most)
+        return (columns * 0x1111u) & ((2u << (4 * (box.rowLast - box.rowFirst) + 3)) - 1);
+    }
     unsigned candidates = 0;
     for (int r = 0, y = box.rowFirst; y <= box.rowLast; ++r, ++y) {
         if (r > 0 && (y & ((1 << VX_BAND_SHIFT) - 1)) == 0 && nextOwnedRow(w, y) != y) break;
@@ -676,7 +679,7 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
     const VxDrawState& st = w.state;
     struct Part {
         std::int32_t ax, ay, bx, by, cx, cy;
-        std::int64_t area;
+        std::int32_t area;
         const VxVertex *a, *b, *c;
         unsigned inside;
     };
@@ -691,7 +694,8 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
         t.by = w.snapY[ib];
         t.cx = w.snapX[ic];
         t.cy = w.snapY[ic];
-        t.area = std::int64_t(t.bx - t.ax) * (t.cy - t.ay) - std::int64_t(t.cx - t.ax) * (t.by - t.ay);
+        // Within a small box each product stays below 2^28: 32 bits hold the area.
+        t.area = (t.bx - t.ax) * (t.cy - t.ay) - (t.cx - t.ax) * (t.by - t.ay);
         t.inside = 0;
         if (t.area == 0 || (st.cullMode == VX_CULL_NEGATIVE && t.area < 0) ||
             (st.cullMode == VX_CULL_POSITIVE && t.area > 0)) {
