@@ -734,6 +734,10 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
         }
     }
     if (overlaps) flushBatch(w);
+    // The buffers' addresses in registers: the row stores below cannot change them.
+    const std::uint16_t* const depth = b.depth;
+    const std::uint16_t* const color = b.color;
+    const std::size_t pitch = std::size_t(b.pitch);
     for (int r = 0; r < 4; ++r) {
         int x0, x1;
         if (!run(r, covered, x0, x1)) continue;
@@ -747,8 +751,8 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
             w.rowHi[row] = x1 > w.rowHi[row] ? x1 : w.rowHi[row];
         }
         // The depth and colour the pixels will read and write, asked for a batch ahead.
-        __builtin_prefetch(b.depth + std::size_t(y) * std::size_t(b.pitch) + x0, 1);
-        __builtin_prefetch(b.color + std::size_t(y) * std::size_t(b.pitch) + x0, 1);
+        __builtin_prefetch(depth + std::size_t(y) * pitch + x0, 1);
+        __builtin_prefetch(color + std::size_t(y) * pitch + x0, 1);
     }
     constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
     for (const Part& t : parts) {
@@ -758,6 +762,8 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
                    double(t.bx) * SCALE, double(t.by) * SCALE, double(t.cx) * SCALE,
                    double(t.cy) * SCALE, double(t.area < 0 ? -t.area : t.area) * (SCALE * SCALE),
                    (st.flags & VX_DRAW_TEX1) != 0);
+        // The count in a register while the rows are stored (the stores could alias it).
+        int n = b.n;
         for (int r = 0; r < 4; ++r) {
             int x0, x1;
             if (!run(r, t.inside, x0, x1)) continue;
@@ -765,10 +771,11 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
             // never read (the arrays have room for it).
             const Int8 xs = x0 + IOTA8;
             const Int8 ys = Int8{} + (box.rowFirst + r);
-            std::memcpy(b.x + b.n, &xs, sizeof xs);
-            std::memcpy(b.y + b.n, &ys, sizeof ys);
-            b.n += x1 - x0 + 1;
+            std::memcpy(b.x + n, &xs, sizeof xs);
+            std::memcpy(b.y + n, &ys, sizeof ys);
+            n += x1 - x0 + 1;
         }
+        b.n = n;
         endPrimitive(w);
     }
     return true;
