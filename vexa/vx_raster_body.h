@@ -65,13 +65,8 @@ inline std::int64_t floorDiv(std::int64_t a, std::int64_t b) {  // b > 0
     return q;
 }
 
-inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
-    VxBatch& b = w.batch;
-    // A span overlapping one already in the batch on this row (mod 64) finishes the batch.
-    const int row = y & 63;
-    if (w.rowEpoch[row] == w.epoch) {
-        if (x1 >= w.rowLo[row] && x0 <= w.rowHi[row]) flushBatch(w);
-    }
+// Records that the batch holds columns x0..x1 (inclusive) of a row (y mod 64).
+inline void holdRow(VxWorker& w, int row, int x0, int x1) {
     if (w.rowEpoch[row] != w.epoch) {
         w.rowEpoch[row] = w.epoch;
         w.rowLo[row] = x0;
@@ -80,6 +75,16 @@ inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
         w.rowLo[row] = x0 < w.rowLo[row] ? x0 : w.rowLo[row];
         w.rowHi[row] = x1 > w.rowHi[row] ? x1 : w.rowHi[row];
     }
+}
+
+inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
+    VxBatch& b = w.batch;
+    // A span overlapping one already in the batch on this row (mod 64) finishes the batch.
+    const int row = y & 63;
+    if (w.rowEpoch[row] == w.epoch) {
+        if (x1 >= w.rowLo[row] && x0 <= w.rowHi[row]) flushBatch(w);
+    }
+    holdRow(w, row, x0, x1);
     if (x1 - x0 < 8 && b.n + (x1 - x0) < VX_BATCH_MAX) {
         // Small triangles' spans hop from row to row, which the processor's own prefetching
         // does not follow: the depth and colour they will read and write are asked for now,
@@ -742,14 +747,7 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
         int x0, x1;
         if (!run(r, covered, x0, x1)) continue;
         const int y = box.rowFirst + r, row = y & 63;
-        if (w.rowEpoch[row] != w.epoch) {
-            w.rowEpoch[row] = w.epoch;
-            w.rowLo[row] = x0;
-            w.rowHi[row] = x1;
-        } else {
-            w.rowLo[row] = x0 < w.rowLo[row] ? x0 : w.rowLo[row];
-            w.rowHi[row] = x1 > w.rowHi[row] ? x1 : w.rowHi[row];
-        }
+        holdRow(w, row, x0, x1);
         // The depth and colour the pixels will read and write, asked for a batch ahead.
         __builtin_prefetch(depth + std::size_t(y) * pitch + x0, 1);
         __builtin_prefetch(color + std::size_t(y) * pitch + x0, 1);
