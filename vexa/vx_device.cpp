@@ -75,7 +75,9 @@ void readEnvironment() {
     if (const char* s = std::getenv("VEXA_DITHER")) d.ditherAllowed = !(s[0] == '0' && s[1] == '\0');
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    d.avx2 = !d.portable && __builtin_cpu_supports("avx2");
+    // The AVX2 path is also built for the bit instructions every AVX2 processor has.
+    d.avx2 = !d.portable && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+             __builtin_cpu_supports("bmi");
 #else
     d.avx2 = false;
 #endif

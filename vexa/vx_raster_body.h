@@ -763,15 +763,16 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
         // The count in a register while the rows are stored (the stores could alias it).
         int n = b.n;
         for (int r = 0; r < 4; ++r) {
-            int x0, x1;
-            if (!run(r, t.inside, x0, x1)) continue;
+            // A triangle's pixels on a row are one run: its first column and its length.
+            const unsigned row = (t.inside >> (4 * r)) & 15u;
+            if (!row) continue;
             // Eight columns and rows stored whole, the excess overwritten by later pixels or
             // never read (the arrays have room for it).
-            const Int8 xs = x0 + IOTA8;
+            const Int8 xs = (box.colFirst + std::countr_zero(row)) + IOTA8;
             const Int8 ys = Int8{} + (box.rowFirst + r);
             std::memcpy(b.x + n, &xs, sizeof xs);
             std::memcpy(b.y + n, &ys, sizeof ys);
-            n += x1 - x0 + 1;
+            n += std::popcount(row);
         }
         b.n = n;
         endPrimitive(w);
