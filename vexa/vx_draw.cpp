@@ -95,7 +95,9 @@ __attribute__((always_inline)) inline void fetch(const VxFetchLayout& l, const v
 template <class VertexAt>
 inline void fetchAll(std::uint32_t count, VertexAt vertexAt, VxVertex* v, float& minY,
                      float& maxY) {
-    const VxFetchLayout& layout = vexaDevice.fetchLayout;
+    // A copy: the vertex stores below could alias the device's (they are byte stores), which
+    // would have every field read again for every vertex.
+    const VxFetchLayout layout = vexaDevice.fetchLayout;
     const auto run = [&]<bool USUAL>() __attribute__((always_inline)) {
         for (std::uint32_t i = 0; i < count; ++i) {
             fetch<USUAL>(layout, vertexAt(i), &v[i]);
