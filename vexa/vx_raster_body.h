@@ -672,6 +672,8 @@ void flushBatch(VxWorker& w) {
     }
 }
 
+namespace {
+
 // Both triangles of a drawable grid cell, command vertices first..first + 3 drawn as the
 // strip's triangles (0 1 2) and (2 1 3), whose candidate centres lie in a tiny `box` (at
 // most four columns and rows, rows from the first this worker owns): most cells of a fine
@@ -721,8 +723,8 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
     const unsigned covered = parts[0].inside | parts[1].inside;
     if (!covered) return true;
     VxBatch& b = w.batch;
-    // The cell's pixels enter one batch: at most 32 of them, and a started batch has room
-    // for them or is drawn first. So does one that holds pixels on their rows.
+    // The cell's pixels (at most 32) enter one batch: a batch without room for them is drawn
+    // first, and so is one holding pixels within their rows' columns.
     if (b.n + std::popcount(covered) > VX_BATCH_MAX) flushBatch(w);
     const auto run = [&](int r, unsigned bits, int& x0, int& x1) __attribute__((always_inline)) {
         const unsigned row = (bits >> (4 * r)) & 15u;
@@ -780,6 +782,8 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
     return true;
 }
 
+}  // namespace
+
 void runPrims(VxWorker& w, const VxPrimCommand* cmd) {
     // Commands whose rows this worker does not own cost a few instructions, not a set-up
     // per triangle (the small triangles of a fine grid mostly lie in one or two bands).
@@ -823,7 +827,7 @@ void runPrims(VxWorker& w, const VxPrimCommand* cmd) {
                 CentreBox box;
                 if (!centresIn(w, minX, maxX, minY, maxY, &box)) continue;
                 // A drawable cell within the small extent: both triangles look for their
-                // pixels in the cell's box, found once.
+                // pixels in the cell's box, found once; a tiny box's cell is drawn whole.
                 if ((w.snapOk[first] & w.snapOk[first + 1] & w.snapOk[first + 2] &
                      w.snapOk[first + 3]) &&
                     maxX - minX < VX_EDGE32_EXTENT && maxY - minY < VX_EDGE32_EXTENT) {
