@@ -147,7 +147,8 @@ void queuePrims(std::uint32_t type, std::uint32_t mode, std::uint32_t count, std
 // one ring reservation and one row range for many small draw calls. The workers draw the
 // strips in order, as separate commands would be drawn. The vertices must follow the command
 // in the ring: a command ending exactly at the ring's end is not extended.
-// COUNT: the strip's length when known here (a grid cell's four), else 0 and `count` holds it.
+// COUNT: the strip's length when known here (a grid cell's four), else 0 and `runtimeCount`
+// holds it.
 template <std::uint32_t COUNT, class VertexAt>
 void queuePackedStrip(std::uint32_t runtimeCount, VertexAt vertexAt) {
     const std::uint32_t count = COUNT ? COUNT : runtimeCount;
