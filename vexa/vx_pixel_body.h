@@ -518,6 +518,20 @@ inline F8 splat8(float v) { return F8{v, v, v, v, v, v, v, v}; }
 inline F8 clamp8(F8 v, float lo, float hi) { return min8(max8(v, splat8(lo)), splat8(hi)); }
 inline I8 floatToByte8(F8 v) { return __builtin_convertvector(clamp8(v, 0.0f, 255.0f) + 0.5f, I8); }
 
+#ifdef VX_PIXEL_AVX2
+// Sixteen values of p (each below 65536) in 16-bit lanes: packing pairs the 128-bit halves of
+// the two groups of eight, and _mm256_permute4x64_epi64(v, 0xD8) restores pixel order.
+inline __m256i load16(const std::int32_t* p) {
+    return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
+                               _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
+}
+// div255r() in 16-bit lanes (v at most 65025, so every sum stays below 65536).
+inline __m256i div255x16(__m256i v) {
+    const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(128));
+    return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+}
+#endif
+
 // interpolate() and texCoords() for the surface state in one pass over pixels [from, to),
 // eight at a time, with the same operations per pixel: depth code, iterated colour (alpha is
 // never read by finishSurface), unit 0's texel coordinates and, when LEVELS, its mip step.
@@ -708,15 +722,8 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     // Sixteen pixels per step in 16-bit lanes: every product and sum below stays under
     // 65536 (255 * 255 + 255 at most), so the 16-bit forms give the 32-bit results. Packing
     // pairs the 128-bit halves of two groups; the final permute restores pixel order.
-    const auto load = [&](const std::int32_t* p) {
-        return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
-                                   _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
-    };
-    const __m256i c128 = _mm256_set1_epi16(128);
-    const auto div255 = [&](__m256i v) {
-        const __m256i x = _mm256_add_epi16(v, c128);
-        return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
-    };
+    const auto load = load16;
+    const auto div255 = div255x16;
     const __m256i fogR = _mm256_set1_epi16(std::int16_t(fr));
     const __m256i fogG = _mm256_set1_epi16(std::int16_t(fg));
     const __m256i fogB = _mm256_set1_epi16(std::int16_t(fb));
@@ -860,17 +867,10 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
 #ifdef VX_PIXEL_AVX2
     // Sixteen pixels per step in 16-bit lanes, as in finishSurface(): products stay under
     // 65536 and the permute restores the pixel order the packs changed.
-    const auto load = [&](const std::int32_t* p) {
-        return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
-                                   _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
-    };
-    const __m256i c128 = _mm256_set1_epi16(128), c255 = _mm256_set1_epi16(255);
+    const auto load = load16;
+    const __m256i c255 = _mm256_set1_epi16(255);
     const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
-    const auto div255 = [&](__m256i v) {
-        const __m256i x = _mm256_add_epi16(v, c128);
-        return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
-    };
-    const auto mul = [&](__m256i x, __m256i y) { return div255(_mm256_mullo_epi16(x, y)); };
+    const auto mul = [](__m256i x, __m256i y) { return div255x16(_mm256_mullo_epi16(x, y)); };
     const __m256i kr = _mm256_set1_epi16(std::int16_t(s.constant[0]));
     const __m256i kg = _mm256_set1_epi16(std::int16_t(s.constant[1]));
     const __m256i kb = _mm256_set1_epi16(std::int16_t(s.constant[2]));

@@ -510,13 +510,10 @@ void triangleIn(VxWorker& w, const VxVertex* v, int ia, int ib, int ic, const Ce
     if (small && colLast - colFirst < 4 && rowLast - firstOwned < 4) {
         const unsigned inside =
             tinyCoverage(std::int32_t(ax), std::int32_t(ay), std::int32_t(bx), std::int32_t(by),
-                         std::int32_t(cx), std::int32_t(cy), int(colFirst), firstOwned);
-        const unsigned columns = (1u << (colLast - colFirst + 1)) - 1;
+                         std::int32_t(cx), std::int32_t(cy), int(colFirst), firstOwned) &
+            tinyCandidates(w, box);
         for (int r = 0, y = firstOwned; y <= rowLast; ++r, ++y) {
-            // A band starting within the four rows belongs to another worker, and so do the
-            // rows after it.
-            if (r > 0 && (y & ((1 << VX_BAND_SHIFT) - 1)) == 0 && nextOwnedRow(w, y) != y) break;
-            coverRow(y, (inside >> (4 * r)) & columns);
+            coverRow(y, (inside >> (4 * r)) & 15u);
         }
         endPrimitive(w);
         return;
