@@ -120,6 +120,11 @@ void buildBasisTable(BasisTable& table, int n, int surfaceType) {
     const float h = 1.0f / static_cast<float>(n);
     float p = 0.0f;
     for (int i = 0; i <= n; ++i) {
+        // The last row is taken at exactly 1, where the sum of n steps may land a bit off:
+        // there the weights are the first row's weights moved up by one control value (one
+        // patch's end is its neighbour's start), so a shared border is the same numbers on
+        // both sides.
+        if (i == n) p = 1.0f;
         const float m = 1.0f - p;
         float* w = table.row[i];
         if (surfaceType == SURFACE_BEZIER) {
@@ -144,6 +149,7 @@ void buildDerivativeTable(DerivativeTable& table, int n, int surfaceType) {
     const float h = 1.0f / static_cast<float>(n);
     float p = 0.0f;
     for (int i = 0; i <= n; ++i) {
+        if (i == n) p = 1.0f;   // as in buildBasisTable
         const float m = 1.0f - p;
         const float p2 = p * p;
         float* d = table.row[i];

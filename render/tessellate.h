@@ -10,8 +10,9 @@
 #include "geometry/vector.h"
 #include "surface/surface.h"
 
-// The four cubic weights (or their derivatives) at p_i for rows 0 .. n, p_0 = 0 and
-// p_(i+1) = p_i + 1/n, so p_n is 1 only up to rounding. Rebuilt per call for the patch's n.
+// The four cubic weights (or their derivatives) at p_i for rows 0 .. n, p_0 = 0,
+// p_(i+1) = p_i + 1/n and p_n = 1 exactly, so that a patch's last row and its neighbour's
+// first row weigh their shared control values alike. Rebuilt per call for the patch's n.
 struct BasisTable {
     float row[GRID_MAX_SIDE][4];
 };

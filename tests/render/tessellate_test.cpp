@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "recorder.h"
@@ -62,8 +63,23 @@ TEST(BasisTable, WeightsAtTheEnds) {
         EXPECT_NEAR(table.row[0][l], splineStart[l], 1e-6f);
         EXPECT_NEAR(table.row[3][l], splineEnd[l], 1e-6f);
     }
-    // Every row of either type is a partition of unity; the derivatives sum to zero.
+    // The last row is the first row moved up by one control value, exactly, at every step
+    // count: a patch ends on the numbers its neighbour starts from (for Bezier patches the
+    // neighbour's first control value is this one's last).
     DerivativeTable derivative;
+    for (int n = 1; n <= GRID_MAX_STEPS; ++n) {
+        buildBasisTable(table, n, SURFACE_BSPLINE);
+        buildDerivativeTable(derivative, n, SURFACE_BSPLINE);
+        EXPECT_EQ(table.row[n][0], 0.0f) << n;
+        EXPECT_EQ(derivative.row[n][0], 0.0f) << n;
+        for (int l = 0; l < 3; ++l) {
+            EXPECT_EQ(table.row[n][l + 1], table.row[0][l]) << n;
+            EXPECT_EQ(derivative.row[n][l + 1], derivative.row[0][l]) << n;
+        }
+        buildBasisTable(table, n, SURFACE_BEZIER);
+        for (int l = 0; l < 4; ++l) EXPECT_EQ(table.row[n][l], bezierEnd[l]) << n;
+    }
+    // Every row of either type is a partition of unity; the derivatives sum to zero.
     for (int type : {SURFACE_BEZIER, SURFACE_BSPLINE}) {
         buildBasisTable(table, 7, type);
         buildDerivativeTable(derivative, 7, type);
@@ -245,10 +261,13 @@ TEST_F(Tessellate, ShadeAndProjectMatchesTheGridVariants) {
     EXPECT_NEAR(static_cast<int>(slot.colour & 0xFF), static_cast<int>(fromGrid.colour & 0xFF), 1);
 }
 
-// A 10 x 10 mesh cut into neighbouring patches: forward differencing gives every shared border
-// the same vertices, bit for bit, from both sides (as the basis tables do), for both surface
-// types and every step count. Stepping alone ended a patch's last row slightly off.
-TEST_F(Tessellate, ForwardDifferencingBordersMatchTheNeighboursBitForBit) {
+// A 10 x 10 mesh cut into neighbouring patches. Both tessellators give every shared border
+// the same vertices, bit for bit, from both sides, for both surface types, both normals
+// sources and every step count; at unequal step counts the corners still agree exactly, so
+// the crack filling between the borders closes on the very vertices both grids drew.
+// Stepping alone ended a forward-differenced patch slightly off, and weight tables whose
+// last row was taken at a sum of steps instead of exactly 1 did the same for basis tables.
+TEST_F(Tessellate, SharedBordersAreTheSameVerticesFromBothSides) {
     constexpr int SIDE = 10;
     std::vector<Point4> points(SIDE * SIDE), normals(SIDE * SIDE);
     for (int r = 0; r < SIDE; ++r) {
@@ -260,31 +279,54 @@ TEST_F(Tessellate, ForwardDifferencingBordersMatchTheNeighboursBitForBit) {
     Surface surface = {SIDE, SIDE, points.data(), normals.data(), nullptr};
     computeControlNormals(surface);
     renderOptions.gapFill = GAP_FILL;   // the borders are saved
-    for (int type : {SURFACE_BSPLINE, SURFACE_BEZIER}) {
-        renderOptions.surfaceType = static_cast<SurfaceType>(type);
-        const int step = type == SURFACE_BEZIER ? 3 : 1;
-        for (int n = 1; n <= GRID_MAX_STEPS; ++n) {
-            // Patch (0, 0), its neighbour along u (next column) and along v (next row).
-            PatchRecord patch[3] = {};
-            const int origin[3][2] = {{0, 0}, {step, 0}, {0, step}};
-            for (int k = 0; k < 3; ++k) {
-                patch[k].controlPoints = points.data();
-                patch[k].controlNormals = normals.data();
-                patch[k].width = SIDE;
-                patch[k].lastColumn = origin[k][0] + 3;
-                patch[k].lastRow = origin[k][1] + 3;
-                patch[k].steps = n;
-                tessellateForward(patch[k], 0, 0, 256, 256);
-            }
-            for (int k = 0; k <= n; ++k) {
-                const ScreenVertex& a = patch[0].edges[EDGE_LAST_U].slot[k];
-                const ScreenVertex& b = patch[1].edges[EDGE_FIRST_U].slot[k];
-                ASSERT_TRUE(a.x == b.x && a.y == b.y && a.w == b.w && a.colour == b.colour)
-                    << "type " << type << " n " << n << " slot " << k << " along u";
-                const ScreenVertex& c = patch[0].edges[EDGE_LAST_V].slot[k];
-                const ScreenVertex& d = patch[2].edges[EDGE_FIRST_V].slot[k];
-                ASSERT_TRUE(c.x == d.x && c.y == d.y && c.w == d.w && c.colour == d.colour)
-                    << "type " << type << " n " << n << " slot " << k << " along v";
+    auto same = [](const ScreenVertex& a, const ScreenVertex& b) {
+        return a.x == b.x && a.y == b.y && a.w == b.w && a.q == b.q &&
+               (a.flags & CLIP_MASK) == (b.flags & CLIP_MASK);
+    };
+    using Tessellator = int (*)(PatchRecord&, float, float, float, float);
+    for (const Tessellator tessellate : {tessellateBasis, tessellateForward}) {
+        for (const bool controlNormals : {true, false}) {
+            renderOptions.controlNormals = controlNormals;
+            for (int type : {SURFACE_BSPLINE, SURFACE_BEZIER}) {
+                renderOptions.surfaceType = static_cast<SurfaceType>(type);
+                const int step = type == SURFACE_BEZIER ? 3 : 1;
+                for (int n = 1; n <= GRID_MAX_STEPS; ++n) {
+                    // Patch (0, 0) with n steps, its neighbour along u (next column) and
+                    // along v (next row) with n steps and with m steps.
+                    const int m = n % GRID_MAX_STEPS + 1;
+                    PatchRecord patch[5] = {};
+                    const int origin[5][2] = {{0, 0}, {step, 0}, {0, step}, {step, 0}, {0, step}};
+                    for (int k = 0; k < 5; ++k) {
+                        patch[k].controlPoints = points.data();
+                        patch[k].controlNormals = normals.data();
+                        patch[k].width = SIDE;
+                        patch[k].lastColumn = origin[k][0] + 3;
+                        patch[k].lastRow = origin[k][1] + 3;
+                        patch[k].steps = k < 3 ? n : m;
+                        tessellate(patch[k], 0, 0, 256, 256);
+                    }
+                    const std::string where = "tessellator " +
+                                              std::to_string(tessellate == tessellateForward) +
+                                              " control normals " +
+                                              std::to_string(controlNormals) + " type " +
+                                              std::to_string(type) + " n " + std::to_string(n);
+                    for (int k = 0; k <= n; ++k) {
+                        ASSERT_TRUE(same(patch[0].edges[EDGE_LAST_U].slot[k],
+                                         patch[1].edges[EDGE_FIRST_U].slot[k]))
+                            << where << " slot " << k << " along u";
+                        ASSERT_TRUE(same(patch[0].edges[EDGE_LAST_V].slot[k],
+                                         patch[2].edges[EDGE_FIRST_V].slot[k]))
+                            << where << " slot " << k << " along v";
+                    }
+                    for (int end : {0, 1}) {
+                        ASSERT_TRUE(same(patch[0].edges[EDGE_LAST_U].slot[end * n],
+                                         patch[3].edges[EDGE_FIRST_U].slot[end * m]))
+                            << where << " m " << m << " corner " << end << " along u";
+                        ASSERT_TRUE(same(patch[0].edges[EDGE_LAST_V].slot[end * n],
+                                         patch[4].edges[EDGE_FIRST_V].slot[end * m]))
+                            << where << " m " << m << " corner " << end << " along v";
+                    }
+                }
             }
         }
     }
