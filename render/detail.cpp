@@ -63,6 +63,8 @@ int chooseStepCount(const PatchRecord& patch, const Point3& eye) {
     return static_cast<int>(n);
 }
 
+int surfaceCullMode() { return inspection.auditBounds ? VX_CULL_NONE : VX_CULL_NEGATIVE; }
+
 int fillCracks(Surface& surface) {
     const int type = renderOptions.surfaceType;
     const int px = patchColumns(surface, type);
@@ -112,6 +114,6 @@ int fillCracks(Surface& surface) {
             }
         }
     }
-    vxSetCullMode(VX_CULL_NEGATIVE);
+    vxSetCullMode(surfaceCullMode());
     return triangles;
 }

@@ -11,7 +11,10 @@ constexpr float DETAIL_K_BEZIER = 60.0f;
 // Step count 1..20 for the patch seen from eye (mesh units). The eye at the patch centre
 // gets 20; a centre that is not a number gets 1.
 int chooseStepCount(const PatchRecord& patch, const Point3& eye);
+// The cull mode of the surfaces: back faces are dropped, except on audited frames, which draw
+// both faces so that background seen past a fold of the sheet is not taken for a gap.
+int surfaceCullMode();
 // Closes the slits between drawn neighbours with different step counts from their saved
-// borders (each crack from both sides); culling is off meanwhile and negative after.
+// borders (each crack from both sides); culling is off meanwhile and surfaceCullMode after.
 // Returns the triangles drawn.
 int fillCracks(Surface& surface);

@@ -80,6 +80,7 @@ int drawSurfaces() {
         vxSetDitherMode(VX_DITHER_DISABLE);
     }
     vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ZERO, VX_BLEND_ZERO);
+    if (inspection.auditBounds) vxSetCullMode(surfaceCullMode());
     if (deviceState.textureCaches[0] != nullptr) {
         cacheBind(*deviceState.textureCaches[0], surfaceTexture);
     }
@@ -92,6 +93,7 @@ int drawSurfaces() {
         triangles += drawSurface(surfaceList.surfaces[i], 0.0f, 0.0f, TEXTURE_SPAN, TEXTURE_SPAN);
     }
     if (inspection.heatMap) restoreRenderState();
+    if (inspection.auditBounds) vxSetCullMode(VX_CULL_NEGATIVE);
     stageMark(TIMED_OTHER);
     return triangles;
 }
