@@ -4,6 +4,7 @@
 #include "app/insight.h"
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <utility>
@@ -135,6 +136,147 @@ bool neighbours(const PatchBounds& a, const PatchBounds& b) {
     return a.surface == b.surface && (dc == 0 ? (dr == 1 || dr == -1) : (dr == 0 && (dc == 1 || dc == -1)));
 }
 
+bool insideClip(const PatchBounds& b, float x, float y) {
+    return x >= b.clipX0 && x <= b.clipX1 && y >= b.clipY0 && y <= b.clipY1;
+}
+
+// How often the closed loop goes round (x, y) (the crossing rule), and the squared distance
+// from the point to the loop.
+int windingAround(const OutlinePoint* loop, int count, float x, float y, float& nearest2) {
+    int winding = 0;
+    nearest2 = 1e30f;
+    for (int k = 0; k < count; ++k) {
+        const OutlinePoint& a = loop[k];
+        const OutlinePoint& b = loop[k + 1 < count ? k + 1 : 0];
+        const float cross = (b.x - a.x) * (y - a.y) - (x - a.x) * (b.y - a.y);
+        if (a.y <= y) {
+            if (b.y > y && cross > 0.0f) ++winding;
+        } else if (b.y <= y && cross < 0.0f) {
+            --winding;
+        }
+        const float dx = b.x - a.x;
+        const float dy = b.y - a.y;
+        const float length2 = dx * dx + dy * dy;
+        float t = length2 > 0.0f ? ((x - a.x) * dx + (y - a.y) * dy) / length2 : 0.0f;
+        t = t < 0.0f ? 0.0f : (t > 1.0f ? 1.0f : t);
+        const float ex = a.x + t * dx - x;
+        const float ey = a.y + t * dy - y;
+        if (ex * ex + ey * ey < nearest2) nearest2 = ex * ex + ey * ey;
+    }
+    return winding;
+}
+
+// The rasterizer's vertex rounding moves an edge by far less than this: a point nearer a
+// patch's border may be covered or not, whatever the border says.
+constexpr float AUDIT_OUTLINE_MARGIN = 1.0f / 32.0f;
+
+// True when (x, y) lies inside the border of patch a, which lies wholly in the depth range:
+// its grid, drawn with both faces, covers every such point.
+bool insideOutline(const PatchBounds& a, const std::vector<OutlinePoint>& outline, float x,
+                   float y) {
+    float nearest2;
+    const int winding = windingAround(&outline[a.outlineStart], 4 * a.outlineSteps, x, y,
+                                      nearest2);
+    return winding != 0 && nearest2 >= AUDIT_OUTLINE_MARGIN * AUDIT_OUTLINE_MARGIN;
+}
+
+// The border (0..3 as the outline goes round) that patch a shares with its neighbour b.
+int sharedBorder(const PatchBounds& a, const PatchBounds& b) {
+    if (b.column == a.column + 1) return 2;   // a's last u border (grid i = steps)
+    if (b.column == a.column - 1) return 0;
+    if (b.row == a.row + 1) return 1;         // a's last v border (grid j = steps)
+    return 3;
+}
+
+// How often the closed loop goes round (x, y) with every coordinate rounded as the
+// rasterizer rounds vertices (to 1/2^bits pixel, half up), in exact integer arithmetic: the
+// sliver between two borders that differ in their last bits is only there after rounding.
+int snappedWindingAround(const std::vector<OutlinePoint>& loop, int bits, float x, float y) {
+    const double scale = static_cast<double>(std::int64_t{1} << bits);
+    auto snap = [scale](float c) { return static_cast<std::int64_t>(std::floor(c * scale + 0.5)); };
+    const std::int64_t px = snap(x);
+    const std::int64_t py = snap(y);
+    int winding = 0;
+    const std::size_t count = loop.size();
+    for (std::size_t k = 0; k < count; ++k) {
+        const OutlinePoint& a = loop[k];
+        const OutlinePoint& b = loop[(k + 1) % count];
+        const std::int64_t ax = snap(a.x), ay = snap(a.y), bx = snap(b.x), by = snap(b.y);
+        const std::int64_t cross = (bx - ax) * (py - ay) - (px - ax) * (by - ay);
+        if (ay <= py) {
+            if (by > py && cross > 0) ++winding;
+        } else if (by <= py && cross < 0) {
+            --winding;
+        }
+    }
+    return winding;
+}
+
+// True when (x, y) lies between the borders that neighbours a and b share, however thin the
+// sliver between them: the loop along a's border and back along b's, cut to the depth range.
+// The grids and the crack filling between them should have covered such a point.
+bool betweenSharedBorders(const PatchBounds& a, const PatchBounds& b,
+                          const std::vector<OutlinePoint>& outline, int snapBits, float x,
+                          float y) {
+    static std::vector<OutlinePoint> loop;   // reused by every audited frame
+    static std::vector<OutlinePoint> cut;
+    loop.clear();
+    for (const PatchBounds* p : {&a, &b}) {
+        const int n = p->outlineSteps;
+        const int first = sharedBorder(*p, p == &a ? b : a) * n;
+        for (int k = 0; k <= n; ++k) {
+            loop.push_back(outline[p->outlineStart + (first + k) % (4 * n)]);
+        }
+    }
+    clipOutlineLoop(loop.data(), static_cast<int>(loop.size()), a.wNear, a.wFar, cut);
+    return !cut.empty() && snappedWindingAround(cut, snapBits, x, y) != 0;
+}
+
+// Whether a clear pixel at (x, y) is a gap in the surface, and the seam (a, b) it is blamed
+// on (a and b the same patch for a hole inside one patch; null when no seam is known).
+// Background that no drawn patch should have covered is no gap: a pixel beside a surface's
+// outer border, or seen past a fold. A patch without a border (a vertex without a finite
+// position) cannot tell: a pixel its bounds hold counts, blamed on the first neighbouring
+// pair whose bounds hold it.
+bool surfaceShouldCover(const std::vector<PatchBounds>& bounds,
+                        const std::vector<OutlinePoint>& outline, int snapBits, float x, float y,
+                        const PatchBounds*& a, const PatchBounds*& b) {
+    bool unknown = false;
+    a = b = nullptr;
+    const PatchBounds* firstA = nullptr;
+    const PatchBounds* firstB = nullptr;
+    for (std::size_t p = 0; p < bounds.size(); ++p) {
+        const PatchBounds& first = bounds[p];
+        if (!boundsHold(first, x, y)) continue;
+        const bool outlined = first.outlineSteps > 0;
+        if (!outlined) unknown = true;
+        for (std::size_t q = p + 1; q < bounds.size(); ++q) {
+            const PatchBounds& second = bounds[q];
+            if (!neighbours(first, second) || !boundsHold(second, x, y)) continue;
+            if (firstA == nullptr) {
+                firstA = &first;
+                firstB = &second;
+            }
+            if (outlined && second.outlineSteps > 0 && insideClip(first, x, y) &&
+                betweenSharedBorders(first, second, outline, snapBits, x, y)) {
+                a = &first;
+                b = &second;
+                return true;
+            }
+        }
+        if (outlined && !first.crossesDepth && insideClip(first, x, y) &&
+            insideOutline(first, outline, x, y)) {
+            a = b = &first;
+            return true;
+        }
+    }
+    if (unknown) {
+        a = firstA;
+        b = firstB;
+    }
+    return unknown;
+}
+
 // Marks the clear pixels of line `line` (count pixels `stride` apart) that lie in a short run
 // with surface pixels at both ends.
 void markShortRuns(const std::uint16_t* line, int count, int stride, std::uint8_t* gap) {
@@ -193,7 +335,8 @@ void unmarkOpenBackground(const std::uint16_t* pixels, int width, int height, st
 }  // namespace
 
 AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
-                       const std::vector<PatchBounds>& bounds) {
+                       const std::vector<PatchBounds>& bounds,
+                       const std::vector<OutlinePoint>& outline, int snapBits) {
     AuditResult result;
     if (pixels == nullptr || width <= 0 || height <= 0) return result;
     const std::size_t count = static_cast<std::size_t>(width) * height;
@@ -211,25 +354,14 @@ AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
     int blamed = 0;
     for (std::size_t i = 0; i < count; ++i) {
         if (!gap[i]) continue;
-        ++result.gapPixels;
-        if (blamed >= AUDIT_BLAME_LIMIT) continue;
-        ++blamed;
         const float x = static_cast<float>(i % width) + 0.5f;
         const float y = static_cast<float>(i / width) + 0.5f;
-        // The first pair of neighbouring patches whose bounds both hold the pixel.
         const PatchBounds* a = nullptr;
         const PatchBounds* b = nullptr;
-        for (std::size_t p = 0; p < bounds.size() && b == nullptr; ++p) {
-            if (!boundsHold(bounds[p], x, y)) continue;
-            for (std::size_t q = p + 1; q < bounds.size(); ++q) {
-                if (neighbours(bounds[p], bounds[q]) && boundsHold(bounds[q], x, y)) {
-                    a = &bounds[p];
-                    b = &bounds[q];
-                    break;
-                }
-            }
-        }
-        if (b == nullptr) continue;
+        if (!surfaceShouldCover(bounds, outline, snapBits, x, y, a, b)) continue;
+        ++result.gapPixels;
+        if (blamed >= AUDIT_BLAME_LIMIT || a == nullptr) continue;
+        ++blamed;
         // The seam's key lists its two patches in a fixed order.
         const bool swap = a->row > b->row || (a->row == b->row && a->column > b->column);
         if (swap) std::swap(a, b);
@@ -297,6 +429,7 @@ std::uint32_t inspectionFrameStart() {
     }
     inspection.auditBounds = auditingFrames();
     inspection.bounds.clear();
+    inspection.outline.clear();
     return inspection.auditBounds ? AUDIT_CLEAR_COLOUR : 0u;
 }
 
@@ -311,8 +444,11 @@ void inspectionAfterDrawing() {
     if (!vxReadFrameRegion(VX_BUFFER_BACK, 0, 0, width, height, width * 2, tools.frame.data())) {
         return;
     }
+    std::int32_t snapBits = AUDIT_SNAP_BITS;
+    vxQuery(VX_QUERY_SUBPIXEL_BITS, sizeof snapBits, &snapBits);
     InspectionTotals& t = inspectionTotals;
-    t.lastAudit = auditFrame(tools.frame.data(), width, height, inspection.bounds);
+    t.lastAudit = auditFrame(tools.frame.data(), width, height, inspection.bounds,
+                                  inspection.outline, snapBits);
     ++t.auditedFrames;
     if (t.lastAudit.gapPixels > 0) ++t.gapFrames;
     if (t.lastAudit.gapPixels > t.largestGap) t.largestGap = t.lastAudit.gapPixels;

@@ -19,6 +19,8 @@ constexpr std::uint16_t AUDIT_CLEAR_PIXEL = 0xF81F;
 // background around the surfaces is a dip in a silhouette.
 constexpr int AUDIT_GAP_WIDTH = 3;
 constexpr int TIMING_GRAPH_SAMPLES = 120;
+// The board's vertex rounding when it does not say (1/256 pixel).
+constexpr int AUDIT_SNAP_BITS = 8;
 
 // A seam between two neighbouring patches of one surface, and the gap pixels blamed on it.
 struct AuditSeam {
@@ -34,10 +36,14 @@ struct AuditResult {
 };
 
 // Counts the gap pixels of a frame (5-6-5, rows top first, `width` pixels a row) cleared to
-// AUDIT_CLEAR_PIXEL, and blames each on the seam of two neighbouring patches whose bounds
-// hold it.
+// AUDIT_CLEAR_PIXEL: clear pixels in short closed-in runs that the drawn patches should have
+// covered, inside a patch's border or between the borders two neighbours share (judged by
+// bounds alone for a patch without a border), each blamed on that seam. Borders are judged
+// with their vertices rounded to 1/2^snapBits pixel, as the rasterizer rounds them.
 AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
-                       const std::vector<PatchBounds>& bounds);
+                       const std::vector<PatchBounds>& bounds,
+                       const std::vector<OutlinePoint>& outline = {},
+                       int snapBits = AUDIT_SNAP_BITS);
 
 struct InspectionTotals {
     // Crack audit, over the run.

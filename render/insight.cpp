@@ -31,6 +31,7 @@ void resetInspection() {
     inspection.stageStart = 0;
     inspection.currentSurface = 0;
     inspection.bounds.clear();
+    inspection.outline.clear();
 }
 
 std::uint32_t heatColour(int steps) {
@@ -69,24 +70,98 @@ void stageClockTake(std::int64_t ticks[TIMED_STAGE_COUNT]) {
     }
 }
 
+namespace {
+
+// One plane of clipOutlineLoop: keeps the side where sign * (w - plane) >= 0. Points kept
+// are copied as they are, so a loop wholly on the kept side comes out bit for bit; a
+// crossing is interpolated before the divide (x w, y w and w are linear along an edge).
+void clipLoopAtPlane(const std::vector<OutlinePoint>& in, float plane, float sign,
+                     std::vector<OutlinePoint>& out) {
+    out.clear();
+    const std::size_t count = in.size();
+    for (std::size_t k = 0; k < count; ++k) {
+        const OutlinePoint& a = in[k];
+        const OutlinePoint& b = in[(k + 1) % count];
+        const double da = sign * (static_cast<double>(a.w) - plane);
+        const double db = sign * (static_cast<double>(b.w) - plane);
+        if (da >= 0.0) out.push_back(a);
+        if ((da >= 0.0) != (db >= 0.0)) {
+            const double t = da / (da - db);
+            const double ax = static_cast<double>(a.x) * a.w;
+            const double ay = static_cast<double>(a.y) * a.w;
+            const double bx = static_cast<double>(b.x) * b.w;
+            const double by = static_cast<double>(b.y) * b.w;
+            out.push_back({static_cast<float>((ax + t * (bx - ax)) / plane),
+                           static_cast<float>((ay + t * (by - ay)) / plane), plane});
+        }
+    }
+}
+
+}  // namespace
+
+void clipOutlineLoop(const OutlinePoint* in, int count, float wNear, float wFar,
+                     std::vector<OutlinePoint>& out) {
+    static std::vector<OutlinePoint> loop;   // reused by every audited frame
+    static std::vector<OutlinePoint> between;
+    loop.assign(in, in + count);
+    clipLoopAtPlane(loop, wNear, 1.0f, between);
+    clipLoopAtPlane(between, wFar, -1.0f, out);
+}
+
 void recordPatchBounds(int column, int row, int steps) {
     const int side = steps + 1;
     PatchBounds b = {inspection.currentSurface, column, row, 0.0f, 0.0f, -1.0f, -1.0f};
     bool any = false;
+    auto widen = [&](float x, float y) {
+        if (!any) {
+            b.x0 = b.x1 = x;
+            b.y0 = b.y1 = y;
+            any = true;
+            return;
+        }
+        b.x0 = x < b.x0 ? x : b.x0;
+        b.x1 = x > b.x1 ? x : b.x1;
+        b.y0 = y < b.y0 ? y : b.y0;
+        b.y1 = y > b.y1 ? y : b.y1;
+    };
     for (int k = 0; k < side * side; ++k) {
         const ScreenVertex& v = tessellation.grid[k];
         // Only vertices in front of the eye have a meaningful screen position.
         if (!(v.q > 0.0f) || !(v.x == v.x) || !(v.y == v.y)) continue;
-        if (!any) {
-            b.x0 = b.x1 = v.x;
-            b.y0 = b.y1 = v.y;
-            any = true;
-            continue;
+        widen(v.x, v.y);
+    }
+    b.clipX0 = clipBounds.xMin;
+    b.clipY0 = clipBounds.yMin;
+    b.clipX1 = clipBounds.xMax;
+    b.clipY1 = clipBounds.yMax;
+    b.wNear = clipBounds.wNear;
+    b.wFar = clipBounds.wFar;
+    // The border, going round; a vertex without a finite position leaves the patch without.
+    std::vector<OutlinePoint>& outline = inspection.outline;
+    const std::size_t start = outline.size();
+    const int sides[4] = {1, side, -1, -side};
+    int at = 0;
+    for (const int step : sides) {
+        for (int k = 0; k < steps; ++k) {
+            const ScreenVertex& v = tessellation.grid[at];
+            if (!(v.x - v.x == 0.0f && v.y - v.y == 0.0f && v.w - v.w == 0.0f)) {
+                outline.resize(start);
+                if (any) inspection.bounds.push_back(b);
+                return;
+            }
+            if ((v.flags & (CLIP_NEAR | CLIP_FAR)) != 0) b.crossesDepth = true;
+            outline.push_back({v.x, v.y, v.w});
+            at += step;
         }
-        b.x0 = v.x < b.x0 ? v.x : b.x0;
-        b.x1 = v.x > b.x1 ? v.x : b.x1;
-        b.y0 = v.y < b.y0 ? v.y : b.y0;
-        b.y1 = v.y > b.y1 ? v.y : b.y1;
+    }
+    b.outlineStart = static_cast<std::int32_t>(start);
+    b.outlineSteps = steps;
+    // Cut by a depth plane, the drawn part reaches where the border meets the plane, which
+    // may lie outside the bounds of the vertices in front of the eye.
+    if (b.crossesDepth) {
+        static std::vector<OutlinePoint> cut;
+        clipOutlineLoop(&outline[start], 4 * steps, b.wNear, b.wFar, cut);
+        for (const OutlinePoint& p : cut) widen(p.x, p.y);
     }
     if (any) inspection.bounds.push_back(b);
 }

@@ -24,11 +24,33 @@ constexpr std::uint32_t HEAT_CRACK_COLOUR = 0xFFFFFFFFu;
 std::uint32_t heatColour(int steps);
 
 // Where a drawn patch landed on the screen in this frame (the bounds of its grid's
-// projected vertices), for the crack audit.
+// projected vertices, and of its border cut to the depth range), for the crack audit. The
+// patch also keeps its border: the 4 x steps border vertices of its grid in
+// inspection.outline from outlineStart, going round from grid vertex (0, 0) along j, along i
+// at j = steps, back along j at i = steps and back along i at j = 0, so border k (0..3) runs
+// from point k x steps to point (k + 1) x steps. outlineSteps 0: no border kept (a border
+// vertex has no finite position).
 struct PatchBounds {
     std::int32_t surface, column, row;
     float x0, y0, x1, y1;
+    std::int32_t outlineStart = 0, outlineSteps = 0;
+    bool crossesDepth = false;   // a border vertex lies beyond the near or far plane
+    // The view's clip rectangle and depth range: nothing of the patch is drawn outside them.
+    float clipX0 = 0.0f, clipY0 = 0.0f, clipX1 = 0.0f, clipY1 = 0.0f;
+    float wNear = 0.0f, wFar = 0.0f;
 };
+
+// A border vertex: screen position after the divide, and w.
+struct OutlinePoint {
+    float x, y, w;
+};
+
+// Cuts the closed loop `in` (count points) to wNear <= w <= wFar before the perspective
+// divide, where the grid's edges are straight, and projects it: `out` receives the loop
+// (w of each point kept), cleared first. Winding numbers round the result are those of the
+// part of the loop's region in the depth range, away from the cut.
+void clipOutlineLoop(const OutlinePoint* in, int count, float wNear, float wFar,
+                     std::vector<OutlinePoint>& out);
 
 struct InspectionState {
     bool heatMap;          // F2
@@ -39,9 +61,11 @@ struct InspectionState {
     std::int64_t stageTicks[TIMED_STAGE_COUNT];
     std::int32_t currentStage;
     std::int64_t stageStart;
-    // Crack audit: the surface being drawn and the bounds of every patch drawn this frame.
+    // Crack audit: the surface being drawn, the bounds of every patch drawn this frame and
+    // their outlines.
     std::int32_t currentSurface;
     std::vector<PatchBounds> bounds;
+    std::vector<OutlinePoint> outline;
 };
 extern InspectionState inspection;
 
@@ -59,5 +83,5 @@ void stageClockStart(TimedStage stage);
 void stageClockTake(std::int64_t ticks[TIMED_STAGE_COUNT]);
 
 // Records the bounds of the tessellators' grid for a patch of `steps` steps at (column, row)
-// of the current surface.
+// of the current surface, and its outline when it has one.
 void recordPatchBounds(int column, int row, int steps);

@@ -15,6 +15,7 @@ enum VxQueryItem {
     VX_QUERY_TEXTURE_UNITS = 0,   // int32: 1 or 2
     VX_QUERY_STATE_SIZE,          // int32: bytes of a saved render state
     VX_QUERY_FOG_TABLE_ENTRIES,   // int32: 64
+    VX_QUERY_SUBPIXEL_BITS,       // int32: 8; vertices are rounded to 1/256 pixel, half up
     VX_QUERY_ITEM_COUNT
 };
 enum VxStringItem { VX_STRING_HARDWARE = 0, VX_STRING_VERSION, VX_STRING_ITEM_COUNT };

@@ -158,6 +158,9 @@ int vxQuery(int item, int bytes, std::int32_t* out) {
     case VX_QUERY_FOG_TABLE_ENTRIES:
         *out = VX_FOG_TABLE_ENTRIES;
         return 4;
+    case VX_QUERY_SUBPIXEL_BITS:
+        *out = VX_SUBPIXEL_BITS;
+        return 4;
     default:
         return 0;
     }
