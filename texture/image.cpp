@@ -1,9 +1,12 @@
 // Image file reader: TGA types 1, 2, 3 and their run-length forms 9, 10, 11 at 8, 16, 24 and
 // 32 bits into 32-bit texels, and the mipmapped 16-bit textures built from them.
 // Entry points: readImageFile, loadTextureImage. Reads files from anywhere, so every count
-// from the header is checked before it sizes an allocation or bounds a loop.
+// from the header is checked before it sizes an allocation or bounds a loop, and every
+// refusal says why, with the file's name.
 #include "texture/image.h"
 
+#include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -73,19 +76,58 @@ TgaHeader parseHeader(const std::uint8_t* h) {
     return header;
 }
 
+// Where a refusal's reason goes: "path: what", or nowhere when the caller asked for none.
+struct Refusal {
+    const char* path;
+    char* text;
+    std::size_t size;
+};
+
+bool refuse(const Refusal& r, const char* format, ...) __attribute__((format(printf, 2, 3)));
+bool refuse(const Refusal& r, const char* format, ...) {
+    if (r.text == nullptr || r.size == 0) return false;
+    const int used = std::snprintf(r.text, r.size, "%s: ", r.path);
+    if (used < 0 || static_cast<std::size_t>(used) >= r.size) return false;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(r.text + used, r.size - static_cast<std::size_t>(used), format, args);
+    va_end(args);
+    return false;
+}
+
 // Types 1, 2, 3 and 9, 10, 11; depths 8, 16, 24, 32; colour-mapped images 8 bits with a
-// map of 24-bit entries; no side of 0 and no more texels than the reader decodes.
-bool headerUsable(const TgaHeader& header) {
+// map of 24-bit entries; no side of 0 and no more texels than the reader decodes. False with
+// the reason otherwise.
+bool headerUsable(const TgaHeader& header, const Refusal& refusal) {
     int baseType = header.imageType & ~TGA_TYPE_RLE_BIT;
-    if (baseType < 1 || baseType > 3) return false;
+    if (baseType < 1 || baseType > 3) {
+        return refuse(refusal, "TGA image type %d is not supported (only colour-mapped, true-colour "
+                               "and grey images, raw or run-length)", header.imageType);
+    }
     int bits = header.bitsPerPixel;
-    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
-    if (header.width == 0 || header.height == 0) return false;
+    if (baseType == TGA_TYPE_MAPPED && bits != 8) {
+        return refuse(refusal, "%d-bit colour-mapped images are not supported", bits);
+    }
+    if (bits != 8 && bits != 16 && bits != 24 && bits != 32) {
+        return refuse(refusal, "%d-bit pixels are not supported (8, 16, 24 or 32)", bits);
+    }
+    if (header.width == 0 || header.height == 0) {
+        return refuse(refusal, "the image is %d x %d pixels: a side of 0", header.width,
+                      header.height);
+    }
     std::uint64_t texels = static_cast<std::uint64_t>(header.width) *
                            static_cast<std::uint64_t>(header.height);
-    if (texels > IMAGE_READ_MAX_TEXELS) return false;
-    if (baseType == TGA_TYPE_MAPPED) {
-        if (bits != 8 || header.mapType == 0 || header.mapEntryBits != 24) return false;
+    if (texels > IMAGE_READ_MAX_TEXELS) {
+        return refuse(refusal, "the image is %d x %d pixels, more than the reader takes (%llu)",
+                      header.width, header.height,
+                      static_cast<unsigned long long>(IMAGE_READ_MAX_TEXELS));
+    }
+    if (baseType == TGA_TYPE_MAPPED && header.mapType == 0) {
+        return refuse(refusal, "a colour-mapped image without a colour map");
+    }
+    if (baseType == TGA_TYPE_MAPPED && header.mapEntryBits != 24) {
+        return refuse(refusal, "colour maps of %d-bit entries are not supported (24)",
+                      header.mapEntryBits);
     }
     return true;
 }
@@ -172,15 +214,21 @@ int log2Of(int v) {
 
 // Colour maps longer than 256 entries: the first 256 are kept and the rest skipped.
 // Colour maps announced by true-colour and grey images are skipped, never read as pixels.
-bool readImageFile(const char* path, int* width, int* height, std::uint32_t** texels) {
+bool readImageFile(const char* path, int* width, int* height, std::uint32_t** texels,
+                   char* reason, std::size_t reasonSize) {
+    const Refusal refusal = {path, reason, reasonSize};
     FileHandle file(std::fopen(path, "rb"));
-    if (!file) return false;
+    if (!file) return refuse(refusal, "cannot open it (%s)", std::strerror(errno));
 
     std::uint8_t raw[TGA_HEADER_SIZE];
-    if (!readBytes(file.get(), raw, TGA_HEADER_SIZE)) return false;
+    if (!readBytes(file.get(), raw, TGA_HEADER_SIZE)) {
+        return refuse(refusal, "shorter than a TGA header (%d bytes)", TGA_HEADER_SIZE);
+    }
     TgaHeader header = parseHeader(raw);
-    if (!headerUsable(header)) return false;
-    if (!skipBytes(file.get(), static_cast<std::uint64_t>(header.idLength))) return false;
+    if (!headerUsable(header, refusal)) return false;
+    if (!skipBytes(file.get(), static_cast<std::uint64_t>(header.idLength))) {
+        return refuse(refusal, "cut short in its image identification field");
+    }
 
     std::uint32_t palette[IMAGE_MAX_PALETTE];
     int paletteLength = 0;
@@ -189,33 +237,39 @@ bool readImageFile(const char* path, int* width, int* height, std::uint32_t** te
         paletteLength = header.mapLength < IMAGE_MAX_PALETTE ? header.mapLength : IMAGE_MAX_PALETTE;
         for (int i = 0; i < paletteLength; ++i) {
             std::uint8_t entry[3];
-            if (!readBytes(file.get(), entry, 3)) return false;
+            if (!readBytes(file.get(), entry, 3)) return refuse(refusal, "cut short in its colour map");
             palette[i] = TEXEL_OPAQUE | (std::uint32_t(entry[2]) << 16) |
                          (std::uint32_t(entry[1]) << 8) | entry[0];
         }
         if (!skipBytes(file.get(), static_cast<std::uint64_t>(header.mapLength - paletteLength) * 3))
-            return false;
+            return refuse(refusal, "cut short in its colour map");
     } else if (header.mapType != 0) {
         std::uint64_t entryBytes = (static_cast<std::uint64_t>(header.mapEntryBits) + 7) / 8;
         if (!skipBytes(file.get(), entryBytes * static_cast<std::uint64_t>(header.mapLength)))
-            return false;
+            return refuse(refusal, "cut short in its colour map");
     }
 
     std::uint64_t pixels = static_cast<std::uint64_t>(header.width) *
                            static_cast<std::uint64_t>(header.height);
     long long left = bytesLeft(file.get());
-    if (left >= 0 && static_cast<std::uint64_t>(left) < minimumPixelBytes(header)) return false;
+    if (left >= 0 && static_cast<std::uint64_t>(left) < minimumPixelBytes(header)) {
+        return refuse(refusal, "cut short: %lld bytes of pixel data for %d x %d pixels", left,
+                      header.width, header.height);
+    }
 
     int pixelBytes = header.bitsPerPixel / 8;
     std::unique_ptr<std::uint32_t[]> out(new (std::nothrow) std::uint32_t[pixels]);
-    if (!out) return false;
     std::unique_ptr<std::uint8_t[]> pixelData(new (std::nothrow) std::uint8_t[pixels * pixelBytes]);
-    if (!pixelData) return false;
+    if (!out || !pixelData) {
+        return refuse(refusal, "no memory for %d x %d pixels", header.width, header.height);
+    }
 
     if (header.imageType & TGA_TYPE_RLE_BIT) {
-        if (!decodeRunLength(file.get(), pixelData.get(), pixels, pixelBytes)) return false;
+        if (!decodeRunLength(file.get(), pixelData.get(), pixels, pixelBytes)) {
+            return refuse(refusal, "cut short in its run-length pixel data");
+        }
     } else if (!readBytes(file.get(), pixelData.get(), static_cast<std::size_t>(pixels * pixelBytes))) {
-        return false;
+        return refuse(refusal, "cut short in its pixel data");
     }
     file.reset();
 
@@ -229,21 +283,21 @@ bool readImageFile(const char* path, int* width, int* height, std::uint32_t** te
 // Sides must be powers of two up to 256 with a ratio of at most 8:1; anything else is
 // reported with its size and refused.
 bool loadTextureImage(const char* path, TextureInfo& info, int format, int alphaOverride,
-                      bool mipmaps) {
+                      bool mipmaps, char* reason, std::size_t reasonSize) {
+    const Refusal refusal = {path, reason, reasonSize};
     int width = 0, height = 0;
     std::uint32_t* imageTexels = nullptr;
-    if (!readImageFile(path, &width, &height, &imageTexels)) return false;
+    if (!readImageFile(path, &width, &height, &imageTexels, reason, reasonSize)) return false;
     std::unique_ptr<std::uint32_t[]> image(imageTexels);
 
-    if (width > IMAGE_MAX_SIDE || height > IMAGE_MAX_SIDE || !isPowerOfTwo(width) ||
-        !isPowerOfTwo(height)) {
-        if (textureReport) textureReport("can't handle this texture (%dx%d)\n", width, height);
-        return false;
-    }
     int lw = log2Of(width), lh = log2Of(height);
-    if (lw - lh > IMAGE_MAX_ASPECT_LOG2 || lh - lw > IMAGE_MAX_ASPECT_LOG2) {
+    if (width > IMAGE_MAX_SIDE || height > IMAGE_MAX_SIDE || !isPowerOfTwo(width) ||
+        !isPowerOfTwo(height) || lw - lh > IMAGE_MAX_ASPECT_LOG2 ||
+        lh - lw > IMAGE_MAX_ASPECT_LOG2) {
         if (textureReport) textureReport("can't handle this texture (%dx%d)\n", width, height);
-        return false;
+        return refuse(refusal, "a texture of %d x %d: sides must be powers of two up to %d, "
+                               "neither more than %d times the other", width, height,
+                      IMAGE_MAX_SIDE, 1 << IMAGE_MAX_ASPECT_LOG2);
     }
     int largest = lw > lh ? lw : lh;
     int extraLevels = mipmaps ? largest : 0;
@@ -260,9 +314,8 @@ bool loadTextureImage(const char* path, TextureInfo& info, int format, int alpha
         total += w * v;
     }
     std::unique_ptr<std::uint32_t[]> work(new (std::nothrow) std::uint32_t[total]);
-    if (!work) return false;
     std::unique_ptr<std::uint16_t[]> output(new (std::nothrow) std::uint16_t[total]);
-    if (!output) return false;
+    if (!work || !output) return refuse(refusal, "no memory for its texture levels");
     std::memcpy(work.get(), image.get(), baseTexels * sizeof(std::uint32_t));
 
     // Every level averages its block of the base level directly, so rounding does not pile

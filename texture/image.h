@@ -2,6 +2,7 @@
 // 32-bit texels, and their conversion into mipmapped 16-bit textures.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "vexa/vexa.h"
@@ -30,12 +31,18 @@ constexpr std::uint64_t IMAGE_READ_MAX_TEXELS = 4096u * 4096u;
 using TextureReport = void (*)(const char* format, ...);
 extern TextureReport textureReport;
 
+// Longest reason a refusal gives, with the file's name.
+constexpr int IMAGE_REASON_MAX = 320;
+
 // Reads one TGA file. On success *texels holds width * height little-endian 0xAARRGGBB
 // words in file row order, allocated with new[]; the caller owns it. False on any problem,
-// with nothing allocated.
-bool readImageFile(const char* path, int* width, int* height, std::uint32_t** texels);
+// with nothing allocated and, when `reason` is given, why ("data/tex.tga: 16-bit
+// colour-mapped images are not supported").
+bool readImageFile(const char* path, int* width, int* height, std::uint32_t** texels,
+                   char* reason = nullptr, std::size_t reasonSize = 0);
 // Reads a file into a 16-bit texture of the requested format; alphaOverride -1 keeps alpha,
 // 0..255 replaces it; with mipmaps the full chain down to 1 texel. Reports unusable sizes
-// through textureReport. The info is untouched on failure; on success info.data is new[]ed.
+// through textureReport. The info is untouched on failure (the reason as readImageFile gives
+// it); on success info.data is new[]ed.
 bool loadTextureImage(const char* path, TextureInfo& info, int format, int alphaOverride,
-                      bool mipmaps);
+                      bool mipmaps, char* reason = nullptr, std::size_t reasonSize = 0);

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
+#include <string>
 
 #include "tests/texture/tga_files.h"
 
@@ -15,14 +17,22 @@ struct Image {
     bool ok = false;
     int width = -1, height = -1;
     std::unique_ptr<std::uint32_t[]> texels;
+    std::string reason;   // what a refusal said, after the file name
 };
 
 Image readBytes(const ScratchDir& dir, const Bytes& file) {
     Image image;
     std::uint32_t* texels = nullptr;
-    image.ok = readImageFile(dir.write("image.tga", file).c_str(), &image.width, &image.height,
-                             &texels);
+    char reason[IMAGE_REASON_MAX] = "";
+    const std::string path = dir.write("image.tga", file);
+    image.ok = readImageFile(path.c_str(), &image.width, &image.height, &texels, reason,
+                             sizeof reason);
     image.texels.reset(texels);
+    // Every refusal names the file first.
+    if (!image.ok) {
+        EXPECT_EQ(std::string(reason).rfind(path + ": ", 0), 0u) << reason;
+        image.reason = std::string(reason).substr(std::min(path.size() + 2, std::strlen(reason)));
+    }
     return image;
 }
 
@@ -200,55 +210,80 @@ TEST(ImageReader, ColourMapOfTrueColourImageIsSkipped) {
     EXPECT_EQ(grey.texels[1], 0xFF020202u);
 }
 
+// Each refusal says why, in words a person can act on.
 TEST(ImageReader, RefusesMalformedHeaders) {
     ScratchDir dir;
     Bytes pixels(64, 0x55);
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 24, 0, 4), pixels)).ok) << "width 0";
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 24, 4, 0), pixels)).ok) << "height 0";
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 15, 2, 2), pixels)).ok) << "depth 15";
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 0, 2, 2), pixels)).ok) << "depth 0";
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(0, 24, 2, 2), pixels)).ok) << "type 0";
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(32, 24, 2, 2), pixels)).ok) << "type 32";
-
+    struct Case {
+        TgaLayout layout;
+        const char* reason;
+    };
     TgaLayout mapped16 = mappedSpec(1, 2, 2, 4);
     mapped16.mapEntryBits = 16;
-    EXPECT_FALSE(readBytes(dir, tgaFile(mapped16, pixels)).ok) << "16-bit map entries";
     TgaLayout mapped32 = mappedSpec(1, 2, 2, 4);
     mapped32.mapEntryBits = 32;
-    EXPECT_FALSE(readBytes(dir, tgaFile(mapped32, pixels)).ok) << "32-bit map entries";
     TgaLayout noMap = mappedSpec(1, 2, 2, 4);
     noMap.mapType = 0;
-    EXPECT_FALSE(readBytes(dir, tgaFile(noMap, pixels)).ok) << "mapped without a map";
     TgaLayout wideIndex = mappedSpec(1, 2, 2, 4);
     wideIndex.bitsPerPixel = 16;
-    EXPECT_FALSE(readBytes(dir, tgaFile(wideIndex, pixels)).ok) << "16-bit indices";
+    const Case cases[] = {
+        {layout(2, 24, 0, 4), "the image is 0 x 4 pixels: a side of 0"},
+        {layout(2, 24, 4, 0), "the image is 4 x 0 pixels: a side of 0"},
+        {layout(2, 15, 2, 2), "15-bit pixels are not supported (8, 16, 24 or 32)"},
+        {layout(2, 0, 2, 2), "0-bit pixels are not supported (8, 16, 24 or 32)"},
+        {layout(0, 24, 2, 2), "TGA image type 0 is not supported (only colour-mapped, "
+                              "true-colour and grey images, raw or run-length)"},
+        {layout(32, 24, 2, 2), "TGA image type 32 is not supported (only colour-mapped, "
+                               "true-colour and grey images, raw or run-length)"},
+        {mapped16, "colour maps of 16-bit entries are not supported (24)"},
+        {mapped32, "colour maps of 32-bit entries are not supported (24)"},
+        {noMap, "a colour-mapped image without a colour map"},
+        {wideIndex, "16-bit colour-mapped images are not supported"},
+    };
+    for (const Case& c : cases) {
+        const Image image = readBytes(dir, tgaFile(c.layout, pixels));
+        EXPECT_FALSE(image.ok) << c.reason;
+        EXPECT_EQ(image.reason, c.reason);
+    }
 }
 
 TEST(ImageReader, RefusesShortFiles) {
     ScratchDir dir;
-    EXPECT_FALSE(readBytes(dir, {}).ok) << "empty";
-    EXPECT_FALSE(readBytes(dir, Bytes(17, 0)).ok) << "short header";
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 24, 2, 2), Bytes(11, 1))).ok) << "short pixels";
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(10, 24, 4, 1), {0x81, 1, 2, 3})).ok) << "short runs";
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(10, 24, 4, 1), {0x83, 1, 2})).ok) << "cut packet";
-    EXPECT_FALSE(readBytes(dir, tgaFile(mappedSpec(1, 1, 1, 4), colourMap(3))).ok) << "short map";
+    EXPECT_EQ(readBytes(dir, {}).reason, "shorter than a TGA header (18 bytes)");
+    EXPECT_EQ(readBytes(dir, Bytes(17, 0)).reason, "shorter than a TGA header (18 bytes)");
+    EXPECT_EQ(readBytes(dir, tgaFile(layout(2, 24, 2, 2), Bytes(11, 1))).reason,
+              "cut short: 11 bytes of pixel data for 2 x 2 pixels");
+    EXPECT_EQ(readBytes(dir, tgaFile(layout(10, 24, 4, 1), {0x81, 1, 2, 3})).reason,
+              "cut short in its run-length pixel data");
+    EXPECT_EQ(readBytes(dir, tgaFile(layout(10, 24, 4, 1), {0x83, 1, 2})).reason,
+              "cut short: 3 bytes of pixel data for 4 x 1 pixels");
+    EXPECT_EQ(readBytes(dir, tgaFile(mappedSpec(1, 1, 1, 4), colourMap(3))).reason,
+              "cut short in its colour map");
     TgaLayout id = layout(2, 24, 1, 1);
     id.idLength = 200;
     Bytes cut = tgaHeader(id);
     append(cut, Bytes(50, 0));
-    EXPECT_FALSE(readBytes(dir, cut).ok) << "short identification field";
+    EXPECT_EQ(readBytes(dir, cut).reason, "cut short in its image identification field");
 
     int w = 7, h = 7;
     std::uint32_t* texels = reinterpret_cast<std::uint32_t*>(0x1);
-    EXPECT_FALSE(readImageFile(dir.path("missing.tga").c_str(), &w, &h, &texels));
+    char reason[IMAGE_REASON_MAX];
+    const std::string missing = dir.path("missing.tga");
+    EXPECT_FALSE(readImageFile(missing.c_str(), &w, &h, &texels, reason, sizeof reason));
     EXPECT_EQ(w, 7);
     EXPECT_EQ(texels, reinterpret_cast<std::uint32_t*>(0x1)) << "outputs untouched on failure";
+    EXPECT_EQ(std::string(reason), missing + ": cannot open it (No such file or directory)");
+    // A reason that does not fit is cut, never written past its buffer.
+    char small[12];
+    EXPECT_FALSE(readImageFile(missing.c_str(), &w, &h, &texels, small, sizeof small));
+    EXPECT_EQ(std::strlen(small), sizeof small - 1);
 }
 
 // 65535 x 65535 x 4 bytes would be 17 GB: refused from the header and the file size alone.
 TEST(ImageReader, RefusesHugeSizesBeforeAllocating) {
     ScratchDir dir;
-    EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 32, 65535, 65535), Bytes(64, 0))).ok);
+    EXPECT_EQ(readBytes(dir, tgaFile(layout(2, 32, 65535, 65535), Bytes(64, 0))).reason,
+              "the image is 65535 x 65535 pixels, more than the reader takes (16777216)");
     EXPECT_FALSE(readBytes(dir, tgaFile(layout(10, 32, 65535, 65535), Bytes(64, 0))).ok);
     // Within the cap but far longer than the file: refused before the buffers are made.
     EXPECT_FALSE(readBytes(dir, tgaFile(layout(2, 24, 4096, 4096), Bytes(64, 0))).ok);
@@ -367,8 +402,17 @@ TEST_F(TextureBuild, RefusedSizesAreReported) {
     for (const Case& c : cases) {
         textureMessages().clear();
         LoadedTexture tex;
-        load(tex, dir.write("big.tga", gradientImage(c.width, c.height)), TEXEL_RGB_565, -1, true);
+        const std::string path = dir.write("big.tga", gradientImage(c.width, c.height));
+        tex.info = TextureInfo{-1, -1, -1, -1, nullptr};
+        char reason[IMAGE_REASON_MAX] = "";
+        tex.ok = loadTextureImage(path.c_str(), tex.info, TEXEL_RGB_565, -1, true, reason,
+                                  sizeof reason);
         EXPECT_FALSE(tex.ok);
+        EXPECT_EQ(std::string(reason),
+                  path + ": a texture of " + std::to_string(c.width) + " x " +
+                      std::to_string(c.height) +
+                      ": sides must be powers of two up to 256, neither more than 8 times the "
+                      "other");
         EXPECT_EQ(tex.info.largeLod, -1) << "info untouched";
         EXPECT_EQ(tex.info.data, nullptr);
         EXPECT_EQ(textureMessages(), c.message);
