@@ -1,10 +1,13 @@
-// The surface list and its text file: loadSurfaceFile replaces the whole list from a file,
+// The surface list and its text file: loadSurfaceFile replaces the whole list from a file
+// read to its end (or keeps it and says why not),
 // saveSurfaceFile writes it back, releaseSurfaces frees it; patch counts per surface type.
 // Owns every surface array (points, normals, patch records); the render pass only fills the
 // per-frame fields of the patch records. Prints nothing: callers decide what to say.
 #include "surface/surface.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -33,14 +36,11 @@ static void releaseSurface(Surface& surface) {
     surface.height = 0;
 }
 
+static void releaseList(SurfaceList& list);
+
 void releaseSurfaces() {
     pickedControlPoint = nullptr;
-    if (surfaceList.surfaces) {
-        for (std::int32_t i = 0; i < surfaceList.count; ++i) releaseSurface(surfaceList.surfaces[i]);
-        delete[] surfaceList.surfaces;
-    }
-    surfaceList.surfaces = nullptr;
-    surfaceList.count = 0;
+    releaseList(surfaceList);
 }
 
 // Scans one or two integers from the start of a line with the "%d" / "%d %d" grammar (white
@@ -52,15 +52,51 @@ static bool scanIntegers(const char* line, int wanted, long long* values) {
     return std::sscanf(line, "%lld %lld", &values[0], &values[1]) == 2;
 }
 
-// Reads the next line piece; false at end of file.
-static bool readLine(std::FILE* file, char* line) {
-    return std::fgets(line, LINE_BUFFER_SIZE, file) != nullptr;
+// The reader's place in the file, and where a refusal's reason goes.
+struct SurfaceReader {
+    std::FILE* file;
+    const char* path;
+    char line[LINE_BUFFER_SIZE];
+    long long lineNumber;   // of the piece in `line`: 1 for the first line of the file
+    bool lineEnded;         // the piece in `line` ended its line
+    char* reason;
+    std::size_t reasonSize;
+};
+
+// Writes "path line N: what" (or "path: what" when `withLine` is false) as the reason; false.
+static bool refuse(SurfaceReader& reader, bool withLine, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+static bool refuse(SurfaceReader& reader, bool withLine, const char* format, ...) {
+    if (reader.reason == nullptr || reader.reasonSize == 0) return false;
+    const int used = withLine ? std::snprintf(reader.reason, reader.reasonSize, "%s line %lld: ",
+                                              reader.path, reader.lineNumber)
+                              : std::snprintf(reader.reason, reader.reasonSize, "%s: ", reader.path);
+    if (used < 0 || static_cast<std::size_t>(used) >= reader.reasonSize) return false;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(reader.reason + used, reader.reasonSize - static_cast<std::size_t>(used), format,
+                   args);
+    va_end(args);
+    return false;
+}
+
+// Reads the next line piece; false at end of file, where lineNumber is the line after the
+// last one.
+static bool readLine(SurfaceReader& reader) {
+    if (reader.lineEnded) ++reader.lineNumber;
+    if (std::fgets(reader.line, LINE_BUFFER_SIZE, reader.file) == nullptr) {
+        reader.lineEnded = false;
+        return false;
+    }
+    const std::size_t length = std::strlen(reader.line);
+    reader.lineEnded = length > 0 && reader.line[length - 1] == '\n';
+    return true;
 }
 
 // Skips lines until one yields `wanted` integers; false at end of file.
-static bool readIntegerLine(std::FILE* file, char* line, int wanted, long long* values) {
-    while (readLine(file, line)) {
-        if (scanIntegers(line, wanted, values)) return true;
+static bool readIntegerLine(SurfaceReader& reader, int wanted, long long* values) {
+    while (readLine(reader)) {
+        if (scanIntegers(reader.line, wanted, values)) return true;
     }
     return false;
 }
@@ -70,51 +106,75 @@ static bool readIntegerLine(std::FILE* file, char* line, int wanted, long long* 
 // that is not finite or beyond SURFACE_MAX_COORDINATE: "nan" and "inf" scan as numbers, but a
 // mesh holding them (or coordinates whose products overflow) would feed NaN into every later
 // stage (normals, tessellation, lighting, clip codes, integer colours and coordinates).
-static bool readPoints(std::FILE* file, char* line, Surface& surface) {
+static bool readPoints(SurfaceReader& reader, Surface& surface, int index, int count) {
     const std::int64_t total = static_cast<std::int64_t>(surface.width) * surface.height;
     std::int64_t read = 0;
     while (read < total) {
-        if (!readLine(file, line)) return false;
-        float x, y, z;
-        if (std::sscanf(line, "%f %f %f", &x, &y, &z) != 3) continue;
-        // The negated compare refuses NaN as well as anything too large.
-        if (!(std::fabs(x) <= SURFACE_MAX_COORDINATE) || !(std::fabs(y) <= SURFACE_MAX_COORDINATE) ||
-            !(std::fabs(z) <= SURFACE_MAX_COORDINATE)) {
-            return false;
+        if (!readLine(reader)) {
+            return refuse(reader, true,
+                          "expected 3 numbers (point %lld of %d x %d in surface %d of %d), "
+                          "found the end of the file",
+                          static_cast<long long>(read + 1), surface.width, surface.height,
+                          index + 1, count);
         }
-        surface.points[read] = Point4{x, y, z, 1.0f};
+        float c[3];
+        if (std::sscanf(reader.line, "%f %f %f", &c[0], &c[1], &c[2]) != 3) continue;
+        for (const float v : c) {
+            // The negated compare refuses NaN as well as anything too large.
+            if (!(std::fabs(v) <= SURFACE_MAX_COORDINATE)) {
+                return refuse(reader, true, "coordinate %g beyond the limit of %.0f",
+                              static_cast<double>(v), static_cast<double>(SURFACE_MAX_COORDINATE));
+            }
+        }
+        surface.points[read] = Point4{c[0], c[1], c[2], 1.0f};
         ++read;
     }
     return true;
 }
 
-// Reads one surface (dimensions, points) and builds its normals and patch records. False
-// for a truncated surface, dimensions outside 2 .. SURFACE_MAX_POINTS points, or no memory;
-// whatever was allocated stays in the surface for the caller to release.
-static bool readSurface(std::FILE* file, char* line, Surface& surface) {
+// Reads surface `index` of `count` (dimensions, points) and builds its normals and patch
+// records. False with the reason for a truncated surface, dimensions outside 2 ..
+// SURFACE_MAX_POINTS points, or no memory; whatever was allocated stays in the surface for
+// the caller to release.
+static bool readSurface(SurfaceReader& reader, Surface& surface, int index, int count) {
     long long dims[2];
-    if (!readIntegerLine(file, line, 2, dims)) return false;
+    if (!readIntegerLine(reader, 2, dims)) {
+        return refuse(reader, true, "expected the size of surface %d of %d, found the end of the file",
+                      index + 1, count);
+    }
     const long long width = dims[0];
     const long long height = dims[1];
     // Both factors are at most SURFACE_MAX_POINTS here, so the 64-bit product cannot wrap.
-    if (width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) return false;
-    if (width > SURFACE_MAX_POINTS || height > SURFACE_MAX_POINTS) return false;
-    if (width * height > SURFACE_MAX_POINTS) return false;
+    if (width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) {
+        return refuse(reader, true, "surface %d is %lld x %lld points; a side needs at least %d",
+                      index + 1, width, height, SURFACE_MIN_SIDE);
+    }
+    if (width > SURFACE_MAX_POINTS || height > SURFACE_MAX_POINTS ||
+        width * height > SURFACE_MAX_POINTS) {
+        return refuse(reader, true, "surface %d is %lld x %lld points, more than the limit of %lld",
+                      index + 1, width, height, SURFACE_MAX_POINTS);
+    }
 
     surface.width = static_cast<std::int32_t>(width);
     surface.height = static_cast<std::int32_t>(height);
-    const std::size_t count = static_cast<std::size_t>(width * height);
-    surface.points = new (std::nothrow) Point4[count];
-    surface.normals = new (std::nothrow) Point4[count];
-    if (!surface.points || !surface.normals) return false;
-    if (!readPoints(file, line, surface)) return false;
+    const std::size_t points = static_cast<std::size_t>(width * height);
+    surface.points = new (std::nothrow) Point4[points];
+    surface.normals = new (std::nothrow) Point4[points];
+    if (!surface.points || !surface.normals) {
+        return refuse(reader, false, "no memory for surface %d (%lld x %lld points)", index + 1,
+                      width, height);
+    }
+    if (!readPoints(reader, surface, index, count)) return false;
     computeControlNormals(surface);
 
     // A mesh of 2 or 3 points along a side keeps its points and normals but has no patch.
     if (width < 4 || height < 4) return true;
     const std::size_t patchCount = static_cast<std::size_t>((width - 3) * (height - 3));
     surface.patches = new (std::nothrow) PatchRecord[patchCount]();
-    if (!surface.patches) return false;
+    if (!surface.patches) {
+        return refuse(reader, false, "no memory for the patches of surface %d (%lld x %lld points)",
+                      index + 1, width, height);
+    }
     for (std::size_t i = 0; i < patchCount; ++i) {
         surface.patches[i].controlPoints = surface.points;
         surface.patches[i].controlNormals = surface.normals;
@@ -123,46 +183,60 @@ static bool readSurface(std::FILE* file, char* line, Surface& surface) {
     return true;
 }
 
-bool loadSurfaceFile(const char* path) {
-    std::FILE* file = std::fopen(path, "r");
-    if (!file) return false;
-    char line[LINE_BUFFER_SIZE];
-    if (!readLine(file, line) || std::strncmp(line, SURFACE_HEADER, SURFACE_HEADER_LENGTH) != 0) {
-        std::fclose(file);
-        return false;
+// Frees a list that was being read and never became the program's.
+static void releaseList(SurfaceList& list) {
+    if (list.surfaces) {
+        for (std::int32_t i = 0; i < list.count; ++i) releaseSurface(list.surfaces[i]);
+        delete[] list.surfaces;
+    }
+    list = SurfaceList{};
+}
+
+// Reads the whole file into `list`; false with the reason and whatever was built left in the
+// list for the caller to free.
+static bool readSurfaceList(SurfaceReader& reader, SurfaceList& list) {
+    if (!readLine(reader)) return refuse(reader, false, "the file is empty");
+    if (std::strncmp(reader.line, SURFACE_HEADER, SURFACE_HEADER_LENGTH) != 0) {
+        return refuse(reader, true, "expected the header \"%s\"", SURFACE_HEADER);
     }
     long long announced;
-    if (!readIntegerLine(file, line, 1, &announced)) {
-        std::fclose(file);
-        return false;
+    if (!readIntegerLine(reader, 1, &announced)) {
+        return refuse(reader, true, "expected the number of surfaces, found the end of the file");
     }
-
-    // From here on the old list is gone whatever happens. A negative or absurd count is
-    // refused before anything is allocated, like a list that cannot be allocated.
-    releaseSurfaces();
+    // A negative or absurd count is refused before anything is allocated.
     if (announced < 0 || announced > SURFACE_MAX_COUNT) {
-        std::fclose(file);
-        return false;
+        return refuse(reader, true, "%lld surfaces, outside 0 to %lld", announced,
+                      SURFACE_MAX_COUNT);
     }
-    if (announced == 0) {
-        std::fclose(file);
-        return true;
-    }
+    if (announced == 0) return true;
     const std::int32_t count = static_cast<std::int32_t>(announced);
-    surfaceList.surfaces = new (std::nothrow) Surface[count]();
-    if (!surfaceList.surfaces) {
-        std::fclose(file);
+    list.surfaces = new (std::nothrow) Surface[count]();
+    if (!list.surfaces) return refuse(reader, false, "no memory for %d surfaces", count);
+    list.count = count;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (!readSurface(reader, list.surfaces[i], i, count)) return false;
+    }
+    return true;
+}
+
+bool loadSurfaceFile(const char* path, char* reason, std::size_t reasonSize) {
+    SurfaceReader reader = {};
+    reader.path = path;
+    reader.lineEnded = true;
+    reader.reason = reason;
+    reader.reasonSize = reasonSize;
+    reader.file = std::fopen(path, "r");
+    if (!reader.file) return refuse(reader, false, "cannot open it (%s)", std::strerror(errno));
+    SurfaceList list = {};
+    const bool read = readSurfaceList(reader, list);
+    std::fclose(reader.file);
+    if (!read) {
+        releaseList(list);
         return false;
     }
-    surfaceList.count = count;
-    for (std::int32_t i = 0; i < count; ++i) {
-        if (!readSurface(file, line, surfaceList.surfaces[i])) {
-            releaseSurfaces();
-            std::fclose(file);
-            return false;
-        }
-    }
-    std::fclose(file);
+    // Only a file read to the end replaces what the program has.
+    releaseSurfaces();
+    surfaceList = list;
     return true;
 }
 

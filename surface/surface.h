@@ -66,11 +66,16 @@ extern SurfaceList surfaceList;
 // whenever the surfaces are released.
 extern Point4* pickedControlPoint;
 
-// Reads the file and replaces the surface list. False with the list untouched for a missing
-// file, a wrong header or no count line; false with an empty list for anything that fails
-// after the count (truncated file, a count or dimensions outside the limits above, a point
-// that is not finite, no memory). A side of 2 or 3 points loads with no patches.
-bool loadSurfaceFile(const char* path);
+// Longest reason a refusal gives, with the file's name and line.
+constexpr int SURFACE_REASON_MAX = 320;
+
+// Reads the whole file into a new list and only then replaces the surface list with it. On
+// any failure (a missing file, a wrong header, no count, a truncated file, a count or
+// dimensions outside the limits above, a point that is not finite or beyond the coordinate
+// limit, no memory) the list stays as it was, and `reason` (when given) says why, with the
+// file and line: "data/vorl.txt line 212: coordinate 2e+25 beyond the limit of 1000000". A side
+// of 2 or 3 points loads with no patches.
+bool loadSurfaceFile(const char* path, char* reason = nullptr, std::size_t reasonSize = 0);
 // Writes the list in the file format so that nothing is lost: the old file is replaced only
 // by a complete new one. False when the file could not be written, with the old file as it
 // was and the reason (for the user) in `reason` when given.

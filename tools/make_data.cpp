@@ -243,8 +243,10 @@ int main(int argc, char** argv) {
     }
     releaseSurfaces();
     // Read the file back through the program's own reader as a check.
-    if (!loadSurfaceFile(surfacePath.c_str()) || surfaceList.count != 2) {
-        std::fprintf(stderr, "make_data: %s does not read back\n", surfacePath.c_str());
+    char reason[SURFACE_REASON_MAX] = "";
+    if (!loadSurfaceFile(surfacePath.c_str(), reason, sizeof reason) || surfaceList.count != 2) {
+        std::fprintf(stderr, "make_data: %s does not read back (%s)\n", surfacePath.c_str(),
+                     reason[0] != '\0' ? reason : "not two surfaces");
         return 1;
     }
     releaseSurfaces();

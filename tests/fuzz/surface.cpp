@@ -3,6 +3,7 @@
 // within the two-decimal rounding of each point, and saving that again gives the same bytes
 // (the first save may differ from the input; the second and third may not differ).
 #include <cmath>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -106,10 +107,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     releaseSurfaces();
     if (!fuzzWriteFile(inputPath, data, size)) return 0;
-    if (!loadSurfaceFile(inputPath.c_str())) {
-        // Refused before the count (list untouched, and it was empty) or after it (emptied).
+    char reason[SURFACE_REASON_MAX] = "";
+    if (!loadSurfaceFile(inputPath.c_str(), reason, sizeof reason)) {
+        // Refused: the list stays as it was (empty), and the reason names the file.
         FUZZ_CHECK(surfaceList.count == 0 && surfaceList.surfaces == nullptr,
                    "a refused file left %d surfaces", int(surfaceList.count));
+        FUZZ_CHECK(std::strncmp(reason, inputPath.c_str(), inputPath.size()) == 0 &&
+                       std::strlen(reason) > inputPath.size() + 2,
+                   "a refusal without its reason: \"%s\"", reason);
         return 0;
     }
     checkList("input");

@@ -134,30 +134,58 @@ TEST_F(SurfaceFile, LongLinesAreReadAsSeveralLines) {
     EXPECT_EQ(s.points[3].z, 9.0f);
 }
 
-TEST_F(SurfaceFile, FailuresBeforeTheCountKeepTheList) {
-    loadPrevious();
-    const Surface* before = surfaceList.surfaces;
-    EXPECT_FALSE(loadSurfaceFile((dir / "missing.txt").string().c_str()));
-    EXPECT_FALSE(loadSurfaceFile(write("empty.txt", "").c_str()));
-    EXPECT_FALSE(loadSurfaceFile(write("bezier.txt", "Bezier Surface\n1\n2 2\n").c_str()));
-    EXPECT_FALSE(loadSurfaceFile(write("short.txt", "B-Spline Surfac\n0\n").c_str()));
-    EXPECT_FALSE(loadSurfaceFile(write("nocount.txt", "B-Spline Surface\n\nno count here\n").c_str()));
-    EXPECT_EQ(surfaceList.count, 2);
-    EXPECT_EQ(surfaceList.surfaces, before);
-    EXPECT_EQ(surfaceList.surfaces[0].points[15].z, 3.0f);
-}
-
-TEST_F(SurfaceFile, FailuresAfterTheCountEmptyTheList) {
+// Whatever fails, the list the program has stays as it was, and the reason names the file
+// and, where the file says something wrong, its line.
+TEST_F(SurfaceFile, FailuresKeepTheListAndSayWhy) {
     std::string twoAnnounced = meshText(4, 4);
     twoAnnounced.replace(twoAnnounced.find("\n1\n"), 3, "\n2\n");
-    const std::string missingPoint = "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n";
-    const std::string noDimensions = "B-Spline Surface\n1\n\n";
-    for (const std::string& text : {twoAnnounced, missingPoint, noDimensions}) {
+    struct Case {
+        std::string text;
+        std::string reason;   // after "path"
+    };
+    const Case cases[] = {
+        {"", ": the file is empty"},
+        {"Bezier Surface\n1\n2 2\n", " line 1: expected the header \"B-Spline Surface\""},
+        {"B-Spline Surfac\n0\n", " line 1: expected the header \"B-Spline Surface\""},
+        {"B-Spline Surface\n\nno count here\n",
+         " line 4: expected the number of surfaces, found the end of the file"},
+        {twoAnnounced, " line 27: expected the size of surface 2 of 2, found the end of the file"},
+        {"B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n",
+         " line 7: expected 3 numbers (point 4 of 2 x 2 in surface 1 of 1), found the end of "
+         "the file"},
+        {"B-Spline Surface\n1\n\n", " line 4: expected the size of surface 1 of 1, found the "
+                                     "end of the file"},
+        {"B-Spline Surface\n-1\n", " line 2: -1 surfaces, outside 0 to 1048576"},
+        {"B-Spline Surface\n1\n1 5\n", " line 3: surface 1 is 1 x 5 points; a side needs at least 2"},
+        {"B-Spline Surface\n1\n16777217 2\n",
+         " line 3: surface 1 is 16777217 x 2 points, more than the limit of 16777216"},
+        {"B-Spline Surface\n1\n2 2\n0 0 0\n\n1 0 0\n0 1 2e25\n1 1 0\n",
+         " line 7: coordinate 2e+25 beyond the limit of 1000000"},
+        {"B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 nan\n1 1 0\n",
+         " line 6: coordinate nan beyond the limit of 1000000"},
+    };
+    for (const Case& c : cases) {
         loadPrevious();
-        EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
-        EXPECT_EQ(surfaceList.count, 0);
-        EXPECT_EQ(surfaceList.surfaces, nullptr);
+        const Surface* before = surfaceList.surfaces;
+        const std::string path = write("a.txt", c.text);
+        char reason[SURFACE_REASON_MAX] = "";
+        EXPECT_FALSE(loadSurfaceFile(path.c_str(), reason, sizeof reason)) << c.text;
+        EXPECT_EQ(std::string(reason), path + c.reason);
+        EXPECT_EQ(surfaceList.count, 2) << c.text;
+        EXPECT_EQ(surfaceList.surfaces, before);
+        EXPECT_EQ(surfaceList.surfaces[0].points[15].z, 3.0f);
     }
+    char reason[SURFACE_REASON_MAX] = "";
+    const std::string missing = (dir / "missing.txt").string();
+    EXPECT_FALSE(loadSurfaceFile(missing.c_str(), reason, sizeof reason));
+    EXPECT_EQ(std::string(reason), missing + ": cannot open it (No such file or directory)");
+    EXPECT_EQ(surfaceList.count, 2);
+    // A picked point survives a failed reload; a successful one forgets it.
+    pickedControlPoint = &surfaceList.surfaces[1].points[2];
+    EXPECT_FALSE(loadSurfaceFile(write("a.txt", "B-Spline Surface\n1\n2 2\n").c_str()));
+    EXPECT_EQ(pickedControlPoint, &surfaceList.surfaces[1].points[2]);
+    EXPECT_TRUE(loadSurfaceFile(write("b.txt", meshText(4, 4)).c_str()));
+    EXPECT_EQ(pickedControlPoint, nullptr);
 }
 
 TEST_F(SurfaceFile, WriterBytesForAnEmptyList) {
@@ -245,8 +273,7 @@ TEST_F(SurfaceFile, SidesBelowTwoAreRefused) {
     for (const char* text : files) {
         loadPrevious();
         EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
-        EXPECT_EQ(surfaceList.count, 0);
-        EXPECT_EQ(surfaceList.surfaces, nullptr);
+        EXPECT_EQ(surfaceList.count, 2) << "the list is kept";
     }
 }
 
@@ -282,8 +309,7 @@ TEST_F(SurfaceFile, NegativeHugeAndOverflowingSizesAreRefused) {
     for (const char* text : files) {
         loadPrevious();
         EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
-        EXPECT_EQ(surfaceList.count, 0) << text;
-        EXPECT_EQ(surfaceList.surfaces, nullptr) << text;
+        EXPECT_EQ(surfaceList.count, 2) << text;
     }
 }
 
@@ -295,7 +321,7 @@ TEST_F(SurfaceFile, PointsThatAreNotFiniteOrTooLargeAreRefused) {
     for (const char* text : files) {
         loadPrevious();
         EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
-        EXPECT_EQ(surfaceList.count, 0);
+        EXPECT_EQ(surfaceList.count, 2);
     }
     // The limit itself loads.
     EXPECT_TRUE(loadSurfaceFile(
@@ -305,7 +331,8 @@ TEST_F(SurfaceFile, PointsThatAreNotFiniteOrTooLargeAreRefused) {
 
 #if !defined(__SANITIZE_ADDRESS__) && !defined(_WIN32)
 // Caps the address space a little above what the process uses now, loads the file and exits
-// with 7 when the load failed cleanly (false, empty list) instead of throwing or crashing.
+// with 7 when the load failed cleanly (false, the list loaded before kept, the reason given)
+// instead of throwing or crashing.
 [[noreturn]] void loadUnderMemoryCap(const std::string& path) {
     long pages = 0;
     if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
@@ -316,13 +343,17 @@ TEST_F(SurfaceFile, PointsThatAreNotFiniteOrTooLargeAreRefused) {
     cap.rlim_cur = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (64u << 20);
     cap.rlim_max = cap.rlim_cur;
     setrlimit(RLIMIT_AS, &cap);
-    const bool loaded = loadSurfaceFile(path.c_str());
-    std::exit(!loaded && surfaceList.count == 0 && !surfaceList.surfaces ? 7 : 1);
+    char reason[SURFACE_REASON_MAX] = "";
+    const bool loaded = loadSurfaceFile(path.c_str(), reason, sizeof reason);
+    const bool said = std::string(reason) == path + ": no memory for the patches of surface 1 "
+                                                     "(200 x 200 points)";
+    std::exit(!loaded && surfaceList.count == 2 && said ? 7 : 1);
 }
 
 // A complete 200 x 200 mesh loads normally, but its 197 x 197 patch records (over 100 MB)
-// do not fit under the cap: the reader must free what it built and report the failure.
-TEST_F(SurfaceFile, NoMemoryEmptiesTheList) {
+// do not fit under the cap: the reader must free what it built, keep what was loaded before
+// and report the failure.
+TEST_F(SurfaceFile, NoMemoryKeepsTheList) {
     std::string text = "B-Spline Surface\n1\n200 200\n";
     for (int i = 0; i < 200 * 200; ++i) text += "0 0 0\n";
     const std::string path = write("big.txt", text);
