@@ -291,17 +291,28 @@ void setupOutputState() {
 
 bool loadScene() {
     releaseSurfaces();
-    if (!loadTextureImage(SURFACE_TEXTURE_FILE, surfaceTexture.info, TEXEL_RGB_565, -1, true)) {
-        return false;
+    // Every file is tried, so that one run names everything that is missing or refused (run
+    // outside its folder, all three); the caller shows its own message.
+    char reason[SURFACE_REASON_MAX > IMAGE_REASON_MAX ? SURFACE_REASON_MAX : IMAGE_REASON_MAX];
+    bool loaded = true;
+    if (!loadTextureImage(SURFACE_TEXTURE_FILE, surfaceTexture.info, TEXEL_RGB_565, -1, true,
+                          reason, sizeof reason)) {
+        reportError("%s\n", reason);
+        loaded = false;
     }
     if (!loadTextureImage(ENVIRONMENT_TEXTURE_FILE, environmentTexture.info, TEXEL_ARGB_4444,
-                          127, true)) {
-        textureFree(surfaceTexture);
-        return false;
+                          127, true, reason, sizeof reason)) {
+        reportError("%s\n", reason);
+        loaded = false;
     }
-    if (!loadSurfaceFile(SURFACE_FILE)) {
+    if (!loadSurfaceFile(SURFACE_FILE, reason, sizeof reason)) {
+        reportError("%s\n", reason);
+        loaded = false;
+    }
+    if (!loaded) {
         textureFree(surfaceTexture);
         textureFree(environmentTexture);
+        releaseSurfaces();
         return false;
     }
     cacheLoad(*deviceState.textureCaches[0], surfaceTexture);
@@ -361,6 +372,9 @@ bool startProgram(int argc, char** argv, int* exitCode) {
     seedRandom(timeGetTime());
 
     resetProgramDefaults();
+    // A run killed while it saved leaves a temporary file beside the file it was saving.
+    saveFileSweep(SURFACE_FILE);
+    sweepStaleCaptures();
 
     if (readCommandLine(argc, argv) == COMMAND_LINE_CANCELLED) {
         releaseStagesAbove(STAGE_NONE);

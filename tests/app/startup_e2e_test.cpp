@@ -78,6 +78,8 @@ TEST(Startup, EveryStartupFailureShowsItsBoxAndExits255) {
     }
 }
 
+// The box keeps its text; error.txt (and, without a window, standard error) says which file
+// and why.
 TEST(Startup, MissingOrBrokenDataFailsWithSurfaceBox) {
     for (const char* broken : {"data/vorl.txt", "data/tex.tga", "data/env.tga"}) {
         ScratchDir dir;
@@ -86,12 +88,26 @@ TEST(Startup, MissingOrBrokenDataFailsWithSurfaceBox) {
         EXPECT_EQ(run.status, 255) << broken;
         EXPECT_NE(run.err.find("[Vorl] couldn't initialize surface"), std::string::npos)
             << broken << ": " << run.err;
+        const std::string reason = std::string(broken) + ": cannot open it (No such file or directory)\n";
+        EXPECT_EQ(dir.read("error.txt"), reason);
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
     }
     ScratchDir dir;
     dir.write("data/vorl.txt", "B-Spline Surface\n1\n4 4\n0 0 0\n");
     const ProgramRun run = dir.run("--headless --frames 2");
     EXPECT_EQ(run.status, 255);
     EXPECT_NE(run.err.find("couldn't initialize surface"), std::string::npos) << run.err;
+    EXPECT_EQ(dir.read("error.txt"),
+              "data/vorl.txt line 5: expected 3 numbers (point 2 of 4 x 4 in surface 1 of 1), "
+              "found the end of the file\n");
+    // Run outside its folder, the program names every file it misses.
+    std::filesystem::remove_all(dir.file("data"));
+    const ProgramRun elsewhere = dir.run("--headless --frames 2");
+    EXPECT_EQ(elsewhere.status, 255);
+    EXPECT_EQ(dir.read("error.txt"),
+              "data/tex.tga: cannot open it (No such file or directory)\n"
+              "data/env.tga: cannot open it (No such file or directory)\n"
+              "data/vorl.txt: cannot open it (No such file or directory)\n");
 }
 
 TEST(Startup, CommandLineBoxes) {
@@ -172,22 +188,29 @@ TEST(Capture, NegativeOrNonNumericCountCapturesNothing) {
 }
 
 TEST(Diagnostics, ErrorFileAcrossRuns) {
+    // The texture module's own line, then which file the program could not use and why.
+    const std::string refused100 =
+        "can't handle this texture (100x100)\n"
+        "data/tex.tga: a texture of 100 x 100: sides must be powers of two up to 256, neither "
+        "more than 8 times the other\n";
     ScratchDir dir;
     dir.write("data/tex.tga", greyTga(100, 100));
     ProgramRun run = dir.run("--headless --frames 2");
     EXPECT_EQ(run.status, 255);
     EXPECT_NE(run.err.find("couldn't initialize surface"), std::string::npos);
-    EXPECT_EQ(dir.read("error.txt"), "can't handle this texture (100x100)\n");
+    EXPECT_EQ(dir.read("error.txt"), refused100);
 
     // A run that reports nothing leaves the file alone.
     ScratchDir good;
     std::filesystem::copy_file(dir.file("error.txt"), good.file("error.txt"));
     run = good.run("--headless --frames 2");
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(good.read("error.txt"), "can't handle this texture (100x100)\n");
+    EXPECT_EQ(good.read("error.txt"), refused100);
 
     // The first message of the next run replaces the old file.
     dir.write("data/tex.tga", greyTga(64, 48));
     run = dir.run("--headless --frames 2");
-    EXPECT_EQ(dir.read("error.txt"), "can't handle this texture (64x48)\n");
+    EXPECT_EQ(dir.read("error.txt").rfind("can't handle this texture (64x48)\ndata/tex.tga: ", 0),
+              0u)
+        << dir.read("error.txt");
 }
