@@ -1,5 +1,6 @@
 // Diagnostic output: one formatted message handed to each enabled sink in index order.
-// The file sink opens and closes the file per message so everything reported is on disk.
+// The file sink opens and closes the file per message so everything reported is on disk;
+// standard error takes what the file could not, and every message of a run without a window.
 #include "app/diagnostics.h"
 
 #include <cstdarg>
@@ -33,13 +34,15 @@ void enableErrorSink(int index) {
     diagnosticsState.enabledSinks |= 1u << (static_cast<unsigned>(index) % 32u);
 }
 
-static void writeFileSink(const char* text) {
+// False when the text did not reach the file (it could not be opened, written or closed:
+// a full disk, a folder that cannot be written); the next message tries again.
+static bool writeFileSink(const char* text) {
     std::FILE* file = std::fopen(diagnosticsState.filePath,
                                  diagnosticsState.truncateNext ? "w" : "a");
-    if (file == nullptr) return;  // lost silently; the next message tries again
+    if (file == nullptr) return false;
     diagnosticsState.truncateNext = false;
-    std::fputs(text, file);
-    std::fclose(file);
+    const bool written = std::fputs(text, file) >= 0;
+    return std::fclose(file) == 0 && written;
 }
 
 static void writeScreenSink(const char* text) {
@@ -60,9 +63,15 @@ static void formatMessage(char* text, const char* format, va_list args) {
     }
 }
 
+// A run without a window says everything on standard error too, as command-line programs
+// do; a line the file could not take goes there in any run, so that it is never lost.
 static void sendToSinks(const char* text) {
     const std::uint32_t sinks = diagnosticsState.enabledSinks & ((1u << ERROR_SINK_COUNT) - 1);
-    if (sinks & (1u << SINK_FILE)) writeFileSink(text);
+    const bool fileLost = (sinks & (1u << SINK_FILE)) != 0 && !writeFileSink(text);
+    if (fileLost || platformRequests().headless) {
+        std::fputs(text, stderr);
+        std::fflush(stderr);
+    }
     if (sinks & (1u << SINK_STDOUT)) {
         std::fputs(text, stdout);
         std::fflush(stdout);

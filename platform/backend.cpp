@@ -201,5 +201,7 @@ const char* backendWindowTitle() {
     return app && app->title[0] ? app->title : "Vorl";
 }
 
+bool backendHeadless() { return backendKind == PLATFORM_BACKEND_HEADLESS; }
+
 bool backendWindowed() { return platformOptions.windowed; }
 bool backendAnswerGiven() { return platformOptions.answerGiven; }

@@ -44,6 +44,8 @@ void backendMoveCursorBy(int dx, int dy);
 void backendPostClose();
 // The application window's title ("Vorl" when there is none yet).
 const char* backendWindowTitle();
+// True when the run has no window: the headless back end draws into memory.
+bool backendHeadless();
 // The platform options a back end reads.
 bool backendWindowed();
 bool backendAnswerGiven();

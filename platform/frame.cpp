@@ -60,6 +60,7 @@ void platformSetSummaryLine(const char* line) {
 const PlatformRequests& platformRequests() {
     static PlatformRequests requests;
     requests.auditCracks = platformOptions.auditCracks;
+    requests.headless = backendHeadless();
     return requests;
 }
 

@@ -242,6 +242,7 @@ void platformSetSummaryLine(const char* line);
 // every platform option, so the program's own command line stays as it is).
 struct PlatformRequests {
     bool auditCracks;   // --audit-cracks: audit every frame for gaps between patches
+    bool headless;      // no window: what the program reports belongs on standard error too
 };
 const PlatformRequests& platformRequests();
 
@@ -272,6 +273,15 @@ bool saveFilePrintf(SaveFile& save, const char* format, ...) __attribute__((form
 bool saveFileCommit(SaveFile& save);
 // Gives the save up: the temporary file is removed, the target untouched.
 void saveFileAbandon(SaveFile& save);
+
+// A file named like a save's temporary file and last written longer ago than this was left by
+// a run that was killed while it saved; a save in progress (in another run) is younger.
+constexpr int SAVE_STALE_SECONDS = 60;
+// Removes what saves of `target` left behind when they were killed before they finished:
+// files beside it named target + "." + six letters or digits, last written more than
+// SAVE_STALE_SECONDS ago. A '#' in the target's file name stands for any digit ("scrn####.tga"
+// covers every capture). Nothing else is touched. Returns the count removed.
+int saveFileSweep(const char* target);
 
 // ---- Pictures ------------------------------------------------------------------------------
 // Saves a picture of 24-bit pixels (blue, green, red; bottom row first) as a file of that
