@@ -86,3 +86,7 @@ void captureBurstFrame() {
         reportFailure(timeGetTime(), "couldn't write capture %s (%s)\n", name, reason);
     }
 }
+
+void sweepStaleCaptures() {
+    for (const char* pattern : {"scrn####.tga", "scrn####.png"}) saveFileSweep(pattern);
+}

@@ -29,3 +29,5 @@ bool writeCapture(const char* fileName, char* reason = nullptr, std::size_t reas
 // One frame of a burst: when frames remain, captures into the next numbered file. A capture
 // that fails is reported (error.txt and the screen notice) and keeps its number for the next.
 void captureBurstFrame();
+// Removes the temporary files that captures of a killed run left in the working folder.
+void sweepStaleCaptures();

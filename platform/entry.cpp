@@ -42,6 +42,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vorl: %s\n", error.c_str());
         return EXIT_USAGE;
     }
+    // What saves of these files in a killed run left behind.
+    saveFileSweep(options.saveLastFrameFile);
+    saveFileSweep(options.recordFile);
     platformInitBackend();
     std::atexit(finishAtExit);
     rest.push_back(nullptr);   // argv[argc] is null, as C promises

@@ -1,13 +1,16 @@
 // Files saved so that nothing is lost: a temporary file beside the target, every write
 // checked, then flush, sync, close and an atomic rename over the target; on any failure the
 // temporary file is removed and the target left as it was. Entry points: saveFileBegin,
-// saveFileWrite, saveFilePrintf, saveFileCommit, saveFileAbandon.
+// saveFileWrite, saveFilePrintf, saveFileCommit, saveFileAbandon, and saveFileSweep for what
+// a killed run left behind.
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
 
 #include <fcntl.h>
@@ -215,4 +218,48 @@ void saveFileAbandon(SaveFile& save) {
     save.file = nullptr;
     if (save.temporaryPath[0] != '\0') removeFile(save.temporaryPath);
     save.temporaryPath[0] = '\0';
+}
+
+namespace {
+
+// True when `name` is `pattern` ('#' any digit) followed by "." and six letters or digits.
+bool temporaryOf(const std::string& name, const std::string& pattern) {
+    if (name.size() != pattern.size() + 7 || name[pattern.size()] != '.') return false;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        const bool digit = name[i] >= '0' && name[i] <= '9';
+        if (pattern[i] == '#' ? !digit : name[i] != pattern[i]) return false;
+    }
+    for (std::size_t i = pattern.size() + 1; i < name.size(); ++i) {
+        const char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int saveFileSweep(const char* target) {
+    if (target == nullptr || target[0] == '\0') return 0;
+    namespace fs = std::filesystem;
+    const fs::path path(target);
+    const std::string pattern = path.filename().string();
+    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    const auto staleBefore =
+        fs::file_time_type::clock::now() - std::chrono::seconds(SAVE_STALE_SECONDS);
+    std::error_code error;
+    fs::directory_iterator entries(folder, error);
+    if (error) return 0;
+    int removed = 0;
+    for (const fs::directory_entry& entry : entries) {
+        std::error_code ignored;
+        if (!entry.is_regular_file(ignored) || !temporaryOf(entry.path().filename().string(), pattern)) {
+            continue;
+        }
+        const auto written = entry.last_write_time(ignored);
+        if (ignored || written > staleBefore) continue;
+        if (fs::remove(entry.path(), ignored)) ++removed;
+    }
+    return removed;
 }
