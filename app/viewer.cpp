@@ -189,8 +189,10 @@ Point4* pickControlPoint() {
             Point4& point = surface.points[i];
             Point4 p;
             transformPoint(p, frameMatrix, Point3{point.x, point.y, point.z});
-            // Points behind the eye are not excluded. A point on the eye plane (w = 0) gives
-            // an infinite or NaN distance, and "d < best" is false for both, so it never wins.
+            // Only points in front of the eye can be under the cursor: behind it the divide
+            // mirrors a point onto the screen (a click at the sky picked one behind the
+            // camera), and on the eye plane (w = 0) there is no position at all.
+            if (!(p.w > 0.0f)) continue;
             const float sx = p.x / p.w;
             const float sy = p.y / p.w;
             const float d = (cursorX - sx) * (cursorX - sx) + (cursorY - sy) * (cursorY - sy);

@@ -225,7 +225,7 @@ TEST_F(ViewerTest, PickingTakesTheNearestWithinTenPixelsFirstOnTies) {
     EXPECT_EQ(&second[1], pickControlPoint());  // a nearer point in a later surface wins
 }
 
-TEST_F(ViewerTest, PickingFindsNothingAtTenPixelsOrOnTheEyePlane) {
+TEST_F(ViewerTest, PickingFindsNothingAtTenPixelsOnTheEyePlaneOrBehindIt) {
     Point4 points[3] = {{110, 100, 1, 1}, {100, 90, 1, 1}, {100, 100, 0, 1}};
     Surface surface = {3, 1, points, nullptr, nullptr};
     surfaceList = SurfaceList{1, &surface};
@@ -239,4 +239,10 @@ TEST_F(ViewerTest, PickingFindsNothingAtTenPixelsOrOnTheEyePlane) {
     EXPECT_EQ(nullptr, pickControlPoint());
     points[1].y = 91.0f;
     EXPECT_EQ(&points[1], pickControlPoint());
+    // Behind the eye (w = z = -1) the divide mirrors (-100, -100) onto the cursor exactly:
+    // it is not there, and the point in front stays the pick.
+    points[2] = {-100, -100, -1, 1};
+    EXPECT_EQ(&points[1], pickControlPoint());
+    points[1].y = 50.0f;
+    EXPECT_EQ(nullptr, pickControlPoint());
 }
