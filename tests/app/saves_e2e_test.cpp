@@ -1,13 +1,17 @@
 // Saves that cannot lose data, run as a user would: the surface file and captures on a full
 // disk (every file the program writes limited in size), a last frame that cannot be written,
-// and the program killed in the middle of saving again and again.
+// the program killed in the middle of saving again and again and what that leaves behind, a
+// reload of a damaged file, and diagnostics that cannot be written where they belong.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <thread>
@@ -56,6 +60,8 @@ TEST(Saves, FullDiskDuringSaveKeepsTheOldFileReportsAndRunsOn) {
     const std::string errors = dir.read("error.txt");
     EXPECT_EQ(countLines(errors, "couldn't save surface file (write failed: File too large)"), 2)
         << errors;
+    EXPECT_EQ(countLines(run.err, "couldn't save surface file (write failed: File too large)"), 2)
+        << "a run without a window says it on standard error too: " << run.err;
     EXPECT_NE(run.out.find("fps:"), std::string::npos) << "the run went on to its last frame";
 
     // With room on the disk the same keys save: the file changes and loads.
@@ -163,4 +169,116 @@ TEST(Saves, KillDuringSavesNeverLeavesATruncatedFile) {
         EXPECT_EQ(surfaceList.count, 2) << "attempt " << attempt;
         releaseSurfaces();
     }
+}
+
+namespace {
+
+// The polygons-per-frame figure of the last statistics line a headless run printed.
+int lastPolygonsPerFrame(const std::string& out) {
+    const std::size_t at = out.rfind("ppf:");
+    return at == std::string::npos ? -1 : std::atoi(out.c_str() + at + 4);
+}
+
+}  // namespace
+
+// L on a file damaged after its count line (cut short, or a coordinate beyond the limit)
+// keeps the surfaces on screen and says why; the next S writes them, not an empty list. The
+// file is swapped in while the program runs, after it has started (its first capture is
+// there) and long before L.
+TEST(Saves, FailedReloadKeepsTheSurfacesAndTheNextSaveLosesNothing) {
+    const std::string good = ScratchDir().read("data/vorl.txt");
+    // Cut in the middle of the second surface's points; or a point of line 212 (in the
+    // first surface) pushed beyond the coordinate limit.
+    const std::string cut = good.substr(0, good.size() * 3 / 4);
+    std::string far = good;
+    std::size_t line212 = 0;
+    for (int line = 1; line < 212; ++line) line212 = far.find('\n', line212) + 1;
+    far.replace(line212, far.find('\n', line212) - line212, "0 0 2e25");
+    const std::string reasons[2] = {
+        "couldn't reload surface file (data/vorl.txt line ",
+        "couldn't reload surface file (data/vorl.txt line 212: coordinate 2e+25 beyond the "
+        "limit of 1000000)"};
+    for (int which = 0; which < 2; ++which) {
+        const std::string& damaged = which == 0 ? cut : far;
+        const std::string& reason = reasons[which];
+        ScratchDir dir;
+        dir.write("script.txt", "0 keyup RETURN\n1 key P\n400 key L\n420 key S\n");
+        const std::string command = "cd '" + dir.path().string() + "' && exec env -u DISPLAY '" +
+                                    VORL_BINARY + "' --headless --fixed-clock 16 --frames 440" +
+                                    " --input script.txt -screencapture 1 >stdout.txt 2>stderr.txt";
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        for (int wait = 0; wait < 3000 && !dir.exists("scrn0000.tga"); ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_TRUE(dir.exists("scrn0000.tga")) << "the program never started";
+        dir.write("data/vorl.txt.new", damaged);
+        std::filesystem::rename(dir.file("data/vorl.txt.new"), dir.file("data/vorl.txt"));
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << dir.read("stderr.txt");
+
+        const std::string out = dir.read("stdout.txt");
+        EXPECT_GT(lastPolygonsPerFrame(out), 1000) << "the surfaces are still drawn: " << out;
+        const std::string errors = dir.read("error.txt");
+        EXPECT_EQ(countLines(errors, reason), 1) << errors;
+        EXPECT_EQ(countLines(dir.read("stderr.txt"), reason), 1) << dir.read("stderr.txt");
+        // S wrote the surfaces that were on screen: two whole meshes.
+        ASSERT_TRUE(loadSurfaceFile(dir.file("data/vorl.txt").c_str()));
+        EXPECT_EQ(surfaceList.count, 2);
+        releaseSurfaces();
+    }
+}
+
+// A start removes the temporary files that saves of a killed run left beside the program's
+// own files (the surface file, captures, --save-last-frame), once they are old enough that no
+// other run can still be writing them, and nothing else.
+TEST(Saves, StartRemovesOnlyItsOwnStaleTemporaries) {
+    ScratchDir dir;
+    const std::vector<std::string> stale = {"data/vorl.txt.a1B2c3", "scrn0007.tga.Zz9Yy8",
+                                            "scrn0123.png.000042", "last.tga.QwErTy"};
+    const std::vector<std::string> kept = {
+        "data/vorl.txt.young1",   // a save that may be in progress in another run
+        "data/vorl.txt.keep",     // not six characters
+        "data/vorl.txt.ab-c12",   // not letters and digits
+        "data/tex.tga.a1B2c3",    // beside a file the program never saves
+        "scrn007.tga.a1B2c3",     // not a capture's name
+        "notes.txt.a1B2c3",
+        "scrn0001.tga",           // a capture itself
+    };
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5);
+    for (const std::string& name : stale) dir.write(name, "partial");
+    for (const std::string& name : kept) dir.write(name, "mine");
+    for (const std::string& name : stale) std::filesystem::last_write_time(dir.file(name), old);
+    for (const std::string& name : kept) {
+        if (name != "data/vorl.txt.young1") std::filesystem::last_write_time(dir.file(name), old);
+    }
+    const ProgramRun run = dir.run("--headless --frames 2 --save-last-frame last.tga");
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const std::string& name : stale) EXPECT_FALSE(dir.exists(name)) << name;
+    for (const std::string& name : kept) EXPECT_EQ(dir.read(name), "mine") << name;
+    EXPECT_TRUE(dir.exists("last.tga"));
+}
+
+// A line that cannot be written to error.txt (here a folder of that name stands in its way,
+// as a full disk would) reaches standard error even in a window; the run goes on.
+TEST(Saves, DiagnosticsThatCannotBeWrittenGoToStandardError) {
+    if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "xvfb-run is not installed";
+    }
+    ScratchDir dir;
+    std::filesystem::create_directory(dir.file("error.txt"));
+    // S fails on the full disk (every file limited to 8 KB), so there is something to say.
+    dir.write("script.txt", "2 key S\n5 key ESCAPE\n");
+    const ProgramRun run = dir.run(
+        "--windowed --answer ok --input script.txt -res 640x480", "SDL_AUDIODRIVER=dummy",
+        "xvfb-run -a -s '-screen 0 1280x1024x24' sh -c "
+        "'ulimit -f 16 && trap \"\" XFSZ && exec \"$@\"' limited");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(countLines(run.err, "couldn't save surface file (write failed: File too large)"), 1)
+        << run.err;
 }
