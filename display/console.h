@@ -42,7 +42,8 @@ int consoleInit(float x0, float y0, float x1, float y1, float scaleX, float scal
 int consolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void consoleClear();
 void consoleSetColour(std::uint32_t colour);
-// Draws the grid over the picture; the render state is the same afterwards.
+// Draws the grid over the picture; the render state is the same afterwards. Draws nothing
+// while texture memory refuses the font.
 void consoleDraw();
 // Releases the grid (and the font's place in texture memory).
 void consoleFree();

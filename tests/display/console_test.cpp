@@ -307,6 +307,30 @@ TEST_F(ConsoleDraw, FreeUnlinksFontAndKeepsBitmap) {
     EXPECT_GT(lit(cell(drawn("X"), 0, 0)), 10);
 }
 
+// Texture memory smaller than the font's 8192 bytes: the font is refused and no text is drawn
+// (without a texture bound every character would be an opaque block); the state is kept.
+TEST_F(ConsoleDraw, RefusedFontDrawsNoText) {
+    close();
+    setenv("VEXA_TEXMEM", "4000", 1);
+    open(VX_RES_640x480);
+    unsetenv("VEXA_TEXMEM");
+    ASSERT_FALSE(HasFatalFailure());
+    std::int32_t size = 0;
+    ASSERT_EQ(vxQuery(VX_QUERY_STATE_SIZE, 4, &size), 4);
+    std::vector<std::uint8_t> before(static_cast<std::size_t>(size));
+    std::vector<std::uint8_t> after(static_cast<std::size_t>(size));
+    vxSaveState(before.data());
+    for (int frame = 0; frame < 2; ++frame) {
+        std::vector<std::uint16_t> frameDrawn = drawn("AB #\nSTATISTICS 123");
+        EXPECT_EQ(lit(frameDrawn), 0) << "frame " << frame;
+    }
+    vxSaveState(after.data());
+    EXPECT_EQ(before, after);
+    EXPECT_FALSE(consoleState.font.slot[0].resident);
+    EXPECT_EQ(consoleState.font.slot[0].refused, 1) << "the refusal is the cache's to report";
+    EXPECT_EQ(deviceState.textureCaches[0]->first, nullptr);
+}
+
 // The whole character set at both ends of the supported resolutions: every glyph but the
 // space lights its cell, and nothing spills into the neighbouring cells.
 TEST_F(ConsoleDraw, CharacterSetIsLegibleAtSmallAndLargeScreens) {
