@@ -14,7 +14,7 @@ constexpr int FONT_CELL_WIDTH = 9;
 constexpr int FONT_CELL_HEIGHT = 12;
 constexpr int FONT_CELLS_PER_ROW = 14;
 constexpr const char* CONSOLE_CHARACTER_SET =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,;:*-+/_()<>|[]{}! =#\\";
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,;:*-+/_()<>|[]{}! =#\\'";
 
 struct ConsoleState {
     int enabled;

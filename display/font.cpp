@@ -1,4 +1,4 @@
-// The console's font: 59 glyphs drawn as text art, 7 x 10 texels each inside a 9 x 12 cell
+// The console's font: 60 glyphs drawn as text art, 7 x 10 texels each inside a 9 x 12 cell
 // (one empty column left and right, one empty row above and below), 14 cells per row in the
 // order of CONSOLE_CHARACTER_SET, expanded at compile time into the 128 x 64 alpha bitmap.
 // The console point-samples a cell at down to 0.71 x 0.8 of its size (512 x 384), a step of up
@@ -16,13 +16,13 @@ namespace {
 
 constexpr int GLYPH_ROWS = 10;
 constexpr int GLYPH_COLUMNS = 7;
-constexpr int GLYPH_COUNT = 59;
+constexpr int GLYPH_COUNT = 60;
 
 // Rows top first; 'X' is an opaque texel. Letters and digits use all ten rows, so that three
 // bars two texels tall (E, B, S, 8) have two-texel gaps between them; there is no descender.
 // Glyphs that could be taken for one another (8 and B, S and 5, O, D and 0, M, H and W) differ
 // in more than one place, so that whichever columns and rows a sampling phase drops, at least
-// two pixels still tell them apart.
+// two pixels still tell them apart. The apostrophe is the comma raised to the top.
 constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
     {"..XXX..", "..XXX..", ".XX.XX.", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXXX", "XX...XX", "XX...XX", "XX...XX"},  // A
     {"XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXX..", "XXXXX..", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXX."},  // B
@@ -83,6 +83,7 @@ constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
     {".......", ".......", "XXXXXXX", "XXXXXXX", ".......", ".......", "XXXXXXX", "XXXXXXX", ".......", "......."},  // =
     {"XX..XX.", "XX..XX.", "XXXXXXX", "XXXXXXX", "XX..XX.", "XX..XX.", "XXXXXXX", "XXXXXXX", "XX..XX.", "XX..XX."},  // #
     {"XX.....", "XX.....", ".XX....", "..XX...", "..XX...", "...XX..", "...XX..", "....XX.", ".....XX", ".....XX"},  // backslash
+    {"..XXX..", "..XXX..", "..XX...", ".XX....", ".XX....", ".......", ".......", ".......", ".......", "......."},  // apostrophe
 };
 
 // Not constexpr on purpose: reaching it while the bitmap is built at compile time stops the

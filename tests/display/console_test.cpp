@@ -143,8 +143,10 @@ TEST_F(ConsoleGrid, GlyphTableAndFontTexture) {
     EXPECT_EQ(consoleState.glyph['0'][1], (setIndex('0') / 14) * 24);
     EXPECT_EQ(consoleState.glyph[' '][0], 13 * 18) << "space is the 56th character";
     EXPECT_EQ(consoleState.glyph[' '][1], 3 * 24);
-    EXPECT_EQ(consoleState.glyph['\\'][0], 2 * 18) << "the backslash is the last";
+    EXPECT_EQ(consoleState.glyph['\\'][0], 2 * 18);
     EXPECT_EQ(consoleState.glyph['\\'][1], 4 * 24);
+    EXPECT_EQ(consoleState.glyph['\''][0], 3 * 18) << "the apostrophe follows the backslash";
+    EXPECT_EQ(consoleState.glyph['\''][1], 4 * 24);
     for (char outside : {'?', 'a', '@', '\t', '~'}) {
         EXPECT_EQ(consoleState.glyph[int(outside)][0], 0) << outside;
         EXPECT_EQ(consoleState.glyph[int(outside)][1], 0) << outside;
@@ -253,6 +255,28 @@ TEST_F(ConsoleDraw, EachCharacterDrawsItsGlyph) {
     EXPECT_EQ(lit(cell(frame, 4, 0)), 0) << "the row ends at its first empty cell";
     EXPECT_EQ(lit(cell(frame, 0, 1)), 0);
     EXPECT_EQ(deviceState.textureCaches[0]->first, &consoleState.font);
+}
+
+// Messages and the key help print apostrophes ("couldn't save", "normals' source"): each
+// draws the apostrophe's own glyph, high in its cell, not the A cell of codes outside the set.
+TEST_F(ConsoleDraw, ApostropheDrawsItsOwnGlyph) {
+    const std::vector<std::uint16_t> a = cell(drawn("A"), 0, 0);
+    const std::vector<std::uint16_t> comma = cell(drawn(","), 0, 0);
+    const std::vector<std::uint16_t> apostrophe = cell(drawn("'"), 0, 0);
+    EXPECT_NE(apostrophe, a);
+    EXPECT_NE(apostrophe, comma);
+    const int cellWidth = width / COLUMNS;
+    int high = 0, low = 0;
+    for (std::size_t i = 0; i < apostrophe.size(); ++i) {
+        bool upper = int(i) / cellWidth < (height / ROWS) / 2;
+        (upper ? high : low) += apostrophe[i] != 0;
+    }
+    EXPECT_GT(high, 4);
+    EXPECT_EQ(low, 0) << "an apostrophe, not a comma";
+    std::vector<std::uint16_t> frame = drawn("couldn't save");
+    EXPECT_EQ(cell(frame, 6, 0), apostrophe);
+    EXPECT_EQ(cell(frame, 5, 0), cell(drawn("N"), 0, 0));
+    EXPECT_EQ(cell(frame, 7, 0), cell(drawn("T"), 0, 0));
 }
 
 TEST_F(ConsoleDraw, HighCodesDrawTheACell) {

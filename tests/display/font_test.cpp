@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -57,6 +58,10 @@ std::vector<TexelRun> runs(int k, bool alongRow, int index) {
 
 std::string name(int k) {
     return std::string("'") + CONSOLE_CHARACTER_SET[k] + "'";
+}
+
+int setIndex(char c) {
+    return int(std::strchr(CONSOLE_CHARACTER_SET, c) - CONSOLE_CHARACTER_SET);
 }
 
 // One pixel row or column of a cell and the texel row or column its centre samples.
@@ -205,6 +210,23 @@ TEST(FontGlyphs, StayTwoPixelsApartAtEveryPhaseOf512x384) {
                                           << phase / PHASES << ", " << phase % PHASES << ")";
             }
     }
+}
+
+// The apostrophe sits in the top half of its cell, where the comma sits in the bottom half.
+TEST(FontGlyphs, ApostropheIsTheCommaRaised) {
+    const int apostrophe = setIndex('\''), comma = setIndex(',');
+    int drawn = 0;
+    for (int y = 0; y < FONT_CELL_HEIGHT; ++y)
+        for (int x = 0; x < FONT_CELL_WIDTH; ++x) {
+            bool lit = opaque(apostrophe, x, y);
+            drawn += lit;
+            if (y >= FONT_CELL_HEIGHT / 2) {
+                EXPECT_FALSE(lit) << "(" << x << ", " << y << ")";
+            } else {
+                EXPECT_EQ(lit, opaque(comma, x, y + 5)) << "(" << x << ", " << y << ")";
+            }
+        }
+    EXPECT_GT(drawn, 8);
 }
 
 // The smallest output: 6.4 x 9.6 pixels for the 9 x 12 texels, texel columns and rows dropped.
