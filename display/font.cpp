@@ -22,7 +22,8 @@ constexpr int GLYPH_COUNT = 60;
 // bars two texels tall (E, B, S, 8) have two-texel gaps between them; there is no descender.
 // Glyphs that could be taken for one another (8 and B, S and 5, O, D and 0, M, H and W) differ
 // in more than one place, so that whichever columns and rows a sampling phase drops, at least
-// two pixels still tell them apart. The apostrophe is the comma raised to the top.
+// two pixels still tell them apart. The 8 pinches in by a whole stroke at its waist, so that it
+// reads as two rings rather than a barred 0. The apostrophe is the comma raised to the top.
 constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
     {"..XXX..", "..XXX..", ".XX.XX.", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXXX", "XX...XX", "XX...XX", "XX...XX"},  // A
     {"XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXX..", "XXXXX..", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXX."},  // B
@@ -58,7 +59,7 @@ constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
     {"XXXXXXX", "XXXXXXX", "XX.....", "XX.....", "XXXXXX.", "XXXXXXX", ".....XX", ".....XX", "XXXXXXX", "XXXXXX."},  // 5
     {"...XX..", "..XXX..", ".XX....", "XX.....", "XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXX."},  // 6
     {"XXXXXXX", "XXXXXXX", "....XX.", "....XX.", "...XX..", "...XX..", "..XX...", "..XX...", "..XX...", "..XX..."},  // 7
-    {"..XXX..", ".XXXXX.", "XX...XX", "XX...XX", ".XXXXX.", ".XXXXX.", "XX...XX", "XX...XX", ".XXXXX.", "..XXX.."},  // 8
+    {"..XXX..", ".XXXXX.", "XX...XX", "XX...XX", "..XXX..", "..XXX..", "XX...XX", "XX...XX", ".XXXXX.", "..XXX.."},  // 8
     {".XXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXXX", ".....XX", "....XX.", "..XXX..", "..XX..."},  // 9
     {".......", ".......", ".......", ".......", ".......", ".......", ".......", ".......", "..XXX..", "..XXX.."},  // .
     {".......", ".......", ".......", ".......", ".......", "..XXX..", "..XXX..", "..XX...", ".XX....", ".XX...."},  // ,
