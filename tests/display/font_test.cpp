@@ -1,8 +1,9 @@
 // Font legibility tests: every run of opaque texels along a row or a column of every glyph is
 // at least two texels long (so a point-sampling step of up to 1.43 texels, 512 x 384, always
-// lands on it), and at every output size the program offers, in every sub-pixel phase a cell
-// takes, the glyphs as the console samples them stay apart and keep what tells them apart (the
-// 8's waist). The real console drawn at each size shows each run it samples and lights
+// lands on it; the middle stroke of M and W is the one named exception), and at every output
+// size the program offers, in every sub-pixel phase a cell takes, the glyphs as the console
+// samples them stay apart and keep what tells them apart (the 8's waist, the opening and middle
+// stroke of M and W). The real console drawn at each size shows each run it samples and lights
 // nothing the font leaves clear, so the sampling modelled here is the one on screen.
 #include "display/console.h"
 
@@ -64,6 +65,13 @@ std::string name(int k) {
 
 int setIndex(char c) {
     return int(std::strchr(CONSOLE_CHARACTER_SET, c) - CONSOLE_CHARACTER_SET);
+}
+
+// The middle stroke of M and W: the cell's centre column alone (three strokes and two gaps do
+// not fit the seven texels of the art at two each). No other glyph has a one-texel stroke.
+bool middleStroke(int k, int x) {
+    char c = CONSOLE_CHARACTER_SET[k];
+    return (c == 'M' || c == 'W') && x == FONT_CELL_WIDTH / 2;
 }
 
 // One pixel row or column of a cell and the texel row or column its centre samples.
@@ -209,9 +217,16 @@ protected:
                 // gives them.)
                 for (const Sample& y : ys)
                     for (TexelRun run : runs(k, true, y.texel)) {
-                        bool hit = false;
-                        for (const Sample& x : xs)
-                            hit = hit || (x.texel >= run.first && x.texel <= run.last && lit(x, y));
+                        bool hit = false, sampled = false;
+                        for (const Sample& x : xs) {
+                            bool on = x.texel >= run.first && x.texel <= run.last;
+                            sampled = sampled || on;
+                            hit = hit || (on && lit(x, y));
+                        }
+                        // The one-texel middle stroke of M and W shows where its column is
+                        // sampled; elsewhere the pair test below keeps those letters apart.
+                        if (!sampled && run.first == run.last && middleStroke(k, run.first))
+                            continue;
                         if (!hit) {
                             std::ostringstream what;
                             what << where.str() << "texel row " << y.texel << ", columns "
@@ -253,7 +268,8 @@ TEST(FontGlyphs, EveryRunOfTexelsIsAtLeastTwoLong) {
         std::ostringstream single;   // the one-texel runs, as (column, row) of the cell
         for (int y = 0; y < FONT_CELL_HEIGHT; ++y)
             for (TexelRun run : runs(k, true, y))
-                if (run.first == run.last) single << " (" << run.first << ", " << y << ") across";
+                if (run.first == run.last && !middleStroke(k, run.first))
+                    single << " (" << run.first << ", " << y << ") across";
         for (int x = 0; x < FONT_CELL_WIDTH; ++x)
             for (TexelRun run : runs(k, false, x))
                 if (run.first == run.last) single << " (" << x << ", " << run.first << ") down";
@@ -319,11 +335,76 @@ TEST(FontGlyphs, EightPinchesInByAStrokeAtItsWaist) {
             ++waistRows;
             std::vector<TexelRun> strokes = litRuns(r[y]);
             ASSERT_EQ(strokes.size(), 1u) << "one waist stroke at " << where << picture(r);
-            EXPECT_GE(strokes[0].first, counterLeft) << "left of the waist at " << where << picture(r);
-            EXPECT_LE(strokes[0].last, counterRight) << "right of the waist at " << where << picture(r);
+            EXPECT_GE(strokes[0].first, counterLeft)
+                << "left of the waist at " << where << picture(r);
+            EXPECT_LE(strokes[0].last, counterRight)
+                << "right of the waist at " << where << picture(r);
         }
         EXPECT_GT(waistRows, 0) << where << picture(r);
     });
+}
+
+namespace {
+
+// M (opening at the top) or W (at the bottom), rows ordered from the open end: the rows past
+// the opening show the pixels between the legs dark, then all lit (the bar), then, wherever
+// the middle stroke's column is sampled, partly lit (the middle stroke meeting the bar); where
+// every texel column is sampled, the middle stroke stands apart from both legs.
+void expectOpeningBarAndMiddleStroke(char letter) {
+    const int k = setIndex(letter);
+    forEverySizeAndPhase([&](const std::vector<Sample>& xs, const std::vector<Sample>& ys,
+                             const std::string& where) {
+        Rendering r = render(k, xs, ys);
+        while (!r.empty() && litRuns(r.back()).empty()) r.pop_back();
+        while (!r.empty() && litRuns(r.front()).empty()) r.erase(r.begin());
+        if (letter == 'W') std::reverse(r.begin(), r.end());
+        ASSERT_GT(r.size(), 4u) << where;
+        // The legs, from the far end where they stand alone.
+        std::vector<TexelRun> legs = litRuns(r.back());
+        ASSERT_EQ(legs.size(), 2u) << where << picture(r);
+        auto inside = [&](const std::vector<bool>& row) {   // lit pixels between the legs
+            int n = 0;
+            for (int x = legs[0].last + 1; x < legs[1].first; ++x) n += row[std::size_t(x)];
+            return n;
+        };
+        const int between = legs[1].first - legs[0].last - 1;
+        ASSERT_GT(between, 0) << where << picture(r);
+        EXPECT_EQ(inside(r[0]), 0) << letter << " opens at its end at " << where << picture(r);
+        std::size_t bar = 0;
+        while (bar < r.size() && inside(r[bar]) != between) ++bar;
+        ASSERT_LT(bar, r.size()) << letter << " has a bar at " << where << picture(r);
+
+        bool middleSampled = false, everyColumn = true;
+        for (int t = 1; t + 1 < FONT_CELL_WIDTH; ++t) {
+            bool seen = false;
+            for (const Sample& x : xs) seen = seen || x.texel == t;
+            everyColumn = everyColumn && seen;
+            middleSampled = middleSampled || (seen && middleStroke(k, t));
+        }
+        if (!middleSampled) return;
+        bool partly = false, apart = false;
+        for (std::size_t y = bar + 1; y < r.size(); ++y) {
+            int lit = inside(r[y]);
+            partly = partly || (lit > 0 && lit < between);
+            apart = apart || litRuns(r[y]).size() == 3;
+        }
+        EXPECT_TRUE(partly) << letter << "'s middle stroke at " << where << picture(r);
+        if (everyColumn) {
+            EXPECT_TRUE(apart) << letter << "'s middle stroke apart at " << where << picture(r);
+        }
+    });
+}
+
+}  // namespace
+
+// A single texel row held M's opening and another its V, so one row phase in five at 512 x 384
+// drew M as H with a bar on top (and W as U); the middle stroke never stood apart.
+TEST(FontGlyphs, MShowsItsOpeningBarAndMiddleStrokeAtEverySize) {
+    expectOpeningBarAndMiddleStroke('M');
+}
+
+TEST(FontGlyphs, WShowsItsOpeningBarAndMiddleStrokeAtEverySize) {
+    expectOpeningBarAndMiddleStroke('W');
 }
 
 // The apostrophe sits in the top half of its cell, where the comma sits in the bottom half.
