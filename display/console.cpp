@@ -187,14 +187,19 @@ void consoleDraw() {
     if (!console.enabled || !fontCache()) return;
     saveRenderState();
     setConsoleState(console);
-    cacheBind(*fontCache(), consoleState.font);
-    for (int row = 0; row < console.rows; ++row) {
-        const std::uint8_t* line = console.grid + row * console.columns;
-        float x = console.originX;
-        float y = console.originY + row * console.cellHeight;
-        for (int column = 0; column < console.columns && line[column] != 0; ++column) {
-            drawCharacter(console, line[column], x, y);
-            x += console.cellWidth;
+    TextureCache& cache = *fontCache();
+    cacheBind(cache, consoleState.font);
+    // A font the unit's memory refused (the cache reports that once) leaves no glyphs bound:
+    // drawn anyway, every character would be an opaque block, so the text is left out.
+    if (consoleState.font.slot[cache.unit].resident) {
+        for (int row = 0; row < console.rows; ++row) {
+            const std::uint8_t* line = console.grid + row * console.columns;
+            float x = console.originX;
+            float y = console.originY + row * console.cellHeight;
+            for (int column = 0; column < console.columns && line[column] != 0; ++column) {
+                drawCharacter(console, line[column], x, y);
+                x += console.cellWidth;
+            }
         }
     }
     restoreRenderState();

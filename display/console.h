@@ -14,7 +14,7 @@ constexpr int FONT_CELL_WIDTH = 9;
 constexpr int FONT_CELL_HEIGHT = 12;
 constexpr int FONT_CELLS_PER_ROW = 14;
 constexpr const char* CONSOLE_CHARACTER_SET =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,;:*-+/_()<>|[]{}! =#\\";
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,;:*-+/_()<>|[]{}! =#\\'";
 
 struct ConsoleState {
     int enabled;
@@ -42,7 +42,8 @@ int consoleInit(float x0, float y0, float x1, float y1, float scaleX, float scal
 int consolePrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void consoleClear();
 void consoleSetColour(std::uint32_t colour);
-// Draws the grid over the picture; the render state is the same afterwards.
+// Draws the grid over the picture; the render state is the same afterwards. Draws nothing
+// while texture memory refuses the font.
 void consoleDraw();
 // Releases the grid (and the font's place in texture memory).
 void consoleFree();

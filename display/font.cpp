@@ -1,4 +1,4 @@
-// The console's font: 59 glyphs drawn as text art, 7 x 10 texels each inside a 9 x 12 cell
+// The console's font: 60 glyphs drawn as text art, 7 x 10 texels each inside a 9 x 12 cell
 // (one empty column left and right, one empty row above and below), 14 cells per row in the
 // order of CONSOLE_CHARACTER_SET, expanded at compile time into the 128 x 64 alpha bitmap.
 // The console point-samples a cell at down to 0.71 x 0.8 of its size (512 x 384), a step of up
@@ -7,6 +7,12 @@
 // the one-texel gaps left in diagonals and tight joins (M, N, W, K, R, V, X, Y, Z, A, Q, 0, 3,
 // 6, 9) only sharpen glyphs that still read once those gaps close. At 640 x 480 the art's
 // column 3 is never sampled, and no glyph is told apart by it alone.
+//
+// The one exception to the two-texel rule is the middle stroke of M and W: three strokes and two
+// gaps do not fit seven texels at two each, so it is the centre column alone, two rows tall
+// (so no row phase drops it). Where a column phase skips it (always at 640 x 480, one phase in
+// five at 512 x 384) the letter still shows its two-row opening and its bar, which keep it apart
+// from H, N, U and V; wherever it is sampled the letter shows its middle stroke.
 #include <cstddef>
 #include <string>
 
@@ -16,13 +22,14 @@ namespace {
 
 constexpr int GLYPH_ROWS = 10;
 constexpr int GLYPH_COLUMNS = 7;
-constexpr int GLYPH_COUNT = 59;
+constexpr int GLYPH_COUNT = 60;
 
 // Rows top first; 'X' is an opaque texel. Letters and digits use all ten rows, so that three
 // bars two texels tall (E, B, S, 8) have two-texel gaps between them; there is no descender.
 // Glyphs that could be taken for one another (8 and B, S and 5, O, D and 0, M, H and W) differ
 // in more than one place, so that whichever columns and rows a sampling phase drops, at least
-// two pixels still tell them apart.
+// two pixels still tell them apart. The 8 pinches in by a whole stroke at its waist, so that it
+// reads as two rings rather than a barred 0. The apostrophe is the comma raised to the top.
 constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
     {"..XXX..", "..XXX..", ".XX.XX.", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXXX", "XX...XX", "XX...XX", "XX...XX"},  // A
     {"XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXX..", "XXXXX..", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXX."},  // B
@@ -36,7 +43,7 @@ constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
     {"...XXXX", "...XXXX", ".....XX", ".....XX", ".....XX", ".....XX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXX."},  // J
     {"XX...XX", "XX..XXX", "XX.XXX.", "XXXXX..", "XXXX...", "XXXX...", "XXXXX..", "XX.XXX.", "XX..XXX", "XX...XX"},  // K
     {"XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XX.....", "XXXXXXX", "XXXXXXX"},  // L
-    {"XX...XX", "XXX.XXX", "XXXXXXX", "XXXXXXX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX"},  // M
+    {"XX...XX", "XX...XX", "XXXXXXX", "XXXXXXX", "XX.X.XX", "XX.X.XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX"},  // M
     {"XX...XX", "XXX..XX", "XXX..XX", "XXXX.XX", "XXXX.XX", "XX.XXXX", "XX.XXXX", "XX..XXX", "XX..XXX", "XX...XX"},  // N
     {"..XXX..", ".XXXXX.", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXX."},  // O
     {"XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXX.", "XX.....", "XX.....", "XX.....", "XX....."},  // P
@@ -46,7 +53,7 @@ constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
     {"XXXXXXX", "XXXXXXX", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX.."},  // T
     {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXX."},  // U
     {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", ".XX.XX.", ".XX.XX.", "..XXX..", "..XXX.."},  // V
-    {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX...XX", "XXXXXXX", "XXXXXXX", "XXX.XXX", "XX...XX"},  // W
+    {"XX...XX", "XX...XX", "XX...XX", "XX...XX", "XX.X.XX", "XX.X.XX", "XXXXXXX", "XXXXXXX", "XX...XX", "XX...XX"},  // W
     {"XX...XX", "XX...XX", ".XX.XX.", ".XX.XX.", "..XXX..", "..XXX..", ".XX.XX.", ".XX.XX.", "XX...XX", "XX...XX"},  // X
     {"XX...XX", "XX...XX", ".XX.XX.", ".XX.XX.", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX..", "..XXX.."},  // Y
     {"XXXXXXX", "XXXXXXX", ".....XX", "....XX.", "...XX..", "..XX...", ".XX....", "XX.....", "XXXXXXX", "XXXXXXX"},  // Z
@@ -58,7 +65,7 @@ constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
     {"XXXXXXX", "XXXXXXX", "XX.....", "XX.....", "XXXXXX.", "XXXXXXX", ".....XX", ".....XX", "XXXXXXX", "XXXXXX."},  // 5
     {"...XX..", "..XXX..", ".XX....", "XX.....", "XXXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXX."},  // 6
     {"XXXXXXX", "XXXXXXX", "....XX.", "....XX.", "...XX..", "...XX..", "..XX...", "..XX...", "..XX...", "..XX..."},  // 7
-    {"..XXX..", ".XXXXX.", "XX...XX", "XX...XX", ".XXXXX.", ".XXXXX.", "XX...XX", "XX...XX", ".XXXXX.", "..XXX.."},  // 8
+    {"..XXX..", ".XXXXX.", "XX...XX", "XX...XX", "..XXX..", "..XXX..", "XX...XX", "XX...XX", ".XXXXX.", "..XXX.."},  // 8
     {".XXXXX.", "XXXXXXX", "XX...XX", "XX...XX", "XXXXXXX", ".XXXXXX", ".....XX", "....XX.", "..XXX..", "..XX..."},  // 9
     {".......", ".......", ".......", ".......", ".......", ".......", ".......", ".......", "..XXX..", "..XXX.."},  // .
     {".......", ".......", ".......", ".......", ".......", "..XXX..", "..XXX..", "..XX...", ".XX....", ".XX...."},  // ,
@@ -83,6 +90,7 @@ constexpr const char* GLYPHS[GLYPH_COUNT][GLYPH_ROWS] = {
     {".......", ".......", "XXXXXXX", "XXXXXXX", ".......", ".......", "XXXXXXX", "XXXXXXX", ".......", "......."},  // =
     {"XX..XX.", "XX..XX.", "XXXXXXX", "XXXXXXX", "XX..XX.", "XX..XX.", "XXXXXXX", "XXXXXXX", "XX..XX.", "XX..XX."},  // #
     {"XX.....", "XX.....", ".XX....", "..XX...", "..XX...", "...XX..", "...XX..", "....XX.", ".....XX", ".....XX"},  // backslash
+    {"..XXX..", "..XXX..", "..XX...", ".XX....", ".XX....", ".......", ".......", ".......", ".......", "......."},  // apostrophe
 };
 
 // Not constexpr on purpose: reaching it while the bitmap is built at compile time stops the

@@ -201,15 +201,24 @@ namespace {
 bool isDarkRed(const std::uint8_t* p) { return p[2] >= 0x60 && p[1] < 0x20 && p[0] < 0x20; }
 bool isDarkGreen(const std::uint8_t* p) { return p[1] >= 0x60 && p[2] < 0x20 && p[0] < 0x20; }
 
-// The last presented frame, overlay included.
-Picture lastFrame(const std::string& keys, const std::string& env) {
+// The last presented frame, overlay included; `errors` receives error.txt.
+Picture lastFrame(const std::string& keys, const std::string& env,
+                  std::string* errors = nullptr) {
     ScratchDir dir;
     dir.write("script.txt", keys.empty() ? "" : "0 key " + keys + "\n");
     const ProgramRun run = dir.run("--headless --fixed-clock 40 --frames 3 --input script.txt "
                                    "-res 640x480 --save-last-frame last.tga",
                                    env);
     EXPECT_EQ(run.status, 0) << run.err;
+    if (errors) *errors = dir.read("error.txt");
     return decodeTga(dir.read("last.tga"));
+}
+
+int occurrences(const std::string& text, const std::string& part) {
+    int n = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
 }
 
 }  // namespace
@@ -232,6 +241,21 @@ TEST(Overlay, NoFontEnvironmentVariableHidesAllText) {
     ASSERT_TRUE(help.valid());
     EXPECT_EQ(countPixels(help, isDarkRed, 0, 480), 0);
     EXPECT_EQ(countPixels(help, isDarkGreen, 0, 480), 0);
+}
+
+// Texture memory too small for the 8192-byte font: the refusal is reported once and the help
+// and statistics draw nothing, where they drew a solid block for every character. The frame
+// is the one drawn with the console switched off.
+TEST(Overlay, RefusedFontDrawsNoBlocks) {
+    std::string errors;
+    const Picture refused = lastFrame("F1", "VEXA_TEXMEM=4000", &errors);
+    const Picture noConsole = lastFrame("F1", "VEXA_TEXMEM=4000 KR_VEXA_NO_FONT=1");
+    ASSERT_TRUE(refused.valid() && noConsole.valid());
+    EXPECT_EQ(occurrences(errors, "texture too large for texture memory (8192 bytes)"), 1)
+        << errors;
+    EXPECT_EQ(countPixels(refused, isDarkRed, 0, 480), 0);
+    EXPECT_EQ(countPixels(refused, isDarkGreen, 0, 480), 0);
+    EXPECT_EQ(differingShare(refused, noConsole, 0), 0.0) << "share of pixels the text changed";
 }
 
 namespace {

@@ -143,8 +143,10 @@ TEST_F(ConsoleGrid, GlyphTableAndFontTexture) {
     EXPECT_EQ(consoleState.glyph['0'][1], (setIndex('0') / 14) * 24);
     EXPECT_EQ(consoleState.glyph[' '][0], 13 * 18) << "space is the 56th character";
     EXPECT_EQ(consoleState.glyph[' '][1], 3 * 24);
-    EXPECT_EQ(consoleState.glyph['\\'][0], 2 * 18) << "the backslash is the last";
+    EXPECT_EQ(consoleState.glyph['\\'][0], 2 * 18);
     EXPECT_EQ(consoleState.glyph['\\'][1], 4 * 24);
+    EXPECT_EQ(consoleState.glyph['\''][0], 3 * 18) << "the apostrophe follows the backslash";
+    EXPECT_EQ(consoleState.glyph['\''][1], 4 * 24);
     for (char outside : {'?', 'a', '@', '\t', '~'}) {
         EXPECT_EQ(consoleState.glyph[int(outside)][0], 0) << outside;
         EXPECT_EQ(consoleState.glyph[int(outside)][1], 0) << outside;
@@ -255,6 +257,28 @@ TEST_F(ConsoleDraw, EachCharacterDrawsItsGlyph) {
     EXPECT_EQ(deviceState.textureCaches[0]->first, &consoleState.font);
 }
 
+// Messages and the key help print apostrophes ("couldn't save", "normals' source"): each
+// draws the apostrophe's own glyph, high in its cell, not the A cell of codes outside the set.
+TEST_F(ConsoleDraw, ApostropheDrawsItsOwnGlyph) {
+    const std::vector<std::uint16_t> a = cell(drawn("A"), 0, 0);
+    const std::vector<std::uint16_t> comma = cell(drawn(","), 0, 0);
+    const std::vector<std::uint16_t> apostrophe = cell(drawn("'"), 0, 0);
+    EXPECT_NE(apostrophe, a);
+    EXPECT_NE(apostrophe, comma);
+    const int cellWidth = width / COLUMNS;
+    int high = 0, low = 0;
+    for (std::size_t i = 0; i < apostrophe.size(); ++i) {
+        bool upper = int(i) / cellWidth < (height / ROWS) / 2;
+        (upper ? high : low) += apostrophe[i] != 0;
+    }
+    EXPECT_GT(high, 4);
+    EXPECT_EQ(low, 0) << "an apostrophe, not a comma";
+    std::vector<std::uint16_t> frame = drawn("couldn't save");
+    EXPECT_EQ(cell(frame, 6, 0), apostrophe);
+    EXPECT_EQ(cell(frame, 5, 0), cell(drawn("N"), 0, 0));
+    EXPECT_EQ(cell(frame, 7, 0), cell(drawn("T"), 0, 0));
+}
+
 TEST_F(ConsoleDraw, HighCodesDrawTheACell) {
     std::vector<std::uint16_t> a = cell(drawn("A"), 0, 0);
     std::string high = "\x80\xC8\xFF";
@@ -305,6 +329,30 @@ TEST_F(ConsoleDraw, FreeUnlinksFontAndKeepsBitmap) {
     // Set up again (as after a resolution switch) and draw: the font loads again.
     consoleInit(0, 0, 1, 1, float(width), float(height), COLUMNS, ROWS, 0xFFFFFFFFu);
     EXPECT_GT(lit(cell(drawn("X"), 0, 0)), 10);
+}
+
+// Texture memory smaller than the font's 8192 bytes: the font is refused and no text is drawn
+// (without a texture bound every character would be an opaque block); the state is kept.
+TEST_F(ConsoleDraw, RefusedFontDrawsNoText) {
+    close();
+    setenv("VEXA_TEXMEM", "4000", 1);
+    open(VX_RES_640x480);
+    unsetenv("VEXA_TEXMEM");
+    ASSERT_FALSE(HasFatalFailure());
+    std::int32_t size = 0;
+    ASSERT_EQ(vxQuery(VX_QUERY_STATE_SIZE, 4, &size), 4);
+    std::vector<std::uint8_t> before(static_cast<std::size_t>(size));
+    std::vector<std::uint8_t> after(static_cast<std::size_t>(size));
+    vxSaveState(before.data());
+    for (int frame = 0; frame < 2; ++frame) {
+        std::vector<std::uint16_t> frameDrawn = drawn("AB #\nSTATISTICS 123");
+        EXPECT_EQ(lit(frameDrawn), 0) << "frame " << frame;
+    }
+    vxSaveState(after.data());
+    EXPECT_EQ(before, after);
+    EXPECT_FALSE(consoleState.font.slot[0].resident);
+    EXPECT_EQ(consoleState.font.slot[0].refused, 1) << "the refusal is the cache's to report";
+    EXPECT_EQ(deviceState.textureCaches[0]->first, nullptr);
 }
 
 // The whole character set at both ends of the supported resolutions: every glyph but the
