@@ -8,35 +8,35 @@
 #include <utility>
 
 #include "app/diagnostics.h"
+#include "app/program.h"
 #include "platform/win32.h"
 #include "vexa/vexa.h"
 
-CaptureState captureState;
 
 void resetCaptureState() {
     freeCaptureBuffers();
-    captureState = CaptureState{};
+    program.capture = CaptureState{};
 }
 
 bool setCaptureRect(std::int32_t x, std::int32_t y, std::uint16_t width, std::uint16_t height) {
-    captureState.x = x;
-    captureState.y = y;
-    captureState.width = width;
-    captureState.height = height;
+    program.capture.x = x;
+    program.capture.y = y;
+    program.capture.width = width;
+    program.capture.height = height;
     const std::size_t pixels = static_cast<std::size_t>(width) * height;
-    delete[] captureState.colourBuffer;
-    captureState.colourBuffer = new (std::nothrow) std::uint8_t[pixels * 3];
-    if (captureState.colourBuffer == nullptr) return false;
-    delete[] captureState.pixelBuffer;
-    captureState.pixelBuffer = new (std::nothrow) std::uint16_t[pixels];
-    return captureState.pixelBuffer != nullptr;
+    delete[] program.capture.colourBuffer;
+    program.capture.colourBuffer = new (std::nothrow) std::uint8_t[pixels * 3];
+    if (program.capture.colourBuffer == nullptr) return false;
+    delete[] program.capture.pixelBuffer;
+    program.capture.pixelBuffer = new (std::nothrow) std::uint16_t[pixels];
+    return program.capture.pixelBuffer != nullptr;
 }
 
 void freeCaptureBuffers() {
-    delete[] captureState.colourBuffer;
-    delete[] captureState.pixelBuffer;
-    captureState.colourBuffer = nullptr;
-    captureState.pixelBuffer = nullptr;
+    delete[] program.capture.colourBuffer;
+    delete[] program.capture.pixelBuffer;
+    program.capture.colourBuffer = nullptr;
+    program.capture.pixelBuffer = nullptr;
 }
 
 namespace {
@@ -49,7 +49,7 @@ bool failCapture(char* reason, std::size_t reasonSize, const char* why) {
 }  // namespace
 
 bool writeCapture(const char* fileName, char* reason, std::size_t reasonSize) {
-    CaptureState& c = captureState;
+    CaptureState& c = program.capture;
     if (c.colourBuffer == nullptr || c.pixelBuffer == nullptr) {
         return failCapture(reason, reasonSize, "no capture buffers");
     }
@@ -75,13 +75,13 @@ bool writeCapture(const char* fileName, char* reason, std::size_t reasonSize) {
 }
 
 void captureBurstFrame() {
-    if (captureState.remaining == 0) return;
-    --captureState.remaining;
+    if (program.capture.remaining == 0) return;
+    --program.capture.remaining;
     char name[32];
-    std::snprintf(name, sizeof name, "scrn%.4d.%s", captureState.nextIndex, pictureExtension());
+    std::snprintf(name, sizeof name, "scrn%.4d.%s", program.capture.nextIndex, pictureExtension());
     char reason[SAVE_REASON_MAX];
     if (writeCapture(name, reason, sizeof reason)) {
-        ++captureState.nextIndex;
+        ++program.capture.nextIndex;
     } else {
         reportFailure(timeGetTime(), "couldn't write capture %s (%s)\n", name, reason);
     }

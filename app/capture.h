@@ -14,7 +14,6 @@ struct CaptureState {
     std::uint8_t* colourBuffer;  // width * height * 3
     std::uint16_t* pixelBuffer;  // width * height
 };
-extern CaptureState captureState;
 
 // Counts and index to 0, no buffers.
 void resetCaptureState();

@@ -7,40 +7,39 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/program.h"
 #include "display/console.h"
 #include "platform/win32.h"
 #include "vexa/vexa.h"
 
-DiagnosticsState diagnosticsState = {"error.txt", true, 1u << SINK_FILE, "", 0};
-
 void resetDiagnostics() {
-    std::strcpy(diagnosticsState.filePath, "error.txt");
-    diagnosticsState.truncateNext = true;
-    diagnosticsState.enabledSinks = 1u << SINK_FILE;
-    diagnosticsState.notice[0] = '\0';
-    diagnosticsState.noticeUntil = 0;
+    std::strcpy(program.diagnostics.filePath, "error.txt");
+    program.diagnostics.truncateNext = true;
+    program.diagnostics.enabledSinks = 1u << SINK_FILE;
+    program.diagnostics.notice[0] = '\0';
+    program.diagnostics.noticeUntil = 0;
 }
 
 bool setErrorFile(const char* path) {
     // A path that does not fit with its terminator keeps the previous one rather than being
     // written past the buffer or silently cut into another file name.
-    if (path == nullptr || std::strlen(path) >= sizeof diagnosticsState.filePath) return false;
-    std::strcpy(diagnosticsState.filePath, path);
-    diagnosticsState.truncateNext = true;
+    if (path == nullptr || std::strlen(path) >= sizeof program.diagnostics.filePath) return false;
+    std::strcpy(program.diagnostics.filePath, path);
+    program.diagnostics.truncateNext = true;
     return true;
 }
 
 void enableErrorSink(int index) {
-    diagnosticsState.enabledSinks |= 1u << (static_cast<unsigned>(index) % 32u);
+    program.diagnostics.enabledSinks |= 1u << (static_cast<unsigned>(index) % 32u);
 }
 
 // False when the text did not reach the file (it could not be opened, written or closed:
 // a full disk, a folder that cannot be written); the next message tries again.
 static bool writeFileSink(const char* text) {
-    std::FILE* file = std::fopen(diagnosticsState.filePath,
-                                 diagnosticsState.truncateNext ? "w" : "a");
+    std::FILE* file = std::fopen(program.diagnostics.filePath,
+                                 program.diagnostics.truncateNext ? "w" : "a");
     if (file == nullptr) return false;
-    diagnosticsState.truncateNext = false;
+    program.diagnostics.truncateNext = false;
     const bool written = std::fputs(text, file) >= 0;
     return std::fclose(file) == 0 && written;
 }
@@ -66,7 +65,7 @@ static void formatMessage(char* text, const char* format, va_list args) {
 // A run without a window says everything on standard error too, as command-line programs
 // do; a line the file could not take goes there in any run, so that it is never lost.
 static void sendToSinks(const char* text) {
-    const std::uint32_t sinks = diagnosticsState.enabledSinks & ((1u << ERROR_SINK_COUNT) - 1);
+    const std::uint32_t sinks = program.diagnostics.enabledSinks & ((1u << ERROR_SINK_COUNT) - 1);
     const bool fileLost = (sinks & (1u << SINK_FILE)) != 0 && !writeFileSink(text);
     if (fileLost || platformRequests().headless) {
         std::fputs(text, stderr);
@@ -81,7 +80,7 @@ static void sendToSinks(const char* text) {
 }
 
 void reportError(const char* format, ...) {
-    const std::uint32_t sinks = diagnosticsState.enabledSinks & ((1u << ERROR_SINK_COUNT) - 1);
+    const std::uint32_t sinks = program.diagnostics.enabledSinks & ((1u << ERROR_SINK_COUNT) - 1);
     if (sinks == 0) return;
     char text[ERROR_TEXT_SIZE];
     va_list args;
@@ -99,15 +98,15 @@ void reportFailure(std::uint32_t now, const char* format, ...) {
     va_end(args);
     sendToSinks(text);
     // The notice is one line: it ends at the first line end.
-    std::snprintf(diagnosticsState.notice, sizeof diagnosticsState.notice, "%.*s",
+    std::snprintf(program.diagnostics.notice, sizeof program.diagnostics.notice, "%.*s",
                   static_cast<int>(std::strcspn(text, "\n")), text);
     // 0 means "no notice", so a notice due to end exactly at 0 ends one millisecond later.
-    diagnosticsState.noticeUntil = now + NOTICE_MILLISECONDS;
-    if (diagnosticsState.noticeUntil == 0) diagnosticsState.noticeUntil = 1;
+    program.diagnostics.noticeUntil = now + NOTICE_MILLISECONDS;
+    if (program.diagnostics.noticeUntil == 0) program.diagnostics.noticeUntil = 1;
 }
 
 const char* currentNotice(std::uint32_t now) {
-    const DiagnosticsState& d = diagnosticsState;
+    const DiagnosticsState& d = program.diagnostics;
     if (d.notice[0] == '\0' || d.noticeUntil == 0) return nullptr;
     // Clock readings wrap; the notice is due while it has not yet reached its end.
     if (static_cast<std::int32_t>(d.noticeUntil - now) <= 0) return nullptr;

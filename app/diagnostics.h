@@ -14,14 +14,15 @@ constexpr std::uint32_t NOTICE_MILLISECONDS = 4000;
 enum ErrorSink { SINK_FILE = 0, SINK_STDOUT, SINK_MESSAGE_BOX, SINK_NONE, SINK_SCREEN,
                  ERROR_SINK_COUNT };
 
+// The program's record of its diagnostics (program.diagnostics): at process start "error.txt",
+// truncated by the first message, the file sink only.
 struct DiagnosticsState {
-    char filePath[ERROR_PATH_SIZE];
-    bool truncateNext;
-    std::uint32_t enabledSinks;
-    char notice[ERROR_TEXT_SIZE];   // the last failure shown on screen, one line
-    std::uint32_t noticeUntil;      // clock reading at which it goes away
+    char filePath[ERROR_PATH_SIZE] = "error.txt";
+    bool truncateNext = true;
+    std::uint32_t enabledSinks = 1u << SINK_FILE;
+    char notice[ERROR_TEXT_SIZE] = "";   // the last failure shown on screen, one line
+    std::uint32_t noticeUntil = 0;       // clock reading at which it goes away
 };
-extern DiagnosticsState diagnosticsState;
 
 // Back to the process-start values: "error.txt", truncate next, file sink only.
 void resetDiagnostics();

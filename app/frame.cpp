@@ -7,8 +7,9 @@
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
-#include "app/insight.h"
 #include "app/input.h"
+#include "app/insight.h"
+#include "app/program.h"
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "display/console.h"
@@ -18,7 +19,6 @@
 #include "render/surfacepass.h"
 #include "vexa/vexa.h"
 
-FrameStats frameStats;
 
 namespace {
 
@@ -57,65 +57,71 @@ void printHelp(int linesAbove) {
         onOff(o.specular));
 }
 
-int drawViews() {
-    const float width = displaySettings.width;
-    const float height = displaySettings.height;
-    const PointerState& pointer = inputState.pointer;
+// The frame's views of the camera: one over the whole output, or in multi-view two side by
+// side, the second looking the other way (from the camera turned by the mouse once more).
+// Each is its own record; the camera itself only takes the mouse's turn.
+int drawViews(std::uint32_t now) {
+    const float width = program.output.width;
+    const float height = program.output.height;
+    const PointerState& pointer = program.input.pointer;
     const int dx = pointer.x - pointer.previousX;
     const int dy = pointer.y - pointer.previousY;
+    ViewerState& viewer = program.viewer;
+    mouseLook(program.camera, dx, dy);
     if (!renderOptions.multiView) {
-        mouseLook(dx, dy);
-        setupView(0.0f, width, 0.0f, height);
-        return drawSurfaces();
+        viewer.viewCount = 1;
+        setupView(viewer.views[0], program.camera, 0.0f, width, 0.0f, height, now);
+        return drawSurfaces(viewer.views[0]);
     }
-    mouseLook(dx, dy);
-    setupView(width * 0.05f, width * 0.45f, height * 0.3f, height * 0.7f);
-    int polygons = drawSurfaces();
-    const Camera saved = camera;
-    mouseLook(dx, dy);
-    reverseCamera();
-    setupView(width * 0.55f, width * 0.95f, height * 0.3f, height * 0.7f);
-    polygons += drawSurfaces();
-    camera = saved;
+    viewer.viewCount = 2;
+    setupView(viewer.views[0], program.camera, width * 0.05f, width * 0.45f, height * 0.3f,
+              height * 0.7f, now);
+    int polygons = drawSurfaces(viewer.views[0]);
+    Camera reversed = program.camera;
+    mouseLook(reversed, dx, dy);
+    reverseCamera(reversed);
+    setupView(viewer.views[1], reversed, width * 0.55f, width * 0.95f, height * 0.3f,
+              height * 0.7f, now);
+    polygons += drawSurfaces(viewer.views[1]);
     return polygons;
 }
 
 }  // namespace
 
 int formatStatisticsLine(char* out, int size) {
-    const int ppf = frameStats.polygons;
-    const int pps = static_cast<int>(static_cast<float>(ppf) * frameStats.framesPerSecond);
+    const int ppf = program.stats.polygons;
+    const int pps = static_cast<int>(static_cast<float>(ppf) * program.stats.framesPerSecond);
     return std::snprintf(out, static_cast<std::size_t>(size),
                          "fps: %.2f, ppf: %6d, pps: %6d [%d x %d vsynch: %s]\n",
-                         frameStats.framesPerSecond, ppf, pps,
-                         static_cast<int>(displaySettings.width),
-                         static_cast<int>(displaySettings.height),
+                         program.stats.framesPerSecond, ppf, pps,
+                         static_cast<int>(program.output.width),
+                         static_cast<int>(program.output.height),
                          renderOptions.verticalSync ? " on" : "off");
 }
 
 void runFrame() {
     // After the close clean-up the device is gone; nothing may draw until the quit message.
-    if (startupStage < STAGE_SCENE) return;
+    if (program.stage < STAGE_SCENE) return;
     const DWORD start = timeGetTime();
     // Black, or the audit colour when the frame is audited for gaps.
     vxClearBuffers(inspectionFrameStart(), 0, 0xFFFF);
     moveCamera();
 
-    PointerState& pointer = inputState.pointer;
+    PointerState& pointer = program.input.pointer;
     pointer.previousX = pointer.x;
     pointer.previousY = pointer.y;
-    pointer.x = static_cast<int>(displaySettings.width * 0.5f);
-    pointer.y = static_cast<int>(displaySettings.height * 0.5f);
+    pointer.x = static_cast<int>(program.output.width * 0.5f);
+    pointer.y = static_cast<int>(program.output.height * 0.5f);
     SetCursorPos(pointer.x, pointer.y);
 
-    frameStats.polygons = drawViews();
+    program.stats.polygons = drawViews(start);
     inspectionAfterDrawing();
 
     // The capture is taken before any text is drawn, so files hold the surface alone. An
     // audited frame is not the normal picture: a burst waits until the audit is off.
-    const int capturedBefore = captureState.nextIndex;
+    const int capturedBefore = program.capture.nextIndex;
     if (!auditingFrames()) captureBurstFrame();
-    const bool captured = captureState.nextIndex != capturedBefore;
+    const bool captured = program.capture.nextIndex != capturedBefore;
 
     stageMark(TIMED_CONSOLE);
     char line[128];
@@ -125,7 +131,7 @@ void runFrame() {
     consolePrintf("%s", line);
     // The notice stands under the statistics line on every frame of a burst, so the user
     // sees each capture as it is written.
-    if (captured) consolePrintf("\nscreen captured...%d more to go...\n", captureState.remaining);
+    if (captured) consolePrintf("\nscreen captured...%d more to go...\n", program.capture.remaining);
     // A save or capture that failed stays in view for a few seconds.
     if (const char* notice = currentNotice(start)) consolePrintf("\n%s\n", notice);
     inspectionPrintLines();
@@ -143,13 +149,13 @@ void runFrame() {
     vxSwapBuffers(renderOptions.verticalSync ? 1 : 0);
 
     const DWORD end = timeGetTime();
-    frameStats.busyMilliseconds += static_cast<std::int32_t>(end - start);
-    frameStats.frames += 1;
-    if (frameStats.busyMilliseconds >= 1000) {
-        frameStats.framesPerSecond = static_cast<float>(frameStats.frames) * 1000.0f /
-                                     static_cast<float>(frameStats.busyMilliseconds);
-        frameStats.frames = 0;
-        frameStats.busyMilliseconds = 0;
+    program.stats.busyMilliseconds += static_cast<std::int32_t>(end - start);
+    program.stats.frames += 1;
+    if (program.stats.busyMilliseconds >= 1000) {
+        program.stats.framesPerSecond = static_cast<float>(program.stats.frames) * 1000.0f /
+                                     static_cast<float>(program.stats.busyMilliseconds);
+        program.stats.frames = 0;
+        program.stats.busyMilliseconds = 0;
     }
 }
 

@@ -10,7 +10,6 @@ struct FrameStats {
     float framesPerSecond;
     std::int32_t polygons;      // ppf of the last frame
 };
-extern FrameStats frameStats;
 
 void runFrame();
 // Takes messages until the quit message; returns its parameter.

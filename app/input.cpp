@@ -9,14 +9,15 @@
 #include "app/capture.h"
 #include "app/diagnostics.h"
 #include "app/insight.h"
+#include "app/program.h"
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "display/device.h"
 #include "render/options.h"
+#include "render/scene.h"
 #include "surface/surface.h"
 #include "vexa/vexa.h"
 
-InputState inputState;
 
 namespace {
 
@@ -37,14 +38,14 @@ std::uint8_t heldBit(WPARAM key) {
 }
 
 [[noreturn]] void fatalAfterSwitch(const char* text) {
-    DestroyWindow(displaySettings.window);
+    DestroyWindow(program.output.window);
     MessageBoxA(GetFocus(), text, "Vorl", MB_OK | MB_ICONERROR);
     std::exit(EXIT_FATAL);
 }
 
 void keyDown(HWND hwnd, WPARAM key) {
     RenderOptions& o = renderOptions;
-    const bool shift = (inputState.heldKeys & HELD_SHIFT) != 0;
+    const bool shift = (program.input.heldKeys & HELD_SHIFT) != 0;
     switch (key) {
     case VK_ESCAPE: PostMessageA(hwnd, WM_CLOSE, 0, 0); break;
     case VK_END: o.moveSpeed = clampTo(o.moveSpeed * 0.9f, MOVE_SPEED_MIN, MOVE_SPEED_MAX); break;
@@ -70,7 +71,7 @@ void keyDown(HWND hwnd, WPARAM key) {
     case 'L': {
         // All or nothing: a file that does not read to its end leaves the surfaces as they are.
         char reason[SURFACE_REASON_MAX];
-        if (!loadSurfaceFile(SURFACE_FILE, reason, sizeof reason)) {
+        if (!loadSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't reload surface file (%s)\n", reason);
         }
         break;
@@ -80,7 +81,7 @@ void keyDown(HWND hwnd, WPARAM key) {
     case 'P': o.wavesPaused = !o.wavesPaused; break;
     case 'S': {
         char reason[SAVE_REASON_MAX];
-        if (!saveSurfaceFile(SURFACE_FILE, reason, sizeof reason)) {
+        if (!saveSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
         }
         break;
@@ -107,16 +108,16 @@ void keyDown(HWND hwnd, WPARAM key) {
     case VK_OEM_MINUS:
         o.subdivisions = clampTo(o.subdivisions - 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;
-    default: inputState.heldKeys |= heldBit(key); break;
+    default: program.input.heldKeys |= heldBit(key); break;
     }
 }
 
 void keyUp(WPARAM key) {
     if (key == VK_RETURN) {
-        captureState.remaining = captureState.captureCount;
+        program.capture.remaining = program.capture.captureCount;
         return;
     }
-    inputState.heldKeys &= static_cast<std::uint8_t>(~heldBit(key));
+    program.input.heldKeys &= static_cast<std::uint8_t>(~heldBit(key));
 }
 
 int positionX(LPARAM lParam) { return LOWORD(static_cast<std::uintptr_t>(lParam)); }
@@ -126,31 +127,31 @@ int positionY(LPARAM lParam) {
 
 void buttonDown(HWND hwnd, LPARAM lParam) {
     SetCapture(hwnd);
-    inputState.pointer.x = inputState.pointer.previousX = positionX(lParam);
-    inputState.pointer.y = inputState.pointer.previousY = positionY(lParam);
-    if (renderOptions.showControlPoints) pickedControlPoint = pickControlPoint();
+    program.input.pointer.x = program.input.pointer.previousX = positionX(lParam);
+    program.input.pointer.y = program.input.pointer.previousY = positionY(lParam);
+    if (renderOptions.showControlPoints) scene.surfaces.picked = pickControlPoint();
 }
 
 void leftButtonUp(LPARAM lParam) {
     ReleaseCapture();
     const int x = positionX(lParam);
     const int y = positionY(lParam);
-    inputState.pointer.x = x;
-    inputState.pointer.y = y;
+    program.input.pointer.x = x;
+    program.input.pointer.y = y;
     if (renderOptions.showControlPoints) return;
-    const int moved = std::abs(x - inputState.pointer.previousX) + std::abs(y - inputState.pointer.previousY);
+    const int moved = std::abs(x - program.input.pointer.previousX) + std::abs(y - program.input.pointer.previousY);
     if (moved != 0) {
-        spinFromRelease(*spinTarget, x, y, inputState.pointer.previousX, inputState.pointer.previousY);
+        spinFromRelease(*program.viewer.spinTarget, x, y, program.input.pointer.previousX, program.input.pointer.previousY);
     } else {
-        spinTarget->angleX = spinTarget->angleY = spinTarget->angleZ = 0.0f;
-        spinTarget->mode = SPIN_NONE;
+        program.viewer.spinTarget->angleX = program.viewer.spinTarget->angleY = program.viewer.spinTarget->angleZ = 0.0f;
+        program.viewer.spinTarget->mode = SPIN_NONE;
     }
 }
 
 }  // namespace
 
 void switchResolution() {
-    DisplaySettings& d = displaySettings;
+    DisplaySettings& d = program.output;
     const bool back = d.currentMode == d.alternateMode;
     const int mode = back ? d.startupMode : d.alternateMode;
     const int width = back ? d.startupWidth : d.alternateWidth;
@@ -162,10 +163,10 @@ void switchResolution() {
     ClipCursor(&screen);
     // The cursor rests at the old centre; unless it moves to the new one, the next frame
     // would read the jump between the two centres as mouse motion and turn the camera.
-    inputState.pointer.x = width / 2;
-    inputState.pointer.y = height / 2;
-    SetCursorPos(inputState.pointer.x, inputState.pointer.y);
-    if (captureState.captureCount != 0 &&
+    program.input.pointer.x = width / 2;
+    program.input.pointer.y = height / 2;
+    SetCursorPos(program.input.pointer.x, program.input.pointer.y);
+    if (program.capture.captureCount != 0 &&
         !setCaptureRect(0, 0, static_cast<std::uint16_t>(width),
                         static_cast<std::uint16_t>(height))) {
         vxCloseWindow(d.output);
@@ -186,10 +187,10 @@ LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_KEYDOWN: keyDown(hwnd, wParam); return 0;
     case WM_KEYUP: keyUp(wParam); return 0;
     case WM_MOUSEMOVE: {
-        POINT cursor = {inputState.pointer.x, inputState.pointer.y};
+        POINT cursor = {program.input.pointer.x, program.input.pointer.y};
         GetCursorPos(&cursor);
-        inputState.pointer.x = cursor.x;
-        inputState.pointer.y = cursor.y;
+        program.input.pointer.x = cursor.x;
+        program.input.pointer.y = cursor.y;
         return 0;
     }
     case WM_LBUTTONDOWN:
@@ -197,8 +198,8 @@ LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_LBUTTONUP: leftButtonUp(lParam); return 0;
     case WM_RBUTTONUP:
         ReleaseCapture();
-        inputState.pointer.x = positionX(lParam);
-        inputState.pointer.y = positionY(lParam);
+        program.input.pointer.x = positionX(lParam);
+        program.input.pointer.y = positionY(lParam);
         return 0;
     default: return DefWindowProcA(hwnd, message, wParam, lParam);
     }

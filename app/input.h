@@ -25,7 +25,6 @@ struct InputState {
     std::uint8_t heldKeys;       // HELD_* bits
     PointerState pointer;
 };
-extern InputState inputState;
 
 LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 // The M key: reopen the output at the other resolution and renew state, console, textures.

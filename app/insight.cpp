@@ -9,6 +9,7 @@
 #include <map>
 #include <utility>
 
+#include "app/program.h"
 #include "app/startup.h"
 #include "display/console.h"
 #include "display/overlay.h"
@@ -16,7 +17,6 @@
 #include "render/options.h"
 #include "vexa/vexa.h"
 
-InspectionTotals inspectionTotals;
 
 namespace {
 
@@ -28,14 +28,6 @@ constexpr float SIXTY_HZ_MS = 1000.0f / 60.0f;
 // Gap pixels blamed on seams per frame at most: past it the count goes on, the blame stops.
 constexpr int AUDIT_BLAME_LIMIT = 50000;
 
-struct ToolSwitches {
-    bool timingOverlay;
-    bool crackAudit;        // F4
-    bool clockRunning;      // the stage clock was started by the previous frame
-    std::int64_t windowStart;
-    std::vector<std::uint16_t> frame;   // the audited frame as read back
-};
-ToolSwitches tools;
 
 std::int64_t counterNow() {
     LARGE_INTEGER now;
@@ -52,7 +44,7 @@ double ticksToMs(std::int64_t ticks) {
 }
 
 void clearTimingSums() {
-    InspectionTotals& t = inspectionTotals;
+    InspectionTotals& t = program.tools.totals;
     for (double& ms : t.sumStageMs) ms = 0.0;
     t.sumBusyMs = t.sumWaitMs = 0.0;
     t.sumFrames = 0;
@@ -61,7 +53,7 @@ void clearTimingSums() {
 // Closes the previous frame's timing: its stages, the rasterizer's share, the graph, and
 // every second the averages shown.
 void closeFrameTiming() {
-    InspectionTotals& t = inspectionTotals;
+    InspectionTotals& t = program.tools.totals;
     std::int64_t ticks[TIMED_STAGE_COUNT];
     stageClockTake(ticks);
     double frameMs = 0.0;
@@ -81,7 +73,7 @@ void closeFrameTiming() {
     if (t.graphCount < TIMING_GRAPH_SAMPLES) ++t.graphCount;
 
     const std::int64_t now = counterNow();
-    if (ticksToMs(now - tools.windowStart) < 1000.0) return;
+    if (ticksToMs(now - program.tools.windowStart) < 1000.0) return;
     const double frames = static_cast<double>(t.sumFrames);
     double total = 0.0;
     for (int s = 0; s < TIMED_STAGE_COUNT; ++s) {
@@ -92,13 +84,13 @@ void closeFrameTiming() {
     t.shownBusyMs = t.sumBusyMs / frames;
     t.shownWaitMs = t.sumWaitMs / frames;
     clearTimingSums();
-    tools.windowStart = now;
+    program.tools.windowStart = now;
 }
 
 void drawTimingGraph() {
-    const InspectionTotals& t = inspectionTotals;
-    const float width = displaySettings.width;
-    const float height = displaySettings.height;
+    const InspectionTotals& t = program.tools.totals;
+    const float width = program.output.width;
+    const float height = program.output.height;
     const float x1 = width - width * 0.02f;
     const float x0 = x1 - width * 0.3f;
     const float y1 = height - height * 0.03f;
@@ -218,8 +210,8 @@ int snappedWindingAround(const std::vector<OutlinePoint>& loop, int bits, float 
 bool betweenSharedBorders(const PatchBounds& a, const PatchBounds& b,
                           const std::vector<OutlinePoint>& outline, int snapBits, float x,
                           float y) {
-    static std::vector<OutlinePoint> loop;   // reused by every audited frame
-    static std::vector<OutlinePoint> cut;
+    std::vector<OutlinePoint>& loop = program.tools.loop;
+    std::vector<OutlinePoint>& cut = program.tools.cut;
     loop.clear();
     for (const PatchBounds* p : {&a, &b}) {
         const int n = p->outlineSteps;
@@ -298,9 +290,8 @@ void markShortRuns(const std::uint16_t* line, int count, int stride, std::uint8_
 // the frame's edge: the background around the surfaces, and the notches that open into it.
 void unmarkOpenBackground(const std::uint16_t* pixels, int width, int height, std::uint8_t* gap) {
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    // Kept from frame to frame: an audited run reuses the memory of the frame before.
-    static std::vector<std::uint8_t> open;
-    static std::vector<std::size_t> stack;
+    std::vector<std::uint8_t>& open = program.tools.open;
+    std::vector<std::size_t>& stack = program.tools.stack;
     open.assign(count, 0);
     stack.clear();
     auto visit = [&](std::size_t i) {
@@ -340,7 +331,7 @@ AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
     AuditResult result;
     if (pixels == nullptr || width <= 0 || height <= 0) return result;
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    static std::vector<std::uint8_t> gap;   // reused by every audited frame
+    std::vector<std::uint8_t>& gap = program.tools.gap;
     gap.assign(count, 0);
     for (int y = 0; y < height; ++y) {
         const std::size_t row = static_cast<std::size_t>(y) * width;
@@ -391,41 +382,41 @@ AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
 void resetInspectionTools() {
     resetInspection();
     vxSetTiming(false);
-    tools.timingOverlay = false;
-    tools.crackAudit = false;
-    tools.clockRunning = false;
-    tools.windowStart = 0;
-    tools.frame.clear();
-    tools.frame.shrink_to_fit();
-    inspectionTotals = InspectionTotals{};
+    program.tools.timingOverlay = false;
+    program.tools.crackAudit = false;
+    program.tools.clockRunning = false;
+    program.tools.windowStart = 0;
+    program.tools.frame.clear();
+    program.tools.frame.shrink_to_fit();
+    program.tools.totals = InspectionTotals{};
 }
 
 void toggleHeatMap() { inspection.heatMap = !inspection.heatMap; }
 
 void toggleTimingOverlay() {
-    tools.timingOverlay = !tools.timingOverlay;
-    inspection.timing = tools.timingOverlay;
-    tools.clockRunning = false;
-    vxSetTiming(tools.timingOverlay);
-    InspectionTotals& t = inspectionTotals;
+    program.tools.timingOverlay = !program.tools.timingOverlay;
+    inspection.timing = program.tools.timingOverlay;
+    program.tools.clockRunning = false;
+    vxSetTiming(program.tools.timingOverlay);
+    InspectionTotals& t = program.tools.totals;
     clearTimingSums();
     for (double& ms : t.shownStageMs) ms = 0.0;
     t.shownFrameMs = t.shownBusyMs = t.shownWaitMs = 0.0;
     t.graphCount = t.graphNext = 0;
-    tools.windowStart = counterNow();
+    program.tools.windowStart = counterNow();
 }
 
-void toggleCrackAudit() { tools.crackAudit = !tools.crackAudit; }
+void toggleCrackAudit() { program.tools.crackAudit = !program.tools.crackAudit; }
 
-bool timingOverlayOn() { return tools.timingOverlay; }
+bool timingOverlayOn() { return program.tools.timingOverlay; }
 
-bool auditingFrames() { return tools.crackAudit || platformRequests().auditCracks; }
+bool auditingFrames() { return program.tools.crackAudit || platformRequests().auditCracks; }
 
 std::uint32_t inspectionFrameStart() {
-    if (tools.timingOverlay) {
-        if (tools.clockRunning) closeFrameTiming();
+    if (program.tools.timingOverlay) {
+        if (program.tools.clockRunning) closeFrameTiming();
         stageClockStart(TIMED_OTHER);
-        tools.clockRunning = true;
+        program.tools.clockRunning = true;
     }
     inspection.auditBounds = auditingFrames();
     inspection.bounds.clear();
@@ -437,17 +428,17 @@ void inspectionAfterDrawing() {
     if (!inspection.auditBounds) return;
     // Lines leave the background between them by design: nothing to audit.
     if (renderOptions.wireframe) return;
-    const int width = static_cast<int>(displaySettings.width);
-    const int height = static_cast<int>(displaySettings.height);
+    const int width = static_cast<int>(program.output.width);
+    const int height = static_cast<int>(program.output.height);
     if (width <= 0 || height <= 0) return;
-    tools.frame.resize(static_cast<std::size_t>(width) * height);
-    if (!vxReadFrameRegion(VX_BUFFER_BACK, 0, 0, width, height, width * 2, tools.frame.data())) {
+    program.tools.frame.resize(static_cast<std::size_t>(width) * height);
+    if (!vxReadFrameRegion(VX_BUFFER_BACK, 0, 0, width, height, width * 2, program.tools.frame.data())) {
         return;
     }
     std::int32_t snapBits = AUDIT_SNAP_BITS;
     vxQuery(VX_QUERY_SUBPIXEL_BITS, sizeof snapBits, &snapBits);
-    InspectionTotals& t = inspectionTotals;
-    t.lastAudit = auditFrame(tools.frame.data(), width, height, inspection.bounds,
+    InspectionTotals& t = program.tools.totals;
+    t.lastAudit = auditFrame(program.tools.frame.data(), width, height, inspection.bounds,
                                   inspection.outline, snapBits);
     ++t.auditedFrames;
     if (t.lastAudit.gapPixels > 0) ++t.gapFrames;
@@ -458,12 +449,12 @@ void inspectionAfterDrawing() {
 }
 
 void inspectionPrintLines() {
-    const InspectionTotals& t = inspectionTotals;
+    const InspectionTotals& t = program.tools.totals;
     if (inspection.heatMap) {
         consolePrintf("\nheat map steps: 1 blue  6 cyan  10 green  15 yellow  20 red  "
                       "crack fill white\n");
     }
-    if (tools.timingOverlay) {
+    if (program.tools.timingOverlay) {
         const double* s = t.shownStageMs;
         consolePrintf("\nms: waves %.2f detail %.2f tess %.2f emit %.2f console %.2f other %.2f\n",
                       s[TIMED_WAVES], s[TIMED_DETAIL], s[TIMED_TESSELLATE], s[TIMED_EMIT],
@@ -490,8 +481,8 @@ void inspectionPrintLines() {
 }
 
 void inspectionDrawMarks() {
-    if (tools.timingOverlay) drawTimingGraph();
-    const AuditResult& a = inspectionTotals.lastAudit;
+    if (program.tools.timingOverlay) drawTimingGraph();
+    const AuditResult& a = program.tools.totals.lastAudit;
     if (inspection.auditBounds && !renderOptions.wireframe && a.gapPixels > 0 &&
         a.worst.surface >= 0) {
         constexpr float MARGIN = 4.0f;
@@ -501,7 +492,7 @@ void inspectionDrawMarks() {
 }
 
 int formatAuditSummary(char* out, int size) {
-    const InspectionTotals& t = inspectionTotals;
+    const InspectionTotals& t = program.tools.totals;
     return std::snprintf(out, static_cast<std::size_t>(size),
                          "crack audit: frames=%d gaps=%d largest=%d", t.auditedFrames,
                          t.gapFrames, t.largestGap);

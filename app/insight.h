@@ -63,7 +63,20 @@ struct InspectionTotals {
     float graphMs[TIMING_GRAPH_SAMPLES];
     int graphCount, graphNext;
 };
-extern InspectionTotals inspectionTotals;
+
+// The tools' switches, totals and working memory: the program's record of them.
+struct InspectionTools {
+    bool timingOverlay;
+    bool crackAudit;        // F4
+    bool clockRunning;      // the stage clock was started by the previous frame
+    std::int64_t windowStart;
+    std::vector<std::uint16_t> frame;   // the audited frame as read back
+    InspectionTotals totals;
+    // The audit's working memory, reused from one audited frame to the next.
+    std::vector<std::uint8_t> gap, open;
+    std::vector<std::size_t> stack;
+    std::vector<OutlinePoint> loop, cut;
+};
 
 // Every tool off and every total zero.
 void resetInspectionTools();

@@ -13,9 +13,10 @@
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
-#include "app/insight.h"
 #include "app/frame.h"
 #include "app/input.h"
+#include "app/insight.h"
+#include "app/program.h"
 #include "app/viewer.h"
 #include "display/console.h"
 #include "display/device.h"
@@ -23,14 +24,13 @@
 #include "geometry/cpu.h"
 #include "render/lighting.h"
 #include "render/options.h"
+#include "render/scene.h"
 #include "render/surfacepass.h"
 #include "surface/surface.h"
 #include "surface/waves.h"
 #include "texture/cache.h"
 #include "texture/image.h"
 
-DisplaySettings displaySettings;
-StartupStage startupStage = STAGE_NONE;
 
 namespace {
 
@@ -88,13 +88,13 @@ CommandLineResult readCommandLine(int argc, char** argv) {
         }
         const char* value = argv[++i];
         if (res) {
-            displaySettings.resolutionGiven = true;
+            program.output.resolutionGiven = true;
             bool found = false;
             for (const ResolutionName& r : RESOLUTIONS) {
                 if (std::strcmp(value, r.name) == 0) {
-                    displaySettings.requestedMode = r.resolution;
-                    displaySettings.requestedWidth = r.width;
-                    displaySettings.requestedHeight = r.height;
+                    program.output.requestedMode = r.resolution;
+                    program.output.requestedWidth = r.width;
+                    program.output.requestedHeight = r.height;
                     found = true;
                     break;
                 }
@@ -102,25 +102,25 @@ CommandLineResult readCommandLine(int argc, char** argv) {
             if (!found) {
                 informBadValue("%s is not a cool resolution.  I'll pick the highest resolution!",
                                value);
-                displaySettings.resolutionGiven = false;
+                program.output.resolutionGiven = false;
             }
         } else if (ref) {
             bool found = false;
             for (const RefreshName& r : REFRESH_RATES) {
                 if (std::strcmp(value, r.name) == 0) {
-                    displaySettings.refresh = r.refresh;
+                    program.output.refresh = r.refresh;
                     found = true;
                     break;
                 }
             }
             if (!found) {
                 informBadValue("%s is not a cool refresh rate.  I'll make it 60Hz!", value);
-                displaySettings.refresh = VX_REFRESH_60;
+                program.output.refresh = VX_REFRESH_60;
             }
         } else {
             // A negative count would start bursts that never end; it counts as no capture.
             const int count = std::atoi(value);
-            captureState.captureCount = count < 0 ? 0 : count;
+            program.capture.captureCount = count < 0 ? 0 : count;
         }
     }
     return COMMAND_LINE_OK;
@@ -129,27 +129,27 @@ CommandLineResult readCommandLine(int argc, char** argv) {
 namespace {
 
 void destroyWindow() {
-    if (displaySettings.window != nullptr) DestroyWindow(displaySettings.window);
-    displaySettings.window = nullptr;
+    if (program.output.window != nullptr) DestroyWindow(program.output.window);
+    program.output.window = nullptr;
 }
 
 // Releases the held stages above `floor`, the last taken first.
 void releaseStagesAbove(StartupStage floor) {
-    while (startupStage > floor) {
-        switch (startupStage) {
+    while (program.stage > floor) {
+        switch (program.stage) {
         case STAGE_SCENE: releaseScene(); break;
         case STAGE_CONSOLE: consoleFree(); break;
         case STAGE_CAPTURE: freeCaptureBuffers(); break;
         case STAGE_OUTPUT:
-            vxCloseWindow(displaySettings.output);
-            displaySettings.output = 0;
+            vxCloseWindow(program.output.output);
+            program.output.output = 0;
             break;
         case STAGE_DEVICE: deviceStop(); break;
         case STAGE_WINDOW: destroyWindow(); break;
-        case STAGE_SINE_TABLE: freeSineTable(); break;
+        case STAGE_SINE_TABLE: freeSineTable(scene.waves); break;
         default: break;
         }
-        startupStage = static_cast<StartupStage>(startupStage - 1);
+        program.stage = static_cast<StartupStage>(program.stage - 1);
     }
 }
 
@@ -164,7 +164,7 @@ bool failStartup(const char* text, const char* caption, int* exitCode) {
 // Opens the output at the requested mode or by the automatic fallbacks; the open mode becomes
 // the current one and the mode the resolution switch returns to.
 bool openStartupDisplay() {
-    DisplaySettings& d = displaySettings;
+    DisplaySettings& d = program.output;
     if (d.resolutionGiven) {
         if (!openDisplayMode(d.requestedMode, d.requestedWidth, d.requestedHeight)) return false;
     } else {
@@ -184,12 +184,12 @@ bool openStartupDisplay() {
 // The window, the device, the output and what belongs to it, then the scene; each stage
 // recorded as it is taken.
 bool startDisplayAndScene(int* exitCode) {
-    DisplaySettings& d = displaySettings;
+    DisplaySettings& d = program.output;
     d.window = createAppWindow(CAPTION, 0, 0, 100, 100, WINDOW_CONFINE_CURSOR | WINDOW_MAXIMISED);
     if (d.window == nullptr) return failStartup("couldn't create a window", CAPTION, exitCode);
-    startupStage = STAGE_WINDOW;
+    program.stage = STAGE_WINDOW;
     if (!deviceStart()) return failStartup("couldn't initialize vexa", "Murlo", exitCode);
-    startupStage = STAGE_DEVICE;
+    program.stage = STAGE_DEVICE;
     if (textureUnitCount() == 1 && d.refresh == VX_REFRESH_DEFAULT) d.refresh = VX_REFRESH_60;
     d.alternateMode = VX_RES_640x480;
     d.alternateWidth = 640;
@@ -205,40 +205,40 @@ bool startDisplayAndScene(int* exitCode) {
         }
         return failStartup(text, CAPTION, exitCode);
     }
-    startupStage = STAGE_OUTPUT;
+    program.stage = STAGE_OUTPUT;
     if (!deviceSetup()) return failStartup("couldn't setup Vexa", "Dangerous", exitCode);
     const int width = static_cast<int>(d.width);
     const int height = static_cast<int>(d.height);
     const RECT screen = {0, 0, width, height};
     ClipCursor(&screen);
-    startupStage = STAGE_CAPTURE;
-    if (captureState.captureCount != 0 &&
+    program.stage = STAGE_CAPTURE;
+    if (program.capture.captureCount != 0 &&
         !setCaptureRect(0, 0, static_cast<std::uint16_t>(width),
                         static_cast<std::uint16_t>(height))) {
         return failStartup("couldn't setup screen capture rect", CAPTION, exitCode);
     }
     setupOutputState();
-    startupStage = STAGE_CONSOLE;
+    program.stage = STAGE_CONSOLE;
 
     POINT cursor = {0, 0};
     GetCursorPos(&cursor);
-    inputState.pointer.x = cursor.x;
-    inputState.pointer.y = cursor.y;
+    program.input.pointer.x = cursor.x;
+    program.input.pointer.y = cursor.y;
     setMessageHook(appWindowProc);
-    inputState.heldKeys = 0;
-    resetSpin(dragSpin);
-    resetSpin(lightSpin);
-    spinTarget = &dragSpin;
+    program.input.heldKeys = 0;
+    resetSpin(program.viewer.dragSpin);
+    resetSpin(program.viewer.lightSpin);
+    program.viewer.spinTarget = &program.viewer.dragSpin;
 
     if (!loadScene()) return failStartup("couldn't initialize surface", CAPTION, exitCode);
-    startupStage = STAGE_SCENE;
+    program.stage = STAGE_SCENE;
     return true;
 }
 
 }  // namespace
 
 bool openDisplayMode(int mode, int width, int height) {
-    DisplaySettings& d = displaySettings;
+    DisplaySettings& d = program.output;
     const VxContext output = openOutputAt(d.window, mode, d.refresh);
     if (output == 0) return false;
     d.output = output;
@@ -262,8 +262,8 @@ void setFixedRenderState() {
     vxSetDepthFunction(VX_CMP_LEQUAL);
     vxSetDepthMask(true);
     vxSetAlphaTest(VX_CMP_ALWAYS);
-    vxSetClipWindow(0, 0, static_cast<int>(displaySettings.width),
-                    static_cast<int>(displaySettings.height));
+    vxSetClipWindow(0, 0, static_cast<int>(program.output.width),
+                    static_cast<int>(program.output.height));
     vxSetCoordinateSpace(VX_WINDOW_COORDS);
     declareVertexLayout();
 
@@ -283,60 +283,60 @@ void setFixedRenderState() {
 void setupOutputState() {
     setFixedRenderState();
     if (!renderOptions.fog) vxSetFogMode(VX_FOG_DISABLE);
-    consoleInit(0.0f, 0.0f, 1.0f, 1.0f, displaySettings.width, displaySettings.height,
+    consoleInit(0.0f, 0.0f, 1.0f, 1.0f, program.output.width, program.output.height,
                 CONSOLE_COLUMNS, CONSOLE_ROWS, STATISTICS_COLOUR);
     consoleClear();
-    if (startupStage >= STAGE_SCENE) reloadTextures();
+    if (program.stage >= STAGE_SCENE) reloadTextures();
 }
 
 bool loadScene() {
-    releaseSurfaces();
+    releaseSurfaces(scene.surfaces);
     // Every file is tried, so that one run names everything that is missing or refused (run
     // outside its folder, all three); the caller shows its own message.
     char reason[SURFACE_REASON_MAX > IMAGE_REASON_MAX ? SURFACE_REASON_MAX : IMAGE_REASON_MAX];
     bool loaded = true;
-    if (!loadTextureImage(SURFACE_TEXTURE_FILE, surfaceTexture.info, TEXEL_RGB_565, -1, true,
+    if (!loadTextureImage(SURFACE_TEXTURE_FILE, scene.surfaceTexture.info, TEXEL_RGB_565, -1, true,
                           reason, sizeof reason)) {
         reportError("%s\n", reason);
         loaded = false;
     }
-    if (!loadTextureImage(ENVIRONMENT_TEXTURE_FILE, environmentTexture.info, TEXEL_ARGB_4444,
+    if (!loadTextureImage(ENVIRONMENT_TEXTURE_FILE, scene.environmentTexture.info, TEXEL_ARGB_4444,
                           127, true, reason, sizeof reason)) {
         reportError("%s\n", reason);
         loaded = false;
     }
-    if (!loadSurfaceFile(SURFACE_FILE, reason, sizeof reason)) {
+    if (!loadSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
         reportError("%s\n", reason);
         loaded = false;
     }
     if (!loaded) {
-        textureFree(surfaceTexture);
-        textureFree(environmentTexture);
-        releaseSurfaces();
+        textureFree(scene.surfaceTexture);
+        textureFree(scene.environmentTexture);
+        releaseSurfaces(scene.surfaces);
         return false;
     }
-    cacheLoad(*deviceState.textureCaches[0], surfaceTexture);
-    if (textureUnitCount() >= 2) cacheLoad(*deviceState.textureCaches[1], environmentTexture);
+    cacheLoad(*deviceState.textureCaches[0], scene.surfaceTexture);
+    if (textureUnitCount() >= 2) cacheLoad(*deviceState.textureCaches[1], scene.environmentTexture);
     renderOptions.surfaceType = SURFACE_BSPLINE;
     return true;
 }
 
 void reloadTextures() {
-    cacheRefresh(*deviceState.textureCaches[0], surfaceTexture);
-    if (textureUnitCount() >= 2) cacheRefresh(*deviceState.textureCaches[1], environmentTexture);
+    cacheRefresh(*deviceState.textureCaches[0], scene.surfaceTexture);
+    if (textureUnitCount() >= 2) cacheRefresh(*deviceState.textureCaches[1], scene.environmentTexture);
 }
 
 void releaseScene() {
-    releaseSurfaces();
+    releaseSurfaces(scene.surfaces);
     if (deviceState.textureCaches[0] != nullptr) {
-        cacheRelease(*deviceState.textureCaches[0], surfaceTexture);
+        cacheRelease(*deviceState.textureCaches[0], scene.surfaceTexture);
     }
     if (textureUnitCount() >= 2 && deviceState.textureCaches[1] != nullptr) {
-        cacheRelease(*deviceState.textureCaches[1], environmentTexture);
+        cacheRelease(*deviceState.textureCaches[1], scene.environmentTexture);
     } else {
         // With one unit the environment map was read but never made resident: its texels
         // are freed here so they do not outlive the scene.
-        textureFree(environmentTexture);
+        textureFree(scene.environmentTexture);
     }
 }
 
@@ -345,19 +345,18 @@ void shutdownDisplay() {
 }
 
 void chooseProcessorPaths() {
-    detectCpuFeatures(cpuFeatures);
-    chooseLightingRoutines(cpuFeatures);
-    chooseTransformPath(cpuFeatures);
+    detectCpuFeatures(program.cpu);
+    chooseLightingRoutines(program.cpu);
 }
 
 void resetProgramDefaults() {
     resetRenderOptions();
-    resetCamera();
+    program.camera = CAMERA_DEFAULT;
     resetCaptureState();
     resetInspectionTools();
-    textureInit(surfaceTexture);
-    textureInit(environmentTexture);
-    displaySettings = DisplaySettings{};  // no -res given, refresh VX_REFRESH_DEFAULT (0)
+    textureInit(scene.surfaceTexture);
+    textureInit(scene.environmentTexture);
+    program.output = DisplaySettings{};  // no -res given, refresh VX_REFRESH_DEFAULT (0)
 }
 
 bool startProgram(int argc, char** argv, int* exitCode) {
@@ -367,9 +366,9 @@ bool startProgram(int argc, char** argv, int* exitCode) {
     enableErrorSink(SINK_FILE);
     textureReport = reportError;
 
-    if (!buildSineTable()) return false;
-    startupStage = STAGE_SINE_TABLE;
-    seedRandom(timeGetTime());
+    if (!buildSineTable(scene.waves)) return false;
+    program.stage = STAGE_SINE_TABLE;
+    seedRandom(scene.waves, timeGetTime());
 
     resetProgramDefaults();
     // A run killed while it saved leaves a temporary file beside the file it was saving.
@@ -392,7 +391,7 @@ int runApplication(int argc, char** argv) {
     if (!startProgram(argc, argv, &exitCode)) return exitCode;
     const int result = runMainLoop();
     // The quit message comes only after the window destroyed itself.
-    displaySettings.window = nullptr;
+    program.output.window = nullptr;
     stopProgram();
     return result;
 }

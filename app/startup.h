@@ -35,7 +35,6 @@ struct DisplaySettings {
     HWND window;
     VxContext output;
 };
-extern DisplaySettings displaySettings;
 
 // What start-up holds, in the order it is taken; released in the reverse order.
 enum StartupStage : int {
@@ -49,8 +48,6 @@ enum StartupStage : int {
     STAGE_SCENE,        // the textures and surfaces: the program is running
     STARTUP_STAGE_COUNT
 };
-// How far start-up got and what is still held.
-extern StartupStage startupStage;
 
 enum CommandLineResult { COMMAND_LINE_OK, COMMAND_LINE_CANCELLED };
 // Reads "-res", "-ref" and "-screencapture" from arguments 1 .. argc - 1 into the display
@@ -65,7 +62,7 @@ bool startProgram(int argc, char** argv, int* exitCode);
 // Releases every stage still held (the close clean-up first); harmless when nothing is held.
 void stopProgram();
 int runApplication(int argc, char** argv);
-// Detects the processor and fills the lighting and transform routine tables.
+// Detects the processor and fills the lighting routine table.
 void chooseProcessorPaths();
 // Options, camera, capture state, textures and display settings back to their defaults.
 void resetProgramDefaults();

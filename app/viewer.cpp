@@ -1,17 +1,18 @@
 // The viewer: camera motion from held keys, the per-view set-up (frame matrix, clip bounds,
-// light vectors), the spin records and control-point picking. Reads RenderOptions, the input
-// state, the display size and the surface list; writes only the camera, the spin records,
-// frameMatrix, clipBounds and the light vectors.
+// light vectors, the frame's time), the spin records and control-point picking. Reads
+// RenderOptions, the input state, the display size and the surfaces; writes only the camera,
+// the spin records and the view records it is handed.
 #include "app/viewer.h"
 
 #include <cmath>
 
 #include "app/input.h"
+#include "app/program.h"
 #include "app/startup.h"
 #include "geometry/camera.h"
 #include "geometry/transform.h"
-#include "render/lighting.h"
 #include "render/options.h"
+#include "render/scene.h"
 #include "surface/surface.h"
 
 namespace {
@@ -23,13 +24,6 @@ constexpr float VIEWPORT_DEPTH_NEAR = 1.0f;
 constexpr float VIEWPORT_DEPTH_FAR = 65535.0f;
 constexpr float PICK_RADIUS_SQUARED = 100.0f;  // 10 pixels
 
-constexpr SpinState SPIN_RESET = {
-    0.0f, 0.0f, 0.0f, 1.0f,
-    {{1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f,
-      0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f}},
-    SPIN_NONE,
-};
-
 // 1 / length of the horizontal part of v, or 0 when it has none (looking straight up or down).
 float horizontalInverseLength(const Point3& v) {
     const float length = std::sqrt(v.x * v.x + v.y * v.y);
@@ -38,16 +32,13 @@ float horizontalInverseLength(const Point3& v) {
 
 }  // namespace
 
-SpinState dragSpin = SPIN_RESET;
-SpinState lightSpin = SPIN_RESET;
-SpinState* spinTarget = &dragSpin;
-
 void moveCamera() {
+    const Camera& camera = program.camera;
     const float step = renderOptions.moveSpeed;
-    Point3& position = camera.position.v;
+    Point3& position = program.camera.position.v;
     const Point3& right = camera.right.v;
     const Point3& back = camera.back.v;
-    const std::uint8_t held = inputState.heldKeys;
+    const std::uint8_t held = program.input.heldKeys;
     const bool shift = (held & HELD_SHIFT) != 0;
 
     // Sideways and forward motion stay in the horizontal plane at the same speed whatever
@@ -82,30 +73,32 @@ void moveCamera() {
     }
 }
 
-void setupView(float x0, float x1, float y0, float y1) {
-    const Point3 view = camera.back.v;
+void setupView(View& out, const Camera& camera, float x0, float x1, float y0, float y1,
+               std::uint32_t timeMs) {
+    out.camera = camera;
+    out.timeMs = timeMs;
 
     // The drag record's rotation is advanced here but deliberately not applied to the
     // picture: no drawing step reads it, so starting or stopping a spin changes nothing
     // visible. The light record never spins, so the light stays along (1, 1, 1).
-    advanceSpin(dragSpin);
-    advanceSpin(lightSpin);
+    advanceSpin(program.viewer.dragSpin);
+    advanceSpin(program.viewer.lightSpin);
     Point4 light;
-    transformAffine(light, lightSpin.rotation, Point3{1.0f, 1.0f, 1.0f});
+    transformAffine(light, program.viewer.lightSpin.rotation, Point3{1.0f, 1.0f, 1.0f});
 
     Matrix4 viewMatrix;
-    buildViewMatrix(viewMatrix);
+    buildViewMatrix(camera, viewMatrix);
     Matrix4 viewport;
     matViewport(viewport, x0, x1, y0, y1, VIEWPORT_DEPTH_NEAR, VIEWPORT_DEPTH_FAR);
 
     const float nearW = renderOptions.nearW;
     const float farW = renderOptions.farW;
-    setClipBounds(x0, x1, y0, y1, nearW, farW);
+    setClipBounds(out.clip, x0, x1, y0, y1, nearW, farW);
 
     // The aspect is that of the whole output, also for the small views of multi-view. Before
     // an output is open the size may be 0; a square aspect keeps the matrix finite.
-    const float width = displaySettings.width;
-    const float height = displaySettings.height;
+    const float width = program.output.width;
+    const float height = program.output.height;
     const float aspect = (width > 0.0f && height > 0.0f) ? width / height : 1.0f;
     // Near equal to far (both reachable by keys) would put infinities in the depth row, and
     // the product with the viewport turns 0 * inf into NaN in every row. Only the depth row
@@ -118,11 +111,12 @@ void setupView(float x0, float x1, float y0, float y1) {
     Matrix4 scale;
     matScale(scale, renderOptions.modelScale[0], renderOptions.modelScale[1],
              renderOptions.modelScale[2]);
-    matMultiply(frameMatrix, viewport, projection);
-    matMultiply(frameMatrix, frameMatrix, viewMatrix);
-    matMultiply(frameMatrix, frameMatrix, scale);
+    matMultiply(out.frameMatrix, viewport, projection);
+    matMultiply(out.frameMatrix, out.frameMatrix, viewMatrix);
+    matMultiply(out.frameMatrix, out.frameMatrix, scale);
 
-    setLightVectors(Point3{light.x, light.y, light.z}, view);
+    out.light.light = Point3{light.x, light.y, light.z};
+    out.light.view = camera.back.v;
 }
 
 void resetSpin(SpinState& record) {
@@ -149,7 +143,7 @@ void advanceSpin(SpinState& record) {
 }
 
 void spinFromRelease(SpinState& record, int x, int y, int px, int py) {
-    if ((inputState.heldKeys & HELD_SHIFT) == 0) {
+    if ((program.input.heldKeys & HELD_SHIFT) == 0) {
         record.mode = SPIN_XY;
         record.angleX = static_cast<float>(y - py) * SPIN_DEGREES_PER_PIXEL;
         record.angleY = static_cast<float>(x - px) * SPIN_DEGREES_PER_PIXEL;
@@ -157,8 +151,8 @@ void spinFromRelease(SpinState& record, int x, int y, int px, int py) {
     }
     // Twist about the screen centre: 50 times the sine of the angle between the directions
     // from the centre to the previous and to the release position.
-    const float cx = displaySettings.width * 0.5f;
-    const float cy = displaySettings.height * 0.5f;
+    const float cx = program.output.width * 0.5f;
+    const float cy = program.output.height * 0.5f;
     const float ux = static_cast<float>(x) - cx, uy = static_cast<float>(y) - cy;
     const float vx = static_cast<float>(px) - cx, vy = static_cast<float>(py) - cy;
     const float uu = ux * ux + uy * uy;
@@ -175,12 +169,16 @@ void spinFromRelease(SpinState& record, int x, int y, int px, int py) {
 }
 
 Point4* pickControlPoint() {
+    // Through the view the last frame drew last; before any frame there is none.
+    const ViewerState& viewer = program.viewer;
+    if (viewer.viewCount < 1) return nullptr;
+    const Matrix4& frameMatrix = viewer.views[viewer.viewCount - 1].frameMatrix;
     float best = PICK_RADIUS_SQUARED;
     Point4* result = nullptr;
-    const float cursorX = static_cast<float>(inputState.pointer.x);
-    const float cursorY = static_cast<float>(inputState.pointer.y);
-    for (int s = 0; s < surfaceList.count; ++s) {
-        Surface& surface = surfaceList.surfaces[s];
+    const float cursorX = static_cast<float>(program.input.pointer.x);
+    const float cursorY = static_cast<float>(program.input.pointer.y);
+    for (int s = 0; s < scene.surfaces.count; ++s) {
+        Surface& surface = scene.surfaces.surfaces[s];
         if (surface.points == nullptr || surface.width <= 0 || surface.height <= 0) {
             continue;
         }

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 
+#include "geometry/camera.h"
 #include "geometry/vector.h"
+#include "render/view.h"
 
 enum SpinMode : std::int32_t {
     SPIN_XY = 0,       // 0 or 1: turn about x then y
@@ -21,17 +23,34 @@ struct SpinState {
     Matrix4 rotation;              // accumulated rotation
     std::int32_t mode;
 };
-extern SpinState dragSpin;    // the spin target of the mouse gesture
-extern SpinState lightSpin;   // the light's rotation
-extern SpinState* spinTarget;
+// The spin records start with no spin and an identity rotation.
+constexpr SpinState SPIN_RESET = {
+    0.0f, 0.0f, 0.0f, 1.0f,
+    {{1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f,
+      0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f}},
+    SPIN_NONE,
+};
 
-// Motion from the held arrow keys (and Shift) by the move speed.
+// The viewer's record (program.viewer): the spins, and the views the last frame drew (one, or
+// two in multi-view; picking looks through the last).
+struct ViewerState {
+    SpinState dragSpin = SPIN_RESET;    // the spin target of the mouse gesture
+    SpinState lightSpin = SPIN_RESET;   // the light's rotation
+    SpinState* spinTarget = &dragSpin;
+    View views[2];
+    int viewCount;
+};
+
+// Moves the program's camera by the held arrow keys (and Shift) at the move speed.
 void moveCamera();
-// Sets up one view on the pixel rectangle x0..x1, y0..y1.
-void setupView(float x0, float x1, float y0, float y1);
+// Sets up a view of `camera` on the pixel rectangle x0..x1, y0..y1 at the frame's clock
+// reading: its frame matrix, clip bounds and light vectors (and advances the spins).
+void setupView(View& out, const Camera& camera, float x0, float x1, float y0, float y1,
+               std::uint32_t timeMs);
 void resetSpin(SpinState& record);
 void advanceSpin(SpinState& record);
 // Sets the record's spin from a release at (x, y) after the previous position (px, py).
 void spinFromRelease(SpinState& record, int x, int y, int px, int py);
-// The control point within 10 pixels of the cursor that is nearest, or null.
+// The control point in front of the eye within 10 pixels of the cursor that is nearest, seen
+// through the last view drawn, or null.
 Point4* pickControlPoint();

@@ -1,6 +1,6 @@
 // Whole-frame benchmark at 1024 x 768: the program started in-process by its own start-up
 // (headless platform, no present hook), then runFrame() timed for the shipped scene in three
-// option sets and for a single 32 x 32 comparison surface, each also with rasterOps as no-ops
+// option sets and for a single 32 x 32 comparison surface, each also with drawing calls recorded, not drawn
 // to split the frame between the program's own work and the rasterizer. Runs the peer
 // benchmark on the same comparison surface when it is present (PEER_BENCH, or where the peer
 // folder's build.sh puts it by default).
@@ -24,6 +24,7 @@
 
 #include "app/frame.h"
 #include "app/input.h"
+#include "app/program.h"
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "geometry/camera.h"
@@ -32,6 +33,7 @@
 #include "platform/win32.h"
 #include "render/emit.h"
 #include "render/options.h"
+#include "render/scene.h"
 #include "surface/waves.h"
 #include "vexa/vexa.h"
 
@@ -93,13 +95,12 @@ struct Configuration {
 
 struct Measurement {
     double fullFps;        // median frames per second, real drawing
-    double programFps;     // median frames per second, rasterOps as no-ops
+    double programFps;     // median frames per second, drawing calls only recorded
     double trianglesPerFrame;
 };
 
-void noTriangle(const void*, const void*, const void*) {}
-void noLine(const void*, const void*) {}
-void noArray(int, int, const void* const*) {}
+// The board records the drawing calls instead of drawing them: the program alone is timed.
+void ignoreCall(void*, int, int, const void* const*) {}
 
 // Triangle sizes of one frame, as the rasterizer receives them: area bins in pixels, the
 // triangles its back-face cull drops (signed area below 0) and the front-facing pixel total.
@@ -131,12 +132,13 @@ void countTriangle(const void* a, const void* b, const void* c) {
     sizeCensus.frontPixels += area;
 }
 
-void countLine(const void*, const void*) {}
-
-// Strips as the rasterizer splits them (every other triangle reversed), polygons as fans.
-void countArray(int mode, int count, const void* const* v) {
+// Every call's triangles: strips as the rasterizer splits them (every other triangle
+// reversed), polygons as fans; lines have none.
+void countCall(void*, int call, int count, const void* const* v) {
+    if (call == VX_CALL_TRIANGLE) countTriangle(v[0], v[1], v[2]);
+    if (call != VX_CALL_STRIP && call != VX_CALL_POLYGON) return;
     for (int i = 2; i < count; ++i) {
-        if (mode == VX_TRIANGLE_STRIP) {
+        if (call == VX_CALL_STRIP) {
             if (i & 1) {
                 countTriangle(v[i - 1], v[i - 2], v[i]);
             } else {
@@ -148,11 +150,8 @@ void countArray(int mode, int count, const void* const* v) {
     }
 }
 
-void installNoOps() {
-    rasterOps.drawTriangle = noTriangle;
-    rasterOps.drawLine = noLine;
-    rasterOps.drawVertexArray = noArray;
-}
+void installNoOps() { vxSetDrawRecorder(ignoreCall, nullptr, false); }
+void drawForReal() { vxSetDrawRecorder(nullptr, nullptr, true); }
 
 double seconds() {
     using namespace std::chrono;
@@ -168,16 +167,16 @@ double median(double* values, int count) {
 // same frame sequence (waves included) and the two modes see identical geometry.
 void restartSequence() {
     platformSetClock(true, CLOCK_STEP_MS);
-    seedRandom(WAVE_SEED);
-    for (WaveSource& source : waveState.sources) source = WaveSource{};
-    resetCamera();
-    resetSpin(dragSpin);
-    resetSpin(lightSpin);
+    seedRandom(scene.waves, WAVE_SEED);
+    for (WaveSource& source : scene.waves.sources) source = WaveSource{};
+    program.camera = CAMERA_DEFAULT;
+    resetSpin(program.viewer.dragSpin);
+    resetSpin(program.viewer.lightSpin);
     // The centre of the open output, where runFrame puts the cursor: anywhere else, the first
     // frame would read the difference as mouse motion and turn the camera.
-    const int cx = static_cast<int>(displaySettings.width * 0.5f);
-    const int cy = static_cast<int>(displaySettings.height * 0.5f);
-    inputState.pointer = PointerState{cx, cy, cx, cy};
+    const int cx = static_cast<int>(program.output.width * 0.5f);
+    const int cy = static_cast<int>(program.output.height * 0.5f);
+    program.input.pointer = PointerState{cx, cy, cx, cy};
     SetCursorPos(cx, cy);
 }
 
@@ -187,7 +186,7 @@ int drawFrame() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
     runFrame();
-    return frameStats.polygons;
+    return program.stats.polygons;
 }
 
 // Frames per second of one run of `frames` frames; adds its mean triangles per frame to
@@ -223,7 +222,7 @@ Measurement measure(const Configuration& c) {
     double ignored = 0.0;
     // The modes alternate run by run, so a slow spell of the machine touches both alike.
     for (int r = 0; r < benchSettings.runs; ++r) {
-        resetRasterOps();
+        drawForReal();
         full[r] = timedRun(benchSettings.frames, &triangles);
         installNoOps();
         program[r] = timedRun(benchSettings.frames, &ignored);
@@ -232,11 +231,9 @@ Measurement measure(const Configuration& c) {
     restartSequence();
     for (int f = 0; f + 1 < benchSettings.frames; ++f) drawFrame();
     sizeCensus = SizeCensus{};
-    rasterOps.drawTriangle = countTriangle;
-    rasterOps.drawLine = countLine;
-    rasterOps.drawVertexArray = countArray;
+    vxSetDrawRecorder(countCall, nullptr, false);
     drawFrame();
-    resetRasterOps();
+    drawForReal();
     return {median(full, benchSettings.runs), median(program, benchSettings.runs),
             triangles / benchSettings.runs};
 }
@@ -669,7 +666,7 @@ int main(int argc, char** argv) {
                 "vsync off, no present hook\n",
                 OUTPUT_WIDTH, OUTPUT_HEIGHT, benchSettings.runs, benchSettings.frames,
                 CLOCK_STEP_MS);
-    std::printf("prog = the same frames with rasterOps as no-ops (clear, console and swap "
+    std::printf("prog = the same frames with drawing calls recorded, not drawn (clear, console and swap "
                 "still run); rast = frame - prog\n\n");
     const Configuration configurations[] = {
         {"default", true, 6, false, false},

@@ -1,7 +1,7 @@
 // Tessellation throughput: patches and vertices per second of tessellateBasis (both normal
-// sources) and tessellateForward at 6 and 20 steps for both surface types. Drawing is replaced
-// by no-ops through rasterOps, so the figures are the program's own per-vertex work: weights,
-// normals, lighting, transform, texture coordinates, colour packing, edge copies.
+// sources) and tessellateForward at 6 and 20 steps for both surface types. The rasterizer is
+// not started, so it draws nothing and the figures are the program's own per-vertex work:
+// weights, normals, lighting, transform, texture coordinates, colour packing, edge copies.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -13,13 +13,10 @@
 #include "render/lighting.h"
 #include "render/options.h"
 #include "render/tessellate.h"
+#include "render/view.h"
 #include "surface/surface.h"
 
 namespace {
-
-void noTriangle(const void*, const void*, const void*) {}
-void noLine(const void*, const void*) {}
-void noArray(int, int, const void* const*) {}
 
 Point4 meshPoints[16];
 Point4 meshNormals[16];
@@ -42,15 +39,19 @@ void buildMesh(PatchRecord& patch) {
     patch.lastRow = 3;
 }
 
+// The view the patches are drawn for: easy to invert, the whole patch inside.
+View view;
+
 // Runs the tessellator for about a fifth of a second; returns patches per second.
-double measure(int (*tessellate)(PatchRecord&, float, float, float, float), PatchRecord& patch) {
+double measure(int (*tessellate)(PatchRecord&, const View&, float, float, float, float),
+               PatchRecord& patch) {
     using Clock = std::chrono::steady_clock;
     long patches = 0;
     long sink = 0;
     const auto start = Clock::now();
     double elapsed = 0.0;
     do {
-        for (int i = 0; i < 256; ++i) sink += tessellate(patch, 0.0f, 0.0f, 256.0f, 256.0f);
+        for (int i = 0; i < 256; ++i) sink += tessellate(patch, view, 0.0f, 0.0f, 256.0f, 256.0f);
         patches += 256;
         elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     } while (elapsed < 0.2);
@@ -61,16 +62,14 @@ double measure(int (*tessellate)(PatchRecord&, float, float, float, float), Patc
 }  // namespace
 
 int main() {
-    detectCpuFeatures(cpuFeatures);
-    chooseLightingRoutines(cpuFeatures);
-    chooseTransformPath(cpuFeatures);
+    CpuFeatures cpu;
+    detectCpuFeatures(cpu);
+    chooseLightingRoutines(cpu);
     resetRenderOptions();
-    setClipBounds(0.0f, 1000.0f, 0.0f, 1000.0f, 0.5f, 10.0f);
-    frameMatrix = Matrix4{{1, 0, 0, 500, 0, 1, 0, 500, 0, 0, 1, 0, 0, 0, 0.01f, 1}};
-    setLightVectors(Point3{1, 1, 1}, Point3{0, 0, 1});
-    rasterOps.drawTriangle = noTriangle;
-    rasterOps.drawLine = noLine;
-    rasterOps.drawVertexArray = noArray;
+    setClipBounds(view.clip, 0.0f, 1000.0f, 0.0f, 1000.0f, 0.5f, 10.0f);
+    useClipBounds(view.clip);
+    view.frameMatrix = Matrix4{{1, 0, 0, 500, 0, 1, 0, 500, 0, 0, 1, 0, 0, 0, 0.01f, 1}};
+    view.light = {Point3{1, 1, 1}, Point3{0, 0, 1}};
 
     PatchRecord patch;
     buildMesh(patch);
@@ -94,6 +93,5 @@ int main() {
                         rate, rate * vertices);
         }
     }
-    resetRasterOps();
     return 0;
 }

@@ -1,28 +1,14 @@
-// The camera frame: defaults, mouse look, the reversed view and the view matrix. Touches only
-// the camera record; frameMatrix is defined here and written by the view set-up.
+// The camera frame: mouse look, the reversed view and the view matrix. Touches only the camera
+// record it is handed.
 #include "geometry/camera.h"
 
 namespace {
 
 constexpr float LOOK_DEGREES_PER_PIXEL = 0.1f;
 
-constexpr Camera CAMERA_DEFAULT = {
-    {{1.0f, 0.0f, 0.0f}, 0.0f},
-    {{0.0f, 0.0f, 1.0f}, 0.0f},
-    {{0.0f, -1.0f, 0.0f}, 0.0f},
-    {{0.0f, 0.0f, 10.0f}, 0.0f},
-};
-
 }  // namespace
 
-Camera camera = CAMERA_DEFAULT;
-Matrix4 frameMatrix;
-
-void resetCamera() {
-    camera = CAMERA_DEFAULT;
-}
-
-void mouseLook(int dx, int dy) {
+void mouseLook(Camera& camera, int dx, int dy) {
     // Yaw about the world's vertical, then pitch about the camera's own (turned) right axis.
     // The axes are never re-orthonormalised; the drift over a session is far below a pixel.
     const Point3 worldUp = {0.0f, 0.0f, 1.0f};
@@ -37,14 +23,14 @@ void mouseLook(int dx, int dy) {
     rotateAboutAxis(camera.back.v, camera.back.v, pitch, axis);
 }
 
-void reverseCamera() {
+void reverseCamera(Camera& camera) {
     Point3& back = camera.back.v;
     Point3& right = camera.right.v;
     back = {-back.x, -back.y, -back.z};
     right = {-right.x, -right.y, -right.z};
 }
 
-void buildViewMatrix(Matrix4& out) {
+void buildViewMatrix(const Camera& camera, Matrix4& out) {
     const Point3& r = camera.right.v;
     const Point3& u = camera.up.v;
     const Point3& b = camera.back.v;

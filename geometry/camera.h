@@ -1,6 +1,7 @@
-// The camera frame: the Camera record (three axes and a position), its one instance, the frame
-// matrix every view builds from it, and the pure operations on them. How keys and the mouse
-// move the camera, and how a view is set up, belong to the program (app/viewer.h).
+// The camera frame: the Camera record (three axes and a position) and the pure operations on
+// it. The program owns its camera; each view it draws copies one (render/view.h). How keys
+// and the mouse move the camera, and how a view is set up, belong to the program
+// (app/viewer.h).
 #pragma once
 
 #include "geometry/vector.h"
@@ -11,24 +12,26 @@ struct CameraVector {
     float unused;
 };
 
-// right x up = back; the eye looks along -back. Saved and restored as one block.
+// right x up = back; the eye looks along -back.
 struct Camera {
     CameraVector right;
     CameraVector up;
     CameraVector back;
     CameraVector position;
 };
-extern Camera camera;
-
-// Model space to screen pixels and w, rebuilt by every view set-up.
-extern Matrix4 frameMatrix;
 
 // Camera defaults: right (1,0,0), up (0,0,1), back (0,-1,0), position (0,0,10).
-void resetCamera();
+constexpr Camera CAMERA_DEFAULT = {
+    {{1.0f, 0.0f, 0.0f}, 0.0f},
+    {{0.0f, 0.0f, 1.0f}, 0.0f},
+    {{0.0f, -1.0f, 0.0f}, 0.0f},
+    {{0.0f, 0.0f, 10.0f}, 0.0f},
+};
+
 // Turn by a cursor delta in pixels (screen centre minus cursor): 0.1 degree per pixel, yaw about
 // the world's vertical, then pitch about the camera's own right axis.
-void mouseLook(int dx, int dy);
+void mouseLook(Camera& camera, int dx, int dy);
 // Negates back and right (the second view of multi-view looks the other way).
-void reverseCamera();
+void reverseCamera(Camera& camera);
 // out = R * T(-position) from the camera axes.
-void buildViewMatrix(Matrix4& out);
+void buildViewMatrix(const Camera& camera, Matrix4& out);

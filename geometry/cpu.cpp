@@ -1,6 +1,6 @@
 // Processor feature detection: CPUID leaves 0 and 1 where the processor has them, the
 // illegal-instruction probe for packed single-precision instructions, the VORL_PORTABLE
-// switch, and the choice of the TransformPath table. Runs once at start-up.
+// switch. Runs once at start-up.
 #include "geometry/cpu.h"
 
 #include <csetjmp>
@@ -8,14 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "geometry/transform.h"
-
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
 #define VORL_HAVE_CPUID 1
 #endif
-
-CpuFeatures cpuFeatures;
 
 namespace {
 
@@ -125,8 +121,3 @@ void detectCpuFeatures(CpuFeatures& out) {
     }
 }
 
-void chooseTransformPath(const CpuFeatures& features) {
-    transformPath.transformVertex = transformVertexScalar;
-    transformPath.loadTransform =
-        features.hasPackedSingle ? loadTransformPacked : loadTransformPlain;
-}

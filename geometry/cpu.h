@@ -1,5 +1,5 @@
-// Processor feature detection and the choice of routine tables made once at start-up.
-// The drawing code calls through the tables only and never tests features itself.
+// Processor feature detection, run once at start-up; the routine tables are chosen from what
+// it finds. The drawing code calls through the tables only and never tests features itself.
 #pragma once
 
 #include <cstdint>
@@ -12,14 +12,11 @@ struct CpuFeatures {
     int hasMmx;                 // bit 23
     int hasPackedSingle;        // bit 25, cleared when the OS does not run packed instructions
 };
-extern CpuFeatures cpuFeatures;
 
 // Fills out from CPUID (where the processor has it) and the packed-instruction probe.
 // With VORL_PORTABLE set in the environment every feature reads as absent, so the portable
 // routines are chosen.
 void detectCpuFeatures(CpuFeatures& out);
-// Fills the TransformPath table: packed loadTransform with packed single, else the plain one.
-void chooseTransformPath(const CpuFeatures& features);
 // Runs trial under an illegal-instruction guard; false when it raised SIGILL. The previous
 // SIGILL disposition is restored either way.
 bool runsWithoutIllegalInstruction(void (*trial)());

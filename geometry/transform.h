@@ -1,6 +1,7 @@
 // Vertex transform, projection and clip codes: ScreenVertex (the record handed to the
-// rasterizer), ClipBounds, and the batch loadTransform / beginVertices / transformVertex /
-// endVertices reached through the TransformPath table that start-up fills once.
+// rasterizer), ClipBounds, and the transform stage's record: the matrix and clip bounds in use
+// (loaded from the view being drawn) and the batch beginVertices / transformVertex /
+// endVertices with its deferred clip codes.
 #pragma once
 
 #include <bit>
@@ -36,53 +37,38 @@ constexpr std::uint32_t CLIP_NEAR = 0x10;
 constexpr std::uint32_t CLIP_FAR = 0x20;
 constexpr std::uint32_t CLIP_MASK = 0x3F;
 
-// The view volume of the current view, all bounds non-negative; the reciprocals of the depth
-// bounds are read by the clipper; each bound is also replicated four times for the
-// four-wide path.
+// A view's volume, all bounds non-negative; the reciprocals of the depth bounds are read by
+// the clipper.
 struct ClipBounds {
     float xMin, xMax, yMin, yMax, wNear, wFar;
     float invNear, invFar;
-    alignas(16) float xMin4[4], xMax4[4], yMin4[4], yMax4[4], wNear4[4], wFar4[4];
 };
-extern ClipBounds clipBounds;
 
-// Fills clipBounds with the rectangle, depth bounds, reciprocals and replicated copies.
-void setClipBounds(float x0, float x1, float y0, float y1, float nearW, float farW);
+// Fills the bounds with the rectangle, the depth bounds and their reciprocals.
+void setClipBounds(ClipBounds& bounds, float x0, float x1, float y0, float y1, float nearW,
+                   float farW);
 
-// Transform state: the current matrix (with a 16-byte aligned copy and each element
-// replicated four times for the packed path), the pending vertex and the accumulated code.
+// The transform stage: the matrix and the clip bounds in use (what loadTransform and
+// useClipBounds loaded from the view being drawn), the pending vertex and the accumulated code.
 struct TransformState {
     Matrix4 matrix;
-    alignas(16) float rows[16];
-    alignas(16) float splat[16][4];
+    ClipBounds clip;
     ScreenVertex* pending;
     std::uint32_t accumulated;
     std::uint16_t savedControlWord;
 };
 extern TransformState transformState;
 
-// Routines with processor-specific variants, filled once at start-up (chooseTransformPath).
-struct TransformPath {
-    void (*loadTransform)(const Matrix4& m);
-    void (*transformVertex)(ScreenVertex& out, const Point3& p);
-};
-extern TransformPath transformPath;
-
 // Makes m the current transform (model space to pixels and w).
-inline void loadTransform(const Matrix4& m) { transformPath.loadTransform(m); }
+inline void loadTransform(const Matrix4& m) { transformState.matrix = m; }
+// Makes the view's bounds the ones clip codes and the clipper test against.
+inline void useClipBounds(const ClipBounds& bounds) { transformState.clip = bounds; }
 // Opens a batch: no pending vertex, accumulated code 0, single-precision arithmetic.
 void beginVertices();
 // Writes out.x, y, w, q from p; completes the pending vertex's clip code; out becomes pending.
-inline void transformVertex(ScreenVertex& out, const Point3& p) {
-    transformPath.transformVertex(out, p);
-}
+void transformVertex(ScreenVertex& out, const Point3& p);
 // Completes the pending vertex's code, restores precision, returns the OR of all codes.
 std::uint32_t endVertices();
-
-// The portable variants (always available) and the packed variant of loadTransform.
-void loadTransformPlain(const Matrix4& m);
-void loadTransformPacked(const Matrix4& m);
-void transformVertexScalar(ScreenVertex& out, const Point3& p);
 
 // Indexed by the sign bits of x (bit 0), y (bit 1) and w (bit 2): for each negative value the
 // pair of bits whose unsigned compare read the sign bit as a huge magnitude is flipped.
@@ -97,7 +83,7 @@ inline std::uint32_t clipCode(const ScreenVertex& v) {
     const std::uint32_t x = clipFloatBits(v.x);
     const std::uint32_t y = clipFloatBits(v.y);
     const std::uint32_t w = clipFloatBits(v.w);
-    const ClipBounds& b = clipBounds;
+    const ClipBounds& b = transformState.clip;
     // Non-negative floats order like their bit patterns read as unsigned integers.
     std::uint32_t code = 0;
     code |= static_cast<std::uint32_t>(clipFloatBits(b.wFar) < w) << 5;
@@ -125,9 +111,8 @@ inline void completePendingVertex() {
     }
 }
 
-// transformVertexScalar's body with the matrix elements e (row-major, 16) passed in, for
-// loops that hoist the matrix and call it directly once they have found transformVertexScalar
-// in the table; the arithmetic is the same operation for operation.
+// transformVertex's body with the matrix elements e (row-major, 16) passed in, for loops that
+// hoist the matrix; the arithmetic is the same operation for operation.
 inline void transformVertexWith(const float* e, ScreenVertex& out, const Point3& p) {
     const float w = e[12] * p.x + e[13] * p.y + e[14] * p.z + e[15];
     const float sx = e[0] * p.x + e[1] * p.y + e[2] * p.z + e[3];

@@ -15,11 +15,10 @@ namespace {
 
 constexpr std::uint32_t FILL_GREEN = 0xFF00FF00u;
 
-// The polygon being built: one border from its first to its last vertex, then the other
-// border backwards without its two end vertices.
-const ScreenVertex* fillPolygon[POLYGON_MAX_VERTICES];
-
+// The polygon between two borders: one border from its first to its last vertex, then the
+// other border backwards without its two end vertices.
 int fillBetween(const PatchEdge& along, int alongSteps, const PatchEdge& back, int backSteps) {
+    const ScreenVertex* fillPolygon[POLYGON_MAX_VERTICES];
     int m = 0;
     for (int k = 0; k <= alongSteps; ++k) fillPolygon[m++] = &along.slot[k];
     for (int k = backSteps - 1; k >= 1; --k) fillPolygon[m++] = &back.slot[k];

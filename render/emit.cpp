@@ -1,8 +1,8 @@
 // Primitive emission and clipping: accepts, drops or clips triangles on their clip codes,
 // draws patch grids and zig-zag polygons, and clips triangles and lines plane by plane into a
 // fixed pool. Entries: drawPatchGrid, emitTriangle, drawPolygon, clipTriangle,
-// drawClippedLine. Draws only through rasterOps; reads clipBounds, the tessellators' grid and
-// renderOptions.
+// drawClippedLine. Draws through the rasterizer's drawing calls; reads the transform stage's
+// clip bounds, the tessellators' grid and renderOptions.
 #include "render/emit.h"
 
 #include <bit>
@@ -12,19 +12,9 @@
 #include "render/tessellate.h"
 #include "vexa/vexa.h"
 
-ClipVertexPool clipVertexPool;
-RasterOps rasterOps = {vxDrawTriangle, vxDrawLine, vxDrawVertexArray};
-
-void resetRasterOps() {
-    rasterOps.drawTriangle = vxDrawTriangle;
-    rasterOps.drawLine = vxDrawLine;
-    rasterOps.drawVertexArray = vxDrawVertexArray;
-}
+ClipScratch clipScratch;
 
 namespace {
-
-// The two vertex lists of clipTriangle, used alternately as input and output of a plane.
-const ScreenVertex* clipList[2][CLIP_LIST_SIZE];
 
 inline std::uint32_t floatBits(float f) { return std::bit_cast<std::uint32_t>(f); }
 
@@ -41,15 +31,17 @@ inline bool vertexDrawable(const ScreenVertex& v) {
            isFiniteBits(floatBits(v.q));
 }
 
-// Signed inside distance of v from plane k; inside when the sign bit is clear.
+// Signed inside distance of v from plane k of the bounds in use; inside when the sign bit is
+// clear.
 inline float planeDistance(int k, const ScreenVertex& v) {
+    const ClipBounds& b = transformState.clip;
     switch (k) {
-        case PLANE_X_MIN: return v.x - clipBounds.xMin;
-        case PLANE_X_MAX: return clipBounds.xMax - v.x;
-        case PLANE_Y_MIN: return v.y - clipBounds.yMin;
-        case PLANE_Y_MAX: return clipBounds.yMax - v.y;
-        case PLANE_NEAR: return v.w - clipBounds.wNear;
-        default: return clipBounds.wFar - v.w;
+        case PLANE_X_MIN: return v.x - b.xMin;
+        case PLANE_X_MAX: return b.xMax - v.x;
+        case PLANE_Y_MIN: return v.y - b.yMin;
+        case PLANE_Y_MAX: return b.yMax - v.y;
+        case PLANE_NEAR: return v.w - b.wNear;
+        default: return b.wFar - v.w;
     }
 }
 
@@ -68,11 +60,11 @@ inline float planeDifference(int k, const ScreenVertex& p, const ScreenVertex& r
 
 // A fresh pool vertex, or null (and the overflow mark) when the pool is used up.
 inline ScreenVertex* takePoolVertex() {
-    if (clipVertexPool.cursor >= CLIP_POOL_SIZE) {
-        clipVertexPool.overflow = true;
+    if (clipScratch.cursor >= CLIP_POOL_SIZE) {
+        clipScratch.overflow = true;
         return nullptr;
     }
-    return &clipVertexPool.vertex[clipVertexPool.cursor++];
+    return &clipScratch.vertex[clipScratch.cursor++];
 }
 
 // Undoes the perspective divide of the fields that are interpolated in eye space.
@@ -104,8 +96,9 @@ const ScreenVertex* makeIntersection(int k, const ScreenVertex& p, const ScreenV
     undoDivide(pe);
     undoDivide(re);
     lerpVertex(*out, t, pe, re);
-    const float planeW = (k == PLANE_NEAR) ? clipBounds.wNear : clipBounds.wFar;
-    const float planeQ = (k == PLANE_NEAR) ? clipBounds.invNear : clipBounds.invFar;
+    const ClipBounds& b = transformState.clip;
+    const float planeW = (k == PLANE_NEAR) ? b.wNear : b.wFar;
+    const float planeQ = (k == PLANE_NEAR) ? b.invNear : b.invFar;
     out->x *= planeQ;
     out->y *= planeQ;
     out->s0 *= planeQ;
@@ -124,9 +117,9 @@ int drawWireTriangle(const ScreenVertex* a, const ScreenVertex* b, const ScreenV
     const std::uint32_t all = a->flags & b->flags & c->flags;
     if (all != 0) return 0;
     if ((a->flags | b->flags | c->flags) == 0) {
-        rasterOps.drawLine(a, b);
-        rasterOps.drawLine(b, c);
-        rasterOps.drawLine(c, a);
+        vxDrawLine(a, b);
+        vxDrawLine(b, c);
+        vxDrawLine(c, a);
     } else {
         drawClippedLine(*a, *b);
         drawClippedLine(*b, *c);
@@ -168,7 +161,7 @@ int drawGridFilled(int n) {
            const ScreenVertex* v3) {
             // One strip per cell; its diagonal runs from V1 to V2.
             const void* strip[4] = {v0, v1, v2, v3};
-            rasterOps.drawVertexArray(VX_TRIANGLE_STRIP, 4, strip);
+            vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, strip);
         },
         emitTriangle);
 }
@@ -178,11 +171,11 @@ int drawGridWire(int n) {
         n,
         [](const ScreenVertex* v0, const ScreenVertex* v1, const ScreenVertex* v2,
            const ScreenVertex* v3) {
-            rasterOps.drawLine(v0, v1);
-            rasterOps.drawLine(v1, v3);
-            rasterOps.drawLine(v3, v0);
-            rasterOps.drawLine(v3, v2);
-            rasterOps.drawLine(v2, v0);
+            vxDrawLine(v0, v1);
+            vxDrawLine(v1, v3);
+            vxDrawLine(v3, v0);
+            vxDrawLine(v3, v2);
+            vxDrawLine(v2, v0);
         },
         drawWireTriangle);
 }
@@ -201,7 +194,7 @@ int drawPatchGrid(const PatchRecord& patch) {
 
 int emitTriangle(const ScreenVertex* a, const ScreenVertex* b, const ScreenVertex* c) {
     if ((a->flags | b->flags | c->flags) == 0) {
-        rasterOps.drawTriangle(a, b, c);
+        vxDrawTriangle(a, b, c);
         return 1;
     }
     if ((a->flags & b->flags & c->flags) != 0) return 0;
@@ -230,10 +223,10 @@ int drawPolygon(int m, const ScreenVertex* const* p) {
 
 int clipTriangle(const ScreenVertex* a, const ScreenVertex* b, const ScreenVertex* c) {
     if (vertexHasNan(*a) || vertexHasNan(*b) || vertexHasNan(*c)) return 0;
-    clipVertexPool.cursor = 0;
-    clipVertexPool.overflow = false;
-    const ScreenVertex** in = clipList[0];
-    const ScreenVertex** out = clipList[1];
+    clipScratch.cursor = 0;
+    clipScratch.overflow = false;
+    const ScreenVertex** in = clipScratch.list[0];
+    const ScreenVertex** out = clipScratch.list[1];
     in[0] = a;
     in[1] = b;
     in[2] = c;
@@ -247,7 +240,7 @@ int clipTriangle(const ScreenVertex* a, const ScreenVertex* b, const ScreenVerte
         if (count == 0) return 0;
         if (count + 2 > CLIP_LIST_SIZE) return 0;
         count += clipEdge(k, &out[count], &out[count + 1], in[m - 1], in[0]);
-        if (clipVertexPool.overflow) return 0;
+        if (clipScratch.overflow) return 0;
         m = count;
         const ScreenVertex** swap = in;
         in = out;
@@ -259,7 +252,7 @@ int clipTriangle(const ScreenVertex* a, const ScreenVertex* b, const ScreenVerte
         if (!vertexDrawable(*in[i])) return 0;
         polygon[i] = in[i];
     }
-    rasterOps.drawVertexArray(VX_POLYGON, m, polygon);
+    vxDrawVertexArray(VX_POLYGON, m, polygon);
     return m - 2;
 }
 
@@ -307,8 +300,8 @@ void lerpVertex(ScreenVertex& out, float t, const ScreenVertex& p, const ScreenV
 
 int drawClippedLine(const ScreenVertex& a, const ScreenVertex& b) {
     if (vertexHasNan(a) || vertexHasNan(b)) return 0;
-    clipVertexPool.cursor = 0;
-    clipVertexPool.overflow = false;
+    clipScratch.cursor = 0;
+    clipScratch.overflow = false;
     // The list (a, b) is rewritten in place by each plane: a crossing replaces whichever end
     // was outside.
     const ScreenVertex* list[2] = {&a, &b};
@@ -317,7 +310,7 @@ int drawClippedLine(const ScreenVertex& a, const ScreenVertex& b) {
     }
     const ScreenVertex* first = list[0];
     const ScreenVertex* second = list[1];
-    if (clipVertexPool.overflow || !vertexDrawable(*first) || !vertexDrawable(*second)) return 0;
-    rasterOps.drawLine(first, second);
+    if (clipScratch.overflow || !vertexDrawable(*first) || !vertexDrawable(*second)) return 0;
+    vxDrawLine(first, second);
     return 1;
 }

@@ -1,7 +1,6 @@
 // Primitive emission and clipping: triangles accepted or rejected on clip codes, patch grids,
-// zig-zag polygons, and the clipper against the six bounds with a fixed pool of 18 vertices.
-// Every rasterizer drawing call goes through rasterOps, so tests can record the calls and the
-// benchmarks can replace drawing with nothing.
+// zig-zag polygons, and the clipper against the six bounds of the view in use with a fixed
+// pool of 18 vertices.
 #pragma once
 
 #include <cstdint>
@@ -17,25 +16,17 @@ constexpr int POLYGON_MAX_VERTICES = 39;
 enum ClipPlane { PLANE_X_MIN = 0, PLANE_X_MAX, PLANE_Y_MIN, PLANE_Y_MAX, PLANE_NEAR, PLANE_FAR,
                  PLANE_COUNT };
 
-// Scratch vertices made by clipping; reset at the start of every clipped primitive. overflow
-// is set when a degenerate primitive asks for more vertices than the pool or a list holds;
-// the primitive is then dropped instead of writing out of range.
-struct ClipVertexPool {
+// The clipper's scratch: vertices made by clipping, reset at the start of every clipped
+// primitive, and the two vertex lists used alternately as a plane's input and output.
+// overflow is set when a degenerate primitive asks for more vertices than the pool or a list
+// holds; the primitive is then dropped instead of writing out of range.
+struct ClipScratch {
     ScreenVertex vertex[CLIP_POOL_SIZE];
     int cursor;
     bool overflow;
+    const ScreenVertex* list[2][CLIP_LIST_SIZE];
 };
-extern ClipVertexPool clipVertexPool;
-
-// The rasterizer's drawing entries. Filled with the vx routines at load; tests record
-// through it, benchmarks install no-ops. resetRasterOps puts the vx routines back.
-struct RasterOps {
-    void (*drawTriangle)(const void* a, const void* b, const void* c);
-    void (*drawLine)(const void* a, const void* b);
-    void (*drawVertexArray)(int mode, int count, const void* const* vertices);
-};
-extern RasterOps rasterOps;
-void resetRasterOps();
+extern ClipScratch clipScratch;
 
 // True when x, y or w is NaN: such a vertex cannot be clipped (every sign-bit test takes NaN
 // as inside) and any primitive using it is dropped.

@@ -6,12 +6,12 @@
 #include <cassert>
 #include <utility>
 
-#include "geometry/camera.h"
 #include "render/emit.h"
 #include "render/insight.h"
 #include "render/options.h"
 #include "render/shade.h"
 #include "render/tessellate.h"
+#include "render/view.h"
 
 namespace {
 
@@ -162,7 +162,8 @@ constexpr ForwardGridTable forwardGrids[LIGHTING_STYLE_COUNT][2] = {
 
 }  // namespace
 
-int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float tHi) {
+int tessellateForward(PatchRecord& patch, const View& view, float sLo, float tLo, float sHi,
+                      float tHi) {
     const int n = patch.steps;
     assert(n >= 1 && n <= GRID_MAX_STEPS);
     assert(patch.lastColumn >= 3 && patch.lastRow >= 3);
@@ -186,9 +187,9 @@ int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float
     const float stepT = (tHi - tLo) * h;
     const ForwardGridRoutine grid =
         forwardGrids[lightingPath.style][bezier ? SURFACE_BEZIER : SURFACE_BSPLINE][shadeVariant()];
-    loadTransform(frameMatrix);
+    loadTransform(view.frameMatrix);
     VertexConstants constants;
-    loadVertexConstants(constants);
+    loadVertexConstants(constants, view.light);
     beginVertices();
     grid(constants, n, sLo, tLo, stepS, stepT, h, h2, h3);
     endVertices();

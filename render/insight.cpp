@@ -101,8 +101,8 @@ void clipLoopAtPlane(const std::vector<OutlinePoint>& in, float plane, float sig
 
 void clipOutlineLoop(const OutlinePoint* in, int count, float wNear, float wFar,
                      std::vector<OutlinePoint>& out) {
-    static std::vector<OutlinePoint> loop;   // reused by every audited frame
-    static std::vector<OutlinePoint> between;
+    std::vector<OutlinePoint>& loop = inspection.clipIn;
+    std::vector<OutlinePoint>& between = inspection.clipBetween;
     loop.assign(in, in + count);
     clipLoopAtPlane(loop, wNear, 1.0f, between);
     clipLoopAtPlane(between, wFar, -1.0f, out);
@@ -130,12 +130,13 @@ void recordPatchBounds(int column, int row, int steps) {
         if (!(v.q > 0.0f) || !(v.x == v.x) || !(v.y == v.y)) continue;
         widen(v.x, v.y);
     }
-    b.clipX0 = clipBounds.xMin;
-    b.clipY0 = clipBounds.yMin;
-    b.clipX1 = clipBounds.xMax;
-    b.clipY1 = clipBounds.yMax;
-    b.wNear = clipBounds.wNear;
-    b.wFar = clipBounds.wFar;
+    const ClipBounds& clip = transformState.clip;
+    b.clipX0 = clip.xMin;
+    b.clipY0 = clip.yMin;
+    b.clipX1 = clip.xMax;
+    b.clipY1 = clip.yMax;
+    b.wNear = clip.wNear;
+    b.wFar = clip.wFar;
     // The border, going round; a vertex without a finite position leaves the patch without.
     std::vector<OutlinePoint>& outline = inspection.outline;
     const std::size_t start = outline.size();
@@ -159,7 +160,7 @@ void recordPatchBounds(int column, int row, int steps) {
     // Cut by a depth plane, the drawn part reaches where the border meets the plane, which
     // may lie outside the bounds of the vertices in front of the eye.
     if (b.crossesDepth) {
-        static std::vector<OutlinePoint> cut;
+        std::vector<OutlinePoint>& cut = inspection.clipCut;
         clipOutlineLoop(&outline[start], 4 * steps, b.wNear, b.wFar, cut);
         for (const OutlinePoint& p : cut) widen(p.x, p.y);
     }

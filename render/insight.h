@@ -66,6 +66,9 @@ struct InspectionState {
     std::int32_t currentSurface;
     std::vector<PatchBounds> bounds;
     std::vector<OutlinePoint> outline;
+    // clipOutlineLoop's working lists and a patch's border cut to the depth range, kept from
+    // one audited frame to the next so that their memory is reused.
+    std::vector<OutlinePoint> clipIn, clipBetween, clipCut;
 };
 extern InspectionState inspection;
 

@@ -1,26 +1,26 @@
 // Per-vertex lighting: the light and view vectors, and the diffuse and diffuse-plus-specular
 // entries in two implementations (clamps by float selection, or by sign bits and integer
-// compares of bit patterns) chosen once at start-up. Reads only its own LightState.
+// compares of bit patterns) chosen once at start-up. Reads only the light state it is handed.
 #include "render/lighting.h"
 
-LightState lightState = {{0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, 1.0f}};
 LightingPath lightingPath = {lightDiffuseSelect, lightDiffuseSpecularSelect, LIGHTING_SELECT};
 
-void setLightVectors(const Point3& light, const Point3& view) {
-    lightState.light = light;
-    lightState.view = view;
+float lightDiffuseSelect(const Point3& n, const LightState& light) {
+    return diffuseBySelect(n, light);
 }
 
-float lightDiffuseSelect(const Point3& n) { return diffuseBySelect(n, lightState); }
-
-void lightDiffuseSpecularSelect(const Point3& n, float& diffuse, float& specular) {
-    diffuseSpecularBySelect(n, lightState, diffuse, specular);
+void lightDiffuseSpecularSelect(const Point3& n, const LightState& light, float& diffuse,
+                                float& specular) {
+    diffuseSpecularBySelect(n, light, diffuse, specular);
 }
 
-float lightDiffuseInteger(const Point3& n) { return diffuseByInteger(n, lightState); }
+float lightDiffuseInteger(const Point3& n, const LightState& light) {
+    return diffuseByInteger(n, light);
+}
 
-void lightDiffuseSpecularInteger(const Point3& n, float& diffuse, float& specular) {
-    diffuseSpecularByInteger(n, lightState, diffuse, specular);
+void lightDiffuseSpecularInteger(const Point3& n, const LightState& light, float& diffuse,
+                                 float& specular) {
+    diffuseSpecularByInteger(n, light, diffuse, specular);
 }
 
 void chooseLightingRoutines(const CpuFeatures& features) {

@@ -1,7 +1,7 @@
-// Per-vertex lighting: the light and view vectors, AMBIENT, and the two lighting entries
-// reached through a table that start-up fills once from the processor's features. The table
-// also names which implementation it holds, so the tessellators' vertex loops can run the same
-// bodies inlined.
+// Per-vertex lighting: the light and view vectors of a view (LightState), AMBIENT, and the two
+// lighting entries reached through a table that start-up fills once from the processor's
+// features. The table also names which implementation it holds, so the tessellators' vertex
+// loops can run the same bodies inlined.
 #pragma once
 
 #include <bit>
@@ -16,7 +16,6 @@ struct LightState {
     Point3 light;   // towards the light, not normalised
     Point3 view;    // the viewer's axis for the specular term, not normalised
 };
-extern LightState lightState;
 
 // The two implementations of the same formulas: clamps by conditional selection, or by sign
 // bits and integer compares of the bit patterns.
@@ -25,28 +24,33 @@ enum LightingStyle : std::int32_t { LIGHTING_SELECT = 0, LIGHTING_INTEGER, LIGHT
 // The lighting pair in use: diffuse intensity D in [0, 1]; D and specular S in [0, 1]; and
 // which implementation the pair is.
 struct LightingPath {
-    float (*lightDiffuse)(const Point3& n);
-    void (*lightDiffuseSpecular)(const Point3& n, float& diffuse, float& specular);
+    float (*lightDiffuse)(const Point3& n, const LightState& light);
+    void (*lightDiffuseSpecular)(const Point3& n, const LightState& light, float& diffuse,
+                                 float& specular);
     LightingStyle style;
 };
 extern LightingPath lightingPath;
 
-void setLightVectors(const Point3& light, const Point3& view);
-inline float lightDiffuse(const Point3& n) { return lightingPath.lightDiffuse(n); }
-inline void lightDiffuseSpecular(const Point3& n, float& diffuse, float& specular) {
-    lightingPath.lightDiffuseSpecular(n, diffuse, specular);
+inline float lightDiffuse(const Point3& n, const LightState& light) {
+    return lightingPath.lightDiffuse(n, light);
+}
+inline void lightDiffuseSpecular(const Point3& n, const LightState& light, float& diffuse,
+                                 float& specular) {
+    lightingPath.lightDiffuseSpecular(n, light, diffuse, specular);
 }
 
 // The two implementations: clamps by conditional selection, or by sign bits and integer
 // compares of the bit patterns.
-float lightDiffuseSelect(const Point3& n);
-void lightDiffuseSpecularSelect(const Point3& n, float& diffuse, float& specular);
-float lightDiffuseInteger(const Point3& n);
-void lightDiffuseSpecularInteger(const Point3& n, float& diffuse, float& specular);
+float lightDiffuseSelect(const Point3& n, const LightState& light);
+void lightDiffuseSpecularSelect(const Point3& n, const LightState& light, float& diffuse,
+                                float& specular);
+float lightDiffuseInteger(const Point3& n, const LightState& light);
+void lightDiffuseSpecularInteger(const Point3& n, const LightState& light, float& diffuse,
+                                 float& specular);
 
 // The bodies of both implementations for a given light state, inline so that the
-// tessellators' vertex loops can run the style lightingPath names on a copy of lightState
-// taken once per patch. The entries above call these.
+// tessellators' vertex loops can run the style lightingPath names on a copy of the view's
+// light taken once per patch. The entries above call these.
 namespace lightingDetail {
 
 constexpr std::uint32_t ONE_BITS = 0x3F800000u;  // 1.0f

@@ -70,14 +70,13 @@ struct VertexConstants {
     Matrix4 matrix;
 };
 
-inline void loadVertexConstants(VertexConstants& out) {
-    out.light = lightState;
+inline void loadVertexConstants(VertexConstants& out, const LightState& light) {
+    out.light = light;
     out.matrix = transformState.matrix;
 }
 
-// shadeAndProject for one option combination and lighting style. The transform is the scalar
-// transformVertex body (the only variant the TransformPath table ever holds for single
-// vertices) on the matrix copied once per patch.
+// shadeAndProject for one option combination and lighting style. The transform is the
+// transformVertex body on the matrix copied once per patch.
 template <int FLAGS, int STYLE>
 inline void shadeVertex(const VertexConstants& constants, ScreenVertex& slot,
                         const Point3& point, Point3 normal, float s, float t) {

@@ -1,24 +1,21 @@
 // The per-view surface pass: waves, texture binding, the render state of the options, and
-// every surface drawn patch by patch (culling, detail, tessellation, crack filling, markers).
-// Entries: drawSurfaces, drawSurface, patchOutsideView, drawControlPoints. Writes only the
-// PatchRecord fields of the frame (lastColumn, lastRow, steps) and the render state.
+// every surface drawn patch by patch (culling, detail, tessellation, crack filling, markers)
+// for the view it is handed. Entries: drawSurfaces, drawSurface, patchOutsideView,
+// drawControlPoints. Writes only the scene's waves and heights, the PatchRecord fields of the
+// frame (lastColumn, lastRow, steps) and the render state.
 #include "render/surfacepass.h"
 
 #include "display/device.h"
-#include "geometry/camera.h"
 #include "geometry/transform.h"
-#include "platform/win32.h"
 #include "render/detail.h"
 #include "render/emit.h"
 #include "render/insight.h"
 #include "render/options.h"
+#include "render/scene.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
 #include "surface/waves.h"
 #include "vexa/vexa.h"
-
-Texture surfaceTexture;
-Texture environmentTexture;
 
 namespace {
 constexpr float CULL_UP_LOW = -50.0f;
@@ -27,7 +24,7 @@ constexpr float CULL_RIGHT_LOW = 140.0f;
 constexpr float CULL_RIGHT_HIGH = 40.0f;
 constexpr std::uint32_t MARKER_FLICKER_BIT = 0x4;
 
-using Tessellator = int (*)(PatchRecord&, float, float, float, float);
+using Tessellator = int (*)(PatchRecord&, const View&, float, float, float, float);
 
 void setCombineState() {
     if (renderOptions.environmentMapping) {
@@ -52,7 +49,7 @@ void setCombineState() {
 }
 
 // The four culling-plane normals from the camera's right and up axes.
-void buildCullingPlanes(Point3 planes[4]) {
+void buildCullingPlanes(Point3 planes[4], const Camera& camera) {
     const Point3& right = camera.right.v;
     const Point3& up = camera.up.v;
     rotateAboutAxis(planes[0], up, CULL_UP_LOW * DEGREES_TO_RADIANS, right);
@@ -67,11 +64,13 @@ inline Point3 cornerFromEye(const Point4& p, const Point3& eye) {
 
 }  // namespace
 
-int drawSurfaces() {
+int drawSurfaces(const View& view) {
     stageMark(TIMED_WAVES);
     if (!renderOptions.wavesPaused) {
-        animateWaves(static_cast<std::int32_t>(timeGetTime()), renderOptions.controlNormals);
+        animateWaves(scene.waves, scene.surfaces, static_cast<std::int32_t>(view.timeMs),
+                     renderOptions.controlNormals);
     }
+    useClipBounds(view.clip);
     stageMark(TIMED_DETAIL);
     // The heat map's flat colours are neither fogged nor dithered; the state is put back after.
     if (inspection.heatMap) {
@@ -82,15 +81,16 @@ int drawSurfaces() {
     vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ZERO, VX_BLEND_ZERO);
     if (inspection.auditBounds) vxSetCullMode(surfaceCullMode());
     if (deviceState.textureCaches[0] != nullptr) {
-        cacheBind(*deviceState.textureCaches[0], surfaceTexture);
+        cacheBind(*deviceState.textureCaches[0], scene.surfaceTexture);
     }
     if (textureUnitCount() > 1 && deviceState.textureCaches[1] != nullptr) {
-        cacheBind(*deviceState.textureCaches[1], environmentTexture);
+        cacheBind(*deviceState.textureCaches[1], scene.environmentTexture);
     }
     int triangles = 0;
-    for (int i = 0; i < surfaceList.count; ++i) {
+    for (int i = 0; i < scene.surfaces.count; ++i) {
         inspection.currentSurface = i;
-        triangles += drawSurface(surfaceList.surfaces[i], 0.0f, 0.0f, TEXTURE_SPAN, TEXTURE_SPAN);
+        triangles += drawSurface(scene.surfaces.surfaces[i], view, 0.0f, 0.0f, TEXTURE_SPAN,
+                                 TEXTURE_SPAN);
     }
     if (inspection.heatMap) restoreRenderState();
     if (inspection.auditBounds) vxSetCullMode(VX_CULL_NEGATIVE);
@@ -98,17 +98,18 @@ int drawSurfaces() {
     return triangles;
 }
 
-int drawSurface(Surface& surface, float sLo, float tLo, float sHi, float tHi) {
+int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float sHi, float tHi) {
     setCombineState();
     if (inspection.heatMap) {
         vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
                           false);
     }
     Point3 planes[4];
-    buildCullingPlanes(planes);
-    const Point3 eye = {camera.position.v.x / renderOptions.modelScale[0],
-                        camera.position.v.y / renderOptions.modelScale[1],
-                        camera.position.v.z / renderOptions.modelScale[2]};
+    buildCullingPlanes(planes, view.camera);
+    const Point3& position = view.camera.position.v;
+    const Point3 eye = {position.x / renderOptions.modelScale[0],
+                        position.y / renderOptions.modelScale[1],
+                        position.z / renderOptions.modelScale[2]};
     const bool bezier = renderOptions.surfaceType == SURFACE_BEZIER;
     const int nx = patchColumns(surface, renderOptions.surfaceType);
     const int ny = patchRows(surface, renderOptions.surfaceType);
@@ -141,7 +142,7 @@ int drawSurface(Surface& surface, float sLo, float tLo, float sHi, float tHi) {
                     patch.steps = chooseStepCount(patch, eye);
                     if (inspection.heatMap) vxSetConstantColor(heatColour(patch.steps));
                     stageMark(TIMED_TESSELLATE);
-                    triangles += tessellate(patch, s, t, s + ds, t + dt);
+                    triangles += tessellate(patch, view, s, t, s + ds, t + dt);
                     // The grid stays valid until the next patch.
                     if (inspection.auditBounds) recordPatchBounds(i, j, patch.steps);
                 }
@@ -155,7 +156,7 @@ int drawSurface(Surface& surface, float sLo, float tLo, float sHi, float tHi) {
         }
         stageMark(TIMED_DETAIL);
     }
-    if (renderOptions.showControlPoints) drawControlPoints(surface);
+    if (renderOptions.showControlPoints) drawControlPoints(surface, view, scene.surfaces.picked);
     return triangles;
 }
 
@@ -170,10 +171,11 @@ bool patchOutsideView(const Point3 corners[4], const Point3 planes[4]) {
     return false;
 }
 
-void drawControlPoints(const Surface& surface) {
+void drawControlPoints(const Surface& surface, const View& view, const Point4* picked) {
     vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
                       false);
-    loadTransform(frameMatrix);
+    loadTransform(view.frameMatrix);
+    const bool flickerLit = (view.timeMs & MARKER_FLICKER_BIT) != 0;
     beginVertices();
     // v stays the batch's pending vertex after the last point; endVertices below completes
     // its clip code while it is still alive.
@@ -181,7 +183,7 @@ void drawControlPoints(const Surface& surface) {
     const int count = surface.width * surface.height;
     for (int i = 0; i < count; ++i) {
         const Point4& point = surface.points[i];
-        const bool lit = &point == pickedControlPoint && (timeGetTime() & MARKER_FLICKER_BIT) != 0;
+        const bool lit = &point == picked && flickerLit;
         vxSetConstantColor(lit ? MARKER_YELLOW : MARKER_RED);
         v.flags = 0;
         transformVertex(v, Point3{point.x, point.y, point.z});

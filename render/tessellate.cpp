@@ -1,17 +1,18 @@
 // Basis-table tessellator and what both tessellators share: the scratch record, the weight
 // tables, shadeAndProject, packVertexColor, normalizeFast and the border copies. Entry:
-// tessellateBasis. Reads renderOptions, frameMatrix and lightingPath; draws via emit.
+// tessellateBasis. Reads renderOptions, the view's matrix and light, and lightingPath; draws
+// via emit.
 #include "render/tessellate.h"
 
 #include <array>
 #include <cassert>
 #include <utility>
 
-#include "geometry/camera.h"
 #include "render/emit.h"
 #include "render/insight.h"
 #include "render/options.h"
 #include "render/shade.h"
+#include "render/view.h"
 
 TessellationScratch tessellation;
 
@@ -195,14 +196,15 @@ void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3&
     drawClippedLine(start, end);
 }
 
-void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t) {
+void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t,
+                     const LightState& light) {
     normalizeFast(normal);
     float diffuse;
     float specular = 0.0f;
     if (renderOptions.specular) {
-        lightDiffuseSpecular(normal, diffuse, specular);
+        lightDiffuseSpecular(normal, light, diffuse, specular);
     } else {
-        diffuse = lightDiffuse(normal);
+        diffuse = lightDiffuse(normal, light);
     }
     slot.flags = 0;
     transformVertex(slot, point);
@@ -235,7 +237,8 @@ void copyPatchEdges(PatchRecord& patch) {
     }
 }
 
-int tessellateBasis(PatchRecord& patch, float sLo, float tLo, float sHi, float tHi) {
+int tessellateBasis(PatchRecord& patch, const View& view, float sLo, float tLo, float sHi,
+                    float tHi) {
     const int n = patch.steps;
     assert(n >= 1 && n <= GRID_MAX_STEPS);
     assert(patch.lastColumn >= 3 && patch.lastRow >= 3);
@@ -251,9 +254,9 @@ int tessellateBasis(PatchRecord& patch, float sLo, float tLo, float sHi, float t
     loadPatchMatrices(points, patch.controlPoints, patch);
     if (!polyNormals) loadPatchMatrices(normals, patch.controlNormals, patch);
     const BasisGridRoutine grid = basisGrids[lightingPath.style][polyNormals ? 1 : 0][shadeVariant()];
-    loadTransform(frameMatrix);
+    loadTransform(view.frameMatrix);
     VertexConstants constants;
-    loadVertexConstants(constants);
+    loadVertexConstants(constants, view.light);
     beginVertices();
     grid(constants, n, points, normals, sLo, tLo, stepS, stepT);
     endVertices();

@@ -8,7 +8,10 @@
 
 #include "geometry/transform.h"
 #include "geometry/vector.h"
+#include "render/lighting.h"
 #include "surface/surface.h"
+
+struct View;
 
 // The four cubic weights (or their derivatives) at p_i for rows 0 .. n, p_0 = 0,
 // p_(i+1) = p_i + 1/n and p_n = 1 exactly, so that a patch's last row and its neighbour's
@@ -61,15 +64,20 @@ inline void stepForward(ForwardDifferences& d) {
     d.second += d.third;
 }
 
-// Tessellate with basis tables / forward differences, draw, return the triangles drawn.
-// patch.steps is 1..20; s and t span the patch's texture rectangle.
-int tessellateBasis(PatchRecord& patch, float sLo, float tLo, float sHi, float tHi);
-int tessellateForward(PatchRecord& patch, float sLo, float tLo, float sHi, float tHi);
+// Tessellate with basis tables / forward differences, shade with the view's light, project with
+// its matrix, draw, return the triangles drawn. patch.steps is 1..20; s and t span the patch's
+// texture rectangle.
+int tessellateBasis(PatchRecord& patch, const View& view, float sLo, float tLo, float sHi,
+                    float tHi);
+int tessellateForward(PatchRecord& patch, const View& view, float sLo, float tLo, float sHi,
+                      float tHi);
 
-// Normalises, lights, transforms and textures one grid vertex (point and normal in model
-// space) through the lighting and transform tables; draws its normal line when that option is
-// on. The tessellators' vertex loops do the same work inlined, byte for byte.
-void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t);
+// Normalises, lights (with `light`), transforms (with the loaded matrix) and textures one grid
+// vertex (point and normal in model space) through the lighting table; draws its normal line
+// when that option is on. The tessellators' vertex loops do the same work inlined, byte for
+// byte.
+void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t,
+                     const LightState& light);
 // Diffuse byte in red, green and blue, specular byte in alpha (both intensities 0..1).
 std::uint32_t packVertexColor(float specular, float diffuse);
 // v scaled by invSqrtFast of its squared length.

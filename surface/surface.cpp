@@ -14,9 +14,6 @@
 
 #include "platform/win32.h"
 
-SurfaceList surfaceList;
-Point4* pickedControlPoint;
-
 // fgets reads at most LINE_BUFFER_SIZE - 1 characters: a longer line arrives in pieces, and
 // each piece is judged on its own like a separate line.
 static constexpr int LINE_BUFFER_SIZE = 256;
@@ -38,9 +35,8 @@ static void releaseSurface(Surface& surface) {
 
 static void releaseList(SurfaceList& list);
 
-void releaseSurfaces() {
-    pickedControlPoint = nullptr;
-    releaseList(surfaceList);
+void releaseSurfaces(SurfaceList& list) {
+    releaseList(list);
 }
 
 // Scans one or two integers from the start of a line with the "%d" / "%d %d" grammar (white
@@ -219,7 +215,7 @@ static bool readSurfaceList(SurfaceReader& reader, SurfaceList& list) {
     return true;
 }
 
-bool loadSurfaceFile(const char* path, char* reason, std::size_t reasonSize) {
+bool loadSurfaceFile(SurfaceList& target, const char* path, char* reason, std::size_t reasonSize) {
     SurfaceReader reader = {};
     reader.path = path;
     reader.lineEnded = true;
@@ -235,18 +231,19 @@ bool loadSurfaceFile(const char* path, char* reason, std::size_t reasonSize) {
         return false;
     }
     // Only a file read to the end replaces what the program has.
-    releaseSurfaces();
-    surfaceList = list;
+    releaseList(target);
+    target = list;
     return true;
 }
 
-bool saveSurfaceFile(const char* path, char* reason, std::size_t reasonSize) {
+bool saveSurfaceFile(const SurfaceList& list, const char* path, char* reason,
+                     std::size_t reasonSize) {
     SaveFile save;
     if (saveFileBegin(save, path)) {
         saveFilePrintf(save, "B-Spline Surface\n\n");
-        saveFilePrintf(save, "%d\n\n", static_cast<int>(surfaceList.count));
-        for (std::int32_t i = 0; i < surfaceList.count && !save.failed; ++i) {
-            const Surface& surface = surfaceList.surfaces[i];
+        saveFilePrintf(save, "%d\n\n", static_cast<int>(list.count));
+        for (std::int32_t i = 0; i < list.count && !save.failed; ++i) {
+            const Surface& surface = list.surfaces[i];
             saveFilePrintf(save, "%d %d\n\n", static_cast<int>(surface.width),
                            static_cast<int>(surface.height));
             for (std::int32_t r = 0; r < surface.height && !save.failed; ++r) {

@@ -1,6 +1,6 @@
-// Control meshes: Surface and the program-wide SurfaceList with the patch records each
-// surface owns, the surface type, the surface text file reader and writer, and the release of
-// all surface memory (which also forgets the picked control point).
+// Control meshes: Surface and SurfaceList with the patch records each surface owns, the
+// surface type, the surface text file reader and writer, and the release of all surface memory
+// (which also forgets the picked control point). The list itself belongs to the scene.
 #pragma once
 
 #include <cstddef>
@@ -56,32 +56,32 @@ struct Surface {
     PatchRecord* patches;    // (width - 3) * (height - 3), owned; null when either is below 4
 };
 
+// The surfaces of a scene, and the control point the user picked among them (null for none),
+// which is forgotten whenever the surfaces are released or replaced.
 struct SurfaceList {
     std::int32_t count;
     Surface* surfaces;
+    Point4* picked;
 };
-extern SurfaceList surfaceList;
-
-// The control point the user picked, or null; it points into surfaceList and is cleared
-// whenever the surfaces are released.
-extern Point4* pickedControlPoint;
 
 // Longest reason a refusal gives, with the file's name and line.
 constexpr int SURFACE_REASON_MAX = 320;
 
-// Reads the whole file into a new list and only then replaces the surface list with it. On
+// Reads the whole file into a new list and only then replaces `list` with it. On
 // any failure (a missing file, a wrong header, no count, a truncated file, a count or
 // dimensions outside the limits above, a point that is not finite or beyond the coordinate
 // limit, no memory) the list stays as it was, and `reason` (when given) says why, with the
 // file and line: "data/vorl.txt line 212: coordinate 2e+25 beyond the limit of 1000000". A side
 // of 2 or 3 points loads with no patches.
-bool loadSurfaceFile(const char* path, char* reason = nullptr, std::size_t reasonSize = 0);
+bool loadSurfaceFile(SurfaceList& list, const char* path, char* reason = nullptr,
+                     std::size_t reasonSize = 0);
 // Writes the list in the file format so that nothing is lost: the old file is replaced only
 // by a complete new one. False when the file could not be written, with the old file as it
 // was and the reason (for the user) in `reason` when given.
-bool saveSurfaceFile(const char* path, char* reason = nullptr, std::size_t reasonSize = 0);
+bool saveSurfaceFile(const SurfaceList& list, const char* path, char* reason = nullptr,
+                     std::size_t reasonSize = 0);
 // Frees every surface's arrays and the list; count becomes 0; no point stays picked.
-void releaseSurfaces();
+void releaseSurfaces(SurfaceList& list);
 // Number of patches along width and height for the surface type (0 when too small).
 int patchColumns(const Surface& surface, int surfaceType);
 int patchRows(const Surface& surface, int surfaceType);

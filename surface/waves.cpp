@@ -1,7 +1,8 @@
 // Travelling waves on the first surface: the sine table, four wave sources re-placed at random
 // when they expire, and animateWaves, which sets every control point's height to the sum of
 // the ripples. Also the program's pseudo-random generator. Changes only the z of the first
-// surface's points (and its normals); allocates only the sine table.
+// surface's points (and its normals); allocates only the sine table. Works on the wave record
+// and the surface list it is handed.
 #include "surface/waves.h"
 
 #include <cassert>
@@ -10,8 +11,6 @@
 
 #include "geometry/functions.h"
 #include "surface/surface.h"
-
-WaveState waveState = {nullptr, {}, 1};
 
 // Single-precision constants as the animation has always used them.
 static constexpr float TABLE_STEP = 0.0015339814f;        // 2 pi / 4096
@@ -22,20 +21,20 @@ static constexpr float RIPPLE_PHASE = 31.41594f;          // 10 pi: five ripples
 
 static_assert((SINE_TABLE_SIZE & (SINE_TABLE_SIZE - 1)) == 0, "indices wrap with a mask");
 
-void seedRandom(std::uint32_t seed) {
-    waveState.randomState = seed;
+void seedRandom(WaveState& waves, std::uint32_t seed) {
+    waves.randomState = seed;
 }
 
-int nextRandom() {
-    waveState.randomState = waveState.randomState * 214013u + 2531011u;
-    return static_cast<int>((waveState.randomState >> 16) & 0x7FFFu);
+int nextRandom(WaveState& waves) {
+    waves.randomState = waves.randomState * 214013u + 2531011u;
+    return static_cast<int>((waves.randomState >> 16) & 0x7FFFu);
 }
 
-bool buildSineTable() {
-    freeSineTable();
+bool buildSineTable(WaveState& waves) {
+    freeSineTable(waves);
     float* table = new (std::nothrow) float[SINE_TABLE_SIZE];
     if (!table) return false;
-    waveState.sineTable = table;
+    waves.sineTable = table;
     for (int i = 0; i < SINE_TABLE_SIZE; ++i) {
         // The program's own sine: the same table on every system.
         table[i] = static_cast<float>(sine(static_cast<double>(static_cast<float>(i) * TABLE_STEP)));
@@ -43,16 +42,16 @@ bool buildSineTable() {
     return true;
 }
 
-void freeSineTable() {
-    delete[] waveState.sineTable;
-    waveState.sineTable = nullptr;
+void freeSineTable(WaveState& waves) {
+    delete[] waves.sineTable;
+    waves.sineTable = nullptr;
 }
 
-float cosineLookup(int index) {
-    assert(waveState.sineTable);
+float cosineLookup(const WaveState& waves, int index) {
+    assert(waves.sineTable);
     // Unsigned arithmetic gives the two's-complement wrap for every index, INT_MAX included.
     const unsigned entry = (static_cast<unsigned>(index) + SINE_TABLE_SIZE / 4) & (SINE_TABLE_SIZE - 1);
-    return waveState.sineTable[entry];
+    return waves.sineTable[entry];
 }
 
 // trunc(value) as a table index without undefined behaviour. The phase grows with the clock,
@@ -72,11 +71,12 @@ static std::int32_t clockDifference(std::int32_t a, std::int32_t b) {
 }
 
 // Places a source at a random spot of a width x height mesh for a random lifetime from now.
-static void placeSource(WaveSource& source, std::int32_t now, std::int32_t width, std::int32_t height) {
-    const int r1 = nextRandom();
-    const int r2 = nextRandom();
-    const int r3 = nextRandom();
-    const int r4 = nextRandom();
+static void placeSource(WaveState& waves, WaveSource& source, std::int32_t now,
+                        std::int32_t width, std::int32_t height) {
+    const int r1 = nextRandom(waves);
+    const int r2 = nextRandom(waves);
+    const int r3 = nextRandom(waves);
+    const int r4 = nextRandom(waves);
     // The products with the mesh size are formed as integers first; 64 bits wide because a
     // mesh side may be up to 16M points.
     source.x = static_cast<float>(static_cast<std::int64_t>(r1) * width) * RANDOM_SCALE;
@@ -87,9 +87,9 @@ static void placeSource(WaveSource& source, std::int32_t now, std::int32_t width
     source.amplitude = (static_cast<float>(r4) * AMPLITUDE_SCALE + 50.0f) * 0.01f;
 }
 
-void animateWaves(std::int32_t now, bool controlNormals) {
-    if (surfaceList.count <= 0 || !surfaceList.surfaces || !waveState.sineTable) return;
-    Surface& surface = surfaceList.surfaces[0];
+void animateWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals) {
+    if (list.count <= 0 || !list.surfaces || !waves.sineTable) return;
+    Surface& surface = list.surfaces[0];
     const std::int32_t width = surface.width;
     const std::int32_t height = surface.height;
     if (!surface.points || width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) return;
@@ -97,9 +97,9 @@ void animateWaves(std::int32_t now, bool controlNormals) {
     // An expired source is re-placed. So is one whose start lies in the future: that happens
     // only when more than 2^31 ms (24.8 days) passed between two calls, and left alone such a
     // source would keep a large negative envelope (ever-growing heights) for weeks.
-    for (WaveSource& source : waveState.sources) {
+    for (WaveSource& source : waves.sources) {
         const std::int32_t elapsed = clockDifference(now, source.start);
-        if (elapsed > source.duration || elapsed < 0) placeSource(source, now, width, height);
+        if (elapsed > source.duration || elapsed < 0) placeSource(waves, source, now, width, height);
     }
 
     const float phase = static_cast<float>(now >> 3) * DEGREES_TO_RADIANS;  // 1 degree per 8 ms
@@ -112,7 +112,7 @@ void animateWaves(std::int32_t now, bool controlNormals) {
     // Per-source terms that do not depend on the point.
     float envelope[WAVE_SOURCE_COUNT];
     for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
-        const WaveSource& source = waveState.sources[k];
+        const WaveSource& source = waves.sources[k];
         const std::int64_t offset = static_cast<std::int64_t>(clockDifference(now, source.start)) - (source.duration >> 1);
         envelope[k] = 1.0f - static_cast<float>(offset < 0 ? -offset : offset) * source.inverseHalfDuration;
     }
@@ -122,7 +122,7 @@ void animateWaves(std::int32_t now, bool controlNormals) {
         for (std::int32_t j = 0; j < width; ++j, ++point) {
             float z = 0.0f;
             for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
-                const WaveSource& source = waveState.sources[k];
+                const WaveSource& source = waves.sources[k];
                 const float dx = static_cast<float>(j) - source.x;
                 const float dy = static_cast<float>(i) - source.y;
                 const float distanceSquared = dx * dx + dy * dy;
@@ -130,7 +130,7 @@ void animateWaves(std::int32_t now, bool controlNormals) {
                 const float s = std::sqrt(distanceSquared * inverseReachSquared);
                 const int index = tableIndex((s * RIPPLE_PHASE - phase) * TABLE_SCALE);
                 const float fall = (1.0f - s) * (1.0f - s);
-                z = z - cosineLookup(index) * fall * source.amplitude * envelope[k];
+                z = z - cosineLookup(waves, index) * fall * source.amplitude * envelope[k];
             }
             point->z = z;
         }

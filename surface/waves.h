@@ -1,6 +1,7 @@
 // Travelling waves on the first surface: the 4096-entry sine table, four randomly placed
 // wave sources and the per-frame height update. The pseudo-random generator lives here too.
-// The clock reading and the normals' source are handed in by the caller.
+// The wave record, the surfaces, the clock reading and the normals' source are handed in by
+// the caller (the scene owns the record).
 #pragma once
 
 #include <cstdint>
@@ -17,23 +18,24 @@ struct WaveSource {
 };
 // Everything the animation keeps between frames.
 struct WaveState {
-    float* sineTable;                       // SINE_TABLE_SIZE entries, or null before start-up
-    WaveSource sources[WAVE_SOURCE_COUNT];
-    std::uint32_t randomState;              // the generator's state
+    float* sineTable = nullptr;             // SINE_TABLE_SIZE entries, or null before start-up
+    WaveSource sources[WAVE_SOURCE_COUNT] = {};
+    std::uint32_t randomState = 1;          // the generator's state
 };
-extern WaveState waveState;
+
+struct SurfaceList;
 
 // Allocates and fills the sine table; false when there is no memory.
-bool buildSineTable();
+bool buildSineTable(WaveState& waves);
 // Releases the sine table; harmless when none is built. animateWaves does nothing without it.
-void freeSineTable();
+void freeSineTable(WaveState& waves);
 // cos(2 pi i / 4096) from the table; negative indices wrap.
-float cosineLookup(int index);
-// One animation step of the first surface at clock reading `now` (milliseconds): sets every
-// point's z from the ripples, re-places expired sources, and recomputes the normals when
+float cosineLookup(const WaveState& waves, int index);
+// One animation step of the list's first surface at clock reading `now` (milliseconds): sets
+// every point's z from the ripples, re-places expired sources, and recomputes the normals when
 // `controlNormals` is set (the shading reads them only then).
-void animateWaves(std::int32_t now, bool controlNormals);
+void animateWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals);
 
 // The program's own generator: state = state * 214013 + 2531011, result (state >> 16) & 0x7FFF.
-void seedRandom(std::uint32_t seed);
-int nextRandom();
+void seedRandom(WaveState& waves, std::uint32_t seed);
+int nextRandom(WaveState& waves);

@@ -12,6 +12,9 @@
 
 namespace {
 
+// The two meshes being made, written and read back.
+SurfaceList surfaces;
+
 constexpr int IMAGE_SIDE = 256;
 constexpr float TAU = 6.2831853f;
 
@@ -46,9 +49,9 @@ float islandHeight(float u, float v) {
 }
 
 bool buildSurfaces() {
-    surfaceList.count = 2;
-    surfaceList.surfaces = new Surface[2]();
-    Surface& sea = surfaceList.surfaces[0];
+    surfaces.count = 2;
+    surfaces.surfaces = new Surface[2]();
+    Surface& sea = surfaces.surfaces[0];
     sea.width = SEA_SIDE;
     sea.height = SEA_SIDE;
     sea.points = new Point4[SEA_SIDE * SEA_SIDE];
@@ -57,7 +60,7 @@ bool buildSurfaces() {
             sea.points[r * SEA_SIDE + c] = Point4{SEA_FIRST_X + c, SEA_FIRST_Y + r, 0.0f, 1.0f};
         }
     }
-    Surface& island = surfaceList.surfaces[1];
+    Surface& island = surfaces.surfaces[1];
     island.width = ISLAND_SIDE;
     island.height = ISLAND_SIDE;
     island.points = new Point4[ISLAND_SIDE * ISLAND_SIDE];
@@ -237,19 +240,20 @@ int main(int argc, char** argv) {
     const std::string folder = argc > 1 ? argv[1] : "data";
     const std::string surfacePath = folder + "/vorl.txt";
     buildSurfaces();
-    if (!saveSurfaceFile(surfacePath.c_str())) {
+    if (!saveSurfaceFile(surfaces, surfacePath.c_str())) {
         std::fprintf(stderr, "make_data: cannot write %s\n", surfacePath.c_str());
         return 1;
     }
-    releaseSurfaces();
+    releaseSurfaces(surfaces);
     // Read the file back through the program's own reader as a check.
     char reason[SURFACE_REASON_MAX] = "";
-    if (!loadSurfaceFile(surfacePath.c_str(), reason, sizeof reason) || surfaceList.count != 2) {
+    if (!loadSurfaceFile(surfaces, surfacePath.c_str(), reason, sizeof reason) ||
+        surfaces.count != 2) {
         std::fprintf(stderr, "make_data: %s does not read back (%s)\n", surfacePath.c_str(),
                      reason[0] != '\0' ? reason : "not two surfaces");
         return 1;
     }
-    releaseSurfaces();
+    releaseSurfaces(surfaces);
     if (!writeTga(folder + "/tex.tga", waterTexel) || !writeTga(folder + "/env.tga", skyTexel)) {
         std::fprintf(stderr, "make_data: cannot write the images in %s\n", folder.c_str());
         return 1;

@@ -230,3 +230,14 @@ void vxDrawVertexArray(int mode, int count, const void* const* vertices);
 void vxDrawVertexList(int mode, int count, const void* first, int strideBytes);
 // Waits until every primitive handed in so far is in the buffers.
 void vxFinish();
+
+// ---- Recording ---------------------------------------------------------------------------
+// The board can hand every drawing call to a recorder as the call is made: what was called
+// (VX_CALL_*), the vertex count and the caller's vertex addresses (read them during the call).
+// vxDrawVertexList is not recorded. Tests see what a program drew this way; a benchmark
+// records without drawing to measure the program alone.
+enum VxCall { VX_CALL_TRIANGLE = 0, VX_CALL_LINE, VX_CALL_STRIP, VX_CALL_POLYGON, VX_CALL_COUNT };
+using VxDrawRecorder = void (*)(void* user, int call, int count, const void* const* vertices);
+// Installs `recorder` (null: none); with `drawToo` false the calls are only recorded. Works
+// with or without an open output.
+void vxSetDrawRecorder(VxDrawRecorder recorder, void* user, bool drawToo);

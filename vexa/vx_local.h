@@ -292,6 +292,10 @@ struct VxDevice {
     VxPresentHook presentHook;
     void* presentUser;
     void* window;
+    // The drawing calls' recorder (vxSetDrawRecorder): null when none.
+    VxDrawRecorder recorder;
+    void* recorderUser;
+    bool recorderDraws;
     // Texture memory, one block per unit.
     std::uint8_t* texMemory[VX_MAX_TEXTURE_UNITS];
     // Render state and whether the workers have it.

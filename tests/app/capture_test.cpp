@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/capture.h"
+#include "app/program.h"
 #include "vexa/vexa.h"
 
 namespace {
@@ -101,7 +102,7 @@ TEST_F(CaptureTest, RowsAreStoredBottomUpAndAnOddMiddleRowStays) {
 
 TEST_F(CaptureTest, BurstNumbersFilesAndFailureReusesTheName) {
     vxClearBuffers(0, 0, 0xFFFF);
-    captureState.captureCount = 2;
+    program.capture.captureCount = 2;
     EXPECT_FALSE(writeCapture(path_.string().c_str())) << "no buffers yet";
     ASSERT_TRUE(setCaptureRect(0, 0, 8, 8));
     const auto cwd = std::filesystem::current_path();
@@ -109,20 +110,20 @@ TEST_F(CaptureTest, BurstNumbersFilesAndFailureReusesTheName) {
     std::filesystem::remove_all(scratch);
     std::filesystem::create_directories(scratch);
     std::filesystem::current_path(scratch);
-    captureState.remaining = captureState.captureCount;
+    program.capture.remaining = program.capture.captureCount;
     captureBurstFrame();
     captureBurstFrame();
     captureBurstFrame();  // burst over: nothing
     EXPECT_TRUE(std::filesystem::exists("scrn0000.tga"));
     EXPECT_TRUE(std::filesystem::exists("scrn0001.tga"));
     EXPECT_FALSE(std::filesystem::exists("scrn0002.tga"));
-    EXPECT_EQ(captureState.nextIndex, 2);
+    EXPECT_EQ(program.capture.nextIndex, 2);
     // A rectangle outside the output fails the read; the frame is used, the name is kept.
-    captureState.x = 700;
-    captureState.remaining = 1;
+    program.capture.x = 700;
+    program.capture.remaining = 1;
     captureBurstFrame();
-    EXPECT_EQ(captureState.remaining, 0);
-    EXPECT_EQ(captureState.nextIndex, 2);
+    EXPECT_EQ(program.capture.remaining, 0);
+    EXPECT_EQ(program.capture.nextIndex, 2);
     std::filesystem::current_path(cwd);
     std::filesystem::remove_all(scratch);
 }

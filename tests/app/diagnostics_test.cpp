@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/diagnostics.h"
+#include "app/program.h"
 
 namespace {
 
@@ -56,10 +57,10 @@ TEST_F(DiagnosticsTest, PercentSignsAreWrittenUnchanged) {
 }
 
 TEST_F(DiagnosticsTest, NoSinkMeansNoEffect) {
-    diagnosticsState.enabledSinks = 0;
+    program.diagnostics.enabledSinks = 0;
     reportError("nothing\n");
     EXPECT_FALSE(std::filesystem::exists(path_));
-    EXPECT_TRUE(diagnosticsState.truncateNext);
+    EXPECT_TRUE(program.diagnostics.truncateNext);
 }
 
 TEST_F(DiagnosticsTest, LongTextIsCutTo255Characters) {
@@ -92,16 +93,16 @@ TEST_F(DiagnosticsTest, FailureIsWrittenAndShownUntilItsTimeIsUp) {
 TEST_F(DiagnosticsTest, PathThatDoesNotFitKeepsThePreviousOne) {
     const std::string tooLong(ERROR_PATH_SIZE, 'p');
     EXPECT_FALSE(setErrorFile(tooLong.c_str()));
-    EXPECT_EQ(std::string(diagnosticsState.filePath), path_.string());
+    EXPECT_EQ(std::string(program.diagnostics.filePath), path_.string());
     const std::string fits(ERROR_PATH_SIZE - 1, 'p');
     EXPECT_TRUE(setErrorFile(fits.c_str()));
-    EXPECT_EQ(std::string(diagnosticsState.filePath), fits);
+    EXPECT_EQ(std::string(program.diagnostics.filePath), fits);
 }
 
 TEST_F(DiagnosticsTest, UnopenableFileKeepsTruncateNext) {
     ASSERT_TRUE(setErrorFile("/nonexistent-dir/vorl/error.txt"));
     reportError("lost\n");
-    EXPECT_TRUE(diagnosticsState.truncateNext);
+    EXPECT_TRUE(program.diagnostics.truncateNext);
 }
 
 TEST_F(DiagnosticsTest, FileSinkBeforeStandardOutput) {
@@ -114,9 +115,9 @@ TEST_F(DiagnosticsTest, FileSinkBeforeStandardOutput) {
 }
 
 TEST_F(DiagnosticsTest, SinkIndicesWrapAtThirtyTwoAndHighIndicesEnableNothing) {
-    diagnosticsState.enabledSinks = 0;
+    program.diagnostics.enabledSinks = 0;
     enableErrorSink(32);  // bit 0: the file sink
-    EXPECT_EQ(diagnosticsState.enabledSinks, 1u);
+    EXPECT_EQ(program.diagnostics.enabledSinks, 1u);
     enableErrorSink(7);
     testing::internal::CaptureStdout();
     reportError("only the file\n");

@@ -7,6 +7,7 @@
 
 #include "app/capture.h"
 #include "app/input.h"
+#include "app/program.h"
 #include "app/viewer.h"
 #include "display/device.h"
 #include "render/options.h"
@@ -21,10 +22,10 @@ protected:
         vxInit();
         resetRenderOptions();
         resetCaptureState();
-        inputState = InputState{};
+        program.input = InputState{};
         deviceState.textureUnitCount = 2;
-        resetSpin(dragSpin);
-        spinTarget = &dragSpin;
+        resetSpin(program.viewer.dragSpin);
+        program.viewer.spinTarget = &program.viewer.dragSpin;
     }
     void TearDown() override { vxShutdown(); }
     static void down(int key, int times = 1) {
@@ -106,41 +107,41 @@ TEST_F(InputTest, EnvironmentNeedsTwoTextureUnits) {
 TEST_F(InputTest, HeldKeysFollowDownAndUp) {
     down(VK_UP);
     down(VK_SHIFT);
-    EXPECT_EQ(inputState.heldKeys, HELD_UP | HELD_SHIFT);
+    EXPECT_EQ(program.input.heldKeys, HELD_UP | HELD_SHIFT);
     up(VK_SHIFT);
-    EXPECT_EQ(inputState.heldKeys, HELD_UP);
+    EXPECT_EQ(program.input.heldKeys, HELD_UP);
     down(VK_LEFT);
     down(VK_RIGHT);
     down(VK_DOWN);
     up(VK_UP);
-    EXPECT_EQ(inputState.heldKeys, HELD_LEFT | HELD_RIGHT | HELD_DOWN);
+    EXPECT_EQ(program.input.heldKeys, HELD_LEFT | HELD_RIGHT | HELD_DOWN);
 }
 
 TEST_F(InputTest, EnterStartsACaptureBurst) {
-    captureState.captureCount = 3;
+    program.capture.captureCount = 3;
     up(VK_RETURN);
-    EXPECT_EQ(captureState.remaining, 3);
-    captureState.remaining = 1;
+    EXPECT_EQ(program.capture.remaining, 3);
+    program.capture.remaining = 1;
     up(VK_RETURN);
-    EXPECT_EQ(captureState.remaining, 3) << "a release during a burst restarts the count";
+    EXPECT_EQ(program.capture.remaining, 3) << "a release during a burst restarts the count";
 }
 
 TEST_F(InputTest, ReleaseWhileMovingSpinsAndAClickStops) {
     appWindowProc(nullptr, WM_LBUTTONDOWN, 0, MAKELPARAM(100, 100));
     appWindowProc(nullptr, WM_LBUTTONUP, 0, MAKELPARAM(103, 100));
-    EXPECT_EQ(dragSpin.mode, SPIN_XY);
-    EXPECT_FLOAT_EQ(dragSpin.angleY, 0.75f);
-    EXPECT_FLOAT_EQ(dragSpin.angleX, 0.0f);
+    EXPECT_EQ(program.viewer.dragSpin.mode, SPIN_XY);
+    EXPECT_FLOAT_EQ(program.viewer.dragSpin.angleY, 0.75f);
+    EXPECT_FLOAT_EQ(program.viewer.dragSpin.angleX, 0.0f);
 
     appWindowProc(nullptr, WM_LBUTTONDOWN, 0, MAKELPARAM(50, 60));
     appWindowProc(nullptr, WM_LBUTTONUP, 0, MAKELPARAM(50, 60));
-    EXPECT_EQ(dragSpin.mode, SPIN_NONE);
-    EXPECT_EQ(dragSpin.angleY, 0.0f);
+    EXPECT_EQ(program.viewer.dragSpin.mode, SPIN_NONE);
+    EXPECT_EQ(program.viewer.dragSpin.angleY, 0.0f);
 }
 
 TEST_F(InputTest, MousePositionsUnpackLikeWindows) {
     appWindowProc(nullptr, WM_RBUTTONDOWN, 0, MAKELPARAM(40000, -5));
-    EXPECT_EQ(inputState.pointer.x, 40000);
-    EXPECT_EQ(inputState.pointer.y, -5);
-    EXPECT_EQ(inputState.pointer.previousX, 40000);
+    EXPECT_EQ(program.input.pointer.x, 40000);
+    EXPECT_EQ(program.input.pointer.y, -5);
+    EXPECT_EQ(program.input.pointer.previousX, 40000);
 }

@@ -12,6 +12,7 @@
 
 #include "app/frame.h"
 #include "app/insight.h"
+#include "app/program.h"
 #include "app/startup.h"
 #include "platform/host.h"
 #include "platform/win32.h"
@@ -234,7 +235,7 @@ TEST(TimingOverlay, AveragesAccountForTheFrameAndAgreeWithTheClock) {
     platformSetClock(true, 16);
     toggleTimingOverlay();
     ASSERT_TRUE(timingOverlayOn());
-    const InspectionTotals& t = inspectionTotals;
+    const InspectionTotals& t = program.tools.totals;
     // The averages appear in the frame that closes the second: they cover every frame from
     // the first frame's start to that frame's start.
     std::chrono::steady_clock::time_point first, last;

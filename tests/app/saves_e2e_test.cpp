@@ -45,6 +45,9 @@ int countLines(const std::string& text, const std::string& start) {
 
 const std::vector<std::string> DATA_FILES = {"env.tga", "tex.tga", "vorl.txt"};
 
+// Surface files the program wrote, read back with its own reader.
+SurfaceList readBack;
+
 }  // namespace
 
 TEST(Saves, FullDiskDuringSaveKeepsTheOldFileReportsAndRunsOn) {
@@ -68,8 +71,8 @@ TEST(Saves, FullDiskDuringSaveKeepsTheOldFileReportsAndRunsOn) {
     const ProgramRun free = dir.run("--headless --frames 12 --input script.txt");
     EXPECT_EQ(free.status, 0) << free.err;
     EXPECT_NE(dir.read("data/vorl.txt"), before);
-    EXPECT_TRUE(loadSurfaceFile(dir.file("data/vorl.txt").c_str()));
-    releaseSurfaces();
+    EXPECT_TRUE(loadSurfaceFile(readBack, dir.file("data/vorl.txt").c_str()));
+    releaseSurfaces(readBack);
 }
 
 TEST(Saves, FullDiskDuringCaptureBurstKeepsTheNumberAndReportsEachTry) {
@@ -165,9 +168,9 @@ TEST(Saves, KillDuringSavesNeverLeavesATruncatedFile) {
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
-        ASSERT_TRUE(loadSurfaceFile(dir.file("data/vorl.txt").c_str())) << "attempt " << attempt;
-        EXPECT_EQ(surfaceList.count, 2) << "attempt " << attempt;
-        releaseSurfaces();
+        ASSERT_TRUE(loadSurfaceFile(readBack, dir.file("data/vorl.txt").c_str())) << "attempt " << attempt;
+        EXPECT_EQ(readBack.count, 2) << "attempt " << attempt;
+        releaseSurfaces(readBack);
     }
 }
 
@@ -228,9 +231,9 @@ TEST(Saves, FailedReloadKeepsTheSurfacesAndTheNextSaveLosesNothing) {
         EXPECT_EQ(countLines(errors, reason), 1) << errors;
         EXPECT_EQ(countLines(dir.read("stderr.txt"), reason), 1) << dir.read("stderr.txt");
         // S wrote the surfaces that were on screen: two whole meshes.
-        ASSERT_TRUE(loadSurfaceFile(dir.file("data/vorl.txt").c_str()));
-        EXPECT_EQ(surfaceList.count, 2);
-        releaseSurfaces();
+        ASSERT_TRUE(loadSurfaceFile(readBack, dir.file("data/vorl.txt").c_str()));
+        EXPECT_EQ(readBack.count, 2);
+        releaseSurfaces(readBack);
     }
 }
 

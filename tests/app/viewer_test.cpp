@@ -6,12 +6,13 @@
 #include <cmath>
 
 #include "app/input.h"
+#include "app/program.h"
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "geometry/camera.h"
 #include "geometry/transform.h"
-#include "render/lighting.h"
 #include "render/options.h"
+#include "render/scene.h"
 #include "surface/surface.h"
 
 namespace {
@@ -19,31 +20,30 @@ namespace {
 class ViewerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedDisplay = displaySettings;
-        savedSurfaces = surfaceList;
-        resetCamera();
+        savedDisplay = program.output;
+        savedSurfaces = scene.surfaces;
+        program.camera = CAMERA_DEFAULT;
         resetRenderOptions();
-        inputState = InputState{};
-        displaySettings.width = 640.0f;
-        displaySettings.height = 480.0f;
-        resetSpin(dragSpin);
-        resetSpin(lightSpin);
-        spinTarget = &dragSpin;
-        matIdentity(frameMatrix);
-        pickedControlPoint = nullptr;
-        surfaceList = SurfaceList{0, nullptr};
-        clipBounds = ClipBounds{};
+        program.input = InputState{};
+        program.output.width = 640.0f;
+        program.output.height = 480.0f;
+        resetSpin(program.viewer.dragSpin);
+        resetSpin(program.viewer.lightSpin);
+        program.viewer.spinTarget = &program.viewer.dragSpin;
+        // Picking looks through the last view drawn: an identity frame matrix.
+        program.viewer.viewCount = 1;
+        matIdentity(program.viewer.views[0].frameMatrix);
+        scene.surfaces = SurfaceList{0, nullptr, nullptr};
     }
     void TearDown() override {
-        resetCamera();
+        program.camera = CAMERA_DEFAULT;
         resetRenderOptions();
-        inputState = InputState{};
-        displaySettings = savedDisplay;
-        surfaceList = savedSurfaces;
-        resetSpin(dragSpin);
-        resetSpin(lightSpin);
-        setLightVectors(Point3{0.0f, 0.0f, 1.0f}, Point3{0.0f, 0.0f, 1.0f});
-        clipBounds = ClipBounds{};
+        program.input = InputState{};
+        program.output = savedDisplay;
+        scene.surfaces = savedSurfaces;
+        resetSpin(program.viewer.dragSpin);
+        resetSpin(program.viewer.lightSpin);
+        program.viewer.viewCount = 0;
     }
     DisplaySettings savedDisplay{};
     SurfaceList savedSurfaces{};
@@ -72,52 +72,54 @@ bool finiteMatrix(const Matrix4& m) {
 }  // namespace
 
 TEST_F(ViewerTest, LeftAndRightTogetherCancel) {
-    mouseLook(-317, 123);  // any heading and pitch
-    const Point3 start = camera.position.v;
-    inputState.heldKeys = HELD_LEFT | HELD_RIGHT;
+    mouseLook(program.camera, -317, 123);  // any heading and pitch
+    const Point3 start = program.camera.position.v;
+    program.input.heldKeys = HELD_LEFT | HELD_RIGHT;
     for (int i = 0; i < 10; ++i) moveCamera();
-    expectPointNear(start, camera.position.v, 1e-5f);
+    expectPointNear(start, program.camera.position.v, 1e-5f);
 }
 
 TEST_F(ViewerTest, ForwardStaysHorizontalAtFullSpeedWhateverThePitch) {
-    inputState.heldKeys = HELD_UP;
+    program.input.heldKeys = HELD_UP;
     moveCamera();
-    expectPointNear(Point3{0.0f, 1.0f, 10.0f}, camera.position.v, 1e-6f);  // looks along +y
-    resetCamera();
-    mouseLook(0, -450);  // 45 degrees down
+    expectPointNear(Point3{0.0f, 1.0f, 10.0f}, program.camera.position.v, 1e-6f);  // looks along +y
+    program.camera = CAMERA_DEFAULT;
+    mouseLook(program.camera, 0, -450);  // 45 degrees down
     renderOptions.moveSpeed = 2.5f;
     moveCamera();
-    expectPointNear(Point3{0.0f, 2.5f, 10.0f}, camera.position.v, 1e-5f);
-    inputState.heldKeys = HELD_DOWN;
+    expectPointNear(Point3{0.0f, 2.5f, 10.0f}, program.camera.position.v, 1e-5f);
+    program.input.heldKeys = HELD_DOWN;
     moveCamera();
-    expectPointNear(Point3{0.0f, 0.0f, 10.0f}, camera.position.v, 1e-5f);
+    expectPointNear(Point3{0.0f, 0.0f, 10.0f}, program.camera.position.v, 1e-5f);
 }
 
 TEST_F(ViewerTest, ForwardLookingStraightDownDoesNotMove) {
-    camera.back.v = {0.0f, 0.0f, 1.0f};  // eye looks along -z
-    camera.up.v = {0.0f, 1.0f, 0.0f};
-    inputState.heldKeys = HELD_UP;
+    program.camera.back.v = {0.0f, 0.0f, 1.0f};  // eye looks along -z
+    program.camera.up.v = {0.0f, 1.0f, 0.0f};
+    program.input.heldKeys = HELD_UP;
     moveCamera();
-    inputState.heldKeys = HELD_DOWN;
+    program.input.heldKeys = HELD_DOWN;
     moveCamera();
-    expectPointNear(Point3{0.0f, 0.0f, 10.0f}, camera.position.v, 0.0f);
+    expectPointNear(Point3{0.0f, 0.0f, 10.0f}, program.camera.position.v, 0.0f);
 }
 
 TEST_F(ViewerTest, ShiftTurnsForwardAndBackIntoClimbAndDescent) {
-    inputState.heldKeys = HELD_SHIFT | HELD_UP;
+    program.input.heldKeys = HELD_SHIFT | HELD_UP;
     moveCamera();
     moveCamera();
-    expectPointNear(Point3{0.0f, 0.0f, 12.0f}, camera.position.v, 0.0f);
-    inputState.heldKeys = HELD_SHIFT | HELD_DOWN;
+    expectPointNear(Point3{0.0f, 0.0f, 12.0f}, program.camera.position.v, 0.0f);
+    program.input.heldKeys = HELD_SHIFT | HELD_DOWN;
     moveCamera();
-    expectPointNear(Point3{0.0f, 0.0f, 11.0f}, camera.position.v, 0.0f);
-    inputState.heldKeys = HELD_SHIFT | HELD_RIGHT;  // sideways motion ignores Shift
+    expectPointNear(Point3{0.0f, 0.0f, 11.0f}, program.camera.position.v, 0.0f);
+    program.input.heldKeys = HELD_SHIFT | HELD_RIGHT;  // sideways motion ignores Shift
     moveCamera();
-    expectPointNear(Point3{1.0f, 0.0f, 11.0f}, camera.position.v, 1e-6f);
+    expectPointNear(Point3{1.0f, 0.0f, 11.0f}, program.camera.position.v, 1e-6f);
 }
 
 TEST_F(ViewerTest, SetupViewMapsTheModelToPixels) {
-    setupView(0.0f, 640.0f, 0.0f, 480.0f);
+    View view;
+    setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 1234);
+    const Matrix4& frameMatrix = view.frameMatrix;
     // Model (0, 1, 1) is world (0, 20, 10): 20 straight ahead of the eye.
     float w = 0.0f;
     Point3 s = screenOf(frameMatrix, Point3{0.0f, 1.0f, 1.0f}, &w);
@@ -132,81 +134,83 @@ TEST_F(ViewerTest, SetupViewMapsTheModelToPixels) {
     s = screenOf(frameMatrix, Point3{rise * (640.0f / 480.0f) / 20.0f, 1.0f, 1.0f});
     EXPECT_NEAR(640.0f, s.x, 1e-2f);
 
-    EXPECT_EQ(640.0f, clipBounds.xMax);
-    EXPECT_EQ(1.0f, clipBounds.wNear);
-    EXPECT_EQ(1000.0f, clipBounds.wFar);
-    expectPointNear(Point3{1.0f, 1.0f, 1.0f}, lightState.light, 0.0f);
-    expectPointNear(camera.back.v, lightState.view, 0.0f);
+    EXPECT_EQ(640.0f, view.clip.xMax);
+    EXPECT_EQ(1.0f, view.clip.wNear);
+    EXPECT_EQ(1000.0f, view.clip.wFar);
+    expectPointNear(Point3{1.0f, 1.0f, 1.0f}, view.light.light, 0.0f);
+    expectPointNear(program.camera.back.v, view.light.view, 0.0f);
+    EXPECT_EQ(view.timeMs, 1234u) << "the frame's time travels with the view";
 }
 
 TEST_F(ViewerTest, SetupViewStaysFiniteWithNearEqualToFarOrNoOutput) {
     renderOptions.nearW = 500.0f;
     renderOptions.farW = 500.0f;
-    setupView(0.0f, 640.0f, 0.0f, 480.0f);
-    EXPECT_TRUE(finiteMatrix(frameMatrix));
-    EXPECT_EQ(500.0f, clipBounds.wFar);  // the clip bounds keep the real values
-    Point3 s = screenOf(frameMatrix, Point3{0.0f, 1.0f, 1.0f});
+    View view;
+    setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 0);
+    EXPECT_TRUE(finiteMatrix(view.frameMatrix));
+    EXPECT_EQ(500.0f, view.clip.wFar);  // the clip bounds keep the real values
+    Point3 s = screenOf(view.frameMatrix, Point3{0.0f, 1.0f, 1.0f});
     EXPECT_NEAR(320.0f, s.x, 1e-3f);
 
     resetRenderOptions();
-    displaySettings.width = 0.0f;
-    displaySettings.height = 0.0f;
-    setupView(0.0f, 640.0f, 0.0f, 480.0f);
-    EXPECT_TRUE(finiteMatrix(frameMatrix));
+    program.output.width = 0.0f;
+    program.output.height = 0.0f;
+    setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 0);
+    EXPECT_TRUE(finiteMatrix(view.frameMatrix));
 }
 
 TEST_F(ViewerTest, ReleaseWithoutShiftSpinsAQuarterDegreePerPixel) {
-    dragSpin.angleZ = 4.0f;
-    spinFromRelease(*spinTarget, 103, 50, 100, 50);
-    EXPECT_EQ(SPIN_XY, dragSpin.mode);
-    EXPECT_FLOAT_EQ(0.75f, dragSpin.angleY);
-    EXPECT_FLOAT_EQ(0.0f, dragSpin.angleX);
-    EXPECT_FLOAT_EQ(4.0f, dragSpin.angleZ);  // the other angle keeps its value
-    spinFromRelease(dragSpin, 100, 42, 100, 50);
-    EXPECT_FLOAT_EQ(-2.0f, dragSpin.angleX);
+    program.viewer.dragSpin.angleZ = 4.0f;
+    spinFromRelease(*program.viewer.spinTarget, 103, 50, 100, 50);
+    EXPECT_EQ(SPIN_XY, program.viewer.dragSpin.mode);
+    EXPECT_FLOAT_EQ(0.75f, program.viewer.dragSpin.angleY);
+    EXPECT_FLOAT_EQ(0.0f, program.viewer.dragSpin.angleX);
+    EXPECT_FLOAT_EQ(4.0f, program.viewer.dragSpin.angleZ);  // the other angle keeps its value
+    spinFromRelease(program.viewer.dragSpin, 100, 42, 100, 50);
+    EXPECT_FLOAT_EQ(-2.0f, program.viewer.dragSpin.angleX);
 }
 
 TEST_F(ViewerTest, ShiftReleaseTwistsAboutTheScreenCentre) {
-    inputState.heldKeys = HELD_SHIFT;
+    program.input.heldKeys = HELD_SHIFT;
     // From right of the centre (320, 240) to below it: a quarter turn, sine -1.
-    spinFromRelease(dragSpin, 320, 340, 420, 240);
-    EXPECT_EQ(SPIN_Z, dragSpin.mode);
-    EXPECT_NEAR(-50.0f, dragSpin.angleZ, 50.0f * 0.004f);
+    spinFromRelease(program.viewer.dragSpin, 320, 340, 420, 240);
+    EXPECT_EQ(SPIN_Z, program.viewer.dragSpin.mode);
+    EXPECT_NEAR(-50.0f, program.viewer.dragSpin.angleZ, 50.0f * 0.004f);
     // Released exactly on the centre: no direction, so no twist (and never NaN).
-    spinFromRelease(dragSpin, 320, 240, 420, 240);
-    EXPECT_EQ(0.0f, dragSpin.angleZ);
-    spinFromRelease(dragSpin, 400, 200, 320, 240);
-    EXPECT_EQ(0.0f, dragSpin.angleZ);
+    spinFromRelease(program.viewer.dragSpin, 320, 240, 420, 240);
+    EXPECT_EQ(0.0f, program.viewer.dragSpin.angleZ);
+    spinFromRelease(program.viewer.dragSpin, 400, 200, 320, 240);
+    EXPECT_EQ(0.0f, program.viewer.dragSpin.angleZ);
 }
 
 TEST_F(ViewerTest, AdvanceSpinTurnsAboutXThenY) {
-    dragSpin.mode = SPIN_XY;
-    dragSpin.angleX = 90.0f;
-    dragSpin.angleY = 90.0f;
-    advanceSpin(dragSpin);
+    program.viewer.dragSpin.mode = SPIN_XY;
+    program.viewer.dragSpin.angleX = 90.0f;
+    program.viewer.dragSpin.angleY = 90.0f;
+    advanceSpin(program.viewer.dragSpin);
     Point4 p;
-    transformAffine(p, dragSpin.rotation, Point3{0.0f, 1.0f, 0.0f});
+    transformAffine(p, program.viewer.dragSpin.rotation, Point3{0.0f, 1.0f, 0.0f});
     // x first: (0, 1, 0) -> (0, 0, 1); then y: (0, 0, 1) -> (1, 0, 0).
     expectPointNear(Point3{1.0f, 0.0f, 0.0f}, Point3{p.x, p.y, p.z}, 1e-5f);
 
-    resetSpin(dragSpin);
-    dragSpin.mode = SPIN_Z;
-    dragSpin.angleZ = 45.0f;
-    advanceSpin(dragSpin);
-    advanceSpin(dragSpin);
-    transformAffine(p, dragSpin.rotation, Point3{1.0f, 0.0f, 0.0f});
+    resetSpin(program.viewer.dragSpin);
+    program.viewer.dragSpin.mode = SPIN_Z;
+    program.viewer.dragSpin.angleZ = 45.0f;
+    advanceSpin(program.viewer.dragSpin);
+    advanceSpin(program.viewer.dragSpin);
+    transformAffine(p, program.viewer.dragSpin.rotation, Point3{1.0f, 0.0f, 0.0f});
     expectPointNear(Point3{0.0f, 1.0f, 0.0f}, Point3{p.x, p.y, p.z}, 1e-5f);
 }
 
 TEST_F(ViewerTest, AdvanceSpinWithoutModeLeavesTheRotation) {
     for (int mode : {3, 7, -1}) {
-        resetSpin(dragSpin);
-        dragSpin.mode = mode;
-        dragSpin.angleX = dragSpin.angleY = dragSpin.angleZ = 30.0f;
-        advanceSpin(dragSpin);
+        resetSpin(program.viewer.dragSpin);
+        program.viewer.dragSpin.mode = mode;
+        program.viewer.dragSpin.angleX = program.viewer.dragSpin.angleY = program.viewer.dragSpin.angleZ = 30.0f;
+        advanceSpin(program.viewer.dragSpin);
         Matrix4 identity;
         matIdentity(identity);
-        for (int i = 0; i < 16; ++i) EXPECT_EQ(identity.m[i], dragSpin.rotation.m[i]) << mode;
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(identity.m[i], program.viewer.dragSpin.rotation.m[i]) << mode;
     }
 }
 
@@ -215,11 +219,11 @@ TEST_F(ViewerTest, PickingTakesTheNearestWithinTenPixelsFirstOnTies) {
     Point4 first[3] = {{200, 200, 0, 1}, {105, 100, 0, 1}, {100, 95, 0, 1}};
     Point4 second[2] = {{103, 104, 0, 1}, {91, 100, 0, 1}};
     Surface surfaces[2] = {{3, 1, first, nullptr, nullptr}, {2, 1, second, nullptr, nullptr}};
-    surfaceList = SurfaceList{1, surfaces};
-    inputState.pointer.x = 100;
-    inputState.pointer.y = 100;
+    scene.surfaces = SurfaceList{1, surfaces};
+    program.input.pointer.x = 100;
+    program.input.pointer.y = 100;
     EXPECT_EQ(&first[1], pickControlPoint());  // 5 px, tied with first[2], stored earlier
-    surfaceList.count = 2;
+    scene.surfaces.count = 2;
     EXPECT_EQ(&first[1], pickControlPoint());  // second[0] is also 5 px away: later loses
     second[1].x = 98.0f;
     EXPECT_EQ(&second[1], pickControlPoint());  // a nearer point in a later surface wins
@@ -228,12 +232,12 @@ TEST_F(ViewerTest, PickingTakesTheNearestWithinTenPixelsFirstOnTies) {
 TEST_F(ViewerTest, PickingFindsNothingAtTenPixelsOnTheEyePlaneOrBehindIt) {
     Point4 points[3] = {{110, 100, 1, 1}, {100, 90, 1, 1}, {100, 100, 0, 1}};
     Surface surface = {3, 1, points, nullptr, nullptr};
-    surfaceList = SurfaceList{1, &surface};
-    inputState.pointer.x = 100;
-    inputState.pointer.y = 100;
+    scene.surfaces = SurfaceList{1, &surface};
+    program.input.pointer.x = 100;
+    program.input.pointer.y = 100;
     // w = z: the third point lies on the eye plane exactly under the cursor.
-    frameMatrix.m[14] = 1.0f;
-    frameMatrix.m[15] = 0.0f;
+    program.viewer.views[0].frameMatrix.m[14] = 1.0f;
+    program.viewer.views[0].frameMatrix.m[15] = 0.0f;
     EXPECT_EQ(nullptr, pickControlPoint());
     points[2].x = 0.0f;  // 0 / 0: a NaN distance never wins either
     EXPECT_EQ(nullptr, pickControlPoint());

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/capture.h"
+#include "app/program.h"
 #include "app/startup.h"
 #include "platform/host.h"
 #include "tests/fuzz/fuzz_support.h"
@@ -126,7 +127,7 @@ void checkProgramSettings(int argc, char** argv, CommandLineResult result) {
     }
     FUZZ_CHECK(result == COMMAND_LINE_OK || platformOptions.answer == PLATFORM_ANSWER_CANCEL,
                "cancelled though every question was answered ok");
-    const DisplaySettings& d = displaySettings;
+    const DisplaySettings& d = program.output;
     if (d.resolutionGiven) {
         int width = 0, height = 0;
         FUZZ_CHECK(resolutionAsked, "a resolution without -res");
@@ -138,7 +139,8 @@ void checkProgramSettings(int argc, char** argv, CommandLineResult result) {
     FUZZ_CHECK(d.refresh >= VX_REFRESH_DEFAULT && d.refresh < VX_REFRESH_COUNT &&
                    (refreshAsked || d.refresh == VX_REFRESH_DEFAULT),
                "refresh code %d", d.refresh);
-    FUZZ_CHECK(captureState.captureCount >= 0, "capture count %d", int(captureState.captureCount));
+    FUZZ_CHECK(program.capture.captureCount >= 0, "capture count %d",
+               int(program.capture.captureCount));
     // Only the requested settings are the command line's to change.
     FUZZ_CHECK(d.currentMode == 0 && d.width == 0.0f && d.height == 0.0f && d.startupMode == 0 &&
                    d.alternateMode == 0 && d.window == nullptr && d.output == 0,

@@ -12,6 +12,9 @@
 
 namespace {
 
+// The list the tests load into and save from.
+SurfaceList surfaceList;
+
 std::string inputPath, firstPath, secondPath, thirdPath;
 
 struct Shape {
@@ -88,7 +91,7 @@ bool withinRounding(float saved, float original) {
 
 void save(const std::string& path, const char* which) {
     char reason[256] = "";
-    FUZZ_CHECK(saveSurfaceFile(path.c_str(), reason, sizeof reason), "%s save failed: %s", which,
+    FUZZ_CHECK(saveSurfaceFile(surfaceList, path.c_str(), reason, sizeof reason), "%s save failed: %s", which,
                reason);
 }
 
@@ -105,10 +108,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    releaseSurfaces();
+    releaseSurfaces(surfaceList);
     if (!fuzzWriteFile(inputPath, data, size)) return 0;
     char reason[SURFACE_REASON_MAX] = "";
-    if (!loadSurfaceFile(inputPath.c_str(), reason, sizeof reason)) {
+    if (!loadSurfaceFile(surfaceList, inputPath.c_str(), reason, sizeof reason)) {
         // Refused: the list stays as it was (empty), and the reason names the file.
         FUZZ_CHECK(surfaceList.count == 0 && surfaceList.surfaces == nullptr,
                    "a refused file left %d surfaces", int(surfaceList.count));
@@ -122,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<Point4> inputPoints = allPoints();
 
     save(firstPath, "first");
-    releaseSurfaces();
-    FUZZ_CHECK(loadSurfaceFile(firstPath.c_str()), "the first save does not load");
+    releaseSurfaces(surfaceList);
+    FUZZ_CHECK(loadSurfaceFile(surfaceList, firstPath.c_str()), "the first save does not load");
     checkList("first save");
     const std::vector<Shape> firstShapes = shapes();
     FUZZ_CHECK(firstShapes.size() == inputShapes.size(), "%zu surfaces saved, %zu loaded back",
@@ -146,10 +149,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     save(secondPath, "second");
-    releaseSurfaces();
-    FUZZ_CHECK(loadSurfaceFile(secondPath.c_str()), "the second save does not load");
+    releaseSurfaces(surfaceList);
+    FUZZ_CHECK(loadSurfaceFile(surfaceList, secondPath.c_str()), "the second save does not load");
     save(thirdPath, "third");
-    releaseSurfaces();
+    releaseSurfaces(surfaceList);
 
     std::string second, third;
     FUZZ_CHECK(fuzzReadFile(secondPath, &second) && fuzzReadFile(thirdPath, &third),

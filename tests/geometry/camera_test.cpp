@@ -8,8 +8,7 @@ namespace {
 
 class CameraTest : public ::testing::Test {
 protected:
-    void SetUp() override { resetCamera(); }
-    void TearDown() override { resetCamera(); }
+    Camera camera = CAMERA_DEFAULT;
 };
 
 void expectPointNear(const Point3& expected, const Point3& actual, float tolerance) {
@@ -22,26 +21,26 @@ void expectPointNear(const Point3& expected, const Point3& actual, float toleran
 
 TEST_F(CameraTest, MouseRightTurnsTheViewRightAndBackAgain) {
     const Camera start = camera;
-    mouseLook(-900, 0);  // cursor 900 px right of the centre: a quarter turn to the right
+    mouseLook(camera, -900, 0);  // cursor 900 px right of the centre: a quarter turn to the right
     expectPointNear(Point3{-1.0f, 0.0f, 0.0f}, camera.back.v, 1e-5f);  // eye looks along +x
-    mouseLook(900, 0);
+    mouseLook(camera, 900, 0);
     expectPointNear(start.right.v, camera.right.v, 1e-5f);
     expectPointNear(start.up.v, camera.up.v, 1e-5f);
     expectPointNear(start.back.v, camera.back.v, 1e-5f);
 }
 
 TEST_F(CameraTest, MouseDownTiltsTheViewDown) {
-    mouseLook(0, -900);
+    mouseLook(camera, 0, -900);
     expectPointNear(Point3{0.0f, 0.0f, 1.0f}, camera.back.v, 1e-5f);  // eye looks along -z
     expectPointNear(Point3{0.0f, 1.0f, 0.0f}, camera.up.v, 1e-5f);
     expectPointNear(Point3{1.0f, 0.0f, 0.0f}, camera.right.v, 0.0f);
 }
 
 TEST_F(CameraTest, ViewMatrixPutsTheEyeAtTheOriginLookingDownMinusZ) {
-    mouseLook(-317, 123);  // any heading and pitch
+    mouseLook(camera, -317, 123);  // any heading and pitch
     camera.position.v = {3.0f, -4.0f, 7.0f};
     Matrix4 view;
-    buildViewMatrix(view);
+    buildViewMatrix(camera, view);
     Point4 p;
     transformAffine(p, view, camera.position.v);
     expectPointNear(Point3{0.0f, 0.0f, 0.0f}, Point3{p.x, p.y, p.z}, 1e-5f);
@@ -49,8 +48,8 @@ TEST_F(CameraTest, ViewMatrixPutsTheEyeAtTheOriginLookingDownMinusZ) {
     const Point3 ahead = {3.0f - 2.0f * b.x, -4.0f - 2.0f * b.y, 7.0f - 2.0f * b.z};
     transformAffine(p, view, ahead);
     expectPointNear(Point3{0.0f, 0.0f, -2.0f}, Point3{p.x, p.y, p.z}, 1e-5f);
-    reverseCamera();
-    buildViewMatrix(view);
+    reverseCamera(camera);
+    buildViewMatrix(camera, view);
     transformAffine(p, view, ahead);
     expectPointNear(Point3{0.0f, 0.0f, 2.0f}, Point3{p.x, p.y, p.z}, 1e-5f);
 }

@@ -1,6 +1,6 @@
-// Tests of processor detection and the transform path choice: the recorded CPUID text and
-// flags, the VORL_PORTABLE switch, the illegal-instruction guard and its handler restore, and
-// which transform routines each choice installs (the lighting choice is tested with lighting).
+// Tests of processor detection: the recorded CPUID text and flags, the VORL_PORTABLE switch and
+// the illegal-instruction guard and its handler restore (the lighting choice made from them is
+// tested with lighting).
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -9,7 +9,6 @@
 #include <string>
 
 #include "geometry/cpu.h"
-#include "geometry/transform.h"
 #include "tests/environment.h"
 
 namespace {
@@ -17,21 +16,18 @@ namespace {
 class CpuTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedTransform = transformPath;
         const char* value = std::getenv("VORL_PORTABLE");
         hadPortable = value != nullptr;
         if (hadPortable) savedPortable = value;
         unsetenv("VORL_PORTABLE");
     }
     void TearDown() override {
-        transformPath = savedTransform;
         if (hadPortable) {
             setenv("VORL_PORTABLE", savedPortable.c_str(), 1);
         } else {
             unsetenv("VORL_PORTABLE");
         }
     }
-    TransformPath savedTransform{};
     bool hadPortable = false;
     std::string savedPortable;
 };
@@ -68,8 +64,6 @@ TEST_F(CpuTest, PortableSwitchClearsEveryFeature) {
     EXPECT_EQ(0, features.hasConditionalMove);
     EXPECT_EQ(0, features.hasMmx);
     EXPECT_EQ(0, features.hasPackedSingle);
-    chooseTransformPath(features);
-    EXPECT_EQ(&loadTransformPlain, transformPath.loadTransform);
 }
 
 TEST_F(CpuTest, IllegalInstructionGuardCatchesAndRestoresTheHandler) {
@@ -83,16 +77,4 @@ TEST_F(CpuTest, IllegalInstructionGuardCatchesAndRestoresTheHandler) {
 
     void (*const after)(int) = std::signal(SIGILL, original);
     EXPECT_EQ(&markerHandler, after);
-}
-
-TEST_F(CpuTest, TransformChoiceFollowsPackedSingle) {
-    CpuFeatures features{};
-    features.hasPackedSingle = 1;
-    chooseTransformPath(features);
-    EXPECT_EQ(&loadTransformPacked, transformPath.loadTransform);
-    EXPECT_EQ(&transformVertexScalar, transformPath.transformVertex);
-    features.hasPackedSingle = 0;
-    chooseTransformPath(features);
-    EXPECT_EQ(&loadTransformPlain, transformPath.loadTransform);
-    EXPECT_EQ(&transformVertexScalar, transformPath.transformVertex);
 }

@@ -1,6 +1,6 @@
 // Tests of the vertex pipeline: clip codes at the bounds, for -0.0, w = 0 and points behind
-// the eye, the deferred completion of codes within a batch, the empty batch, and the plain
-// and packed transform loads giving the same transform.
+// the eye, the deferred completion of codes within a batch, the empty batch, and the inlined
+// transform body giving transformVertex's vertices.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +8,6 @@
 #include <limits>
 #include <random>
 
-#include "geometry/camera.h"
 #include "geometry/transform.h"
 
 namespace {
@@ -16,18 +15,16 @@ namespace {
 class TransformTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedPath = transformPath;
-        transformPath = {loadTransformPlain, transformVertexScalar};
         transformState = TransformState{};
-        clipBounds = ClipBounds{};
-        setClipBounds(0.0f, 640.0f, 0.0f, 480.0f, 1.0f, 1000.0f);
+        setBounds(0.0f, 640.0f, 0.0f, 480.0f, 1.0f, 1000.0f);
     }
-    void TearDown() override {
-        transformPath = savedPath;
-        transformState = TransformState{};
-        clipBounds = ClipBounds{};
+    void TearDown() override { transformState = TransformState{}; }
+    // Makes these the bounds in use, as a view's are.
+    static void setBounds(float x0, float x1, float y0, float y1, float nearW, float farW) {
+        ClipBounds bounds;
+        setClipBounds(bounds, x0, x1, y0, y1, nearW, farW);
+        useClipBounds(bounds);
     }
-    TransformPath savedPath{};
 };
 
 ScreenVertex vertexAt(float x, float y, float w) {
@@ -41,12 +38,12 @@ ScreenVertex vertexAt(float x, float y, float w) {
 // Plain float comparisons against the bounds, valid for w >= 0.
 std::uint32_t plainCode(const ScreenVertex& v) {
     std::uint32_t code = 0;
-    if (v.x < clipBounds.xMin) code |= CLIP_X_MIN;
-    if (v.x > clipBounds.xMax) code |= CLIP_X_MAX;
-    if (v.y < clipBounds.yMin) code |= CLIP_Y_MIN;
-    if (v.y > clipBounds.yMax) code |= CLIP_Y_MAX;
-    if (v.w < clipBounds.wNear) code |= CLIP_NEAR;
-    if (v.w > clipBounds.wFar) code |= CLIP_FAR;
+    if (v.x < transformState.clip.xMin) code |= CLIP_X_MIN;
+    if (v.x > transformState.clip.xMax) code |= CLIP_X_MAX;
+    if (v.y < transformState.clip.yMin) code |= CLIP_Y_MIN;
+    if (v.y > transformState.clip.yMax) code |= CLIP_Y_MAX;
+    if (v.w < transformState.clip.wNear) code |= CLIP_NEAR;
+    if (v.w > transformState.clip.wFar) code |= CLIP_FAR;
     return code;
 }
 
@@ -87,7 +84,7 @@ TEST_F(TransformTest, ClipCodeMatchesPlainComparesInFrontOfTheEye) {
     std::mt19937 random(7);
     std::uniform_real_distribution<float> xs(-200.0f, 900.0f);
     std::uniform_real_distribution<float> ws(0.0f, 1500.0f);
-    setClipBounds(30.0f, 600.0f, 20.0f, 400.0f, 2.0f, 900.0f);
+    setBounds(30.0f, 600.0f, 20.0f, 400.0f, 2.0f, 900.0f);
     for (int i = 0; i < 20000; ++i) {
         const ScreenVertex v = vertexAt(xs(random), xs(random), ws(random));
         ASSERT_EQ(plainCode(v), clipCode(v)) << v.x << " " << v.y << " " << v.w;
@@ -141,36 +138,21 @@ TEST_F(TransformTest, EmptyBatchReturnsZeroAndWritesNothing) {
     EXPECT_EQ(0xABCDu, earlier.flags);
 }
 
-TEST_F(TransformTest, PackedAndPlainLoadsGiveTheSameTransform) {
+// The tessellators inline the transform's body on a copy of the matrix: the same vertices and
+// codes as transformVertex, bit for bit.
+TEST_F(TransformTest, InlinedBodyGivesTransformVertexsVertices) {
     const Matrix4 m = {{1.5f, -2, 3, 4, 5, 6.25f, -7, 8, 9, 10, 11, 12, 0.1f, 0.2f, 0.3f, 1}};
-    loadTransformPlain(m);
-    const TransformState plain = transformState;
-    transformState = TransformState{};
-    loadTransformPacked(m);
-    for (int i = 0; i < 16; ++i) {
-        EXPECT_EQ(plain.matrix.m[i], transformState.matrix.m[i]);
-        EXPECT_EQ(m.m[i], transformState.rows[i]);
-        for (int k = 0; k < 4; ++k) {
-            EXPECT_EQ(m.m[i], transformState.splat[i][k]);
-        }
-    }
-    EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(transformState.rows) % 16);
-    EXPECT_EQ(0u, reinterpret_cast<std::uintptr_t>(transformState.splat) % 16);
-
-    // The same vertices come out whichever load ran.
-    ScreenVertex a[2] = {}, b[2] = {};
-    const Point3 points[2] = {{1, 2, 3}, {-40, 7, 0.5f}};
-    transformPath.loadTransform = loadTransformPlain;
+    ScreenVertex a[3] = {}, b[3] = {};
+    const Point3 points[3] = {{1, 2, 3}, {-40, 7, 0.5f}, {0, 0, -20}};
     loadTransform(m);
     beginVertices();
-    for (int i = 0; i < 2; ++i) transformVertex(a[i], points[i]);
+    for (int i = 0; i < 3; ++i) transformVertex(a[i], points[i]);
     const std::uint32_t codeA = endVertices();
-    transformPath.loadTransform = loadTransformPacked;
-    loadTransform(m);
+    const Matrix4 copy = transformState.matrix;
     beginVertices();
-    for (int i = 0; i < 2; ++i) transformVertex(b[i], points[i]);
+    for (int i = 0; i < 3; ++i) transformVertexWith(copy.m, b[i], points[i]);
     EXPECT_EQ(codeA, endVertices());
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(a[i].x, b[i].x);
         EXPECT_EQ(a[i].y, b[i].y);
         EXPECT_EQ(a[i].q, b[i].q);

@@ -94,7 +94,7 @@ protected:
         resetRenderTestState();
         renderOptions.surfaceType = SURFACE_BSPLINE;
     }
-    void TearDown() override { resetRasterOps(); }
+    void TearDown() override { removeRecorder(); }
 
     void build(int cols, int rows) {
         points.assign((cols + 3) * (rows + 3), Point4{0, 0, 0, 1});

@@ -26,7 +26,7 @@ ScreenVertex vertexAt(float x, float y, float w = 1.0f, std::uint32_t colour = 0
 class Emit : public ::testing::Test {
 protected:
     void SetUp() override { resetRenderTestState(); }
-    void TearDown() override { resetRasterOps(); }
+    void TearDown() override { removeRecorder(); }
 };
 
 TEST_F(Emit, InsideCellIsOneStrip) {
@@ -105,7 +105,7 @@ TEST_F(Emit, VertexBeyondXMinGivesFourVerticesOnThePlane) {
 }
 
 TEST_F(Emit, NearClippingInterpolatesInEyeSpace) {
-    setClipBounds(0.0f, 1000.0f, 0.0f, 1000.0f, 2.0f, 10.0f);
+    setTestBounds(0.0f, 1000.0f, 0.0f, 1000.0f, 2.0f, 10.0f);
     // Eye-space x (screen x times w): 100 at w = 0.5 and 300 at w = 3.
     ScreenVertex a = vertexAt(200, 400, 0.5f);
     ScreenVertex b = vertexAt(100, 100, 3.0f);
@@ -203,7 +203,7 @@ TEST(Polygon, ZigZagOrders) {
             }
         }
     }
-    resetRasterOps();
+    removeRecorder();
 }
 
 TEST(ClippedLine, OutsideInsideAndCrossing) {
@@ -221,7 +221,7 @@ TEST(ClippedLine, OutsideInsideAndCrossing) {
     ASSERT_EQ(drawCalls().size(), 1u);
     EXPECT_EQ(drawCalls()[0].vertex[0].x, 500.0f);
     EXPECT_EQ(drawCalls()[0].vertex[1].x, 1000.0f);
-    resetRasterOps();
+    removeRecorder();
 }
 
 TEST(ClipNan, NanVerticesNeverReachTheRasterizer) {
@@ -252,7 +252,7 @@ TEST(ClipNan, NanVerticesNeverReachTheRasterizer) {
     for (const DrawCall& call : drawCalls()) {
         for (const ScreenVertex& v : call.vertex) EXPECT_TRUE(vertexFinite(v));
     }
-    resetRasterOps();
+    removeRecorder();
 }
 
 }  // namespace

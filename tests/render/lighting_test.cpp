@@ -28,8 +28,8 @@ const LightingCase CASES[] = {
 
 struct Pair {
     const char* name;
-    float (*diffuse)(const Point3&);
-    void (*both)(const Point3&, float&, float&);
+    float (*diffuse)(const Point3&, const LightState&);
+    void (*both)(const Point3&, const LightState&, float&, float&);
 };
 
 const Pair PAIRS[] = {
@@ -39,15 +39,8 @@ const Pair PAIRS[] = {
 
 class LightingTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        savedState = lightState;
-        savedPath = lightingPath;
-    }
-    void TearDown() override {
-        lightState = savedState;
-        lightingPath = savedPath;
-    }
-    LightState savedState{};
+    void SetUp() override { savedPath = lightingPath; }
+    void TearDown() override { lightingPath = savedPath; }
     LightingPath savedPath{};
 };
 
@@ -63,12 +56,12 @@ Point3 randomUnit(std::mt19937& random) {
 TEST_F(LightingTest, WorkedCasesOnBothPaths) {
     for (const Pair& pair : PAIRS) {
         for (const LightingCase& c : CASES) {
-            setLightVectors(c.light, c.view);
+            const LightState state = {c.light, c.view};
             float diffuse = -1.0f, specular = -1.0f;
-            pair.both(c.n, diffuse, specular);
+            pair.both(c.n, state, diffuse, specular);
             EXPECT_FLOAT_EQ(c.diffuse, diffuse) << pair.name;
             EXPECT_NEAR(c.specular, specular, 1e-5f) << pair.name;
-            EXPECT_FLOAT_EQ(c.diffuse, pair.diffuse(c.n)) << pair.name;
+            EXPECT_FLOAT_EQ(c.diffuse, pair.diffuse(c.n, state)) << pair.name;
         }
     }
 }
@@ -79,20 +72,20 @@ TEST_F(LightingTest, PathsAgreeOnRandomNormals) {
     for (int round = 0; round < 20; ++round) {
         const Point3 light = {spread(random), spread(random), spread(random)};
         const Point3 view = randomUnit(random);
-        setLightVectors(round == 0 ? Point3{1, 1, 1} : light, view);
+        const LightState state = {round == 0 ? Point3{1, 1, 1} : light, view};
         for (int i = 0; i < 2000; ++i) {
             const Point3 n = randomUnit(random);
             float d1, s1, d2, s2;
-            lightDiffuseSpecularSelect(n, d1, s1);
-            lightDiffuseSpecularInteger(n, d2, s2);
+            lightDiffuseSpecularSelect(n, state, d1, s1);
+            lightDiffuseSpecularInteger(n, state, d2, s2);
             ASSERT_NEAR(d1, d2, 1e-6f);
             ASSERT_NEAR(s1, s2, 1e-6f);
             ASSERT_GE(d1, AMBIENT);
             ASSERT_LE(d1, 1.0f);
             ASSERT_GE(s1, 0.0f);
             ASSERT_LE(s1, 1.0f);
-            ASSERT_EQ(d1, lightDiffuseSelect(n));
-            ASSERT_EQ(d2, lightDiffuseInteger(n));
+            ASSERT_EQ(d1, lightDiffuseSelect(n, state));
+            ASSERT_EQ(d2, lightDiffuseInteger(n, state));
         }
     }
 }
@@ -100,16 +93,16 @@ TEST_F(LightingTest, PathsAgreeOnRandomNormals) {
 TEST_F(LightingTest, IntensitiesStayInRangeForLongVectorsAndNaN) {
     // A view vector longer than 1 lifts the cosine above 1; the highlight is clamped to 1
     // rather than overflowing the packed colour byte.
-    setLightVectors(Point3{0, 0, 1}, Point3{0, 0, 2});
+    const LightState state = {Point3{0, 0, 1}, Point3{0, 0, 2}};
     const float nan = std::nanf("");
     for (const Pair& pair : PAIRS) {
         float diffuse, specular;
-        pair.both(Point3{0, 0, 1}, diffuse, specular);
+        pair.both(Point3{0, 0, 1}, state, diffuse, specular);
         EXPECT_EQ(1.0f, specular) << pair.name;
-        pair.both(Point3{nan, 0, 1}, diffuse, specular);
+        pair.both(Point3{nan, 0, 1}, state, diffuse, specular);
         EXPECT_TRUE(diffuse >= AMBIENT && diffuse <= 1.0f) << pair.name << " " << diffuse;
         EXPECT_TRUE(specular >= 0.0f && specular <= 1.0f) << pair.name << " " << specular;
-        const float alone = pair.diffuse(Point3{nan, nan, nan});
+        const float alone = pair.diffuse(Point3{nan, nan, nan}, state);
         EXPECT_TRUE(alone >= AMBIENT && alone <= 1.0f) << pair.name;
     }
 }

@@ -47,22 +47,22 @@ protected:
         renderOptions.dynamicDetail = false;
         renderOptions.subdivisions = 1;
     }
-    void TearDown() override { resetRasterOps(); }
+    void TearDown() override { removeRecorder(); }
 };
 
 TEST_F(SurfacePass, PatchCountsByType) {
     AheadMesh mesh(7, 7);
     renderOptions.surfaceType = SURFACE_BSPLINE;
-    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 2 * 16);
+    EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 2 * 16);
     EXPECT_EQ(countCalls(DRAW_STRIP), 16);
     installRecorder();
     renderOptions.surfaceType = SURFACE_BEZIER;   // static 1 becomes 3 steps for bezier
-    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 4 * 2 * 9);
+    EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 4 * 2 * 9);
     EXPECT_EQ(countCalls(DRAW_STRIP), 4 * 9);
 
     AheadMesh wide(8, 4);
     installRecorder();
-    EXPECT_EQ(drawSurface(wide.surface, 0, 0, 1024, 1024), 2 * 2 * 9);
+    EXPECT_EQ(drawSurface(wide.surface, testView(), 0, 0, 1024, 1024), 2 * 2 * 9);
     EXPECT_EQ(wide.patches[1].lastColumn, 6);
     EXPECT_EQ(wide.patches[1].steps, 3);
     EXPECT_EQ(wide.patches[2].steps, 0);   // records past the bezier patches are untouched
@@ -70,7 +70,7 @@ TEST_F(SurfacePass, PatchCountsByType) {
 
 TEST_F(SurfacePass, TextureSpansFollowPatchColumns) {
     AheadMesh mesh(7, 4);   // b-spline: 4 patch columns, 1 patch row
-    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 8);
+    EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 8);
     ASSERT_EQ(countCalls(DRAW_STRIP), 4);
     for (int i = 0; i < 4; ++i) {
         const DrawCall& cell = drawCalls()[i];
@@ -85,12 +85,12 @@ TEST_F(SurfacePass, TextureSpansFollowPatchColumns) {
 
 TEST_F(SurfacePass, MeshBehindTheCameraIsCulled) {
     AheadMesh mesh(7, 7, -20.0f);
-    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 0);
+    EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
     EXPECT_TRUE(drawCalls().empty());
     for (const PatchRecord& p : mesh.patches) EXPECT_EQ(p.steps, 0);
     // The markers are still drawn when shown, and never counted.
     renderOptions.showControlPoints = true;
-    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 0);
+    EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
     EXPECT_EQ(countCalls(DRAW_LINE), 2 * 49);
 }
 
@@ -100,11 +100,11 @@ TEST_F(SurfacePass, CornersOutsideCullEvenWhenTheMiddleBulgesIn) {
     // Corners far to the left of the left plane; the inner points straight ahead.
     const int corners[4] = {0, 3, 12, 15};
     for (int k : corners) mesh.points[k].x = -100.0f;
-    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), 0);
+    EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
     EXPECT_EQ(mesh.patches[0].steps, 0);
     // One corner back in view: drawn.
     mesh.points[3].x = 0.0f;
-    EXPECT_GT(drawSurface(mesh.surface, 0, 0, 1024, 1024), 0);
+    EXPECT_GT(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
 }
 
 TEST(PatchOutsideView, OneCornerInsideEveryPlaneKeepsThePatch) {
@@ -118,7 +118,7 @@ TEST(PatchOutsideView, OneCornerInsideEveryPlaneKeepsThePatch) {
 TEST_F(SurfacePass, TessellatorSwitchAndCrackFilling) {
     AheadMesh mesh(6, 4, 1.5f);   // three b-spline patches in a row, close to the eye
     renderOptions.dynamicDetail = true;
-    const int basis = drawSurface(mesh.surface, 0, 0, 1024, 1024);
+    const int basis = drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024);
     std::vector<int> steps;
     for (int i = 0; i < 3; ++i) steps.push_back(mesh.patches[i].steps);
     ASSERT_NE(steps[0], steps[1]);   // the outer patches are farther: there are cracks
@@ -129,34 +129,34 @@ TEST_F(SurfacePass, TessellatorSwitchAndCrackFilling) {
     }
     EXPECT_EQ(basis, expected);
     renderOptions.forwardDifferencing = true;
-    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), expected);
+    EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), expected);
     renderOptions.gapFill = GAP_NO_FILL;
     int withoutFill = 0;
     for (int i = 0; i < 3; ++i) withoutFill += 2 * steps[i] * steps[i];
-    EXPECT_EQ(drawSurface(mesh.surface, 0, 0, 1024, 1024), withoutFill);
+    EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), withoutFill);
 }
 
 TEST_F(SurfacePass, DrawSurfacesSumsEverySurface) {
     AheadMesh first(7, 4);
     AheadMesh second(4, 4);
     Surface both[2] = {first.surface, second.surface};
-    const SurfaceList saved = surfaceList;
-    surfaceList = SurfaceList{2, both};
+    const SurfaceList saved = scene.surfaces;
+    scene.surfaces = SurfaceList{2, both};
     renderOptions.wavesPaused = true;   // the meshes here have no wave state
-    EXPECT_EQ(drawSurfaces(), 2 * 4 + 2 * 1);
+    EXPECT_EQ(drawSurfaces(testView()), 2 * 4 + 2 * 1);
     EXPECT_EQ(countCalls(DRAW_STRIP), 5);
-    surfaceList = saved;
+    scene.surfaces = saved;
 }
 
 TEST_F(SurfacePass, ControlPointMarkersAreTwoLinesEach) {
     AheadMesh mesh(4, 4);
     // Wide bounds so that no marker line is clipped.
-    setClipBounds(0.0f, 10000.0f, 0.0f, 10000.0f, 0.5f, 10.0f);
-    frameMatrix = Matrix4{{1, 0, 0, 5000, 0, 1, 0, 5000, 0, 0, 1, 0, 0, 0, 0.01f, 1}};
+    setTestBounds(0.0f, 10000.0f, 0.0f, 10000.0f, 0.5f, 10.0f);
+    testView().frameMatrix = Matrix4{{1, 0, 0, 5000, 0, 1, 0, 5000, 0, 0, 1, 0, 0, 0, 0.01f, 1}};
     renderOptions.showControlPoints = true;
-    const int triangles = drawSurface(mesh.surface, 0, 0, 1024, 1024);
+    const int triangles = drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024);
     installRecorder();
-    drawControlPoints(mesh.surface);
+    drawControlPoints(mesh.surface, testView(), scene.surfaces.picked);
     EXPECT_EQ(countCalls(DRAW_LINE), 2 * 16);
     EXPECT_GT(triangles, 0);
     // A marker's half-size is 500 q pixels around its point.
@@ -172,12 +172,12 @@ TEST_F(SurfacePass, MeshesAtTheCoordinateLimitGiveOnlyFiniteVertices) {
     Matrix4 viewport, projection, view, scale;
     matViewport(viewport, 0.0f, 1024.0f, 0.0f, 768.0f, 1.0f, 65535.0f);
     matPerspective(projection, 1.0471979f, 4.0f / 3.0f, 1.0f, 1000.0f);
-    buildViewMatrix(view);
+    buildViewMatrix(CAMERA_DEFAULT, view);
     matScale(scale, 20.0f, 20.0f, 10.0f);
-    matMultiply(frameMatrix, viewport, projection);
-    matMultiply(frameMatrix, frameMatrix, view);
-    matMultiply(frameMatrix, frameMatrix, scale);
-    setClipBounds(0.0f, 1024.0f, 0.0f, 768.0f, 1.0f, 1000.0f);
+    matMultiply(testView().frameMatrix, viewport, projection);
+    matMultiply(testView().frameMatrix, testView().frameMatrix, view);
+    matMultiply(testView().frameMatrix, testView().frameMatrix, scale);
+    setTestBounds(0.0f, 1024.0f, 0.0f, 768.0f, 1.0f, 1000.0f);
 
     std::mt19937 random(77);
     std::uniform_real_distribution<float> coordinate(-SURFACE_MAX_COORDINATE,
@@ -198,7 +198,7 @@ TEST_F(SurfacePass, MeshesAtTheCoordinateLimitGiveOnlyFiniteVertices) {
             renderOptions.specular = (flags & 8) != 0;
             renderOptions.subdivisions = 3;
             installRecorder();
-            drawSurface(surface, 0, 0, 1024, 1024);
+            drawSurface(surface, testView(), 0, 0, 1024, 1024);
             for (const DrawCall& call : drawCalls()) {
                 for (const ScreenVertex& v : call.vertex) {
                     ASSERT_TRUE(vertexFinite(v)) << "trial " << trial << " flags " << flags;
@@ -210,9 +210,9 @@ TEST_F(SurfacePass, MeshesAtTheCoordinateLimitGiveOnlyFiniteVertices) {
                 patch.lastRow = 3;
                 patch.steps = 3;
                 if (renderOptions.forwardDifferencing) {
-                    tessellateForward(patch, 0, 0, 256, 256);
+                    tessellateForward(patch, testView(), 0, 0, 256, 256);
                 } else {
-                    tessellateBasis(patch, 0, 0, 256, 256);
+                    tessellateBasis(patch, testView(), 0, 0, 256, 256);
                 }
                 for (int i = 0; i < 16; ++i) {
                     const ScreenVertex& v = tessellation.grid[i];

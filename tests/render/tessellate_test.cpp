@@ -44,7 +44,7 @@ protected:
         resetRenderTestState();
         makeBumpyMesh(mesh);
     }
-    void TearDown() override { resetRasterOps(); }
+    void TearDown() override { removeRecorder(); }
     TestMesh mesh;
 };
 
@@ -112,7 +112,7 @@ TEST_F(Tessellate, OneStepBezierCornersAreTheControlPoints) {
     renderOptions.surfaceType = SURFACE_BEZIER;
     for (auto tessellate : {tessellateBasis, tessellateForward}) {
         mesh.patch.steps = 1;
-        tessellate(mesh.patch, 0, 0, 256, 256);
+        tessellate(mesh.patch, testView(), 0, 0, 256, 256);
         const int corner[4][2] = {{0, 0}, {0, 3}, {3, 0}, {3, 3}};   // (column, row)
         for (int k = 0; k < 4; ++k) {
             const int i = corner[k][0] / 3;   // u runs across columns
@@ -128,7 +128,7 @@ TEST_F(Tessellate, OneStepBezierCornersAreTheControlPoints) {
 
 TEST_F(Tessellate, TextureCoordinatesSpanThePatch) {
     mesh.patch.steps = 4;
-    tessellateBasis(mesh.patch, 256, 512, 512, 1024);
+    tessellateBasis(mesh.patch, testView(), 256, 512, 512, 1024);
     const ScreenVertex& first = tessellation.grid[0];
     const ScreenVertex& last = tessellation.grid[24];
     EXPECT_NEAR(first.s0 / first.q, 256.0f, 1e-2f);
@@ -145,7 +145,7 @@ TEST_F(Tessellate, FlatPatchPolyNormalsFaceTheirSide) {
     for (int type : {SURFACE_BEZIER, SURFACE_BSPLINE}) {
         renderOptions.surfaceType = static_cast<SurfaceType>(type);
         mesh.patch.steps = 5;
-        tessellateBasis(mesh.patch, 0, 0, 256, 256);
+        tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
         for (int v = 0; v < 36; ++v) {
             const ScreenVertex& g = tessellation.grid[v];
             // Light along +z: a normal of +z is fully lit (grey 255), -z would give 63.
@@ -162,10 +162,10 @@ TEST_F(Tessellate, EdgesCopiedOnlyWhenGapsAreFilled) {
         for (auto& slot : edge.slot) slot.colour = 0x12345678u;
     }
     renderOptions.gapFill = GAP_NO_FILL;
-    tessellateBasis(mesh.patch, 0, 0, 256, 256);
+    tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
     EXPECT_EQ(mesh.patch.edges[0].slot[0].colour, 0x12345678u);
     renderOptions.gapFill = GAP_FILL;
-    tessellateBasis(mesh.patch, 0, 0, 256, 256);
+    tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
     for (int k = 0; k <= 3; ++k) {
         EXPECT_EQ(mesh.patch.edges[EDGE_FIRST_U].slot[k].x, tessellation.grid[k].x);
         EXPECT_EQ(mesh.patch.edges[EDGE_LAST_U].slot[k].x, tessellation.grid[3 * 4 + k].x);
@@ -179,10 +179,10 @@ TEST_F(Tessellate, EdgesCopiedOnlyWhenGapsAreFilled) {
 TEST_F(Tessellate, NormalLinesHaveClearedTextureCoordinates) {
     mesh.patch.steps = 2;
     renderOptions.environmentMapping = true;
-    const int plain = tessellateBasis(mesh.patch, 0, 0, 256, 256);
+    const int plain = tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
     installRecorder();
     renderOptions.drawNormals = true;
-    EXPECT_EQ(tessellateBasis(mesh.patch, 0, 0, 256, 256), plain);
+    EXPECT_EQ(tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256), plain);
     EXPECT_EQ(countCalls(DRAW_LINE), 9);
     for (const DrawCall& call : drawCalls()) {
         if (call.kind != DRAW_LINE) continue;
@@ -210,10 +210,10 @@ TEST_F(Tessellate, ForwardDifferencesAgreeWithBasisTables) {
         renderOptions.surfaceType = static_cast<SurfaceType>(type);
         for (int n = 1; n <= GRID_MAX_STEPS; ++n) {
             mesh.patch.steps = n;
-            const int basisTriangles = tessellateBasis(mesh.patch, 0, 0, 256, 256);
+            const int basisTriangles = tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
             const int count = (n + 1) * (n + 1);
             for (int v = 0; v < count; ++v) reference[v] = tessellation.grid[v];
-            EXPECT_EQ(tessellateForward(mesh.patch, 0, 0, 256, 256), basisTriangles);
+            EXPECT_EQ(tessellateForward(mesh.patch, testView(), 0, 0, 256, 256), basisTriangles);
             for (int v = 0; v < count; ++v) {
                 const Point3 a = modelOf(reference[v]);
                 const Point3 b = modelOf(tessellation.grid[v]);
@@ -234,7 +234,7 @@ TEST_F(Tessellate, ShadeAndProjectMatchesTheGridVariants) {
     renderOptions.specular = true;
     renderOptions.environmentMapping = true;
     renderOptions.controlNormals = true;
-    tessellateBasis(mesh.patch, 0, 0, 256, 256);
+    tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
     const ScreenVertex fromGrid = tessellation.grid[5];
     // Grid vertex (1, 1) recomputed through the public per-vertex entry.
     BasisTable table;
@@ -253,7 +253,7 @@ TEST_F(Tessellate, ShadeAndProjectMatchesTheGridVariants) {
     }
     ScreenVertex slot = {};
     beginVertices();
-    shadeAndProject(slot, point, normal, 256.0f / 3, 256.0f / 3);
+    shadeAndProject(slot, point, normal, 256.0f / 3, 256.0f / 3, testView().light);
     endVertices();
     EXPECT_NEAR(slot.x, fromGrid.x, 1e-3f);
     EXPECT_NEAR(slot.s1, fromGrid.s1, 1e-2f);
@@ -283,7 +283,7 @@ TEST_F(Tessellate, SharedBordersAreTheSameVerticesFromBothSides) {
         return a.x == b.x && a.y == b.y && a.w == b.w && a.q == b.q &&
                (a.flags & CLIP_MASK) == (b.flags & CLIP_MASK);
     };
-    using Tessellator = int (*)(PatchRecord&, float, float, float, float);
+    using Tessellator = int (*)(PatchRecord&, const View&, float, float, float, float);
     for (const Tessellator tessellate : {tessellateBasis, tessellateForward}) {
         for (const bool controlNormals : {true, false}) {
             renderOptions.controlNormals = controlNormals;
@@ -303,7 +303,7 @@ TEST_F(Tessellate, SharedBordersAreTheSameVerticesFromBothSides) {
                         patch[k].lastColumn = origin[k][0] + 3;
                         patch[k].lastRow = origin[k][1] + 3;
                         patch[k].steps = k < 3 ? n : m;
-                        tessellate(patch[k], 0, 0, 256, 256);
+                        tessellate(patch[k], testView(), 0, 0, 256, 256);
                     }
                     const std::string where = "tessellator " +
                                               std::to_string(tessellate == tessellateForward) +

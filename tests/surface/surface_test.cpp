@@ -20,10 +20,13 @@
 
 namespace {
 
+// The list the tests load into and save from.
+SurfaceList surfaceList;
+
 class SurfaceFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        releaseSurfaces();
+        releaseSurfaces(surfaceList);
         // A folder of its own per test: the test's name and a random tag.
         std::random_device random;
         dir = std::filesystem::temp_directory_path() /
@@ -33,7 +36,7 @@ protected:
         ASSERT_TRUE(std::filesystem::create_directories(dir));
     }
     void TearDown() override {
-        releaseSurfaces();
+        releaseSurfaces(surfaceList);
         std::filesystem::remove_all(dir);
     }
     std::string write(const std::string& name, const std::string& text) {
@@ -67,7 +70,7 @@ protected:
         std::string text = "B-Spline Surface\n2\n4 4\n";
         for (int i = 0; i < 16; ++i) text += "1 2 3\n";
         text += "2 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n";
-        ASSERT_TRUE(loadSurfaceFile(write("previous.txt", text).c_str()));
+        ASSERT_TRUE(loadSurfaceFile(surfaceList, write("previous.txt", text).c_str()));
         ASSERT_EQ(surfaceList.count, 2);
     }
 
@@ -77,7 +80,7 @@ protected:
 TEST_F(SurfaceFile, HeaderMayCarryTrailingText) {
     std::string text = meshText(4, 4);
     text.replace(0, 16, "B-Spline Surface, written by hand");
-    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("a.txt", text).c_str()));
     ASSERT_EQ(surfaceList.count, 1);
     EXPECT_EQ(surfaceList.surfaces[0].width, 4);
     EXPECT_EQ(surfaceList.surfaces[0].height, 4);
@@ -85,7 +88,7 @@ TEST_F(SurfaceFile, HeaderMayCarryTrailingText) {
 
 TEST_F(SurfaceFile, CountOfZeroGivesAnEmptyList) {
     loadPrevious();
-    ASSERT_TRUE(loadSurfaceFile(write("a.txt", "B-Spline Surface\n0\n").c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("a.txt", "B-Spline Surface\n0\n").c_str()));
     EXPECT_EQ(surfaceList.count, 0);
     EXPECT_EQ(surfaceList.surfaces, nullptr);
 }
@@ -95,7 +98,7 @@ TEST_F(SurfaceFile, CommentsAndBlankLinesBetweenAllNumbersAreSkipped) {
         "B-Spline Surface\n\n# a comment\n\ncount follows\n1 surface\n\nsize: 2 by 2\n"
         "  2   3 rows\nfirst row\n0.5 1.5 2.5 extra\n\n1 0\n1 0 0\n\n-- second\n"
         "0 1 0\n1 1 0\nlast\n\n0 2 1\n x\n1 2 1\n";
-    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("a.txt", text).c_str()));
     ASSERT_EQ(surfaceList.count, 1);
     const Surface& s = surfaceList.surfaces[0];
     ASSERT_EQ(s.width, 2);
@@ -115,7 +118,7 @@ TEST_F(SurfaceFile, IntegerLinesAreDimensionsOrPointsByPosition) {
     // Where dimensions are expected, "3 2 9" gives 3 x 2; where points are expected, a line
     // of three whole numbers is a point.
     const std::string text = "B-Spline Surface\n1\n3 2 9\n0 0 0\n1 0 0\n2 0 0\n0 1 0\n1 1 0\n2 1 5\n";
-    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("a.txt", text).c_str()));
     const Surface& s = surfaceList.surfaces[0];
     EXPECT_EQ(s.width, 3);
     EXPECT_EQ(s.height, 2);
@@ -128,7 +131,7 @@ TEST_F(SurfaceFile, LongLinesAreReadAsSeveralLines) {
     // and here yields the fourth point.
     const std::string text = "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n" +
                              std::string(255, 'x') + "7 8 9\n";
-    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("a.txt", text).c_str()));
     const Surface& s = surfaceList.surfaces[0];
     EXPECT_EQ(s.points[3].x, 7.0f);
     EXPECT_EQ(s.points[3].z, 9.0f);
@@ -169,7 +172,7 @@ TEST_F(SurfaceFile, FailuresKeepTheListAndSayWhy) {
         const Surface* before = surfaceList.surfaces;
         const std::string path = write("a.txt", c.text);
         char reason[SURFACE_REASON_MAX] = "";
-        EXPECT_FALSE(loadSurfaceFile(path.c_str(), reason, sizeof reason)) << c.text;
+        EXPECT_FALSE(loadSurfaceFile(surfaceList, path.c_str(), reason, sizeof reason)) << c.text;
         EXPECT_EQ(std::string(reason), path + c.reason);
         EXPECT_EQ(surfaceList.count, 2) << c.text;
         EXPECT_EQ(surfaceList.surfaces, before);
@@ -177,28 +180,28 @@ TEST_F(SurfaceFile, FailuresKeepTheListAndSayWhy) {
     }
     char reason[SURFACE_REASON_MAX] = "";
     const std::string missing = (dir / "missing.txt").string();
-    EXPECT_FALSE(loadSurfaceFile(missing.c_str(), reason, sizeof reason));
+    EXPECT_FALSE(loadSurfaceFile(surfaceList, missing.c_str(), reason, sizeof reason));
     EXPECT_EQ(std::string(reason), missing + ": cannot open it (No such file or directory)");
     EXPECT_EQ(surfaceList.count, 2);
     // A picked point survives a failed reload; a successful one forgets it.
-    pickedControlPoint = &surfaceList.surfaces[1].points[2];
-    EXPECT_FALSE(loadSurfaceFile(write("a.txt", "B-Spline Surface\n1\n2 2\n").c_str()));
-    EXPECT_EQ(pickedControlPoint, &surfaceList.surfaces[1].points[2]);
-    EXPECT_TRUE(loadSurfaceFile(write("b.txt", meshText(4, 4)).c_str()));
-    EXPECT_EQ(pickedControlPoint, nullptr);
+    surfaceList.picked = &surfaceList.surfaces[1].points[2];
+    EXPECT_FALSE(loadSurfaceFile(surfaceList, write("a.txt", "B-Spline Surface\n1\n2 2\n").c_str()));
+    EXPECT_EQ(surfaceList.picked, &surfaceList.surfaces[1].points[2]);
+    EXPECT_TRUE(loadSurfaceFile(surfaceList, write("b.txt", meshText(4, 4)).c_str()));
+    EXPECT_EQ(surfaceList.picked, nullptr);
 }
 
 TEST_F(SurfaceFile, WriterBytesForAnEmptyList) {
     const std::string path = (dir / "out.txt").string();
-    ASSERT_TRUE(saveSurfaceFile(path.c_str()));
+    ASSERT_TRUE(saveSurfaceFile(surfaceList, path.c_str()));
     EXPECT_EQ(read(path), "B-Spline Surface\n\n0\n\n");
 }
 
 TEST_F(SurfaceFile, WriterBytesForOneSurface) {
     const std::string text = "B-Spline Surface\n1\n2 2\n0 0 0\n1.004 -0.25 2.5\n-3 1 0.126\n1 1 100\n";
-    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("a.txt", text).c_str()));
     const std::string path = (dir / "out.txt").string();
-    ASSERT_TRUE(saveSurfaceFile(path.c_str()));
+    ASSERT_TRUE(saveSurfaceFile(surfaceList, path.c_str()));
     EXPECT_EQ(read(path),
               "B-Spline Surface\n\n1\n\n2 2\n\n"
               "0.00 0.00 0.00\n1.00 -0.25 2.50\n\n"
@@ -206,7 +209,7 @@ TEST_F(SurfaceFile, WriterBytesForOneSurface) {
 }
 
 TEST_F(SurfaceFile, WriterFailsOnlyWhenTheFileCannotBeCreated) {
-    EXPECT_FALSE(saveSurfaceFile((dir / "no-such-folder" / "out.txt").string().c_str()));
+    EXPECT_FALSE(saveSurfaceFile(surfaceList, (dir / "no-such-folder" / "out.txt").string().c_str()));
 }
 
 TEST_F(SurfaceFile, SaveThenLoadKeepsTwoDecimals) {
@@ -218,15 +221,15 @@ TEST_F(SurfaceFile, SaveThenLoadKeepsTwoDecimals) {
         text += line;
     }
     text += "2 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0.333\n";
-    ASSERT_TRUE(loadSurfaceFile(write("a.txt", text).c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("a.txt", text).c_str()));
     const int count = 24;
     Point4 original[count];
     for (int i = 0; i < 20; ++i) original[i] = surfaceList.surfaces[0].points[i];
     for (int i = 0; i < 4; ++i) original[20 + i] = surfaceList.surfaces[1].points[i];
 
     const std::string path = (dir / "saved.txt").string();
-    ASSERT_TRUE(saveSurfaceFile(path.c_str()));
-    ASSERT_TRUE(loadSurfaceFile(path.c_str()));
+    ASSERT_TRUE(saveSurfaceFile(surfaceList, path.c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, path.c_str()));
     ASSERT_EQ(surfaceList.count, 2);
     ASSERT_EQ(surfaceList.surfaces[0].width, 5);
     ASSERT_EQ(surfaceList.surfaces[0].height, 4);
@@ -254,7 +257,7 @@ TEST_F(SurfaceFile, PatchCountsForBothTypes) {
 }
 
 TEST_F(SurfaceFile, PatchRecordsPointAtTheirMesh) {
-    ASSERT_TRUE(loadSurfaceFile(write("a.txt", meshText(8, 5)).c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("a.txt", meshText(8, 5)).c_str()));
     const Surface& s = surfaceList.surfaces[0];
     ASSERT_NE(s.patches, nullptr);
     for (int i = 0; i < 5 * 2; ++i) {
@@ -272,13 +275,13 @@ TEST_F(SurfaceFile, SidesBelowTwoAreRefused) {
                            "B-Spline Surface\n1\n0 0\n"};
     for (const char* text : files) {
         loadPrevious();
-        EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
+        EXPECT_FALSE(loadSurfaceFile(surfaceList, write("a.txt", text).c_str())) << text;
         EXPECT_EQ(surfaceList.count, 2) << "the list is kept";
     }
 }
 
 TEST_F(SurfaceFile, SidesOfTwoOrThreeLoadWithoutPatches) {
-    ASSERT_TRUE(loadSurfaceFile(write("a.txt", meshText(3, 2)).c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("a.txt", meshText(3, 2)).c_str()));
     const Surface& s = surfaceList.surfaces[0];
     EXPECT_EQ(s.width, 3);
     EXPECT_EQ(s.height, 2);
@@ -287,7 +290,7 @@ TEST_F(SurfaceFile, SidesOfTwoOrThreeLoadWithoutPatches) {
     EXPECT_EQ(patchRows(s, SURFACE_BEZIER), 0);
     for (int i = 0; i < 6; ++i) EXPECT_TRUE(std::isfinite(s.normals[i].z)) << i;
 
-    ASSERT_TRUE(loadSurfaceFile(write("b.txt", meshText(9, 3)).c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("b.txt", meshText(9, 3)).c_str()));
     EXPECT_EQ(surfaceList.surfaces[0].patches, nullptr);
 }
 
@@ -308,7 +311,7 @@ TEST_F(SurfaceFile, NegativeHugeAndOverflowingSizesAreRefused) {
     };
     for (const char* text : files) {
         loadPrevious();
-        EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
+        EXPECT_FALSE(loadSurfaceFile(surfaceList, write("a.txt", text).c_str())) << text;
         EXPECT_EQ(surfaceList.count, 2) << text;
     }
 }
@@ -320,11 +323,11 @@ TEST_F(SurfaceFile, PointsThatAreNotFiniteOrTooLargeAreRefused) {
                            "B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 0\n1000001 1 0\n"};
     for (const char* text : files) {
         loadPrevious();
-        EXPECT_FALSE(loadSurfaceFile(write("a.txt", text).c_str())) << text;
+        EXPECT_FALSE(loadSurfaceFile(surfaceList, write("a.txt", text).c_str())) << text;
         EXPECT_EQ(surfaceList.count, 2);
     }
     // The limit itself loads.
-    EXPECT_TRUE(loadSurfaceFile(
+    EXPECT_TRUE(loadSurfaceFile(surfaceList, 
         write("b.txt", "B-Spline Surface\n1\n2 2\n0 0 0\n1e6 0 0\n0 -1e6 0\n1 1 1e6\n").c_str()));
     EXPECT_EQ(surfaceList.count, 1);
 }
@@ -344,7 +347,7 @@ TEST_F(SurfaceFile, PointsThatAreNotFiniteOrTooLargeAreRefused) {
     cap.rlim_max = cap.rlim_cur;
     setrlimit(RLIMIT_AS, &cap);
     char reason[SURFACE_REASON_MAX] = "";
-    const bool loaded = loadSurfaceFile(path.c_str(), reason, sizeof reason);
+    const bool loaded = loadSurfaceFile(surfaceList, path.c_str(), reason, sizeof reason);
     const bool said = std::string(reason) == path + ": no memory for the patches of surface 1 "
                                                      "(200 x 200 points)";
     std::exit(!loaded && surfaceList.count == 2 && said ? 7 : 1);
@@ -357,9 +360,9 @@ TEST_F(SurfaceFile, NoMemoryKeepsTheList) {
     std::string text = "B-Spline Surface\n1\n200 200\n";
     for (int i = 0; i < 200 * 200; ++i) text += "0 0 0\n";
     const std::string path = write("big.txt", text);
-    ASSERT_TRUE(loadSurfaceFile(path.c_str()));
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, path.c_str()));
     ASSERT_EQ(surfaceList.surfaces[0].width, 200);
-    releaseSurfaces();
+    releaseSurfaces(surfaceList);
     loadPrevious();
     EXPECT_EXIT(loadUnderMemoryCap(path), ::testing::ExitedWithCode(7), "");
 }

@@ -13,24 +13,30 @@
 
 namespace {
 
+// The animation's record and the surfaces it moves.
+WaveState waveState;
+SurfaceList surfaceList;
+
 class Waves : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(buildSineTable());
+        ASSERT_TRUE(buildSineTable(waveState));
         for (WaveSource& source : waveState.sources) source = WaveSource{};
-        seedRandom(1);
+        seedRandom(waveState, 1);
     }
     void TearDown() override {
-        releaseSurfaces();
-        freeSineTable();
+        releaseSurfaces(surfaceList);
+        freeSineTable(waveState);
     }
     // One animation step at the clock reading `clock`.
-    void animate() { animateWaves(static_cast<std::int32_t>(clock), controlNormals); }
+    void animate() {
+        animateWaves(waveState, surfaceList, static_cast<std::int32_t>(clock), controlNormals);
+    }
     std::uint32_t clock = 0;
     bool controlNormals = true;
     // Makes the surface list one flat width x height mesh on the unit grid at height z.
     void makeMesh(int width, int height, float z = 0.0f) {
-        releaseSurfaces();
+        releaseSurfaces(surfaceList);
         surfaceList.surfaces = new Surface[1]();
         surfaceList.count = 1;
         Surface& s = surfaceList.surfaces[0];
@@ -70,23 +76,23 @@ TEST_F(Waves, SineTableHoldsOneTurn) {
 }
 
 TEST_F(Waves, CosineLookupWrapsEveryIndex) {
-    EXPECT_EQ(cosineLookup(-1), waveState.sineTable[1023]);
-    EXPECT_NEAR(cosineLookup(-1), std::cos(-2.0 * std::numbers::pi / 4096), 2e-6);
-    EXPECT_EQ(cosineLookup(0), waveState.sineTable[1024]);
-    EXPECT_EQ(cosineLookup(3072), waveState.sineTable[0]);
-    EXPECT_EQ(cosineLookup(4096 * 1000 + 7), cosineLookup(7));
-    EXPECT_EQ(cosineLookup(-4096 * 1000 + 7), cosineLookup(7));
-    EXPECT_EQ(cosineLookup(INT_MAX), waveState.sineTable[1023]);
-    EXPECT_EQ(cosineLookup(INT_MIN), waveState.sineTable[1024]);
+    EXPECT_EQ(cosineLookup(waveState, -1), waveState.sineTable[1023]);
+    EXPECT_NEAR(cosineLookup(waveState, -1), std::cos(-2.0 * std::numbers::pi / 4096), 2e-6);
+    EXPECT_EQ(cosineLookup(waveState, 0), waveState.sineTable[1024]);
+    EXPECT_EQ(cosineLookup(waveState, 3072), waveState.sineTable[0]);
+    EXPECT_EQ(cosineLookup(waveState, 4096 * 1000 + 7), cosineLookup(waveState, 7));
+    EXPECT_EQ(cosineLookup(waveState, -4096 * 1000 + 7), cosineLookup(waveState, 7));
+    EXPECT_EQ(cosineLookup(waveState, INT_MAX), waveState.sineTable[1023]);
+    EXPECT_EQ(cosineLookup(waveState, INT_MIN), waveState.sineTable[1024]);
 }
 
 TEST_F(Waves, GeneratorSequenceForSeedOne) {
-    seedRandom(1);
+    seedRandom(waveState, 1);
     const int expected[] = {41, 18467, 6334, 26500, 19169};
-    for (int value : expected) EXPECT_EQ(nextRandom(), value);
-    seedRandom(0xFFFFFFFFu);
+    for (int value : expected) EXPECT_EQ(nextRandom(waveState), value);
+    seedRandom(waveState, 0xFFFFFFFFu);
     for (int i = 0; i < 1000; ++i) {
-        const int r = nextRandom();
+        const int r = nextRandom(waveState);
         ASSERT_GE(r, 0);
         ASSERT_LE(r, 32767);
     }
@@ -95,9 +101,9 @@ TEST_F(Waves, GeneratorSequenceForSeedOne) {
 TEST_F(Waves, FirstCallPlacesEverySource) {
     makeMesh(32, 20);
     clock = 1234;
-    seedRandom(77);
-    const int r1 = nextRandom(), r2 = nextRandom();
-    seedRandom(77);
+    seedRandom(waveState, 77);
+    const int r1 = nextRandom(waveState), r2 = nextRandom(waveState);
+    seedRandom(waveState, 77);
     animate();
     for (const WaveSource& source : waveState.sources) {
         EXPECT_EQ(source.start, 1234);
@@ -239,7 +245,7 @@ TEST_F(Waves, NothingToAnimateIsHarmless) {
     animate();   // no surface
     EXPECT_EQ(surfaceList.count, 0);
     makeMesh(4, 4, 2.0f);
-    freeSineTable();
+    freeSineTable(waveState);
     clock = 9000;
     animate();   // no table: heights stay as they are
     EXPECT_EQ(point(1, 1).z, 2.0f);

@@ -1,0 +1,4 @@
+// The scene's one instance.
+#include "render/scene.h"
+
+Scene scene;

@@ -1,0 +1,18 @@
+// One view of the scene: everything that differs between the two views of multi-view, and the
+// frame's time. The program builds one record per view it draws (app/viewer.cpp) and hands it
+// down the render pass as an argument; nothing below reads a camera or a clock of its own.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/camera.h"
+#include "geometry/transform.h"
+#include "render/lighting.h"
+
+struct View {
+    Camera camera;            // where the view looks from
+    Matrix4 frameMatrix;      // model space to screen pixels and w
+    ClipBounds clip;          // the view's rectangle and depth range
+    LightState light;         // towards the light and the viewer's axis, for the shading
+    std::uint32_t timeMs;     // the frame's clock reading: the waves, the marker's flicker
+};
