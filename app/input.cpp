@@ -67,7 +67,13 @@ void keyDown(HWND hwnd, WPARAM key) {
         vxSetFogMode(o.fog ? VX_FOG_WTABLE : VX_FOG_DISABLE);
         break;
     case 'I': o.forwardDifferencing = !o.forwardDifferencing; break;
-    case 'L': loadSurfaceFile(SURFACE_FILE); break;
+    case 'L': {
+        char reason[ERROR_TEXT_SIZE];
+        if (!loadSurfaceFile(SURFACE_FILE, reason, sizeof reason)) {
+            reportFailure(timeGetTime(), "couldn't load surface file (%s)\n", reason);
+        }
+        break;
+    }
     case 'M': switchResolution(); break;
     case 'N': o.drawNormals = !o.drawNormals; break;
     case 'P': o.wavesPaused = !o.wavesPaused; break;

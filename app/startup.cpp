@@ -299,7 +299,9 @@ bool loadScene() {
         textureFree(surfaceTexture);
         return false;
     }
-    if (!loadSurfaceFile(SURFACE_FILE)) {
+    char reason[ERROR_TEXT_SIZE];
+    if (!loadSurfaceFile(SURFACE_FILE, reason, sizeof reason)) {
+        reportError("couldn't read surface file (%s)\n", reason);
         textureFree(surfaceTexture);
         textureFree(environmentTexture);
         return false;
@@ -354,6 +356,7 @@ bool startProgram(int argc, char** argv, int* exitCode) {
     chooseProcessorPaths();
     setErrorFile("error.txt");
     enableErrorSink(SINK_FILE);
+    if (platformRequests().echoDiagnostics) enableErrorSink(SINK_STDOUT);
     textureReport = reportError;
 
     if (!buildSineTable()) return false;

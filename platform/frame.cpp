@@ -60,6 +60,9 @@ void platformSetSummaryLine(const char* line) {
 const PlatformRequests& platformRequests() {
     static PlatformRequests requests;
     requests.auditCracks = platformOptions.auditCracks;
+#if VORL_HAVE_WEB
+    requests.echoDiagnostics = true;   // nobody reads error.txt inside a page
+#endif
     return requests;
 }
 

@@ -242,6 +242,8 @@ void platformSetSummaryLine(const char* line);
 // every platform option, so the program's own command line stays as it is).
 struct PlatformRequests {
     bool auditCracks;   // --audit-cracks: audit every frame for gaps between patches
+    bool echoDiagnostics;   // the platform shows what the program prints (a page's panel):
+                            // diagnostics go to standard output as well as to their file
 };
 const PlatformRequests& platformRequests();
 

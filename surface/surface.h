@@ -69,8 +69,10 @@ extern Point4* pickedControlPoint;
 // Reads the file and replaces the surface list. False with the list untouched for a missing
 // file, a wrong header or no count line; false with an empty list for anything that fails
 // after the count (truncated file, a count or dimensions outside the limits above, a point
-// that is not finite, no memory). A side of 2 or 3 points loads with no patches.
-bool loadSurfaceFile(const char* path);
+// that is not finite, no memory). A side of 2 or 3 points loads with no patches. On false,
+// `reason` (when given) says why for the user: the file, the line when one is to blame, and
+// what was expected there.
+bool loadSurfaceFile(const char* path, char* reason = nullptr, std::size_t reasonSize = 0);
 // Writes the list in the file format so that nothing is lost: the old file is replaced only
 // by a complete new one. False when the file could not be written, with the old file as it
 // was and the reason (for the user) in `reason` when given.

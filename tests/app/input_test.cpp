@@ -2,10 +2,16 @@
 // limits, held keys, the spin gesture and picking.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "app/capture.h"
+#include "app/diagnostics.h"
 #include "app/input.h"
 #include "app/viewer.h"
 #include "display/device.h"
@@ -143,4 +149,22 @@ TEST_F(InputTest, MousePositionsUnpackLikeWindows) {
     EXPECT_EQ(inputState.pointer.x, 40000);
     EXPECT_EQ(inputState.pointer.y, -5);
     EXPECT_EQ(inputState.pointer.previousX, 40000);
+}
+
+TEST_F(InputTest, LSaysWhyItRefusesTheSurfaceFile) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("vorl-input-l-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "data");
+    std::ofstream(dir / "data" / "vorl.txt") << "B-Spline Surface\n1\n3 3\n0 0 0\n";
+    std::filesystem::current_path(dir);
+    resetDiagnostics();
+    down('L');
+    const char* notice = currentNotice(timeGetTime());
+    ASSERT_NE(notice, nullptr) << "a refused file is not silent";
+    EXPECT_STREQ(notice, "couldn't load surface file (data/vorl.txt: the file ends after 1 of "
+                         "the 9 points of surface 1)");
+    std::filesystem::current_path(before);
+    std::filesystem::remove_all(dir);
+    releaseSurfaces();
 }

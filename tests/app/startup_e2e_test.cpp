@@ -92,6 +92,9 @@ TEST(Startup, MissingOrBrokenDataFailsWithSurfaceBox) {
     const ProgramRun run = dir.run("--headless --frames 2");
     EXPECT_EQ(run.status, 255);
     EXPECT_NE(run.err.find("couldn't initialize surface"), std::string::npos) << run.err;
+    // The reader's reason is in error.txt.
+    EXPECT_EQ(dir.read("error.txt"), "couldn't read surface file (data/vorl.txt: the file ends "
+                                     "after 1 of the 16 points of surface 1)\n");
 }
 
 TEST(Startup, CommandLineBoxes) {

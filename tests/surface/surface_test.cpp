@@ -335,3 +335,41 @@ TEST_F(SurfaceFile, NoMemoryEmptiesTheList) {
 #endif
 
 }  // namespace
+
+TEST_F(SurfaceFile, ARefusalSaysWhereAndWhat) {
+    struct Case {
+        std::string text;
+        std::string reason;   // after the file's path
+    };
+    const std::string longLine = std::string(600, ' ') + "\n";   // read in three pieces
+    const Case cases[] = {
+        {"", ": expected the first line to be \"B-Spline Surface\""},
+        {"Bezier Surface\n1\n", " line 1: expected the first line to be \"B-Spline Surface\""},
+        {"B-Spline Surface\n\nnone\n", ": no line after the first gives the number of surfaces"},
+        {"B-Spline Surface\n" + longLine + "-2\n", " line 3: -2 surfaces; a file holds 0 to 1048576"},
+        {"B-Spline Surface\n1\n", ": the file ends before the width and height of surface 1"},
+        {"B-Spline Surface\n1\n\n4 1\n",
+         " line 4: surface 1 is 4 x 1 points; a side takes 2 or more, and a surface at most "
+         "16777216 points"},
+        {"B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n",
+         ": the file ends after 2 of the 4 points of surface 1"},
+        {"B-Spline Surface\n2\n2 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n2 2\n0 0 0\n# note\n1 nan 0\n",
+         " line 11: point 2 of surface 2: coordinates must be numbers from -1e+06 to 1e+06"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = write("a.txt", c.text);
+        char reason[256] = "stale";
+        EXPECT_FALSE(loadSurfaceFile(path.c_str(), reason, sizeof reason)) << c.text;
+        EXPECT_EQ(std::string(reason), path + c.reason) << c.text;
+    }
+    char reason[256];
+    const std::string missing = (dir / "missing.txt").string();
+    EXPECT_FALSE(loadSurfaceFile(missing.c_str(), reason, sizeof reason));
+    EXPECT_EQ(std::string(reason), missing + ": No such file or directory");
+    // A file that loads leaves no reason; a small buffer holds a cut, terminated reason.
+    ASSERT_TRUE(loadSurfaceFile(write("b.txt", meshText(4, 4)).c_str(), reason, sizeof reason));
+    EXPECT_STREQ(reason, "");
+    char small[12];
+    EXPECT_FALSE(loadSurfaceFile(write("c.txt", "nothing").c_str(), small, sizeof small));
+    EXPECT_EQ(std::string(small), (dir / "c.txt").string().substr(0, sizeof small - 1));
+}
