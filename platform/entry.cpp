@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
     if (parsed == PLATFORM_PARSE_HELP) {
-        std::fputs(platformHelpText(), stdout);
+        std::fputs(platformHelpText(applicationKeyList()).c_str(), stdout);
         return 0;
     }
     platformReset();
