@@ -42,6 +42,8 @@ void backendPostButton(bool left, bool down);
 void backendMoveCursorBy(int dx, int dy);
 // The user asked to close: WM_CLOSE to the application window (the same path as Escape).
 void backendPostClose();
+// The statistics line the program gave last ("" before the first).
+const char* backendStatusLine();
 // The application window's title ("Vorl" when there is none yet).
 const char* backendWindowTitle();
 // The platform options a back end reads.

@@ -47,6 +47,10 @@ void platformSetStatusLine(const char* line) {
     platformFrame.statusGiven = true;
 }
 
+const char* backendStatusLine() {
+    return platformFrame.statusGiven ? platformFrame.statusLine : "";
+}
+
 void platformSetSummaryLine(const char* line) {
     if (!line) return;
     std::snprintf(platformFrame.summaryLine, sizeof(platformFrame.summaryLine), "%s", line);
