@@ -126,9 +126,16 @@ async function openPage(browser, url, problems, viewport) {
   return page;
 }
 
-function clean(problems, name) {
-  check(problems.length === 0,
-        `${name}: no error or warning in the console ${problems.slice(0, 3).join(' | ')}`);
+// No error or warning in the console, and none of the runtime's own in the program's output
+// on the page (where the runtime's warnings, such as one about blocking the page's main
+// thread, would be printed).
+async function clean(page, problems, name) {
+  const output = await page.evaluate(() => document.getElementById('output').innerText);
+  const runtime = output.split('\n').filter(
+    (line) => /main thread|blocking|dangerous|warning|assertion|aborted/i.test(line));
+  check(problems.length === 0 && runtime.length === 0,
+        `${name}: no error or warning in the console or from the runtime ` +
+        problems.concat(runtime).slice(0, 3).join(' | '));
 }
 
 const query = (args) => '?args=' + encodeURIComponent(args.join(' '));
@@ -152,6 +159,7 @@ async function sameAsLinux(browser, base, name, args, script, expectThreaded) {
   const page = await openPage(browser, base + 'vorl.html' + query(args), problems);
   const s = await waitFor(page, (t) => t.exit !== null, 180);
   const shown = await canvasBytes(page);
+  await clean(page, problems, name);
   await page.close();
   const linux = linuxRun(args, script ? { [script.name]: script.text } : {});
   check(s.exit === 0 && linux.status === 0,
@@ -159,7 +167,6 @@ async function sameAsLinux(browser, base, name, args, script, expectThreaded) {
   check(s.threaded === expectThreaded,
         `${name}: ${expectThreaded ? 'the program on its own thread, workers as Web Workers'
                                    : 'drawn on the page\'s thread'}`);
-  clean(problems, name);
   check(lit(shown.rgba) > 1000, `${name}: the canvas shows a picture`);
   sameBytes(name, shown, linux);
 }
@@ -200,7 +207,7 @@ async function keyPanel(browser, base) {
   const title = await page.title();
   const favicon = await page.evaluate(async () => (await fetch('favicon.svg')).status);
   check(/Vorl/.test(title) && favicon === 200, `a title (${title}) and a favicon`);
-  clean(problems, 'the key panel');
+  await clean(page, problems, 'the key panel');
   await page.close();
 }
 
@@ -212,7 +219,7 @@ async function programWords(browser, base) {
   check(s.exit === 0 && /Usage: vorl/.test(s.output) && /Keys \(F1 shows/.test(s.output) &&
         /exit status 0/.test(s.endedText) && s.ended && !s.loading,
         `?args=--help shows the help text and the end on the page (${s.endedText})`);
-  clean(problems, '--help');
+  await clean(page, problems, '--help');
   await page.close();
 
   problems = [];
@@ -223,7 +230,7 @@ async function programWords(browser, base) {
   check(s.exit === 2 && linux.status === 2 && message.length > 0 && s.output.includes(message) &&
         /exit status 2/.test(s.endedText),
         `a bad option: "${message}" and exit status 2 on the page`);
-  clean(problems, 'a bad option');
+  await clean(page, problems, 'a bad option');
   await page.close();
 
   // A bad -res is an information box: a page dialog (no alert), and the run goes on.
@@ -237,7 +244,59 @@ async function programWords(browser, base) {
   await page.click('#box-ok');
   s = await waitFor(page, (t) => t.exit !== null, 60);
   check(s.exit === 0 && s.frames > 0 && !s.dialog, `after OK the run goes on and ends (${s.exit})`);
-  clean(problems, 'a bad -res');
+  await clean(page, problems, 'a bad -res');
+  await page.close();
+
+  // A script that is not beside the page: the fetch and the program's own refusal are said.
+  problems = [];
+  page = await openPage(browser, base + 'vorl.html' + query(['--input', 'nothere.txt']), problems);
+  s = await waitFor(page, (t) => t.exit !== null, 60);
+  const missing = linuxRun(['--input', 'nothere.txt']).err.trim();
+  check(s.exit === 2 && /nothere\.txt could not be fetched from beside the page \(404/.test(s.output) &&
+        s.output.includes(missing) && /exit status 2/.test(s.endedText),
+        `a missing --input file: the page says so, then "${missing}", and exit status 2`);
+  // The browser itself reports the failed request; nothing else may reach the console.
+  await clean(page, problems.filter((p) => !/404/.test(p)), 'a missing --input file');
+  await page.close();
+}
+
+// Pictures the program saves are offered as PNG files of the same pixels, and so is the
+// picture on the page.
+async function pictures(browser, base) {
+  const problems = [];
+  const args = ['--fixed-clock', '16', '--frames', '20', '-res', '640x480',
+                '--save-last-frame', 'last.tga'];
+  const page = await openPage(browser, base + 'vorl.html' + query(args), problems);
+  await waitFor(page, (t) => t.exit !== null, 60);
+  await page.click('#save-picture');
+  const offered = await page.evaluate(async () => {
+    const end = Date.now() + 10000;
+    while (window.vorl.downloads.length < 2 && Date.now() < end) {
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    const canvas = document.getElementById('canvas');
+    const pixels = (image) => {
+      const copy = document.createElement('canvas');
+      copy.width = image.width;
+      copy.height = image.height;
+      const context = copy.getContext('2d', { willReadFrequently: true });
+      context.drawImage(image, 0, 0);
+      return context.getImageData(0, 0, image.width, image.height).data;
+    };
+    const shown = pixels(canvas);
+    const result = [];
+    for (const d of window.vorl.downloads) {
+      const data = pixels(await createImageBitmap(d.blob));
+      let same = data.length === shown.length;
+      for (let i = 0; same && i < data.length; ++i) same = data[i] === shown[i];
+      result.push({ name: d.name, type: d.blob.type, same });
+    }
+    return result;
+  });
+  const names = offered.map((d) => d.name).sort().join(', ');
+  check(names === 'last.png, vorl-frame.png' && offered.every((d) => d.type === 'image/png' && d.same),
+        `--save-last-frame and "Save the picture" offer PNG files of the canvas's pixels (${names})`);
+  await clean(page, problems, 'pictures');
   await page.close();
 }
 
@@ -258,7 +317,7 @@ async function escapeAndRunAgain(browser, base) {
   const same = await page.evaluate(() => window.vorlKept === window.vorl);
   check(s.exit === null && s.frames >= 10 && s.runs === before + 1 && !s.ended && same,
         `"Run again" draws again without a reload (${s.frames} frames)`);
-  clean(problems, 'Escape and run again');
+  await clean(page, problems, 'Escape and run again');
   await page.close();
 }
 
@@ -314,7 +373,7 @@ async function phone(browser, base) {
   await waitFor(page, (t) => t.frames >= s.frames + 5, 30);
   const moved = await canvasBytes(page);
   check(pixelsDiffering(turned, moved) > 5000, 'holding Forward moves');
-  clean(problems, 'the phone');
+  await clean(page, problems, 'the phone');
   await page.close();
 }
 
@@ -363,7 +422,7 @@ async function ownSurface(browser, base) {
         `a broken one is refused with the reader's reason ("${s.notice}")`);
   check((await readSurface()) === mine && s.exit === 0 && s.frames > 0,
         'and the program runs again with the kept file');
-  clean(problems, 'surface files of one\'s own');
+  await clean(page, problems, 'surface files of one\'s own');
   await page.close();
 }
 
@@ -405,7 +464,7 @@ async function keysAndStorage(browser, base) {
   s = await state(page);
   s = await waitFor(page, (t) => t.frames >= s.frames + 10, 30);
   check(s.exit === null, 'L reads it back and the page runs on');
-  clean(problems, 'keys and storage');
+  await clean(page, problems, 'keys and storage');
   await page.close();
 }
 
@@ -439,6 +498,7 @@ async function main() {
                       ['--fixed-clock', '16', '--frames', '60', '-res', '640x480'], null, false);
     await keyPanel(browser, isolated);
     await programWords(browser, isolated);
+    await pictures(browser, isolated);
     await escapeAndRunAgain(browser, isolated);
     await escapeAndRunAgain(browser, plain);
     await phone(browser, isolated);
