@@ -57,8 +57,8 @@ void headlessStart(PlatformBackend* backend);
 bool sdlStart(PlatformBackend* backend);
 #endif
 #if VORL_HAVE_WEB
-// Starts the web back end on the page's canvas (with `headless`, frames are not drawn but
-// control still returns to the browser after each one).
+// Starts the web back end on the page's canvas (with `headless`, frames are not drawn; on the
+// page's own thread control still returns to the browser after each one).
 bool webStart(PlatformBackend* backend, bool headless);
 #endif
 #if VORL_HAVE_WINDOWS

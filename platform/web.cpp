@@ -192,10 +192,12 @@ bool webMessageBox(const char* text, const char* caption, unsigned type, int* re
         });
     }, text, caption, withCancel ? 1 : 0, &answer);
     waitForFlag(answer);
-    *result = answer.load() == 2 ? BACKEND_IDCANCEL : BACKEND_IDOK;
+    const int given = answer.load();
 #else
-    *result = askPage(text, caption, withCancel ? 1 : 0) == 2 ? BACKEND_IDCANCEL : BACKEND_IDOK;
+    const int given = askPage(text, caption, withCancel ? 1 : 0);
 #endif
+    // A box with OK alone answers OK however it was closed, as Windows' does.
+    *result = withCancel && given == 2 ? BACKEND_IDCANCEL : BACKEND_IDOK;
     return true;
 }
 

@@ -207,6 +207,17 @@ async function keyPanel(browser, base) {
   const title = await page.title();
   const favicon = await page.evaluate(async () => (await fetch('favicon.svg')).status);
   check(/Vorl/.test(title) && favicon === 200, `a title (${title}) and a favicon`);
+  await page.click('#fullscreen');
+  await sleep(500);
+  const full = await page.evaluate(() => {
+    const box = document.getElementById('canvas').getBoundingClientRect();
+    return { element: document.fullscreenElement && document.fullscreenElement.id,
+             fits: box.bottom <= window.innerHeight + 1 && box.right <= window.innerWidth + 1,
+             aspect: box.width / box.height };
+  });
+  check(full.element === 'viewer' && full.fits && Math.abs(full.aspect - 4 / 3) < 0.01,
+        `"Fullscreen" shows the picture on the whole screen, its aspect kept (${JSON.stringify(full)})`);
+  await page.evaluate(() => document.exitFullscreen());
   await clean(page, problems, 'the key panel');
   await page.close();
 }
@@ -233,20 +244,6 @@ async function programWords(browser, base) {
   await clean(page, problems, 'a bad option');
   await page.close();
 
-  // A bad -res is an information box: a page dialog (no alert), and the run goes on.
-  problems = [];
-  page = await openPage(browser, base + 'vorl.html' +
-                        query(['-res', '123x45', '--fixed-clock', '16', '--frames', '10']), problems);
-  s = await waitFor(page, (t) => t.dialog, 60);
-  const boxText = '123x45 is not a cool resolution.  I\'ll pick the highest resolution!';
-  check(s.dialog && s.dialogText === boxText && s.output.includes('[Vorl] ' + boxText),
-        `a bad -res shows its box as a page dialog and in the panel ("${s.dialogText}")`);
-  await page.click('#box-ok');
-  s = await waitFor(page, (t) => t.exit !== null, 60);
-  check(s.exit === 0 && s.frames > 0 && !s.dialog, `after OK the run goes on and ends (${s.exit})`);
-  await clean(page, problems, 'a bad -res');
-  await page.close();
-
   // A script that is not beside the page: the fetch and the program's own refusal are said.
   problems = [];
   page = await openPage(browser, base + 'vorl.html' + query(['--input', 'nothere.txt']), problems);
@@ -258,6 +255,39 @@ async function programWords(browser, base) {
   // The browser itself reports the failed request; nothing else may reach the console.
   await clean(page, problems.filter((p) => !/404/.test(p)), 'a missing --input file');
   await page.close();
+}
+
+// A bad -res is an information box: a page dialog (no alert), and the run goes on after OK.
+async function pageDialog(browser, base, name) {
+  const problems = [];
+  const page = await openPage(browser, base + 'vorl.html' +
+                              query(['-res', '123x45', '--fixed-clock', '16', '--frames', '10']), problems);
+  let s = await waitFor(page, (t) => t.dialog, 60);
+  const boxText = '123x45 is not a cool resolution.  I\'ll pick the highest resolution!';
+  check(s.dialog && s.dialogText === boxText && s.output.includes('[Vorl] ' + boxText),
+        `${name}: a bad -res shows its box as a page dialog and in the panel ("${s.dialogText}")`);
+  await page.click('#box-ok');
+  s = await waitFor(page, (t) => t.exit !== null, 60);
+  check(s.exit === 0 && s.frames > 0 && !s.dialog, `${name}: after OK the run goes on and ends (${s.exit})`);
+  await clean(page, problems, `${name}: a bad -res`);
+  await page.close();
+
+  // A question box: Cancel ends the run as it does on Linux.
+  const asked = [];
+  const questionPage = await openPage(browser, base + 'vorl.html' +
+                                      query(['--fixed-clock', '16', '-res']), asked);
+  s = await waitFor(questionPage, (t) => t.dialog, 60);
+  const cancelShown = await questionPage.evaluate(() => !document.getElementById('box-cancel').hidden);
+  check(s.dialog && cancelShown && s.dialogText === 'resolution not specified',
+        `${name}: a question box asks with OK and Cancel ("${s.dialogText}")`);
+  await questionPage.click('#box-cancel');
+  s = await waitFor(questionPage, (t) => t.exit !== null, 60);
+  const linux = spawnSync(linuxProgram, ['--headless', '--fixed-clock', '16', '--answer', 'cancel',
+                                         '-res'], { env: { ...process.env, DISPLAY: '' } });
+  check(s.exit === linux.status - (linux.status > 127 ? 256 : 0) && s.frames === 0,
+        `${name}: Cancel ends the run with Linux's status (${s.exit}, ${linux.status})`);
+  await clean(questionPage, asked, `${name}: a question box`);
+  await questionPage.close();
 }
 
 // Pictures the program saves are offered as PNG files of the same pixels, and so is the
@@ -416,8 +446,8 @@ async function ownSurface(browser, base) {
   const chooser = path.join(os.tmpdir(), `broken-${process.pid}.txt`);
   fs.writeFileSync(chooser, broken);
   await (await page.$('#surface-file')).uploadFile(chooser);
-  fs.rmSync(chooser);
   s = await waitFor(page, (t) => t.runs === 4 && t.exit !== null, 90);
+  fs.rmSync(chooser);
   check(s.notice === `broken-${process.pid}.txt was refused: ${reason}`,
         `a broken one is refused with the reader's reason ("${s.notice}")`);
   check((await readSurface()) === mine && s.exit === 0 && s.frames > 0,
@@ -498,6 +528,8 @@ async function main() {
                       ['--fixed-clock', '16', '--frames', '60', '-res', '640x480'], null, false);
     await keyPanel(browser, isolated);
     await programWords(browser, isolated);
+    await pageDialog(browser, isolated, 'isolated');
+    await pageDialog(browser, plain, 'on one thread');
     await pictures(browser, isolated);
     await escapeAndRunAgain(browser, isolated);
     await escapeAndRunAgain(browser, plain);
