@@ -67,7 +67,7 @@ static void formatMessage(char* text, const char* format, va_list args) {
 static void sendToSinks(const char* text) {
     const std::uint32_t sinks = program.diagnostics.enabledSinks & ((1u << ERROR_SINK_COUNT) - 1);
     const bool fileLost = (sinks & (1u << SINK_FILE)) != 0 && !writeFileSink(text);
-    if (fileLost || platformRequests().headless) {
+    if (fileLost || platformRequests().echoDiagnostics) {
         std::fputs(text, stderr);
         std::fflush(stderr);
     }

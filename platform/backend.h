@@ -42,6 +42,8 @@ void backendPostButton(bool left, bool down);
 void backendMoveCursorBy(int dx, int dy);
 // The user asked to close: WM_CLOSE to the application window (the same path as Escape).
 void backendPostClose();
+// The statistics line the program gave last ("" before the first).
+const char* backendStatusLine();
 // The application window's title ("Vorl" when there is none yet).
 const char* backendWindowTitle();
 // True when the run has no window: the headless back end draws into memory.
@@ -57,8 +59,8 @@ void headlessStart(PlatformBackend* backend);
 bool sdlStart(PlatformBackend* backend);
 #endif
 #if VORL_HAVE_WEB
-// Starts the web back end on the page's canvas (with `headless`, frames are not drawn but
-// control still returns to the browser after each one).
+// Starts the web back end on the page's canvas (with `headless`, frames are not drawn; on the
+// page's own thread control still returns to the browser after each one).
 bool webStart(PlatformBackend* backend, bool headless);
 #endif
 #if VORL_HAVE_WINDOWS

@@ -10,6 +10,15 @@
 #include "platform/host.h"
 #include "platform/win32.h"
 
+#if defined(__EMSCRIPTEN__)
+#include <emscripten.h>
+
+// The page shows the program's keys (applicationKeyList's lines) from the moment the program
+// is loaded, before it runs. The program's version would be offered the same way, as
+// webVersionText, once the program prints one with --version; the page looks for it.
+extern "C" EMSCRIPTEN_KEEPALIVE const char* webKeyList() { return applicationKeyList(); }
+#endif
+
 constexpr int EXIT_USAGE = 2;
 // The run ended normally but --save-last-frame or the --record file could not be written.
 constexpr int EXIT_SAVE_FAILED = 3;
@@ -28,7 +37,7 @@ int main(int argc, char** argv) {
         return EXIT_USAGE;
     }
     if (parsed == PLATFORM_PARSE_HELP) {
-        std::fputs(platformHelpText(), stdout);
+        std::fputs(platformHelpText(applicationKeyList()).c_str(), stdout);
         return 0;
     }
     platformReset();

@@ -107,25 +107,21 @@ void syncFolder(const char* path) {
 
 #if defined(__EMSCRIPTEN__)
 // In a page the program's files live in the browser: what it keeps (data/) is written through
-// to the page's storage so that a reload finds it; anything else it saves (captures, the last
-// frame) is offered to the user as a download.
-EM_JS(void, keepInBrowser, (const char* path), {
-    var name = UTF8ToString(path);
-    if (name.indexOf('data/') === 0) {
-        FS.syncfs(false, function(error) {
-            if (error) console.error('saving ' + name + ' in the browser failed: ' + error);
-        });
-        return;
-    }
-    if (typeof document === 'undefined') return;
-    var bytes = FS.readFile(name);
-    var link = document.createElement('a');
-    link.href = URL.createObjectURL(new Blob([bytes], {type: 'application/octet-stream'}));
-    link.download = name.split('/').pop();
-    document.body.appendChild(link);
-    link.click();
-    setTimeout(function() { URL.revokeObjectURL(link.href); link.remove(); }, 1000);
-});
+// to the page's storage so that a reload finds it (Module.vorlKeep); anything else it saves
+// (captures, the last frame) is offered to the user as a download (Module.vorlOffer, which
+// gives pictures as PNG files of the same pixels). The file system lives on the page's main
+// thread, so this runs there, and the save is complete when it does.
+void keepInBrowser(const char* path) {
+    MAIN_THREAD_EM_ASM({
+        var name = UTF8ToString($0);
+        if (name.indexOf('data/') === 0) {
+            if (Module['vorlKeep']) Module['vorlKeep'](name);
+            else FS.syncfs(false, function() {});
+        } else if (Module['vorlOffer']) {
+            Module['vorlOffer'](name, FS.readFile(name));
+        }
+    }, path);
+}
 #endif
 
 // Replaces `to` with `from` in one step (over an existing file on every system).

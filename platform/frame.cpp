@@ -47,6 +47,10 @@ void platformSetStatusLine(const char* line) {
     platformFrame.statusGiven = true;
 }
 
+const char* backendStatusLine() {
+    return platformFrame.statusGiven ? platformFrame.statusLine : "";
+}
+
 void platformSetSummaryLine(const char* line) {
     if (!line) return;
     std::snprintf(platformFrame.summaryLine, sizeof(platformFrame.summaryLine), "%s", line);
@@ -60,7 +64,10 @@ void platformSetSummaryLine(const char* line) {
 const PlatformRequests& platformRequests() {
     static PlatformRequests requests;
     requests.auditCracks = platformOptions.auditCracks;
-    requests.headless = backendHeadless();
+    requests.echoDiagnostics = backendHeadless();
+#if VORL_HAVE_WEB
+    requests.echoDiagnostics = true;   // nobody reads error.txt inside a page
+#endif
     return requests;
 }
 

@@ -39,8 +39,10 @@ enum PlatformParseResult { PLATFORM_PARSE_OK = 0, PLATFORM_PARSE_HELP, PLATFORM_
 // *error holds a one-line reason.
 int platformParseOptions(int argc, char** argv, PlatformOptions* options,
                          std::vector<char*>* rest, std::string* error);
-// The --help text: the platform's options and the program's own.
-const char* platformHelpText();
+// The --help text: the platform's options, the program's own, and the program's keys from
+// `keyList` (applicationKeyList's lines, "GROUP\tKEYS\tWHAT"; none when null or empty), each
+// group under its name.
+std::string platformHelpText(const char* keyList);
 
 // Reads and parses a script file and makes it the active script; false with a message.
 bool scriptLoad(const char* path, std::string* error);

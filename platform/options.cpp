@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -42,14 +43,37 @@ static const char HELP_TEXT[] =
     "Program options:\n"
     "  -res WxH                output resolution, e.g. -res 800x600\n"
     "  -ref HZ                 refresh rate in hertz\n"
-    "  -screencapture N        write N screen captures (scrn0000.tga and on)\n"
-    "\n"
-    "Keys (F1 shows the demo's own):\n"
-    "  F2                      detail heat map: patches coloured by step count\n"
-    "  F3                      stage timing overlay and frame-time graph\n"
-    "  F4                      crack audit of every frame (see --audit-cracks)\n";
+    "  -screencapture N        write N screen captures (scrn0000.tga and on)\n";
 
-const char* platformHelpText() { return HELP_TEXT; }
+// Where the keys' descriptions start, as the options' do.
+constexpr std::size_t HELP_KEY_COLUMN = 26;
+
+std::string platformHelpText(const char* keyList) {
+    std::string text = HELP_TEXT;
+    if (keyList == nullptr || keyList[0] == '\0') return text;
+    text += "\nKeys (F1 shows the demo's own help on the picture):\n";
+    std::string group;
+    for (const char* line = keyList; *line;) {
+        const char* end = std::strchr(line, '\n');
+        if (end == nullptr) end = line + std::strlen(line);
+        const std::string entry(line, end);
+        line = *end ? end + 1 : end;
+        // GROUP, KEYS and WHAT between tabs; a line of another shape is not shown.
+        const std::size_t first = entry.find('\t');
+        const std::size_t second = first == std::string::npos ? first : entry.find('\t', first + 1);
+        if (second == std::string::npos) continue;
+        const std::string name = entry.substr(0, first);
+        if (name != group) {
+            text += " " + name + "\n";
+            group = name;
+        }
+        std::string keys = "  " + entry.substr(first + 1, second - first - 1);
+        keys += keys.size() < HELP_KEY_COLUMN ? std::string(HELP_KEY_COLUMN - keys.size(), ' ')
+                                              : std::string(" ");
+        text += keys + entry.substr(second + 1) + "\n";
+    }
+    return text;
+}
 
 enum OptionKind {
     OPTION_HELP = 0, OPTION_HEADLESS, OPTION_WINDOWED, OPTION_FRAMES, OPTION_INPUT,

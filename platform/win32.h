@@ -232,6 +232,10 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 // The program's entry, called by the platform's main() with the arguments that are not the
 // platform's own; its result is the process exit code.
 int runApplication(int argc, char** argv);
+// The program's keys for people: one line a key, "GROUP\tKEYS\tWHAT\n", each group's lines
+// together and the groups in the order they are shown. The host hands it to the --help text;
+// a page shows it as its key panel. Lives as long as the process.
+const char* applicationKeyList();
 // The program hands each frame's statistics line here; a headless run prints the last one
 // on standard output at exit.
 void platformSetStatusLine(const char* line);
@@ -242,7 +246,9 @@ void platformSetSummaryLine(const char* line);
 // every platform option, so the program's own command line stays as it is).
 struct PlatformRequests {
     bool auditCracks;   // --audit-cracks: audit every frame for gaps between patches
-    bool headless;      // no window: what the program reports belongs on standard error too
+    // The run has no window of its own (headless), or a page shows what the program prints:
+    // diagnostics go to standard error as well as to their file.
+    bool echoDiagnostics;
 };
 const PlatformRequests& platformRequests();
 

@@ -221,6 +221,7 @@ bool loadSurfaceFile(SurfaceList& target, const char* path, char* reason, std::s
     reader.lineEnded = true;
     reader.reason = reason;
     reader.reasonSize = reasonSize;
+    if (reason != nullptr && reasonSize > 0) reason[0] = '\0';
     reader.file = std::fopen(path, "r");
     if (!reader.file) return refuse(reader, false, "cannot open it (%s)", std::strerror(errno));
     SurfaceList list = {};

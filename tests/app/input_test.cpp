@@ -2,15 +2,22 @@
 // limits, held keys, the spin gesture and picking.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "app/capture.h"
+#include "app/diagnostics.h"
 #include "app/input.h"
 #include "app/program.h"
 #include "app/viewer.h"
 #include "display/device.h"
 #include "render/options.h"
+#include "render/scene.h"
 #include "surface/surface.h"
 #include "vexa/vexa.h"
 
@@ -144,4 +151,22 @@ TEST_F(InputTest, MousePositionsUnpackLikeWindows) {
     EXPECT_EQ(program.input.pointer.x, 40000);
     EXPECT_EQ(program.input.pointer.y, -5);
     EXPECT_EQ(program.input.pointer.previousX, 40000);
+}
+
+TEST_F(InputTest, LSaysWhyItRefusesTheSurfaceFile) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("vorl-input-l-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "data");
+    std::ofstream(dir / "data" / "vorl.txt") << "B-Spline Surface\n1\n3 3\n0 0 0\n";
+    std::filesystem::current_path(dir);
+    resetDiagnostics();
+    down('L');
+    const char* notice = currentNotice(timeGetTime());
+    ASSERT_NE(notice, nullptr) << "a refused file is not silent";
+    EXPECT_STREQ(notice, "couldn't reload surface file (data/vorl.txt line 5: expected 3 numbers "
+                         "(point 2 of 3 x 3 in surface 1 of 1), found the end of the file)");
+    std::filesystem::current_path(before);
+    std::filesystem::remove_all(dir);
+    releaseSurfaces(scene.surfaces);
 }

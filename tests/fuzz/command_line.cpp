@@ -29,7 +29,7 @@ struct KnownOption {
 std::vector<KnownOption> knownOptions;
 
 void readHelpText() {
-    const std::string help = platformHelpText();
+    const std::string help = platformHelpText(nullptr);
     const std::size_t end = help.find("Program options:");
     std::size_t at = 0;
     while ((at = help.find("\n  --", at)) != std::string::npos && at < end) {

@@ -369,3 +369,24 @@ TEST_F(SurfaceFile, NoMemoryKeepsTheList) {
 #endif
 
 }  // namespace
+
+// Line numbers count physical lines, also when one is read in pieces; a loaded file leaves no
+// reason behind; a reason that does not fit is cut and ended, never written past its buffer.
+TEST_F(SurfaceFile, RefusalsCountLinesAndFitTheirBuffer) {
+    const std::string longLine = std::string(600, ' ') + "\n";   // read in three pieces
+    char reason[SURFACE_REASON_MAX] = "stale";
+    std::string path = write("a.txt", "B-Spline Surface\n" + longLine + "-2\n");
+    EXPECT_FALSE(loadSurfaceFile(surfaceList, path.c_str(), reason, sizeof reason));
+    EXPECT_EQ(std::string(reason), path + " line 3: -2 surfaces, outside 0 to 1048576");
+    path = write("b.txt", "B-Spline Surface\n2\n2 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0\n2 2\n"
+                          "0 0 0\n# note\n1 nan 0\n");
+    EXPECT_FALSE(loadSurfaceFile(surfaceList, path.c_str(), reason, sizeof reason));
+    EXPECT_EQ(std::string(reason), path + " line 11: coordinate nan beyond the limit of 1000000");
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("c.txt", meshText(4, 4)).c_str(), reason,
+                                sizeof reason));
+    EXPECT_STREQ(reason, "");
+    char small[12];
+    path = write("d.txt", "nothing");
+    EXPECT_FALSE(loadSurfaceFile(surfaceList, path.c_str(), small, sizeof small));
+    EXPECT_EQ(std::string(small), path.substr(0, sizeof small - 1));
+}

@@ -1,8 +1,12 @@
 // Browser tests of the page (make test-web): Chromium driven through puppeteer-core against a
-// local server. The page must load cross-origin isolated with no error, draw, give the same
-// bytes as the Linux build for the same command line (a plain run and a scripted session),
-// take keys typed into it, keep a surface file saved with S across a reload, and run on one
-// thread with the same picture when the page is not isolated.
+// local server. The page must load cross-origin isolated, draw, give the same bytes as the
+// Linux build for the same command line (a plain run, a scripted session, a surface file
+// dropped on it, and on one thread when the page is not isolated), take keys typed into it,
+// keep a surface file saved with S across a reload, show the program's key list, its --help
+// text, option errors, message boxes (as page dialogs) and exit status, run again after
+// Escape without a reload, turn the view on a touch drag at phone size, refuse a broken
+// surface file with the reader's reason; and no run may leave an error or a warning in the
+// console.
 //
 // Usage: node tests/web/page_test.mjs BUILD_WEB LINUX_VORL DATA_FOLDER
 import { spawn, spawnSync } from 'node:child_process';
@@ -22,15 +26,22 @@ function check(ok, what) {
 }
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-// The same run through the Linux build: its last frame as RGBA bytes, rows top first.
-function linuxFrame(args, script) {
+// The same run through the Linux build: its last frame as RGBA bytes (rows top first), its
+// output and error.txt. `files` are written into its folder first (name: text).
+function linuxRun(args, files = {}) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-web-linux-'));
   fs.cpSync(dataFolder, path.join(folder, 'data'), { recursive: true });
-  if (script) fs.writeFileSync(path.join(folder, script.name), script.text);
+  for (const [name, text] of Object.entries(files)) fs.writeFileSync(path.join(folder, name), text);
   const run = spawnSync(linuxProgram, ['--headless', '--save-last-frame', 'last.tga', ...args],
-    { cwd: folder, env: { ...process.env, DISPLAY: '' } });
-  const tga = fs.readFileSync(path.join(folder, 'last.tga'));
+    { cwd: folder, env: { ...process.env, DISPLAY: '' }, encoding: 'latin1' });
+  const read = (name) => (fs.existsSync(path.join(folder, name))
+    ? fs.readFileSync(path.join(folder, name)) : null);
+  const tga = read('last.tga');
+  const errorFile = read('error.txt');
   fs.rmSync(folder, { recursive: true, force: true });
+  const result = { status: run.status, out: run.stdout, err: run.stderr,
+                   errorText: errorFile ? errorFile.toString('latin1') : '' };
+  if (!tga) return { ...result, width: 0, height: 0, rgba: Buffer.alloc(0) };
   const width = tga[12] | (tga[13] << 8);
   const height = tga[14] | (tga[15] << 8);
   const rgba = Buffer.alloc(width * height * 4);
@@ -45,13 +56,20 @@ function linuxFrame(args, script) {
       rgba[to + 3] = 255;
     }
   }
-  return { status: run.status, width, height, rgba };
+  return { ...result, width, height, rgba };
 }
 
 async function canvasBytes(page) {
   const encoded = await page.evaluate(() => {
+    // Read through a copy: reading the page's own canvas again and again is what the browser
+    // warns about, and the copy holds the same bytes.
     const canvas = document.getElementById('canvas');
-    const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    const copy = document.createElement('canvas');
+    copy.width = canvas.width;
+    copy.height = canvas.height;
+    const context = copy.getContext('2d', { willReadFrequently: true });
+    context.drawImage(canvas, 0, 0);
+    const data = context.getImageData(0, 0, canvas.width, canvas.height).data;
     let text = '';
     for (let i = 0; i < data.length; i += 0x8000) {
       text += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
@@ -62,28 +80,62 @@ async function canvasBytes(page) {
            rgba: Buffer.from(encoded.bytes, 'base64') };
 }
 
+function pixelsDiffering(a, b) {
+  if (a.rgba.length !== b.rgba.length) return Infinity;
+  let count = 0;
+  for (let i = 0; i < a.rgba.length; i += 4) {
+    if (a.rgba[i] !== b.rgba[i] || a.rgba[i + 1] !== b.rgba[i + 1] || a.rgba[i + 2] !== b.rgba[i + 2]) count++;
+  }
+  return count;
+}
+
 const state = (page) => page.evaluate(() => ({
   exit: window.vorl.exitStatus, frames: window.vorl.frames, threaded: window.vorl.threaded,
-  isolated: self.crossOriginIsolated, errors: window.vorl.errors.slice() }));
+  runs: window.vorl.runs, isolated: self.crossOriginIsolated, errors: window.vorl.errors.slice(),
+  notice: window.vorl.notice, output: document.getElementById('output').innerText,
+  ended: !document.getElementById('ended').hidden,
+  endedText: document.getElementById('ended-text').textContent,
+  loading: !document.getElementById('loading').hidden,
+  dialog: document.getElementById('box').open,
+  dialogText: document.getElementById('box-text').textContent }));
 
 async function waitFor(page, test, seconds) {
   const end = Date.now() + seconds * 1000;
   while (Date.now() < end) {
     const s = await state(page);
     if (test(s)) return s;
-    await sleep(200);
+    await sleep(100);
   }
   return state(page);
 }
 
-async function openPage(browser, url, errors) {
+// A page on `url`; what reaches the console as an error or a warning, an uncaught error, and
+// any browser dialog (alert, confirm) goes to `problems`.
+async function openPage(browser, url, problems, viewport) {
   const page = await browser.newPage();
+  if (viewport) await page.setViewport(viewport);
   page.on('console', (m) => {
-    if (m.type() === 'error' && !/favicon/.test(m.location().url || '')) errors.push(m.text());
+    if (['error', 'warn', 'warning'].includes(m.type())) problems.push(`${m.type()}: ${m.text()}`);
   });
-  page.on('pageerror', (e) => { if (!/ExitStatus/.test(e.message)) errors.push(e.message); });
+  page.on('pageerror', (e) => { if (!/ExitStatus/.test(e.message)) problems.push(e.message); });
+  page.on('dialog', async (d) => {
+    problems.push(`a browser ${d.type()}: ${d.message()}`);
+    await d.dismiss();
+  });
   await page.goto(url);
   return page;
+}
+
+// No error or warning in the console, and none of the runtime's own in the program's output
+// on the page (where the runtime's warnings, such as one about blocking the page's main
+// thread, would be printed).
+async function clean(page, problems, name) {
+  const output = await page.evaluate(() => document.getElementById('output').innerText);
+  const runtime = output.split('\n').filter(
+    (line) => /main thread|blocking|dangerous|warning|assertion|aborted/i.test(line));
+  check(problems.length === 0 && runtime.length === 0,
+        `${name}: no error or warning in the console or from the runtime ` +
+        problems.concat(runtime).slice(0, 3).join(' | '));
 }
 
 const query = (args) => '?args=' + encodeURIComponent(args.join(' '));
@@ -94,34 +146,320 @@ function lit(rgba) {
   return count;
 }
 
+function sameBytes(name, shown, linux) {
+  const same = shown.width === linux.width && shown.height === linux.height &&
+               Buffer.compare(shown.rgba, linux.rgba) === 0;
+  check(same, `${name}: ${shown.width} x ${shown.height} canvas byte-identical to Linux` +
+              (same ? '' : ` (${pixelsDiffering(shown, linux)} pixels differ)`));
+}
+
 async function sameAsLinux(browser, base, name, args, script, expectThreaded) {
   if (script) fs.writeFileSync(path.join(webFolder, script.name), script.text);
-  const errors = [];
-  const page = await openPage(browser, base + 'vorl.html' + query(args), errors);
+  const problems = [];
+  const page = await openPage(browser, base + 'vorl.html' + query(args), problems);
   const s = await waitFor(page, (t) => t.exit !== null, 180);
   const shown = await canvasBytes(page);
+  await clean(page, problems, name);
   await page.close();
-  const linux = linuxFrame(args, script);
+  const linux = linuxRun(args, script ? { [script.name]: script.text } : {});
   check(s.exit === 0 && linux.status === 0,
         `${name}: the page and Linux end with status 0 (${s.exit}, ${linux.status})`);
   check(s.threaded === expectThreaded,
-        `${name}: ${expectThreaded ? 'workers as Web Workers' : 'drawn on one thread'}`);
-  check(errors.length === 0, `${name}: no error in the console ${errors.slice(0, 3).join(' | ')}`);
+        `${name}: ${expectThreaded ? 'the program on its own thread, workers as Web Workers'
+                                   : 'drawn on the page\'s thread'}`);
   check(lit(shown.rgba) > 1000, `${name}: the canvas shows a picture`);
-  const same = shown.width === linux.width && shown.height === linux.height &&
-               Buffer.compare(shown.rgba, linux.rgba) === 0;
-  let differing = 0;
-  if (!same && shown.rgba.length === linux.rgba.length) {
-    for (let i = 0; i < shown.rgba.length; ++i) if (shown.rgba[i] !== linux.rgba[i]) differing++;
+  sameBytes(name, shown, linux);
+}
+
+// The key panel holds the Linux build's --help key list, entry for entry.
+async function keyPanel(browser, base) {
+  const problems = [];
+  const page = await openPage(browser, base + 'vorl.html' + query(['--fixed-clock', '16']), problems);
+  await waitFor(page, (t) => t.frames >= 3, 60);
+  const panel = await page.evaluate(() => {
+    const groups = [];
+    for (const h of document.querySelectorAll('#key-groups h3')) {
+      const entries = [];
+      const dl = h.nextElementSibling;
+      for (const dt of dl.querySelectorAll('dt')) {
+        entries.push([Array.from(dt.querySelectorAll('kbd')).map((k) => k.textContent).join(', '),
+                      dt.nextElementSibling.textContent]);
+      }
+      groups.push([h.textContent, entries]);
+    }
+    return groups;
+  });
+  const help = spawnSync(linuxProgram, ['--help'], { encoding: 'utf8' }).stdout;
+  const expected = [];
+  for (const line of help.slice(help.indexOf('\nKeys')).split('\n').slice(2)) {
+    if (/^ \S/.test(line)) expected.push([line.trim(), []]);
+    else if (/^  \S/.test(line)) {
+      const m = /^  (.*?)\s{2,}(.*)$/.exec(line) || /^  (\S+) (.*)$/.exec(line);
+      expected[expected.length - 1][1].push([m[1], m[2]]);
+    }
   }
-  check(same, `${name}: ${shown.width} x ${shown.height} canvas byte-identical to Linux` +
-              (same ? '' : ` (${differing} bytes differ)`));
+  check(expected.length >= 6 && JSON.stringify(panel) === JSON.stringify(expected),
+        `the page's key panel is --help's key list (${panel.length} groups, ` +
+        `${panel.reduce((n, g) => n + g[1].length, 0)} keys)`);
+  const groups = panel.map((g) => g[0]).join(', ');
+  check(/Moving, Looking, Drawing modes, Detail, Files, Inspection tools/.test(groups),
+        `the keys are grouped: ${groups}`);
+  const title = await page.title();
+  const favicon = await page.evaluate(async () => (await fetch('favicon.svg')).status);
+  check(/Vorl/.test(title) && favicon === 200, `a title (${title}) and a favicon`);
+  await page.click('#fullscreen');
+  await sleep(500);
+  const full = await page.evaluate(() => {
+    const box = document.getElementById('canvas').getBoundingClientRect();
+    return { element: document.fullscreenElement && document.fullscreenElement.id,
+             fits: box.bottom <= window.innerHeight + 1 && box.right <= window.innerWidth + 1,
+             aspect: box.width / box.height };
+  });
+  check(full.element === 'viewer' && full.fits && Math.abs(full.aspect - 4 / 3) < 0.01,
+        `"Fullscreen" shows the picture on the whole screen, its aspect kept (${JSON.stringify(full)})`);
+  await page.evaluate(() => document.exitFullscreen());
+  await clean(page, problems, 'the key panel');
+  await page.close();
+}
+
+// What the program prints shows on the page, and so does its exit status.
+async function programWords(browser, base) {
+  let problems = [];
+  let page = await openPage(browser, base + 'vorl.html?args=--help', problems);
+  let s = await waitFor(page, (t) => t.exit !== null, 60);
+  check(s.exit === 0 && /Usage: vorl/.test(s.output) && /Keys \(F1 shows/.test(s.output) &&
+        /exit status 0/.test(s.endedText) && s.ended && !s.loading,
+        `?args=--help shows the help text and the end on the page (${s.endedText})`);
+  await clean(page, problems, '--help');
+  await page.close();
+
+  problems = [];
+  page = await openPage(browser, base + 'vorl.html' + query(['--frames', 'abc']), problems);
+  s = await waitFor(page, (t) => t.exit !== null, 60);
+  const linux = linuxRun(['--frames', 'abc']);
+  const message = linux.err.trim();
+  check(s.exit === 2 && linux.status === 2 && message.length > 0 && s.output.includes(message) &&
+        /exit status 2/.test(s.endedText),
+        `a bad option: "${message}" and exit status 2 on the page`);
+  await clean(page, problems, 'a bad option');
+  await page.close();
+
+  // A script that is not beside the page: the fetch and the program's own refusal are said.
+  problems = [];
+  page = await openPage(browser, base + 'vorl.html' + query(['--input', 'nothere.txt']), problems);
+  s = await waitFor(page, (t) => t.exit !== null, 60);
+  const missing = linuxRun(['--input', 'nothere.txt']).err.trim();
+  check(s.exit === 2 && /nothere\.txt could not be fetched from beside the page \(404/.test(s.output) &&
+        s.output.includes(missing) && /exit status 2/.test(s.endedText),
+        `a missing --input file: the page says so, then "${missing}", and exit status 2`);
+  // The browser itself reports the failed request; nothing else may reach the console.
+  await clean(page, problems.filter((p) => !/404/.test(p)), 'a missing --input file');
+  await page.close();
+}
+
+// A bad -res is an information box: a page dialog (no alert), and the run goes on after OK.
+async function pageDialog(browser, base, name) {
+  const problems = [];
+  const page = await openPage(browser, base + 'vorl.html' +
+                              query(['-res', '123x45', '--fixed-clock', '16', '--frames', '10']), problems);
+  let s = await waitFor(page, (t) => t.dialog, 60);
+  const boxText = '123x45 is not a cool resolution.  I\'ll pick the highest resolution!';
+  check(s.dialog && s.dialogText === boxText && s.output.includes('[Vorl] ' + boxText),
+        `${name}: a bad -res shows its box as a page dialog and in the panel ("${s.dialogText}")`);
+  await page.click('#box-ok');
+  s = await waitFor(page, (t) => t.exit !== null, 60);
+  check(s.exit === 0 && s.frames > 0 && !s.dialog, `${name}: after OK the run goes on and ends (${s.exit})`);
+  await clean(page, problems, `${name}: a bad -res`);
+  await page.close();
+
+  // A question box: Cancel ends the run as it does on Linux.
+  const asked = [];
+  const questionPage = await openPage(browser, base + 'vorl.html' +
+                                      query(['--fixed-clock', '16', '-res']), asked);
+  s = await waitFor(questionPage, (t) => t.dialog, 60);
+  const cancelShown = await questionPage.evaluate(() => !document.getElementById('box-cancel').hidden);
+  check(s.dialog && cancelShown && s.dialogText === 'resolution not specified',
+        `${name}: a question box asks with OK and Cancel ("${s.dialogText}")`);
+  await questionPage.click('#box-cancel');
+  s = await waitFor(questionPage, (t) => t.exit !== null, 60);
+  const linux = spawnSync(linuxProgram, ['--headless', '--fixed-clock', '16', '--answer', 'cancel',
+                                         '-res'], { env: { ...process.env, DISPLAY: '' } });
+  check(s.exit === linux.status - (linux.status > 127 ? 256 : 0) && s.frames === 0,
+        `${name}: Cancel ends the run with Linux's status (${s.exit}, ${linux.status})`);
+  await clean(questionPage, asked, `${name}: a question box`);
+  await questionPage.close();
+}
+
+// Pictures the program saves are offered as PNG files of the same pixels, and so is the
+// picture on the page.
+async function pictures(browser, base) {
+  const problems = [];
+  const args = ['--fixed-clock', '16', '--frames', '20', '-res', '640x480',
+                '--save-last-frame', 'last.tga'];
+  const page = await openPage(browser, base + 'vorl.html' + query(args), problems);
+  await waitFor(page, (t) => t.exit !== null, 60);
+  await page.click('#save-picture');
+  const offered = await page.evaluate(async () => {
+    const end = Date.now() + 10000;
+    while (window.vorl.downloads.length < 2 && Date.now() < end) {
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    const canvas = document.getElementById('canvas');
+    const pixels = (image) => {
+      const copy = document.createElement('canvas');
+      copy.width = image.width;
+      copy.height = image.height;
+      const context = copy.getContext('2d', { willReadFrequently: true });
+      context.drawImage(image, 0, 0);
+      return context.getImageData(0, 0, image.width, image.height).data;
+    };
+    const shown = pixels(canvas);
+    const result = [];
+    for (const d of window.vorl.downloads) {
+      const data = pixels(await createImageBitmap(d.blob));
+      let same = data.length === shown.length;
+      for (let i = 0; same && i < data.length; ++i) same = data[i] === shown[i];
+      result.push({ name: d.name, type: d.blob.type, same });
+    }
+    return result;
+  });
+  const names = offered.map((d) => d.name).sort().join(', ');
+  check(names === 'last.png, vorl-frame.png' && offered.every((d) => d.type === 'image/png' && d.same),
+        `--save-last-frame and "Save the picture" offer PNG files of the canvas's pixels (${names})`);
+  await clean(page, problems, 'pictures');
+  await page.close();
+}
+
+// Escape ends the program; the page says so and runs it again without a reload.
+async function escapeAndRunAgain(browser, base) {
+  const problems = [];
+  const page = await openPage(browser, base + 'vorl.html' +
+                              query(['--fixed-clock', '16', '-res', '640x480']), problems);
+  let s = await waitFor(page, (t) => t.frames >= 10, 60);
+  await page.focus('#canvas');
+  await page.keyboard.press('Escape');
+  s = await waitFor(page, (t) => t.exit !== null, 30);
+  check(s.exit === 0 && s.ended && /exit status 0/.test(s.endedText),
+        `Escape ends the run and the page says so ("${s.endedText}")`);
+  const before = await page.evaluate(() => { window.vorlKept = window.vorl; return window.vorl.runs; });
+  await page.click('#again');
+  s = await waitFor(page, (t) => t.frames >= 10, 60);
+  const same = await page.evaluate(() => window.vorlKept === window.vorl);
+  check(s.exit === null && s.frames >= 10 && s.runs === before + 1 && !s.ended && same,
+        `"Run again" draws again without a reload (${s.frames} frames)`);
+  await clean(page, problems, 'Escape and run again');
+  await page.close();
+}
+
+// At phone size the picture fills the width with the panel below; the on-screen buttons work
+// and a touch drag turns the view.
+async function phone(browser, base) {
+  const problems = [];
+  const page = await openPage(browser, base + 'vorl.html' +
+                              query(['--fixed-clock', '16', '-res', '640x480']), problems,
+                              { width: 390, height: 700, isMobile: true, hasTouch: true });
+  let s = await waitFor(page, (t) => t.frames >= 5, 60);
+  const layout = await page.evaluate(() => {
+    const box = (id) => document.getElementById(id).getBoundingClientRect();
+    const canvas = box('canvas');
+    return { width: canvas.width, left: canvas.left, bottom: canvas.bottom,
+             keysTop: box('keys').top, pad: getComputedStyle(document.getElementById('pad')).display,
+             page: document.documentElement.scrollWidth };
+  });
+  check(Math.round(layout.width) === 390 && Math.round(layout.left) === 0 &&
+        layout.keysTop >= layout.bottom && layout.page <= 390 && layout.pad !== 'none',
+        `at 390 x 700 the picture fills the width, the panel sits below it and the buttons show ` +
+        `(${JSON.stringify(layout)})`);
+  // P on the on-screen keys pauses the waves: with nothing moving, frames repeat.
+  await page.tap('#toggles button[data-key="80"]');
+  s = await state(page);
+  await waitFor(page, (t) => t.frames >= s.frames + 70, 60);
+  const still = await canvasBytes(page);
+  s = await state(page);
+  await waitFor(page, (t) => t.frames >= s.frames + 5, 30);
+  const stillAgain = await canvasBytes(page);
+  check(pixelsDiffering(still, stillAgain) === 0, 'the P button pauses the waves: the picture stands');
+  // A drag across the picture turns the view.
+  const canvas = await (await page.$('#canvas')).boundingBox();
+  const y = canvas.y + canvas.height / 2;
+  await page.touchscreen.touchStart(canvas.x + 100, y);
+  for (let i = 1; i <= 10; ++i) {
+    await page.touchscreen.touchMove(canvas.x + 100 + i * 15, y + i * 3);
+    await sleep(20);
+  }
+  await page.touchscreen.touchEnd();
+  s = await state(page);
+  await waitFor(page, (t) => t.frames >= s.frames + 5, 30);
+  const turned = await canvasBytes(page);
+  const changed = pixelsDiffering(still, turned);
+  check(changed > 20000, `a touch drag turns the view (${changed} pixels changed)`);
+  // Holding "Forward" moves.
+  const forward = await (await page.$('#pad button[data-keys="38"]')).boundingBox();
+  await page.touchscreen.touchStart(forward.x + forward.width / 2, forward.y + forward.height / 2);
+  s = await state(page);
+  await waitFor(page, (t) => t.frames >= s.frames + 20, 30);
+  await page.touchscreen.touchEnd();
+  s = await state(page);
+  await waitFor(page, (t) => t.frames >= s.frames + 5, 30);
+  const moved = await canvasBytes(page);
+  check(pixelsDiffering(turned, moved) > 5000, 'holding Forward moves');
+  await clean(page, problems, 'the phone');
+  await page.close();
+}
+
+// The shipped surface file with a taller island: the second surface's heights doubled.
+function tallerIsland() {
+  const lines = fs.readFileSync(path.join(dataFolder, 'vorl.txt'), 'utf8').split('\n');
+  const island = lines.findIndex((l, i) => i > 5 && /^\d+ \d+$/.test(l.trim()));
+  return lines.map((l, i) => {
+    const n = l.trim().split(/\s+/);
+    if (i <= island || n.length !== 3) return l;
+    return `${n[0]} ${n[1]} ${Number(n[2]) * 2}`;
+  }).join('\n');
+}
+
+// A dropped surface file is used (the picture is Linux's with that file) and kept; a broken
+// one chosen with the button is refused with the reader's reason, and the kept one stays.
+async function ownSurface(browser, base) {
+  const problems = [];
+  const args = ['--fixed-clock', '16', '--frames', '30', '-res', '640x480'];
+  const page = await openPage(browser, base + 'vorl.html' + query(args), problems);
+  await waitFor(page, (t) => t.exit !== null, 60);
+  const mine = tallerIsland();
+  await page.evaluate((text) => {
+    const transfer = new DataTransfer();
+    transfer.items.add(new File([text], 'taller.txt', { type: 'text/plain' }));
+    document.getElementById('canvas').dispatchEvent(
+      new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
+  }, mine);
+  let s = await waitFor(page, (t) => t.runs === 2 && t.exit !== null && /kept/.test(t.notice), 60);
+  const shown = await canvasBytes(page);
+  const linux = linuxRun(args, { 'data/vorl.txt': mine });
+  const readSurface = () => page.evaluate(
+    () => window.vorl.module.FS.readFile('/work/data/vorl.txt', { encoding: 'utf8' }));
+  check(s.exit === 0 && (await readSurface()) === mine && /taller\.txt is now the surface file/.test(s.notice),
+        `a dropped surface file is used and kept ("${s.notice}")`);
+  sameBytes('the dropped surface file', shown, linux);
+
+  const broken = 'B-Spline Surface\n1\n4 4\n0 0 0\n';
+  const reason = /\((.*)\)/.exec(linuxRun(['--frames', '2'], { 'data/vorl.txt': broken }).errorText)[1];
+  const chooser = path.join(os.tmpdir(), `broken-${process.pid}.txt`);
+  fs.writeFileSync(chooser, broken);
+  await (await page.$('#surface-file')).uploadFile(chooser);
+  s = await waitFor(page, (t) => t.runs === 4 && t.exit !== null, 90);
+  fs.rmSync(chooser);
+  check(s.notice === `broken-${process.pid}.txt was refused: ${reason}`,
+        `a broken one is refused with the reader's reason ("${s.notice}")`);
+  check((await readSurface()) === mine && s.exit === 0 && s.frames > 0,
+        'and the program runs again with the kept file');
+  await clean(page, problems, 'surface files of one\'s own');
+  await page.close();
 }
 
 async function keysAndStorage(browser, base) {
-  const errors = [];
+  const problems = [];
   const args = ['--fixed-clock', '16', '-res', '640x480', '--answer', 'ok'];
-  let page = await openPage(browser, base + 'vorl.html' + query(args), errors);
+  let page = await openPage(browser, base + 'vorl.html' + query(args), problems);
   let s = await waitFor(page, (t) => t.frames >= 20, 60);
   await page.focus('#canvas');
   const before = await canvasBytes(page);
@@ -129,8 +467,7 @@ async function keysAndStorage(browser, base) {
   const f1 = s.frames;
   await waitFor(page, (t) => t.frames >= f1 + 10, 30);
   const afterHelp = await canvasBytes(page);
-  let changed = 0;
-  for (let i = 0; i < before.rgba.length; i += 4) if (before.rgba[i] !== afterHelp.rgba[i]) changed++;
+  const changed = pixelsDiffering(before, afterHelp);
   check(changed > 500, `keys typed into the page: F1 changes the picture (${changed} pixels)`);
 
   const shipped = fs.readFileSync(path.join(dataFolder, 'vorl.txt'), 'utf8');
@@ -140,9 +477,9 @@ async function keysAndStorage(browser, base) {
   await sleep(1000);   // the browser's storage is written after the save
   const readSurface = () => page.evaluate(() => {
     try {
-      return FS.readFile('/work/data/vorl.txt', { encoding: 'utf8' });
+      return window.vorl.module.FS.readFile('/work/data/vorl.txt', { encoding: 'utf8' });
     } catch (e) {
-      return 'unreadable: ' + JSON.stringify(FS.readdir('/work/data'));
+      return 'unreadable: ' + e;
     }
   });
   const saved = await readSurface();
@@ -156,8 +493,8 @@ async function keysAndStorage(browser, base) {
   await page.keyboard.press('KeyL');
   s = await state(page);
   s = await waitFor(page, (t) => t.frames >= s.frames + 10, 30);
-  check(s.exit === null && errors.length === 0,
-        `L reads it back and the page runs on ${errors.slice(0, 3).join(' | ')}`);
+  check(s.exit === null, 'L reads it back and the page runs on');
+  await clean(page, problems, 'keys and storage');
   await page.close();
 }
 
@@ -189,6 +526,15 @@ async function main() {
                       true);
     await sameAsLinux(browser, plain, 'without isolation',
                       ['--fixed-clock', '16', '--frames', '60', '-res', '640x480'], null, false);
+    await keyPanel(browser, isolated);
+    await programWords(browser, isolated);
+    await pageDialog(browser, isolated, 'isolated');
+    await pageDialog(browser, plain, 'on one thread');
+    await pictures(browser, isolated);
+    await escapeAndRunAgain(browser, isolated);
+    await escapeAndRunAgain(browser, plain);
+    await phone(browser, isolated);
+    await ownSurface(browser, isolated);
     await keysAndStorage(browser, isolated);
   } finally {
     await browser.close();
