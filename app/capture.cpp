@@ -65,10 +65,10 @@ bool writeCapture(const char* fileName, char* reason, std::size_t reasonSize) {
     }
     const std::size_t pixels = static_cast<std::size_t>(c.width) * c.height;
     for (std::size_t i = 0; i < pixels; ++i) {
-        const std::uint16_t p = c.pixelBuffer[i];
-        c.colourBuffer[i * 3 + 0] = static_cast<std::uint8_t>((p & 0x1F) << 3);
-        c.colourBuffer[i * 3 + 1] = static_cast<std::uint8_t>(((p >> 5) & 0x3F) << 2);
-        c.colourBuffer[i * 3 + 2] = static_cast<std::uint8_t>((p >> 11) << 3);
+        const Rgb888 rgb = expandRgb565(c.pixelBuffer[i]);
+        c.colourBuffer[i * 3 + 0] = rgb.blue;
+        c.colourBuffer[i * 3 + 1] = rgb.green;
+        c.colourBuffer[i * 3 + 2] = rgb.red;
     }
     // The platform writes the file: a TGA of these bytes, or a PNG of the same pixels.
     return savePicture(fileName, c.colourBuffer, c.width, c.height, reason, reasonSize);

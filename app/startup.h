@@ -61,7 +61,6 @@ CommandLineResult readCommandLine(int argc, char** argv);
 bool startProgram(int argc, char** argv, int* exitCode);
 // Releases every stage still held (the close clean-up first); harmless when nothing is held.
 void stopProgram();
-int runApplication(int argc, char** argv);
 // Detects the processor and fills the lighting routine table.
 void chooseProcessorPaths();
 // Options, camera, capture state, textures and display settings back to their defaults.

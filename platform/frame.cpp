@@ -86,11 +86,10 @@ bool frameSave(const char* path, std::string* error) {
     for (int y = f.height - 1; y >= 0; --y) {
         const std::uint16_t* src = f.pixels.data() + static_cast<std::size_t>(y) * f.width;
         for (int x = 0; x < f.width; ++x, out += 3) {
-            const std::uint16_t p = src[x];
-            // Each field shifted to the top of its byte: full white becomes (248, 252, 248).
-            out[0] = static_cast<unsigned char>((p & 0x1F) << 3);
-            out[1] = static_cast<unsigned char>(((p >> 5) & 0x3F) << 2);
-            out[2] = static_cast<unsigned char>((p >> 11) << 3);
+            const Rgb888 rgb = expandRgb565(src[x]);
+            out[0] = rgb.blue;
+            out[1] = rgb.green;
+            out[2] = rgb.red;
         }
     }
     char reason[SAVE_REASON_MAX];

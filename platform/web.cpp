@@ -162,12 +162,9 @@ void webShowFrame(const std::uint16_t* pixels, int width, int height, int swapIn
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     if (s.rgba.size() != count) s.rgba.resize(count);   // only when the size changes
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t p = pixels[i];
-        // Each field shifted to the top of its byte, as the program's TGA files have it.
-        const std::uint32_t r = (p >> 11) << 3;
-        const std::uint32_t g = ((p >> 5) & 0x3F) << 2;
-        const std::uint32_t b = (p & 0x1F) << 3;
-        s.rgba[i] = 0xFF000000u | (b << 16) | (g << 8) | r;   // bytes R, G, B, A
+        const Rgb888 rgb = expandRgb565(pixels[i]);   // as the program's TGA files have it
+        s.rgba[i] = 0xFF000000u | std::uint32_t{rgb.blue} << 16 | std::uint32_t{rgb.green} << 8 |
+                    rgb.red;   // bytes R, G, B, A
     }
     // The statistics line goes to the page only when it changed.
     const char* line = backendStatusLine();
