@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "platform/rgb565.h"
+
 // Routines a back end fills in; any may be null where the back end has nothing to do.
 struct PlatformBackend {
     const char* name;

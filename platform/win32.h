@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/rgb565.h"
+
 // On Windows too these are the layer's own declarations (scripts, the fixed clock and the
 // headless back end work there as well); the real system headers stay inside the Windows back
 // end's file, which talks to the layer through platform/backend.h only.
@@ -290,16 +292,6 @@ constexpr int SAVE_STALE_SECONDS = 60;
 int saveFileSweep(const char* target);
 
 // ---- Pictures ------------------------------------------------------------------------------
-// A 5-6-5 pixel's red, green and blue as bytes, each field shifted to the top of its byte (full
-// white is 248, 252, 248): how every picture the program saves or shows reads a frame.
-struct Rgb888 {
-    std::uint8_t red, green, blue;
-};
-inline Rgb888 expandRgb565(std::uint16_t p) {
-    return {static_cast<std::uint8_t>((p >> 11) << 3),
-            static_cast<std::uint8_t>(((p >> 5) & 0x3F) << 2),
-            static_cast<std::uint8_t>((p & 0x1F) << 3)};
-}
 // Saves a picture of 24-bit pixels (blue, green, red; bottom row first) as a file of that
 // name: an uncompressed 24-bit TGA, or under the platform option --png an 8-bit RGB PNG with the
 // same pixels. Saved as above, so the file is whole or as it was; false with the reason (for
