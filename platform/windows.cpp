@@ -4,8 +4,10 @@
 // when the window is larger), the system's messages turned into the layer's queued messages,
 // and real message boxes. The mouse turns the view as in full-screen games: the system cursor
 // is hidden, confined to the window and put back at its centre after every motion, whose
-// amount moves the layer's virtual cursor. Entry point: windowsStart. This file alone sees
-// windows.h; it reaches the layer through platform/backend.h only.
+// amount moves the layer's virtual cursor. The program is built for the GUI subsystem, so its
+// standard output and error are connected here to the console it was started from, if any.
+// Entry points: windowsStart, windowsAttachConsole, windowsTellInBox, windowsProgramPath. This
+// file alone sees windows.h; it reaches the layer through platform/backend.h only.
 #include <windows.h>
 
 #include <cstdio>
