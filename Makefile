@@ -6,7 +6,7 @@ BUILD ?= build
 SANBUILD ?= build-sanitize
 GEN := -G Ninja
 
-.PHONY: setup build run test test-sanitize bench fuzz soak windows test-windows web serve-web test-web clean
+.PHONY: setup build run test test-sanitize bench fuzz soak windows test-windows web serve-web test-web dist test-dist clean
 
 setup:
 	@bash scripts/setup
@@ -56,6 +56,14 @@ serve-web: web
 test-web: web build
 	@bash scripts/test-web
 
+# The release packages in dist/ (Linux archive, Debian package, Windows zip, web zip and
+# SHA256SUMS), packed from the builds above; test-dist unpacks and installs them and runs them.
+dist: build windows web
+	@bash scripts/dist
+
+test-dist: dist
+	@python3 scripts/test-dist
+
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
 
@@ -65,4 +73,4 @@ fuzz: setup
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/fuzz
 
 clean:
-	rm -rf $(BUILD) $(SANBUILD) $(SOAKBUILD) build-windows build-web
+	rm -rf $(BUILD) $(SANBUILD) $(SOAKBUILD) build-windows build-web dist

@@ -3,7 +3,10 @@
 // load, save, fog, the resolution switch and the start of a capture burst).
 #include "app/input.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <cstdint>
 
 #include "app/capture.h"
@@ -70,8 +73,11 @@ void keyDown(HWND hwnd, WPARAM key) {
     case 'I': o.forwardDifferencing = !o.forwardDifferencing; break;
     case 'L': {
         // All or nothing: a file that does not read to its end leaves the surfaces as they are.
+        // The file is the one S saved in the working folder, or else the shipped one.
+        char path[SAVE_PATH_MAX];
+        dataFileToRead(SURFACE_FILE, path, sizeof path);
         char reason[SURFACE_REASON_MAX];
-        if (!loadSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
+        if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't reload surface file (%s)\n", reason);
         }
         break;
@@ -80,8 +86,14 @@ void keyDown(HWND hwnd, WPARAM key) {
     case 'N': o.drawNormals = !o.drawNormals; break;
     case 'P': o.wavesPaused = !o.wavesPaused; break;
     case 'S': {
+        // Always into the working folder (its data/ made when missing), never where the
+        // shipped file was read from.
         char reason[SAVE_REASON_MAX];
-        if (!saveSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
+        if (!makeFolderFor(SURFACE_FILE)) {
+            std::snprintf(reason, sizeof reason, "cannot make the folder: %s",
+                          std::strerror(errno));
+            reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
+        } else if (!saveSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
         }
         break;

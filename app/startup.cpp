@@ -292,20 +292,25 @@ void setupOutputState() {
 bool loadScene() {
     releaseSurfaces(scene.surfaces);
     // Every file is tried, so that one run names everything that is missing or refused (run
-    // outside its folder, all three); the caller shows its own message.
+    // outside its folder, all three); the caller shows its own message. Each file is read from
+    // the working folder, or else where the program's own data is (dataFileToRead).
     char reason[SURFACE_REASON_MAX > IMAGE_REASON_MAX ? SURFACE_REASON_MAX : IMAGE_REASON_MAX];
+    char path[SAVE_PATH_MAX];
     bool loaded = true;
-    if (!loadTextureImage(SURFACE_TEXTURE_FILE, scene.surfaceTexture.info, TEXEL_RGB_565, -1, true,
-                          reason, sizeof reason)) {
+    dataFileToRead(SURFACE_TEXTURE_FILE, path, sizeof path);
+    if (!loadTextureImage(path, scene.surfaceTexture.info, TEXEL_RGB_565, -1, true, reason,
+                          sizeof reason)) {
         reportError("%s\n", reason);
         loaded = false;
     }
-    if (!loadTextureImage(ENVIRONMENT_TEXTURE_FILE, scene.environmentTexture.info, TEXEL_ARGB_4444,
-                          127, true, reason, sizeof reason)) {
+    dataFileToRead(ENVIRONMENT_TEXTURE_FILE, path, sizeof path);
+    if (!loadTextureImage(path, scene.environmentTexture.info, TEXEL_ARGB_4444, 127, true, reason,
+                          sizeof reason)) {
         reportError("%s\n", reason);
         loaded = false;
     }
-    if (!loadSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
+    dataFileToRead(SURFACE_FILE, path, sizeof path);
+    if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
         reportError("%s\n", reason);
         loaded = false;
     }

@@ -300,6 +300,19 @@ const char* peerPath() {
     return (peer == nullptr || peer[0] == '\0') ? PEER_DEFAULT : peer;
 }
 
+// Says what the missing peer is and how to get it, once per run: a reader of the tables
+// should not have to guess what "peer" means.
+void explainMissingPeer() {
+    static bool explained = false;
+    if (explained) return;
+    explained = true;
+    std::printf("peer: the peer benchmark draws the same comparison surface through OpenGL on "
+                "Mesa's CPU drivers (OSMesa with llvmpipe), the frame rate a stock OpenGL stack "
+                "gives on the processor; it is not part of this repository. Build it with its "
+                "folder's build.sh (it writes %s) or set PEER_BENCH to where it is.\n",
+                PEER_DEFAULT);
+}
+
 // The comparison surface: one 32 x 32 mesh, x = c - 16, y = r - 16,
 // z = 0.5 sin(0.7 c) cos(0.5 r), in the program's surface file format.
 bool writeComparisonSurface(const std::filesystem::path& file) {
@@ -420,6 +433,7 @@ void comparisonFigures(const char* peer, const std::filesystem::path& surfaceFil
 
     if (peer == nullptr) {
         std::printf("peer: %s not found; ours %.1f fps\n", peerPath(), ours.fullFps);
+        explainMissingPeer();
         return;
     }
     const double peerFps = runPeer(peer, surfaceFile);
@@ -562,7 +576,10 @@ void scalingTables(const char* peer, const std::filesystem::path& root,
                 "warm-up frames each (median); ratio = ours / peer\n",
                 tableSettings.runs, tableSettings.frames, tableSettings.warmFrames,
                 tableSettings.runs, tableSettings.frames, PEER_TABLE_WARM_FRAMES);
-    if (peer == nullptr) std::printf("peer: %s not found; its columns read -\n", peerPath());
+    if (peer == nullptr) {
+        std::printf("peer: %s not found; its columns read -\n", peerPath());
+        explainMissingPeer();
+    }
     subdivisionTable(peer, root / SURFACE_FILE);
     resolutionTable(peer, root, home);
 }

@@ -124,6 +124,21 @@ bool platformFinish() {
     return ok;
 }
 
+void platformAttachConsole() {
+#if VORL_HAVE_WINDOWS
+    windowsAttachConsole();
+#endif
+}
+
+void platformTell(const char* text, bool error) {
+#if VORL_HAVE_WINDOWS
+    if (windowsTellInBox(text, error)) return;
+#endif
+    std::FILE* stream = error ? stderr : stdout;
+    std::fputs(text, stream);
+    std::fflush(stream);
+}
+
 void platformReset() {
     if (platformBackend.stop) platformBackend.stop();
     std::vector<char*> none;

@@ -5,6 +5,7 @@
 // message-box bits are Windows' own numbers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/rgb565.h"
@@ -69,4 +70,13 @@ bool webStart(PlatformBackend* backend, bool headless);
 // Starts the Windows back end (a real window made at the first frame); false when the system
 // refuses the window class.
 bool windowsStart(PlatformBackend* backend);
+// Standard output and error of a GUI-subsystem program: where they go nowhere, the console
+// of the process that started it (when there is one) takes them.
+void windowsAttachConsole();
+// Shows `text` in a message box when standard output (or error, for a refusal) goes nowhere
+// a person sees; false when it goes somewhere and should be printed there.
+bool windowsTellInBox(const char* text, bool error);
+// The full path of the running program's file into out (size bytes); false when it does
+// not fit or the system does not say.
+bool windowsProgramPath(char* out, std::size_t size);
 #endif

@@ -28,16 +28,21 @@ constexpr int EXIT_SAVE_FAILED = 3;
 static void finishAtExit() { platformFinish(); }
 
 int main(int argc, char** argv) {
+    platformAttachConsole();
     PlatformOptions options;
     std::vector<char*> rest;
     std::string error;
     const int parsed = platformParseOptions(argc, argv, &options, &rest, &error);
     if (parsed == PLATFORM_PARSE_ERROR) {
-        std::fprintf(stderr, "vorl: %s (see --help)\n", error.c_str());
+        platformTell(("vorl: " + error + " (see --help)\n").c_str(), true);
         return EXIT_USAGE;
     }
     if (parsed == PLATFORM_PARSE_HELP) {
-        std::fputs(platformHelpText(applicationKeyList()).c_str(), stdout);
+        platformTell(platformHelpText(applicationKeyList()).c_str(), false);
+        return 0;
+    }
+    if (parsed == PLATFORM_PARSE_VERSION) {
+        platformTell((std::string(platformVersionText()) + "\n").c_str(), false);
         return 0;
     }
     platformReset();

@@ -2,7 +2,8 @@
 // checked, then flush, sync, close and an atomic rename over the target; on any failure the
 // temporary file is removed and the target left as it was. Entry points: saveFileBegin,
 // saveFileWrite, saveFilePrintf, saveFileCommit, saveFileAbandon, and saveFileSweep for what
-// a killed run left behind.
+// a killed run left behind. Also where the shipped data files are read from (dataFileToRead)
+// and the folder a save goes into (makeFolderFor).
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -26,6 +27,9 @@
 #endif
 
 #include "platform/win32.h"
+#if defined(_WIN32)
+#include "platform/backend.h"
+#endif
 
 namespace {
 
@@ -132,7 +136,68 @@ bool replaceFile(const char* from, const char* to) {
     return !error;
 }
 
+#if !defined(VORL_DATA_FROM_PROGRAM)
+#define VORL_DATA_FROM_PROGRAM "../share/vorl"   // the build sets it from the install folders
+#endif
+
+// The folder the running program's file is in, with its trailing separator, into out; false
+// when the system does not say (in a page there is no program file).
+bool programFolder(char* out, std::size_t size) {
+#if defined(_WIN32)
+    if (!windowsProgramPath(out, size)) return false;
+#elif defined(__EMSCRIPTEN__)
+    (void)out;
+    (void)size;
+    return false;
+#else
+    const ssize_t length = readlink("/proc/self/exe", out, size - 1);
+    if (length <= 0 || static_cast<std::size_t>(length) >= size - 1) return false;
+    out[length] = '\0';
+#endif
+    char* cut = std::strrchr(out, '/');
+#if defined(_WIN32)
+    char* backslash = std::strrchr(out, '\\');
+    if (backslash != nullptr && (cut == nullptr || backslash > cut)) cut = backslash;
+#endif
+    if (cut == nullptr) return false;
+    cut[1] = '\0';
+    return true;
+}
+
+bool fileReadable(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return false;
+    std::fclose(file);
+    return true;
+}
+
 }  // namespace
+
+void dataFileToRead(const char* path, char* out, std::size_t size) {
+    std::snprintf(out, size, "%s", path);
+    if (fileReadable(path)) return;
+    char folder[SAVE_PATH_MAX];
+    if (!programFolder(folder, sizeof folder)) return;
+    char candidate[2 * SAVE_PATH_MAX];
+    const char* const places[] = {"", VORL_DATA_FROM_PROGRAM "/"};
+    for (const char* place : places) {
+        const int length = std::snprintf(candidate, sizeof candidate, "%s%s%s", folder, place, path);
+        if (length > 0 && static_cast<std::size_t>(length) < size && fileReadable(candidate)) {
+            std::snprintf(out, size, "%s", candidate);
+            return;
+        }
+    }
+}
+
+bool makeFolderFor(const char* path) {
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr || slash == path) return true;   // the working folder itself
+    std::error_code error;
+    std::filesystem::create_directories(std::string(path, static_cast<std::size_t>(slash - path)),
+                                        error);
+    if (error) errno = error.value();
+    return !error;
+}
 
 bool saveFileBegin(SaveFile& save, const char* path) {
     save = SaveFile{};

@@ -17,6 +17,7 @@ constexpr int PLATFORM_PATH_MAX = 1024;
 
 struct PlatformOptions {
     bool help;
+    bool version;             // --version: print the version and commit, run nothing
     bool headless;
     bool windowed;
     int frames;               // PLATFORM_FRAMES_DEFAULT or >= 0
@@ -32,17 +33,33 @@ struct PlatformOptions {
 };
 extern PlatformOptions platformOptions;
 
-enum PlatformParseResult { PLATFORM_PARSE_OK = 0, PLATFORM_PARSE_HELP, PLATFORM_PARSE_ERROR };
+enum PlatformParseResult { PLATFORM_PARSE_OK = 0, PLATFORM_PARSE_HELP, PLATFORM_PARSE_ERROR,
+                           PLATFORM_PARSE_VERSION };
 
 // Takes the platform's options out of argv[1..argc-1] into *options (reset first); every
 // other argument is appended to *rest in order, argv[0] first. On PLATFORM_PARSE_ERROR,
-// *error holds a one-line reason.
+// *error holds a one-line reason: a bad value, or an argument starting with '-' that is
+// neither the platform's nor the program's (-res, -ref, -screencapture and their values).
+// An error wins over --help, and --help over --version.
 int platformParseOptions(int argc, char** argv, PlatformOptions* options,
                          std::vector<char*>* rest, std::string* error);
 // The --help text: the platform's options, the program's own, and the program's keys from
 // `keyList` (applicationKeyList's lines, "GROUP\tKEYS\tWHAT"; none when null or empty), each
 // group under its name.
 std::string platformHelpText(const char* keyList);
+// The --version line, without a line end: "vorl 1.0.0 (commit 0123456789ab)", with
+// ", modified" when the build had changes not yet committed, or "vorl 1.0.0 (unknown commit)"
+// for a build made outside git.
+const char* platformVersionText();
+// Connects standard output and error to where a person sees them before anything is printed:
+// a Windows program built for the GUI subsystem has no console of its own, so it takes the
+// console it was started from, if any (output already redirected to a file or pipe stays
+// there). Elsewhere nothing to do.
+void platformAttachConsole();
+// Tells the person running the program `text` (one or more lines): on standard output, or on
+// standard error when it is a refusal (error); a Windows program that has neither a console
+// nor redirected output shows it in a message box instead, as nobody would see it otherwise.
+void platformTell(const char* text, bool error);
 
 // Reads and parses a script file and makes it the active script; false with a message.
 bool scriptLoad(const char* path, std::string* error);

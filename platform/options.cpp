@@ -1,6 +1,7 @@
 // The platform's own command-line options, taken out of the argument vector before the
 // program sees it (every other argument passes through in order), and the --help text.
-// Entry point: platformParseOptions. Values are checked here; a bad one is a user mistake
+// Entry point: platformParseOptions. Values are checked here, and a word starting with '-'
+// that neither the platform nor the program knows is refused; a bad one is a user mistake
 // reported in one line.
 #include <cerrno>
 #include <climits>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <strings.h>
 
 #include "platform/platform.h"
 
@@ -18,6 +20,7 @@ static const char HELP_TEXT[] =
     "\n"
     "Platform options:\n"
     "  --help                  print this text and exit\n"
+    "  --version               print the program's version and commit, and exit\n"
     "  --headless              no window; frames are drawn into memory\n"
     "  --windowed              a window of the output's size instead of full screen\n"
     "  --frames N              post WM_CLOSE after N frames (headless default 300)\n"
@@ -78,7 +81,7 @@ std::string platformHelpText(const char* keyList) {
 enum OptionKind {
     OPTION_HELP = 0, OPTION_HEADLESS, OPTION_WINDOWED, OPTION_FRAMES, OPTION_INPUT,
     OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_PNG, OPTION_AUDIT_CRACKS,
-    OPTION_RECORD, OPTION_KIND_COUNT
+    OPTION_RECORD, OPTION_VERSION, OPTION_KIND_COUNT
 };
 struct OptionName {
     const char* name;
@@ -88,7 +91,7 @@ static const OptionName OPTION_NAMES[] = {
     {"--help", false},   {"--headless", false},    {"--windowed", false},
     {"--frames", true},  {"--input", true},        {"--fixed-clock", true},
     {"--answer", true},  {"--save-last-frame", true}, {"--png", false},
-    {"--audit-cracks", false}, {"--record", true},
+    {"--audit-cracks", false}, {"--record", true}, {"--version", false},
 };
 static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_KIND_COUNT);
 
@@ -118,6 +121,7 @@ static bool applyOption(int kind, const char* name, const char* value, PlatformO
     long number = 0;
     switch (kind) {
     case OPTION_HELP: o->help = true; return true;
+    case OPTION_VERSION: o->version = true; return true;
     case OPTION_HEADLESS: o->headless = true; return true;
     case OPTION_WINDOWED: o->windowed = true; return true;
     case OPTION_FRAMES:
@@ -162,6 +166,34 @@ static bool applyOption(int kind, const char* name, const char* value, PlatformO
     }
 }
 
+// The program's own options, which it reads case-insensitively, each with the argument after
+// it as its value (app/startup.cpp, readCommandLine). Known here only so that any other word
+// starting with '-' is refused before the program starts rather than silently ignored.
+static const char* const PROGRAM_OPTIONS[] = {"-res", "-ref", "-screencapture"};
+
+// Walks the arguments left for the program as it will: a program option takes the next
+// argument as its value whatever it looks like (a lone option at the end asks for its value);
+// any other argument starting with '-' is refused, named in *error. Plain words pass, as the
+// program ignores them.
+static bool checkProgramArguments(const std::vector<char*>& rest, std::string* error) {
+    for (std::size_t i = 1; i < rest.size(); ++i) {
+        const char* arg = rest[i];
+        bool program = false;
+        for (const char* name : PROGRAM_OPTIONS) program |= strcasecmp(arg, name) == 0;
+        if (program) {
+            ++i;
+            continue;
+        }
+        if (arg[0] != '-') continue;
+        const char* equals = std::strncmp(arg, "--", 2) == 0 ? std::strchr(arg, '=') : nullptr;
+        const std::size_t nameLength = equals ? static_cast<std::size_t>(equals - arg)
+                                              : std::strlen(arg);
+        *error = std::string(arg, nameLength) + ": unknown option";
+        return false;
+    }
+    return true;
+}
+
 int platformParseOptions(int argc, char** argv, PlatformOptions* options,
                          std::vector<char*>* rest, std::string* error) {
     std::memset(options, 0, sizeof(*options));
@@ -204,5 +236,7 @@ int platformParseOptions(int argc, char** argv, PlatformOptions* options,
         }
         if (!applyOption(kind, name.c_str(), value, options, error)) return PLATFORM_PARSE_ERROR;
     }
-    return options->help ? PLATFORM_PARSE_HELP : PLATFORM_PARSE_OK;
+    if (!checkProgramArguments(*rest, error)) return PLATFORM_PARSE_ERROR;
+    if (options->help) return PLATFORM_PARSE_HELP;
+    return options->version ? PLATFORM_PARSE_VERSION : PLATFORM_PARSE_OK;
 }

@@ -291,6 +291,18 @@ constexpr int SAVE_STALE_SECONDS = 60;
 // covers every capture). Nothing else is touched. Returns the count removed.
 int saveFileSweep(const char* target);
 
+// ---- Shipped data files --------------------------------------------------------------------
+// Where the program reads a shipped file named by its path relative to the working folder
+// ("data/tex.tga"): from the working folder when the file is there, else from beside the
+// program, else from the installed data folder (share/vorl beside the program's bin folder).
+// Writes the path to read into out (size bytes, at least SAVE_PATH_MAX); when no place has
+// the file, `path` itself, so that a refusal names the file as the program asked for it.
+void dataFileToRead(const char* path, char* out, std::size_t size);
+// Makes the folder that `path` (relative to the working folder) is saved into when it is
+// missing, so that a program started from an empty folder saves there and never into the
+// folder its data was read from. False, with errno set, when it cannot be made.
+bool makeFolderFor(const char* path);
+
 // ---- Pictures ------------------------------------------------------------------------------
 // Saves a picture of 24-bit pixels (blue, green, red; bottom row first) as a file of that
 // name: an uncompressed 24-bit TGA, or under the platform option --png an 8-bit RGB PNG with the

@@ -4,8 +4,10 @@
 // when the window is larger), the system's messages turned into the layer's queued messages,
 // and real message boxes. The mouse turns the view as in full-screen games: the system cursor
 // is hidden, confined to the window and put back at its centre after every motion, whose
-// amount moves the layer's virtual cursor. Entry point: windowsStart. This file alone sees
-// windows.h; it reaches the layer through platform/backend.h only.
+// amount moves the layer's virtual cursor. The program is built for the GUI subsystem, so its
+// standard output and error are connected here to the console it was started from, if any.
+// Entry points: windowsStart, windowsAttachConsole, windowsTellInBox, windowsProgramPath. This
+// file alone sees windows.h; it reaches the layer through platform/backend.h only.
 #include <windows.h>
 
 #include <cstdio>
@@ -15,6 +17,16 @@
 namespace {
 
 constexpr const char* WINDOW_CLASS = "VorlWindow";
+constexpr int ICON_RESOURCE = 1;   // the program's icon in platform/vorl.rc
+
+// Where standard output and error go, found once before the first print: the program is
+// built for the GUI subsystem, so without a console or redirection they go nowhere.
+struct ConsoleState {
+    bool checked;
+    bool output;              // standard output reaches a console, file or pipe
+    bool error;               // standard error does
+};
+ConsoleState consoleState;
 
 struct WindowsState {
     bool failed;              // the window could not be made: frames are not shown
@@ -104,6 +116,9 @@ void paintFrame(HDC dc) {
 
 LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowsState& s = windowsState;
+    // The window is activated and sees the pointer while CreateWindowExA is still making it:
+    // it is known from its first message, so that the cursor is confined and centred then.
+    if (s.window == nullptr) s.window = hwnd;
     switch (message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
@@ -255,7 +270,41 @@ void windowsStop() {
     s = WindowsState{};
 }
 
+// A standard handle that leads somewhere: a console, a file or a pipe.
+bool standardHandleUsable(DWORD which) {
+    const HANDLE handle = GetStdHandle(which);
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE &&
+           GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+
 }  // namespace
+
+void windowsAttachConsole() {
+    ConsoleState& c = consoleState;
+    if (c.checked) return;
+    c.checked = true;
+    c.output = standardHandleUsable(STD_OUTPUT_HANDLE);
+    c.error = standardHandleUsable(STD_ERROR_HANDLE);
+    // Started from a console (cmd, PowerShell) without redirection: print there. Started from
+    // Explorer there is no parent console, and diagnostics go to error.txt only.
+    if ((!c.output || !c.error) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+        if (!c.output) c.output = std::freopen("CONOUT$", "w", stdout) != nullptr;
+        if (!c.error) c.error = std::freopen("CONOUT$", "w", stderr) != nullptr;
+    }
+}
+
+bool windowsTellInBox(const char* text, bool error) {
+    windowsAttachConsole();
+    if (error ? consoleState.error : consoleState.output) return false;
+    MessageBoxA(nullptr, text, "Vorl", MB_OK | (error ? MB_ICONERROR : MB_ICONINFORMATION));
+    return true;
+}
+
+bool windowsProgramPath(char* out, std::size_t size) {
+    if (size == 0 || size > 0x7FFFFFFF) return false;
+    const DWORD length = GetModuleFileNameA(nullptr, out, static_cast<DWORD>(size));
+    return length > 0 && length < size;
+}
 
 bool windowsStart(PlatformBackend* backend) {
     windowsState = WindowsState{};
@@ -265,6 +314,10 @@ bool windowsStart(PlatformBackend* backend) {
     wc.lpfnWndProc = windowProc;
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hIcon = LoadIconA(wc.hInstance, MAKEINTRESOURCEA(ICON_RESOURCE));
+    wc.hIconSm = static_cast<HICON>(LoadImageA(wc.hInstance, MAKEINTRESOURCEA(ICON_RESOURCE),
+                                               IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                               GetSystemMetrics(SM_CYSMICON), 0));
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     wc.lpszClassName = WINDOW_CLASS;
     if (RegisterClassExA(&wc) == 0) return false;

@@ -66,6 +66,14 @@ public:
                           "env -u DISPLAY -u WAYLAND_DISPLAY '" + VORL_BINARY + "' " + args);
     }
 
+    // Runs `program` (a path inside the directory, e.g. a copy of the binary placed there)
+    // headless with `args`, its working folder `folder` inside the directory.
+    ProgramRun runCopy(const std::string& program, const std::string& folder,
+                       const std::string& args) const {
+        return runCommand("cd '" + (path_ / folder).string() + "' && env -u DISPLAY " +
+                          "-u WAYLAND_DISPLAY '" + (path_ / program).string() + "' " + args);
+    }
+
     // The names of the files in a folder of the scratch directory ("" for the top).
     std::vector<std::string> list(const std::string& folder = "") const {
         std::vector<std::string> names;
@@ -80,8 +88,9 @@ private:
     // Runs a shell command line in the directory, standard output and error to files (which
     // the file limit leaves room for).
     ProgramRun runCommand(const std::string& line) const {
-        const std::string command = "cd '" + path_.string() + "' && " + line +
-                                    " >stdout.txt 2>stderr.txt </dev/null";
+        const std::string top = path_.string();
+        const std::string command = "cd '" + top + "' && ( " + line + " ) >'" + top +
+                                    "/stdout.txt' 2>'" + top + "/stderr.txt' </dev/null";
         const int raw = std::system(command.c_str());
         ProgramRun result;
         result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;

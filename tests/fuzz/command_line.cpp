@@ -76,7 +76,7 @@ bool caseEqual(const char* a, const char* b) {
 void checkPlatformOptions(int argc, char** argv, int parsed, const PlatformOptions& options,
                           const std::vector<char*>& rest, const std::string& error) {
     FUZZ_CHECK(parsed == PLATFORM_PARSE_OK || parsed == PLATFORM_PARSE_HELP ||
-                   parsed == PLATFORM_PARSE_ERROR,
+                   parsed == PLATFORM_PARSE_ERROR || parsed == PLATFORM_PARSE_VERSION,
                "parse result %d", parsed);
     if (parsed == PLATFORM_PARSE_ERROR) {
         // One line, apart from line breaks inside an argument it quotes.
@@ -88,7 +88,7 @@ void checkPlatformOptions(int argc, char** argv, int parsed, const PlatformOptio
     }
     // What must pass through: everything but the options and the values they take.
     std::vector<char*> expected = {argv[0]};
-    bool help = false, answer = false, input = false, save = false;
+    bool help = false, version = false, answer = false, input = false, save = false;
     for (int i = 1; i < argc; ++i) {
         bool hasValue = false;
         const KnownOption* o = optionOf(argv[i], &hasValue);
@@ -97,6 +97,7 @@ void checkPlatformOptions(int argc, char** argv, int parsed, const PlatformOptio
             continue;
         }
         help |= o->name == "--help";
+        version |= o->name == "--version";
         answer |= o->name == "--answer";
         input |= o->name == "--input";
         save |= o->name == "--save-last-frame";
@@ -106,6 +107,18 @@ void checkPlatformOptions(int argc, char** argv, int parsed, const PlatformOptio
                expected.size());
     FUZZ_CHECK((parsed == PLATFORM_PARSE_HELP) == help, "help %s without --help",
                help ? "not asked" : "asked");
+    FUZZ_CHECK((parsed == PLATFORM_PARSE_VERSION) == (version && !help),
+               "version %s", version ? "not printed" : "printed unasked");
+    // Nothing the program does not know starts with '-': only its own options and the value
+    // that follows each.
+    for (std::size_t i = 1; i < rest.size(); ++i) {
+        if (caseEqual(rest[i], "-res") || caseEqual(rest[i], "-ref") ||
+            caseEqual(rest[i], "-screencapture")) {
+            ++i;
+            continue;
+        }
+        FUZZ_CHECK(rest[i][0] != '-', "unknown option '%s' passed to the program", rest[i]);
+    }
     FUZZ_CHECK(options.frames == PLATFORM_FRAMES_DEFAULT || options.frames >= 0, "frames %d",
                options.frames);
     FUZZ_CHECK(options.answer == PLATFORM_ANSWER_OK || options.answer == PLATFORM_ANSWER_CANCEL,

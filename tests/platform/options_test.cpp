@@ -32,10 +32,10 @@ TEST(PlatformOptions, PlatformOptionsAreTakenOutOthersKeptInOrder) {
     const Parsed p = parse({"vorl", "-res", "800x600", "--headless", "--frames", "12", "-ref",
                             "75", "--input=keys.txt", "--fixed-clock", "20", "--answer",
                             "cancel", "--save-last-frame", "out.tga", "--windowed",
-                            "-screencapture", "3", "--record=session.txt", "--unknown"});
+                            "-screencapture", "3", "--record=session.txt", "word"});
     ASSERT_EQ(p.result, PLATFORM_PARSE_OK) << p.error;
     const std::vector<std::string> rest = {"vorl", "-res", "800x600", "-ref", "75",
-                                           "-screencapture", "3", "--unknown"};
+                                           "-screencapture", "3", "word"};
     EXPECT_EQ(p.rest, rest);
     EXPECT_TRUE(p.options.headless);
     EXPECT_TRUE(p.options.windowed);
@@ -109,6 +109,55 @@ TEST(PlatformOptions, MalformedValuesAreErrors) {
     EXPECT_EQ(parse({"vorl", "--headless=1"}).result, PLATFORM_PARSE_ERROR);
     const Parsed p = parse({"vorl", "--answer", "maybe"});
     EXPECT_NE(p.error.find("--answer"), std::string::npos);
+}
+
+TEST(PlatformOptions, UnknownOptionsAreRefusedByName) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{"vorl", "--bogus"}, "--bogus: unknown option"},
+        {{"vorl", "-v"}, "-v: unknown option"},
+        {{"vorl", "--bogus=3", "--headless"}, "--bogus: unknown option"},
+        {{"vorl", "-res", "800x600", "-x"}, "-x: unknown option"},
+        {{"vorl", "--Headless"}, "--Headless: unknown option"},
+        {{"vorl", "-"}, "-: unknown option"},
+        // A refusal wins over --help and --version: the person learns what was wrong.
+        {{"vorl", "--help", "--nope"}, "--nope: unknown option"},
+        {{"vorl", "--version", "-q"}, "-q: unknown option"},
+    };
+    for (const Case& c : cases) {
+        const Parsed p = parse(c.args);
+        EXPECT_EQ(p.result, PLATFORM_PARSE_ERROR) << c.args.back();
+        EXPECT_EQ(p.error, c.error);
+    }
+}
+
+TEST(PlatformOptions, ProgramOptionsAndTheirValuesStillReachTheProgram) {
+    // The program's options in any case, with whatever value follows them (the program
+    // judges the value: a negative capture count, a resolution it does not know).
+    const Parsed p = parse({"vorl", "-RES", "--bogus", "-screencapture", "-3", "-Ref", "-1",
+                            "word", "--frames", "4", "-res"});
+    ASSERT_EQ(p.result, PLATFORM_PARSE_OK) << p.error;
+    const std::vector<std::string> rest = {"vorl", "-RES", "--bogus", "-screencapture", "-3",
+                                           "-Ref", "-1", "word", "-res"};
+    EXPECT_EQ(p.rest, rest);
+    EXPECT_EQ(p.options.frames, 4);
+    // A platform option after a program option is still the platform's: -res is left without
+    // a value, as before, and the program asks for it.
+    const Parsed q = parse({"vorl", "-res", "--headless"});
+    ASSERT_EQ(q.result, PLATFORM_PARSE_OK) << q.error;
+    EXPECT_EQ(q.rest, (std::vector<std::string>{"vorl", "-res"}));
+    EXPECT_TRUE(q.options.headless);
+}
+
+TEST(PlatformOptions, VersionIsReportedAfterHelp) {
+    EXPECT_EQ(parse({"vorl", "--version"}).result, PLATFORM_PARSE_VERSION);
+    EXPECT_EQ(parse({"vorl", "-res", "640x480", "--version"}).result, PLATFORM_PARSE_VERSION);
+    EXPECT_EQ(parse({"vorl", "--version", "--help"}).result, PLATFORM_PARSE_HELP);
+    EXPECT_EQ(parse({"vorl", "--version=1"}).error, "--version: takes no value");
+    EXPECT_NE(platformHelpText(nullptr).find("--version"), std::string::npos);
 }
 
 class RunEndTest : public ::testing::Test {
