@@ -14,8 +14,7 @@
 #include <emscripten.h>
 
 // The page shows the program's keys (applicationKeyList's lines) from the moment the program
-// is loaded, before it runs. The program's version would be offered the same way, as
-// webVersionText, once the program prints one with --version; the page looks for it.
+// is loaded, before it runs; its version the same way (vorlVersion, platform/version.cpp).
 extern "C" EMSCRIPTEN_KEEPALIVE const char* webKeyList() { return applicationKeyList(); }
 #endif
 

@@ -207,6 +207,9 @@ async function keyPanel(browser, base) {
   const title = await page.title();
   const favicon = await page.evaluate(async () => (await fetch('favicon.svg')).status);
   check(/Vorl/.test(title) && favicon === 200, `a title (${title}) and a favicon`);
+  const version = await page.evaluate(() => document.getElementById('version').textContent);
+  const linuxVersion = spawnSync(linuxProgram, ['--version'], { encoding: 'utf8' }).stdout.trim();
+  check(version === linuxVersion, `the page shows the version --version prints (${version})`);
   await page.click('#fullscreen');
   await sleep(500);
   const full = await page.evaluate(() => {
