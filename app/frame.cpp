@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "display/console.h"
+#include "display/display.h"
 #include "geometry/camera.h"
 #include "platform/win32.h"
 #include "render/options.h"
@@ -135,7 +136,7 @@ void runFrame() {
     // A save or capture that failed stays in view for a few seconds.
     if (const char* notice = currentNotice(start)) consolePrintf("\n%s\n", notice);
     inspectionPrintLines();
-    const int statisticsRows = consoleState.cursorRow;
+    const int statisticsRows = display.console.cursorRow;
     consoleSetColour(STATISTICS_COLOUR);
     consoleDraw();
     if (renderOptions.showHelp) {

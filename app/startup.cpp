@@ -20,6 +20,7 @@
 #include "app/viewer.h"
 #include "display/console.h"
 #include "display/device.h"
+#include "display/display.h"
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
 #include "render/lighting.h"
@@ -320,24 +321,24 @@ bool loadScene() {
         releaseSurfaces(scene.surfaces);
         return false;
     }
-    cacheLoad(*deviceState.textureCaches[0], scene.surfaceTexture);
-    if (textureUnitCount() >= 2) cacheLoad(*deviceState.textureCaches[1], scene.environmentTexture);
+    cacheLoad(*display.device.textureCaches[0], scene.surfaceTexture);
+    if (textureUnitCount() >= 2) cacheLoad(*display.device.textureCaches[1], scene.environmentTexture);
     renderOptions.surfaceType = SURFACE_BSPLINE;
     return true;
 }
 
 void reloadTextures() {
-    cacheRefresh(*deviceState.textureCaches[0], scene.surfaceTexture);
-    if (textureUnitCount() >= 2) cacheRefresh(*deviceState.textureCaches[1], scene.environmentTexture);
+    cacheRefresh(*display.device.textureCaches[0], scene.surfaceTexture);
+    if (textureUnitCount() >= 2) cacheRefresh(*display.device.textureCaches[1], scene.environmentTexture);
 }
 
 void releaseScene() {
     releaseSurfaces(scene.surfaces);
-    if (deviceState.textureCaches[0] != nullptr) {
-        cacheRelease(*deviceState.textureCaches[0], scene.surfaceTexture);
+    if (display.device.textureCaches[0] != nullptr) {
+        cacheRelease(*display.device.textureCaches[0], scene.surfaceTexture);
     }
-    if (textureUnitCount() >= 2 && deviceState.textureCaches[1] != nullptr) {
-        cacheRelease(*deviceState.textureCaches[1], scene.environmentTexture);
+    if (textureUnitCount() >= 2 && display.device.textureCaches[1] != nullptr) {
+        cacheRelease(*display.device.textureCaches[1], scene.environmentTexture);
     } else {
         // With one unit the environment map was read but never made resident: its texels
         // are freed here so they do not outlive the scene.

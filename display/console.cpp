@@ -11,8 +11,8 @@
 #include <cstring>
 
 #include "display/device.h"
+#include "display/display.h"
 
-ConsoleState consoleState;
 
 namespace {
 
@@ -30,7 +30,7 @@ struct ConsoleVertex {
 };
 static_assert(sizeof(ConsoleVertex) == 36, "the console draws with a 36-byte stride");
 
-TextureCache* fontCache() { return deviceState.textureCaches[0]; }
+TextureCache* fontCache() { return display.device.textureCaches[0]; }
 
 void describeFont(Texture& font) {
     bool placed = font.slot[0].resident || font.slot[1].resident;
@@ -125,7 +125,7 @@ void setConsoleState(const ConsoleState& console) {
 
 int consoleInit(float x0, float y0, float x1, float y1, float scaleX, float scaleY, int columns,
                 int rows, std::uint32_t colour) {
-    ConsoleState& console = consoleState;
+    ConsoleState& console = display.console;
     console.scaleX = scaleX;
     console.scaleY = scaleY;
     console.enabled = 0;
@@ -157,7 +157,7 @@ int consoleInit(float x0, float y0, float x1, float y1, float scaleX, float scal
 // Text past CONSOLE_LINE_BUFFER - 1 characters is cut; the result is still the length the
 // formatting asked for (0 for a formatting error).
 int consolePrintf(const char* format, ...) {
-    ConsoleState& console = consoleState;
+    ConsoleState& console = display.console;
     if (!console.enabled) return 0;
     std::va_list args;
     va_start(args, format);
@@ -173,25 +173,25 @@ int consolePrintf(const char* format, ...) {
 }
 
 void consoleClear() {
-    ConsoleState& console = consoleState;
+    ConsoleState& console = display.console;
     if (console.grid)
         std::memset(console.grid, 0, static_cast<std::size_t>(console.columns) * console.rows);
     console.cursorRow = 0;
     console.cursorColumn = 0;
 }
 
-void consoleSetColour(std::uint32_t colour) { consoleState.colour = colour; }
+void consoleSetColour(std::uint32_t colour) { display.console.colour = colour; }
 
 void consoleDraw() {
-    const ConsoleState& console = consoleState;
+    const ConsoleState& console = display.console;
     if (!console.enabled || !fontCache()) return;
     saveRenderState();
     setConsoleState(console);
     TextureCache& cache = *fontCache();
-    cacheBind(cache, consoleState.font);
+    cacheBind(cache, display.console.font);
     // A font the unit's memory refused (the cache reports that once) leaves no glyphs bound:
     // drawn anyway, every character would be an opaque block, so the text is left out.
-    if (consoleState.font.slot[cache.unit].resident) {
+    if (display.console.font.slot[cache.unit].resident) {
         for (int row = 0; row < console.rows; ++row) {
             const std::uint8_t* line = console.grid + row * console.columns;
             float x = console.originX;
@@ -206,7 +206,7 @@ void consoleDraw() {
 }
 
 void consoleFree() {
-    ConsoleState& console = consoleState;
+    ConsoleState& console = display.console;
     if (fontCache() && console.font.slot[0].resident) cacheRemove(*fontCache(), console.font);
     delete[] console.grid;
     console.grid = nullptr;

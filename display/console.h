@@ -29,7 +29,6 @@ struct ConsoleState {
     std::uint8_t glyph[CONSOLE_GLYPHS][2];   // (s, t) of each code's cell, texel units
     Texture font;
 };
-extern ConsoleState consoleState;
 
 // The 128 x 64 alpha bitmap (one byte per texel, 0 or 255), cells in character-set order.
 extern const std::uint8_t fontBitmap[FONT_WIDTH * FONT_HEIGHT];

@@ -8,11 +8,10 @@
 #include <iterator>
 #include <new>
 
+#include "display/display.h"
 #include "geometry/transform.h"
 #include "texture/cache.h"
 
-DeviceState deviceState;
-WindowState windowState;
 
 namespace {
 
@@ -28,8 +27,8 @@ constexpr OutputMode OUTPUT_MODES[] = {
 };
 
 void confineCursorToWindow() {
-    const RECT rect = {windowState.x, windowState.y, windowState.x + windowState.width,
-                       windowState.y + windowState.height};
+    const RECT rect = {display.window.x, display.window.y, display.window.x + display.window.width,
+                       display.window.y + display.window.height};
     ClipCursor(&rect);
 }
 
@@ -55,7 +54,7 @@ HCURSOR cursorForHitTest(int hit) {
 }  // namespace
 
 bool deviceStart() {
-    deviceState.colourBufferCount = COLOUR_BUFFERS_DEFAULT;
+    display.device.colourBufferCount = COLOUR_BUFFERS_DEFAULT;
     vxInit();
     vxSelectDevice(0);
     std::int32_t units = 0;
@@ -64,16 +63,16 @@ bool deviceStart() {
         return false;
     }
     // The program serves at most two units (the cache table and texture slots have two).
-    deviceState.textureUnitCount = units < 1 ? 1 : (units > 2 ? 2 : units);
+    display.device.textureUnitCount = units < 1 ? 1 : (units > 2 ? 2 : units);
     if (std::strcmp(vxQueryString(VX_STRING_HARDWARE), HARDWARE_TWO_BUFFERS) == 0) {
-        deviceState.colourBufferCount = 2;
+        display.device.colourBufferCount = 2;
     }
     return true;
 }
 
 VxContext openOutputAt(HWND window, int resolution, int refresh) {
     VxContext context = vxOpenWindow(window, resolution, refresh, VX_COLORFORMAT_ABGR,
-                                     VX_ORIGIN_UPPER_LEFT, deviceState.colourBufferCount, 1);
+                                     VX_ORIGIN_UPPER_LEFT, display.device.colourBufferCount, 1);
     if (context == 0) {
         context = vxOpenWindow(window, resolution, refresh, VX_COLORFORMAT_ABGR,
                                VX_ORIGIN_UPPER_LEFT, 2, 1);
@@ -82,7 +81,7 @@ VxContext openOutputAt(HWND window, int resolution, int refresh) {
 }
 
 VxContext openOutput(HWND window, int refresh, int* resolution, int* width, int* height) {
-    const int first = deviceState.textureUnitCount == 1 ? 1 : 0;
+    const int first = display.device.textureUnitCount == 1 ? 1 : 0;
     for (int i = first; i < static_cast<int>(std::size(OUTPUT_MODES)); ++i) {
         const OutputMode& mode = OUTPUT_MODES[i];
         const VxContext context = openOutputAt(window, mode.resolution, refresh);
@@ -99,18 +98,18 @@ VxContext openOutput(HWND window, int refresh, int* resolution, int* width, int*
 bool deviceSetup() {
     std::int32_t size = 0;
     if (vxQuery(VX_QUERY_STATE_SIZE, 4, &size) == 0 || size <= 0) return false;
-    std::free(deviceState.stateBlock);
-    deviceState.stateBlock = std::malloc(static_cast<std::size_t>(size));
-    deviceState.stateBlockSize = deviceState.stateBlock ? size : 0;
-    if (deviceState.stateBlock == nullptr) return false;
+    std::free(display.device.stateBlock);
+    display.device.stateBlock = std::malloc(static_cast<std::size_t>(size));
+    display.device.stateBlockSize = display.device.stateBlock ? size : 0;
+    if (display.device.stateBlock == nullptr) return false;
     vxSetCoordinateSpace(VX_WINDOW_COORDS);
     declareVertexLayout();
-    for (int unit = 0; unit < deviceState.textureUnitCount; ++unit) {
+    for (int unit = 0; unit < display.device.textureUnitCount; ++unit) {
         // On failure the caches made so far stay for deviceStop, which the caller runs.
         TextureCache* cache = new (std::nothrow) TextureCache{};
         if (cache == nullptr) return false;
         cacheInitForUnit(*cache, unit);
-        deviceState.textureCaches[unit] = cache;
+        display.device.textureCaches[unit] = cache;
     }
     return true;
 }
@@ -123,10 +122,10 @@ void declareVertexLayout() {
 }
 
 void deviceStop() {
-    std::free(deviceState.stateBlock);
-    deviceState.stateBlock = nullptr;
-    deviceState.stateBlockSize = 0;
-    for (TextureCache*& cache : deviceState.textureCaches) {
+    std::free(display.device.stateBlock);
+    display.device.stateBlock = nullptr;
+    display.device.stateBlockSize = 0;
+    for (TextureCache*& cache : display.device.textureCaches) {
         // Emptying the cache takes out whatever is still resident; the texture records keep
         // their texel data for their owners to release.
         if (cache != nullptr) cacheRemoveAll(*cache);
@@ -137,30 +136,30 @@ void deviceStop() {
 }
 
 void saveRenderState() {
-    if (deviceState.stateBlock != nullptr) vxSaveState(deviceState.stateBlock);
+    if (display.device.stateBlock != nullptr) vxSaveState(display.device.stateBlock);
 }
 
 void restoreRenderState() {
-    if (deviceState.stateBlock != nullptr) vxRestoreState(deviceState.stateBlock);
+    if (display.device.stateBlock != nullptr) vxRestoreState(display.device.stateBlock);
 }
 
-int textureUnitCount() { return deviceState.textureUnitCount; }
+int textureUnitCount() { return display.device.textureUnitCount; }
 
-int colourBufferCount() { return deviceState.colourBufferCount; }
+int colourBufferCount() { return display.device.colourBufferCount; }
 
-void setMessageHook(WNDPROC hook) { windowState.messageHook = hook; }
+void setMessageHook(WNDPROC hook) { display.window.messageHook = hook; }
 
 HWND createAppWindow(const char* name, int x, int y, int width, int height, int flags) {
-    windowState.x = x;
-    windowState.y = y;
-    windowState.width = width;
-    windowState.height = height;
-    windowState.flags = flags;
+    display.window.x = x;
+    display.window.y = y;
+    display.window.width = width;
+    display.window.height = height;
+    display.window.flags = flags;
     DWORD style = WS_POPUP;
     if (flags & WINDOW_CAPTION) style |= WS_CAPTION;
     if (flags & WINDOW_SYSTEM_MENU) style |= WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
     if (flags & WINDOW_SIZING_BORDER) style |= WS_THICKFRAME;
-    windowState.style = style;
+    display.window.style = style;
 
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -177,7 +176,7 @@ HWND createAppWindow(const char* name, int x, int y, int width, int height, int 
         UnregisterClassA(name, nullptr);
         return nullptr;
     }
-    windowState.window = window;
+    display.window.window = window;
 
     RECT rect = {x, y, x + width, y + height};
     AdjustWindowRectEx(&rect, style, FALSE, 0);
@@ -197,22 +196,22 @@ HWND createAppWindow(const char* name, int x, int y, int width, int height, int 
 }
 
 LRESULT deviceWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    const bool confine = (windowState.flags & WINDOW_CONFINE_CURSOR) != 0;
+    const bool confine = (display.window.flags & WINDOW_CONFINE_CURSOR) != 0;
     switch (message) {
     case WM_CREATE: case WM_DISPLAYCHANGE: case WM_COMMAND: case WM_ENTERMENULOOP:
     case WM_EXITMENULOOP:
         return 0;
     case WM_MOVE:
         if (!IsIconic(hwnd)) {
-            windowState.x = LOWORD(static_cast<std::uintptr_t>(lParam));
-            windowState.y = static_cast<std::int16_t>(HIWORD(static_cast<std::uintptr_t>(lParam)));
+            display.window.x = LOWORD(static_cast<std::uintptr_t>(lParam));
+            display.window.y = static_cast<std::int16_t>(HIWORD(static_cast<std::uintptr_t>(lParam)));
             if (confine) confineCursorToWindow();
         }
         return 0;
     case WM_SIZE:
         if (!IsIconic(hwnd)) {
-            windowState.width = LOWORD(static_cast<std::uintptr_t>(lParam));
-            windowState.height =
+            display.window.width = LOWORD(static_cast<std::uintptr_t>(lParam));
+            display.window.height =
                 static_cast<std::int16_t>(HIWORD(static_cast<std::uintptr_t>(lParam)));
             if (confine) confineCursorToWindow();
         }
@@ -240,7 +239,7 @@ LRESULT deviceWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
         DestroyWindow(hwnd);
         return 0;
     case WM_SETCURSOR:
-        if (windowState.flags & WINDOW_CURSOR_SHOWN) {
+        if (display.window.flags & WINDOW_CURSOR_SHOWN) {
             SetCursor(cursorForHitTest(LOWORD(static_cast<std::uintptr_t>(lParam))));
         } else {
             SetCursor(nullptr);
@@ -249,8 +248,8 @@ LRESULT deviceWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     default:
         break;
     }
-    if (windowState.messageHook != nullptr) {
-        return windowState.messageHook(hwnd, message, wParam, lParam);
+    if (display.window.messageHook != nullptr) {
+        return display.window.messageHook(hwnd, message, wParam, lParam);
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }

@@ -28,7 +28,6 @@ struct DeviceState {
     int stateBlockSize;
     TextureCache* textureCaches[2];
 };
-extern DeviceState deviceState;
 
 struct WindowState {
     int x, y, width, height;
@@ -37,7 +36,6 @@ struct WindowState {
     WNDPROC messageHook;
     HWND window;
 };
-extern WindowState windowState;
 
 // Starts the rasterizer and reads the unit count and the colour-buffer choice.
 bool deviceStart();

@@ -6,6 +6,7 @@
 #include "render/surfacepass.h"
 
 #include "display/device.h"
+#include "display/display.h"
 #include "geometry/transform.h"
 #include "render/detail.h"
 #include "render/emit.h"
@@ -80,11 +81,11 @@ int drawSurfaces(const View& view) {
     }
     vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ZERO, VX_BLEND_ZERO);
     if (inspection.auditBounds) vxSetCullMode(surfaceCullMode());
-    if (deviceState.textureCaches[0] != nullptr) {
-        cacheBind(*deviceState.textureCaches[0], scene.surfaceTexture);
+    if (display.device.textureCaches[0] != nullptr) {
+        cacheBind(*display.device.textureCaches[0], scene.surfaceTexture);
     }
-    if (textureUnitCount() > 1 && deviceState.textureCaches[1] != nullptr) {
-        cacheBind(*deviceState.textureCaches[1], scene.environmentTexture);
+    if (textureUnitCount() > 1 && display.device.textureCaches[1] != nullptr) {
+        cacheBind(*display.device.textureCaches[1], scene.environmentTexture);
     }
     int triangles = 0;
     for (int i = 0; i < scene.surfaces.count; ++i) {

@@ -16,6 +16,7 @@
 #include "app/program.h"
 #include "app/viewer.h"
 #include "display/device.h"
+#include "display/display.h"
 #include "render/options.h"
 #include "render/scene.h"
 #include "surface/surface.h"
@@ -30,7 +31,7 @@ protected:
         resetRenderOptions();
         resetCaptureState();
         program.input = InputState{};
-        deviceState.textureUnitCount = 2;
+        display.device.textureUnitCount = 2;
         resetSpin(program.viewer.dragSpin);
         program.viewer.spinTarget = &program.viewer.dragSpin;
     }
@@ -106,7 +107,7 @@ TEST_F(InputTest, TogglesAndCycles) {
 }
 
 TEST_F(InputTest, EnvironmentNeedsTwoTextureUnits) {
-    deviceState.textureUnitCount = 1;
+    display.device.textureUnitCount = 1;
     down('E');
     EXPECT_FALSE(renderOptions.environmentMapping);
 }

@@ -14,6 +14,7 @@
 
 #include "display/device.h"
 #include "tests/display/console_output.h"
+#include "display/display.h"
 #include "tests/environment.h"
 
 namespace {
@@ -22,9 +23,9 @@ constexpr int COLUMNS = 80;
 constexpr int ROWS = 40;
 
 std::string rowText(int row) {
-    const std::uint8_t* line = consoleState.grid + row * consoleState.columns;
+    const std::uint8_t* line = display.console.grid + row * display.console.columns;
     std::string text;
-    for (int c = 0; c < consoleState.columns && line[c]; ++c) text.push_back(static_cast<char>(line[c]));
+    for (int c = 0; c < display.console.columns && line[c]; ++c) text.push_back(static_cast<char>(line[c]));
     return text;
 }
 
@@ -134,60 +135,60 @@ TEST(ConsoleFont, BitmapIsCleanAlphaInNineByTwelveCells) {
 }
 
 TEST_F(ConsoleGrid, GlyphTableAndFontTexture) {
-    EXPECT_EQ(consoleState.glyph['A'][0], 0);
-    EXPECT_EQ(consoleState.glyph['A'][1], 0);
-    EXPECT_EQ(consoleState.glyph['B'][0], 18);
-    EXPECT_EQ(consoleState.glyph['O'][0], 0);
-    EXPECT_EQ(consoleState.glyph['O'][1], 24);
-    EXPECT_EQ(consoleState.glyph['0'][0], (setIndex('0') % 14) * 18);
-    EXPECT_EQ(consoleState.glyph['0'][1], (setIndex('0') / 14) * 24);
-    EXPECT_EQ(consoleState.glyph[' '][0], 13 * 18) << "space is the 56th character";
-    EXPECT_EQ(consoleState.glyph[' '][1], 3 * 24);
-    EXPECT_EQ(consoleState.glyph['\\'][0], 2 * 18);
-    EXPECT_EQ(consoleState.glyph['\\'][1], 4 * 24);
-    EXPECT_EQ(consoleState.glyph['\''][0], 3 * 18) << "the apostrophe follows the backslash";
-    EXPECT_EQ(consoleState.glyph['\''][1], 4 * 24);
+    EXPECT_EQ(display.console.glyph['A'][0], 0);
+    EXPECT_EQ(display.console.glyph['A'][1], 0);
+    EXPECT_EQ(display.console.glyph['B'][0], 18);
+    EXPECT_EQ(display.console.glyph['O'][0], 0);
+    EXPECT_EQ(display.console.glyph['O'][1], 24);
+    EXPECT_EQ(display.console.glyph['0'][0], (setIndex('0') % 14) * 18);
+    EXPECT_EQ(display.console.glyph['0'][1], (setIndex('0') / 14) * 24);
+    EXPECT_EQ(display.console.glyph[' '][0], 13 * 18) << "space is the 56th character";
+    EXPECT_EQ(display.console.glyph[' '][1], 3 * 24);
+    EXPECT_EQ(display.console.glyph['\\'][0], 2 * 18);
+    EXPECT_EQ(display.console.glyph['\\'][1], 4 * 24);
+    EXPECT_EQ(display.console.glyph['\''][0], 3 * 18) << "the apostrophe follows the backslash";
+    EXPECT_EQ(display.console.glyph['\''][1], 4 * 24);
     for (char outside : {'?', 'a', '@', '\t', '~'}) {
-        EXPECT_EQ(consoleState.glyph[int(outside)][0], 0) << outside;
-        EXPECT_EQ(consoleState.glyph[int(outside)][1], 0) << outside;
+        EXPECT_EQ(display.console.glyph[int(outside)][0], 0) << outside;
+        EXPECT_EQ(display.console.glyph[int(outside)][1], 0) << outside;
     }
-    const TextureInfo& font = consoleState.font.info;
+    const TextureInfo& font = display.console.font.info;
     EXPECT_EQ(font.smallLod, 7);
     EXPECT_EQ(font.largeLod, 7);
     EXPECT_EQ(font.aspect, 1);
     EXPECT_EQ(font.format, VX_TEXFMT_ALPHA_8);
     EXPECT_EQ(font.data, fontBitmap);
     EXPECT_EQ(vxTexMemRequired(VX_LEVELS_BOTH, &font), 128u * 64u);
-    EXPECT_FLOAT_EQ(consoleState.cellWidth, 8.0f);
-    EXPECT_FLOAT_EQ(consoleState.cellHeight, 12.0f);
+    EXPECT_FLOAT_EQ(display.console.cellWidth, 8.0f);
+    EXPECT_FLOAT_EQ(display.console.cellHeight, 12.0f);
 }
 
 TEST_F(ConsoleGrid, PrintsUpperCaseWithNewlineAndReturn) {
     EXPECT_EQ(consolePrintf("fps: %d\nab\rc", 60), 12);
     EXPECT_EQ(rowText(0), "FPS: 60");
     EXPECT_EQ(rowText(1), "CB");
-    EXPECT_EQ(consoleState.cursorRow, 1);
-    EXPECT_EQ(consoleState.cursorColumn, 1);
+    EXPECT_EQ(display.console.cursorRow, 1);
+    EXPECT_EQ(display.console.cursorColumn, 1);
     consoleClear();
     EXPECT_EQ(rowText(0), "");
-    EXPECT_EQ(consoleState.cursorRow, 0);
+    EXPECT_EQ(display.console.cursorRow, 0);
 }
 
 TEST_F(ConsoleGrid, EightyCharactersThenOneWraps) {
     std::string full(COLUMNS, 'q');
     consolePrintf("%s", full.c_str());
-    EXPECT_EQ(consoleState.cursorRow, 0);
-    EXPECT_EQ(consoleState.cursorColumn, COLUMNS);
+    EXPECT_EQ(display.console.cursorRow, 0);
+    EXPECT_EQ(display.console.cursorColumn, COLUMNS);
     consolePrintf("x");
     EXPECT_EQ(rowText(0), std::string(COLUMNS, 'Q'));
     EXPECT_EQ(rowText(1), "X");
-    EXPECT_EQ(consoleState.cursorColumn, 1);
+    EXPECT_EQ(display.console.cursorColumn, 1);
 }
 
 TEST_F(ConsoleGrid, ScrollsPastLastRow) {
     for (int i = 0; i < ROWS; ++i) consolePrintf("line %d\n", i);
     // 40 newlines: the cursor stays on the last row and "LINE 0" has scrolled away.
-    EXPECT_EQ(consoleState.cursorRow, ROWS - 1);
+    EXPECT_EQ(display.console.cursorRow, ROWS - 1);
     EXPECT_EQ(rowText(0), "LINE 1");
     EXPECT_EQ(rowText(ROWS - 2), "LINE 39");
     EXPECT_EQ(rowText(ROWS - 1), "");
@@ -197,27 +198,27 @@ TEST_F(ConsoleGrid, ScrollsPastLastRow) {
 
 TEST_F(ConsoleGrid, EmptyPrintChangesNothing) {
     consolePrintf("abc");
-    std::vector<std::uint8_t> before(consoleState.grid, consoleState.grid + COLUMNS * ROWS);
+    std::vector<std::uint8_t> before(display.console.grid, display.console.grid + COLUMNS * ROWS);
     EXPECT_EQ(consolePrintf("%s", ""), 0);
-    EXPECT_EQ(std::vector<std::uint8_t>(consoleState.grid, consoleState.grid + COLUMNS * ROWS), before);
-    EXPECT_EQ(consoleState.cursorColumn, 3);
+    EXPECT_EQ(std::vector<std::uint8_t>(display.console.grid, display.console.grid + COLUMNS * ROWS), before);
+    EXPECT_EQ(display.console.cursorColumn, 3);
 }
 
 TEST_F(ConsoleGrid, LongPrintIsCutAtTheLineBuffer) {
     std::string text(5000, 'y');
     EXPECT_EQ(consolePrintf("%s", text.c_str()), 5000) << "the length the formatting asked for";
     // 4095 characters kept: 51 full rows and 15 more, scrolled onto the 40 rows.
-    EXPECT_EQ(consoleState.lineBuffer[CONSOLE_LINE_BUFFER - 1], '\0');
-    EXPECT_EQ(consoleState.cursorRow, ROWS - 1);
-    EXPECT_EQ(consoleState.cursorColumn, 4095 - 51 * COLUMNS);
+    EXPECT_EQ(display.console.lineBuffer[CONSOLE_LINE_BUFFER - 1], '\0');
+    EXPECT_EQ(display.console.cursorRow, ROWS - 1);
+    EXPECT_EQ(display.console.cursorColumn, 4095 - 51 * COLUMNS);
     EXPECT_EQ(rowText(ROWS - 1), std::string(15, 'Y'));
     EXPECT_EQ(rowText(ROWS - 2), std::string(COLUMNS, 'Y'));
 }
 
 TEST_F(ConsoleGrid, HighCodesAreStoredAsBytes) {
     consolePrintf("%c%c", char(0xC8), char(0xFF));
-    EXPECT_EQ(consoleState.grid[0], 0xC8);
-    EXPECT_EQ(consoleState.grid[1], 0xFF);
+    EXPECT_EQ(display.console.grid[0], 0xC8);
+    EXPECT_EQ(display.console.grid[1], 0xFF);
     consolePrintf("%c!", 0);
     EXPECT_EQ(rowText(0), "\xC8\xFF!") << "an embedded 0 would hide the rest of the row";
 }
@@ -230,14 +231,14 @@ TEST(ConsoleDisabled, NoFontTurnsPrintsAndDrawsOff) {
     ASSERT_NE(output, 0u);
     ASSERT_TRUE(deviceSetup());
     EXPECT_EQ(consoleInit(0, 0, 1, 1, 640, 480, COLUMNS, ROWS, 0xFFFFFFFFu), 1);
-    EXPECT_EQ(consoleState.enabled, 0);
+    EXPECT_EQ(display.console.enabled, 0);
     EXPECT_EQ(consolePrintf("hello %d", 1), 0);
     vxClearBuffers(0, 0, 0xFFFF);
     consoleDraw();
     std::vector<std::uint16_t> pixels(640 * 480);
     ASSERT_TRUE(vxReadFrameRegion(VX_BUFFER_BACK, 0, 0, 640, 480, 1280, pixels.data()));
     for (std::uint16_t p : pixels) ASSERT_EQ(p, 0);
-    EXPECT_EQ(deviceState.textureCaches[0]->first, nullptr) << "the font was never loaded";
+    EXPECT_EQ(display.device.textureCaches[0]->first, nullptr) << "the font was never loaded";
     consoleFree();
     vxCloseWindow(output);
     deviceStop();
@@ -254,7 +255,7 @@ TEST_F(ConsoleDraw, EachCharacterDrawsItsGlyph) {
     EXPECT_EQ(cell(frame, 3, 0), a) << "a character outside the set draws the A cell";
     EXPECT_EQ(lit(cell(frame, 4, 0)), 0) << "the row ends at its first empty cell";
     EXPECT_EQ(lit(cell(frame, 0, 1)), 0);
-    EXPECT_EQ(deviceState.textureCaches[0]->first, &consoleState.font);
+    EXPECT_EQ(display.device.textureCaches[0]->first, &display.console.font);
 }
 
 // Messages and the key help print apostrophes ("couldn't save", "normals' source"): each
@@ -315,16 +316,16 @@ TEST_F(ConsoleDraw, RenderStateIsTheSameAfterADraw) {
 
 TEST_F(ConsoleDraw, FreeUnlinksFontAndKeepsBitmap) {
     drawn("X");
-    TextureCache& cache = *deviceState.textureCaches[0];
-    ASSERT_EQ(cache.first, &consoleState.font);
+    TextureCache& cache = *display.device.textureCaches[0];
+    ASSERT_EQ(cache.first, &display.console.font);
     std::uint8_t corner = fontBitmap[13 * FONT_WIDTH + 1];
     consoleFree();
     EXPECT_EQ(cache.first, nullptr);
     EXPECT_EQ(cache.last, nullptr);
-    EXPECT_FALSE(consoleState.font.slot[0].resident);
-    EXPECT_EQ(consoleState.font.info.data, fontBitmap) << "the program's bitmap is not freed";
+    EXPECT_FALSE(display.console.font.slot[0].resident);
+    EXPECT_EQ(display.console.font.info.data, fontBitmap) << "the program's bitmap is not freed";
     EXPECT_EQ(fontBitmap[13 * FONT_WIDTH + 1], corner);
-    EXPECT_EQ(consoleState.grid, nullptr);
+    EXPECT_EQ(display.console.grid, nullptr);
     EXPECT_EQ(consolePrintf("gone"), 0);
     // Set up again (as after a resolution switch) and draw: the font loads again.
     consoleInit(0, 0, 1, 1, float(width), float(height), COLUMNS, ROWS, 0xFFFFFFFFu);
@@ -350,9 +351,9 @@ TEST_F(ConsoleDraw, RefusedFontDrawsNoText) {
     }
     vxSaveState(after.data());
     EXPECT_EQ(before, after);
-    EXPECT_FALSE(consoleState.font.slot[0].resident);
-    EXPECT_EQ(consoleState.font.slot[0].refused, 1) << "the refusal is the cache's to report";
-    EXPECT_EQ(deviceState.textureCaches[0]->first, nullptr);
+    EXPECT_FALSE(display.console.font.slot[0].resident);
+    EXPECT_EQ(display.console.font.slot[0].refused, 1) << "the refusal is the cache's to report";
+    EXPECT_EQ(display.device.textureCaches[0]->first, nullptr);
 }
 
 // The whole character set at both ends of the supported resolutions: every glyph but the

@@ -19,6 +19,7 @@
 
 #include "display/device.h"
 #include "tests/display/console_output.h"
+#include "display/display.h"
 #include "tests/environment.h"
 
 namespace {
@@ -185,7 +186,7 @@ protected:
         EXPECT_TRUE(vxReadFrameRegion(VX_BUFFER_BACK, 0, 0, width, height, width * 2, frame.data()));
 
         std::vector<std::string> problems;
-        const ConsoleState& console = consoleState;
+        const ConsoleState& console = display.console;
         for (int line = 0; line < LINES; ++line) {
             for (int k = 0; CONSOLE_CHARACTER_SET[k]; ++k) {
                 int column = line / PHASES + k;

@@ -1,0 +1,4 @@
+// The display record's one instance.
+#include "display/display.h"
+
+Display display;
