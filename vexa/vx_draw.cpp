@@ -228,10 +228,10 @@ void queueMode(int mode, int count, VertexAt vertexAt) {
     }
 }
 
-// Hands a call to the recorder, if one is installed; false when the call is not to be drawn.
-inline bool recorded(int call, int count, const void* const* vertices) {
+// Hands a call to the installed recorder (kept out of the drawing calls' own code: they test
+// for a recorder and jump here); false when the call is not to be drawn.
+[[gnu::noinline]] bool recordCall(int call, int count, const void* const* vertices) {
     const VxDevice& d = vexaDevice;
-    if (d.recorder == nullptr) return true;
     d.recorder(d.recorderUser, call, count, vertices);
     return d.recorderDraws;
 }
@@ -246,21 +246,24 @@ void vxSetDrawRecorder(VxDrawRecorder recorder, void* user, bool drawToo) {
 
 void vxDrawTriangle(const void* a, const void* b, const void* c) {
     const void* v[3] = {a, b, c};
-    if (!recorded(VX_CALL_TRIANGLE, 3, v)) return;
+    if (vexaDevice.recorder != nullptr && !recordCall(VX_CALL_TRIANGLE, 3, v)) [[unlikely]] {
+        return;
+    }
     if (!a || !b || !c || !ready()) return;
     queuePrims(VX_CMD_PRIMS, VX_PRIM_TRIANGLES, 3, 0, [&](std::uint32_t i) { return v[i]; });
 }
 
 void vxDrawLine(const void* a, const void* b) {
     const void* v[2] = {a, b};
-    if (!recorded(VX_CALL_LINE, 2, v)) return;
+    if (vexaDevice.recorder != nullptr && !recordCall(VX_CALL_LINE, 2, v)) [[unlikely]] return;
     if (!a || !b || !ready()) return;
     queuePrims(VX_CMD_LINE, VX_PRIM_TRIANGLES, 2, 0, [&](std::uint32_t i) { return v[i]; });
 }
 
 void vxDrawVertexArray(int mode, int count, const void* const* vertices) {
-    if (vertices && count > 0 &&
-        !recorded(mode == VX_TRIANGLE_STRIP ? VX_CALL_STRIP : VX_CALL_POLYGON, count, vertices)) {
+    if (vexaDevice.recorder != nullptr && vertices != nullptr && count > 0 &&
+        !recordCall(mode == VX_TRIANGLE_STRIP ? VX_CALL_STRIP : VX_CALL_POLYGON, count,
+                    vertices)) [[unlikely]] {
         return;
     }
     if (!vertices) return;
