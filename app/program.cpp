@@ -1,4 +1,4 @@
-// The program record's one instance. Constant-initialised: diagnostics work before start-up.
+// The program record's one instance.
 #include "app/program.h"
 
-constinit Program program{};
+Program program{};
