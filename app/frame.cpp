@@ -7,6 +7,7 @@
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
+#include "app/editor.h"
 #include "app/input.h"
 #include "app/insight.h"
 #include "app/program.h"
@@ -56,34 +57,49 @@ void printHelp(int linesAbove) {
         onOff(o.fog), onOff(o.forwardDifferencing),
         o.surfaceType == SURFACE_BSPLINE ? "b-spline" : "bezier", onOff(o.dynamicDetail),
         onOff(o.specular));
+    // The keys added since the demo's own list, after it.
+    consolePrintf(
+        "S/L: save/load the surface file\n"
+        "F2/F3/F4: heat map, stage timing, crack audit\n"
+        "F5: toggle edit mode [%s]: drag the picked control point\n"
+        "   (shift: up/down; the waves keep the sea's heights while they run)\n"
+        "U/R: undo/redo a drag\n",
+        onOff(program.editor.on));
 }
 
 // The frame's views of the camera: one over the whole output, or in multi-view two side by
 // side, the second looking the other way (from the camera turned by the mouse once more).
-// Each is its own record; the camera itself only takes the mouse's turn.
+// Each is its own record; the camera itself only takes the mouse's turn. While a control
+// point is held, the mouse's motion moves it instead, as the view drawn last sees it.
 int drawViews(std::uint32_t now) {
     const float width = program.output.width;
     const float height = program.output.height;
     const PointerState& pointer = program.input.pointer;
     const int dx = pointer.x - pointer.previousX;
     const int dy = pointer.y - pointer.previousY;
+    const bool holding = program.editor.holding;
     ViewerState& viewer = program.viewer;
-    mouseLook(program.camera, dx, dy);
+    if (!holding) mouseLook(program.camera, dx, dy);
     if (!renderOptions.multiView) {
         viewer.viewCount = 1;
         setupView(viewer.views[0], program.camera, 0.0f, width, 0.0f, height, now);
-        return drawSurfaces(viewer.views[0]);
+    } else {
+        viewer.viewCount = 2;
+        setupView(viewer.views[0], program.camera, width * 0.05f, width * 0.45f, height * 0.3f,
+                  height * 0.7f, now);
+        Camera reversed = program.camera;
+        if (!holding) mouseLook(reversed, dx, dy);
+        reverseCamera(reversed);
+        setupView(viewer.views[1], reversed, width * 0.55f, width * 0.95f, height * 0.3f,
+                  height * 0.7f, now);
     }
-    viewer.viewCount = 2;
-    setupView(viewer.views[0], program.camera, width * 0.05f, width * 0.45f, height * 0.3f,
-              height * 0.7f, now);
-    int polygons = drawSurfaces(viewer.views[0]);
-    Camera reversed = program.camera;
-    mouseLook(reversed, dx, dy);
-    reverseCamera(reversed);
-    setupView(viewer.views[1], reversed, width * 0.55f, width * 0.95f, height * 0.3f,
-              height * 0.7f, now);
-    polygons += drawSurfaces(viewer.views[1]);
+    if (holding) {
+        // The pointer moved from the centre by minus the look delta.
+        dragHeldPoint(viewer.views[viewer.viewCount - 1], -dx, -dy,
+                      (program.input.heldKeys & HELD_SHIFT) != 0);
+    }
+    int polygons = 0;
+    for (int v = 0; v < viewer.viewCount; ++v) polygons += drawSurfaces(viewer.views[v]);
     return polygons;
 }
 
@@ -136,6 +152,7 @@ void runFrame() {
     // A save or capture that failed stays in view for a few seconds.
     if (const char* notice = currentNotice(start)) consolePrintf("\n%s\n", notice);
     inspectionPrintLines();
+    editorPrintLines();
     const int statisticsRows = display.console.cursorRow;
     consoleSetColour(STATISTICS_COLOUR);
     consoleDraw();
@@ -146,6 +163,7 @@ void runFrame() {
         consoleDraw();
     }
     inspectionDrawMarks();
+    editorDrawMarks();
     stageMark(TIMED_OTHER);
     vxSwapBuffers(renderOptions.verticalSync ? 1 : 0);
 

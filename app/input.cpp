@@ -11,6 +11,7 @@
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
+#include "app/editor.h"
 #include "app/insight.h"
 #include "app/program.h"
 #include "app/startup.h"
@@ -79,6 +80,8 @@ void keyDown(HWND hwnd, WPARAM key) {
         char reason[SURFACE_REASON_MAX];
         if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't reload surface file (%s)\n", reason);
+        } else {
+            clearEditHistory();   // the drags were made on surfaces that are gone
         }
         break;
     }
@@ -114,6 +117,9 @@ void keyDown(HWND hwnd, WPARAM key) {
     case VK_F2: toggleHeatMap(); break;
     case VK_F3: toggleTimingOverlay(); break;
     case VK_F4: toggleCrackAudit(); break;
+    case VK_F5: toggleEditMode(); break;
+    case 'U': undoEdit(); break;
+    case 'R': redoEdit(); break;
     case VK_OEM_PLUS:
         o.subdivisions = clampTo(o.subdivisions + 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;
@@ -137,26 +143,38 @@ int positionY(LPARAM lParam) {
     return static_cast<std::int16_t>(HIWORD(static_cast<std::uintptr_t>(lParam)));
 }
 
-void buttonDown(HWND hwnd, LPARAM lParam) {
+void buttonDown(HWND hwnd, LPARAM lParam, bool left) {
     SetCapture(hwnd);
-    program.input.pointer.x = program.input.pointer.previousX = positionX(lParam);
-    program.input.pointer.y = program.input.pointer.previousY = positionY(lParam);
-    if (renderOptions.showControlPoints) scene.surfaces.picked = pickControlPoint();
+    PointerState& pointer = program.input.pointer;
+    pointer.x = pointer.previousX = positionX(lParam);
+    pointer.y = pointer.previousY = positionY(lParam);
+    if (!renderOptions.showControlPoints) return;
+    scene.surfaces.picked = pickControlPoint();
+    if (left && beginDrag(scene.surfaces.picked)) {
+        // The drag follows the pointer's motion from the centre, where every frame puts it: the
+        // press's own place is no motion.
+        pointer.x = pointer.previousX = static_cast<int>(program.output.width * 0.5f);
+        pointer.y = pointer.previousY = static_cast<int>(program.output.height * 0.5f);
+        SetCursorPos(pointer.x, pointer.y);
+    }
 }
 
 void leftButtonUp(LPARAM lParam) {
     ReleaseCapture();
+    PointerState& pointer = program.input.pointer;
     const int x = positionX(lParam);
     const int y = positionY(lParam);
-    program.input.pointer.x = x;
-    program.input.pointer.y = y;
+    pointer.x = x;
+    pointer.y = y;
+    endDrag();
     if (renderOptions.showControlPoints) return;
-    const int moved = std::abs(x - program.input.pointer.previousX) + std::abs(y - program.input.pointer.previousY);
+    SpinState& spin = *program.viewer.spinTarget;
+    const int moved = std::abs(x - pointer.previousX) + std::abs(y - pointer.previousY);
     if (moved != 0) {
-        spinFromRelease(*program.viewer.spinTarget, x, y, program.input.pointer.previousX, program.input.pointer.previousY);
+        spinFromRelease(spin, x, y, pointer.previousX, pointer.previousY);
     } else {
-        program.viewer.spinTarget->angleX = program.viewer.spinTarget->angleY = program.viewer.spinTarget->angleZ = 0.0f;
-        program.viewer.spinTarget->mode = SPIN_NONE;
+        spin.angleX = spin.angleY = spin.angleZ = 0.0f;
+        spin.mode = SPIN_NONE;
     }
 }
 
@@ -205,8 +223,8 @@ LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         program.input.pointer.y = cursor.y;
         return 0;
     }
-    case WM_LBUTTONDOWN:
-    case WM_RBUTTONDOWN: buttonDown(hwnd, lParam); return 0;
+    case WM_LBUTTONDOWN: buttonDown(hwnd, lParam, true); return 0;
+    case WM_RBUTTONDOWN: buttonDown(hwnd, lParam, false); return 0;
     case WM_LBUTTONUP: leftButtonUp(lParam); return 0;
     case WM_RBUTTONUP:
         ReleaseCapture();

@@ -9,8 +9,10 @@
 
 namespace {
 
-const char* const GROUP_NAMES[] = {"Moving", "Looking", "Drawing modes", "Detail", "Files",
-                                   "Inspection tools", "The program"};
+const char* const GROUP_NAMES[] = {"Moving",           "Looking",
+                                   "Drawing modes",    "Detail",
+                                   "Files",            "Inspection tools",
+                                   "Shaping the surface", "The program"};
 static_assert(sizeof(GROUP_NAMES) / sizeof(GROUP_NAMES[0]) == KEY_GROUP_COUNT);
 
 // One line a key (or a pair of keys doing opposite things). Keep a group's lines together.
@@ -44,6 +46,8 @@ const KeyHelp KEY_LIST[] = {
     {KEYS_INSPECTION, "F2", "detail heat map: patches coloured by step count"},
     {KEYS_INSPECTION, "F3", "stage timing overlay and frame-time graph"},
     {KEYS_INSPECTION, "F4", "crack audit of every frame (see --audit-cracks)"},
+    {KEYS_SHAPING, "F5", "toggle edit mode: drag a shown control point (Shift: up, down)"},
+    {KEYS_SHAPING, "U, R", "undo, redo a drag"},
     {KEYS_PROGRAM, "M", "toggle resolution"},
     {KEYS_PROGRAM, "V", "toggle vsynch"},
     {KEYS_PROGRAM, "Escape", "quit program"},

@@ -6,7 +6,7 @@
 
 enum KeyGroup {
     KEYS_MOVING = 0, KEYS_LOOKING, KEYS_DRAWING, KEYS_DETAIL, KEYS_FILES, KEYS_INSPECTION,
-    KEYS_PROGRAM, KEY_GROUP_COUNT
+    KEYS_SHAPING, KEYS_PROGRAM, KEY_GROUP_COUNT
 };
 
 // The group's heading ("Moving", "Drawing modes", ...).

@@ -6,6 +6,7 @@
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
+#include "app/editor.h"
 #include "app/frame.h"
 #include "app/input.h"
 #include "app/insight.h"
@@ -25,5 +26,6 @@ struct Program {
     CaptureState capture;         // capture bursts and their buffers
     DiagnosticsState diagnostics; // where reports go, the screen notice
     InspectionTools tools;        // heat map, timing overlay, crack audit
+    EditorState editor;           // edit mode, the held control point, the drags' history
 };
 extern Program program;

@@ -358,6 +358,7 @@ void chooseProcessorPaths() {
 void resetProgramDefaults() {
     resetRenderOptions();
     program.camera = CAMERA_DEFAULT;
+    program.editor = EditorState{};
     resetCaptureState();
     resetInspectionTools();
     textureInit(scene.surfaceTexture);

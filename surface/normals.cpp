@@ -24,47 +24,63 @@ static Point3 edgeTowards(const Surface& surface, const Point3& centre, bool ins
     return difference(centre, pointAt(surface, oppositeColumn, oppositeRow));
 }
 
-void computeControlNormals(Surface& surface) {
+// The unit normal of point (c, r) from its four edges.
+static Point4 normalAt(const Surface& surface, int c, int r) {
     const int width = surface.width;
     const int height = surface.height;
+    const Point3 p = pointAt(surface, c, r);
+    const Point3 east = edgeTowards(surface, p, c < width - 1, c + 1, r, c - 1, r);
+    const Point3 north = edgeTowards(surface, p, r < height - 1, c, r + 1, c, r - 1);
+    const Point3 west = edgeTowards(surface, p, c > 0, c - 1, r, c + 1, r);
+    const Point3 south = edgeTowards(surface, p, r > 0, c, r - 1, c, r + 1);
+
+    // All four products run column direction x row direction, so they agree in sign.
+    Point3 a, b, d, e;
+    cross(a, east, north);
+    cross(b, north, west);
+    cross(d, west, south);
+    cross(e, south, east);
+    Point3 n{(a.x + b.x + d.x + e.x) * 0.25f, (a.y + b.y + d.y + e.y) * 0.25f,
+             (a.z + b.z + d.z + e.z) * 0.25f};
+
+    // Coincident neighbours (or a fold that cancels) leave no direction: dividing by the zero
+    // length would give NaN. Such a point gets (0, 0, 1), the normal of the flat mesh; so does
+    // a sum that overflowed (an infinite or NaN component: fmax would skip a NaN, so each
+    // component is tested). A sum too small or too large to square in single precision is
+    // scaled by its largest component first to keep its direction.
+    const bool finite = std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z);
+    const float largest = std::fmax(std::fabs(n.x), std::fmax(std::fabs(n.y), std::fabs(n.z)));
+    if (!finite || !(largest > 0.0f)) {
+        n = Point3{0.0f, 0.0f, 1.0f};
+    } else {
+        const float lengthSquared = n.x * n.x + n.y * n.y + n.z * n.z;
+        if (lengthSquared < 1e-30f || !std::isfinite(lengthSquared)) {
+            n = Point3{n.x / largest, n.y / largest, n.z / largest};
+        }
+        normalize(n);
+    }
+    return Point4{n.x, n.y, n.z, 0.0f};
+}
+
+void computeControlNormals(Surface& surface) {
     // Fewer than two points along a side leaves no neighbour to mirror; the loader refuses
     // such meshes.
-    assert(width >= SURFACE_MIN_SIDE && height >= SURFACE_MIN_SIDE);
-    for (int r = 0; r < height; ++r) {
-        for (int c = 0; c < width; ++c) {
-            const Point3 p = pointAt(surface, c, r);
-            const Point3 east = edgeTowards(surface, p, c < width - 1, c + 1, r, c - 1, r);
-            const Point3 north = edgeTowards(surface, p, r < height - 1, c, r + 1, c, r - 1);
-            const Point3 west = edgeTowards(surface, p, c > 0, c - 1, r, c + 1, r);
-            const Point3 south = edgeTowards(surface, p, r > 0, c, r - 1, c, r + 1);
+    assert(surface.width >= SURFACE_MIN_SIDE && surface.height >= SURFACE_MIN_SIDE);
+    for (int r = 0; r < surface.height; ++r) {
+        for (int c = 0; c < surface.width; ++c) {
+            surface.normals[static_cast<long long>(r) * surface.width + c] = normalAt(surface, c, r);
+        }
+    }
+}
 
-            // All four products run column direction x row direction, so they agree in sign.
-            Point3 a, b, d, e;
-            cross(a, east, north);
-            cross(b, north, west);
-            cross(d, west, south);
-            cross(e, south, east);
-            Point3 n{(a.x + b.x + d.x + e.x) * 0.25f, (a.y + b.y + d.y + e.y) * 0.25f,
-                     (a.z + b.z + d.z + e.z) * 0.25f};
-
-            // Coincident neighbours (or a fold that cancels) leave no direction: dividing by
-            // the zero length would give NaN. Such a point gets (0, 0, 1), the normal of the
-            // flat mesh; so does a sum that overflowed (an infinite or NaN component: fmax
-            // would skip a NaN, so each component is tested). A sum too small or too large to
-            // square in single precision is scaled by its largest component first to keep its
-            // direction.
-            const bool finite = std::isfinite(n.x) && std::isfinite(n.y) && std::isfinite(n.z);
-            const float largest = std::fmax(std::fabs(n.x), std::fmax(std::fabs(n.y), std::fabs(n.z)));
-            if (!finite || !(largest > 0.0f)) {
-                n = Point3{0.0f, 0.0f, 1.0f};
-            } else {
-                const float lengthSquared = n.x * n.x + n.y * n.y + n.z * n.z;
-                if (lengthSquared < 1e-30f || !std::isfinite(lengthSquared)) {
-                    n = Point3{n.x / largest, n.y / largest, n.z / largest};
-                }
-                normalize(n);
-            }
-            surface.normals[static_cast<long long>(r) * width + c] = Point4{n.x, n.y, n.z, 0.0f};
+void computeControlNormalsAround(Surface& surface, int column, int row) {
+    assert(surface.width >= SURFACE_MIN_SIDE && surface.height >= SURFACE_MIN_SIDE);
+    // A normal reads its point's four neighbours only: moving a point changes its own normal
+    // and its eight neighbours'.
+    for (int r = row - 1; r <= row + 1; ++r) {
+        for (int c = column - 1; c <= column + 1; ++c) {
+            if (r < 0 || r >= surface.height || c < 0 || c >= surface.width) continue;
+            surface.normals[static_cast<long long>(r) * surface.width + c] = normalAt(surface, c, r);
         }
     }
 }

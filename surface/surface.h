@@ -88,3 +88,6 @@ int patchRows(const Surface& surface, int surfaceType);
 
 // Recomputes every unit normal of the surface from its points (mirrored border differences).
 void computeControlNormals(Surface& surface);
+// Recomputes the normals that point (column, row) takes part in: its own and its neighbours',
+// the same numbers computeControlNormals gives them.
+void computeControlNormalsAround(Surface& surface, int column, int row);

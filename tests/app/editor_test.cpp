@@ -1,0 +1,143 @@
+// Edit mode inside the process: a drag moves the held point as far on the screen as the
+// pointer moved (across the plane facing the camera, or only up and down with Shift), the
+// normals around it follow, coordinates stay within what the surface file takes, and the
+// history of drags undoes, redoes and forgets as it should.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "app/editor.h"
+#include "app/program.h"
+#include "app/viewer.h"
+#include "geometry/camera.h"
+#include "render/options.h"
+#include "render/scene.h"
+#include "surface/surface.h"
+
+namespace {
+
+class Editor : public ::testing::Test {
+protected:
+    void SetUp() override {
+        saved = scene.surfaces;
+        resetRenderOptions();
+        program.editor = EditorState{};
+        program.output.width = 640.0f;
+        program.output.height = 480.0f;
+        // A 5 x 5 mesh ahead of the default camera (which looks along +y from (0, 0, 10)).
+        for (int r = 0; r < 5; ++r) {
+            for (int c = 0; c < 5; ++c) {
+                points[r * 5 + c] = {c - 2.0f, 3.0f + r, 0.3f * ((c * r) % 3), 1.0f};
+            }
+        }
+        surfaces[0] = Surface{5, 5, points, normals, nullptr};
+        computeControlNormals(surfaces[0]);
+        scene.surfaces = SurfaceList{1, surfaces, nullptr};
+        setupView(view, CAMERA_DEFAULT, 0.0f, 640.0f, 0.0f, 480.0f, 0);
+        program.editor.on = true;
+    }
+    void TearDown() override {
+        scene.surfaces = saved;
+        program.editor = EditorState{};
+        resetRenderOptions();
+    }
+    // Where the view puts a model point: screen x, y and w.
+    Point3 screenOf(const Point4& p) const {
+        Point4 h;
+        transformPoint(h, view.frameMatrix, Point3{p.x, p.y, p.z});
+        return {h.x / h.w, h.y / h.w, h.w};
+    }
+    SurfaceList saved{};
+    Point4 points[25];
+    Point4 normals[25];
+    Surface surfaces[1];
+    View view;
+};
+
+}  // namespace
+
+TEST_F(Editor, ADragMovesThePointAsFarOnTheScreenAsThePointer) {
+    Point4& p = points[12];
+    const Point3 before = screenOf(p);
+    ASSERT_TRUE(beginDrag(&p));
+    dragHeldPoint(view, 30, -20, false);
+    const Point3 after = screenOf(p);
+    EXPECT_NEAR(after.x - before.x, 30.0f, 0.01f);
+    EXPECT_NEAR(after.y - before.y, -20.0f, 0.01f);
+    EXPECT_NEAR(after.z, before.z, 1e-3f) << "across the plane facing the camera: same depth";
+    // Shift: up and down the world's vertical only, as far as the pointer moved up.
+    const Point4 across = p;
+    dragHeldPoint(view, 12, -25, true);
+    EXPECT_EQ(p.x, across.x);
+    EXPECT_EQ(p.y, across.y);
+    EXPECT_GT(p.z, across.z) << "up the screen is up in the world here";
+    EXPECT_NEAR(screenOf(p).y - screenOf(across).y, -25.0f, 0.01f);
+    // The control normals around it are the ones the whole mesh would give.
+    std::vector<Point4> expected(normals, normals + 25);
+    computeControlNormals(surfaces[0]);
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_EQ(expected[i].x, normals[i].x) << i;
+        EXPECT_EQ(expected[i].z, normals[i].z) << i;
+    }
+}
+
+TEST_F(Editor, NothingMovesWithoutEditModeOrAHeldPointOrFarOffTheFile) {
+    program.editor.on = false;
+    EXPECT_FALSE(beginDrag(&points[3]));
+    program.editor.on = true;
+    EXPECT_FALSE(beginDrag(nullptr));
+    Point4 stranger{0, 5, 0, 1};
+    EXPECT_FALSE(beginDrag(&stranger)) << "not a point of the scene";
+    const Point4 before = points[3];
+    dragHeldPoint(view, 40, 40, false);
+    EXPECT_EQ(points[3].x, before.x);
+    // A huge drag stops at the coordinate limit of the surface file, so S writes what L reads.
+    ASSERT_TRUE(beginDrag(&points[3]));
+    for (int i = 0; i < 40; ++i) dragHeldPoint(view, 300000, 0, false);
+    EXPECT_LE(std::fabs(points[3].x), SURFACE_MAX_COORDINATE);
+    EXPECT_TRUE(std::isfinite(points[3].y) && std::isfinite(points[3].z));
+}
+
+TEST_F(Editor, UndoRedoAndAFullHistory) {
+    const Point4 first = points[7];
+    ASSERT_TRUE(beginDrag(&points[7]));
+    dragHeldPoint(view, 10, 0, false);
+    endDrag();
+    const Point4 moved = points[7];
+    ASSERT_NE(moved.x, first.x);
+    // A press without motion is no step.
+    ASSERT_TRUE(beginDrag(&points[8]));
+    endDrag();
+    EXPECT_EQ(program.editor.steps, 1);
+    EXPECT_TRUE(undoEdit());
+    EXPECT_EQ(points[7].x, first.x);
+    EXPECT_EQ(points[7].z, first.z);
+    EXPECT_FALSE(undoEdit());
+    EXPECT_TRUE(redoEdit());
+    EXPECT_EQ(points[7].x, moved.x);
+    EXPECT_FALSE(redoEdit());
+    // A new drag after an undo forgets the undone step.
+    EXPECT_TRUE(undoEdit());
+    ASSERT_TRUE(beginDrag(&points[9]));
+    dragHeldPoint(view, 0, 10, false);
+    endDrag();
+    EXPECT_FALSE(redoEdit());
+    EXPECT_EQ(points[7].x, first.x);
+
+    // More drags than the history holds: the latest EDIT_HISTORY_MAX are undone in order.
+    clearEditHistory();
+    const Point4 start = points[12];
+    std::vector<float> xs;
+    for (int i = 0; i < EDIT_HISTORY_MAX + 20; ++i) {
+        ASSERT_TRUE(beginDrag(&points[12]));
+        dragHeldPoint(view, 1, 0, false);
+        endDrag();
+        xs.push_back(points[12].x);
+    }
+    EXPECT_EQ(program.editor.steps, EDIT_HISTORY_MAX);
+    for (int i = 0; i < EDIT_HISTORY_MAX; ++i) ASSERT_TRUE(undoEdit()) << i;
+    EXPECT_FALSE(undoEdit());
+    EXPECT_EQ(points[12].x, xs[19]) << "the oldest twenty drags were forgotten";
+    EXPECT_NE(points[12].x, start.x);
+}
