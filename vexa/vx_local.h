@@ -16,7 +16,7 @@ constexpr int VX_BAND_TABLE = 128;                 // bands with a precomputed n
 constexpr std::uint32_t VX_RING_BYTES = 8u << 20;  // command ring, power of two
 constexpr std::uint32_t VX_PUBLISH_BYTES = 32768;  // hand work to the workers this often
 constexpr int VX_BATCH_MAX = 64;                   // pixels shaded together
-constexpr int VX_BATCH_PAD = VX_BATCH_MAX + 8;      // per-pixel arrays: room for whole vectors
+constexpr int VX_BATCH_PAD = VX_BATCH_MAX + 8;     // per-pixel arrays: room for whole vectors
 constexpr int VX_SUBPIXEL_BITS = 8;                // 1/256 pixel vertex snapping
 constexpr float VX_COORD_LIMIT = 1048576.0f;       // |x|,|y| beyond this: primitive dropped
 constexpr int VX_MAX_LEVELS = 9;                   // 256 .. 1
@@ -184,10 +184,9 @@ struct VxCommand {
     std::uint32_t type;
     std::uint32_t bytes;  // whole command, multiple of 8
 };
-// A vertex as the workers see it: texture coordinates already in level-0 texel units.
-// A vertex as the workers read it: 32 bytes, the colour word kept as given (bytes a r g b
-// from the top), so the ring carries less; a channel becomes a float (exactly its byte
-// value) only when a primitive's planes are made.
+// A vertex as the workers read it: 32 bytes, texture coordinates already in level-0 texel
+// units, the colour word kept as given (bytes a r g b from the top), so the ring carries less;
+// a channel becomes a float (exactly its byte value) only when a primitive's planes are made.
 struct VxVertex {
     float x, y, q;
     float u0, v0, u1, v1;
