@@ -439,11 +439,7 @@ void finish(const VxDrawState& s, VxBatch& b) {
     if (flags & VX_DRAW_BLEND) {
         alignas(64) std::int32_t dst[3][VX_BATCH_MAX];
         for (int i = 0; i < n; ++i) {
-            const int d = b.color[b.index[i]];
-            const int r = (d >> 11) & 31, g = (d >> 5) & 63, bl = d & 31;
-            dst[0][i] = (r << 3) | (r >> 2);
-            dst[1][i] = (g << 2) | (g >> 4);
-            dst[2][i] = (bl << 3) | (bl >> 2);
+            vxUnpack565(std::int32_t(b.color[b.index[i]]), &dst[0][i], &dst[1][i], &dst[2][i]);
         }
         alignas(64) std::int32_t sScratch[VX_BATCH_MAX], dScratch[VX_BATCH_MAX];
         for (int c = 0; c < 3; ++c) {
@@ -525,6 +521,8 @@ inline __m256i load16(const std::int32_t* p) {
     return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
                                _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
 }
+// Sixteen 16-bit words as a vector type, for the formulas shared with the scalar loops.
+using Words16 = std::uint16_t __attribute__((vector_size(32)));
 // div255r() in 16-bit lanes (v at most 65025, so every sum stays below 65536).
 inline __m256i div255x16(__m256i v) {
     const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(128));
@@ -877,20 +875,15 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
     for (int i = 0; i < n; i += 16) {
         const __m256i a = mul(load(tex[3] + i), c255);
         const __m256i keep = _mm256_sub_epi16(c255, a);
-        const __m256i d = load(dst + i);
-        const __m256i r5 = _mm256_srli_epi16(d, 11);
-        const __m256i g6 = _mm256_and_si256(_mm256_srli_epi16(d, 5), c63);
-        const __m256i b5 = _mm256_and_si256(d, c31);
-        const __m256i dr = _mm256_or_si256(_mm256_slli_epi16(r5, 3), _mm256_srli_epi16(r5, 2));
-        const __m256i dg = _mm256_or_si256(_mm256_slli_epi16(g6, 2), _mm256_srli_epi16(g6, 4));
-        const __m256i db = _mm256_or_si256(_mm256_slli_epi16(b5, 3), _mm256_srli_epi16(b5, 2));
+        Words16 dr, dg, db;
+        vxUnpack565(Words16(load(dst + i)), &dr, &dg, &db);
         const auto blend = [&](__m256i k, const std::int32_t* texel, __m256i under) {
             const __m256i v = _mm256_add_epi16(mul(mul(k, load(texel + i)), a), mul(under, keep));
             return _mm256_min_epu16(v, c255);
         };
-        const __m256i r = blend(kr, tex[0], dr);
-        const __m256i g = blend(kg, tex[1], dg);
-        const __m256i bl = blend(kb, tex[2], db);
+        const __m256i r = blend(kr, tex[0], __m256i(dr));
+        const __m256i g = blend(kg, tex[1], __m256i(dg));
+        const __m256i bl = blend(kb, tex[2], __m256i(db));
         const __m256i p = _mm256_or_si256(
             _mm256_or_si256(_mm256_slli_epi16(mul(r, c31), 11), _mm256_slli_epi16(mul(g, c63), 5)),
             mul(bl, c31));
@@ -899,16 +892,14 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
 #else
     for (int i = 0; i < n; ++i) {
         const int a = div255r(255 * tex[3][i]);
-        const int d = dst[i];
-        const int r5 = (d >> 11) & 31, g6 = (d >> 5) & 63, b5 = d & 31;
+        int dr, dg, db;
+        vxUnpack565(dst[i], &dr, &dg, &db);
         const auto blend = [&](int c, int under) {
             const int v =
                 div255r(div255r(s.constant[c] * tex[c][i]) * a) + div255r(under * (255 - a));
             return v > 255 ? 255 : v;
         };
-        pix[i] = std::uint16_t(packRounded(blend(0, (r5 << 3) | (r5 >> 2)),
-                                           blend(1, (g6 << 2) | (g6 >> 4)),
-                                           blend(2, (b5 << 3) | (b5 >> 2))));
+        pix[i] = std::uint16_t(packRounded(blend(0, dr), blend(1, dg), blend(2, db)));
     }
 #endif
     std::uint16_t* const color = b.color;

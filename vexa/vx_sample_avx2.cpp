@@ -11,6 +11,11 @@
 
 namespace {
 
+// Eight 32-bit or sixteen 16-bit words as vector types, for the formulas shared with the
+// portable sampler.
+using Words8 = std::uint32_t __attribute__((vector_size(32)));
+using Words16 = std::uint16_t __attribute__((vector_size(32)));
+
 // Per-step tables have up to 9 entries: a permute handles steps 0-7 and a blend step 8.
 inline __m256i stepLookup(const std::int32_t* table, __m256i m, bool nine) {
     __m256i r = _mm256_permutevar8x32_epi32(
@@ -69,19 +74,18 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
     const int n = b.n;
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i lo16 = _mm256_set1_epi32(0xFFFF);
-    const __m256i m31 = _mm256_set1_epi32(31), m63 = _mm256_set1_epi32(63);
     const auto* base = reinterpret_cast<const int*>(t.base);
     std::int32_t* outR = b.tex[k][0];
     std::int32_t* outG = b.tex[k][1];
     std::int32_t* outB = b.tex[k][2];
     std::int32_t* outA = b.tex[k][3];
+    // Eight texels, one in each 32-bit lane, to their channels.
     const auto decode = [&](__m256i p, __m256i& r, __m256i& g, __m256i& bl) {
-        r = _mm256_and_si256(_mm256_srli_epi32(p, 11), m31);
-        g = _mm256_and_si256(_mm256_srli_epi32(p, 5), m63);
-        bl = _mm256_and_si256(p, m31);
-        r = _mm256_or_si256(_mm256_slli_epi32(r, 3), _mm256_srli_epi32(r, 2));
-        g = _mm256_or_si256(_mm256_slli_epi32(g, 2), _mm256_srli_epi32(g, 4));
-        bl = _mm256_or_si256(_mm256_slli_epi32(bl, 3), _mm256_srli_epi32(bl, 2));
+        Words8 wr, wg, wb;
+        vxUnpack565(Words8(p), &wr, &wg, &wb);
+        r = __m256i(wr);
+        g = __m256i(wg);
+        bl = __m256i(wb);
     };
     const auto fetch = [&](__m256i index) {
         return _mm256_and_si256(_mm256_i32gather_epi32(base, index, 2), lo16);
@@ -155,7 +159,6 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
     }
     if constexpr (BILINEAR) {
         const __m256i c256 = _mm256_set1_epi32(256), round = _mm256_set1_epi32(32768);
-        const __m256i m31w = _mm256_set1_epi16(31), m63w = _mm256_set1_epi16(63);
         for (int i = 0; i < n; i += 8) {
             if (!deferred[i / 8]) continue;
             // Each 32-bit gather lane holds a row's two texels, left in the low half, so the
@@ -166,16 +169,12 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
             const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(c256, fx), _mm256_slli_epi32(fx, 16));
             const auto channels = [&](const std::int32_t* from, __m256i& cr, __m256i& cg,
                                       __m256i& cb) {
-                const __m256i p = _mm256_load_si256(reinterpret_cast<const __m256i*>(from));
-                const __m256i r5 = _mm256_srli_epi16(p, 11);
-                const __m256i g6 = _mm256_and_si256(_mm256_srli_epi16(p, 5), m63w);
-                const __m256i b5 = _mm256_and_si256(p, m31w);
-                cr = _mm256_madd_epi16(
-                    _mm256_or_si256(_mm256_slli_epi16(r5, 3), _mm256_srli_epi16(r5, 2)), wx);
-                cg = _mm256_madd_epi16(
-                    _mm256_or_si256(_mm256_slli_epi16(g6, 2), _mm256_srli_epi16(g6, 4)), wx);
-                cb = _mm256_madd_epi16(
-                    _mm256_or_si256(_mm256_slli_epi16(b5, 3), _mm256_srli_epi16(b5, 2)), wx);
+                Words16 wr, wg, wb;
+                vxUnpack565(Words16(_mm256_load_si256(reinterpret_cast<const __m256i*>(from))),
+                            &wr, &wg, &wb);
+                cr = _mm256_madd_epi16(__m256i(wr), wx);
+                cg = _mm256_madd_epi16(__m256i(wg), wx);
+                cb = _mm256_madd_epi16(__m256i(wb), wx);
             };
             __m256i tr, tg, tb, br, bg, bb;
             channels(pairs0 + i, tr, tg, tb);
