@@ -352,9 +352,10 @@ inline std::int64_t vxLastCentre(std::int64_t hi) {
 // below it (0 stays 0, the largest value becomes 255), as the board reads its colour buffer
 // and its 5-6-5 texels. W is a number or a vector of them (one word in each lane of 16 or 32
 // bits), so the scalar loops and the vector paths share the formula; bits above a word's 16
-// must be 0.
+// must be 0. Always inlined, and the word taken by reference, so that a vector form is
+// compiled for its caller's processor path.
 template <class W>
-inline void vxUnpack565(W word, W* r, W* g, W* b) {
+__attribute__((always_inline)) inline void vxUnpack565(const W& word, W* r, W* g, W* b) {
     const W r5 = word >> 11, g6 = (word >> 5) & 63, b5 = word & 31;
     *r = (r5 << 3) | (r5 >> 2);
     *g = (g6 << 2) | (g6 >> 4);
