@@ -223,6 +223,24 @@ struct VxTargetCommand {
     std::int32_t pad;
 };
 
+// ---- Processor paths -----------------------------------------------------------------------
+// What a processor path gives the workers and the draw state. Every path is the same source
+// (vx_path_body.h) compiled for its processor in a file of its own (vx_path_portable.cpp,
+// vx_path_avx2.cpp) and gives the portable path's pixels. vxInit fills the device's table once:
+// the portable routines first, then a faster path's over them where the processor has it and
+// VEXA_PORTABLE is not set; nothing else asks which processor runs.
+struct VxWorker;
+struct VxPath {
+    void (*flushBatch)(VxWorker& worker);  // shade and store what the batch holds
+    void (*runPrims)(VxWorker& worker, const VxPrimCommand* cmd);
+    void (*runLine)(VxWorker& worker, const VxPrimCommand* cmd);
+    void (*runClear)(VxWorker& worker, const VxClearCommand* cmd);
+    // Points a draw state at the path's pixel routines and samplers: the fused surface or text
+    // routines when vxChooseRoutines found the state to be that form, the general ones
+    // otherwise.
+    void (*pickRoutines)(VxDrawState* state, bool surface, bool tinted);
+};
+
 // ---- Device ----------------------------------------------------------------------------------
 struct VxWorker {
     std::thread thread;
@@ -280,8 +298,8 @@ struct VxDevice {
     // (VEXA_THREADS=0, or a build without threads). One worker record owns every band.
     bool drawInline;
     bool ditherAllowed;         // false with VEXA_DITHER=0: colour is always rounded
-    bool portable;
-    bool avx2;
+    bool portable;              // VEXA_PORTABLE: the portable path on any processor
+    VxPath path;                // the processor path's routines, chosen at vxInit
     // Output.
     bool open;
     std::int32_t width, height, colorFormat, origin, bufferCount;
@@ -373,8 +391,6 @@ bool vxTexShape(int smallLod, int largeLod, int aspect, int format, int lod, int
 void vxDeriveTexUnit(int unit, VxTexUnit* out);
 void vxSampleGeneric(const VxTexUnit& t, VxBatch& b, int unit);
 void vxSampleWhite(const VxTexUnit& t, VxBatch& b, int unit);
-// A processor-specific sampler for the unit's format and filters, or null (vx_sample_avx2.cpp).
-VxSampleRoutine vxPickFastSampler(const VxTexUnit& t);
 // Queue (vx_queue.cpp).
 void vxStartWorkers();
 void vxStopWorkers();
@@ -401,12 +417,19 @@ void vxWaitDrawn(std::uint64_t pos);
 void vxQueueTarget(int buffer);
 // Device (vx_device.cpp): presents the swapped frame still pending, once it is drawn.
 void vxPresentPending();
-// Raster (vx_raster.cpp): executed by workers.
-void vxBeginCommands(VxWorker& worker);   // buffers may have changed since the last batch
-void vxFlushBatch(VxWorker& worker);      // shade and store what the batch holds
-void vxRunPrims(VxWorker& worker, const VxPrimCommand* cmd);
-void vxRunLine(VxWorker& worker, const VxPrimCommand* cmd);
-void vxRunClear(VxWorker& worker, const VxClearCommand* cmd);
-// Pixel stages (vx_pixel.cpp).
+// Processor paths: each fills `path` with its routines (vx_path_portable.cpp, and on x86
+// vx_path_avx2.cpp, for processors with AVX2, POPCNT and BMI1).
+void vxPortablePath(VxPath* path);
+#if defined(__x86_64__) || defined(__i386__)
+void vxAvx2Path(VxPath* path);
+#endif
+// The chosen path's worker side (vx_raster_body.h), run by the workers.
+inline void vxFlushBatch(VxWorker& w) { vexaDevice.path.flushBatch(w); }
+inline void vxRunPrims(VxWorker& w, const VxPrimCommand* cmd) { vexaDevice.path.runPrims(w, cmd); }
+inline void vxRunLine(VxWorker& w, const VxPrimCommand* cmd) { vexaDevice.path.runLine(w, cmd); }
+inline void vxRunClear(VxWorker& w, const VxClearCommand* cmd) { vexaDevice.path.runClear(w, cmd); }
+// Points a derived draw state at the chosen path's routines (vx_state.cpp).
 void vxChooseRoutines(VxDrawState* state);
+// A colour of 0..255 channels rounded to 5-6-5 as the pixel pipeline rounds it
+// (vx_path_portable.cpp).
 std::uint16_t vxPack565(int r, int g, int b);

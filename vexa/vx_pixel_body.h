@@ -1,11 +1,11 @@
-// Pixel pipeline of Vexa for one processor path: included by vx_pixel.cpp once per path
-// (portable SSE2 and AVX2) inside that path's namespace, so both are the same source and
-// give the same bits. Stages run over a batch of up to 64 covered pixels, each a plain loop
-// the compiler vectorises: interpolate, depth code and test, iterated colour, texture
-// coordinates and level, sampling, texture combine, colour/alpha combine, alpha test, fog,
-// blending, 5-6-5 packing, store. No floating-point contraction is allowed (no FMA target),
-// so float results are identical on every path. The few VX_PIXEL_AVX2 blocks (gathers,
-// 16-bit colour arithmetic) are exact integer equivalents of the plain loops beside them.
+// Pixel pipeline of Vexa for one processor path: included by vx_path_body.h once per path
+// (portable and AVX2) inside that path's namespace, so both are the same source and give the
+// same bits. Stages run over a batch of up to 64 covered pixels, each a plain loop the
+// compiler vectorises: interpolate, depth code and test, iterated colour, texture coordinates
+// and level, sampling, texture combine, colour/alpha combine, alpha test, fog, blending, 5-6-5
+// packing, store. No floating-point contraction is allowed (no FMA target), so float results
+// are identical on every path. The few VX_PATH_AVX2 blocks (gathers, 16-bit colour
+// arithmetic) are exact integer equivalents of the plain loops beside them.
 // Deliberately without an include guard.
 
 alignas(64) const std::int32_t zeros[VX_BATCH_MAX] = {};
@@ -69,7 +69,7 @@ constexpr DitherTable ditherTable;
 
 // The dither offset of every pixel of the batch, by screen position (whole groups of eight).
 inline void ditherOffsets(const VxBatch& b, std::int32_t* out, int n) {
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     // The sixteen offsets in two vectors, picked by place (y & 3) * 4 + (x & 3): a permute
     // of each picks by the place's low three bits, bit 3 chooses between them.
     const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(ditherTable.v));
@@ -113,7 +113,7 @@ inline int floatToByte(float v) { return int(clampTo(v, 0.0f, 255.0f) + 0.5f); }
 // end). The AVX2 build gathers eight at a time; lanes at or past n read nothing.
 inline void lookupBytes(const std::uint8_t* table, const std::int32_t* idx, int shift,
                         std::int32_t* out, int n) {
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i low = _mm256_set1_epi32(0xFF);
     const auto* base = reinterpret_cast<const int*>(table);
@@ -482,6 +482,7 @@ void finish(const VxDrawState& s, VxBatch& b) {
 using F8 = float __attribute__((vector_size(32)));
 using I8 = std::int32_t __attribute__((vector_size(32)));
 using U8 = std::uint32_t __attribute__((vector_size(32)));
+using U16 = std::uint16_t __attribute__((vector_size(32)));  // sixteen 16-bit lanes
 template <class V, class T>
 inline V load8(const T* p) {
     V v;
@@ -495,14 +496,14 @@ inline void store8(T* p, V v) {
 // a > b ? a : b and a < b ? a : b, lane by lane: one instruction each on the AVX2 path,
 // where the same comparisons in a plain loop become compares and blends.
 inline F8 max8(F8 a, F8 b) {
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     return F8(_mm256_max_ps(__m256(a), __m256(b)));
 #else
     return a > b ? a : b;
 #endif
 }
 inline F8 min8(F8 a, F8 b) {
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     return F8(_mm256_min_ps(__m256(a), __m256(b)));
 #else
     return a < b ? a : b;
@@ -514,15 +515,13 @@ inline F8 splat8(float v) { return F8{v, v, v, v, v, v, v, v}; }
 inline F8 clamp8(F8 v, float lo, float hi) { return min8(max8(v, splat8(lo)), splat8(hi)); }
 inline I8 floatToByte8(F8 v) { return __builtin_convertvector(clamp8(v, 0.0f, 255.0f) + 0.5f, I8); }
 
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
 // Sixteen values of p (each below 65536) in 16-bit lanes: packing pairs the 128-bit halves of
 // the two groups of eight, and _mm256_permute4x64_epi64(v, 0xD8) restores pixel order.
 inline __m256i load16(const std::int32_t* p) {
     return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
                                _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
 }
-// Sixteen 16-bit words as a vector type, for the formulas shared with the scalar loops.
-using Words16 = std::uint16_t __attribute__((vector_size(32)));
 // div255r() in 16-bit lanes (v at most 65025, so every sum stays below 65536).
 inline __m256i div255x16(__m256i v) {
     const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(128));
@@ -641,7 +640,7 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     // Groups of eight pixels side by side on one row (most of a large triangle) read and
     // write the buffers as vectors; the rest are gathered and stored pixel by pixel.
     alignas(64) bool run[VX_BATCH_MAX / 8];
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     // One pass per group: its form, its stored depths and the depth test. The comparison
     // functions are the sets of their outcomes (bit 0 less, bit 1 equal, bit 2 greater), so
     // each group takes the outcomes its function holds. Pixels past the batch fail.
@@ -716,7 +715,7 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     const std::int32_t* tr = b.tex[0][0];
     const std::int32_t* tg = b.tex[0][1];
     const std::int32_t* tb = b.tex[0][2];
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     // Sixteen pixels per step in 16-bit lanes: every product and sum below stays under
     // 65536 (255 * 255 + 255 at most), so the 16-bit forms give the 32-bit results. Packing
     // pairs the 128-bit halves of two groups; the final permute restores pixel order.
@@ -788,7 +787,7 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
             // When all eight pass, the colour buffer is written without being read.
             std::uint16_t* c = b.color + b.index[j];
             std::uint16_t* d = b.depth + b.index[j];
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
             const __m256i passed = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j));
             const bool all = _mm256_movemask_epi8(passed) == -1;
 #else
@@ -796,7 +795,7 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
             for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
 #endif
             if (all) {
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
                 // Depth codes are at most 0xFFFE: the unsigned pack keeps them.
                 const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
                 const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(z),
@@ -825,7 +824,7 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
             std::uint16_t* const color = b.color;
             std::uint16_t* const depth = b.depth;
             const int end = j + 8 < n ? j + 8 : n;
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
             unsigned passing = unsigned(_mm256_movemask_ps(
                 _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
 #else
@@ -862,7 +861,7 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
     lookupPixels(b.color, b.index, dst, n);
     alignas(64) std::uint16_t pix[VX_BATCH_PAD];
     const auto& tex = b.tex[0];
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     // Sixteen pixels per step in 16-bit lanes, as in finishSurface(): products stay under
     // 65536 and the permute restores the pixel order the packs changed.
     const auto load = load16;
@@ -875,8 +874,8 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
     for (int i = 0; i < n; i += 16) {
         const __m256i a = mul(load(tex[3] + i), c255);
         const __m256i keep = _mm256_sub_epi16(c255, a);
-        Words16 dr, dg, db;
-        vxUnpack565(Words16(load(dst + i)), &dr, &dg, &db);
+        U16 dr, dg, db;
+        vxUnpack565(U16(load(dst + i)), &dr, &dg, &db);
         const auto blend = [&](__m256i k, const std::int32_t* texel, __m256i under) {
             const __m256i v = _mm256_add_epi16(mul(mul(k, load(texel + i)), a), mul(under, keep));
             return _mm256_min_epu16(v, c255);
@@ -910,18 +909,24 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
     }
 }
 
+// The path's own sampler for a bound unit's format and filters, or null: vxSampleGeneric
+// samples the unit then. Each path's file defines it.
+VxSampleRoutine pathSampler(const VxTexUnit& unit);
+
 // Points the draw state at this path's routines: the general ones, the fused surface
-// routines (`fused`: 1 with fog, 2 with dithering) when the state is the program's surface
-// state (`surface`) with unit 0 bound, or the fused text routine when it is the text state
-// (`tinted`).
-void pickRoutines(VxDrawState* s, bool surface, int fused, bool tinted) {
+// routines when the state is the program's surface state (`surface`) with unit 0 bound, or
+// the fused text routine when it is the text state (`tinted`); and each unit at a sampler.
+void pickRoutines(VxDrawState* s, bool surface, bool tinted) {
+    // Indexed by fog + 2 * dithering.
     static constexpr VxFinishRoutine SURFACE[4] = {
         finishSurface<false, false>, finishSurface<true, false>, finishSurface<false, true>,
         finishSurface<true, true>};
     s->interpolate = interpolate;
     s->interpolateLanes = nullptr;
     s->finish = finish;
-    if (surface) s->finish = SURFACE[fused];
+    if (surface) {
+        s->finish = SURFACE[((s->flags & VX_DRAW_FOG) ? 1 : 0) + ((s->flags & VX_DRAW_DITHER) ? 2 : 0)];
+    }
     if (tinted) {
         s->finish = (s->flags & VX_DRAW_DEPTH_WRITE) ? finishTinted<true> : finishTinted<false>;
     }
@@ -930,5 +935,9 @@ void pickRoutines(VxDrawState* s, bool surface, int fused, bool tinted) {
     if ((surface || tinted) && s->tex[0].base) {
         s->interpolate = interpolateSurface;
         s->interpolateLanes = interpolateSurfaceLanes;
+    }
+    for (VxTexUnit& t : s->tex) {
+        const VxSampleRoutine own = t.base ? pathSampler(t) : nullptr;
+        t.sample = own ? own : (t.base ? vxSampleGeneric : vxSampleWhite);
     }
 }

@@ -1,4 +1,4 @@
-// Worker side of Vexa drawing for one processor path: included by vx_raster.cpp once per
+// Worker side of Vexa drawing for one processor path: included by vx_path_body.h once per
 // path (portable and AVX2) inside that path's namespace, so both are the same source. It
 // covers triangle setup (snapping, culling, edge functions, attribute planes), span
 // traversal of the rows a worker owns, lines, and clears. Coverage is exact integer
@@ -8,7 +8,7 @@
 // pipeline in batches. Writes only inside the clip window, itself inside the output.
 // Deliberately without an include guard.
 
-// Draws what a worker has batched (the path's own vxFlushBatch).
+// Draws what a worker has batched (the path's flushBatch in VxPath).
 void flushBatch(VxWorker& w);
 
 namespace {
@@ -33,7 +33,7 @@ inline unsigned laneBits(Int4 v) {
 
 // laneBits() of eight lanes.
 inline unsigned laneBits(Int8 v) {
-#ifdef VX_RASTER_AVX2
+#ifdef VX_PATH_AVX2
     return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(__m256i(v))));
 #else
     return laneBits(Int4(__builtin_shufflevector(v, v, 0, 1, 2, 3))) |
@@ -263,7 +263,7 @@ inline Double4 texturePlanes(const VxVertex& v) {
     return __builtin_convertvector(f, Double4);
 }
 inline Double4 colourPlanes(const VxVertex& v) {
-#ifdef VX_RASTER_AVX2
+#ifdef VX_PATH_AVX2
     // The bytes r g b a of the word to four 32-bit lanes with one shuffle, then to doubles.
     const __m128i order = _mm_setr_epi8(2, -1, -1, -1, 1, -1, -1, -1, 0, -1, -1, -1, 3, -1, -1, -1);
     const __m128i rgba = _mm_shuffle_epi8(_mm_cvtsi32_si128(std::int32_t(v.argb)), order);

@@ -1,20 +1,27 @@
-// AVX2 samplers of Vexa for the program's surface textures (RGB 5-6-5, one filter for
-// magnification and minification) and its font (8-bit alpha, point sampled), eight pixels
-// at a time with gathers. They compute exactly what vxSampleGeneric computes; the tests
-// compare the two. Chosen per unit by vxPickFastSampler when the processor has AVX2 and
-// VEXA_PORTABLE is not set. Gathers read 4 bytes at a 1- or 2-byte texel; texture memory
-// has padding past its end for that.
+// The AVX2 processor path of Vexa (x86 only): the path source (vx_path_body.h) compiled for
+// AVX2, and the samplers only this path has: the program's surface textures (RGB 5-6-5, one
+// filter for magnification and minification) and its font (8-bit alpha, point sampled), eight
+// pixels at a time with gathers, computing exactly what vxSampleGeneric computes. vxInit fills
+// the path table with it, over the portable path, where the processor has AVX2 and
+// VEXA_PORTABLE is not set; the tests compare the two paths. Gathers read 4 bytes at a 1- or
+// 2-byte texel; texture memory has padding past its end for that.
 #include "vexa/vx_local.h"
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
 #include "vexa/vx_avx2_begin.h"
+#define VX_PATH_AVX2 1
+
+namespace vxAvx2 {
+#include "vexa/vx_path_body.h"
 
 namespace {
-
-// Eight 32-bit or sixteen 16-bit words as vector types, for the formulas shared with the
-// portable sampler.
-using Words8 = std::uint32_t __attribute__((vector_size(32)));
-using Words16 = std::uint16_t __attribute__((vector_size(32)));
 
 // Per-step tables have up to 9 entries: a permute handles steps 0-7 and a blend step 8.
 inline __m256i stepLookup(const std::int32_t* table, __m256i m, bool nine) {
@@ -81,8 +88,8 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
     std::int32_t* outA = b.tex[k][3];
     // Eight texels, one in each 32-bit lane, to their channels.
     const auto decode = [&](__m256i p, __m256i& r, __m256i& g, __m256i& bl) {
-        Words8 wr, wg, wb;
-        vxUnpack565(Words8(p), &wr, &wg, &wb);
+        U8 wr, wg, wb;
+        vxUnpack565(U8(p), &wr, &wg, &wb);
         r = __m256i(wr);
         g = __m256i(wg);
         bl = __m256i(wb);
@@ -169,8 +176,8 @@ void sample565(const VxTexUnit& t, VxBatch& b, int k) {
             const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(c256, fx), _mm256_slli_epi32(fx, 16));
             const auto channels = [&](const std::int32_t* from, __m256i& cr, __m256i& cg,
                                       __m256i& cb) {
-                Words16 wr, wg, wb;
-                vxUnpack565(Words16(_mm256_load_si256(reinterpret_cast<const __m256i*>(from))),
+                U16 wr, wg, wb;
+                vxUnpack565(U16(_mm256_load_si256(reinterpret_cast<const __m256i*>(from))),
                             &wr, &wg, &wb);
                 cr = _mm256_madd_epi16(__m256i(wr), wx);
                 cg = _mm256_madd_epi16(__m256i(wg), wx);
@@ -212,25 +219,22 @@ void samplePointAlpha8(const VxTexUnit& t, VxBatch& b, int k) {
     }
 }
 
-using Sampler = void (*)(const VxTexUnit&, VxBatch&, int);
 // Indexed by bilinear * 4 + sClamp * 2 + tClamp.
-const Sampler SAMPLERS_565[8] = {
+const VxSampleRoutine SAMPLERS_565[8] = {
     sample565<false, false, false>, sample565<false, false, true>,
     sample565<false, true, false>,  sample565<false, true, true>,
     sample565<true, false, false>,  sample565<true, false, true>,
     sample565<true, true, false>,   sample565<true, true, true>,
 };
 // Indexed by sClamp * 2 + tClamp.
-const Sampler SAMPLERS_ALPHA8[4] = {
+const VxSampleRoutine SAMPLERS_ALPHA8[4] = {
     samplePointAlpha8<false, false>, samplePointAlpha8<false, true>,
     samplePointAlpha8<true, false>, samplePointAlpha8<true, true>,
 };
 
 }  // namespace
 
-#include "vexa/vx_avx2_end.h"
-
-VxSampleRoutine vxPickFastSampler(const VxTexUnit& t) {
+VxSampleRoutine pathSampler(const VxTexUnit& t) {
     if (t.minFilter != t.magFilter) return nullptr;
     const int clamps = (t.sClamp ? 2 : 0) + (t.tClamp ? 1 : 0);
     if (t.format == VX_TEXFMT_RGB_565) return SAMPLERS_565[(t.minFilter ? 4 : 0) + clamps];
@@ -238,8 +242,11 @@ VxSampleRoutine vxPickFastSampler(const VxTexUnit& t) {
     return nullptr;
 }
 
-#else
+}  // namespace vxAvx2
 
-VxSampleRoutine vxPickFastSampler(const VxTexUnit&) { return nullptr; }
+#undef VX_PATH_AVX2
+#include "vexa/vx_avx2_end.h"
+
+void vxAvx2Path(VxPath* path) { vxAvx2::fillPath(path); }
 
 #endif
