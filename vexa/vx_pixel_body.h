@@ -522,10 +522,41 @@ inline __m256i load16(const std::int32_t* p) {
     return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
                                _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
 }
-// div255r() in 16-bit lanes (v at most 65025, so every sum stays below 65536).
+// The 16-bit forms below give the 32-bit results of the scalar ones: every product and sum
+// they make stays under 65536 (255 * 255 + 255 at most).
+// div255r() in 16-bit lanes.
 inline __m256i div255x16(__m256i v) {
     const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(128));
     return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+}
+// div255r(x * y) in 16-bit lanes.
+inline __m256i mul255x16(__m256i x, __m256i y) { return div255x16(_mm256_mullo_epi16(x, y)); }
+// floor255() in 16-bit lanes.
+inline __m256i floor255x16(__m256i v) {
+    const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(1));
+    return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+}
+// o + div255s((fc - o) * f) in 16-bit lanes: o moved towards the fog colour fc by f.
+inline __m256i fogTowards16(__m256i o, __m256i fc, __m256i f) {
+    const __m256i d = _mm256_sub_epi16(fc, o);
+    return _mm256_add_epi16(o, _mm256_sign_epi16(mul255x16(_mm256_abs_epi16(d), f), d));
+}
+// packRounded() of sixteen pixels in 16-bit lanes.
+inline __m256i packRounded16(__m256i r, __m256i g, __m256i b) {
+    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(mul255x16(r, c31), 11),
+                                           _mm256_slli_epi16(mul255x16(g, c63), 5)),
+                           mul255x16(b, c31));
+}
+// packDithered() of sixteen pixels in 16-bit lanes, with each pixel's offset.
+inline __m256i packDithered16(__m256i r, __m256i g, __m256i b, __m256i offset) {
+    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
+    const auto channel = [&](__m256i c, __m256i scale) __attribute__((always_inline)) {
+        return floor255x16(_mm256_add_epi16(_mm256_mullo_epi16(c, scale), offset));
+    };
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(channel(r, c31), 11),
+                                           _mm256_slli_epi16(channel(g, c63), 5)),
+                           channel(b, c31));
 }
 #endif
 
@@ -629,17 +660,11 @@ void interpolateSurfaceLanes(const VxDrawState& s, VxBatch& b, int from, int to)
     }
 }
 
-// The state the program draws its surfaces with, fused into one pass: unit 0 alone and
-// passed through, colour = texture x iterated colour, depth test and write, optional fog,
-// no alpha test or blending (so the alpha combine is never looked at); dithered or rounded.
-// Gives the bits of finish() for that state; vxChooseRoutines picks it only when
-// surfaceStateMatches() holds.
-template <bool FOG, bool DITHER>
-void finishSurface(const VxDrawState& s, VxBatch& b) {
-    const int n = b.n;
-    // Groups of eight pixels side by side on one row (most of a large triangle) read and
-    // write the buffers as vectors; the rest are gathered and stored pixel by pixel.
-    alignas(64) bool run[VX_BATCH_MAX / 8];
+// The depth test of the fused surface routines over the batch's n pixels, a group of eight at
+// a time: the batch's mask, and in `runs` bit g for each group g of eight pixels side by side
+// on one row (read and written as vectors; the others are gathered and stored pixel by
+// pixel). False when no pixel passes.
+inline bool depthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* runs) {
 #ifdef VX_PATH_AVX2
     // One pass per group: its form, its stored depths and the depth test. The comparison
     // functions are the sets of their outcomes (bit 0 less, bit 1 equal, bit 2 greater), so
@@ -650,13 +675,14 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     const __m256i takeGreater = _mm256_set1_epi32(-((fn >> 2) & 1));
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i anyPass = _mm256_setzero_si256();
+    unsigned whole = 0;
     for (int j = 0; j < n; j += 8) {
         const __m256i at = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.index + j));
         const __m256i want = _mm256_add_epi32(_mm256_set1_epi32(b.index[j]), iota);
-        const bool whole = _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, want)) == -1 && j + 8 <= n;
-        run[j / 8] = whole;
+        const bool run = _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, want)) == -1 && j + 8 <= n;
+        whole |= unsigned(run) << (j / 8);
         __m256i stored;
-        if (whole) {
+        if (run) {
             stored = _mm256_cvtepu16_epi32(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.depth + b.index[j])));
         } else {
@@ -679,18 +705,21 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
         _mm256_store_si256(reinterpret_cast<__m256i*>(b.mask + j), pass);
         anyPass = _mm256_or_si256(anyPass, pass);
     }
-    if (_mm256_testz_si256(anyPass, anyPass)) return;
+    *runs = whole;
+    return !_mm256_testz_si256(anyPass, anyPass);
 #else
     alignas(64) std::int32_t stored[VX_BATCH_MAX];
+    unsigned whole = 0;
     for (int j = 0; j < n; j += 8) {
         const int base = b.index[j];
         int off = 0;
         for (int i = 0; i < 8; ++i) off |= b.index[j + i] - base - i;
-        run[j / 8] = off == 0 && j + 8 <= n;
+        whole |= unsigned(off == 0 && j + 8 <= n) << (j / 8);
     }
+    *runs = whole;
     for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;
     for (int j = 0; j < n; j += 8) {
-        if (run[j / 8]) {
+        if ((whole >> (j / 8)) & 1) {
             const std::uint16_t* d = b.depth + b.index[j];
             for (int i = 0; i < 8; ++i) stored[j + i] = d[i];
         } else {
@@ -700,15 +729,17 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     compareMask(s.depthFunc, b.z, stored, b.mask, n);
     int live = 0;
     for (int i = 0; i < n; ++i) live |= b.mask[i];
-    if (!live) return;
+    return live != 0;
 #endif
-    const VxTexUnit& t = s.tex[0];
-    t.sample(t, b, 0);
+}
+
+// The colour of the surface state for the batch's n pixels, packed into 5-6-5: texture
+// (unit 0, sampled) x iterated colour, moved towards the fog colour by the fine fog table
+// when FOG, dithered when DITHER, rounded otherwise.
+template <bool FOG, bool DITHER>
+inline void shadeSurface(const VxDrawState& s, const VxBatch& b, int n, std::uint16_t* pix) {
     alignas(64) std::int32_t f[VX_BATCH_PAD];
-    if constexpr (FOG) {
-        lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
-    }
-    alignas(64) std::uint16_t pix[VX_BATCH_PAD];
+    if constexpr (FOG) lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
     alignas(64) std::int32_t offset[VX_BATCH_PAD];
     if constexpr (DITHER) ditherOffsets(b, offset, n);
     const int fr = s.fogColor[0], fg = s.fogColor[1], fb = s.fogColor[2];
@@ -716,53 +747,28 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     const std::int32_t* tg = b.tex[0][1];
     const std::int32_t* tb = b.tex[0][2];
 #ifdef VX_PATH_AVX2
-    // Sixteen pixels per step in 16-bit lanes: every product and sum below stays under
-    // 65536 (255 * 255 + 255 at most), so the 16-bit forms give the 32-bit results. Packing
-    // pairs the 128-bit halves of two groups; the final permute restores pixel order.
-    const auto load = load16;
-    const auto div255 = div255x16;
+    // Sixteen pixels per step in 16-bit lanes; the final permute restores the pixel order the
+    // packs changed.
     const __m256i fogR = _mm256_set1_epi16(std::int16_t(fr));
     const __m256i fogG = _mm256_set1_epi16(std::int16_t(fg));
     const __m256i fogB = _mm256_set1_epi16(std::int16_t(fb));
-    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
-    const __m256i one = _mm256_set1_epi16(1);
-    const auto floor255 = [&](__m256i v) {
-        const __m256i x = _mm256_add_epi16(v, one);
-        return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
-    };
     for (int i = 0; i < n; i += 16) {
-        __m256i r = div255(_mm256_mullo_epi16(load(b.it[0] + i), load(tr + i)));
-        __m256i g = div255(_mm256_mullo_epi16(load(b.it[1] + i), load(tg + i)));
-        __m256i bl = div255(_mm256_mullo_epi16(load(b.it[2] + i), load(tb + i)));
+        __m256i r = mul255x16(load16(b.it[0] + i), load16(tr + i));
+        __m256i g = mul255x16(load16(b.it[1] + i), load16(tg + i));
+        __m256i bl = mul255x16(load16(b.it[2] + i), load16(tb + i));
         if constexpr (FOG) {
-            const __m256i fi = load(f + i);
-            const auto toward = [&](__m256i o, __m256i fc) {
-                const __m256i d = _mm256_sub_epi16(fc, o);
-                const __m256i q = div255(_mm256_mullo_epi16(_mm256_abs_epi16(d), fi));
-                return _mm256_add_epi16(o, _mm256_sign_epi16(q, d));
-            };
-            r = toward(r, fogR);
-            g = toward(g, fogG);
-            bl = toward(bl, fogB);
+            const __m256i fi = load16(f + i);
+            r = fogTowards16(r, fogR, fi);
+            g = fogTowards16(g, fogG, fi);
+            bl = fogTowards16(bl, fogB, fi);
         }
         __m256i p;
         if constexpr (DITHER) {
-            const __m256i d = load(offset + i);
-            p = _mm256_or_si256(
-                _mm256_or_si256(
-                    _mm256_slli_epi16(floor255(_mm256_add_epi16(_mm256_mullo_epi16(r, c31), d)),
-                                      11),
-                    _mm256_slli_epi16(floor255(_mm256_add_epi16(_mm256_mullo_epi16(g, c63), d)),
-                                      5)),
-                floor255(_mm256_add_epi16(_mm256_mullo_epi16(bl, c31), d)));
+            p = packDithered16(r, g, bl, load16(offset + i));
         } else {
-            p = _mm256_or_si256(
-                _mm256_or_si256(_mm256_slli_epi16(div255(_mm256_mullo_epi16(r, c31)), 11),
-                                _mm256_slli_epi16(div255(_mm256_mullo_epi16(g, c63)), 5)),
-                div255(_mm256_mullo_epi16(bl, c31)));
+            p = packRounded16(r, g, bl);
         }
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
-                           _mm256_permute4x64_epi64(p, 0xD8));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i), _mm256_permute4x64_epi64(p, 0xD8));
     }
 #else
     for (int i = 0; i < n; ++i) {
@@ -781,67 +787,95 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
         }
     }
 #endif
+}
+
+// Stores group j of the batch, eight pixels side by side on one row, with their depths.
+// Dropped pixels are written back unchanged: only this worker owns these rows. When all eight
+// pass, the colour buffer is written without being read.
+inline void storeRun(VxBatch& b, int j, const std::uint16_t* pix) {
+    std::uint16_t* c = b.color + b.index[j];
+    std::uint16_t* d = b.depth + b.index[j];
+#ifdef VX_PATH_AVX2
+    const __m256i passed = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j));
+    if (_mm256_movemask_epi8(passed) == -1) {
+        // Depth codes are at most 0xFFFE: the unsigned pack keeps them.
+        const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
+        const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(z),
+                                                _mm256_extracti128_si256(z, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(c),
+                         _mm_load_si128(reinterpret_cast<const __m128i*>(pix + j)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), packed);
+        return;
+    }
+#else
+    int all = -1;
+    for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
+    if (all) {
+        for (int i = 0; i < 8; ++i) {
+            c[i] = pix[j + i];
+            d[i] = std::uint16_t(b.z[j + i]);
+        }
+        return;
+    }
+#endif
+    for (int i = 0; i < 8; ++i) {
+        const bool keep = b.mask[j + i] != 0;
+        c[i] = keep ? pix[j + i] : c[i];
+        d[i] = keep ? std::uint16_t(b.z[j + i]) : d[i];
+    }
+}
+
+// Stores the passing pixels of group j of the batch's n (scattered: small triangles) one at a
+// time, with their
+// depths, the buffers' addresses held in registers (the stores cannot change them). A group
+// whose eight pixels all pass (most) is stored without a test per pixel; the others visit
+// their passing pixels by the bits of the mask.
+inline void storeScattered(VxBatch& b, int j, int n, const std::uint16_t* pix) {
+    std::uint16_t* const color = b.color;
+    std::uint16_t* const depth = b.depth;
+    const int end = j + 8 < n ? j + 8 : n;
+#ifdef VX_PATH_AVX2
+    unsigned passing = unsigned(_mm256_movemask_ps(
+        _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
+#else
+    unsigned passing = 0;
+    for (int i = 0; i < 8; ++i) passing |= unsigned(b.mask[j + i] != 0) << i;
+#endif
+    passing &= (1u << (end - j)) - 1;
+    const auto put = [&](int i) __attribute__((always_inline)) {
+        const int at = b.index[i];
+        color[at] = pix[i];
+        depth[at] = std::uint16_t(b.z[i]);
+    };
+    if (passing == 0xFFu) {
+        for (int i = j; i < j + 8; ++i) put(i);
+    } else {
+        for (; passing; passing &= passing - 1) put(j + std::countr_zero(passing));
+    }
+}
+
+// The state the program draws its surfaces with, fused into one pass: unit 0 alone and
+// passed through, colour = texture x iterated colour, depth test and write, optional fog,
+// no alpha test or blending (so the alpha combine is never looked at); dithered or rounded.
+// Gives the bits of finish() for that state; vxChooseRoutines picks it only when
+// surfaceStateMatches() holds.
+template <bool FOG, bool DITHER>
+void finishSurface(const VxDrawState& s, VxBatch& b) {
+    // The stages' loops over the batch's pixels run at most VX_BATCH_MAX times: saying so
+    // lets the compiler unroll them.
+    const int n = b.n;
+    if (n > VX_BATCH_MAX) __builtin_unreachable();
+    unsigned runs;
+    if (!depthTestGroups(s, b, n, &runs)) return;
+    const VxTexUnit& t = s.tex[0];
+    t.sample(t, b, 0);
+    alignas(64) std::uint16_t pix[VX_BATCH_PAD];
+    shadeSurface<FOG, DITHER>(s, b, n, pix);
     for (int j = 0; j < n; j += 8) {
-        if (run[j / 8]) {
-            // Dropped pixels are written back unchanged: only this worker owns these rows.
-            // When all eight pass, the colour buffer is written without being read.
-            std::uint16_t* c = b.color + b.index[j];
-            std::uint16_t* d = b.depth + b.index[j];
-#ifdef VX_PATH_AVX2
-            const __m256i passed = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j));
-            const bool all = _mm256_movemask_epi8(passed) == -1;
-#else
-            int all = -1;
-            for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
-#endif
-            if (all) {
-#ifdef VX_PATH_AVX2
-                // Depth codes are at most 0xFFFE: the unsigned pack keeps them.
-                const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
-                const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(z),
-                                                        _mm256_extracti128_si256(z, 1));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(c),
-                                 _mm_load_si128(reinterpret_cast<const __m128i*>(pix + j)));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), packed);
-#else
-                for (int i = 0; i < 8; ++i) {
-                    c[i] = pix[j + i];
-                    d[i] = std::uint16_t(b.z[j + i]);
-                }
-#endif
-            } else {
-                for (int i = 0; i < 8; ++i) {
-                    const bool keep = b.mask[j + i] != 0;
-                    c[i] = keep ? pix[j + i] : c[i];
-                    d[i] = keep ? std::uint16_t(b.z[j + i]) : d[i];
-                }
-            }
+        if ((runs >> (j / 8)) & 1) {
+            storeRun(b, j, pix);
         } else {
-            // Scattered pixels (small triangles): one at a time, the buffers' addresses held
-            // in registers (the stores cannot change them). A group whose eight pixels all
-            // pass (most) is stored without a test per pixel; the others visit their passing
-            // pixels by the bits of the mask.
-            std::uint16_t* const color = b.color;
-            std::uint16_t* const depth = b.depth;
-            const int end = j + 8 < n ? j + 8 : n;
-#ifdef VX_PATH_AVX2
-            unsigned passing = unsigned(_mm256_movemask_ps(
-                _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
-#else
-            unsigned passing = 0;
-            for (int i = 0; i < 8; ++i) passing |= unsigned(b.mask[j + i] != 0) << i;
-#endif
-            passing &= (1u << (end - j)) - 1;
-            const auto put = [&](int i) __attribute__((always_inline)) {
-                const int at = b.index[i];
-                color[at] = pix[i];
-                depth[at] = std::uint16_t(b.z[i]);
-            };
-            if (passing == 0xFFu) {
-                for (int i = j; i < j + 8; ++i) put(i);
-            } else {
-                for (; passing; passing &= passing - 1) put(j + std::countr_zero(passing));
-            }
+            storeScattered(b, j, n, pix);
         }
     }
 }
@@ -862,12 +896,11 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
     alignas(64) std::uint16_t pix[VX_BATCH_PAD];
     const auto& tex = b.tex[0];
 #ifdef VX_PATH_AVX2
-    // Sixteen pixels per step in 16-bit lanes, as in finishSurface(): products stay under
-    // 65536 and the permute restores the pixel order the packs changed.
+    // Sixteen pixels per step in 16-bit lanes, as in shadeSurface(): the permute restores the
+    // pixel order the packs changed.
     const auto load = load16;
+    const auto mul = mul255x16;
     const __m256i c255 = _mm256_set1_epi16(255);
-    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
-    const auto mul = [](__m256i x, __m256i y) { return div255x16(_mm256_mullo_epi16(x, y)); };
     const __m256i kr = _mm256_set1_epi16(std::int16_t(s.constant[0]));
     const __m256i kg = _mm256_set1_epi16(std::int16_t(s.constant[1]));
     const __m256i kb = _mm256_set1_epi16(std::int16_t(s.constant[2]));
@@ -883,10 +916,8 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
         const __m256i r = blend(kr, tex[0], __m256i(dr));
         const __m256i g = blend(kg, tex[1], __m256i(dg));
         const __m256i bl = blend(kb, tex[2], __m256i(db));
-        const __m256i p = _mm256_or_si256(
-            _mm256_or_si256(_mm256_slli_epi16(mul(r, c31), 11), _mm256_slli_epi16(mul(g, c63), 5)),
-            mul(bl, c31));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i), _mm256_permute4x64_epi64(p, 0xD8));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
+                           _mm256_permute4x64_epi64(packRounded16(r, g, bl), 0xD8));
     }
 #else
     for (int i = 0; i < n; ++i) {
