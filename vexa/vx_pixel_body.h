@@ -365,40 +365,43 @@ void interpolate(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
     }
 }
 
-// Everything after interpolation for the whole batch: depth test, sampling, combines, alpha
-// test, fog, blending, packing and the stores.
-void finish(const VxDrawState& s, VxBatch& b) {
-    const int n = b.n;
-    const std::uint32_t flags = s.flags;
-    for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;  // whole vectors, no memset call
-    if (flags & VX_DRAW_DEPTH_TEST) {
-        alignas(64) std::int32_t stored[VX_BATCH_MAX];
-        lookupPixels(b.depth, b.index, stored, n);
-        compareMask(s.depthFunc, b.z, stored, b.mask, n);
-        int live = 0;
-        for (int i = 0; i < n; ++i) live |= b.mask[i];
-        if (!live) return;
-    }
-    const std::int32_t* texOut[4] = {zeros, zeros, zeros, full255.v};
-    if (flags & VX_DRAW_TEX0) {
-        const std::int32_t* next[4] = {zeros, zeros, zeros, zeros};
-        for (int k = (flags & VX_DRAW_TEX1) ? 1 : 0; k >= 0; --k) {
-            const VxTexUnit& t = s.tex[k];
-            t.sample(t, b, k);
-            const std::int32_t* local[4] = {b.tex[k][0], b.tex[k][1], b.tex[k][2], b.tex[k][3]};
-            if (passThrough(s.texRgb[k]) && passThrough(s.texAlpha[k])) {
-                for (int c = 0; c < 4; ++c) next[c] = local[c];
-            } else {
-                std::int32_t* out[4] = {b.unitOut[k][0], b.unitOut[k][1], b.unitOut[k][2],
-                                        b.unitOut[k][3]};
-                combineRgb(s.texRgb[k], local, next, local[3], out, n);
-                combineAlpha(s.texAlpha[k], local, next, local[3], out[3], n);
-                for (int c = 0; c < 4; ++c) next[c] = out[c];
-            }
+// The general pipeline's depth test of the batch's n pixels into its mask: false when no
+// pixel passes.
+inline bool depthTest(const VxDrawState& s, VxBatch& b, int n) {
+    alignas(64) std::int32_t stored[VX_BATCH_MAX];
+    lookupPixels(b.depth, b.index, stored, n);
+    compareMask(s.depthFunc, b.z, stored, b.mask, n);
+    int live = 0;
+    for (int i = 0; i < n; ++i) live |= b.mask[i];
+    return live != 0;
+}
+
+// Samples the units in use, unit 1 first, and runs each through its texture combine (unit 1's
+// output is unit 0's "other" input): `texOut` is then what the colour combine takes as the
+// texture, four channels.
+inline void textureUnits(const VxDrawState& s, VxBatch& b, int n, const std::int32_t** texOut) {
+    const std::int32_t* next[4] = {zeros, zeros, zeros, zeros};
+    for (int k = (s.flags & VX_DRAW_TEX1) ? 1 : 0; k >= 0; --k) {
+        const VxTexUnit& t = s.tex[k];
+        t.sample(t, b, k);
+        const std::int32_t* local[4] = {b.tex[k][0], b.tex[k][1], b.tex[k][2], b.tex[k][3]};
+        if (passThrough(s.texRgb[k]) && passThrough(s.texAlpha[k])) {
+            for (int c = 0; c < 4; ++c) next[c] = local[c];
+        } else {
+            std::int32_t* out[4] = {b.unitOut[k][0], b.unitOut[k][1], b.unitOut[k][2],
+                                    b.unitOut[k][3]};
+            combineRgb(s.texRgb[k], local, next, local[3], out, n);
+            combineAlpha(s.texAlpha[k], local, next, local[3], out[3], n);
+            for (int c = 0; c < 4; ++c) next[c] = out[c];
         }
-        for (int c = 0; c < 4; ++c) texOut[c] = next[c];
     }
-    // Colour and alpha combine.
+    for (int c = 0; c < 4; ++c) texOut[c] = next[c];
+}
+
+// The colour and alpha combine into the batch's output channels, from the iterated colour,
+// the constant colour and the texture (`texOut`).
+inline void combineColour(const VxDrawState& s, VxBatch& b, int n,
+                          const std::int32_t* const* texOut) {
     alignas(64) std::int32_t constant[4][VX_BATCH_MAX];
     const bool needConst = s.color.local == VX_LOCAL_CONSTANT ||
                            s.color.other == VX_OTHER_CONSTANT ||
@@ -423,37 +426,42 @@ void finish(const VxDrawState& s, VxBatch& b) {
     combineRgb(s.color, localOf(s.color.local), otherOf(s.color.other), texOut[3], rgbOut, n);
     combineAlpha(s.alpha, localOf(s.alpha.local), otherOf(s.alpha.other), texOut[3], b.out[3],
                  n);
-    if (flags & VX_DRAW_ALPHA_TEST) {
-        compareMask(s.alphaTest, b.out[3], int(s.alphaRef), b.mask, n);
+}
+
+// Moves the output colour towards the fog colour by the fine fog table's factor at each
+// pixel's depth code.
+inline void fogPixels(const VxDrawState& s, VxBatch& b, int n) {
+    alignas(64) std::int32_t f[VX_BATCH_MAX];
+    lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
+    for (int c = 0; c < 3; ++c) {
+        const int fc = s.fogColor[c];
+        std::int32_t* o = b.out[c];
+        for (int i = 0; i < n; ++i) o[i] = o[i] + div255s((fc - o[i]) * f[i]);
     }
-    if (flags & VX_DRAW_FOG) {
-        alignas(64) std::int32_t f[VX_BATCH_MAX];
-        lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
-        for (int c = 0; c < 3; ++c) {
-            const int fc = s.fogColor[c];
-            std::int32_t* o = b.out[c];
-            for (int i = 0; i < n; ++i) o[i] = o[i] + div255s((fc - o[i]) * f[i]);
-        }
+}
+
+// Blends the output colour with the colour buffer's by the state's blend factors.
+inline void blendPixels(const VxDrawState& s, VxBatch& b, int n) {
+    alignas(64) std::int32_t dst[3][VX_BATCH_MAX];
+    for (int i = 0; i < n; ++i) {
+        vxUnpack565(std::int32_t(b.color[b.index[i]]), &dst[0][i], &dst[1][i], &dst[2][i]);
     }
-    alignas(64) std::int32_t pix[VX_BATCH_MAX];
-    if (flags & VX_DRAW_BLEND) {
-        alignas(64) std::int32_t dst[3][VX_BATCH_MAX];
+    alignas(64) std::int32_t sScratch[VX_BATCH_MAX], dScratch[VX_BATCH_MAX];
+    for (int c = 0; c < 3; ++c) {
+        std::int32_t* o = b.out[c];
+        const std::int32_t* sf = blendFactor(s.blendSrc, o, b.out[3], sScratch, n);
+        const std::int32_t* df = blendFactor(s.blendDst, o, b.out[3], dScratch, n);
+        const std::int32_t* d = dst[c];
         for (int i = 0; i < n; ++i) {
-            vxUnpack565(std::int32_t(b.color[b.index[i]]), &dst[0][i], &dst[1][i], &dst[2][i]);
-        }
-        alignas(64) std::int32_t sScratch[VX_BATCH_MAX], dScratch[VX_BATCH_MAX];
-        for (int c = 0; c < 3; ++c) {
-            std::int32_t* o = b.out[c];
-            const std::int32_t* sf = blendFactor(s.blendSrc, o, b.out[3], sScratch, n);
-            const std::int32_t* df = blendFactor(s.blendDst, o, b.out[3], dScratch, n);
-            const std::int32_t* d = dst[c];
-            for (int i = 0; i < n; ++i) {
-                const int v = div255r(o[i] * sf[i]) + div255r(d[i] * df[i]);
-                o[i] = v > 255 ? 255 : v;
-            }
+            const int v = div255r(o[i] * sf[i]) + div255r(d[i] * df[i]);
+            o[i] = v > 255 ? 255 : v;
         }
     }
-    if (flags & VX_DRAW_DITHER) {
+}
+
+// The output colour packed into 5-6-5, dithered or rounded.
+inline void packPixels(const VxBatch& b, int n, bool dither, std::int32_t* pix) {
+    if (dither) {
         alignas(64) std::int32_t offset[VX_BATCH_MAX];
         ditherOffsets(b, offset, n);
         for (int i = 0; i < n; ++i) {
@@ -462,8 +470,12 @@ void finish(const VxDrawState& s, VxBatch& b) {
     } else {
         for (int i = 0; i < n; ++i) pix[i] = packRounded(b.out[0][i], b.out[1][i], b.out[2][i]);
     }
+}
+
+// Stores the passing pixels, with their depth codes when `depthWrite`.
+inline void storePixels(VxBatch& b, int n, bool depthWrite, const std::int32_t* pix) {
     std::uint16_t* color = b.color;
-    if (flags & VX_DRAW_DEPTH_WRITE) {
+    if (depthWrite) {
         std::uint16_t* depth = b.depth;
         for (int i = 0; i < n; ++i) {
             if (b.mask[i]) {
@@ -476,6 +488,25 @@ void finish(const VxDrawState& s, VxBatch& b) {
             if (b.mask[i]) color[b.index[i]] = std::uint16_t(pix[i]);
         }
     }
+}
+
+// Everything after interpolation for the whole batch, in stages: depth test, sampling and
+// texture combines, colour and alpha combine, alpha test, fog, blending, packing and the
+// stores.
+void finish(const VxDrawState& s, VxBatch& b) {
+    const int n = b.n;
+    const std::uint32_t flags = s.flags;
+    for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;  // whole vectors, no memset call
+    if ((flags & VX_DRAW_DEPTH_TEST) && !depthTest(s, b, n)) return;
+    const std::int32_t* texOut[4] = {zeros, zeros, zeros, full255.v};
+    if (flags & VX_DRAW_TEX0) textureUnits(s, b, n, texOut);
+    combineColour(s, b, n, texOut);
+    if (flags & VX_DRAW_ALPHA_TEST) compareMask(s.alphaTest, b.out[3], int(s.alphaRef), b.mask, n);
+    if (flags & VX_DRAW_FOG) fogPixels(s, b, n);
+    if (flags & VX_DRAW_BLEND) blendPixels(s, b, n);
+    alignas(64) std::int32_t pix[VX_BATCH_MAX];
+    packPixels(b, n, (flags & VX_DRAW_DITHER) != 0, pix);
+    storePixels(b, n, (flags & VX_DRAW_DEPTH_WRITE) != 0, pix);
 }
 
 // Eight lanes of floats or ints (one AVX2 register; two SSE2 registers on the portable path).
@@ -956,7 +987,8 @@ void pickRoutines(VxDrawState* s, bool surface, bool tinted) {
     s->interpolateLanes = nullptr;
     s->finish = finish;
     if (surface) {
-        s->finish = SURFACE[((s->flags & VX_DRAW_FOG) ? 1 : 0) + ((s->flags & VX_DRAW_DITHER) ? 2 : 0)];
+        const int fog = (s->flags & VX_DRAW_FOG) ? 1 : 0;
+        s->finish = SURFACE[fog + ((s->flags & VX_DRAW_DITHER) ? 2 : 0)];
     }
     if (tinted) {
         s->finish = (s->flags & VX_DRAW_DEPTH_WRITE) ? finishTinted<true> : finishTinted<false>;
