@@ -76,127 +76,159 @@ inline __m256i fold(__m256i i, __m256i mask, bool clamp) {
                  : _mm256_and_si256(i, mask);
 }
 
-template <bool BILINEAR, bool SCLAMP, bool TCLAMP>
-void sample565(const VxTexUnit& t, VxBatch& b, int k) {
-    const int n = b.n;
-    const __m256i one = _mm256_set1_epi32(1);
-    const __m256i lo16 = _mm256_set1_epi32(0xFFFF);
-    const auto* base = reinterpret_cast<const int*>(t.base);
-    std::int32_t* outR = b.tex[k][0];
-    std::int32_t* outG = b.tex[k][1];
-    std::int32_t* outB = b.tex[k][2];
-    std::int32_t* outA = b.tex[k][3];
-    // Eight texels, one in each 32-bit lane, to their channels.
-    const auto decode = [&](__m256i p, __m256i& r, __m256i& g, __m256i& bl) {
-        U8 wr, wg, wb;
-        vxUnpack565(U8(p), &wr, &wg, &wb);
-        r = __m256i(wr);
-        g = __m256i(wg);
-        bl = __m256i(wb);
+// The channels of eight texels, one texel in each 32-bit lane.
+struct Texels8 {
+    __m256i r, g, b;
+};
+
+// Eight 5-6-5 texels at texel indices `index` of the unit's memory, one in each 32-bit lane.
+inline __m256i gather565(const int* base, __m256i index) {
+    return _mm256_and_si256(_mm256_i32gather_epi32(base, index, 2), _mm256_set1_epi32(0xFFFF));
+}
+
+// Eight texels, one in each 32-bit lane, to their channels.
+inline Texels8 decode565(__m256i p) {
+    U8 r, g, b;
+    vxUnpack565(U8(p), &r, &g, &b);
+    return {__m256i(r), __m256i(g), __m256i(b)};
+}
+
+// The four texels around each of eight bilinear sample points: their columns x0 and x1 (the
+// next, wrapped or clamped), the indices of their rows' first texels, and the weights of the
+// right column and the lower row (0..255).
+struct Taps8 {
+    __m256i x0, x1, row0, row1, fx, fy;
+};
+
+template <bool SCLAMP, bool TCLAMP>
+inline Taps8 bilinearTaps(const Level8& level) {
+    const __m256i one = _mm256_set1_epi32(1), half = _mm256_set1_epi32(128);
+    const __m256i m255 = _mm256_set1_epi32(255);
+    const __m256i u = _mm256_sub_epi32(level.u, half), v = _mm256_sub_epi32(level.v, half);
+    const __m256i xi = _mm256_srai_epi32(u, 8), yi = _mm256_srai_epi32(v, 8);
+    const auto row = [&](__m256i y) __attribute__((always_inline)) {
+        const __m256i folded = fold(y, level.hmask, TCLAMP);
+        return _mm256_add_epi32(level.off, _mm256_sllv_epi32(folded, level.wl));
     };
-    const auto fetch = [&](__m256i index) {
-        return _mm256_and_si256(_mm256_i32gather_epi32(base, index, 2), lo16);
-    };
-    // Bilinear groups whose texel pairs come from two gathers are filtered in a second pass:
-    // the first pass then issues the gathers of every group back to back, so their waits
-    // overlap instead of each stalling its own group's arithmetic.
-    alignas(32) std::int32_t pairs0[VX_BATCH_MAX], pairs1[VX_BATCH_MAX];
+    Taps8 taps;
+    taps.x0 = fold(xi, level.wmask, SCLAMP);
+    taps.x1 = fold(_mm256_add_epi32(xi, one), level.wmask, SCLAMP);
+    taps.row0 = row(yi);
+    taps.row1 = row(_mm256_add_epi32(yi, one));
+    taps.fx = _mm256_and_si256(u, m255);
+    taps.fy = _mm256_and_si256(v, m255);
+    return taps;
+}
+
+// Bilinear groups whose texel pairs come from two gathers are filtered in a second pass: the
+// first pass then issues the gathers of every group back to back, so their waits overlap
+// instead of each stalling its own group's arithmetic. What the second pass needs, per pixel.
+struct PairedTexels {
+    alignas(32) std::int32_t top[VX_BATCH_MAX], bottom[VX_BATCH_MAX];  // a row's two texels
     alignas(32) std::int32_t weightX[VX_BATCH_MAX], weightY[VX_BATCH_MAX];
-    bool deferred[VX_BATCH_MAX / 8] = {};
-    const auto store = [&](std::int32_t* to, __m256i v) {
+};
+
+// Where each sample's right column follows its left one (x1 = x0 + 1), one 4-byte gather brings
+// both texels of a row: the pairs of group i are gathered into `pairs` for the second pass.
+// False, with nothing gathered, when a column wraps or clamps.
+inline bool gatherPairs(const int* base, const Taps8& taps, int i, PairedTexels* pairs) {
+    const __m256i next = _mm256_add_epi32(taps.x0, _mm256_set1_epi32(1));
+    if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(next, taps.x1)) != -1) return false;
+    const auto store = [](std::int32_t* to, __m256i v) __attribute__((always_inline)) {
         _mm256_store_si256(reinterpret_cast<__m256i*>(to), v);
     };
+    store(pairs->top + i, _mm256_i32gather_epi32(base, _mm256_add_epi32(taps.row0, taps.x0), 2));
+    store(pairs->bottom + i, _mm256_i32gather_epi32(base, _mm256_add_epi32(taps.row1, taps.x0), 2));
+    store(pairs->weightX + i, taps.fx);
+    store(pairs->weightY + i, taps.fy);
+    return true;
+}
+
+// Bilinear filtering from four separate gathers, as the portable sampler filters:
+// c00 (256 - fx) + c10 fx == 256 c00 + (c10 - c00) fx, and likewise in y.
+inline Texels8 filterFour(const int* base, const Taps8& taps) {
+    const __m256i c256 = _mm256_set1_epi32(256), round = _mm256_set1_epi32(32768);
+    const Texels8 c00 = decode565(gather565(base, _mm256_add_epi32(taps.row0, taps.x0)));
+    const Texels8 c10 = decode565(gather565(base, _mm256_add_epi32(taps.row0, taps.x1)));
+    const Texels8 c01 = decode565(gather565(base, _mm256_add_epi32(taps.row1, taps.x0)));
+    const Texels8 c11 = decode565(gather565(base, _mm256_add_epi32(taps.row1, taps.x1)));
+    const auto lerp = [&](__m256i p00, __m256i p10, __m256i p01, __m256i p11)
+                          __attribute__((always_inline)) {
+        const __m256i top = _mm256_add_epi32(
+            _mm256_slli_epi32(p00, 8), _mm256_mullo_epi32(_mm256_sub_epi32(p10, p00), taps.fx));
+        const __m256i bottom = _mm256_add_epi32(
+            _mm256_slli_epi32(p01, 8), _mm256_mullo_epi32(_mm256_sub_epi32(p11, p01), taps.fx));
+        const __m256i sum = _mm256_add_epi32(
+            _mm256_mullo_epi32(top, c256),
+            _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), taps.fy));
+        return _mm256_srai_epi32(_mm256_add_epi32(sum, round), 16);
+    };
+    return {lerp(c00.r, c10.r, c01.r, c11.r), lerp(c00.g, c10.g, c01.g, c11.g),
+            lerp(c00.b, c10.b, c01.b, c11.b)};
+}
+
+// The second pass over group i's gathered pairs. Each 32-bit lane holds a row's two texels,
+// left in the low half, so the channels decode in 16-bit lanes already paired for a
+// multiply-add: top = c00 (256 - fx) + c10 fx exactly as the portable sampler has it.
+inline Texels8 filterPairs(const PairedTexels& pairs, int i) {
+    const __m256i c256 = _mm256_set1_epi32(256), round = _mm256_set1_epi32(32768);
+    const __m256i fx = _mm256_load_si256(reinterpret_cast<const __m256i*>(pairs.weightX + i));
+    const __m256i fy = _mm256_load_si256(reinterpret_cast<const __m256i*>(pairs.weightY + i));
+    const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(c256, fx), _mm256_slli_epi32(fx, 16));
+    const auto row = [&](const std::int32_t* from) __attribute__((always_inline)) {
+        U16 r, g, b;
+        vxUnpack565(U16(_mm256_load_si256(reinterpret_cast<const __m256i*>(from))), &r, &g, &b);
+        return Texels8{_mm256_madd_epi16(__m256i(r), wx), _mm256_madd_epi16(__m256i(g), wx),
+                       _mm256_madd_epi16(__m256i(b), wx)};
+    };
+    const Texels8 top = row(pairs.top + i), bottom = row(pairs.bottom + i);
+    // (top (256 - fy) + bottom fy + 32768) >> 16, with top (256 - fy) + bottom fy
+    // = 256 top + (bottom - top) fy.
+    const auto vertical = [&](__m256i t, __m256i u) __attribute__((always_inline)) {
+        const __m256i sum = _mm256_add_epi32(_mm256_slli_epi32(t, 8),
+                                             _mm256_mullo_epi32(_mm256_sub_epi32(u, t), fy));
+        return _mm256_srai_epi32(_mm256_add_epi32(sum, round), 16);
+    };
+    return {vertical(top.r, bottom.r), vertical(top.g, bottom.g), vertical(top.b, bottom.b)};
+}
+
+// Stores group i's texels as unit k's sampled channels, alpha 255.
+inline void storeTexels(VxBatch& b, int k, int i, const Texels8& c) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b.tex[k][0] + i), c.r);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b.tex[k][1] + i), c.g);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b.tex[k][2] + i), c.b);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(b.tex[k][3] + i), _mm256_set1_epi32(255));
+}
+
+// RGB 5-6-5 textures, point sampled or bilinear, eight pixels at a time: the level of each
+// group, then its texels.
+template <bool BILINEAR, bool SCLAMP, bool TCLAMP>
+void sample565(const VxTexUnit& t, VxBatch& b, int k) {
+    // At most VX_BATCH_MAX pixels: saying so lets the compiler unroll the loops.
+    const int n = b.n;
+    if (n > VX_BATCH_MAX) __builtin_unreachable();
+    const auto* base = reinterpret_cast<const int*>(t.base);
+    PairedTexels pairs;
+    bool paired[VX_BATCH_MAX / 8] = {};  // the groups left for the second pass
     for (int i = 0; i < n; i += 8) {
         const Level8 level = levelOf(t, b, k, i);
-        const __m256i wmask = level.wmask, hmask = level.hmask, wl = level.wl, off = level.off;
-        __m256i u = level.u, v = level.v;
-        __m256i r, g, bl;
         if constexpr (!BILINEAR) {
-            const __m256i x = fold(_mm256_srai_epi32(u, 8), wmask, SCLAMP);
-            const __m256i y = fold(_mm256_srai_epi32(v, 8), hmask, TCLAMP);
-            decode(fetch(_mm256_add_epi32(off, _mm256_add_epi32(_mm256_sllv_epi32(y, wl), x))),
-                   r, g, bl);
+            const __m256i x = fold(_mm256_srai_epi32(level.u, 8), level.wmask, SCLAMP);
+            const __m256i y = fold(_mm256_srai_epi32(level.v, 8), level.hmask, TCLAMP);
+            const __m256i at = _mm256_add_epi32(_mm256_sllv_epi32(y, level.wl), x);
+            storeTexels(b, k, i, decode565(gather565(base, _mm256_add_epi32(level.off, at))));
         } else {
-            const __m256i half = _mm256_set1_epi32(128), c256 = _mm256_set1_epi32(256);
-            const __m256i round = _mm256_set1_epi32(32768), m255 = _mm256_set1_epi32(255);
-            u = _mm256_sub_epi32(u, half);
-            v = _mm256_sub_epi32(v, half);
-            const __m256i fx = _mm256_and_si256(u, m255), fy = _mm256_and_si256(v, m255);
-            const __m256i xi = _mm256_srai_epi32(u, 8), yi = _mm256_srai_epi32(v, 8);
-            const __m256i x0 = fold(xi, wmask, SCLAMP);
-            const __m256i x1 = fold(_mm256_add_epi32(xi, one), wmask, SCLAMP);
-            const __m256i row0 = _mm256_add_epi32(off, _mm256_sllv_epi32(fold(yi, hmask, TCLAMP), wl));
-            const __m256i row1 = _mm256_add_epi32(
-                off, _mm256_sllv_epi32(fold(_mm256_add_epi32(yi, one), hmask, TCLAMP), wl));
-            // Where x1 is x0 + 1 one 4-byte gather brings both texels of a row.
-            const __m256i split = _mm256_cmpeq_epi32(_mm256_add_epi32(x0, one), x1);
-            if (_mm256_movemask_epi8(split) == -1) {
-                store(pairs0 + i, _mm256_i32gather_epi32(base, _mm256_add_epi32(row0, x0), 2));
-                store(pairs1 + i, _mm256_i32gather_epi32(base, _mm256_add_epi32(row1, x0), 2));
-                store(weightX + i, fx);
-                store(weightY + i, fy);
-                deferred[i / 8] = true;
-                continue;
+            const Taps8 taps = bilinearTaps<SCLAMP, TCLAMP>(level);
+            if (gatherPairs(base, taps, i, &pairs)) {
+                paired[i / 8] = true;
             } else {
-                __m256i r00, g00, b00, r10, g10, b10, r01, g01, b01, r11, g11, b11;
-                decode(fetch(_mm256_add_epi32(row0, x0)), r00, g00, b00);
-                decode(fetch(_mm256_add_epi32(row0, x1)), r10, g10, b10);
-                decode(fetch(_mm256_add_epi32(row1, x0)), r01, g01, b01);
-                decode(fetch(_mm256_add_epi32(row1, x1)), r11, g11, b11);
-                // c00 (256 - fx) + c10 fx == 256 c00 + (c10 - c00) fx, and likewise in y.
-                const auto lerp = [&](__m256i c00, __m256i c10, __m256i c01, __m256i c11) {
-                    const __m256i top = _mm256_add_epi32(
-                        _mm256_slli_epi32(c00, 8), _mm256_mullo_epi32(_mm256_sub_epi32(c10, c00), fx));
-                    const __m256i bottom = _mm256_add_epi32(
-                        _mm256_slli_epi32(c01, 8), _mm256_mullo_epi32(_mm256_sub_epi32(c11, c01), fx));
-                    const __m256i sum = _mm256_add_epi32(
-                        _mm256_mullo_epi32(top, c256),
-                        _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), fy));
-                    return _mm256_srai_epi32(_mm256_add_epi32(sum, round), 16);
-                };
-                r = lerp(r00, r10, r01, r11);
-                g = lerp(g00, g10, g01, g11);
-                bl = lerp(b00, b10, b01, b11);
+                storeTexels(b, k, i, filterFour(base, taps));
             }
         }
-        _mm256_store_si256(reinterpret_cast<__m256i*>(outR + i), r);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(outG + i), g);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(outB + i), bl);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(outA + i), _mm256_set1_epi32(255));
     }
     if constexpr (BILINEAR) {
-        const __m256i c256 = _mm256_set1_epi32(256), round = _mm256_set1_epi32(32768);
         for (int i = 0; i < n; i += 8) {
-            if (!deferred[i / 8]) continue;
-            // Each 32-bit gather lane holds a row's two texels, left in the low half, so the
-            // channels decode in 16-bit lanes already paired for a multiply-add:
-            // top = c00 (256 - fx) + c10 fx exactly as the portable sampler has it.
-            const __m256i fx = _mm256_load_si256(reinterpret_cast<const __m256i*>(weightX + i));
-            const __m256i fy = _mm256_load_si256(reinterpret_cast<const __m256i*>(weightY + i));
-            const __m256i wx = _mm256_or_si256(_mm256_sub_epi32(c256, fx), _mm256_slli_epi32(fx, 16));
-            const auto channels = [&](const std::int32_t* from, __m256i& cr, __m256i& cg,
-                                      __m256i& cb) {
-                U16 wr, wg, wb;
-                vxUnpack565(U16(_mm256_load_si256(reinterpret_cast<const __m256i*>(from))),
-                            &wr, &wg, &wb);
-                cr = _mm256_madd_epi16(__m256i(wr), wx);
-                cg = _mm256_madd_epi16(__m256i(wg), wx);
-                cb = _mm256_madd_epi16(__m256i(wb), wx);
-            };
-            __m256i tr, tg, tb, br, bg, bb;
-            channels(pairs0 + i, tr, tg, tb);
-            channels(pairs1 + i, br, bg, bb);
-            // (top (256 - fy) + bottom fy + 32768) >> 16, with top (256 - fy) + bottom fy
-            // = 256 top + (bottom - top) fy.
-            const auto vertical = [&](__m256i top, __m256i bottom) {
-                const __m256i sum = _mm256_add_epi32(
-                    _mm256_slli_epi32(top, 8), _mm256_mullo_epi32(_mm256_sub_epi32(bottom, top), fy));
-                return _mm256_srai_epi32(_mm256_add_epi32(sum, round), 16);
-            };
-            store(outR + i, vertical(tr, br));
-            store(outG + i, vertical(tg, bg));
-            store(outB + i, vertical(tb, bb));
-            store(outA + i, _mm256_set1_epi32(255));
+            if (paired[i / 8]) storeTexels(b, k, i, filterPairs(pairs, i));
         }
     }
 }

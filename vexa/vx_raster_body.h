@@ -579,7 +579,8 @@ inline void coverStepped(TriangleSpans& spans, const Edge* edges, const CentreBo
             r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
         }
         const std::int64_t s0 = edges[0].a * ONE, s1 = edges[1].a * ONE, s2 = edges[2].a * ONE;
-        std::int64_t e0 = s0 * colFirst + r[0], e1 = s1 * colFirst + r[1], e2 = s2 * colFirst + r[2];
+        std::int64_t e0 = s0 * colFirst + r[0], e1 = s1 * colFirst + r[1];
+        std::int64_t e2 = s2 * colFirst + r[2];
         std::int64_t xl = colLast + 1, xr = colFirst - 1;
         for (std::int64_t x = colFirst; x <= colLast; ++x) {
             const bool inside = (e0 | e1 | e2) >= 0;
