@@ -1,7 +1,7 @@
 // Coverage tests of the Vexa rasterizer: shared edges, the top-left rule, clip window,
-// culling signs (strips too), lines, degenerate, giant and non-finite input, and identical
-// pictures for every worker count and processor path, and exact coverage on both sides of the
-// size up to which edges are stepped in 32 bits.
+// culling signs (strips and grid cells too), lines, degenerate, giant and non-finite input,
+// and identical pictures for every worker count and processor path, and exact coverage on
+// both sides of the size up to which edges are stepped in 32 bits.
 #include "tests/vexa/vexa_fixture.h"
 #include "tests/environment.h"
 
