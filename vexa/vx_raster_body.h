@@ -376,25 +376,22 @@ struct Facing {
 // differences fit 32 bits and the area 64.
 inline bool orientTriangle(const VxWorker& w, const VxVertex* v, int ia, int ib, int ic,
                            Facing* t) {
-    const std::int64_t ax = w.snapX[ia], ay = w.snapY[ia], bx = w.snapX[ib], by = w.snapY[ib];
-    const std::int64_t cx = w.snapX[ic], cy = w.snapY[ic];
-    const std::int64_t area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
+    const std::int32_t ax = w.snapX[ia], ay = w.snapY[ia], bx = w.snapX[ib], by = w.snapY[ib];
+    const std::int32_t cx = w.snapX[ic], cy = w.snapY[ic];
+    const std::int64_t area =
+        std::int64_t(bx - ax) * (cy - ay) - std::int64_t(cx - ax) * (by - ay);
     const std::int32_t cull = w.state.cullMode;
     if (area == 0 || (cull == VX_CULL_NEGATIVE && area < 0) ||
         (cull == VX_CULL_POSITIVE && area > 0)) {
         return false;
     }
-    const bool swap = area < 0;
-    t->ax = std::int32_t(ax);
-    t->ay = std::int32_t(ay);
-    t->bx = std::int32_t(swap ? cx : bx);
-    t->by = std::int32_t(swap ? cy : by);
-    t->cx = std::int32_t(swap ? bx : cx);
-    t->cy = std::int32_t(swap ? by : cy);
-    t->a = &v[ia];
-    t->b = &v[swap ? ic : ib];
-    t->c = &v[swap ? ib : ic];
-    t->area = swap ? -area : area;
+    *t = {ax, ay, bx, by, cx, cy, &v[ia], &v[ib], &v[ic], area};
+    if (area < 0) {
+        std::swap(t->bx, t->cx);
+        std::swap(t->by, t->cy);
+        std::swap(t->b, t->c);
+        t->area = -area;
+    }
     return true;
 }
 
