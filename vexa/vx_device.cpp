@@ -1,7 +1,8 @@
 // Device half of Vexa: start-up from the environment, queries, opening and closing the
 // output, clearing, swapping through the present hook and reading frames back.
 // Entry points: vxInit, vxShutdown, vxSelectDevice, vxQuery*, vxOpenWindow, vxCloseWindow,
-// vxClearBuffers, vxSwapBuffers, vxReadFrameRegion. Drawing itself lives in vx_raster.cpp.
+// vxClearBuffers, vxSwapBuffers, vxReadFrameRegion; the choice of processor path. Drawing
+// itself lives in the paths (vx_path_body.h).
 #include "vexa/vx_local.h"
 #include "vexa/vx_system.h"
 
@@ -73,13 +74,21 @@ void readEnvironment() {
     if (const char* s = std::getenv("VEXA_PORTABLE")) d.portable = s[0] && s[0] != '0';
     d.ditherAllowed = true;
     if (const char* s = std::getenv("VEXA_DITHER")) d.ditherAllowed = !(s[0] == '0' && s[1] == '\0');
+}
+
+// The one choice of processor path: the portable routines, then, unless VEXA_PORTABLE asks for
+// them alone, the AVX2 path's over them where the processor has AVX2 and the bit instructions
+// every AVX2 processor has (population count, BMI1), which that path is built for too.
+void choosePath() {
+    VxDevice& d = vexaDevice;
+    vxPortablePath(&d.path);
+    if (d.portable) return;
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    // The AVX2 path is also built for the bit instructions every AVX2 processor has.
-    d.avx2 = !d.portable && __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
-             __builtin_cpu_supports("bmi");
-#else
-    d.avx2 = false;
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+        __builtin_cpu_supports("bmi")) {
+        vxAvx2Path(&d.path);
+    }
 #endif
 }
 
@@ -106,6 +115,7 @@ void vxInit() {
     VxDevice& d = vexaDevice;
     if (d.initialised) vxShutdown();
     readEnvironment();
+    choosePath();
     for (int u = 0; u < VX_MAX_TEXTURE_UNITS; ++u) {
         d.texMemory[u] = nullptr;
         if (u < d.tmus) {

@@ -2,7 +2,7 @@
 // vxDrawVertexList): vertices are read through the declared layout and copied, with the draw
 // state in force, into the command ring, so the program may reuse its arrays at once. Each
 // command carries the rows its vertices span, so a worker skips commands outside its bands;
-// consecutive short strips share one command. The workers rasterize (vx_raster.cpp).
+// consecutive short strips share one command. The workers rasterize (vx_raster_body.h).
 #include "vexa/vx_local.h"
 
 #include <cstddef>

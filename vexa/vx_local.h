@@ -16,7 +16,7 @@ constexpr int VX_BAND_TABLE = 128;                 // bands with a precomputed n
 constexpr std::uint32_t VX_RING_BYTES = 8u << 20;  // command ring, power of two
 constexpr std::uint32_t VX_PUBLISH_BYTES = 32768;  // hand work to the workers this often
 constexpr int VX_BATCH_MAX = 64;                   // pixels shaded together
-constexpr int VX_BATCH_PAD = VX_BATCH_MAX + 8;      // per-pixel arrays: room for whole vectors
+constexpr int VX_BATCH_PAD = VX_BATCH_MAX + 8;     // per-pixel arrays: room for whole vectors
 constexpr int VX_SUBPIXEL_BITS = 8;                // 1/256 pixel vertex snapping
 constexpr float VX_COORD_LIMIT = 1048576.0f;       // |x|,|y| beyond this: primitive dropped
 constexpr int VX_MAX_LEVELS = 9;                   // 256 .. 1
@@ -184,10 +184,9 @@ struct VxCommand {
     std::uint32_t type;
     std::uint32_t bytes;  // whole command, multiple of 8
 };
-// A vertex as the workers see it: texture coordinates already in level-0 texel units.
-// A vertex as the workers read it: 32 bytes, the colour word kept as given (bytes a r g b
-// from the top), so the ring carries less; a channel becomes a float (exactly its byte
-// value) only when a primitive's planes are made.
+// A vertex as the workers read it: 32 bytes, texture coordinates already in level-0 texel
+// units, the colour word kept as given (bytes a r g b from the top), so the ring carries less;
+// a channel becomes a float (exactly its byte value) only when a primitive's planes are made.
 struct VxVertex {
     float x, y, q;
     float u0, v0, u1, v1;
@@ -222,6 +221,24 @@ struct VxTargetCommand {
     VxCommand head;
     std::int32_t buffer;
     std::int32_t pad;
+};
+
+// ---- Processor paths -----------------------------------------------------------------------
+// What a processor path gives the workers and the draw state. Every path is the same source
+// (vx_path_body.h) compiled for its processor in a file of its own (vx_path_portable.cpp,
+// vx_path_avx2.cpp) and gives the portable path's pixels. vxInit fills the device's table once:
+// the portable routines first, then a faster path's over them where the processor has it and
+// VEXA_PORTABLE is not set; nothing else asks which processor runs.
+struct VxWorker;
+struct VxPath {
+    void (*flushBatch)(VxWorker& worker);  // shade and store what the batch holds
+    void (*runPrims)(VxWorker& worker, const VxPrimCommand* cmd);
+    void (*runLine)(VxWorker& worker, const VxPrimCommand* cmd);
+    void (*runClear)(VxWorker& worker, const VxClearCommand* cmd);
+    // Points a draw state at the path's pixel routines and samplers: the fused surface or text
+    // routines when vxChooseRoutines found the state to be that form, the general ones
+    // otherwise.
+    void (*pickRoutines)(VxDrawState* state, bool surface, bool tinted);
 };
 
 // ---- Device ----------------------------------------------------------------------------------
@@ -281,8 +298,8 @@ struct VxDevice {
     // (VEXA_THREADS=0, or a build without threads). One worker record owns every band.
     bool drawInline;
     bool ditherAllowed;         // false with VEXA_DITHER=0: colour is always rounded
-    bool portable;
-    bool avx2;
+    bool portable;              // VEXA_PORTABLE: the portable path on any processor
+    VxPath path;                // the processor path's routines, chosen at vxInit
     // Output.
     bool open;
     std::int32_t width, height, colorFormat, origin, bufferCount;
@@ -352,6 +369,21 @@ inline std::int64_t vxLastCentre(std::int64_t hi) {
     return (hi - (1 << (VX_SUBPIXEL_BITS - 1))) >> VX_SUBPIXEL_BITS;
 }
 
+// ---- 5-6-5 colour ------------------------------------------------------------------------------
+// The red, green and blue of 5-6-5 words, each widened to 0..255 by repeating its top bits
+// below it (0 stays 0, the largest value becomes 255), as the board reads its colour buffer
+// and its 5-6-5 texels. W is a number or a vector of them (one word in each lane of 16 or 32
+// bits), so the scalar loops and the vector paths share the formula; bits above a word's 16
+// must be 0. Always inlined, and the word taken by reference, so that a vector form is
+// compiled for its caller's processor path.
+template <class W>
+__attribute__((always_inline)) inline void vxUnpack565(const W& word, W* r, W* g, W* b) {
+    const W r5 = word >> 11, g6 = (word >> 5) & 63, b5 = word & 31;
+    *r = (r5 << 3) | (r5 >> 2);
+    *g = (g6 << 2) | (g6 >> 4);
+    *b = (b5 << 3) | (b5 >> 2);
+}
+
 // ---- Internal entry points -----------------------------------------------------------------
 // State (vx_state.cpp).
 void vxResetState();
@@ -363,8 +395,6 @@ bool vxTexShape(int smallLod, int largeLod, int aspect, int format, int lod, int
 void vxDeriveTexUnit(int unit, VxTexUnit* out);
 void vxSampleGeneric(const VxTexUnit& t, VxBatch& b, int unit);
 void vxSampleWhite(const VxTexUnit& t, VxBatch& b, int unit);
-// A processor-specific sampler for the unit's format and filters, or null (vx_sample_avx2.cpp).
-VxSampleRoutine vxPickFastSampler(const VxTexUnit& t);
 // Queue (vx_queue.cpp).
 void vxStartWorkers();
 void vxStopWorkers();
@@ -391,12 +421,19 @@ void vxWaitDrawn(std::uint64_t pos);
 void vxQueueTarget(int buffer);
 // Device (vx_device.cpp): presents the swapped frame still pending, once it is drawn.
 void vxPresentPending();
-// Raster (vx_raster.cpp): executed by workers.
-void vxBeginCommands(VxWorker& worker);   // buffers may have changed since the last batch
-void vxFlushBatch(VxWorker& worker);      // shade and store what the batch holds
-void vxRunPrims(VxWorker& worker, const VxPrimCommand* cmd);
-void vxRunLine(VxWorker& worker, const VxPrimCommand* cmd);
-void vxRunClear(VxWorker& worker, const VxClearCommand* cmd);
-// Pixel stages (vx_pixel.cpp).
+// Processor paths: each fills `path` with its routines (vx_path_portable.cpp, and on x86
+// vx_path_avx2.cpp, for processors with AVX2, POPCNT and BMI1).
+void vxPortablePath(VxPath* path);
+#if defined(__x86_64__) || defined(__i386__)
+void vxAvx2Path(VxPath* path);
+#endif
+// The chosen path's worker side (vx_raster_body.h), run by the workers.
+inline void vxFlushBatch(VxWorker& w) { vexaDevice.path.flushBatch(w); }
+inline void vxRunPrims(VxWorker& w, const VxPrimCommand* cmd) { vexaDevice.path.runPrims(w, cmd); }
+inline void vxRunLine(VxWorker& w, const VxPrimCommand* cmd) { vexaDevice.path.runLine(w, cmd); }
+inline void vxRunClear(VxWorker& w, const VxClearCommand* cmd) { vexaDevice.path.runClear(w, cmd); }
+// Points a derived draw state at the chosen path's routines (vx_state.cpp).
 void vxChooseRoutines(VxDrawState* state);
+// A colour of 0..255 channels rounded to 5-6-5 as the pixel pipeline rounds it
+// (vx_path_portable.cpp).
 std::uint16_t vxPack565(int r, int g, int b);

@@ -1,11 +1,11 @@
-// Pixel pipeline of Vexa for one processor path: included by vx_pixel.cpp once per path
-// (portable SSE2 and AVX2) inside that path's namespace, so both are the same source and
-// give the same bits. Stages run over a batch of up to 64 covered pixels, each a plain loop
-// the compiler vectorises: interpolate, depth code and test, iterated colour, texture
-// coordinates and level, sampling, texture combine, colour/alpha combine, alpha test, fog,
-// blending, 5-6-5 packing, store. No floating-point contraction is allowed (no FMA target),
-// so float results are identical on every path. The few VX_PIXEL_AVX2 blocks (gathers,
-// 16-bit colour arithmetic) are exact integer equivalents of the plain loops beside them.
+// Pixel pipeline of Vexa for one processor path: included by vx_path_body.h once per path
+// (portable and AVX2) inside that path's namespace, so both are the same source and give the
+// same bits. Stages run over a batch of up to 64 covered pixels, each a plain loop the
+// compiler vectorises: interpolate, depth code and test, iterated colour, texture coordinates
+// and level, sampling, texture combine, colour/alpha combine, alpha test, fog, blending, 5-6-5
+// packing, store. No floating-point contraction is allowed (no FMA target), so float results
+// are identical on every path. The few VX_PATH_AVX2 blocks (gathers, 16-bit colour
+// arithmetic) are exact integer equivalents of the plain loops beside them.
 // Deliberately without an include guard.
 
 alignas(64) const std::int32_t zeros[VX_BATCH_MAX] = {};
@@ -69,7 +69,7 @@ constexpr DitherTable ditherTable;
 
 // The dither offset of every pixel of the batch, by screen position (whole groups of eight).
 inline void ditherOffsets(const VxBatch& b, std::int32_t* out, int n) {
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     // The sixteen offsets in two vectors, picked by place (y & 3) * 4 + (x & 3): a permute
     // of each picks by the place's low three bits, bit 3 chooses between them.
     const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(ditherTable.v));
@@ -113,7 +113,7 @@ inline int floatToByte(float v) { return int(clampTo(v, 0.0f, 255.0f) + 0.5f); }
 // end). The AVX2 build gathers eight at a time; lanes at or past n read nothing.
 inline void lookupBytes(const std::uint8_t* table, const std::int32_t* idx, int shift,
                         std::int32_t* out, int n) {
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     const __m256i low = _mm256_set1_epi32(0xFF);
     const auto* base = reinterpret_cast<const int*>(table);
@@ -365,40 +365,43 @@ void interpolate(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
     }
 }
 
-// Everything after interpolation for the whole batch: depth test, sampling, combines, alpha
-// test, fog, blending, packing and the stores.
-void finish(const VxDrawState& s, VxBatch& b) {
-    const int n = b.n;
-    const std::uint32_t flags = s.flags;
-    for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;  // whole vectors, no memset call
-    if (flags & VX_DRAW_DEPTH_TEST) {
-        alignas(64) std::int32_t stored[VX_BATCH_MAX];
-        lookupPixels(b.depth, b.index, stored, n);
-        compareMask(s.depthFunc, b.z, stored, b.mask, n);
-        int live = 0;
-        for (int i = 0; i < n; ++i) live |= b.mask[i];
-        if (!live) return;
-    }
-    const std::int32_t* texOut[4] = {zeros, zeros, zeros, full255.v};
-    if (flags & VX_DRAW_TEX0) {
-        const std::int32_t* next[4] = {zeros, zeros, zeros, zeros};
-        for (int k = (flags & VX_DRAW_TEX1) ? 1 : 0; k >= 0; --k) {
-            const VxTexUnit& t = s.tex[k];
-            t.sample(t, b, k);
-            const std::int32_t* local[4] = {b.tex[k][0], b.tex[k][1], b.tex[k][2], b.tex[k][3]};
-            if (passThrough(s.texRgb[k]) && passThrough(s.texAlpha[k])) {
-                for (int c = 0; c < 4; ++c) next[c] = local[c];
-            } else {
-                std::int32_t* out[4] = {b.unitOut[k][0], b.unitOut[k][1], b.unitOut[k][2],
-                                        b.unitOut[k][3]};
-                combineRgb(s.texRgb[k], local, next, local[3], out, n);
-                combineAlpha(s.texAlpha[k], local, next, local[3], out[3], n);
-                for (int c = 0; c < 4; ++c) next[c] = out[c];
-            }
+// The general pipeline's depth test of the batch's n pixels into its mask: false when no
+// pixel passes.
+inline bool depthTest(const VxDrawState& s, VxBatch& b, int n) {
+    alignas(64) std::int32_t stored[VX_BATCH_MAX];
+    lookupPixels(b.depth, b.index, stored, n);
+    compareMask(s.depthFunc, b.z, stored, b.mask, n);
+    int live = 0;
+    for (int i = 0; i < n; ++i) live |= b.mask[i];
+    return live != 0;
+}
+
+// Samples the units in use, unit 1 first, and runs each through its texture combine (unit 1's
+// output is unit 0's "other" input): `texOut` is then what the colour combine takes as the
+// texture, four channels.
+inline void textureUnits(const VxDrawState& s, VxBatch& b, int n, const std::int32_t** texOut) {
+    const std::int32_t* next[4] = {zeros, zeros, zeros, zeros};
+    for (int k = (s.flags & VX_DRAW_TEX1) ? 1 : 0; k >= 0; --k) {
+        const VxTexUnit& t = s.tex[k];
+        t.sample(t, b, k);
+        const std::int32_t* local[4] = {b.tex[k][0], b.tex[k][1], b.tex[k][2], b.tex[k][3]};
+        if (passThrough(s.texRgb[k]) && passThrough(s.texAlpha[k])) {
+            for (int c = 0; c < 4; ++c) next[c] = local[c];
+        } else {
+            std::int32_t* out[4] = {b.unitOut[k][0], b.unitOut[k][1], b.unitOut[k][2],
+                                    b.unitOut[k][3]};
+            combineRgb(s.texRgb[k], local, next, local[3], out, n);
+            combineAlpha(s.texAlpha[k], local, next, local[3], out[3], n);
+            for (int c = 0; c < 4; ++c) next[c] = out[c];
         }
-        for (int c = 0; c < 4; ++c) texOut[c] = next[c];
     }
-    // Colour and alpha combine.
+    for (int c = 0; c < 4; ++c) texOut[c] = next[c];
+}
+
+// The colour and alpha combine into the batch's output channels, from the iterated colour,
+// the constant colour and the texture (`texOut`).
+inline void combineColour(const VxDrawState& s, VxBatch& b, int n,
+                          const std::int32_t* const* texOut) {
     alignas(64) std::int32_t constant[4][VX_BATCH_MAX];
     const bool needConst = s.color.local == VX_LOCAL_CONSTANT ||
                            s.color.other == VX_OTHER_CONSTANT ||
@@ -423,41 +426,42 @@ void finish(const VxDrawState& s, VxBatch& b) {
     combineRgb(s.color, localOf(s.color.local), otherOf(s.color.other), texOut[3], rgbOut, n);
     combineAlpha(s.alpha, localOf(s.alpha.local), otherOf(s.alpha.other), texOut[3], b.out[3],
                  n);
-    if (flags & VX_DRAW_ALPHA_TEST) {
-        compareMask(s.alphaTest, b.out[3], int(s.alphaRef), b.mask, n);
+}
+
+// Moves the output colour towards the fog colour by the fine fog table's factor at each
+// pixel's depth code.
+inline void fogPixels(const VxDrawState& s, VxBatch& b, int n) {
+    alignas(64) std::int32_t f[VX_BATCH_MAX];
+    lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
+    for (int c = 0; c < 3; ++c) {
+        const int fc = s.fogColor[c];
+        std::int32_t* o = b.out[c];
+        for (int i = 0; i < n; ++i) o[i] = o[i] + div255s((fc - o[i]) * f[i]);
     }
-    if (flags & VX_DRAW_FOG) {
-        alignas(64) std::int32_t f[VX_BATCH_MAX];
-        lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
-        for (int c = 0; c < 3; ++c) {
-            const int fc = s.fogColor[c];
-            std::int32_t* o = b.out[c];
-            for (int i = 0; i < n; ++i) o[i] = o[i] + div255s((fc - o[i]) * f[i]);
-        }
+}
+
+// Blends the output colour with the colour buffer's by the state's blend factors.
+inline void blendPixels(const VxDrawState& s, VxBatch& b, int n) {
+    alignas(64) std::int32_t dst[3][VX_BATCH_MAX];
+    for (int i = 0; i < n; ++i) {
+        vxUnpack565(std::int32_t(b.color[b.index[i]]), &dst[0][i], &dst[1][i], &dst[2][i]);
     }
-    alignas(64) std::int32_t pix[VX_BATCH_MAX];
-    if (flags & VX_DRAW_BLEND) {
-        alignas(64) std::int32_t dst[3][VX_BATCH_MAX];
+    alignas(64) std::int32_t sScratch[VX_BATCH_MAX], dScratch[VX_BATCH_MAX];
+    for (int c = 0; c < 3; ++c) {
+        std::int32_t* o = b.out[c];
+        const std::int32_t* sf = blendFactor(s.blendSrc, o, b.out[3], sScratch, n);
+        const std::int32_t* df = blendFactor(s.blendDst, o, b.out[3], dScratch, n);
+        const std::int32_t* d = dst[c];
         for (int i = 0; i < n; ++i) {
-            const int d = b.color[b.index[i]];
-            const int r = (d >> 11) & 31, g = (d >> 5) & 63, bl = d & 31;
-            dst[0][i] = (r << 3) | (r >> 2);
-            dst[1][i] = (g << 2) | (g >> 4);
-            dst[2][i] = (bl << 3) | (bl >> 2);
-        }
-        alignas(64) std::int32_t sScratch[VX_BATCH_MAX], dScratch[VX_BATCH_MAX];
-        for (int c = 0; c < 3; ++c) {
-            std::int32_t* o = b.out[c];
-            const std::int32_t* sf = blendFactor(s.blendSrc, o, b.out[3], sScratch, n);
-            const std::int32_t* df = blendFactor(s.blendDst, o, b.out[3], dScratch, n);
-            const std::int32_t* d = dst[c];
-            for (int i = 0; i < n; ++i) {
-                const int v = div255r(o[i] * sf[i]) + div255r(d[i] * df[i]);
-                o[i] = v > 255 ? 255 : v;
-            }
+            const int v = div255r(o[i] * sf[i]) + div255r(d[i] * df[i]);
+            o[i] = v > 255 ? 255 : v;
         }
     }
-    if (flags & VX_DRAW_DITHER) {
+}
+
+// The output colour packed into 5-6-5, dithered or rounded.
+inline void packPixels(const VxBatch& b, int n, bool dither, std::int32_t* pix) {
+    if (dither) {
         alignas(64) std::int32_t offset[VX_BATCH_MAX];
         ditherOffsets(b, offset, n);
         for (int i = 0; i < n; ++i) {
@@ -466,8 +470,12 @@ void finish(const VxDrawState& s, VxBatch& b) {
     } else {
         for (int i = 0; i < n; ++i) pix[i] = packRounded(b.out[0][i], b.out[1][i], b.out[2][i]);
     }
+}
+
+// Stores the passing pixels, with their depth codes when `depthWrite`.
+inline void storePixels(VxBatch& b, int n, bool depthWrite, const std::int32_t* pix) {
     std::uint16_t* color = b.color;
-    if (flags & VX_DRAW_DEPTH_WRITE) {
+    if (depthWrite) {
         std::uint16_t* depth = b.depth;
         for (int i = 0; i < n; ++i) {
             if (b.mask[i]) {
@@ -482,10 +490,30 @@ void finish(const VxDrawState& s, VxBatch& b) {
     }
 }
 
+// Everything after interpolation for the whole batch, in stages: depth test, sampling and
+// texture combines, colour and alpha combine, alpha test, fog, blending, packing and the
+// stores.
+void finish(const VxDrawState& s, VxBatch& b) {
+    const int n = b.n;
+    const std::uint32_t flags = s.flags;
+    for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;  // whole vectors, no memset call
+    if ((flags & VX_DRAW_DEPTH_TEST) && !depthTest(s, b, n)) return;
+    const std::int32_t* texOut[4] = {zeros, zeros, zeros, full255.v};
+    if (flags & VX_DRAW_TEX0) textureUnits(s, b, n, texOut);
+    combineColour(s, b, n, texOut);
+    if (flags & VX_DRAW_ALPHA_TEST) compareMask(s.alphaTest, b.out[3], int(s.alphaRef), b.mask, n);
+    if (flags & VX_DRAW_FOG) fogPixels(s, b, n);
+    if (flags & VX_DRAW_BLEND) blendPixels(s, b, n);
+    alignas(64) std::int32_t pix[VX_BATCH_MAX];
+    packPixels(b, n, (flags & VX_DRAW_DITHER) != 0, pix);
+    storePixels(b, n, (flags & VX_DRAW_DEPTH_WRITE) != 0, pix);
+}
+
 // Eight lanes of floats or ints (one AVX2 register; two SSE2 registers on the portable path).
 using F8 = float __attribute__((vector_size(32)));
 using I8 = std::int32_t __attribute__((vector_size(32)));
 using U8 = std::uint32_t __attribute__((vector_size(32)));
+using U16 = std::uint16_t __attribute__((vector_size(32)));  // sixteen 16-bit lanes
 template <class V, class T>
 inline V load8(const T* p) {
     V v;
@@ -499,14 +527,14 @@ inline void store8(T* p, V v) {
 // a > b ? a : b and a < b ? a : b, lane by lane: one instruction each on the AVX2 path,
 // where the same comparisons in a plain loop become compares and blends.
 inline F8 max8(F8 a, F8 b) {
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     return F8(_mm256_max_ps(__m256(a), __m256(b)));
 #else
     return a > b ? a : b;
 #endif
 }
 inline F8 min8(F8 a, F8 b) {
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
     return F8(_mm256_min_ps(__m256(a), __m256(b)));
 #else
     return a < b ? a : b;
@@ -518,17 +546,48 @@ inline F8 splat8(float v) { return F8{v, v, v, v, v, v, v, v}; }
 inline F8 clamp8(F8 v, float lo, float hi) { return min8(max8(v, splat8(lo)), splat8(hi)); }
 inline I8 floatToByte8(F8 v) { return __builtin_convertvector(clamp8(v, 0.0f, 255.0f) + 0.5f, I8); }
 
-#ifdef VX_PIXEL_AVX2
+#ifdef VX_PATH_AVX2
 // Sixteen values of p (each below 65536) in 16-bit lanes: packing pairs the 128-bit halves of
 // the two groups of eight, and _mm256_permute4x64_epi64(v, 0xD8) restores pixel order.
 inline __m256i load16(const std::int32_t* p) {
     return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
                                _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
 }
-// div255r() in 16-bit lanes (v at most 65025, so every sum stays below 65536).
+// The 16-bit forms below give the 32-bit results of the scalar ones: every product and sum
+// they make stays under 65536 (255 * 255 + 255 at most).
+// div255r() in 16-bit lanes.
 inline __m256i div255x16(__m256i v) {
     const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(128));
     return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+}
+// div255r(x * y) in 16-bit lanes.
+inline __m256i mul255x16(__m256i x, __m256i y) { return div255x16(_mm256_mullo_epi16(x, y)); }
+// floor255() in 16-bit lanes.
+inline __m256i floor255x16(__m256i v) {
+    const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(1));
+    return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+}
+// o + div255s((fc - o) * f) in 16-bit lanes: o moved towards the fog colour fc by f.
+inline __m256i fogTowards16(__m256i o, __m256i fc, __m256i f) {
+    const __m256i d = _mm256_sub_epi16(fc, o);
+    return _mm256_add_epi16(o, _mm256_sign_epi16(mul255x16(_mm256_abs_epi16(d), f), d));
+}
+// packRounded() of sixteen pixels in 16-bit lanes.
+inline __m256i packRounded16(__m256i r, __m256i g, __m256i b) {
+    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(mul255x16(r, c31), 11),
+                                           _mm256_slli_epi16(mul255x16(g, c63), 5)),
+                           mul255x16(b, c31));
+}
+// packDithered() of sixteen pixels in 16-bit lanes, with each pixel's offset.
+inline __m256i packDithered16(__m256i r, __m256i g, __m256i b, __m256i offset) {
+    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
+    const auto channel = [&](__m256i c, __m256i scale) __attribute__((always_inline)) {
+        return floor255x16(_mm256_add_epi16(_mm256_mullo_epi16(c, scale), offset));
+    };
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(channel(r, c31), 11),
+                                           _mm256_slli_epi16(channel(g, c63), 5)),
+                           channel(b, c31));
 }
 #endif
 
@@ -632,18 +691,12 @@ void interpolateSurfaceLanes(const VxDrawState& s, VxBatch& b, int from, int to)
     }
 }
 
-// The state the program draws its surfaces with, fused into one pass: unit 0 alone and
-// passed through, colour = texture x iterated colour, depth test and write, optional fog,
-// no alpha test or blending (so the alpha combine is never looked at); dithered or rounded.
-// Gives the bits of finish() for that state; vxChooseRoutines picks it only when
-// surfaceStateMatches() holds.
-template <bool FOG, bool DITHER>
-void finishSurface(const VxDrawState& s, VxBatch& b) {
-    const int n = b.n;
-    // Groups of eight pixels side by side on one row (most of a large triangle) read and
-    // write the buffers as vectors; the rest are gathered and stored pixel by pixel.
-    alignas(64) bool run[VX_BATCH_MAX / 8];
-#ifdef VX_PIXEL_AVX2
+// The depth test of the fused surface routines over the batch's n pixels, a group of eight at
+// a time: the batch's mask, and in `runs` bit g for each group g of eight pixels side by side
+// on one row (read and written as vectors; the others are gathered and stored pixel by
+// pixel). False when no pixel passes.
+inline bool depthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* runs) {
+#ifdef VX_PATH_AVX2
     // One pass per group: its form, its stored depths and the depth test. The comparison
     // functions are the sets of their outcomes (bit 0 less, bit 1 equal, bit 2 greater), so
     // each group takes the outcomes its function holds. Pixels past the batch fail.
@@ -653,13 +706,14 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     const __m256i takeGreater = _mm256_set1_epi32(-((fn >> 2) & 1));
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256i anyPass = _mm256_setzero_si256();
+    unsigned whole = 0;
     for (int j = 0; j < n; j += 8) {
         const __m256i at = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.index + j));
         const __m256i want = _mm256_add_epi32(_mm256_set1_epi32(b.index[j]), iota);
-        const bool whole = _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, want)) == -1 && j + 8 <= n;
-        run[j / 8] = whole;
+        const bool run = _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, want)) == -1 && j + 8 <= n;
+        whole |= unsigned(run) << (j / 8);
         __m256i stored;
-        if (whole) {
+        if (run) {
             stored = _mm256_cvtepu16_epi32(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.depth + b.index[j])));
         } else {
@@ -682,18 +736,21 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
         _mm256_store_si256(reinterpret_cast<__m256i*>(b.mask + j), pass);
         anyPass = _mm256_or_si256(anyPass, pass);
     }
-    if (_mm256_testz_si256(anyPass, anyPass)) return;
+    *runs = whole;
+    return !_mm256_testz_si256(anyPass, anyPass);
 #else
     alignas(64) std::int32_t stored[VX_BATCH_MAX];
+    unsigned whole = 0;
     for (int j = 0; j < n; j += 8) {
         const int base = b.index[j];
         int off = 0;
         for (int i = 0; i < 8; ++i) off |= b.index[j + i] - base - i;
-        run[j / 8] = off == 0 && j + 8 <= n;
+        whole |= unsigned(off == 0 && j + 8 <= n) << (j / 8);
     }
+    *runs = whole;
     for (int i = 0; i < VX_BATCH_MAX; ++i) b.mask[i] = -1;
     for (int j = 0; j < n; j += 8) {
-        if (run[j / 8]) {
+        if ((whole >> (j / 8)) & 1) {
             const std::uint16_t* d = b.depth + b.index[j];
             for (int i = 0; i < 8; ++i) stored[j + i] = d[i];
         } else {
@@ -703,69 +760,46 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     compareMask(s.depthFunc, b.z, stored, b.mask, n);
     int live = 0;
     for (int i = 0; i < n; ++i) live |= b.mask[i];
-    if (!live) return;
+    return live != 0;
 #endif
-    const VxTexUnit& t = s.tex[0];
-    t.sample(t, b, 0);
+}
+
+// The colour of the surface state for the batch's n pixels, packed into 5-6-5: texture
+// (unit 0, sampled) x iterated colour, moved towards the fog colour by the fine fog table
+// when FOG, dithered when DITHER, rounded otherwise.
+template <bool FOG, bool DITHER>
+inline void shadeSurface(const VxDrawState& s, const VxBatch& b, int n, std::uint16_t* pix) {
     alignas(64) std::int32_t f[VX_BATCH_PAD];
-    if constexpr (FOG) {
-        lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
-    }
-    alignas(64) std::uint16_t pix[VX_BATCH_PAD];
+    if constexpr (FOG) lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
     alignas(64) std::int32_t offset[VX_BATCH_PAD];
     if constexpr (DITHER) ditherOffsets(b, offset, n);
     const int fr = s.fogColor[0], fg = s.fogColor[1], fb = s.fogColor[2];
     const std::int32_t* tr = b.tex[0][0];
     const std::int32_t* tg = b.tex[0][1];
     const std::int32_t* tb = b.tex[0][2];
-#ifdef VX_PIXEL_AVX2
-    // Sixteen pixels per step in 16-bit lanes: every product and sum below stays under
-    // 65536 (255 * 255 + 255 at most), so the 16-bit forms give the 32-bit results. Packing
-    // pairs the 128-bit halves of two groups; the final permute restores pixel order.
-    const auto load = load16;
-    const auto div255 = div255x16;
+#ifdef VX_PATH_AVX2
+    // Sixteen pixels per step in 16-bit lanes; the final permute restores the pixel order the
+    // packs changed.
     const __m256i fogR = _mm256_set1_epi16(std::int16_t(fr));
     const __m256i fogG = _mm256_set1_epi16(std::int16_t(fg));
     const __m256i fogB = _mm256_set1_epi16(std::int16_t(fb));
-    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
-    const __m256i one = _mm256_set1_epi16(1);
-    const auto floor255 = [&](__m256i v) {
-        const __m256i x = _mm256_add_epi16(v, one);
-        return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
-    };
     for (int i = 0; i < n; i += 16) {
-        __m256i r = div255(_mm256_mullo_epi16(load(b.it[0] + i), load(tr + i)));
-        __m256i g = div255(_mm256_mullo_epi16(load(b.it[1] + i), load(tg + i)));
-        __m256i bl = div255(_mm256_mullo_epi16(load(b.it[2] + i), load(tb + i)));
+        __m256i r = mul255x16(load16(b.it[0] + i), load16(tr + i));
+        __m256i g = mul255x16(load16(b.it[1] + i), load16(tg + i));
+        __m256i bl = mul255x16(load16(b.it[2] + i), load16(tb + i));
         if constexpr (FOG) {
-            const __m256i fi = load(f + i);
-            const auto toward = [&](__m256i o, __m256i fc) {
-                const __m256i d = _mm256_sub_epi16(fc, o);
-                const __m256i q = div255(_mm256_mullo_epi16(_mm256_abs_epi16(d), fi));
-                return _mm256_add_epi16(o, _mm256_sign_epi16(q, d));
-            };
-            r = toward(r, fogR);
-            g = toward(g, fogG);
-            bl = toward(bl, fogB);
+            const __m256i fi = load16(f + i);
+            r = fogTowards16(r, fogR, fi);
+            g = fogTowards16(g, fogG, fi);
+            bl = fogTowards16(bl, fogB, fi);
         }
         __m256i p;
         if constexpr (DITHER) {
-            const __m256i d = load(offset + i);
-            p = _mm256_or_si256(
-                _mm256_or_si256(
-                    _mm256_slli_epi16(floor255(_mm256_add_epi16(_mm256_mullo_epi16(r, c31), d)),
-                                      11),
-                    _mm256_slli_epi16(floor255(_mm256_add_epi16(_mm256_mullo_epi16(g, c63), d)),
-                                      5)),
-                floor255(_mm256_add_epi16(_mm256_mullo_epi16(bl, c31), d)));
+            p = packDithered16(r, g, bl, load16(offset + i));
         } else {
-            p = _mm256_or_si256(
-                _mm256_or_si256(_mm256_slli_epi16(div255(_mm256_mullo_epi16(r, c31)), 11),
-                                _mm256_slli_epi16(div255(_mm256_mullo_epi16(g, c63)), 5)),
-                div255(_mm256_mullo_epi16(bl, c31)));
+            p = packRounded16(r, g, bl);
         }
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
-                           _mm256_permute4x64_epi64(p, 0xD8));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i), _mm256_permute4x64_epi64(p, 0xD8));
     }
 #else
     for (int i = 0; i < n; ++i) {
@@ -784,67 +818,95 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
         }
     }
 #endif
+}
+
+// Stores group j of the batch, eight pixels side by side on one row, with their depths.
+// Dropped pixels are written back unchanged: only this worker owns these rows. When all eight
+// pass, the colour buffer is written without being read.
+inline void storeRun(VxBatch& b, int j, const std::uint16_t* pix) {
+    std::uint16_t* c = b.color + b.index[j];
+    std::uint16_t* d = b.depth + b.index[j];
+#ifdef VX_PATH_AVX2
+    const __m256i passed = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j));
+    if (_mm256_movemask_epi8(passed) == -1) {
+        // Depth codes are at most 0xFFFE: the unsigned pack keeps them.
+        const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
+        const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(z),
+                                                _mm256_extracti128_si256(z, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(c),
+                         _mm_load_si128(reinterpret_cast<const __m128i*>(pix + j)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), packed);
+        return;
+    }
+#else
+    int all = -1;
+    for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
+    if (all) {
+        for (int i = 0; i < 8; ++i) {
+            c[i] = pix[j + i];
+            d[i] = std::uint16_t(b.z[j + i]);
+        }
+        return;
+    }
+#endif
+    for (int i = 0; i < 8; ++i) {
+        const bool keep = b.mask[j + i] != 0;
+        c[i] = keep ? pix[j + i] : c[i];
+        d[i] = keep ? std::uint16_t(b.z[j + i]) : d[i];
+    }
+}
+
+// Stores the passing pixels of group j of the batch's n (scattered: small triangles) one at a
+// time, with their
+// depths, the buffers' addresses held in registers (the stores cannot change them). A group
+// whose eight pixels all pass (most) is stored without a test per pixel; the others visit
+// their passing pixels by the bits of the mask.
+inline void storeScattered(VxBatch& b, int j, int n, const std::uint16_t* pix) {
+    std::uint16_t* const color = b.color;
+    std::uint16_t* const depth = b.depth;
+    const int end = j + 8 < n ? j + 8 : n;
+#ifdef VX_PATH_AVX2
+    unsigned passing = unsigned(_mm256_movemask_ps(
+        _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
+#else
+    unsigned passing = 0;
+    for (int i = 0; i < 8; ++i) passing |= unsigned(b.mask[j + i] != 0) << i;
+#endif
+    passing &= (1u << (end - j)) - 1;
+    const auto put = [&](int i) __attribute__((always_inline)) {
+        const int at = b.index[i];
+        color[at] = pix[i];
+        depth[at] = std::uint16_t(b.z[i]);
+    };
+    if (passing == 0xFFu) {
+        for (int i = j; i < j + 8; ++i) put(i);
+    } else {
+        for (; passing; passing &= passing - 1) put(j + std::countr_zero(passing));
+    }
+}
+
+// The state the program draws its surfaces with, fused into one pass: unit 0 alone and
+// passed through, colour = texture x iterated colour, depth test and write, optional fog,
+// no alpha test or blending (so the alpha combine is never looked at); dithered or rounded.
+// Gives the bits of finish() for that state; vxChooseRoutines picks it only when
+// surfaceStateMatches() holds.
+template <bool FOG, bool DITHER>
+void finishSurface(const VxDrawState& s, VxBatch& b) {
+    // The stages' loops over the batch's pixels run at most VX_BATCH_MAX times: saying so
+    // lets the compiler unroll them.
+    const int n = b.n;
+    if (n > VX_BATCH_MAX) __builtin_unreachable();
+    unsigned runs;
+    if (!depthTestGroups(s, b, n, &runs)) return;
+    const VxTexUnit& t = s.tex[0];
+    t.sample(t, b, 0);
+    alignas(64) std::uint16_t pix[VX_BATCH_PAD];
+    shadeSurface<FOG, DITHER>(s, b, n, pix);
     for (int j = 0; j < n; j += 8) {
-        if (run[j / 8]) {
-            // Dropped pixels are written back unchanged: only this worker owns these rows.
-            // When all eight pass, the colour buffer is written without being read.
-            std::uint16_t* c = b.color + b.index[j];
-            std::uint16_t* d = b.depth + b.index[j];
-#ifdef VX_PIXEL_AVX2
-            const __m256i passed = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j));
-            const bool all = _mm256_movemask_epi8(passed) == -1;
-#else
-            int all = -1;
-            for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
-#endif
-            if (all) {
-#ifdef VX_PIXEL_AVX2
-                // Depth codes are at most 0xFFFE: the unsigned pack keeps them.
-                const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
-                const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(z),
-                                                        _mm256_extracti128_si256(z, 1));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(c),
-                                 _mm_load_si128(reinterpret_cast<const __m128i*>(pix + j)));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(d), packed);
-#else
-                for (int i = 0; i < 8; ++i) {
-                    c[i] = pix[j + i];
-                    d[i] = std::uint16_t(b.z[j + i]);
-                }
-#endif
-            } else {
-                for (int i = 0; i < 8; ++i) {
-                    const bool keep = b.mask[j + i] != 0;
-                    c[i] = keep ? pix[j + i] : c[i];
-                    d[i] = keep ? std::uint16_t(b.z[j + i]) : d[i];
-                }
-            }
+        if ((runs >> (j / 8)) & 1) {
+            storeRun(b, j, pix);
         } else {
-            // Scattered pixels (small triangles): one at a time, the buffers' addresses held
-            // in registers (the stores cannot change them). A group whose eight pixels all
-            // pass (most) is stored without a test per pixel; the others visit their passing
-            // pixels by the bits of the mask.
-            std::uint16_t* const color = b.color;
-            std::uint16_t* const depth = b.depth;
-            const int end = j + 8 < n ? j + 8 : n;
-#ifdef VX_PIXEL_AVX2
-            unsigned passing = unsigned(_mm256_movemask_ps(
-                _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
-#else
-            unsigned passing = 0;
-            for (int i = 0; i < 8; ++i) passing |= unsigned(b.mask[j + i] != 0) << i;
-#endif
-            passing &= (1u << (end - j)) - 1;
-            const auto put = [&](int i) __attribute__((always_inline)) {
-                const int at = b.index[i];
-                color[at] = pix[i];
-                depth[at] = std::uint16_t(b.z[i]);
-            };
-            if (passing == 0xFFu) {
-                for (int i = j; i < j + 8; ++i) put(i);
-            } else {
-                for (; passing; passing &= passing - 1) put(j + std::countr_zero(passing));
-            }
+            storeScattered(b, j, n, pix);
         }
     }
 }
@@ -864,51 +926,41 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
     lookupPixels(b.color, b.index, dst, n);
     alignas(64) std::uint16_t pix[VX_BATCH_PAD];
     const auto& tex = b.tex[0];
-#ifdef VX_PIXEL_AVX2
-    // Sixteen pixels per step in 16-bit lanes, as in finishSurface(): products stay under
-    // 65536 and the permute restores the pixel order the packs changed.
+#ifdef VX_PATH_AVX2
+    // Sixteen pixels per step in 16-bit lanes, as in shadeSurface(): the permute restores the
+    // pixel order the packs changed.
     const auto load = load16;
+    const auto mul = mul255x16;
     const __m256i c255 = _mm256_set1_epi16(255);
-    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
-    const auto mul = [](__m256i x, __m256i y) { return div255x16(_mm256_mullo_epi16(x, y)); };
     const __m256i kr = _mm256_set1_epi16(std::int16_t(s.constant[0]));
     const __m256i kg = _mm256_set1_epi16(std::int16_t(s.constant[1]));
     const __m256i kb = _mm256_set1_epi16(std::int16_t(s.constant[2]));
     for (int i = 0; i < n; i += 16) {
         const __m256i a = mul(load(tex[3] + i), c255);
         const __m256i keep = _mm256_sub_epi16(c255, a);
-        const __m256i d = load(dst + i);
-        const __m256i r5 = _mm256_srli_epi16(d, 11);
-        const __m256i g6 = _mm256_and_si256(_mm256_srli_epi16(d, 5), c63);
-        const __m256i b5 = _mm256_and_si256(d, c31);
-        const __m256i dr = _mm256_or_si256(_mm256_slli_epi16(r5, 3), _mm256_srli_epi16(r5, 2));
-        const __m256i dg = _mm256_or_si256(_mm256_slli_epi16(g6, 2), _mm256_srli_epi16(g6, 4));
-        const __m256i db = _mm256_or_si256(_mm256_slli_epi16(b5, 3), _mm256_srli_epi16(b5, 2));
+        U16 dr, dg, db;
+        vxUnpack565(U16(load(dst + i)), &dr, &dg, &db);
         const auto blend = [&](__m256i k, const std::int32_t* texel, __m256i under) {
             const __m256i v = _mm256_add_epi16(mul(mul(k, load(texel + i)), a), mul(under, keep));
             return _mm256_min_epu16(v, c255);
         };
-        const __m256i r = blend(kr, tex[0], dr);
-        const __m256i g = blend(kg, tex[1], dg);
-        const __m256i bl = blend(kb, tex[2], db);
-        const __m256i p = _mm256_or_si256(
-            _mm256_or_si256(_mm256_slli_epi16(mul(r, c31), 11), _mm256_slli_epi16(mul(g, c63), 5)),
-            mul(bl, c31));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i), _mm256_permute4x64_epi64(p, 0xD8));
+        const __m256i r = blend(kr, tex[0], __m256i(dr));
+        const __m256i g = blend(kg, tex[1], __m256i(dg));
+        const __m256i bl = blend(kb, tex[2], __m256i(db));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
+                           _mm256_permute4x64_epi64(packRounded16(r, g, bl), 0xD8));
     }
 #else
     for (int i = 0; i < n; ++i) {
         const int a = div255r(255 * tex[3][i]);
-        const int d = dst[i];
-        const int r5 = (d >> 11) & 31, g6 = (d >> 5) & 63, b5 = d & 31;
+        int dr, dg, db;
+        vxUnpack565(dst[i], &dr, &dg, &db);
         const auto blend = [&](int c, int under) {
             const int v =
                 div255r(div255r(s.constant[c] * tex[c][i]) * a) + div255r(under * (255 - a));
             return v > 255 ? 255 : v;
         };
-        pix[i] = std::uint16_t(packRounded(blend(0, (r5 << 3) | (r5 >> 2)),
-                                           blend(1, (g6 << 2) | (g6 >> 4)),
-                                           blend(2, (b5 << 3) | (b5 >> 2))));
+        pix[i] = std::uint16_t(packRounded(blend(0, dr), blend(1, dg), blend(2, db)));
     }
 #endif
     std::uint16_t* const color = b.color;
@@ -919,18 +971,25 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
     }
 }
 
+// The path's own sampler for a bound unit's format and filters, or null: vxSampleGeneric
+// samples the unit then. Each path's file defines it.
+VxSampleRoutine pathSampler(const VxTexUnit& unit);
+
 // Points the draw state at this path's routines: the general ones, the fused surface
-// routines (`fused`: 1 with fog, 2 with dithering) when the state is the program's surface
-// state (`surface`) with unit 0 bound, or the fused text routine when it is the text state
-// (`tinted`).
-void pickRoutines(VxDrawState* s, bool surface, int fused, bool tinted) {
+// routines when the state is the program's surface state (`surface`) with unit 0 bound, or
+// the fused text routine when it is the text state (`tinted`); and each unit at a sampler.
+void pickRoutines(VxDrawState* s, bool surface, bool tinted) {
+    // Indexed by fog + 2 * dithering.
     static constexpr VxFinishRoutine SURFACE[4] = {
         finishSurface<false, false>, finishSurface<true, false>, finishSurface<false, true>,
         finishSurface<true, true>};
     s->interpolate = interpolate;
     s->interpolateLanes = nullptr;
     s->finish = finish;
-    if (surface) s->finish = SURFACE[fused];
+    if (surface) {
+        const int fog = (s->flags & VX_DRAW_FOG) ? 1 : 0;
+        s->finish = SURFACE[fog + ((s->flags & VX_DRAW_DITHER) ? 2 : 0)];
+    }
     if (tinted) {
         s->finish = (s->flags & VX_DRAW_DEPTH_WRITE) ? finishTinted<true> : finishTinted<false>;
     }
@@ -939,5 +998,9 @@ void pickRoutines(VxDrawState* s, bool surface, int fused, bool tinted) {
     if ((surface || tinted) && s->tex[0].base) {
         s->interpolate = interpolateSurface;
         s->interpolateLanes = interpolateSurfaceLanes;
+    }
+    for (VxTexUnit& t : s->tex) {
+        const VxSampleRoutine own = t.base ? pathSampler(t) : nullptr;
+        t.sample = own ? own : (t.base ? vxSampleGeneric : vxSampleWhite);
     }
 }

@@ -42,6 +42,15 @@ std::uint64_t nowNs() {
                                           .count());
 }
 
+// Points the worker's batch at the buffers, which may have changed since its last batch.
+void beginCommands(VxWorker& w) {
+    VxBatch& b = w.batch;
+    b.color = vexaDevice.colorBuffers[w.target];
+    b.depth = vexaDevice.depthBuffer;
+    b.pitch = vexaDevice.width;
+    b.fogFine = w.fogFine;
+}
+
 const VxCommand* commandAt(std::uint64_t pos) {
     return reinterpret_cast<const VxCommand*>(vexaDevice.ring + (pos & (VX_RING_BYTES - 1)));
 }
@@ -69,7 +78,7 @@ void execute(VxWorker& w, const VxCommand* c) {
     case VX_CMD_TARGET:
         vxFlushBatch(w);  // batched pixels belong to the frame before
         w.target = reinterpret_cast<const VxTargetCommand*>(c)->buffer;
-        vxBeginCommands(w);
+        beginCommands(w);
         break;
     default:
         break;
@@ -110,7 +119,7 @@ void runCommands(VxWorker& w, std::uint64_t& pos, std::uint64_t pub) {
     const bool timed = d.timing.load(std::memory_order_relaxed);
     const std::uint64_t start = timed ? nowNs() : 0;
     std::uint64_t reported = pos;
-    vxBeginCommands(w);
+    beginCommands(w);
     while (pos != pub) {
         const VxCommand* c = commandAt(pos);
         if (c->type == VX_CMD_WRAP) {

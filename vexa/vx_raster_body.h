@@ -1,4 +1,4 @@
-// Worker side of Vexa drawing for one processor path: included by vx_raster.cpp once per
+// Worker side of Vexa drawing for one processor path: included by vx_path_body.h once per
 // path (portable and AVX2) inside that path's namespace, so both are the same source. It
 // covers triangle setup (snapping, culling, edge functions, attribute planes), span
 // traversal of the rows a worker owns, lines, and clears. Coverage is exact integer
@@ -8,7 +8,7 @@
 // pipeline in batches. Writes only inside the clip window, itself inside the output.
 // Deliberately without an include guard.
 
-// Draws what a worker has batched (the path's own vxFlushBatch).
+// Draws what a worker has batched (the path's flushBatch in VxPath).
 void flushBatch(VxWorker& w);
 
 namespace {
@@ -33,7 +33,7 @@ inline unsigned laneBits(Int4 v) {
 
 // laneBits() of eight lanes.
 inline unsigned laneBits(Int8 v) {
-#ifdef VX_RASTER_AVX2
+#ifdef VX_PATH_AVX2
     return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(__m256i(v))));
 #else
     return laneBits(Int4(__builtin_shufflevector(v, v, 0, 1, 2, 3))) |
@@ -263,7 +263,7 @@ inline Double4 texturePlanes(const VxVertex& v) {
     return __builtin_convertvector(f, Double4);
 }
 inline Double4 colourPlanes(const VxVertex& v) {
-#ifdef VX_RASTER_AVX2
+#ifdef VX_PATH_AVX2
     // The bytes r g b a of the word to four 32-bit lanes with one shuffle, then to doubles.
     const __m128i order = _mm_setr_epi8(2, -1, -1, -1, 1, -1, -1, -1, 0, -1, -1, -1, 3, -1, -1, -1);
     const __m128i rgba = _mm_shuffle_epi8(_mm_cvtsi32_si128(std::int32_t(v.argb)), order);
@@ -338,6 +338,17 @@ inline bool centresIn(const VxWorker& w, std::int32_t minX, std::int32_t maxX,
     return true;
 }
 
+// At most four candidate columns and four candidate rows: tinyCoverage() looks at them all.
+inline bool tinyBox(const CentreBox& box) {
+    return box.colLast - box.colFirst < 4 && box.rowLast - box.rowFirst < 4;
+}
+
+// The row after y that this worker draws: the next one, or past a band of another worker.
+inline int nextRowOf(const VxWorker& w, int y) {
+    ++y;
+    return (y & ((1 << VX_BAND_SHIFT) - 1)) == 0 ? nextOwnedRow(w, y) : y;
+}
+
 inline std::int32_t min3(std::int32_t a, std::int32_t b, std::int32_t c) {
     const std::int32_t m = a < b ? a : b;
     return m < c ? m : c;
@@ -346,6 +357,82 @@ inline std::int32_t max3(std::int32_t a, std::int32_t b, std::int32_t c) {
     const std::int32_t m = a > b ? a : b;
     return m > c ? m : c;
 }
+
+// ---- Orientation and culling ------------------------------------------------------------------
+
+// A triangle that survived culling, ready for coverage: its snapped vertices and its vertex
+// records in the order that makes its interior the positive side of every edge (b and c
+// swapped where its signed area is negative), and its doubled area, made positive.
+struct Facing {
+    std::int32_t ax, ay, bx, by, cx, cy;
+    const VxVertex *a, *b, *c;
+    std::int64_t area;
+};
+
+// The orientation and culling step of every triangle, drawn alone or as half of a cell:
+// false when the triangle of drawable command vertices ia, ib, ic has no area or the cull mode
+// drops its signed area (VX_CULL_NEGATIVE the triangles below 0, VX_CULL_POSITIVE those above);
+// otherwise `t` is the triangle as Facing says. Drawable vertices snap within 2^28, so the
+// differences fit 32 bits and the area 64.
+inline bool orientTriangle(const VxWorker& w, const VxVertex* v, int ia, int ib, int ic,
+                           Facing* t) {
+    const std::int32_t ax = w.snapX[ia], ay = w.snapY[ia], bx = w.snapX[ib], by = w.snapY[ib];
+    const std::int32_t cx = w.snapX[ic], cy = w.snapY[ic];
+    const std::int64_t area =
+        std::int64_t(bx - ax) * (cy - ay) - std::int64_t(cx - ax) * (by - ay);
+    const std::int32_t cull = w.state.cullMode;
+    if (area == 0 || (cull == VX_CULL_NEGATIVE && area < 0) ||
+        (cull == VX_CULL_POSITIVE && area > 0)) {
+        return false;
+    }
+    *t = {ax, ay, bx, by, cx, cy, &v[ia], &v[ib], &v[ic], area};
+    if (area < 0) {
+        std::swap(t->bx, t->cx);
+        std::swap(t->by, t->cy);
+        std::swap(t->b, t->c);
+        t->area = -area;
+    }
+    return true;
+}
+
+// The attribute planes of a triangle into the worker's setup. `small`: its box of snapped
+// positions is within VX_EDGE32_EXTENT, where the differences and their products are exact in
+// double (below 2^28 * 2^-16), so the doubled area is the integer one scaled: no rounding
+// either way, and the division starts sooner.
+inline void facingPlanes(VxWorker& w, const Facing& t, bool small) {
+    constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
+    const double ax = double(t.ax) * SCALE, ay = double(t.ay) * SCALE;
+    const double bx = double(t.bx) * SCALE, by = double(t.by) * SCALE;
+    const double cx = double(t.cx) * SCALE, cy = double(t.cy) * SCALE;
+    const double det = small ? double(t.area) * (SCALE * SCALE)
+                             : (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
+    makePlanes(w.setup, *t.a, *t.b, *t.c, ax, ay, bx, by, cx, cy, det,
+               (w.state.flags & VX_DRAW_TEX1) != 0);
+}
+
+// ---- Coverage strategies ----------------------------------------------------------------------
+
+// Where a triangle's covered pixels go, row by row. Its planes are made when its first pixel is
+// found (most sub-pixel triangles cover none), before that pixel enters the batch, which may be
+// shaded (with this setup) as soon as it is full.
+struct TriangleSpans {
+    VxWorker& w;
+    const Facing& t;
+    bool small;  // as facingPlanes() takes it
+    bool planesMade;
+    // Adds columns x0..x1 (inclusive) of row y.
+    __attribute__((always_inline)) void add(int y, int x0, int x1) {
+        if (!planesMade) {
+            planesMade = true;
+            facingPlanes(w, t, small);
+        }
+        addSpan(w, y, x0, x1);
+    }
+    // Adds the covered columns of row y, bit i for column first + i (one run).
+    __attribute__((always_inline)) void addBits(int y, int first, unsigned bits) {
+        if (bits) add(y, first + std::countr_zero(bits), first + std::bit_width(bits) - 1);
+    }
+};
 
 // The edge functions of a triangle in a small box (VX_EDGE32_EXTENT), taken relative to each
 // edge's first vertex so they fit 32 bits: at the centres of four columns from x0 (snapped
@@ -379,26 +466,24 @@ inline ColumnEdges columnEdges(const Edge* edges, std::int32_t x0) {
     return c;
 }
 
-// Tiny triangles, with at most four candidate columns and four candidate rows (most of a
-// fine grid's): the edge functions at all sixteen candidate centres, two rows of four columns
-// per vector, and the covered ones as a bit mask, bit 4 r + c for row r and column c from
-// (colFirst, rowFirst). The vertices are snapped, the area positive. Relative to each edge's
-// first vertex the values fit 32 bits, as in the small path of triangleIn() (the candidates
-// lie within three columns and rows of the box).
-inline unsigned tinyCoverage(std::int32_t ax, std::int32_t ay, std::int32_t bx, std::int32_t by,
-                             std::int32_t cx, std::int32_t cy, int colFirst, int rowFirst) {
+// A tiny box's candidates covered by a triangle in it (small, oriented): the edge functions at
+// all sixteen candidate centres, two rows of four columns per vector, and the covered ones as a
+// bit mask, bit 4 r + c for row r and column c from (colFirst, rowFirst). Relative to each
+// edge's first vertex the values fit 32 bits, as in coverColumns() (the candidates lie within
+// three columns and rows of the box).
+inline unsigned tinyCoverage(const Facing& t, const CentreBox& box) {
     constexpr std::int32_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
     // The three edges (a to b, b to c, c to a) side by side, as makeEdge() has them:
     // a = py - qy, b = qx - px, bias 0 on top-left edges; lane 3 repeats the first.
-    const Int4 px = {ax, bx, cx, ax};
-    const Int4 py = {ay, by, cy, ay};
+    const Int4 px = {t.ax, t.bx, t.cx, t.ax};
+    const Int4 py = {t.ay, t.by, t.cy, t.ay};
     const Int4 ea = py - __builtin_shufflevector(py, py, 1, 2, 0, 1);
     const Int4 eb = __builtin_shufflevector(px, px, 1, 2, 0, 1) - px;
     const Int4 bias = 1 + ((ea > 0) | ((ea == 0) & (eb > 0)));  // comparisons give -1
     // Each edge's function at the first candidate centre, and its steps to the next column
     // and row.
-    const std::int32_t x0 = colFirst * ONE + HALF;
-    const std::int32_t y0 = rowFirst * ONE + HALF;
+    const std::int32_t x0 = box.colFirst * ONE + HALF;
+    const std::int32_t y0 = box.rowFirst * ONE + HALF;
     const Int4 at = ea * (x0 - px) + eb * (y0 - py) - bias;
     const Int4 right = ea * ONE, down = eb * ONE;
     constexpr Int8 COLUMN = {0, 1, 2, 3, 0, 1, 2, 3}, ROW = {0, 0, 0, 0, 1, 1, 1, 1};
@@ -434,8 +519,169 @@ inline unsigned tinyCandidates(const VxWorker& w, const CentreBox& box) {
     return candidates;
 }
 
+// Tiny triangles (most of a fine grid's): all sixteen candidate centres at once.
+inline void coverTiny(TriangleSpans& spans, const CentreBox& box) {
+    const unsigned inside = tinyCoverage(spans.t, box) & tinyCandidates(spans.w, box);
+    for (int r = 0, y = box.rowFirst; y <= box.rowLast; ++r, ++y) {
+        spans.addBits(y, box.colFirst, (inside >> (4 * r)) & 15u);
+    }
+}
+
+// Small triangles up to 24 columns wide (most of a fine grid's that are not tiny): each row's
+// edge functions at the candidate centres four side by side, the covered columns as a bit mask
+// (a triangle's pixels on a row are one run). The samples stay within three columns of the
+// box, so the values, relative to each edge's first vertex, fit 32 bits: the same integers as
+// the 64-bit forms of the other strategies.
+inline void coverColumns(TriangleSpans& spans, const Edge* edges, const CentreBox& box) {
+    constexpr std::int32_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
+    const int columns = box.colLast - box.colFirst + 1;
+    const int groups = (columns + 3) >> 2;
+    const ColumnEdges c = columnEdges(edges, box.colFirst * ONE + HALF);
+    // Columns of the last group past the box are not candidates.
+    const unsigned live = (1u << columns) - 1;
+    // The functions at the first columns of the row; the next row's differ by a sum.
+    Int4 row[3];
+    c.atRow(box.rowFirst * ONE + HALF, row);
+    for (int y = box.rowFirst; y <= box.rowLast;) {
+        unsigned bits = laneBits((row[0] | row[1] | row[2]) >= 0);
+        if (groups > 1) {
+            Int4 e[3] = {row[0], row[1], row[2]};
+            for (int g = 1; g < groups; ++g) {
+                for (int k = 0; k < 3; ++k) e[k] += c.step4[k];
+                bits |= laneBits((e[0] | e[1] | e[2]) >= 0) << (4 * g);
+            }
+        }
+        spans.addBits(y, box.colFirst, bits & live);
+        const int next = nextRowOf(spans.w, y);
+        if (next != y + 1) {
+            if (next <= box.rowLast) c.atRow(next * ONE + HALF, row);
+        } else {
+            c.nextRow(row);
+        }
+        y = next;
+    }
+}
+
+// Narrow triangles beyond the small extent (a vertex far away): each row's span ends found by
+// stepping the 64-bit edge functions across the candidate columns.
+inline void coverStepped(TriangleSpans& spans, const Edge* edges, const CentreBox& box) {
+    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
+    const std::int64_t colFirst = box.colFirst, colLast = box.colLast;
+    for (int y = box.rowFirst; y <= box.rowLast; y = nextRowOf(spans.w, y)) {
+        const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
+        std::int64_t r[3];
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
+            r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
+        }
+        const std::int64_t s0 = edges[0].a * ONE, s1 = edges[1].a * ONE, s2 = edges[2].a * ONE;
+        std::int64_t e0 = s0 * colFirst + r[0], e1 = s1 * colFirst + r[1];
+        std::int64_t e2 = s2 * colFirst + r[2];
+        std::int64_t xl = colLast + 1, xr = colFirst - 1;
+        for (std::int64_t x = colFirst; x <= colLast; ++x) {
+            const bool inside = (e0 | e1 | e2) >= 0;
+            xl = inside && x < xl ? x : xl;
+            xr = inside ? x : xr;
+            e0 += s0;
+            e1 += s1;
+            e2 += s2;
+        }
+        if (xl <= xr) spans.add(y, int(xl), int(xr));
+    }
+}
+
+// Wide triangles: a row's span ends where each edge function, a * ONE * x + r, crosses
+// zero. With D = |a| * ONE and r = q * D + m (0 <= m < D), the first column inside a
+// left edge (a > 0) is -q and the last inside a right edge (a < 0) is q. From one row to
+// the next r grows by b * ONE, so q and m are stepped exactly; they are divided out
+// afresh only where a run of rows this worker owns begins.
+inline void coverWide(TriangleSpans& spans, const Edge* edges, const CentreBox& box) {
+    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
+    std::int64_t r[3] = {}, q[3] = {}, m[3] = {}, d[3], stepQ[3] = {}, stepM[3] = {};
+    for (int k = 0; k < 3; ++k) {
+        const Edge& e = edges[k];
+        d[k] = (e.a < 0 ? -e.a : e.a) * ONE;
+        if (e.a != 0) {
+            stepQ[k] = floorDiv(e.b * ONE, d[k]);
+            stepM[k] = e.b * ONE - stepQ[k] * d[k];
+        }
+    }
+    bool fresh = true;
+    for (int y = box.rowFirst; y <= box.rowLast;) {
+        if (fresh) {
+            const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
+            for (int k = 0; k < 3; ++k) {
+                const Edge& e = edges[k];
+                // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
+                r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
+                if (e.a != 0) {
+                    q[k] = floorDiv(r[k], d[k]);
+                    m[k] = r[k] - q[k] * d[k];
+                }
+            }
+            fresh = false;
+        }
+        std::int64_t xl = box.colFirst, xr = box.colLast;
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            if (e.a > 0) {
+                xl = -q[k] > xl ? -q[k] : xl;
+            } else if (e.a < 0) {
+                xr = q[k] < xr ? q[k] : xr;
+            } else if (r[k] < 0) {
+                xr = xl - 1;
+            }
+        }
+        if (xl <= xr) spans.add(y, int(xl), int(xr));
+        for (int k = 0; k < 3; ++k) {
+            const Edge& e = edges[k];
+            if (e.a != 0) {
+                q[k] += stepQ[k];
+                m[k] += stepM[k];
+                if (m[k] >= d[k]) {
+                    m[k] -= d[k];
+                    ++q[k];
+                }
+            } else {
+                r[k] += e.b * ONE;
+            }
+        }
+        const int next = nextRowOf(spans.w, y);
+        fresh = next != y + 1;
+        y = next;
+    }
+}
+
+// ---- Triangles --------------------------------------------------------------------------------
+
+// Draws the triangle of drawable command vertices ia, ib, ic whose covered centres lie in
+// `box` (rows from the first this worker owns), which may be larger than the triangle's own;
+// `small`: the box of snapped positions around it is within VX_EDGE32_EXTENT. Set-up in
+// stages: orientation and culling, then one of four coverage strategies by the box's size.
 void triangleIn(VxWorker& w, const VxVertex* v, int ia, int ib, int ic, const CentreBox& box,
-                bool small);
+                bool small) {
+    Facing t;
+    if (!orientTriangle(w, v, ia, ib, ic, &t)) return;
+    TriangleSpans spans{w, t, small, false};
+    if (small && tinyBox(box)) {
+        coverTiny(spans, box);
+    } else {
+        const Edge edges[3] = {makeEdge(t.ax, t.ay, t.bx, t.by), makeEdge(t.bx, t.by, t.cx, t.cy),
+                               makeEdge(t.cx, t.cy, t.ax, t.ay)};
+        // Narrow boxes test their columns (four at a time when small), wider ones find each
+        // row's span ends by exact division.
+        const bool narrow = box.colLast - box.colFirst < 24;
+        if (narrow && small) {
+            coverColumns(spans, edges, box);
+        } else if (narrow) {
+            coverStepped(spans, edges, box);
+        } else {
+            coverWide(spans, edges, box);
+        }
+    }
+    endPrimitive(w);
+}
 
 // Draws the triangle of command vertices ia, ib, ic (snapped by runPrims).
 void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
@@ -455,205 +701,6 @@ void triangle(VxWorker& w, const VxVertex* v, int ia, int ib, int ic) {
     triangleIn(w, v, ia, ib, ic, box, small);
 }
 
-// Draws the triangle of drawable command vertices ia, ib, ic whose covered centres lie in
-// `box` (rows from the first this worker owns), which may be larger than the triangle's own;
-// `small`: the box of snapped positions around it is within VX_EDGE32_EXTENT.
-void triangleIn(VxWorker& w, const VxVertex* v, int ia, int ib, int ic, const CentreBox& box,
-                bool small) {
-    const VxDrawState& st = w.state;
-    constexpr std::int64_t ONE = 1 << VX_SUBPIXEL_BITS, HALF = ONE / 2;
-    const int firstOwned = box.rowFirst, rowLast = box.rowLast;
-    const std::int64_t colFirst = box.colFirst, colLast = box.colLast;
-
-    std::int64_t ax = w.snapX[ia], ay = w.snapY[ia], bx = w.snapX[ib], by = w.snapY[ib];
-    std::int64_t cx = w.snapX[ic], cy = w.snapY[ic];
-    const std::int64_t area = (bx - ax) * (cy - ay) - (cx - ax) * (by - ay);
-    if (area == 0) return;
-    if (st.cullMode == VX_CULL_NEGATIVE && area < 0) return;
-    if (st.cullMode == VX_CULL_POSITIVE && area > 0) return;
-    const VxVertex& a = v[ia];
-    const VxVertex* pb = &v[ib];
-    const VxVertex* pc = &v[ic];
-    if (area < 0) {  // make the interior the positive side of every edge
-        std::swap(bx, cx);
-        std::swap(by, cy);
-        std::swap(pb, pc);
-    }
-    // The attribute planes are made when the first pixel is found: most sub-pixel triangles
-    // cover none. They must exist before that pixel enters the batch, which may be shaded
-    // (with this setup) as soon as it is full.
-    bool planesMade = false;
-    const auto makePlanesOnce = [&]() {
-        if (planesMade) return;
-        planesMade = true;
-        constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
-        const double fax = double(ax) * SCALE, fay = double(ay) * SCALE;
-        const double fbx = double(bx) * SCALE, fby = double(by) * SCALE;
-        const double fcx = double(cx) * SCALE, fcy = double(cy) * SCALE;
-        // In a small box the differences and their products are exact in double (below
-        // 2^28 * 2^-16), so the doubled area is the integer one scaled: no rounding either
-        // way, and the division starts sooner.
-        const double det = small ? double(area < 0 ? -area : area) * (SCALE * SCALE)
-                                 : (fbx - fax) * (fcy - fay) - (fcx - fax) * (fby - fay);
-        makePlanes(w.setup, a, *pb, *pc, fax, fay, fbx, fby, fcx, fcy, det,
-                   (st.flags & VX_DRAW_TEX1) != 0);
-    };
-    // Adds the covered columns of row y, bit i for column colFirst + i (one run).
-    const auto coverRow = [&](int y, unsigned bits) __attribute__((always_inline)) {
-        if (!bits) return;
-        makePlanesOnce();
-        const int c0 = int(colFirst);
-        addSpan(w, y, c0 + std::countr_zero(bits), c0 + std::bit_width(bits) - 1);
-    };
-
-    // Tiny triangles (most of a fine grid's): all sixteen candidate centres at once.
-    if (small && colLast - colFirst < 4 && rowLast - firstOwned < 4) {
-        const unsigned inside =
-            tinyCoverage(std::int32_t(ax), std::int32_t(ay), std::int32_t(bx), std::int32_t(by),
-                         std::int32_t(cx), std::int32_t(cy), int(colFirst), firstOwned) &
-            tinyCandidates(w, box);
-        for (int r = 0, y = firstOwned; y <= rowLast; ++r, ++y) {
-            coverRow(y, (inside >> (4 * r)) & 15u);
-        }
-        endPrimitive(w);
-        return;
-    }
-    const Edge edges[3] = {makeEdge(ax, ay, bx, by), makeEdge(bx, by, cx, cy),
-                           makeEdge(cx, cy, ax, ay)};
-    // Small triangles up to 24 columns wide (most of a fine grid's): each row's edge
-    // functions at the candidate centres four side by side, the covered columns as a bit mask
-    // (a triangle's pixels on a row are one run). The samples stay within three columns of
-    // the box, so the values, relative to each edge's first vertex, fit 32 bits: the same
-    // integers as the 64-bit forms below. Wider ones find each row's span ends by stepping
-    // (narrow) or by exact division.
-    const bool narrow = colLast - colFirst < 24;
-    if (narrow && small) {
-        const int columns = int(colLast - colFirst) + 1;
-        const int groups = (columns + 3) >> 2;
-        const ColumnEdges c = columnEdges(edges, std::int32_t(colFirst * ONE + HALF));
-        // Columns of the last group past the box are not candidates.
-        const unsigned live = (1u << columns) - 1;
-        // The functions at the first columns of the row; the next row's differ by a sum.
-        Int4 row[3];
-        c.atRow(firstOwned * std::int32_t(ONE) + std::int32_t(HALF), row);
-        for (int y = firstOwned; y <= rowLast;) {
-            unsigned bits = laneBits((row[0] | row[1] | row[2]) >= 0);
-            if (groups > 1) {
-                Int4 e[3] = {row[0], row[1], row[2]};
-                for (int g = 1; g < groups; ++g) {
-                    for (int k = 0; k < 3; ++k) e[k] += c.step4[k];
-                    bits |= laneBits((e[0] | e[1] | e[2]) >= 0) << (4 * g);
-                }
-            }
-            coverRow(y, bits & live);
-            ++y;
-            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) {
-                y = nextOwnedRow(w, y);
-                if (y <= rowLast) c.atRow(y * std::int32_t(ONE) + std::int32_t(HALF), row);
-            } else {
-                c.nextRow(row);
-            }
-        }
-        endPrimitive(w);
-        return;
-    }
-    if (narrow) {
-        for (int y = firstOwned; y <= rowLast;) {
-            const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
-            std::int64_t r[3];
-            for (int k = 0; k < 3; ++k) {
-                const Edge& e = edges[k];
-                // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
-                r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
-            }
-            const std::int64_t s0 = edges[0].a * ONE, s1 = edges[1].a * ONE, s2 = edges[2].a * ONE;
-            std::int64_t e0 = s0 * colFirst + r[0], e1 = s1 * colFirst + r[1], e2 = s2 * colFirst + r[2];
-            std::int64_t xl = colLast + 1, xr = colFirst - 1;
-            for (std::int64_t x = colFirst; x <= colLast; ++x) {
-                const bool inside = (e0 | e1 | e2) >= 0;
-                xl = inside && x < xl ? x : xl;
-                xr = inside ? x : xr;
-                e0 += s0;
-                e1 += s1;
-                e2 += s2;
-            }
-            if (xl <= xr) {
-                makePlanesOnce();
-                addSpan(w, y, int(xl), int(xr));
-            }
-            ++y;
-            if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) y = nextOwnedRow(w, y);
-        }
-        endPrimitive(w);
-        return;
-    }
-    // Wide triangles: a row's span ends where each edge function, a * ONE * x + r, crosses
-    // zero. With D = |a| * ONE and r = q * D + m (0 <= m < D), the first column inside a
-    // left edge (a > 0) is -q and the last inside a right edge (a < 0) is q. From one row to
-    // the next r grows by b * ONE, so q and m are stepped exactly; they are divided out
-    // afresh only where a run of rows this worker owns begins.
-    std::int64_t r[3] = {}, q[3] = {}, m[3] = {}, d[3], stepQ[3] = {}, stepM[3] = {};
-    for (int k = 0; k < 3; ++k) {
-        const Edge& e = edges[k];
-        d[k] = (e.a < 0 ? -e.a : e.a) * ONE;
-        if (e.a != 0) {
-            stepQ[k] = floorDiv(e.b * ONE, d[k]);
-            stepM[k] = e.b * ONE - stepQ[k] * d[k];
-        }
-    }
-    bool fresh = true;
-    for (int y = firstOwned; y <= rowLast;) {
-        if (fresh) {
-            const std::int64_t pcy = std::int64_t(y) * ONE + HALF;
-            for (int k = 0; k < 3; ++k) {
-                const Edge& e = edges[k];
-                // E(x) = a * (x * ONE + HALF - px) + b * (pcy - py) - bias = a * ONE * x + r
-                r[k] = e.a * (HALF - e.px) + e.b * (pcy - e.py) - e.bias;
-                if (e.a != 0) {
-                    q[k] = floorDiv(r[k], d[k]);
-                    m[k] = r[k] - q[k] * d[k];
-                }
-            }
-            fresh = false;
-        }
-        std::int64_t xl = colFirst, xr = colLast;
-        for (int k = 0; k < 3; ++k) {
-            const Edge& e = edges[k];
-            if (e.a > 0) {
-                xl = -q[k] > xl ? -q[k] : xl;
-            } else if (e.a < 0) {
-                xr = q[k] < xr ? q[k] : xr;
-            } else if (r[k] < 0) {
-                xr = xl - 1;
-            }
-        }
-        if (xl <= xr) {
-            makePlanesOnce();
-            addSpan(w, y, int(xl), int(xr));
-        }
-        for (int k = 0; k < 3; ++k) {
-            const Edge& e = edges[k];
-            if (e.a != 0) {
-                q[k] += stepQ[k];
-                m[k] += stepM[k];
-                if (m[k] >= d[k]) {
-                    m[k] -= d[k];
-                    ++q[k];
-                }
-            } else {
-                r[k] += e.b * ONE;
-            }
-        }
-        ++y;
-        if ((y & ((1 << VX_BAND_SHIFT) - 1)) == 0) {
-            const int next = nextOwnedRow(w, y);
-            fresh = next != y;
-            y = next;
-        }
-    }
-    endPrimitive(w);
-}
-
 }  // namespace
 
 void flushBatch(VxWorker& w) {
@@ -671,112 +718,166 @@ void flushBatch(VxWorker& w) {
 
 namespace {
 
-// Both triangles of a drawable grid cell, command vertices first..first + 3 drawn as the
-// strip's triangles (0 1 2) and (2 1 3), whose candidate centres lie in a tiny `box` (at
-// most four columns and rows, rows from the first this worker owns): most cells of a fine
-// grid. Each triangle is covered, culled and set up as triangleIn() does it, but the rows
-// are looked at once for the cell: whether they overlap pixels already in the batch, their
-// place in it, prefetching. The triangles' pixels then enter the batch one triangle after
-// the other, each with its own planes. False, with nothing done, when the two cover a pixel
-// in common (a folded cell): they must then be drawn one after the other.
-bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
-    const VxDrawState& st = w.state;
-    struct Part {
-        std::int32_t ax, ay, bx, by, cx, cy;
-        std::int32_t area;
-        const VxVertex *a, *b, *c;
-        unsigned inside;
-    };
-    const unsigned candidates = tinyCandidates(w, box);
-    Part parts[2];
-    for (int k = 0; k < 2; ++k) {
-        Part& t = parts[k];
-        const int ia = k == 0 ? first : first + 2, ib = first + 1, ic = k == 0 ? first + 2 : first + 3;
-        t.ax = w.snapX[ia];
-        t.ay = w.snapY[ia];
-        t.bx = w.snapX[ib];
-        t.by = w.snapY[ib];
-        t.cx = w.snapX[ic];
-        t.cy = w.snapY[ic];
-        // Within a small box each product stays below 2^28: 32 bits hold the area.
-        t.area = (t.bx - t.ax) * (t.cy - t.ay) - (t.cx - t.ax) * (t.by - t.ay);
-        t.inside = 0;
-        if (t.area == 0 || (st.cullMode == VX_CULL_NEGATIVE && t.area < 0) ||
-            (st.cullMode == VX_CULL_POSITIVE && t.area > 0)) {
-            continue;
-        }
-        t.a = &v[ia];
-        t.b = &v[ib];
-        t.c = &v[ic];
-        if (t.area < 0) {  // make the interior the positive side of every edge
-            std::swap(t.bx, t.cx);
-            std::swap(t.by, t.cy);
-            std::swap(t.b, t.c);
-        }
-        t.inside = tinyCoverage(t.ax, t.ay, t.bx, t.by, t.cx, t.cy, box.colFirst, box.rowFirst) &
-                   candidates;
-    }
-    if (parts[0].inside & parts[1].inside) return false;
-    const unsigned covered = parts[0].inside | parts[1].inside;
-    if (!covered) return true;
-    VxBatch& b = w.batch;
-    // The cell's pixels (at most 32) enter one batch: a batch without room for them is drawn
-    // first, and so is one holding pixels within their rows' columns.
-    if (b.n + std::popcount(covered) > VX_BATCH_MAX) flushBatch(w);
-    const auto run = [&](int r, unsigned bits, int& x0, int& x1) __attribute__((always_inline)) {
-        const unsigned row = (bits >> (4 * r)) & 15u;
-        x0 = box.colFirst + std::countr_zero(row);
-        x1 = box.colFirst + std::bit_width(row) - 1;
-        return row != 0;
-    };
+// ---- Cells ------------------------------------------------------------------------------------
+
+// One triangle of a tiny cell: set up, and the candidates it covers (as tinyCoverage()
+// numbers them); none when culled.
+struct CellTriangle {
+    Facing t;
+    unsigned inside;
+};
+
+// The run of covered columns x0..x1 on row r of a tiny box's candidate bits; false when the
+// row has none.
+inline bool cellRun(const CentreBox& box, unsigned bits, int r, int* x0, int* x1) {
+    const unsigned row = (bits >> (4 * r)) & 15u;
+    *x0 = box.colFirst + std::countr_zero(row);
+    *x1 = box.colFirst + std::bit_width(row) - 1;
+    return row != 0;
+}
+
+// Makes room in the batch for a cell's covered pixels (at most 32), which enter one batch: a
+// batch without room for them is drawn first, and so is one holding pixels within their rows'
+// columns.
+inline void makeRoomForCell(VxWorker& w, const CentreBox& box, unsigned covered) {
+    if (w.batch.n + std::popcount(covered) > VX_BATCH_MAX) flushBatch(w);
     bool overlaps = false;
     for (int r = 0; r < 4; ++r) {
         int x0, x1;
         const int row = (box.rowFirst + r) & 63;
-        if (run(r, covered, x0, x1) && w.rowEpoch[row] == w.epoch) {
+        if (cellRun(box, covered, r, &x0, &x1) && w.rowEpoch[row] == w.epoch) {
             overlaps |= x1 >= w.rowLo[row] && x0 <= w.rowHi[row];
         }
     }
     if (overlaps) flushBatch(w);
+}
+
+// Records the cell's rows as held by the batch and asks for the depth and colour its pixels
+// will read and write, a batch ahead.
+inline void holdCellRows(VxWorker& w, const CentreBox& box, unsigned covered) {
     // The buffers' addresses in registers: the row stores below cannot change them.
-    const std::uint16_t* const depth = b.depth;
-    const std::uint16_t* const color = b.color;
-    const std::size_t pitch = std::size_t(b.pitch);
+    const std::uint16_t* const depth = w.batch.depth;
+    const std::uint16_t* const color = w.batch.color;
+    const std::size_t pitch = std::size_t(w.batch.pitch);
     for (int r = 0; r < 4; ++r) {
         int x0, x1;
-        if (!run(r, covered, x0, x1)) continue;
-        const int y = box.rowFirst + r, row = y & 63;
-        holdRow(w, row, x0, x1);
-        // The depth and colour the pixels will read and write, asked for a batch ahead.
+        if (!cellRun(box, covered, r, &x0, &x1)) continue;
+        const int y = box.rowFirst + r;
+        holdRow(w, y & 63, x0, x1);
         __builtin_prefetch(depth + std::size_t(y) * pitch + x0, 1);
         __builtin_prefetch(color + std::size_t(y) * pitch + x0, 1);
     }
-    constexpr double SCALE = 1.0 / (1 << VX_SUBPIXEL_BITS);
-    for (const Part& t : parts) {
-        if (!t.inside) continue;
-        // In a small box the doubled area is exact as the integer one scaled (see triangleIn).
-        makePlanes(w.setup, *t.a, *t.b, *t.c, double(t.ax) * SCALE, double(t.ay) * SCALE,
-                   double(t.bx) * SCALE, double(t.by) * SCALE, double(t.cx) * SCALE,
-                   double(t.cy) * SCALE, double(t.area < 0 ? -t.area : t.area) * (SCALE * SCALE),
-                   (st.flags & VX_DRAW_TEX1) != 0);
-        // The count in a register while the rows are stored (the stores could alias it).
-        int n = b.n;
-        for (int r = 0; r < 4; ++r) {
-            // A triangle's pixels on a row are one run: its first column and its length.
-            const unsigned row = (t.inside >> (4 * r)) & 15u;
-            if (!row) continue;
-            // Eight columns and rows stored whole, the excess overwritten by later pixels or
-            // never read (the arrays have room for it).
-            const Int8 xs = (box.colFirst + std::countr_zero(row)) + IOTA8;
-            const Int8 ys = Int8{} + (box.rowFirst + r);
-            std::memcpy(b.x + n, &xs, sizeof xs);
-            std::memcpy(b.y + n, &ys, sizeof ys);
-            n += std::popcount(row);
+}
+
+// Adds the covered candidates of one cell triangle to the batch, whose room and rows are
+// already made and held.
+inline void addCellPixels(VxBatch& b, const CentreBox& box, unsigned inside) {
+    // The count in a register while the rows are stored (the stores could alias it).
+    int n = b.n;
+    for (int r = 0; r < 4; ++r) {
+        // A triangle's pixels on a row are one run: its first column and its length.
+        const unsigned row = (inside >> (4 * r)) & 15u;
+        if (!row) continue;
+        // Eight columns and rows stored whole, the excess overwritten by later pixels or
+        // never read (the arrays have room for it).
+        const Int8 xs = (box.colFirst + std::countr_zero(row)) + IOTA8;
+        const Int8 ys = Int8{} + (box.rowFirst + r);
+        std::memcpy(b.x + n, &xs, sizeof xs);
+        std::memcpy(b.y + n, &ys, sizeof ys);
+        n += std::popcount(row);
+    }
+    b.n = n;
+}
+
+// Both triangles of a drawable grid cell, command vertices first..first + 3 drawn as the
+// strip's triangles (0 1 2) and (2 1 3), whose candidate centres lie in a tiny `box` (rows
+// from the first this worker owns): most cells of a fine grid. Each triangle is oriented,
+// culled, covered and set up as triangleIn() does it, but the rows are looked at once for
+// the cell: whether they overlap pixels already in the batch, their place in it, prefetching.
+// The triangles' pixels then enter the batch one triangle after the other, each with its own
+// planes. False, with nothing done, when the two cover a pixel in common (a folded cell): they
+// must then be drawn one after the other.
+bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
+    const unsigned candidates = tinyCandidates(w, box);
+    CellTriangle parts[2];
+    for (int k = 0; k < 2; ++k) {
+        CellTriangle& p = parts[k];
+        const int ia = k == 0 ? first : first + 2, ic = k == 0 ? first + 2 : first + 3;
+        p.inside = 0;
+        if (orientTriangle(w, v, ia, first + 1, ic, &p.t)) {
+            p.inside = tinyCoverage(p.t, box) & candidates;
         }
-        b.n = n;
+    }
+    if (parts[0].inside & parts[1].inside) return false;
+    const unsigned covered = parts[0].inside | parts[1].inside;
+    if (!covered) return true;
+    makeRoomForCell(w, box, covered);
+    holdCellRows(w, box, covered);
+    for (const CellTriangle& p : parts) {
+        if (!p.inside) continue;
+        facingPlanes(w, p.t, true);
+        addCellPixels(w.batch, box, p.inside);
         endPrimitive(w);
     }
     return true;
+}
+
+// ---- Primitive commands -----------------------------------------------------------------------
+
+// Draws strip vertices first..first + count - 1 as their triangles, each odd one with its
+// first two vertices swapped so that all keep the strip's winding; `odd`: the first triangle
+// counts as odd.
+inline void drawStrip(VxWorker& w, const VxVertex* v, int first, int count, int odd) {
+    for (int i = first; i + 2 < first + count; ++i) {
+        if ((i - first + odd) & 1) {
+            triangle(w, v, i + 1, i, i + 2);
+        } else {
+            triangle(w, v, i, i + 1, i + 2);
+        }
+    }
+}
+
+// A strip of four command vertices from `first`: a cell of a patch grid. True when it is drawn
+// here: when the box of its vertices holds no pixel centre this worker draws (neither
+// triangle is looked at), or when it is drawable and within the small extent (both
+// triangles look for their pixels in the cell's box, found once, and a tiny box's cell is
+// drawn whole). False when it is to be drawn as a strip.
+inline bool drawCell(VxWorker& w, const VxVertex* v, int first) {
+    const std::int32_t* sx = w.snapX + first;
+    const std::int32_t* sy = w.snapY + first;
+    const std::int32_t minX = std::min(std::min(sx[0], sx[1]), std::min(sx[2], sx[3]));
+    const std::int32_t maxX = std::max(std::max(sx[0], sx[1]), std::max(sx[2], sx[3]));
+    const std::int32_t minY = std::min(std::min(sy[0], sy[1]), std::min(sy[2], sy[3]));
+    const std::int32_t maxY = std::max(std::max(sy[0], sy[1]), std::max(sy[2], sy[3]));
+    CentreBox box;
+    if (!centresIn(w, minX, maxX, minY, maxY, &box)) return true;
+    const std::int32_t* ok = w.snapOk + first;
+    if (!(ok[0] & ok[1] & ok[2] & ok[3]) || maxX - minX >= VX_EDGE32_EXTENT ||
+        maxY - minY >= VX_EDGE32_EXTENT) {
+        return false;
+    }
+    if (tinyBox(box) && tinyCell(w, v, first, box)) return true;
+    triangleIn(w, v, first, first + 1, first + 2, box, true);
+    triangleIn(w, v, first + 2, first + 1, first + 3, box, true);
+    return true;
+}
+
+// Separate strips of `length` vertices each, as consecutive short strip calls pack into one
+// command of `n` vertices.
+inline void drawStrips(VxWorker& w, const VxVertex* v, int n, int length) {
+    if (length < 3) return;
+    for (int first = 0; first + length <= n; first += length) {
+        if (length == 4 && drawCell(w, v, first)) continue;
+        drawStrip(w, v, first, length, 0);
+    }
+}
+
+// True when the command's rows, clipped, hold one this worker draws.
+inline bool ownsRowsOf(const VxWorker& w, const VxPrimCommand* cmd) {
+    const VxDrawState& st = w.state;
+    const int rowFirst = cmd->rowFirst < st.clipMinY ? st.clipMinY : cmd->rowFirst;
+    const int rowLast = cmd->rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : cmd->rowLast;
+    return rowFirst <= rowLast && nextOwnedRow(w, rowFirst) <= rowLast;
 }
 
 }  // namespace
@@ -784,10 +885,7 @@ bool tinyCell(VxWorker& w, const VxVertex* v, int first, const CentreBox& box) {
 void runPrims(VxWorker& w, const VxPrimCommand* cmd) {
     // Commands whose rows this worker does not own cost a few instructions, not a set-up
     // per triangle (the small triangles of a fine grid mostly lie in one or two bands).
-    const VxDrawState& st = w.state;
-    const int rowFirst = cmd->rowFirst < st.clipMinY ? st.clipMinY : cmd->rowFirst;
-    const int rowLast = cmd->rowLast > st.clipMaxY - 1 ? st.clipMaxY - 1 : cmd->rowLast;
-    if (rowFirst > rowLast || nextOwnedRow(w, rowFirst) > rowLast) return;
+    if (!ownsRowsOf(w, cmd)) return;
     const auto* v = reinterpret_cast<const VxVertex*>(cmd + 1);
     const int n = int(cmd->count) < VX_PRIM_CHUNK ? int(cmd->count) : VX_PRIM_CHUNK;
     // Each vertex is checked and snapped once, not once per triangle that uses it.
@@ -797,56 +895,14 @@ void runPrims(VxWorker& w, const VxPrimCommand* cmd) {
         for (int i = 0; i + 2 < n; i += 3) triangle(w, v, i, i + 1, i + 2);
         break;
     case VX_PRIM_STRIP:
-        for (int i = 0; i + 2 < n; ++i) {
-            if ((i + int(cmd->oddStart)) & 1) {
-                triangle(w, v, i + 1, i, i + 2);
-            } else {
-                triangle(w, v, i, i + 1, i + 2);
-            }
-        }
+        drawStrip(w, v, 0, n, int(cmd->oddStart));
         break;
     case VX_PRIM_FAN:
         for (int i = 1; i + 1 < n; ++i) triangle(w, v, 0, i, i + 1);
         break;
-    case VX_PRIM_STRIPS: {
-        const int len = int(cmd->stripLength);
-        if (len < 3) break;
-        for (int first = 0; first + len <= n; first += len) {
-            if (len == 4) {
-                // A cell of a patch grid: when the box of its four vertices holds no pixel
-                // centre this worker draws, neither triangle is looked at.
-                const std::int32_t* sx = w.snapX + first;
-                const std::int32_t* sy = w.snapY + first;
-                const std::int32_t minX = std::min(std::min(sx[0], sx[1]), std::min(sx[2], sx[3]));
-                const std::int32_t maxX = std::max(std::max(sx[0], sx[1]), std::max(sx[2], sx[3]));
-                const std::int32_t minY = std::min(std::min(sy[0], sy[1]), std::min(sy[2], sy[3]));
-                const std::int32_t maxY = std::max(std::max(sy[0], sy[1]), std::max(sy[2], sy[3]));
-                CentreBox box;
-                if (!centresIn(w, minX, maxX, minY, maxY, &box)) continue;
-                // A drawable cell within the small extent: both triangles look for their
-                // pixels in the cell's box, found once; a tiny box's cell is drawn whole.
-                if ((w.snapOk[first] & w.snapOk[first + 1] & w.snapOk[first + 2] &
-                     w.snapOk[first + 3]) &&
-                    maxX - minX < VX_EDGE32_EXTENT && maxY - minY < VX_EDGE32_EXTENT) {
-                    if (box.colLast - box.colFirst < 4 && box.rowLast - box.rowFirst < 4 &&
-                        tinyCell(w, v, first, box)) {
-                        continue;
-                    }
-                    triangleIn(w, v, first, first + 1, first + 2, box, true);
-                    triangleIn(w, v, first + 2, first + 1, first + 3, box, true);
-                    continue;
-                }
-            }
-            for (int i = first; i + 2 < first + len; ++i) {
-                if ((i - first) & 1) {
-                    triangle(w, v, i + 1, i, i + 2);
-                } else {
-                    triangle(w, v, i, i + 1, i + 2);
-                }
-            }
-        }
+    case VX_PRIM_STRIPS:
+        drawStrips(w, v, n, int(cmd->stripLength));
         break;
-    }
     default:
         break;
     }

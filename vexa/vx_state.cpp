@@ -1,6 +1,7 @@
 // Render state of Vexa: every vxSet* setter, save and restore of the whole state, the fog
-// table helpers, and the derivation of the draw state the workers use (done once per state
-// change on the program thread, never per primitive). Touches no buffers.
+// table helpers, and the derivation of the draw state the workers use, with the form that picks
+// its fused routines (done once per state change on the program thread, never per primitive).
+// Touches no buffers.
 #include "vexa/vx_local.h"
 
 #include <cmath>
@@ -355,6 +356,54 @@ void vxBuildFogFine(const std::uint8_t* table, std::uint8_t* fine) {
         }
         fine[k] = std::uint8_t(clampInt(f, 0, 255));
     }
+}
+
+namespace {
+
+// True for the surface state the fused surface routines draw: unit 0 alone, passed through;
+// colour = texture x iterated colour; depth test and write; fog or not; no blending or alpha
+// test.
+bool surfaceStateMatches(const VxDrawState& s) {
+    constexpr std::uint32_t RELEVANT = VX_DRAW_TEX0 | VX_DRAW_TEX1 | VX_DRAW_DEPTH_TEST |
+                                       VX_DRAW_DEPTH_WRITE | VX_DRAW_BLEND |
+                                       VX_DRAW_ALPHA_TEST;
+    constexpr std::uint32_t WANTED = VX_DRAW_TEX0 | VX_DRAW_DEPTH_TEST | VX_DRAW_DEPTH_WRITE;
+    const auto passes = [](const VxCombineSetting& c) {
+        return c.function == VX_COMBINE_LOCAL && !c.invert;
+    };
+    return (s.flags & RELEVANT) == WANTED && passes(s.texRgb[0]) && passes(s.texAlpha[0]) &&
+           s.color.function == VX_COMBINE_SCALE_OTHER && s.color.factor == VX_FACTOR_LOCAL &&
+           s.color.local == VX_LOCAL_ITERATED && s.color.other == VX_OTHER_TEXTURE &&
+           !s.color.invert;
+}
+
+// True for the text state the fused text routine draws: unit 0 alone, passed through;
+// colour = constant x texture, alpha = texture alpha; blended by that alpha over the picture;
+// depth not tested (or by a test that always passes), written or not; no alpha test, fog or
+// dithering.
+bool tintedStateMatches(const VxDrawState& s) {
+    constexpr std::uint32_t RELEVANT = VX_DRAW_TEX0 | VX_DRAW_TEX1 | VX_DRAW_BLEND |
+                                       VX_DRAW_ALPHA_TEST | VX_DRAW_FOG | VX_DRAW_DITHER;
+    constexpr std::uint32_t WANTED = VX_DRAW_TEX0 | VX_DRAW_BLEND;
+    const auto passes = [](const VxCombineSetting& c) {
+        return c.function == VX_COMBINE_LOCAL && !c.invert;
+    };
+    const bool depthPasses = !(s.flags & VX_DRAW_DEPTH_TEST) || s.depthFunc == VX_CMP_ALWAYS;
+    return (s.flags & RELEVANT) == WANTED && depthPasses && passes(s.texRgb[0]) &&
+           passes(s.texAlpha[0]) && s.color.function == VX_COMBINE_SCALE_OTHER &&
+           s.color.factor == VX_FACTOR_LOCAL && s.color.local == VX_LOCAL_CONSTANT &&
+           s.color.other == VX_OTHER_TEXTURE && !s.color.invert &&
+           s.alpha.function == VX_COMBINE_SCALE_OTHER && s.alpha.factor == VX_FACTOR_ONE &&
+           s.alpha.other == VX_OTHER_TEXTURE && !s.alpha.invert &&
+           s.blendSrc == VX_BLEND_SRC_ALPHA && s.blendDst == VX_BLEND_ONE_MINUS_SRC_ALPHA;
+}
+
+}  // namespace
+
+// The program's surface and text states get fused routines on every path; which state is
+// which is decided here, once, and the path supplies the routines.
+void vxChooseRoutines(VxDrawState* s) {
+    vexaDevice.path.pickRoutines(s, surfaceStateMatches(*s), tintedStateMatches(*s));
 }
 
 void vxDeriveDrawState(VxDrawState* out) {

@@ -183,10 +183,11 @@ inline void decodeTexel(const std::uint8_t* p, int format, std::int32_t* c) {
     const std::uint32_t t = std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8);
     switch (format) {
     case VX_TEXFMT_RGB_565: {
-        const std::uint32_t r = (t >> 11) & 31, g = (t >> 5) & 63, b = t & 31;
-        c[0] = std::int32_t((r << 3) | (r >> 2));
-        c[1] = std::int32_t((g << 2) | (g >> 4));
-        c[2] = std::int32_t((b << 3) | (b >> 2));
+        std::uint32_t r, g, b;
+        vxUnpack565(t, &r, &g, &b);
+        c[0] = std::int32_t(r);
+        c[1] = std::int32_t(g);
+        c[2] = std::int32_t(b);
         c[3] = 255;
         break;
     }

@@ -1,10 +1,12 @@
 // Coverage tests of the Vexa rasterizer: shared edges, the top-left rule, clip window,
-// culling signs (strips too), lines, degenerate, giant and non-finite input, and identical
-// pictures for every worker count and processor path, and exact coverage on both sides of the
-// size up to which edges are stepped in 32 bits.
+// culling signs (strips and grid cells too), lines, degenerate, giant and non-finite input,
+// and identical pictures for every worker count and processor path, and exact coverage on
+// both sides of the size up to which edges are stepped in 32 bits.
 #include "tests/vexa/vexa_fixture.h"
 #include "tests/environment.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -513,6 +515,131 @@ TEST_F(Coverage, StripMatchesItsTrianglesDrawnSeparately) {
     EXPECT_EQ(strip, separate);
     EXPECT_GT(countOf(strip, ONE_HIT), 400);
     EXPECT_EQ(countOf(strip, ONE_HIT) + countOf(strip, 0), W * H);  // none drawn twice
+}
+
+// Adds one hit to `hits` (w x h pixels) at every pixel the exact rule covers for triangle
+// (a, b, c) under `cull`: vertices snapped to 1/256 pixel, no area or a signed area the cull mode drops (below
+// 0 for VX_CULL_NEGATIVE, above 0 for VX_CULL_POSITIVE) covering nothing. Only the pixels
+// around the triangle are looked at.
+void addCulledCoverage(std::vector<int>& hits, int w, int h, const TestVertex& a,
+                       const TestVertex& b, const TestVertex& c, int cull) {
+    const auto snap = [](float v) { return std::int64_t(std::floor(double(v) * 256.0 + 0.5)); };
+    std::int64_t x[3] = {snap(a.x), snap(b.x), snap(c.x)};
+    std::int64_t y[3] = {snap(a.y), snap(b.y), snap(c.y)};
+    const std::int64_t area = (x[1] - x[0]) * (y[2] - y[0]) - (x[2] - x[0]) * (y[1] - y[0]);
+    if (area == 0 || (cull == VX_CULL_NEGATIVE && area < 0) ||
+        (cull == VX_CULL_POSITIVE && area > 0)) {
+        return;
+    }
+    if (area < 0) {
+        std::swap(x[1], x[2]);
+        std::swap(y[1], y[2]);
+    }
+    const int x0 = int(std::min({a.x, b.x, c.x})) - 1, x1 = int(std::max({a.x, b.x, c.x})) + 1;
+    const int y0 = int(std::min({a.y, b.y, c.y})) - 1, y1 = int(std::max({a.y, b.y, c.y})) + 1;
+    for (int py = std::max(y0, 0); py <= std::min(y1, h - 1); ++py) {
+        for (int px = std::max(x0, 0); px <= std::min(x1, w - 1); ++px) {
+            const std::int64_t cx = std::int64_t(px) * 256 + 128, cy = std::int64_t(py) * 256 + 128;
+            bool inside = true;
+            for (int k = 0; k < 3; ++k) {
+                const int n = (k + 1) % 3;
+                const std::int64_t ea = -(y[n] - y[k]), eb = x[n] - x[k];
+                const bool topLeft = ea > 0 || (ea == 0 && eb > 0);
+                const std::int64_t e = ea * (cx - x[k]) + eb * (cy - y[k]);
+                inside = inside && (topLeft ? e >= 0 : e > 0);
+            }
+            hits[std::size_t(py) * std::size_t(w) + std::size_t(px)] += inside;
+        }
+    }
+}
+
+// The cells of a fine grid (strips of four vertices within a few pixels, drawn two triangles
+// at a time) are oriented and culled by the one step that triangles drawn alone take. Under
+// each cull mode, cells of either winding, folded cells whose triangles face opposite ways,
+// cells with a triangle of no area (three vertices in a line, a vertex repeated, all four at
+// one point), cells with vertices on pixel centres and cells across the workers' bands draw
+// what their two triangles drawn one by one draw, and that is the exact rule with culling by
+// the sign of the snapped area.
+TEST_F(Coverage, CellsOrientAndCullLikeTheirTrianglesDrawnAlone) {
+    for (const char* threads : {"0", "2"}) {
+        vxShutdown();
+        setenv("VEXA_THREADS", threads, 1);
+        start();
+        std::vector<std::array<TestVertex, 4>> cells;
+        std::mt19937 rng(29);
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+        for (int j = 0; j < 20; ++j) {
+            for (int i = 0; i < 30; ++i) {
+                const float x = 12.0f + 16.0f * float(i) + 4.0f * unit(rng);
+                const float y = 12.0f + 17.0f * float(j) + 4.0f * unit(rng);
+                const float w = 0.6f + 2.6f * unit(rng), h = 0.6f + 2.6f * unit(rng);
+                // A regular cell: triangles (0 1 2) and (2 1 3) both of positive area.
+                std::array<TestVertex, 4> c = {vtx(x, y), vtx(x + w, y), vtx(x, y + h),
+                                               vtx(x + w, y + h)};
+                switch ((i + j) % 8) {
+                case 0: break;
+                case 1:  // mirrored: both of negative area
+                    std::swap(c[0], c[1]);
+                    std::swap(c[2], c[3]);
+                    break;
+                case 2:  // folded: the last vertex across the shared edge, facing the other way
+                    c[3] = vtx(x + 0.3f * w, y + 0.3f * h);
+                    break;
+                case 3:  // the first triangle's vertices in a line
+                    c[2] = vtx(x + 2.0f * w, y);
+                    break;
+                case 4:  // the last vertex repeats one of the shared edge
+                    c[3] = c[1];
+                    break;
+                case 5:  // all four at one point
+                    c = {vtx(x, y), vtx(x, y), vtx(x, y), vtx(x, y)};
+                    break;
+                case 6:  // on pixel centres: the top-left rule decides
+                    for (TestVertex& p : c) {
+                        p.x = std::floor(p.x) + 0.5f;
+                        p.y = std::floor(p.y) + 0.5f;
+                    }
+                    break;
+                default:  // any four points
+                    for (TestVertex& p : c) p = vtx(x + 3.4f * unit(rng), y + 3.4f * unit(rng));
+                    break;
+                }
+                cells.push_back(c);
+            }
+        }
+        int drawn[3] = {};
+        for (int cull : {VX_CULL_NONE, VX_CULL_NEGATIVE, VX_CULL_POSITIVE}) {
+            vxSetCullMode(cull);
+            additive(STEP);
+            vxClearBuffers(0, 0, 0xFFFF);
+            for (const auto& c : cells) {
+                const void* p[4] = {&c[0], &c[1], &c[2], &c[3]};
+                vxDrawVertexArray(VX_TRIANGLE_STRIP, 4, p);
+            }
+            const std::vector<std::uint16_t> asCells = frame();
+            vxClearBuffers(0, 0, 0xFFFF);
+            std::vector<int> hits(std::size_t(W) * H, 0);
+            for (const auto& c : cells) {
+                tri(c[0], c[1], c[2]);
+                tri(c[2], c[1], c[3]);
+                addCulledCoverage(hits, W, H, c[0], c[1], c[2], cull);
+                addCulledCoverage(hits, W, H, c[2], c[1], c[3], cull);
+            }
+            const std::vector<std::uint16_t> alone = frame();
+            ASSERT_EQ(asCells, alone) << "threads " << threads << " cull " << cull;
+            int wrong = 0;
+            for (std::size_t k = 0; k < hits.size(); ++k) {
+                wrong += alone[k] != rgb565(8 * hits[k], 0, 0);
+                drawn[cull] += hits[k] > 0;
+            }
+            ASSERT_EQ(wrong, 0) << "threads " << threads << " cull " << cull;
+        }
+        // Each mode draws something, and each culling mode drops some of what the other keeps.
+        EXPECT_GT(drawn[VX_CULL_NEGATIVE], 300);
+        EXPECT_GT(drawn[VX_CULL_POSITIVE], 300);
+        EXPECT_LT(drawn[VX_CULL_NEGATIVE], drawn[VX_CULL_NONE]);
+        EXPECT_LT(drawn[VX_CULL_POSITIVE], drawn[VX_CULL_NONE]);
+    }
 }
 
 }  // namespace
