@@ -11,7 +11,8 @@ struct LaneProjection {
 };
 
 // transformVertexWith's arithmetic on lanes of points, with the matrix elements e (row-major).
-inline LaneProjection transformLanes(const float* e, LaneFloat px, LaneFloat py, LaneFloat pz) {
+VORL_LANES_INLINE LaneProjection transformLanes(const float* e, LaneFloat px, LaneFloat py,
+                                                LaneFloat pz) {
     const LaneFloat w = splat(e[12]) * px + splat(e[13]) * py + splat(e[14]) * pz + splat(e[15]);
     const LaneFloat sx = splat(e[0]) * px + splat(e[1]) * py + splat(e[2]) * pz + splat(e[3]);
     const LaneFloat sy = splat(e[4]) * px + splat(e[5]) * py + splat(e[6]) * pz + splat(e[7]);
@@ -22,7 +23,7 @@ inline LaneProjection transformLanes(const float* e, LaneFloat px, LaneFloat py,
 
 // clipCode on lanes: the same unsigned compares of the bit patterns against the bounds, the
 // same pair swaps for set sign bits and the same mirroring behind the eye.
-inline LaneInt clipCodeLanes(const ClipBounds& b, const LaneProjection& v) {
+VORL_LANES_INLINE LaneInt clipCodeLanes(const ClipBounds& b, const LaneProjection& v) {
     const LaneInt x = bitsOf(v.x);
     const LaneInt y = bitsOf(v.y);
     const LaneInt w = bitsOf(v.w);
@@ -36,10 +37,9 @@ inline LaneInt clipCodeLanes(const ClipBounds& b, const LaneProjection& v) {
                          (greaterThanUnsigned(bound(b.xMin), x) & bit(CLIP_X_MIN));
     // CLIP_SIGN_FIX's pair for each set sign bit, and for w's the inversion of the four x and
     // y bits too: the entries' bits are disjoint, so they combine by exclusive or.
-    const LaneInt fix =
-        (shiftRightArithmetic<31>(x) & bit(CLIP_SIGN_FIX[1])) ^
-        (shiftRightArithmetic<31>(y) & bit(CLIP_SIGN_FIX[2])) ^
-        (shiftRightArithmetic<31>(w) & bit(CLIP_SIGN_FIX[4] ^ 0x0Fu));
+    const LaneInt fix = (shiftRightArithmetic<31>(x) & bit(CLIP_SIGN_FIX[1])) ^
+                        (shiftRightArithmetic<31>(y) & bit(CLIP_SIGN_FIX[2])) ^
+                        (shiftRightArithmetic<31>(w) & bit(CLIP_SIGN_FIX[4] ^ 0x0Fu));
     return code ^ fix;
 }
 

@@ -15,22 +15,22 @@ struct LanePoint {
 };
 
 // dot() of geometry/vector.h, lane by lane.
-inline LaneFloat dotLanes(const LanePoint& a, const Point3& b) {
+VORL_LANES_INLINE LaneFloat dotLanes(const LanePoint& a, const Point3& b) {
     return (a.x * splat(b.x) + a.y * splat(b.y)) + a.z * splat(b.z);
 }
-inline LaneFloat dotLanes(const LanePoint& a, const LanePoint& b) {
+VORL_LANES_INLINE LaneFloat dotLanes(const LanePoint& a, const LanePoint& b) {
     return (a.x * b.x + a.y * b.y) + a.z * b.z;
 }
 
 // lightingDetail::diffuseSelect: a NaN d selects 0 in the first compare.
-inline LaneFloat diffuseSelectLanes(LaneFloat d) {
+VORL_LANES_INLINE LaneFloat diffuseSelectLanes(LaneFloat d) {
     const LaneFloat lit = select(greaterThan(d, splat(0.0f)), d, splat(0.0f)) + splat(AMBIENT);
     return select(lessThan(lit, splat(1.0f)), lit, splat(1.0f));
 }
 
 // lightingDetail::diffuseInteger: a set sign bit clears the pattern; the clamp compares
 // patterns as unsigned integers.
-inline LaneFloat diffuseIntegerLanes(LaneFloat d) {
+VORL_LANES_INLINE LaneFloat diffuseIntegerLanes(LaneFloat d) {
     const LaneInt bits = bitsOf(d);
     const LaneFloat lit = floatsOf(andNot(shiftRightArithmetic<31>(bits), bits)) + splat(AMBIENT);
     const LaneInt above = greaterThanUnsigned(
@@ -41,7 +41,8 @@ inline LaneFloat diffuseIntegerLanes(LaneFloat d) {
 // The specular term of diffuseSpecularBySelect / ByInteger for the unit normal n and the
 // unclamped d = n . L.
 template <int STYLE>
-inline LaneFloat specularLanes(const LanePoint& n, const LightState& state, LaneFloat d) {
+VORL_LANES_INLINE LaneFloat specularLanes(const LanePoint& n, const LightState& state,
+                                          LaneFloat d) {
     // reflectLight and highlightPower.
     const LaneFloat twoD = splat(2.0f) * d;
     const LanePoint r = {twoD * n.x - splat(state.light.x), twoD * n.y - splat(state.light.y),
@@ -69,23 +70,24 @@ inline LaneFloat specularLanes(const LanePoint& n, const LightState& state, Lane
 // packVertexColorInline: intensityByte's guarded shifts, the diffuse byte in red, green and
 // blue, the specular byte in alpha. Both intensities are in [0, 1].
 template <bool SPECULAR>
-inline LaneInt packColourLanes(LaneFloat specular, LaneFloat diffuse) {
+VORL_LANES_INLINE LaneInt packColourLanes(LaneFloat specular, LaneFloat diffuse) {
     const LaneInt mantissa = splatInt(0x7FFFFF);
     const LaneInt exponentMask = splatInt(0xFF);
     const LaneInt d = bitsOf(diffuse);
-    const LaneInt grey = shiftRightSmall((d & mantissa) + mantissa,
-                                         splatInt(142) - (shiftRightLogical<23>(d) & exponentMask)) &
-                         splatInt(0xFF);
+    const LaneInt grey =
+        shiftRightSmall((d & mantissa) + mantissa,
+                        splatInt(142) - (shiftRightLogical<23>(d) & exponentMask)) &
+        splatInt(0xFF);
     const LaneInt rgb = shiftLeft<16>(grey) | shiftLeft<8>(grey) | grey;
     if constexpr (!SPECULAR) {
         (void)specular;
-        return rgb;   // a specular of 0 packs to alpha 0
+        return rgb;  // a specular of 0 packs to alpha 0
     } else {
         const LaneInt s = bitsOf(specular);
-        const LaneInt alpha =
-            shiftLeft<9>(shiftRightSmall((s & mantissa) + mantissa,
-                                         splatInt(127) - (shiftRightLogical<23>(s) & exponentMask))) &
-            splatInt(static_cast<std::int32_t>(0xFF000000u));
+        const LaneInt alpha = shiftLeft<9>(shiftRightSmall(
+                                  (s & mantissa) + mantissa,
+                                  splatInt(127) - (shiftRightLogical<23>(s) & exponentMask))) &
+                              splatInt(static_cast<std::int32_t>(0xFF000000u));
         return alpha | rgb;
     }
 }
@@ -95,11 +97,12 @@ inline LaneInt packColourLanes(LaneFloat specular, LaneFloat diffuse) {
 // clip code ORed into codes. Unit 1's coordinates are left untouched without environment
 // mapping, as the scalar code leaves them.
 template <int FLAGS, int STYLE>
-inline void shadeLanes(const VertexConstants& constants, const LanePoint& point, LanePoint normal,
-                       LaneFloat s, LaneFloat t, ScreenVertex* first, int stride, int count,
-                       LaneInt& codes) {
+VORL_LANES_INLINE void shadeLanes(const VertexConstants& constants, const LanePoint& point,
+                                  LanePoint normal, LaneFloat s, LaneFloat t, ScreenVertex* first,
+                                  int stride, int count, LaneInt& codes) {
     static_assert((FLAGS & SHADE_NORMALS) == 0, "normal lines stay on the scalar path");
-    const LaneFloat r = invSqrtFast(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
+    const LaneFloat r =
+        invSqrtFast(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
     normal.x = normal.x * r;
     normal.y = normal.y * r;
     normal.z = normal.z * r;
@@ -133,7 +136,8 @@ inline void shadeLanes(const VertexConstants& constants, const LanePoint& point,
 
 // matrixTimesRow for the rows of a group: out[k] = sum over l of m[k][l] b[l], b[l] holding
 // row i0 + lane's weight l.
-inline void matrixTimesRows(LaneFloat out[4], const float m[4][4], const LaneFloat b[4]) {
+VORL_LANES_INLINE void matrixTimesRows(LaneFloat out[4], const float m[4][4],
+                                       const LaneFloat b[4]) {
     for (int k = 0; k < 4; ++k) {
         out[k] = splat(m[k][0]) * b[0] + splat(m[k][1]) * b[1] + splat(m[k][2]) * b[2] +
                  splat(m[k][3]) * b[3];
@@ -141,16 +145,16 @@ inline void matrixTimesRows(LaneFloat out[4], const float m[4][4], const LaneFlo
 }
 
 // dot4 of a group's row products with one column's weights.
-inline LaneFloat dot4Lanes(const LaneFloat a[4], const float b[4]) {
+VORL_LANES_INLINE LaneFloat dot4Lanes(const LaneFloat a[4], const float b[4]) {
     return a[0] * splat(b[0]) + a[1] * splat(b[1]) + a[2] * splat(b[2]) + a[3] * splat(b[3]);
 }
 
-inline void loadColumn(LaneFloat out[4], const float table[4][GRID_LANE_SIDE], int i0) {
+VORL_LANES_INLINE void loadColumn(LaneFloat out[4], const float table[4][GRID_LANE_SIDE], int i0) {
     for (int l = 0; l < 4; ++l) out[l] = load(table[l] + i0);
 }
 
 // Vertices of the group that are grid vertices: all LANES but in the last group.
-inline int groupCount(int side, int i0) { return side - i0 < LANES ? side - i0 : LANES; }
+VORL_LANES_INLINE int groupCount(int side, int i0) { return side - i0 < LANES ? side - i0 : LANES; }
 
 template <bool POLY_NORMALS, int FLAGS, int STYLE>
 void basisLanes(const VertexConstants& constants, int n, const PatchMatrices& pm,
@@ -210,12 +214,12 @@ struct LaneDifferences {
     LaneFloat value, first, second, third;
 };
 
-inline LaneDifferences loadDifferences(const float table[4][GRID_LANE_SIDE], int i0) {
+VORL_LANES_INLINE LaneDifferences loadDifferences(const float table[4][GRID_LANE_SIDE], int i0) {
     return {load(table[0] + i0), load(table[1] + i0), load(table[2] + i0), load(table[3] + i0)};
 }
 
 // stepForward on lanes.
-inline void stepLanes(LaneDifferences& d) {
+VORL_LANES_INLINE void stepLanes(LaneDifferences& d) {
     d.value = d.value + d.first;
     d.first = d.first + d.second;
     d.second = d.second + d.third;

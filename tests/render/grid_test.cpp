@@ -52,7 +52,7 @@ const char* pathName(GridLanes lanes) {
 
 constexpr int MESH_SIDE = 4;
 constexpr int MESH_COUNT = MESH_SIDE * MESH_SIDE;
-constexpr float COORDINATE_LIMIT = 1000000.0f;   // the surface file's limit
+constexpr float COORDINATE_LIMIT = 1000000.0f;  // the surface file's limit
 
 // One patch's control values and the view it is drawn for.
 struct GridCase {
@@ -65,12 +65,12 @@ struct GridCase {
 };
 
 enum CaseKind {
-    CASE_ORDINARY,      // in front of the eye, some of it outside the bounds
-    CASE_BEHIND,        // all behind the eye (w < 0)
-    CASE_STRADDLING,    // around w = 0 and across the near bound
-    CASE_ON_BOUNDS,     // x and y within rounding of the bounds, normals of zero length too
-    CASE_LIMIT,         // coordinates up to the file's limit
-    CASE_PROJECTIVE,    // a full projective matrix
+    CASE_ORDINARY,    // in front of the eye, some of it outside the bounds
+    CASE_BEHIND,      // all behind the eye (w < 0)
+    CASE_STRADDLING,  // around w = 0 and across the near bound
+    CASE_ON_BOUNDS,   // x and y within rounding of the bounds, normals of zero length too
+    CASE_LIMIT,       // coordinates up to the file's limit
+    CASE_PROJECTIVE,  // a full projective matrix
     CASE_KIND_COUNT
 };
 
@@ -109,8 +109,8 @@ GridCase makeCase(CaseKind kind, std::mt19937& random) {
         }
         // Normals of any length (the loops normalise them), a few of zero length.
         const bool zero = kind == CASE_ON_BOUNDS && k % 5 == 0;
-        c.normals[k] = zero ? Point4{0, 0, 0, 0}
-                            : Point4{unit(random), unit(random), 2.0f * unit(random), 0};
+        c.normals[k] =
+            zero ? Point4{0, 0, 0, 0} : Point4{unit(random), unit(random), 2.0f * unit(random), 0};
         if (kind == CASE_LIMIT) {
             c.normals[k].x *= 1000.0f;
             c.normals[k].y *= 1000.0f;
@@ -179,8 +179,9 @@ int firstDifference(const std::vector<ScreenVertex>& a, const std::vector<Screen
 
 std::string describe(const ScreenVertex& v) {
     char text[256];
-    std::snprintf(text, sizeof text, "x %a y %a w %a q %a s0 %a t0 %a s1 %a t1 %a colour %08x flags %x",
-                  v.x, v.y, v.w, v.q, v.s0, v.t0, v.s1, v.t1, v.colour, v.flags);
+    std::snprintf(text, sizeof text,
+                  "x %a y %a w %a q %a s0 %a t0 %a s1 %a t1 %a colour %08x flags %x", v.x, v.y, v.w,
+                  v.q, v.s0, v.t0, v.s1, v.t1, v.colour, v.flags);
     return text;
 }
 
@@ -192,7 +193,7 @@ protected:
         removeRecorder();
         savedLighting = lightingPath;
         savedPath = gridPath;
-        renderOptions.gapFill = GAP_FILL;   // the border copies are compared too
+        renderOptions.gapFill = GAP_FILL;  // the border copies are compared too
     }
     void TearDown() override {
         lightingPath = savedLighting;
@@ -281,17 +282,16 @@ TEST_F(GridLanesTest, EveryPathWritesTheScalarBytes) {
                                     ASSERT_TRUE(useGridLanes(lanes));
                                     const GridResult got = runCase(c, tessellate, n);
                                     const std::string where =
-                                        std::string(pathName(lanes)) + ", " + c.name +
-                                        " repeat " + std::to_string(repeat) + ", style " +
+                                        std::string(pathName(lanes)) + ", " + c.name + " repeat " +
+                                        std::to_string(repeat) + ", style " +
                                         std::to_string(style) + ", variant " +
-                                        std::to_string(variant) + ", type " +
-                                        std::to_string(type) + ", source " +
-                                        std::to_string(source) + ", n " + std::to_string(n);
+                                        std::to_string(variant) + ", type " + std::to_string(type) +
+                                        ", source " + std::to_string(source) + ", n " +
+                                        std::to_string(n);
                                     const int at = firstDifference(want.grid, got.grid);
-                                    ASSERT_EQ(at, -1)
-                                        << where << ": vertex " << at << "\n  scalar "
-                                        << describe(want.grid[at]) << "\n  vector "
-                                        << describe(got.grid[at]);
+                                    ASSERT_EQ(at, -1) << where << ": vertex " << at << "\n  scalar "
+                                                      << describe(want.grid[at]) << "\n  vector "
+                                                      << describe(got.grid[at]);
                                     ASSERT_EQ(firstDifference(want.edges, got.edges), -1) << where;
                                     ASSERT_EQ(want.accumulated, got.accumulated) << where;
                                     ASSERT_EQ(want.triangles, got.triangles) << where;
