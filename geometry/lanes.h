@@ -74,6 +74,9 @@ struct LaneInt {
 
 // p[0 .. LANES - 1], any alignment.
 VORL_LANES_INLINE LaneFloat load(const float* p) { return {_mm256_loadu_ps(p)}; }
+VORL_LANES_INLINE LaneInt loadInts(const std::int32_t* p) {
+    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))};
+}
 VORL_LANES_INLINE LaneFloat splat(float f) { return {_mm256_set1_ps(f)}; }
 VORL_LANES_INLINE LaneInt splatInt(std::int32_t i) { return {_mm256_set1_epi32(i)}; }
 // 0, 1, 2, ... across the lanes.
@@ -213,6 +216,9 @@ struct LaneInt {
 };
 
 VORL_LANES_INLINE LaneFloat load(const float* p) { return {_mm_loadu_ps(p)}; }
+VORL_LANES_INLINE LaneInt loadInts(const std::int32_t* p) {
+    return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))};
+}
 VORL_LANES_INLINE LaneFloat splat(float f) { return {_mm_set1_ps(f)}; }
 VORL_LANES_INLINE LaneInt splatInt(std::int32_t i) { return {_mm_set1_epi32(i)}; }
 VORL_LANES_INLINE LaneInt laneIndex() { return {_mm_setr_epi32(0, 1, 2, 3)}; }
@@ -321,6 +327,7 @@ struct LaneInt {
 };
 
 VORL_LANES_INLINE LaneFloat load(const float* p) { return {wasm_v128_load(p)}; }
+VORL_LANES_INLINE LaneInt loadInts(const std::int32_t* p) { return {wasm_v128_load(p)}; }
 VORL_LANES_INLINE LaneFloat splat(float f) { return {wasm_f32x4_splat(f)}; }
 VORL_LANES_INLINE LaneInt splatInt(std::int32_t i) { return {wasm_i32x4_splat(i)}; }
 VORL_LANES_INLINE LaneInt laneIndex() { return {wasm_i32x4_make(0, 1, 2, 3)}; }
