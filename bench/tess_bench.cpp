@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
