@@ -77,13 +77,13 @@ void measureTable(PatchRecord& patch, const char* variant) {
             for (bool control : {true, false}) {
                 renderOptions.controlNormals = control;
                 const double rate = measure(tessellateBasis, patch);
-                std::printf("%-8s %-9s %-10s %-8s %-8s %5d %14.0f %14.0f\n", path, variant,
+                std::printf("%-8s %-13s %-10s %-8s %-8s %5d %14.0f %14.0f\n", path, variant,
                             "basis", typeName, control ? "control" : "poly", n, rate,
                             rate * vertices);
             }
             renderOptions.controlNormals = true;
             const double rate = measure(tessellateForward, patch);
-            std::printf("%-8s %-9s %-10s %-8s %-8s %5d %14.0f %14.0f\n", path, variant,
+            std::printf("%-8s %-13s %-10s %-8s %-8s %5d %14.0f %14.0f\n", path, variant,
                         "forward", typeName, "control", n, rate, rate * vertices);
         }
     }
@@ -103,7 +103,7 @@ int main() {
 
     PatchRecord patch;
     buildMesh(patch);
-    std::printf("%-8s %-9s %-10s %-8s %-8s %5s %14s %14s\n", "path", "variant", "tessellator",
+    std::printf("%-8s %-13s %-10s %-8s %-8s %5s %14s %14s\n", "path", "variant", "tessellator",
                 "type", "normals", "n", "patches/s", "vertices/s");
     // The paths this processor runs, narrowest first; start-up's choice is the last.
     const bool runs[GRID_LANES_COUNT] = {true, cpu.hasSse41 || cpu.hasSimd128 != 0,
@@ -116,6 +116,6 @@ int main() {
     chooseGridRoutines(cpu);
     renderOptions.specular = true;
     renderOptions.environmentMapping = true;
-    measureTable(patch, "spec+env");
+    measureTable(patch, "specular+env");
     return 0;
 }

@@ -7,8 +7,11 @@
 
 // The vector paths compiled into this build: on x86 an AVX2 (8 lanes) and an SSE4.1 (4 lanes)
 // path, each in sources of their own that only run when the processor has the extension;
-// in a WebAssembly build with SIMD (-msimd128) the 128-bit path on WebAssembly SIMD.
-#if defined(__x86_64__) || defined(__i386__)
+// in a WebAssembly build with SIMD (-msimd128) the 128-bit path on WebAssembly SIMD. A 32-bit
+// x86 build whose scalar float arithmetic runs on the x87 unit gets none: its wider exponent
+// range rounds differently near overflow and underflow, and the scalar bytes are the
+// reference.
+#if defined(__x86_64__) || (defined(__i386__) && defined(__SSE_MATH__))
 #define VORL_BUILD_AVX2 1
 #define VORL_BUILD_128 1
 #elif defined(__wasm_simd128__)
