@@ -44,7 +44,7 @@ const statisticsFps = (text) => {
   return lines.length ? parseFloat(lines[lines.length - 1].slice(5)) : NaN;
 };
 
-// The files the page fetches from beside itself (it runs in its own folder's /work).
+// The files the page fetches from beside itself into the program's working folder.
 const SCRIPT_NAME = 'web-fps-script.txt';
 const SURFACE_NAME = 'web-fps-surface.txt';
 
