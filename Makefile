@@ -6,7 +6,7 @@ BUILD ?= build
 SANBUILD ?= build-sanitize
 GEN := -G Ninja
 
-.PHONY: setup build run test test-sanitize bench fuzz soak windows test-windows web serve-web test-web dist test-dist clean
+.PHONY: setup build run test test-sanitize bench bench-comparison bench-web fuzz soak windows test-windows web serve-web test-web dist test-dist clean
 
 setup:
 	@bash scripts/setup
@@ -66,6 +66,16 @@ test-dist: dist
 
 bench: build
 	@for b in $(BUILD)/*_bench; do echo "== $$b"; $$b; done
+
+# The speed goals' measures, pairs of runs in turn with the median ratio: bench-comparison is
+# `frame_bench --scene comparison` (the program headless against the peer at static detail 6
+# and 20; more with BENCH_ARGS, e.g. "--pairs 5"), bench-web is bench/web_fps (the comparison
+# scene in the page in Chromium beside the native build; BENCH_ARGS e.g. "--profile t.json").
+bench-comparison: build
+	@$(BUILD)/frame_bench --scene comparison $(BENCH_ARGS)
+
+bench-web: web build
+	@BUILD=$(BUILD) bash bench/web_fps $(BENCH_ARGS)
 
 # libFuzzer targets of tests/fuzz/, built with clang in build-fuzz/, FUZZ_SECONDS each.
 FUZZ_SECONDS ?= 60

@@ -9,6 +9,10 @@
 // program started again at each; VEXA_MAX_RES is raised to the largest for them).
 // `--tables only` runs just the tables, `--tables skip` leaves them out (FRAME_BENCH_TABLES=
 // only|skip does the same for `make bench`); `--table-runs N`, `--table-frames N` size them.
+// `--scene comparison` runs only the comparison the speed goals are set in: the program itself
+// headless (its statistics line) against the peer at static detail 6 and 20, pair by pair
+// (`--pairs N`, `--details 6,20`); `--write-comparison DIR` writes the comparison scene's
+// data folder into DIR for other benchmarks and stops.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -616,6 +620,187 @@ void comparisonScene() {
     fs::remove_all(root, error);
 }
 
+// ---- --scene comparison: the program itself against the peer, process by process ----------
+// The measure the speed goals are set in: the real program run headless on the comparison
+// scene (X: static detail, P: waves paused, V: no vertical sync, PLUS or MINUS from the
+// default 6 to the detail wanted), its figure the statistics line it prints at exit (the frame
+// rate over its last second of frames), beside the peer's fps= at the same detail. Runs
+// alternate ours, peer, ours, peer, so that a slow spell of the machine touches both alike.
+constexpr int COMPARISON_DETAILS_MAX = 8;
+constexpr int DEFAULT_DETAIL = 6;        // the program's static detail before any key
+struct ComparisonSettings {
+    int pairs;                            // runs of ours and of the peer at each detail
+    int frames;                           // our frames a run (the figure is the last second's)
+    int peerFrames;                       // the peer's timed frames a run
+    int details[COMPARISON_DETAILS_MAX];  // static subdivisions, in order
+    int detailCount;
+};
+ComparisonSettings comparisonSettings = {3, 1500, 200, {6, 20}, 2};
+
+enum SceneChoice { SCENE_ALL = 0, SCENE_COMPARISON, SCENE_CHOICE_COUNT };
+constexpr const char* SCENE_CHOICE_NAME[] = {"all", "comparison"};
+static_assert(std::size(SCENE_CHOICE_NAME) == SCENE_CHOICE_COUNT);
+int sceneChoice = SCENE_ALL;
+const char* comparisonFolderOnly = nullptr;   // --write-comparison DIR: write it and stop
+
+// The program that --scene comparison runs: VORL_PROGRAM when set, else the one built beside
+// this benchmark.
+const char* programPath() {
+    const char* program = std::getenv("VORL_PROGRAM");
+    return (program == nullptr || program[0] == '\0') ? VORL_BINARY : program;
+}
+
+// The input script that sets the comparison scene up at static `subdivisions` on frame 0.
+bool writeComparisonScript(const std::filesystem::path& file, int subdivisions) {
+    std::FILE* out = std::fopen(file.c_str(), "w");
+    if (out == nullptr) return false;
+    std::fprintf(out, "# the comparison scene: static detail %d, waves paused, no vsync\n"
+                      "0 key X\n0 key P\n0 key V\n", subdivisions);
+    for (int n = DEFAULT_DETAIL; n < subdivisions; ++n) std::fprintf(out, "0 key PLUS\n");
+    for (int n = DEFAULT_DETAIL; n > subdivisions; --n) std::fprintf(out, "0 key MINUS\n");
+    return std::fclose(out) == 0;
+}
+
+// The figures of the program's statistics line.
+struct StatisticsLine {
+    double fps;    // negative when the run failed
+    int ppf;       // surface triangles of the last frame
+};
+
+// One headless run of the program in `root` with `script`: its last statistics line, fps
+// negative (with the reason on standard error) when it failed.
+StatisticsLine runProgramOnce(const std::filesystem::path& root, const std::filesystem::path& script) {
+    char frames[32];
+    std::snprintf(frames, sizeof frames, "%d", comparisonSettings.frames);
+    const std::string command = "cd " + shellQuoted(root.string()) + " && " +
+                                shellQuoted(programPath()) + " --headless -res 1024x768 --frames " +
+                                frames + " --input " + shellQuoted(script.string()) + " 2>&1";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return {-1.0, 0};
+    std::string last;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        if (std::strncmp(line, "fps: ", 5) == 0) last = line;
+    }
+    const int status = pclose(pipe);
+    if (status != 0 || last.empty()) {
+        std::fprintf(stderr, "frame_bench: %s ended with status %d%s\n", programPath(), status,
+                     last.empty() ? " and no statistics line" : "");
+        return {-1.0, 0};
+    }
+    const std::size_t ppf = last.find("ppf: ");
+    return {std::atof(last.c_str() + 5),
+            ppf == std::string::npos ? 0 : std::atoi(last.c_str() + ppf + 5)};
+}
+
+// Ours against the peer at static `subdivisions`: the pairs in turn, each printed as it ends,
+// then the medians and the median of the pairs' ratios. False when a run failed.
+bool comparePairs(const char* peer, const std::filesystem::path& root, int subdivisions) {
+    char name[48];
+    std::snprintf(name, sizeof name, "comparison-%d.txt", subdivisions);
+    const std::filesystem::path script = root / name;
+    if (!writeComparisonScript(script, subdivisions)) {
+        std::fprintf(stderr, "frame_bench: cannot write %s\n", script.c_str());
+        return false;
+    }
+    char arguments[96];
+    std::snprintf(arguments, sizeof arguments, "--size 1024x768 --n %d --frames %d", subdivisions,
+                  comparisonSettings.peerFrames);
+    std::printf("\nstatic detail %d:\n", subdivisions);
+    double ours[MAX_RUNS], theirs[MAX_RUNS], ratios[MAX_RUNS];
+    const int pairs = comparisonSettings.pairs;
+    for (int r = 0; r < pairs; ++r) {
+        const StatisticsLine line = runProgramOnce(root, script);
+        ours[r] = line.fps;
+        if (ours[r] <= 0.0) return false;
+        const PeerRun run = runPeerOnce(peer, root / SURFACE_FILE, arguments);
+        theirs[r] = run.ran ? peerFigure(run.text, "fps=") : -1.0;
+        if (theirs[r] <= 0.0) {
+            std::fprintf(stderr, "frame_bench: the peer failed or gave no fps= figure (exit "
+                                 "status %d): %s", run.status, run.text.c_str());
+            return false;
+        }
+        ratios[r] = ours[r] / theirs[r];
+        std::printf("  pair %d: ours %8.1f fps, peer %8.1f fps, ratio %6.2fx (triangles a "
+                    "frame: ours %d, peer %.0f)\n",
+                    r + 1, ours[r], theirs[r], ratios[r], line.ppf,
+                    peerFigure(run.text, "tris/frame="));
+        std::fflush(stdout);
+    }
+    const double ourMedian = median(ours, pairs);
+    const double peerMedian = median(theirs, pairs);
+    std::printf("  median: ours %.1f fps, peer %.1f fps; median ratio ours/peer %.2fx\n",
+                ourMedian, peerMedian, median(ratios, pairs));
+    return true;
+}
+
+// --scene comparison: the comparison folder in a temporary place, then each detail's pairs.
+// Returns the exit status: 0, or 1 when something could not be run.
+int comparisonAgainstPeer() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path home = fs::current_path();
+    char name[64];
+    std::snprintf(name, sizeof name, "vorl-frame-bench-%d", static_cast<int>(getpid()));
+    const fs::path root = fs::temp_directory_path() / name;
+    if (!writeComparisonFolder(root, home)) {
+        std::fprintf(stderr, "frame_bench: cannot write the comparison scene in %s\n",
+                     root.c_str());
+        fs::remove_all(root, error);
+        return 1;
+    }
+    if (access(peerPath(), X_OK) != 0) {
+        std::printf("peer: %s not found\n", peerPath());
+        explainMissingPeer();
+        fs::remove_all(root, error);
+        return 1;
+    }
+    std::printf("frame_bench --scene comparison: the program (%s) headless at 1024 x 768, %d "
+                "frames a run, its statistics line at exit; the peer (mode cpu, culling, "
+                "llvmpipe on 2 threads) %d frames a run; %d pairs, ours then the peer\n",
+                programPath(), comparisonSettings.frames, comparisonSettings.peerFrames,
+                comparisonSettings.pairs);
+    bool ok = true;
+    for (int i = 0; i < comparisonSettings.detailCount && ok; ++i) {
+        ok = comparePairs(peerPath(), root, comparisonSettings.details[i]);
+    }
+    fs::remove_all(root, error);
+    return ok ? 0 : 1;
+}
+
+// "6,20": the static details to compare, each 1 to TABLE_SUBDIVISIONS_MAX; false when the
+// list is empty, too long or holds anything else.
+bool readDetails(const char* list) {
+    int count = 0;
+    for (const char* at = list; *at != '\0';) {
+        char* end = nullptr;
+        const long n = std::strtol(at, &end, 10);
+        if (end == at || n < 1 || n > TABLE_SUBDIVISIONS_MAX || count == COMPARISON_DETAILS_MAX) {
+            return false;
+        }
+        comparisonSettings.details[count++] = static_cast<int>(n);
+        at = end;
+        if (*at == ',') {
+            ++at;
+        } else if (*at != '\0') {
+            return false;
+        }
+    }
+    comparisonSettings.detailCount = count;
+    return count > 0;
+}
+
+// A scene choice by name; false when the name is none of them.
+bool readSceneChoice(const char* name) {
+    for (int c = 0; c < SCENE_CHOICE_COUNT; ++c) {
+        if (std::strcmp(name, SCENE_CHOICE_NAME[c]) == 0) {
+            sceneChoice = c;
+            return true;
+        }
+    }
+    return false;
+}
+
 // A table choice by name; false when the name is none of them.
 bool readTableChoice(const char* name) {
     for (int c = 0; c < TABLE_CHOICE_COUNT; ++c) {
@@ -650,9 +835,26 @@ bool readArguments(int argc, char** argv) {
             tableSettings.runs = std::clamp(std::atoi(argv[++i]), 1, MAX_RUNS);
         } else if (std::strcmp(argv[i], "--table-frames") == 0 && hasValue) {
             tableSettings.frames = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--scene") == 0 && hasValue &&
+                   readSceneChoice(argv[i + 1])) {
+            ++i;
+        } else if (std::strcmp(argv[i], "--pairs") == 0 && hasValue) {
+            comparisonSettings.pairs = std::clamp(std::atoi(argv[++i]), 1, MAX_RUNS);
+        } else if (std::strcmp(argv[i], "--program-frames") == 0 && hasValue) {
+            comparisonSettings.frames = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--peer-frames") == 0 && hasValue) {
+            comparisonSettings.peerFrames = std::max(1, std::atoi(argv[++i]));
+        } else if (std::strcmp(argv[i], "--details") == 0 && hasValue && readDetails(argv[i + 1])) {
+            ++i;
+        } else if (std::strcmp(argv[i], "--write-comparison") == 0 && hasValue) {
+            comparisonFolderOnly = argv[++i];
         } else {
-            std::fprintf(stderr, "usage: frame_bench [--runs N] [--frames N] [--warm N] "
-                                 "[--tables all|only|skip] [--table-runs N] [--table-frames N]\n");
+            std::fprintf(stderr,
+                         "usage: frame_bench [--runs N] [--frames N] [--warm N] "
+                         "[--tables all|only|skip] [--table-runs N] [--table-frames N]\n"
+                         "       frame_bench --scene comparison [--pairs N] [--details 6,20] "
+                         "[--program-frames N] [--peer-frames N]\n"
+                         "       frame_bench --write-comparison DIR\n");
             return false;
         }
     }
@@ -663,11 +865,26 @@ bool readArguments(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     if (!readArguments(argc, argv)) return 2;
+    // Named from where the benchmark was started, before it moves to the source tree.
+    std::filesystem::path comparisonFolder;
+    if (comparisonFolderOnly != nullptr) {
+        comparisonFolder = std::filesystem::absolute(comparisonFolderOnly);
+    }
     // The data files are read relative to the working directory; the source tree has them.
     if (access(SURFACE_FILE, R_OK) != 0 && chdir(VORL_SOURCE_DIR) != 0) {
         std::fprintf(stderr, "frame_bench: no %s here or in the source tree\n", SURFACE_FILE);
         return 1;
     }
+    if (comparisonFolderOnly != nullptr) {
+        // The comparison scene's folder for other benchmarks (bench/web_fps): data/ as the
+        // program reads it.
+        const std::filesystem::path home = std::filesystem::current_path();
+        if (writeComparisonFolder(comparisonFolder, home)) return 0;
+        std::fprintf(stderr, "frame_bench: cannot write the comparison scene in %s\n",
+                     comparisonFolderOnly);
+        return 1;
+    }
+    if (sceneChoice == SCENE_COMPARISON) return comparisonAgainstPeer();
     char size[32];
     std::snprintf(size, sizeof size, "%dx%d", OUTPUT_WIDTH, OUTPUT_HEIGHT);
     if (!startBenchProgram(size)) return 1;

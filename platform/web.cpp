@@ -3,7 +3,8 @@
 // input ring in the program's memory (webInput); each pump drains the ring into the layer's
 // messages, so page and program share nothing else. Frames are converted from 5-6-5 to RGBA
 // in one pass into a buffer made when the size changes and painted into the canvas by the
-// page's main thread; message boxes are the page's own dialogs (Module.vorlAsk).
+// page's main thread (with worker threads at its next animation frame, the latest frame
+// only: see WebFrame); message boxes are the page's own dialogs (Module.vorlAsk).
 // Threads: the build with worker threads runs the program on a thread of its own (the page's
 // main thread only paints, answers and handles events, and never waits); the build without
 // hands control back to the browser after every frame (Asyncify) and awaits the dialogs.
@@ -17,6 +18,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -47,20 +49,64 @@ namespace {
 
 WebInput webInputRing;
 
+// Frames on their way to the canvas. With worker threads and no vertical sync the program
+// never waits for the page: it converts each frame into a free slot and marks it pending,
+// taking back the pending frame before it if the page has not started on that one, and the
+// page paints the pending frame at its next animation frame. A canvas shows no more frames
+// than the display does, so the frames it would have overwritten before the display took
+// them are not painted at all, and the page's main thread paints at most once a display
+// frame. Every frame painted is a whole frame; the last one is always painted (webStop).
+// With vertical sync the program waits until its frame is painted, one frame a display frame.
+// Three slots: one the page paints, one pending, one the program writes.
+constexpr int WEB_FRAME_SLOTS = 3;
+constexpr int WEB_STATUS_SIZE = 256;
+enum WebFrameState {
+    WEB_FRAME_FREE = 0,       // the program may write it
+    WEB_FRAME_PENDING = 1,    // a whole frame, waiting for the page
+    WEB_FRAME_PAINTING = 2,   // the page is painting it
+};
+// The page reads a slot by these offsets (int32 words): state, pixels, width, height, then
+// the statistics line as it stood when the frame was drawn.
+struct WebFrame {
+    std::atomic<std::int32_t> state;      // WebFrameState; moved by both sides
+    const std::uint32_t* pixels;          // RGBA bytes (the program's slot buffer)
+    std::int32_t width, height;
+    char status[WEB_STATUS_SIZE];
+};
+static_assert(sizeof(void*) == 4 && offsetof(WebFrame, width) == 8 &&
+                  offsetof(WebFrame, status) == 16 && sizeof(WebFrame) == 16 + WEB_STATUS_SIZE,
+              "the page reads the slots by these offsets");
+
 struct WebState {
-    bool draw;                          // false with --headless
-    std::vector<std::uint32_t> rgba;    // the frame as RGBA bytes, grown on size change
-    char statusShown[256];              // the statistics line the page was last given
+    bool draw;                                          // false with --headless
+    WebFrame frames[WEB_FRAME_SLOTS];
+    std::vector<std::uint32_t> rgba[WEB_FRAME_SLOTS];   // each slot's pixels, grown on size change
+    std::atomic<std::int32_t> paintAsked;               // 1 while a paint of the page is due
 };
 WebState webState;
 
 // The painter and the page's hooks, defined once on the page's main thread: paints RGBA
 // bytes into the canvas (resizing it when needed; the bytes are copied into an image kept
-// between frames, as a shared memory cannot back one), counts the frame and hands a new
-// statistics line to the page.
+// between frames, as a shared memory cannot back one), counts the frame and hands the
+// statistics line to the page when it differs from the one shown. vorlPaintSlots paints the
+// pending slot, if any (see WebFrame), and frees it.
 void definePainter() {
     MAIN_THREAD_EM_ASM({
-        Module['vorlPaint'] = function(pixels, width, height, status) {
+        Module['vorlStatus'] = "";
+        Module['vorlPaintSlots'] = function(slots, count, size, asked) {
+            Atomics.store(HEAP32, asked >> 2, 0);
+            for (var i = 0; i < count; ++i) {
+                var slot = slots + i * size;
+                var state = slot >> 2;
+                if (Atomics.compareExchange(HEAP32, state, 1, 2) !== 1) continue;
+                Module['vorlPaint'](HEAPU32[state + 1], HEAP32[state + 2], HEAP32[state + 3],
+                                    slot + 16);
+                Atomics.store(HEAP32, state, 0);
+                Atomics.notify(HEAP32, state);
+                return;
+            }
+        };
+        Module['vorlPaint'] = function(pixels, width, height, statusAt) {
             var canvas = Module['canvas'];
             if (!canvas) return;
             if (canvas.width != width || canvas.height != height) {
@@ -73,7 +119,10 @@ void definePainter() {
             if (!image) image = Module['vorlImage'] = context.createImageData(width, height);
             image.data.set(HEAPU8.subarray(pixels, pixels + width * height * 4));
             context.putImageData(image, 0, 0);
-            if (Module['onFrameShown']) Module['onFrameShown'](status ? UTF8ToString(status) : null);
+            var status = UTF8ToString(statusAt);
+            var changed = status !== Module['vorlStatus'];
+            Module['vorlStatus'] = status;
+            if (Module['onFrameShown']) Module['onFrameShown'](changed ? status : null);
         };
     });
 }
@@ -108,29 +157,56 @@ EM_ASYNC_JS(int, askPage, (const char* text, const char* caption, int withCancel
 });
 #endif
 
-// Paints the frame now, or with vertical sync at the page's next animation frame; returns
-// when the page has painted it (the RGBA buffer is then free again). `status` is the new
-// statistics line, or null when it did not change.
-void paint(const std::uint32_t* pixels, int width, int height, const char* status,
-           bool verticalSync) {
 #if defined(__EMSCRIPTEN_PTHREADS__)
-    if (verticalSync) {
-        std::atomic<std::int32_t> painted{0};
-        MAIN_THREAD_ASYNC_EM_ASM({
-            requestAnimationFrame(function() {
-                Module['vorlPaint']($0, $1, $2, $3);
-                Atomics.store(HEAP32, $4 >> 2, 1);
-                Atomics.notify(HEAP32, $4 >> 2);
-            });
-        }, pixels, width, height, status, &painted);
-        waitForFlag(painted);
-        return;
+// Asks the page to paint the pending slot: at its next animation frame, or at once (the last
+// frame, when the program stops). A paint already due covers a frame made pending since.
+void askPaint(bool atOnce) {
+    WebState& s = webState;
+    if (s.paintAsked.exchange(1) != 0 && !atOnce) return;
+    MAIN_THREAD_ASYNC_EM_ASM({
+        var paint = function() { Module['vorlPaintSlots']($0, $1, $2, $3); };
+        if ($4) paint(); else requestAnimationFrame(paint);
+    }, s.frames, WEB_FRAME_SLOTS, static_cast<int>(sizeof(WebFrame)), &s.paintAsked,
+       atOnce ? 1 : 0);
+}
+
+// Waits until slot `f` is free again (painted, or taken back).
+void waitUntilFree(WebFrame& f) {
+    for (std::int32_t state = f.state.load(); state != WEB_FRAME_FREE; state = f.state.load()) {
+        emscripten_futex_wait(reinterpret_cast<std::int32_t*>(&f.state), state, INFINITY);
     }
-    MAIN_THREAD_EM_ASM({ Module['vorlPaint']($0, $1, $2, $3); }, pixels, width, height, status);
+}
+#endif
+
+// Hands slot `f`, filled, to the page (see WebFrame). The build without threads paints it
+// now and hands control back to the browser until its next animation frame (vertical sync)
+// or at once.
+void paint(WebFrame& f, bool verticalSync) {
+#if defined(__EMSCRIPTEN_PTHREADS__)
+    // The frame pending before this one is overwritten on the canvas before the display takes
+    // it: taken back, unless the page has started painting it.
+    for (WebFrame& other : webState.frames) {
+        std::int32_t pending = WEB_FRAME_PENDING;
+        if (&other != &f) other.state.compare_exchange_strong(pending, WEB_FRAME_FREE);
+    }
+    f.state.store(WEB_FRAME_PENDING);
+    askPaint(false);
+    if (verticalSync) waitUntilFree(f);
 #else
-    EM_ASM({ Module['vorlPaint']($0, $1, $2, $3); }, pixels, width, height, status);
+    EM_ASM({ Module['vorlPaint']($0, $1, $2, $3); }, f.pixels, f.width, f.height, f.status);
+    f.state.store(WEB_FRAME_FREE);
     yieldToBrowser(verticalSync ? 1 : 0);
 #endif
+}
+
+// A free slot; with three there is always one (one painted, one pending, at most).
+WebFrame& freeSlot(int* index) {
+    for (int i = 0;; i = (i + 1) % WEB_FRAME_SLOTS) {
+        if (webState.frames[i].state.load() == WEB_FRAME_FREE) {
+            *index = i;
+            return webState.frames[i];
+        }
+    }
 }
 
 // Hands the page's events to the layer, in the order the page gave them.
@@ -159,18 +235,22 @@ void webShowFrame(const std::uint16_t* pixels, int width, int height, int swapIn
 #endif
         return;
     }
+    int index = 0;
+    WebFrame& f = freeSlot(&index);
+    std::vector<std::uint32_t>& rgba = s.rgba[index];
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-    if (s.rgba.size() != count) s.rgba.resize(count);   // only when the size changes
+    if (rgba.size() != count) rgba.resize(count);   // only when the size changes
+    std::uint32_t* out = rgba.data();
     for (std::size_t i = 0; i < count; ++i) {
         const Rgb888 rgb = expandRgb565(pixels[i]);   // as the program's TGA files have it
-        s.rgba[i] = 0xFF000000u | std::uint32_t{rgb.blue} << 16 | std::uint32_t{rgb.green} << 8 |
-                    rgb.red;   // bytes R, G, B, A
+        out[i] = 0xFF000000u | std::uint32_t{rgb.blue} << 16 | std::uint32_t{rgb.green} << 8 |
+                 rgb.red;   // bytes R, G, B, A
     }
-    // The statistics line goes to the page only when it changed.
-    const char* line = backendStatusLine();
-    const bool changed = std::strncmp(line, s.statusShown, sizeof s.statusShown) != 0;
-    if (changed) std::strncpy(s.statusShown, line, sizeof s.statusShown - 1);
-    paint(s.rgba.data(), width, height, changed ? s.statusShown : nullptr, swapInterval == 1);
+    f.pixels = out;
+    f.width = width;
+    f.height = height;
+    std::snprintf(f.status, sizeof f.status, "%s", backendStatusLine());
+    paint(f, swapInterval == 1);
 }
 
 bool webMessageBox(const char* text, const char* caption, unsigned type, int* result) {
@@ -198,9 +278,17 @@ bool webMessageBox(const char* text, const char* caption, unsigned type, int* re
     return true;
 }
 
+// The last frame, if still pending, is painted now; no slot is in the page's hands after.
 void webStop() {
-    webState.draw = false;
-    webState.rgba = {};
+    WebState& s = webState;
+#if defined(__EMSCRIPTEN_PTHREADS__)
+    if (s.draw) {
+        askPaint(true);
+        for (WebFrame& f : s.frames) waitUntilFree(f);
+    }
+#endif
+    s.draw = false;
+    for (std::vector<std::uint32_t>& rgba : s.rgba) rgba = {};
 }
 
 }  // namespace
@@ -210,8 +298,11 @@ extern "C" EMSCRIPTEN_KEEPALIVE WebInput* webInput() { return &webInputRing; }
 
 bool webStart(PlatformBackend* backend, bool headless) {
     webState.draw = !headless;
-    webState.rgba = {};
-    webState.statusShown[0] = '\0';
+    for (int i = 0; i < WEB_FRAME_SLOTS; ++i) {
+        webState.frames[i].state.store(WEB_FRAME_FREE);
+        webState.rgba[i] = {};
+    }
+    webState.paintAsked.store(0);
     if (webState.draw) definePainter();
     *backend = PlatformBackend{};
     backend->name = headless ? "web-headless" : "web";

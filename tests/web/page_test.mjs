@@ -1,7 +1,8 @@
 // Browser tests of the page (make test-web): Chromium driven through puppeteer-core against a
 // local server. The page must load cross-origin isolated, draw, give the same bytes as the
-// Linux build for the same command line (a plain run, a scripted session, a surface file
-// dropped on it, and on one thread when the page is not isolated), take keys typed into it,
+// Linux build for the same command line (a plain run, a scripted session, a run without
+// vertical sync, a surface file dropped on it, and on one thread when the page is not
+// isolated) with the last frame's statistics line under the picture, take keys typed into it,
 // keep a surface file saved with S across a reload, show the program's key list, its --help
 // text, option errors, message boxes (as page dialogs) and exit status, run again after
 // Escape without a reload, turn the view on a touch drag at phone size, refuse a broken
@@ -93,6 +94,7 @@ const state = (page) => page.evaluate(() => ({
   exit: window.vorl.exitStatus, frames: window.vorl.frames, threaded: window.vorl.threaded,
   runs: window.vorl.runs, isolated: self.crossOriginIsolated, errors: window.vorl.errors.slice(),
   notice: window.vorl.notice, output: document.getElementById('output').innerText,
+  stats: document.getElementById('stats').textContent,
   ended: !document.getElementById('ended').hidden,
   endedText: document.getElementById('ended-text').textContent,
   loading: !document.getElementById('loading').hidden,
@@ -169,6 +171,10 @@ async function sameAsLinux(browser, base, name, args, script, expectThreaded) {
                                    : 'drawn on the page\'s thread'}`);
   check(lit(shown.rgba) > 1000, `${name}: the canvas shows a picture`);
   sameBytes(name, shown, linux);
+  // The statistics line under the picture is the last frame's, as the Linux run prints it.
+  const linuxStats = linux.out.split('\n').filter((line) => /^fps: /.test(line)).pop() || '';
+  check(s.stats === linuxStats.replace(/\s+$/, '') && linuxStats !== '',
+        `${name}: the page shows the last frame's statistics line (${s.stats})`);
 }
 
 // The key panel holds the Linux build's --help key list, entry for entry.
@@ -529,6 +535,16 @@ async function main() {
                       { name: 'web-session.txt',
                         text: '10 key F1\n20 key W\n30 key W\n40 key T\n50 key I\n60 key M\n' },
                       true);
+    // Without vertical sync the page paints only the frames the display would take, and the
+    // last one always.
+    await sameAsLinux(browser, isolated, 'without vertical sync (V)',
+                      ['--fixed-clock', '16', '--frames', '90', '-res', '640x480',
+                       '--input', 'web-no-vsync.txt'],
+                      { name: 'web-no-vsync.txt', text: '0 key V\n' }, true);
+    await sameAsLinux(browser, plain, 'without vertical sync (V), on one thread',
+                      ['--fixed-clock', '16', '--frames', '90', '-res', '640x480',
+                       '--input', 'web-no-vsync.txt'],
+                      { name: 'web-no-vsync.txt', text: '0 key V\n' }, false);
     await sameAsLinux(browser, plain, 'without isolation',
                       ['--fixed-clock', '16', '--frames', '60', '-res', '640x480'], null, false);
     await keyPanel(browser, isolated);

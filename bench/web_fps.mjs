@@ -1,0 +1,238 @@
+// The comparison scene (frame_bench's 32 x 32 surface, static detail, waves paused, no
+// vertical sync) in the page in headless Chromium, beside the native build on the same scene
+// and size: pairs of runs in turn, native then page, each side's figure the statistics line
+// the program prints at exit (its frame rate over its last second of frames). The page's own
+// count of painted frames a second is printed beside it. With --profile FILE.json one more
+// page run is traced (CPU samples of every thread, the program's and the workers' included)
+// and the busiest functions of each thread are listed.
+//
+// Usage: node bench/web_fps.mjs BUILD_WEB NATIVE_VORL FRAME_BENCH [--pairs N] [--frames N]
+//        [--detail N] [--size WxH] [--headless-page] [--profile FILE.json]
+import { spawn, spawnSync } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { createRequire } from 'node:module';
+
+const [webFolder, nativeProgram, frameBench] = process.argv.slice(2, 5).map((p) => path.resolve(p));
+const settings = { pairs: 3, frames: 1500, detail: 6, size: '1024x768', headlessPage: false,
+                   profile: null };
+for (let i = 5; i < process.argv.length; ++i) {
+  const option = process.argv[i];
+  const value = process.argv[i + 1];
+  if (option === '--pairs') settings.pairs = Math.max(1, parseInt(value, 10)), ++i;
+  else if (option === '--frames') settings.frames = Math.max(1, parseInt(value, 10)), ++i;
+  else if (option === '--detail') settings.detail = Math.min(20, Math.max(1, parseInt(value, 10))), ++i;
+  else if (option === '--size') settings.size = value, ++i;
+  else if (option === '--headless-page') settings.headlessPage = true;
+  else if (option === '--profile') settings.profile = path.resolve(value), ++i;
+  else {
+    console.error(`web_fps: unknown option ${option}`);
+    process.exit(2);
+  }
+}
+const require = createRequire(path.resolve(webFolder, 'package.json'));
+const puppeteer = require('puppeteer-core');
+const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
+const median = (values) => {
+  const v = values.slice().sort((a, b) => a - b);
+  return v.length % 2 ? v[(v.length - 1) / 2] : (v[v.length / 2 - 1] + v[v.length / 2]) / 2;
+};
+// The frame rate of the last statistics line in `text`, or NaN.
+const statisticsFps = (text) => {
+  const lines = text.split('\n').filter((line) => /^fps: /.test(line));
+  return lines.length ? parseFloat(lines[lines.length - 1].slice(5)) : NaN;
+};
+
+// The files the page fetches from beside itself into the program's working folder.
+const SCRIPT_NAME = 'web-fps-script.txt';
+const SURFACE_NAME = 'web-fps-surface.txt';
+
+// The same keys as frame_bench --scene comparison: static detail, waves paused, no vsync, then
+// PLUS or MINUS from the default detail 6.
+function comparisonScript(detail) {
+  let text = '# the comparison scene\n0 key X\n0 key P\n0 key V\n';
+  for (let n = 6; n < detail; ++n) text += '0 key PLUS\n';
+  for (let n = 6; n > detail; --n) text += '0 key MINUS\n';
+  return text;
+}
+
+function nativeRun(folder) {
+  const run = spawnSync(nativeProgram, ['--headless', '-res', settings.size, '--frames',
+                                        String(settings.frames), '--input', SCRIPT_NAME],
+                        { cwd: folder, env: { ...process.env, DISPLAY: '' }, encoding: 'latin1' });
+  if (run.status !== 0) throw new Error(`the native build ended with ${run.status}: ${run.stderr}`);
+  return statisticsFps(run.stdout);
+}
+
+// Counts the page's painted frames with their times, from the page's own record (window.vorl,
+// whose frames field the page increments on each frame shown).
+function countPaintedFrames() {
+  let record = null;
+  Object.defineProperty(window, 'vorl', {
+    configurable: true,
+    get() { return record; },
+    set(value) {
+      record = value;
+      let frames = value.frames;
+      const times = [];
+      value.frameTimes = times;
+      Object.defineProperty(value, 'frames', {
+        get() { return frames; },
+        set(n) {
+          if (n > frames) times.push(performance.now());
+          else times.length = 0;
+          frames = n;
+        },
+      });
+    },
+  });
+}
+
+async function pageRun(browser, base, tracePath) {
+  const args = ['-res', settings.size, '--frames', String(settings.frames), '--input', SCRIPT_NAME];
+  if (settings.headlessPage) args.unshift('--headless');
+  const url = `${base}vorl.html?args=${encodeURIComponent(args.join(' '))}&surface=${SURFACE_NAME}`;
+  const page = await browser.newPage();
+  await page.setViewport({ width: 1280, height: 1000 });
+  await page.evaluateOnNewDocument(countPaintedFrames);
+  if (tracePath) {
+    await page.tracing.start({ path: tracePath, categories: [
+      'devtools.timeline', 'disabled-by-default-devtools.timeline', 'v8.execute', 'toplevel',
+      'disabled-by-default-v8.cpu_profiler', 'blink', 'cc', 'gpu'] });
+  }
+  await page.goto(url);
+  const end = Date.now() + 600 * 1000;
+  let s = null;
+  while (Date.now() < end) {
+    s = await page.evaluate(() => ({
+      exit: window.vorl.exitStatus, threaded: window.vorl.threaded,
+      isolated: self.crossOriginIsolated, shared: typeof SharedArrayBuffer !== 'undefined',
+      cores: navigator.hardwareConcurrency, times: window.vorl.frameTimes || [],
+      output: document.getElementById('output').innerText }));
+    if (s.exit !== null) break;
+    await sleep(200);
+  }
+  if (tracePath) await page.tracing.stop();
+  await page.close();
+  if (s.exit !== 0) throw new Error(`the page ended with ${s.exit}: ${s.output.slice(-500)}`);
+  // Painted frames a second over the run's second half, when the page painted any.
+  const t = s.times;
+  const from = Math.floor(t.length / 2);
+  const painted = t.length > 10 ? (t.length - 1 - from) * 1000 / (t[t.length - 1] - t[from]) : NaN;
+  return { fps: statisticsFps(s.output), painted, threaded: s.threaded, isolated: s.isolated,
+           shared: s.shared, cores: s.cores };
+}
+
+// The trace's CPU samples by thread and function (self time), the busiest first.
+function summariseTrace(tracePath) {
+  const events = JSON.parse(fs.readFileSync(tracePath, 'utf8')).traceEvents;
+  const threadNames = new Map();
+  for (const e of events) {
+    if (e.ph === 'M' && e.name === 'thread_name') threadNames.set(`${e.pid}:${e.tid}`, e.args.name);
+  }
+  // Profile chunks arrive in pieces: nodes accumulate per profile id, samples name node ids.
+  const profiles = new Map();
+  for (const e of events) {
+    if (e.name !== 'Profile' && e.name !== 'ProfileChunk') continue;
+    const key = `${e.pid}:${e.id}`;
+    if (!profiles.has(key)) profiles.set(key, { thread: `${e.pid}:${e.tid}`, nodes: new Map(), counts: new Map(), total: 0, deltas: 0 });
+    const p = profiles.get(key);
+    if (e.name === 'Profile') { p.thread = `${e.pid}:${e.tid}`; continue; }
+    const data = e.args.data || {};
+    const cpu = data.cpuProfile || {};
+    for (const node of cpu.nodes || []) p.nodes.set(node.id, node.callFrame);
+    const deltas = data.timeDeltas || [];
+    (cpu.samples || []).forEach((id, i) => {
+      const d = deltas[i] || 0;
+      p.counts.set(id, (p.counts.get(id) || 0) + d);
+      p.total += d;
+    });
+  }
+  const lines = [];
+  for (const p of profiles.values()) {
+    const byName = new Map();
+    for (const [id, us] of p.counts) {
+      const frame = p.nodes.get(id) || { functionName: '?' };
+      const name = frame.functionName || `(anonymous ${path.basename(frame.url || '')})`;
+      byName.set(name, (byName.get(name) || 0) + us);
+    }
+    const idle = (byName.get('(idle)') || 0);
+    const busy = p.total - idle;
+    if (busy < 50000) continue;   // threads that did almost nothing
+    lines.push(`  thread ${threadNames.get(p.thread) || p.thread}: ${(busy / 1000).toFixed(0)} ms ` +
+               `busy of ${(p.total / 1000).toFixed(0)} ms sampled`);
+    const top = [...byName].filter(([n]) => n !== '(idle)').sort((a, b) => b[1] - a[1]).slice(0, 12);
+    for (const [name, us] of top) {
+      lines.push(`    ${(100 * us / p.total).toFixed(1).padStart(5)}%  ${(us / 1000).toFixed(0).padStart(6)} ms  ${name}`);
+    }
+  }
+  return lines.join('\n');
+}
+
+async function main() {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-web-fps-'));
+  const written = spawnSync(frameBench, ['--write-comparison', folder], { encoding: 'utf8' });
+  if (written.status !== 0) throw new Error(`frame_bench --write-comparison: ${written.stderr}`);
+  const script = comparisonScript(settings.detail);
+  fs.writeFileSync(path.join(folder, SCRIPT_NAME), script);
+  fs.writeFileSync(path.join(webFolder, SCRIPT_NAME), script);
+  fs.copyFileSync(path.join(folder, 'data', 'vorl.txt'), path.join(webFolder, SURFACE_NAME));
+
+  const port = 8500 + (process.pid % 200);
+  const server = spawn('python3', [path.join(path.dirname(new URL(import.meta.url).pathname),
+                                             '../scripts/serve-web'), webFolder, String(port)],
+                       { env: { ...process.env, SERVE_QUIET: '1' }, stdio: 'ignore' });
+  await sleep(1000);
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-chromium-'));
+  const browser = await puppeteer.launch({
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    userDataDir: profile,
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           '--disable-dev-shm-usage', '--disable-background-timer-throttling',
+           '--disable-renderer-backgrounding', '--disable-backgrounding-occluded-windows'],
+  });
+  try {
+    const base = `http://127.0.0.1:${port}/`;
+    console.log(`web_fps: the comparison scene at static detail ${settings.detail}, ` +
+                `${settings.size}, ${settings.frames} frames a run, ${settings.pairs} pairs ` +
+                `(native, then the page${settings.headlessPage ? ' run with --headless' : ''}); ` +
+                'figures: the statistics line at exit');
+    const ratios = [], natives = [], pages = [];
+    for (let r = 0; r < settings.pairs; ++r) {
+      const native = nativeRun(folder);
+      const page = await pageRun(browser, base, null);
+      if (r === 0) {
+        console.log(`  page: crossOriginIsolated ${page.isolated}, SharedArrayBuffer ` +
+                    `${page.shared}, threaded variant ${page.threaded}, ` +
+                    `hardwareConcurrency ${page.cores}`);
+      }
+      natives.push(native);
+      pages.push(page.fps);
+      ratios.push(page.fps / native);
+      console.log(`  pair ${r + 1}: native ${native.toFixed(1)} fps, page ${page.fps.toFixed(1)} fps ` +
+                  `(painted ${Number.isNaN(page.painted) ? '-' : page.painted.toFixed(1)} a second), ` +
+                  `ratio ${(page.fps / native).toFixed(2)}x`);
+    }
+    console.log(`  median: native ${median(natives).toFixed(1)} fps, page ` +
+                `${median(pages).toFixed(1)} fps; median ratio page/native ` +
+                `${median(ratios).toFixed(2)}x`);
+    if (settings.profile) {
+      const page = await pageRun(browser, base, settings.profile);
+      console.log(`\nprofiled page run: ${page.fps.toFixed(1)} fps; the trace is in ` +
+                  `${settings.profile}; CPU samples by thread, self time:`);
+      console.log(summariseTrace(settings.profile));
+    }
+  } finally {
+    await browser.close();
+    server.kill();
+    fs.rmSync(profile, { recursive: true, force: true });
+    fs.rmSync(folder, { recursive: true, force: true });
+    fs.rmSync(path.join(webFolder, SCRIPT_NAME), { force: true });
+    fs.rmSync(path.join(webFolder, SURFACE_NAME), { force: true });
+  }
+}
+
+main().catch((e) => { console.error(e); process.exit(1); });
