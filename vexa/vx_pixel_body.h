@@ -1,11 +1,12 @@
 // Pixel pipeline of Vexa for one processor path: included by vx_path_body.h once per path
-// (portable and AVX2) inside that path's namespace, so both are the same source and give the
-// same bits. Stages run over a batch of up to 64 covered pixels, each a plain loop the
-// compiler vectorises: interpolate, depth code and test, iterated colour, texture coordinates
-// and level, sampling, texture combine, colour/alpha combine, alpha test, fog, blending, 5-6-5
-// packing, store. No floating-point contraction is allowed (no FMA target), so float results
-// are identical on every path. The few VX_PATH_AVX2 blocks (gathers, 16-bit colour
-// arithmetic) are exact integer equivalents of the plain loops beside them.
+// (portable, 128-bit and AVX2) inside that path's namespace, so all are the same source and
+// give the same bits. Stages run over a batch of up to 64 covered pixels, each a plain loop
+// the compiler vectorises: interpolate, depth code and test, iterated colour, texture
+// coordinates and level, sampling, texture combine, colour/alpha combine, alpha test, fog,
+// blending, 5-6-5 packing, store. No floating-point contraction is allowed (no FMA target), so
+// float results are identical on every path. The few VX_PATH_AVX2 blocks (gathers, 16-bit
+// colour arithmetic) and VX_PATH_V128 blocks (the same over the 128-bit layer, vx_v128.h) are
+// exact integer equivalents of the plain loops beside them.
 // Deliberately without an include guard.
 
 alignas(64) const std::int32_t zeros[VX_BATCH_MAX] = {};
@@ -524,18 +525,31 @@ template <class V, class T>
 inline void store8(T* p, V v) {
     std::memcpy(p, &v, sizeof v);
 }
-// a > b ? a : b and a < b ? a : b, lane by lane: one instruction each on the AVX2 path,
-// where the same comparisons in a plain loop become compares and blends.
+#ifdef VX_PATH_V128
+// The halves of eight lanes, and eight lanes from two halves: on the 128-bit path eight lanes
+// are two registers, and these only name them.
+inline F32x4 lowHalf(F8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
+inline F32x4 highHalf(F8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
+inline F8 joinHalves(F32x4 lo, F32x4 hi) {
+    return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+}
+#endif
+// a > b ? a : b and a < b ? a : b, lane by lane: one instruction a register on the AVX2 and
+// 128-bit paths, where the same comparisons in a plain loop become compares and blends.
 inline F8 max8(F8 a, F8 b) {
-#ifdef VX_PATH_AVX2
+#if defined(VX_PATH_AVX2)
     return F8(_mm256_max_ps(__m256(a), __m256(b)));
+#elif defined(VX_PATH_V128)
+    return joinHalves(v128Max(lowHalf(a), lowHalf(b)), v128Max(highHalf(a), highHalf(b)));
 #else
     return a > b ? a : b;
 #endif
 }
 inline F8 min8(F8 a, F8 b) {
-#ifdef VX_PATH_AVX2
+#if defined(VX_PATH_AVX2)
     return F8(_mm256_min_ps(__m256(a), __m256(b)));
+#elif defined(VX_PATH_V128)
+    return joinHalves(v128Min(lowHalf(a), lowHalf(b)), v128Min(highHalf(a), highHalf(b)));
 #else
     return a < b ? a : b;
 #endif
@@ -588,6 +602,46 @@ inline __m256i packDithered16(__m256i r, __m256i g, __m256i b, __m256i offset) {
     return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(channel(r, c31), 11),
                                            _mm256_slli_epi16(channel(g, c63), 5)),
                            channel(b, c31));
+}
+#endif
+
+#ifdef VX_PATH_V128
+// Eight values of p (each below 65536) in 16-bit lanes, in pixel order.
+inline U16x8 load8x16(const std::int32_t* p) {
+    return v128Narrow(v128Load<I32x4>(p), v128Load<I32x4>(p + 4));
+}
+// The 16-bit forms below give the 32-bit results of the scalar ones: every product and sum
+// they make stays under 65536 (255 * 255 + 255 at most).
+// div255r() in 16-bit lanes.
+inline U16x8 div255x8(U16x8 v) {
+    const U16x8 x = v + 128;
+    return (x + (x >> 8)) >> 8;
+}
+// div255r(x * y) in 16-bit lanes.
+inline U16x8 mul255x8(U16x8 x, U16x8 y) { return div255x8(x * y); }
+// floor255() in 16-bit lanes.
+inline U16x8 floor255x8(U16x8 v) {
+    const U16x8 x = v + 1;
+    return (x + (x >> 8)) >> 8;
+}
+// o + div255s((fc - o) * f) in 16-bit lanes: o moved towards the fog colour fc by f. The
+// magnitude of the difference is scaled and given the difference's sign again (s is all ones
+// where it is negative: -m = (m ^ s) - s).
+inline U16x8 fogTowards8(U16x8 o, U16x8 fc, U16x8 f) {
+    const I16x8 d = I16x8(fc - o);
+    const U16x8 s = U16x8(d >> 15);
+    const U16x8 m = mul255x8((U16x8(d) ^ s) - s, f);
+    return o + ((m ^ s) - s);
+}
+// packRounded() of eight pixels in 16-bit lanes.
+inline U16x8 packRounded8(U16x8 r, U16x8 g, U16x8 b) {
+    return (mul255x8(r, v128Splat16(31)) << 11) | (mul255x8(g, v128Splat16(63)) << 5) |
+           mul255x8(b, v128Splat16(31));
+}
+// packDithered() of eight pixels in 16-bit lanes, with each pixel's offset.
+inline U16x8 packDithered8(U16x8 r, U16x8 g, U16x8 b, U16x8 offset) {
+    return (floor255x8(r * 31 + offset) << 11) | (floor255x8(g * 63 + offset) << 5) |
+           floor255x8(b * 31 + offset);
 }
 #endif
 
@@ -738,6 +792,48 @@ inline bool depthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* r
     }
     *runs = whole;
     return !_mm256_testz_si256(anyPass, anyPass);
+#elif defined(VX_PATH_V128)
+    // As on the AVX2 path, a group of eight as two halves of four: its form, its stored depths
+    // and the depth test by the outcomes the function holds. Pixels past the batch fail.
+    const int fn = s.depthFunc;
+    const I32x4 takeLess = v128Splat(-(fn & 1));
+    const I32x4 takeEqual = v128Splat(-((fn >> 1) & 1));
+    const I32x4 takeGreater = v128Splat(-((fn >> 2) & 1));
+    I32x4 anyPass = {};
+    unsigned whole = 0;
+    for (int j = 0; j < n; j += 8) {
+        const I32x4 want = v128Splat(b.index[j]) + V128_IOTA;
+        const I32x4 same = (v128Load<I32x4>(b.index + j) == want) &
+                           (v128Load<I32x4>(b.index + j + 4) == want + 4);
+        const bool run = v128Bits(same) == 15u && j + 8 <= n;
+        whole |= unsigned(run) << (j / 8);
+        I32x4 stored[2];
+        if (run) {
+            const U16x8 depths = v128Load<U16x8>(b.depth + b.index[j]);
+            stored[0] = v128WidenLow(depths);
+            stored[1] = v128WidenHigh(depths);
+        } else {
+            alignas(16) std::int32_t looked[8] = {};
+            // A whole group (most) with a fixed count: the compiler unrolls it.
+            if (n - j >= 8) {
+                lookupPixels(b.depth, b.index + j, looked, 8);
+            } else {
+                lookupPixels(b.depth, b.index + j, looked, n - j);
+            }
+            stored[0] = v128Load<I32x4>(looked);
+            stored[1] = v128Load<I32x4>(looked + 4);
+        }
+        for (int h = 0; h < 2; ++h) {
+            const I32x4 z = v128Load<I32x4>(b.z + j + 4 * h);
+            const I32x4 pass = (((stored[h] > z) & takeLess) | ((z == stored[h]) & takeEqual) |
+                                ((z > stored[h]) & takeGreater)) &
+                               (v128Splat(n - j - 4 * h) > V128_IOTA);
+            v128Store(b.mask + j + 4 * h, pass);
+            anyPass |= pass;
+        }
+    }
+    *runs = whole;
+    return v128Bits(anyPass != 0) != 0;
 #else
     alignas(64) std::int32_t stored[VX_BATCH_MAX];
     unsigned whole = 0;
@@ -801,6 +897,24 @@ inline void shadeSurface(const VxDrawState& s, const VxBatch& b, int n, std::uin
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i), _mm256_permute4x64_epi64(p, 0xD8));
     }
+#elif defined(VX_PATH_V128)
+    // Eight pixels per step in 16-bit lanes, in pixel order.
+    for (int i = 0; i < n; i += 8) {
+        U16x8 r = mul255x8(load8x16(b.it[0] + i), load8x16(tr + i));
+        U16x8 g = mul255x8(load8x16(b.it[1] + i), load8x16(tg + i));
+        U16x8 bl = mul255x8(load8x16(b.it[2] + i), load8x16(tb + i));
+        if constexpr (FOG) {
+            const U16x8 fi = load8x16(f + i);
+            r = fogTowards8(r, v128Splat16(fr), fi);
+            g = fogTowards8(g, v128Splat16(fg), fi);
+            bl = fogTowards8(bl, v128Splat16(fb), fi);
+        }
+        if constexpr (DITHER) {
+            v128Store(pix + i, packDithered8(r, g, bl, load8x16(offset + i)));
+        } else {
+            v128Store(pix + i, packRounded8(r, g, bl));
+        }
+    }
 #else
     for (int i = 0; i < n; ++i) {
         int r = div255r(b.it[0][i] * tr[i]);
@@ -838,6 +952,14 @@ inline void storeRun(VxBatch& b, int j, const std::uint16_t* pix) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d), packed);
         return;
     }
+#elif defined(VX_PATH_V128)
+    const I32x4 passedLow = v128Load<I32x4>(b.mask + j), passedHigh = v128Load<I32x4>(b.mask + j + 4);
+    if ((v128Bits(passedLow) & v128Bits(passedHigh)) == 15u) {
+        // Depth codes are at most 0xFFFE: narrowing keeps them.
+        v128Store(c, v128Load<U16x8>(pix + j));
+        v128Store(d, v128Narrow(v128Load<I32x4>(b.z + j), v128Load<I32x4>(b.z + j + 4)));
+        return;
+    }
 #else
     int all = -1;
     for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
@@ -868,6 +990,9 @@ inline void storeScattered(VxBatch& b, int j, int n, const std::uint16_t* pix) {
 #ifdef VX_PATH_AVX2
     unsigned passing = unsigned(_mm256_movemask_ps(
         _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
+#elif defined(VX_PATH_V128)
+    unsigned passing = v128Bits(v128Load<I32x4>(b.mask + j)) |
+                       v128Bits(v128Load<I32x4>(b.mask + j + 4)) << 4;
 #else
     unsigned passing = 0;
     for (int i = 0; i < 8; ++i) passing |= unsigned(b.mask[j + i] != 0) << i;
@@ -949,6 +1074,24 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
         const __m256i bl = blend(kb, tex[2], __m256i(db));
         _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
                            _mm256_permute4x64_epi64(packRounded16(r, g, bl), 0xD8));
+    }
+#elif defined(VX_PATH_V128)
+    // Eight pixels per step in 16-bit lanes, as in shadeSurface().
+    const U16x8 c255 = v128Splat16(255);
+    const U16x8 kr = v128Splat16(s.constant[0]), kg = v128Splat16(s.constant[1]);
+    const U16x8 kb = v128Splat16(s.constant[2]);
+    for (int i = 0; i < n; i += 8) {
+        const U16x8 a = mul255x8(load8x16(tex[3] + i), c255);
+        const U16x8 keep = c255 - a;
+        U16x8 dr, dg, db;
+        vxUnpack565(load8x16(dst + i), &dr, &dg, &db);
+        const auto blend = [&](U16x8 k, const std::int32_t* texel, U16x8 under)
+                               __attribute__((always_inline)) {
+            return v128Min(mul255x8(mul255x8(k, load8x16(texel + i)), a) + mul255x8(under, keep),
+                           c255);
+        };
+        v128Store(pix + i, packRounded8(blend(kr, tex[0], dr), blend(kg, tex[1], dg),
+                                        blend(kb, tex[2], db)));
     }
 #else
     for (int i = 0; i < n; ++i) {
