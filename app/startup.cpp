@@ -27,6 +27,7 @@
 #include "render/options.h"
 #include "render/scene.h"
 #include "render/surfacepass.h"
+#include "render/tessellate.h"
 #include "surface/surface.h"
 #include "surface/waves.h"
 #include "texture/cache.h"
@@ -353,6 +354,7 @@ void shutdownDisplay() {
 void chooseProcessorPaths() {
     detectCpuFeatures(program.cpu);
     chooseLightingRoutines(program.cpu);
+    chooseGridRoutines(program.cpu);
 }
 
 void resetProgramDefaults() {

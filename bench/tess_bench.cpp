@@ -1,10 +1,14 @@
 // Tessellation throughput: patches and vertices per second of tessellateBasis (both normal
-// sources) and tessellateForward at 6 and 20 steps for both surface types. The rasterizer is
-// not started, so it draws nothing and the figures are the program's own per-vertex work:
-// weights, normals, lighting, transform, texture coordinates, colour packing, edge copies.
+// sources) and tessellateForward at 6 and 20 steps for both surface types, on every path of
+// the grid loops the processor runs (scalar, 128-bit, AVX2; VORL_PORTABLE=1 leaves the scalar
+// one), then with the specular and environment-mapping variant on the path start-up chooses.
+// The rasterizer is not started, so it draws nothing and the figures are the program's own
+// per-vertex work: weights, normals, lighting, transform, texture coordinates, colour
+// packing, edge copies.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <initializer_list>
 
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
@@ -59,6 +63,32 @@ double measure(int (*tessellate)(PatchRecord&, const View&, float, float, float,
     return static_cast<double>(patches) / elapsed;
 }
 
+constexpr const char* PATH_NAME[GRID_LANES_COUNT] = {"scalar", "128-bit", "avx2"};
+
+// One table of both surface types, step counts and tessellators on the path in use.
+void measureTable(PatchRecord& patch, const char* variant) {
+    const char* path = PATH_NAME[gridPath.lanes];
+    for (int type : {SURFACE_BSPLINE, SURFACE_BEZIER}) {
+        renderOptions.surfaceType = static_cast<SurfaceType>(type);
+        const char* typeName = type == SURFACE_BEZIER ? "bezier" : "b-spline";
+        for (int n : {6, 20}) {
+            patch.steps = n;
+            const double vertices = static_cast<double>((n + 1) * (n + 1));
+            for (bool control : {true, false}) {
+                renderOptions.controlNormals = control;
+                const double rate = measure(tessellateBasis, patch);
+                std::printf("%-8s %-13s %-10s %-8s %-8s %5d %14.0f %14.0f\n", path, variant,
+                            "basis", typeName, control ? "control" : "poly", n, rate,
+                            rate * vertices);
+            }
+            renderOptions.controlNormals = true;
+            const double rate = measure(tessellateForward, patch);
+            std::printf("%-8s %-13s %-10s %-8s %-8s %5d %14.0f %14.0f\n", path, variant,
+                        "forward", typeName, "control", n, rate, rate * vertices);
+        }
+    }
+}
+
 }  // namespace
 
 int main() {
@@ -73,25 +103,19 @@ int main() {
 
     PatchRecord patch;
     buildMesh(patch);
-    std::printf("%-10s %-8s %-8s %5s %14s %14s\n", "tessellator", "type", "normals", "n",
-                "patches/s", "vertices/s");
-    for (int type : {SURFACE_BSPLINE, SURFACE_BEZIER}) {
-        renderOptions.surfaceType = static_cast<SurfaceType>(type);
-        const char* typeName = type == SURFACE_BEZIER ? "bezier" : "b-spline";
-        for (int n : {6, 20}) {
-            patch.steps = n;
-            const double vertices = static_cast<double>((n + 1) * (n + 1));
-            for (bool control : {true, false}) {
-                renderOptions.controlNormals = control;
-                const double rate = measure(tessellateBasis, patch);
-                std::printf("%-10s %-8s %-8s %5d %14.0f %14.0f\n", "basis", typeName,
-                            control ? "control" : "poly", n, rate, rate * vertices);
-            }
-            renderOptions.controlNormals = true;
-            const double rate = measure(tessellateForward, patch);
-            std::printf("%-10s %-8s %-8s %5d %14.0f %14.0f\n", "forward", typeName, "control", n,
-                        rate, rate * vertices);
+    std::printf("%-8s %-13s %-10s %-8s %-8s %5s %14s %14s\n", "path", "variant", "tessellator",
+                "type", "normals", "n", "patches/s", "vertices/s");
+    // The paths this processor runs, narrowest first; start-up's choice is the last.
+    const bool runs[GRID_LANES_COUNT] = {true, cpu.hasSse41 || cpu.hasSimd128 != 0,
+                                         cpu.hasAvx2 != 0};
+    for (int lanes = 0; lanes < GRID_LANES_COUNT; ++lanes) {
+        if (runs[lanes] && useGridLanes(static_cast<GridLanes>(lanes))) {
+            measureTable(patch, "plain");
         }
     }
+    chooseGridRoutines(cpu);
+    renderOptions.specular = true;
+    renderOptions.environmentMapping = true;
+    measureTable(patch, "specular+env");
     return 0;
 }

@@ -1,6 +1,6 @@
-// Processor feature detection: CPUID leaves 0 and 1 where the processor has them, the
-// illegal-instruction probe for packed single-precision instructions, the VORL_PORTABLE
-// switch. Runs once at start-up.
+// Processor feature detection: CPUID leaves 0, 1 and 7 where the processor has them, the
+// operating system's saved register state, the illegal-instruction probe for packed
+// single-precision instructions, the VORL_PORTABLE switch. Runs once at start-up.
 #include "geometry/cpu.h"
 
 #include <csetjmp>
@@ -56,9 +56,34 @@ using PreviousGuard = struct sigaction;
 constexpr std::uint32_t FEATURE_CMOV = 1u << 15;
 constexpr std::uint32_t FEATURE_MMX = 1u << 23;
 constexpr std::uint32_t FEATURE_SSE = 1u << 25;
+constexpr std::uint32_t EXTENDED_SSE41 = 1u << 19;
+constexpr std::uint32_t EXTENDED_OSXSAVE = 1u << 27;
+constexpr std::uint32_t EXTENDED_AVX = 1u << 28;
+constexpr std::uint32_t STRUCTURED_AVX2 = 1u << 5;
+// XCR0: the operating system saves the SSE (bit 1) and the upper AVX (bit 2) registers.
+constexpr std::uint32_t XCR0_SSE_AVX = 0x6u;
 
 void clearVectorRegister() {
     __asm__ __volatile__("xorps %%xmm0, %%xmm0" : : : "xmm0");
+}
+
+// The low word of XCR0; only valid when CPUID says OSXSAVE. Written as the instruction itself
+// so that this source needs no extension enabled.
+std::uint32_t savedRegisterState() {
+    std::uint32_t low = 0, high = 0;
+    __asm__ __volatile__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    (void)high;
+    return low;
+}
+
+// AVX2 runs when the processor has AVX and AVX2 and the operating system saves the 256-bit
+// registers across task switches.
+bool avx2Usable(std::uint32_t extended, std::uint32_t structured) {
+    if ((extended & (EXTENDED_OSXSAVE | EXTENDED_AVX)) != (EXTENDED_OSXSAVE | EXTENDED_AVX)) {
+        return false;
+    }
+    if ((structured & STRUCTURED_AVX2) == 0) return false;
+    return (savedRegisterState() & XCR0_SSE_AVX) == XCR0_SSE_AVX;
 }
 #endif
 
@@ -103,6 +128,11 @@ void detectCpuFeatures(CpuFeatures& out) {
         if (maxLeaf >= 1 && __get_cpuid(1, &eax, &ebx, &ecx, &edx) != 0) {
             out.signature = eax;
             out.featureFlags = edx;
+            out.extendedFlags = ecx;
+        }
+        if (maxLeaf >= 7) {
+            __cpuid_count(7, 0, eax, ebx, ecx, edx);
+            out.structuredFlags = ebx;
         }
     }
     out.hasConditionalMove = (out.featureFlags & FEATURE_CMOV) != 0;
@@ -112,12 +142,21 @@ void detectCpuFeatures(CpuFeatures& out) {
     if (!probePackedSingle()) {
         out.hasPackedSingle = 0;
     }
+    out.hasSse41 = out.hasPackedSingle && (out.extendedFlags & EXTENDED_SSE41) != 0;
+    out.hasAvx2 = out.hasSse41 && avx2Usable(out.extendedFlags, out.structuredFlags);
+#elif defined(__wasm_simd128__)
+    out.hasSimd128 = 1;
 #endif
     if (portableForced()) {
         out.featureFlags = 0;
+        out.extendedFlags = 0;
+        out.structuredFlags = 0;
         out.hasConditionalMove = 0;
         out.hasMmx = 0;
         out.hasPackedSingle = 0;
+        out.hasSse41 = 0;
+        out.hasAvx2 = 0;
+        out.hasSimd128 = 0;
     }
 }
 

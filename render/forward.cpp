@@ -1,12 +1,14 @@
 // Forward-differencing tessellator: each cubic becomes a start value and three differences for
 // the step 1/n, and every further sample costs three additions per coordinate. Entry:
 // tessellateForward. Always shades with the control normals; shares shadeAndProject's
-// variants, the edge copies and drawPatchGrid with the basis-table tessellator.
+// variants, the edge copies, drawPatchGrid and gridPath's choice of loops with the basis-table
+// tessellator; prepareForwardLanes lays the rows out for the vector loops.
 #include <array>
 #include <cassert>
 #include <utility>
 
 #include "render/emit.h"
+#include "render/grid.h"
 #include "render/insight.h"
 #include "render/options.h"
 #include "render/shade.h"
@@ -140,10 +142,6 @@ void forwardGrid(const VertexConstants& constants, int n, float sLo, float tLo, 
     }
 }
 
-using ForwardGridRoutine = void (*)(const VertexConstants&, int, float, float, float, float,
-                                    float, float, float);
-using ForwardGridTable = std::array<ForwardGridRoutine, SHADE_VARIANT_COUNT>;
-
 template <int TYPE, int STYLE, int... F>
 constexpr ForwardGridTable forwardVariants(std::integer_sequence<int, F...>) {
     return {{forwardGrid<TYPE, F, STYLE>...}};
@@ -160,7 +158,44 @@ constexpr ForwardGridTable forwardGrids[LIGHTING_STYLE_COUNT][2] = {
      forwardVariants<SURFACE_BSPLINE, LIGHTING_INTEGER>(SHADE_VARIANTS)},
 };
 
+// The scalar loop's rows for prepareForwardLanes: each row's column cubics and end values.
+template <int TYPE>
+void fillColumnLanes(int n, float h, float h2, float h3) {
+    ForwardTables& ft = tessellation.forward;
+    GridLaneTables& lanes = tessellation.lanes;
+    for (int i = 0; i <= n; ++i) {
+        float pointEnd[3];
+        float normalEnd[3];
+        advanceRows<TYPE>(ft.pointColumn, pointEnd, ft.pointRow, ft.pointRowEnd, i == n, h, h2,
+                          h3);
+        advanceRows<TYPE>(ft.normalColumn, normalEnd, ft.normalRow, ft.normalRowEnd, i == n, h,
+                          h2, h3);
+        for (int c = 0; c < 3; ++c) {
+            const ForwardDifferences& p = ft.pointColumn[c];
+            const ForwardDifferences& m = ft.normalColumn[c];
+            lanes.pointColumn[c][0][i] = p.value;
+            lanes.pointColumn[c][1][i] = p.first;
+            lanes.pointColumn[c][2][i] = p.second;
+            lanes.pointColumn[c][3][i] = p.third;
+            lanes.normalColumn[c][0][i] = m.value;
+            lanes.normalColumn[c][1][i] = m.first;
+            lanes.normalColumn[c][2][i] = m.second;
+            lanes.normalColumn[c][3][i] = m.third;
+            lanes.pointEnd[c][i] = pointEnd[c];
+            lanes.normalEnd[c][i] = normalEnd[c];
+        }
+    }
+}
+
 }  // namespace
+
+void prepareForwardLanes(int type, int n, float h, float h2, float h3) {
+    if (type == SURFACE_BEZIER) {
+        fillColumnLanes<SURFACE_BEZIER>(n, h, h2, h3);
+    } else {
+        fillColumnLanes<SURFACE_BSPLINE>(n, h, h2, h3);
+    }
+}
 
 int tessellateForward(PatchRecord& patch, const View& view, float sLo, float tLo, float sHi,
                       float tHi) {
@@ -185,8 +220,12 @@ int tessellateForward(PatchRecord& patch, const View& view, float sLo, float tLo
     }
     const float stepS = (sHi - sLo) * h;
     const float stepT = (tHi - tLo) * h;
-    const ForwardGridRoutine grid =
-        forwardGrids[lightingPath.style][bezier ? SURFACE_BEZIER : SURFACE_BSPLINE][shadeVariant()];
+    const int style = lightingPath.style;
+    const int type = bezier ? SURFACE_BEZIER : SURFACE_BSPLINE;
+    const int variant = shadeVariant();
+    ForwardGridRoutine grid = nullptr;
+    if (gridPath.routines != nullptr) grid = gridPath.routines->forward[style][type][variant];
+    if (grid == nullptr) grid = forwardGrids[style][type][variant];
     loadTransform(view.frameMatrix);
     VertexConstants constants;
     loadVertexConstants(constants, view.light);

@@ -64,15 +64,18 @@ inline std::uint32_t packVertexColorInline(float specular, float diffuse) {
 void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3& unitNormal);
 
 // What the vertex loops read per vertex, copied once per patch (after loadTransform) so that
-// the stores into the grid cannot make the loop reload it.
+// the stores into the grid cannot make the loop reload it; the vector paths read the clip
+// bounds from here too.
 struct VertexConstants {
     LightState light;
     Matrix4 matrix;
+    ClipBounds clip;
 };
 
 inline void loadVertexConstants(VertexConstants& out, const LightState& light) {
     out.light = light;
     out.matrix = transformState.matrix;
+    out.clip = transformState.clip;
 }
 
 // shadeAndProject for one option combination and lighting style. The transform is the

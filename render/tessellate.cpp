@@ -1,7 +1,8 @@
 // Basis-table tessellator and what both tessellators share: the scratch record, the weight
-// tables, shadeAndProject, packVertexColor, normalizeFast and the border copies. Entry:
-// tessellateBasis. Reads renderOptions, the view's matrix and light, and lightingPath; draws
-// via emit.
+// tables, shadeAndProject, packVertexColor, normalizeFast, the border copies, the choice of
+// the grid loops' path (gridPath) and the tables the vector paths read. Entry:
+// tessellateBasis. Reads renderOptions, the view's matrix and light, lightingPath and
+// gridPath; draws via emit.
 #include "render/tessellate.h"
 
 #include <array>
@@ -9,21 +10,18 @@
 #include <utility>
 
 #include "render/emit.h"
+#include "render/grid.h"
 #include "render/insight.h"
 #include "render/options.h"
 #include "render/shade.h"
 #include "render/view.h"
 
 TessellationScratch tessellation;
+GridPath gridPath = {nullptr, GRID_LANES_SCALAR};
 
 namespace {
 
 constexpr float ONE_SIXTH = 0.16666667f;
-
-// The patch's control values as 4 x 4 matrices, [control row k][control column l].
-struct PatchMatrices {
-    float x[4][4], y[4][4], z[4][4];
-};
 
 void loadPatchMatrices(PatchMatrices& out, const Point4* mesh, const PatchRecord& patch) {
     const Point4* first = mesh + (patch.lastRow - 3) * patch.width + (patch.lastColumn - 3);
@@ -94,10 +92,6 @@ void basisGrid(const VertexConstants& constants, int n, const PatchMatrices& pm,
         s += stepS;
     }
 }
-
-using BasisGridRoutine = void (*)(const VertexConstants&, int, const PatchMatrices&,
-                                  const PatchMatrices&, float, float, float, float);
-using BasisGridTable = std::array<BasisGridRoutine, SHADE_VARIANT_COUNT>;
 
 template <bool POLY, int STYLE, int... F>
 constexpr BasisGridTable basisVariants(std::integer_sequence<int, F...>) {
@@ -225,6 +219,55 @@ std::uint32_t packVertexColor(float specular, float diffuse) {
 
 void normalizeFast(Point3& v) { normalizeFastInline(v); }
 
+void prepareBasisLanes(int n, bool polyNormals) {
+    GridLaneTables& lanes = tessellation.lanes;
+    for (int i = 0; i <= n; ++i) {
+        for (int l = 0; l < 4; ++l) lanes.basis[l][i] = tessellation.basis.row[i][l];
+    }
+    if (!polyNormals) return;
+    for (int i = 0; i <= n; ++i) {
+        for (int l = 0; l < 4; ++l) lanes.derivative[l][i] = tessellation.derivative.row[i][l];
+    }
+}
+
+void prepareTextureLanes(int n, float sLo, float tLo, float stepS, float stepT) {
+    GridLaneTables& lanes = tessellation.lanes;
+    float s = sLo;
+    float t = tLo;
+    for (int i = 0; i <= n; ++i) {
+        lanes.s[i] = s;
+        lanes.t[i] = t;
+        s += stepS;
+        t += stepT;
+    }
+}
+
+bool useGridLanes(GridLanes lanes) {
+    switch (lanes) {
+        case GRID_LANES_SCALAR:
+            gridPath = {nullptr, lanes};
+            return true;
+#if defined(VORL_BUILD_128)
+        case GRID_LANES_128:
+            gridPath = {&gridRoutines128, lanes};
+            return true;
+#endif
+#if defined(VORL_BUILD_AVX2)
+        case GRID_LANES_AVX2:
+            gridPath = {&gridRoutinesAvx2, lanes};
+            return true;
+#endif
+        default:
+            return false;
+    }
+}
+
+void chooseGridRoutines(const CpuFeatures& features) {
+    useGridLanes(GRID_LANES_SCALAR);
+    if (features.hasSse41 || features.hasSimd128) useGridLanes(GRID_LANES_128);
+    if (features.hasAvx2) useGridLanes(GRID_LANES_AVX2);
+}
+
 void copyPatchEdges(PatchRecord& patch) {
     const int n = patch.steps;
     const int side = n + 1;
@@ -253,7 +296,12 @@ int tessellateBasis(PatchRecord& patch, const View& view, float sLo, float tLo, 
     PatchMatrices normals;
     loadPatchMatrices(points, patch.controlPoints, patch);
     if (!polyNormals) loadPatchMatrices(normals, patch.controlNormals, patch);
-    const BasisGridRoutine grid = basisGrids[lightingPath.style][polyNormals ? 1 : 0][shadeVariant()];
+    const int style = lightingPath.style;
+    const int normalSource = polyNormals ? 1 : 0;
+    const int variant = shadeVariant();
+    BasisGridRoutine grid = nullptr;
+    if (gridPath.routines != nullptr) grid = gridPath.routines->basis[style][normalSource][variant];
+    if (grid == nullptr) grid = basisGrids[style][normalSource][variant];
     loadTransform(view.frameMatrix);
     VertexConstants constants;
     loadVertexConstants(constants, view.light);

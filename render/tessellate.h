@@ -39,6 +39,25 @@ struct ForwardTables {
     float normalRowEnd[4][3];
 };
 
+// The grid's rows rounded up to a whole number of the widest vector path's lanes (8).
+constexpr int GRID_LANE_SIDE = 24;
+static_assert(GRID_LANE_SIDE >= GRID_MAX_SIDE && GRID_LANE_SIDE % 8 == 0);
+
+// What the vector paths read across the grid rows i (lane k of a group is row i0 + k): the
+// weights by weight index, s of each row and t of each column, and for forward differencing
+// each row's column cubic (value and three differences per coordinate) and end values. Rows
+// past n hold whatever is left; their lanes are computed but never stored.
+struct GridLaneTables {
+    alignas(32) float basis[4][GRID_LANE_SIDE];
+    alignas(32) float derivative[4][GRID_LANE_SIDE];
+    alignas(32) float s[GRID_LANE_SIDE];
+    alignas(32) float t[GRID_LANE_SIDE];
+    alignas(32) float pointColumn[3][4][GRID_LANE_SIDE];
+    alignas(32) float normalColumn[3][4][GRID_LANE_SIDE];
+    alignas(32) float pointEnd[3][GRID_LANE_SIDE];
+    alignas(32) float normalEnd[3][GRID_LANE_SIDE];
+};
+
 // The tessellators' scratch, one instance, rebuilt for every patch. grid is the vertex grid
 // shared by both tessellators: vertex (i, j) of a patch with n steps is element i * (n + 1) + j,
 // valid until the next patch. normalTip is the normal line's far end: it is the batch's pending
@@ -49,9 +68,31 @@ struct TessellationScratch {
     BasisTable basis;
     DerivativeTable derivative;
     ForwardTables forward;
+    GridLaneTables lanes;
     ScreenVertex normalTip;
 };
 extern TessellationScratch tessellation;
+
+// The paths of the tessellators' grid loops: the scalar loops (the reference, and the only
+// path with VORL_PORTABLE or without the extensions), 128-bit vectors (SSE4.1, WebAssembly
+// SIMD) and AVX2. Every path writes the same bytes.
+enum GridLanes : std::int32_t { GRID_LANES_SCALAR = 0, GRID_LANES_128, GRID_LANES_AVX2,
+                                GRID_LANES_COUNT };
+
+// The grid loops in use, chosen once at start-up: routines null (all-zero) is the scalar path;
+// otherwise its entries replace the scalar loops where they are not null.
+struct GridRoutines;
+struct GridPath {
+    const GridRoutines* routines;
+    GridLanes lanes;
+};
+extern GridPath gridPath;
+
+// Makes lanes the path in use; false, leaving the path as it was, when this build has no such
+// path. The caller answers for the processor running it (chooseGridRoutines asks the features).
+bool useGridLanes(GridLanes lanes);
+// The widest path the features allow: AVX2, else SSE4.1 or WebAssembly SIMD, else scalar.
+void chooseGridRoutines(const CpuFeatures& features);
 
 // Rows 0 .. n of the weights for the surface type, n 1..20.
 void buildBasisTable(BasisTable& table, int n, int surfaceType);

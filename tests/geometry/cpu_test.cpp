@@ -1,6 +1,6 @@
-// Tests of processor detection: the recorded CPUID text and flags, the VORL_PORTABLE switch and
-// the illegal-instruction guard and its handler restore (the lighting choice made from them is
-// tested with lighting).
+// Tests of processor detection: the recorded CPUID text and flags, the vector extensions, the
+// VORL_PORTABLE switch and the illegal-instruction guard and its handler restore (the lighting
+// and grid-loop choices made from them are tested with lighting and the grid loops).
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -47,6 +47,15 @@ TEST_F(CpuTest, DetectionRecordsTheFlagsItDerivesFrom) {
     }
     EXPECT_EQ((features.featureFlags >> 15) & 1u, static_cast<unsigned>(features.hasConditionalMove));
     EXPECT_EQ((features.featureFlags >> 23) & 1u, static_cast<unsigned>(features.hasMmx));
+    // SSE4.1 is ECX bit 19 of leaf 1; AVX2 needs SSE4.1, AVX (ECX bit 28), OSXSAVE (bit 27)
+    // and leaf 7's EBX bit 5.
+    EXPECT_EQ(features.hasPackedSingle && ((features.extendedFlags >> 19) & 1u) != 0,
+              features.hasSse41 != 0);
+    if (features.hasAvx2) {
+        EXPECT_EQ(1, features.hasSse41);
+        EXPECT_EQ(3u, (features.extendedFlags >> 27) & 3u);
+        EXPECT_EQ(1u, (features.structuredFlags >> 5) & 1u);
+    }
 #if defined(__x86_64__)
     // Every x86-64 processor has CPUID, conditional moves and packed single, and Linux runs them.
     EXPECT_EQ(12u, std::strlen(features.vendor));
@@ -64,7 +73,24 @@ TEST_F(CpuTest, PortableSwitchClearsEveryFeature) {
     EXPECT_EQ(0, features.hasConditionalMove);
     EXPECT_EQ(0, features.hasMmx);
     EXPECT_EQ(0, features.hasPackedSingle);
+    EXPECT_EQ(0u, features.extendedFlags);
+    EXPECT_EQ(0u, features.structuredFlags);
+    EXPECT_EQ(0, features.hasSse41);
+    EXPECT_EQ(0, features.hasAvx2);
+    EXPECT_EQ(0, features.hasSimd128);
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// The processor's own answer, asked the way the compiler's run-time check asks it, agrees.
+TEST_F(CpuTest, VectorExtensionsAgreeWithTheCompilersCheck) {
+    CpuFeatures features;
+    detectCpuFeatures(features);
+    __builtin_cpu_init();
+    EXPECT_EQ(features.hasSse41 != 0, __builtin_cpu_supports("sse4.1") != 0);
+    EXPECT_EQ(features.hasAvx2 != 0, __builtin_cpu_supports("avx2") != 0);
+    EXPECT_EQ(0, features.hasSimd128);
+}
+#endif
 
 TEST_F(CpuTest, IllegalInstructionGuardCatchesAndRestoresTheHandler) {
     void (*const original)(int) = std::signal(SIGILL, markerHandler);
