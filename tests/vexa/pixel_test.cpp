@@ -388,14 +388,13 @@ protected:
     }
 
     // Draws `scene` in the surface state through the fused routines and through the general
-    // pipeline, on both processor paths, with fog and mipmaps on or off: the pictures must be
+    // pipeline, on every processor path, with fog and mipmaps on or off: the pictures must be
     // the same bits, and at least `minDrawn` pixels must be drawn.
     template <class Scene>
     void expectFusedMatchesGeneral(Scene scene, int minDrawn) {
         const auto chain = surfaceChain();
-        for (const char* portable : {"1", "0"}) {
-            setenv("VEXA_PORTABLE", portable, 1);
-            restart();
+        for (const char* path : VEXA_PATHS) {
+            if (!restartOnPath(path)) continue;
             for (int mode = 0; mode < 4; ++mode) {
                 const bool fogged = mode & 1, mipmapped = mode & 2;
                 surfaceState(chain, false, fogged, mipmapped);
@@ -407,7 +406,7 @@ protected:
                 int drawn = 0;
                 for (std::uint16_t p : fused) drawn += p != 0;
                 EXPECT_GT(drawn, minDrawn);
-                ASSERT_EQ(fused, general) << "portable " << portable << " fog " << fogged
+                ASSERT_EQ(fused, general) << "path " << path << " fog " << fogged
                                           << " mipmaps " << mipmapped;
             }
         }
@@ -454,9 +453,8 @@ TEST_F(SurfacePixels, EveryDepthFunctionMatchesTheGeneralPipeline) {
             tri(v[0], v[1], v[2]);
         }
     };
-    for (const char* portable : {"1", "0"}) {
-        setenv("VEXA_PORTABLE", portable, 1);
-        restart();
+    for (const char* path : VEXA_PATHS) {
+        if (!restartOnPath(path)) continue;
         for (int fn = VX_CMP_NEVER; fn <= VX_CMP_ALWAYS; ++fn) {
             std::vector<std::uint16_t> pictures[2];
             for (int general = 0; general < 2; ++general) {
@@ -467,7 +465,7 @@ TEST_F(SurfacePixels, EveryDepthFunctionMatchesTheGeneralPipeline) {
                 scene(9, 0);
                 pictures[general] = frame();
             }
-            ASSERT_EQ(pictures[0], pictures[1]) << "portable " << portable << " function " << fn;
+            ASSERT_EQ(pictures[0], pictures[1]) << "path " << path << " function " << fn;
         }
     }
 }
@@ -540,7 +538,7 @@ TEST_F(SurfacePixels, ExtremeValuesMatchTheGeneralPipeline) {
 
 // The text state (constant colour x texture, blended over the picture by the texture's
 // alpha, depth never tested) is drawn by routines made for it. Over a background of many
-// colours they must give the general pipeline's bits, on both processor paths, for 8-bit
+// colours they must give the general pipeline's bits, on every processor path, for 8-bit
 // alpha and 4-4-4-4 textures, point and bilinear filters, wrapped and clamped coordinates,
 // one level or a chain, with depth written, kept or not in use. A flat layer drawn over the
 // lower half after the text, at a fixed depth, shows where the text wrote depth.
@@ -630,9 +628,8 @@ TEST_F(Pixels, TextStateMatchesTheGeneralPipeline) {
     };
     // The portable path's general pipeline (and general sampler) is the reference for all.
     std::vector<std::vector<std::uint16_t>> reference;
-    for (const char* portable : {"1", "0"}) {
-        setenv("VEXA_PORTABLE", portable, 1);
-        restart();
+    for (const char* path : VEXA_PATHS) {
+        if (!restartOnPath(path)) continue;
         for (std::size_t k = 0; k < std::size(configs); ++k) {
             const Config& c = configs[k];
             const auto fused = draw(c, false);
@@ -645,7 +642,7 @@ TEST_F(Pixels, TextStateMatchesTheGeneralPipeline) {
             } else {
                 EXPECT_GE(layer, W * H / 2);
             }
-            ASSERT_EQ(fused, reference[k]) << "portable " << portable << " format " << c.format
+            ASSERT_EQ(fused, reference[k]) << "path " << path << " format " << c.format
                                            << " filter " << c.filter << " clamp " << c.clamp
                                            << " mipmaps " << c.mipmapped << " depth " << c.depth;
         }
