@@ -27,16 +27,15 @@ const char VERSION_STRING[] = "Vexa 1.0 (software)";
 constexpr const char* PATH_NAMES[VX_PATHKIND_COUNT] = {"portable", "v128", "avx2"};
 static_assert(sizeof(PATH_NAMES) / sizeof(PATH_NAMES[0]) == VX_PATHKIND_COUNT);
 
-// The most capable path VEXA_PATH and VEXA_PORTABLE allow: a path's name ("sse" names the
-// 128-bit one too); VEXA_PORTABLE other than 0 allows the portable path alone. An unknown name
-// allows every path.
+// The most capable path VEXA_PATH and VEXA_PORTABLE allow: VEXA_PATH names a path;
+// VEXA_PORTABLE other than 0 allows the portable path alone. An unknown name allows every
+// path.
 VxPathKind pathLimitFromEnvironment() {
     VxPathKind limit = VxPathKind(VX_PATHKIND_COUNT - 1);
     if (const char* s = std::getenv("VEXA_PATH")) {
         for (int k = 0; k < VX_PATHKIND_COUNT; ++k) {
             if (std::strcmp(s, PATH_NAMES[k]) == 0) limit = VxPathKind(k);
         }
-        if (std::strcmp(s, "sse") == 0) limit = VX_PATHKIND_V128;
     }
     if (const char* s = std::getenv("VEXA_PORTABLE")) {
         if (s[0] && s[0] != '0') limit = VX_PATHKIND_PORTABLE;
