@@ -96,10 +96,10 @@ void readEnvironment() {
 }
 
 // The one choice of processor path: the portable routines, then over them the most capable
-// path's that the limit allows and the processor has: the 128-bit path where it has SSE4.1 (in
-// the browser build, always: it is compiled for WebAssembly SIMD), the AVX2 path where it has
-// AVX2 and the bit instructions every AVX2 processor has (population count, BMI1), which that
-// path is built for too.
+// path's that the limit allows and the processor has: the 128-bit path where it has SSE4.1 and
+// population count (in the browser build, always: it is compiled for WebAssembly SIMD), the
+// AVX2 path where it has AVX2 and the bit instructions every AVX2 processor has (population
+// count, BMI1), which that path is built for too.
 void choosePath() {
     VxDevice& d = vexaDevice;
     vxPortablePath(&d.path);
@@ -110,7 +110,8 @@ void choosePath() {
         __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi")) {
         vxAvx2Path(&d.path);
         d.pathKind = VX_PATHKIND_AVX2;
-    } else if (d.pathLimit >= VX_PATHKIND_V128 && __builtin_cpu_supports("sse4.1")) {
+    } else if (d.pathLimit >= VX_PATHKIND_V128 && __builtin_cpu_supports("sse4.1") &&
+               __builtin_cpu_supports("popcnt")) {
         vxV128Path(&d.path);
         d.pathKind = VX_PATHKIND_V128;
     }

@@ -430,7 +430,7 @@ void vxQueueTarget(int buffer);
 // Device (vx_device.cpp): presents the swapped frame still pending, once it is drawn.
 void vxPresentPending();
 // Processor paths: each fills `path` with its routines (vx_path_portable.cpp; on x86 and in
-// the browser build vx_path_v128.cpp, for SSE4.1 or WebAssembly SIMD; on x86 vx_path_avx2.cpp,
+// the browser build vx_path_v128.cpp, for SSE4.1 with POPCNT or WebAssembly SIMD; on x86 vx_path_avx2.cpp,
 // for processors with AVX2, POPCNT and BMI1).
 void vxPortablePath(VxPath* path);
 #if defined(__x86_64__) || defined(__i386__) || defined(__wasm_simd128__)

@@ -4,9 +4,9 @@
 // textures (RGB 5-6-5, one filter for magnification and minification) and its font (8-bit
 // alpha, point sampled), four pixels at a time, computing exactly what vxSampleGeneric
 // computes. vxInit fills the path table with it, over the portable path, where the processor
-// has SSE4.1 (always in the browser build) and VEXA_PATH allows it; the tests compare it with
-// the portable path. Texel loads read 4 bytes at a 2-byte texel; texture memory has padding
-// past its end for that.
+// has SSE4.1 and population count (always in the browser build) and VEXA_PATH allows it; the
+// tests compare it with the portable path. Texel loads read 4 bytes at a 2-byte texel;
+// texture memory has padding past its end for that.
 #include "vexa/vx_local.h"
 
 #if defined(__x86_64__) || defined(__i386__) || defined(__wasm_simd128__)

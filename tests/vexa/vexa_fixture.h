@@ -44,7 +44,9 @@ inline bool processorRunsPath(const char* path) {
     if (std::strcmp(path, "portable") == 0) return true;
 #if defined(__x86_64__) || defined(__i386__)
     __builtin_cpu_init();
-    if (std::strcmp(path, "v128") == 0) return __builtin_cpu_supports("sse4.1");
+    if (std::strcmp(path, "v128") == 0) {
+        return __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("popcnt");
+    }
     if (std::strcmp(path, "avx2") == 0) {
         return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
                __builtin_cpu_supports("bmi");
