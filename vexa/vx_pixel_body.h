@@ -530,8 +530,14 @@ inline void store8(T* p, V v) {
 // are two registers, and these only name them.
 inline F32x4 lowHalf(F8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
 inline F32x4 highHalf(F8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
-inline F8 joinHalves(F32x4 lo, F32x4 hi) {
-    return __builtin_shufflevector(lo, hi, 0, 1, 2, 3, 4, 5, 6, 7);
+// (Copied in, not shuffled: GCC builds a shuffle of two halves lane by lane through memory.)
+template <class V8, class V4>
+inline V8 joinHalves(V4 lo, V4 hi) {
+    static_assert(sizeof(V8) == 2 * sizeof(V4));
+    V8 v;
+    std::memcpy(&v, &lo, sizeof lo);
+    std::memcpy(reinterpret_cast<char*>(&v) + sizeof lo, &hi, sizeof hi);
+    return v;
 }
 #endif
 // a > b ? a : b and a < b ? a : b, lane by lane: one instruction a register on the AVX2 and
@@ -540,7 +546,7 @@ inline F8 max8(F8 a, F8 b) {
 #if defined(VX_PATH_AVX2)
     return F8(_mm256_max_ps(__m256(a), __m256(b)));
 #elif defined(VX_PATH_V128)
-    return joinHalves(v128Max(lowHalf(a), lowHalf(b)), v128Max(highHalf(a), highHalf(b)));
+    return joinHalves<F8>(v128Max(lowHalf(a), lowHalf(b)), v128Max(highHalf(a), highHalf(b)));
 #else
     return a > b ? a : b;
 #endif
@@ -549,7 +555,7 @@ inline F8 min8(F8 a, F8 b) {
 #if defined(VX_PATH_AVX2)
     return F8(_mm256_min_ps(__m256(a), __m256(b)));
 #elif defined(VX_PATH_V128)
-    return joinHalves(v128Min(lowHalf(a), lowHalf(b)), v128Min(highHalf(a), highHalf(b)));
+    return joinHalves<F8>(v128Min(lowHalf(a), lowHalf(b)), v128Min(highHalf(a), highHalf(b)));
 #else
     return a < b ? a : b;
 #endif
@@ -559,6 +565,21 @@ inline F8 splat8(float v) { return F8{v, v, v, v, v, v, v, v}; }
 // clampTo() eight at a time.
 inline F8 clamp8(F8 v, float lo, float hi) { return min8(max8(v, splat8(lo)), splat8(hi)); }
 inline I8 floatToByte8(F8 v) { return __builtin_convertvector(clamp8(v, 0.0f, 255.0f) + 0.5f, I8); }
+// The floor of eight floats within the int range: truncation, less one where it rounded up.
+// On the 128-bit path a half at a time: GCC turns a comparison of eight float lanes into a
+// loop of lanes where a register holds four.
+inline I8 floor8(F8 v) {
+#ifdef VX_PATH_V128
+    const auto half = [](F32x4 h) __attribute__((always_inline)) {
+        const I32x4 i = __builtin_convertvector(h, I32x4);
+        return i + (__builtin_convertvector(i, F32x4) > h);
+    };
+    return joinHalves<I8>(half(lowHalf(v)), half(highHalf(v)));
+#else
+    const I8 i = __builtin_convertvector(v, I8);
+    return i + (__builtin_convertvector(i, F8) > v);
+#endif
+}
 
 #ifdef VX_PATH_AVX2
 // Sixteen values of p (each below 65536) in 16-bit lanes: packing pairs the 128-bit halves of
@@ -703,11 +724,9 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
         const F8 pxv = coef(VX_LANE_V0 + 1, j), pyv = coef(VX_LANE_V0 + 2, j);
         const F8 uu = clamp8(((coef(VX_LANE_U0, j) + pxu * x) + pyu * y) * w, -LIMIT, LIMIT);
         const F8 vv = clamp8(((coef(VX_LANE_V0, j) + pxv * x) + pyv * y) * w, -LIMIT, LIMIT);
-        // Floor of the 8.8 fixed coordinates: truncation, less one where it rounded up.
-        const F8 su = uu * 256.0f, sv = vv * 256.0f;
-        const I8 iu = __builtin_convertvector(su, I8), iv = __builtin_convertvector(sv, I8);
-        store8(b.ufix[0] + j, iu + (__builtin_convertvector(iu, F8) > su));
-        store8(b.vfix[0] + j, iv + (__builtin_convertvector(iv, F8) > sv));
+        // Floor of the 8.8 fixed coordinates.
+        store8(b.ufix[0] + j, floor8(uu * 256.0f));
+        store8(b.vfix[0] + j, floor8(vv * 256.0f));
         if constexpr (LEVELS) {
             const F8 ax = pxu - uu * pxq, bx = pxv - vv * pxq;
             const F8 ay = pyu - uu * pyq, by = pyv - vv * pyq;
@@ -718,7 +737,10 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
             I8 step = (lod2 + 256) >> 9;
             step = step < 0 ? I8{} : step;
             step = step > maxMip ? I8{} + maxMip : step;
-            store8(b.mip[0] + j, lod2 <= 0 ? I8{} - 1 : step);
+            // -1 (magnified) where lod2 <= 0: the sign of lod2 - 1 (lod2 is far from the
+            // int range's ends), as a shift rather than a comparison for the reason floor8()
+            // gives.
+            store8(b.mip[0] + j, step | ((lod2 - 1) >> 31));
         } else {
             store8(b.mip[0] + j, I8{});
         }
