@@ -1,7 +1,7 @@
 // Vexa throughput at 1024x768: large textured, bilinear, mipmapped, fogged, depth-tested
 // triangles (Mpixels/s); small strip triangles of a finely tessellated patch grid drawn as
 // the program draws them (Mtriangles/s); and one clear + swap. Prints its results; run it
-// with VEXA_THREADS / VEXA_PORTABLE set to compare configurations. Each figure is
+// with VEXA_THREADS / VEXA_PATH set to compare configurations. Each figure is
 // the median of several timed runs.
 #include "vexa/vexa.h"
 
@@ -159,9 +159,8 @@ int main(int argc, char** argv) {
     std::vector<std::uint16_t> chain;
     setUpSurfaceState(chain);
     const char* threads = std::getenv("VEXA_THREADS");
-    const char* portable = std::getenv("VEXA_PORTABLE");
-    std::printf("vexa_bench 1024x768, VEXA_THREADS=%s, VEXA_PORTABLE=%s, median of %d runs\n",
-                threads ? threads : "(cores)", portable ? portable : "(unset)", runs);
+    std::printf("vexa_bench 1024x768, VEXA_THREADS=%s, %s path, median of %d runs\n",
+                threads ? threads : "(cores)", vxQueryString(VX_STRING_PATH), runs);
     if (only.empty() || only == "large") {
         largeTriangles(2);  // warm up
         std::printf("large textured bilinear mipmapped fogged depth-tested triangles: %8.1f Mpixels/s\n",

@@ -2,7 +2,8 @@
 // Owns device start-up, the output buffers, render state, texture memory and drawing.
 // Knows no window system: a finished frame leaves through the present hook only.
 // Environment: VEXA_TMUS, VEXA_HARDWARE, VEXA_MAX_RES, VEXA_TEXMEM, VEXA_FAIL, VEXA_THREADS,
-// VEXA_DITHER (0: the board never dithers).
+// VEXA_DITHER (0: the board never dithers), VEXA_PATH (portable, v128 or avx2: the most capable
+// processor path used; VEXA_PORTABLE=1 is VEXA_PATH=portable).
 #pragma once
 
 #include <cstddef>
@@ -18,7 +19,10 @@ enum VxQueryItem {
     VX_QUERY_SUBPIXEL_BITS,       // int32: 8; vertices are rounded to 1/256 pixel, half up
     VX_QUERY_ITEM_COUNT
 };
-enum VxStringItem { VX_STRING_HARDWARE = 0, VX_STRING_VERSION, VX_STRING_ITEM_COUNT };
+// VX_STRING_PATH: the processor path that draws (portable, v128 or avx2); the picture is the
+// same on every one.
+enum VxStringItem { VX_STRING_HARDWARE = 0, VX_STRING_VERSION, VX_STRING_PATH,
+                    VX_STRING_ITEM_COUNT };
 
 constexpr int VX_FOG_TABLE_ENTRIES = 64;
 constexpr int VX_MAX_TEXTURE_UNITS = 2;

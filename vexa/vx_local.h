@@ -224,11 +224,17 @@ struct VxTargetCommand {
 };
 
 // ---- Processor paths -----------------------------------------------------------------------
+// The processor paths, least capable first: the portable one, the 128-bit one (SSE4.1 on x86,
+// WebAssembly SIMD in the browser) and AVX2.
+enum VxPathKind {
+    VX_PATHKIND_PORTABLE = 0, VX_PATHKIND_V128, VX_PATHKIND_AVX2, VX_PATHKIND_COUNT
+};
 // What a processor path gives the workers and the draw state. Every path is the same source
 // (vx_path_body.h) compiled for its processor in a file of its own (vx_path_portable.cpp,
-// vx_path_avx2.cpp) and gives the portable path's pixels. vxInit fills the device's table once:
-// the portable routines first, then a faster path's over them where the processor has it and
-// VEXA_PORTABLE is not set; nothing else asks which processor runs.
+// vx_path_v128.cpp, vx_path_avx2.cpp) and gives the portable path's pixels. vxInit fills the
+// device's table once: the portable routines first, then the most capable path's over them
+// that the processor has and VEXA_PATH (or VEXA_PORTABLE) allows; nothing else asks which
+// processor runs.
 struct VxWorker;
 struct VxPath {
     void (*flushBatch)(VxWorker& worker);  // shade and store what the batch holds
@@ -298,7 +304,9 @@ struct VxDevice {
     // (VEXA_THREADS=0, or a build without threads). One worker record owns every band.
     bool drawInline;
     bool ditherAllowed;         // false with VEXA_DITHER=0: colour is always rounded
-    bool portable;              // VEXA_PORTABLE: the portable path on any processor
+    // The most capable path allowed (VEXA_PATH; VEXA_PORTABLE allows the portable one alone).
+    VxPathKind pathLimit;
+    VxPathKind pathKind;        // the path chosen at vxInit
     VxPath path;                // the processor path's routines, chosen at vxInit
     // Output.
     bool open;
@@ -421,9 +429,13 @@ void vxWaitDrawn(std::uint64_t pos);
 void vxQueueTarget(int buffer);
 // Device (vx_device.cpp): presents the swapped frame still pending, once it is drawn.
 void vxPresentPending();
-// Processor paths: each fills `path` with its routines (vx_path_portable.cpp, and on x86
-// vx_path_avx2.cpp, for processors with AVX2, POPCNT and BMI1).
+// Processor paths: each fills `path` with its routines (vx_path_portable.cpp; on x86 and in
+// the browser build vx_path_v128.cpp, for SSE4.1 with POPCNT or WebAssembly SIMD; on x86 vx_path_avx2.cpp,
+// for processors with AVX2, POPCNT and BMI1).
 void vxPortablePath(VxPath* path);
+#if defined(__x86_64__) || defined(__i386__) || defined(__wasm_simd128__)
+void vxV128Path(VxPath* path);
+#endif
 #if defined(__x86_64__) || defined(__i386__)
 void vxAvx2Path(VxPath* path);
 #endif

@@ -2,8 +2,8 @@
 // AVX2, and the samplers only this path has: the program's surface textures (RGB 5-6-5, one
 // filter for magnification and minification) and its font (8-bit alpha, point sampled), eight
 // pixels at a time with gathers, computing exactly what vxSampleGeneric computes. vxInit fills
-// the path table with it, over the portable path, where the processor has AVX2 and
-// VEXA_PORTABLE is not set; the tests compare the two paths. Gathers read 4 bytes at a 1- or
+// the path table with it, over the portable path, where the processor has AVX2 and VEXA_PATH
+// allows it; the tests compare every path with the portable one. Gathers read 4 bytes at a 1- or
 // 2-byte texel; texture memory has padding past its end for that.
 #include "vexa/vx_local.h"
 

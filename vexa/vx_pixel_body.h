@@ -1,11 +1,12 @@
 // Pixel pipeline of Vexa for one processor path: included by vx_path_body.h once per path
-// (portable and AVX2) inside that path's namespace, so both are the same source and give the
-// same bits. Stages run over a batch of up to 64 covered pixels, each a plain loop the
-// compiler vectorises: interpolate, depth code and test, iterated colour, texture coordinates
-// and level, sampling, texture combine, colour/alpha combine, alpha test, fog, blending, 5-6-5
-// packing, store. No floating-point contraction is allowed (no FMA target), so float results
-// are identical on every path. The few VX_PATH_AVX2 blocks (gathers, 16-bit colour
-// arithmetic) are exact integer equivalents of the plain loops beside them.
+// (portable, 128-bit and AVX2) inside that path's namespace, so all are the same source and
+// give the same bits. Stages run over a batch of up to 64 covered pixels, each a plain loop
+// the compiler vectorises: interpolate, depth code and test, iterated colour, texture
+// coordinates and level, sampling, texture combine, colour/alpha combine, alpha test, fog,
+// blending, 5-6-5 packing, store. No floating-point contraction is allowed (no FMA target), so
+// float results are identical on every path. The few VX_PATH_AVX2 blocks (gathers, 16-bit
+// colour arithmetic) and VX_PATH_V128 blocks (the same over the 128-bit layer, vx_v128.h) are
+// exact integer equivalents of the plain loops beside them.
 // Deliberately without an include guard.
 
 alignas(64) const std::int32_t zeros[VX_BATCH_MAX] = {};
@@ -524,18 +525,37 @@ template <class V, class T>
 inline void store8(T* p, V v) {
     std::memcpy(p, &v, sizeof v);
 }
-// a > b ? a : b and a < b ? a : b, lane by lane: one instruction each on the AVX2 path,
-// where the same comparisons in a plain loop become compares and blends.
+#ifdef VX_PATH_V128
+// The halves of eight lanes, and eight lanes from two halves: on the 128-bit path eight lanes
+// are two registers, and these only name them.
+inline F32x4 lowHalf(F8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
+inline F32x4 highHalf(F8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
+// (Copied in, not shuffled: GCC builds a shuffle of two halves lane by lane through memory.)
+template <class V8, class V4>
+inline V8 joinHalves(V4 lo, V4 hi) {
+    static_assert(sizeof(V8) == 2 * sizeof(V4));
+    V8 v;
+    std::memcpy(&v, &lo, sizeof lo);
+    std::memcpy(reinterpret_cast<char*>(&v) + sizeof lo, &hi, sizeof hi);
+    return v;
+}
+#endif
+// a > b ? a : b and a < b ? a : b, lane by lane: one instruction a register on the AVX2 and
+// 128-bit paths, where the same comparisons in a plain loop become compares and blends.
 inline F8 max8(F8 a, F8 b) {
-#ifdef VX_PATH_AVX2
+#if defined(VX_PATH_AVX2)
     return F8(_mm256_max_ps(__m256(a), __m256(b)));
+#elif defined(VX_PATH_V128)
+    return joinHalves<F8>(v128Max(lowHalf(a), lowHalf(b)), v128Max(highHalf(a), highHalf(b)));
 #else
     return a > b ? a : b;
 #endif
 }
 inline F8 min8(F8 a, F8 b) {
-#ifdef VX_PATH_AVX2
+#if defined(VX_PATH_AVX2)
     return F8(_mm256_min_ps(__m256(a), __m256(b)));
+#elif defined(VX_PATH_V128)
+    return joinHalves<F8>(v128Min(lowHalf(a), lowHalf(b)), v128Min(highHalf(a), highHalf(b)));
 #else
     return a < b ? a : b;
 #endif
@@ -545,6 +565,21 @@ inline F8 splat8(float v) { return F8{v, v, v, v, v, v, v, v}; }
 // clampTo() eight at a time.
 inline F8 clamp8(F8 v, float lo, float hi) { return min8(max8(v, splat8(lo)), splat8(hi)); }
 inline I8 floatToByte8(F8 v) { return __builtin_convertvector(clamp8(v, 0.0f, 255.0f) + 0.5f, I8); }
+// The floor of eight floats within the int range: truncation, less one where it rounded up.
+// On the 128-bit path a half at a time: GCC turns a comparison of eight float lanes into a
+// loop of lanes where a register holds four.
+inline I8 floor8(F8 v) {
+#ifdef VX_PATH_V128
+    const auto half = [](F32x4 h) __attribute__((always_inline)) {
+        const I32x4 i = __builtin_convertvector(h, I32x4);
+        return i + (__builtin_convertvector(i, F32x4) > h);
+    };
+    return joinHalves<I8>(half(lowHalf(v)), half(highHalf(v)));
+#else
+    const I8 i = __builtin_convertvector(v, I8);
+    return i + (__builtin_convertvector(i, F8) > v);
+#endif
+}
 
 #ifdef VX_PATH_AVX2
 // Sixteen values of p (each below 65536) in 16-bit lanes: packing pairs the 128-bit halves of
@@ -588,6 +623,46 @@ inline __m256i packDithered16(__m256i r, __m256i g, __m256i b, __m256i offset) {
     return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(channel(r, c31), 11),
                                            _mm256_slli_epi16(channel(g, c63), 5)),
                            channel(b, c31));
+}
+#endif
+
+#ifdef VX_PATH_V128
+// Eight values of p (each below 65536) in 16-bit lanes, in pixel order.
+inline U16x8 load8x16(const std::int32_t* p) {
+    return v128Narrow(v128Load<I32x4>(p), v128Load<I32x4>(p + 4));
+}
+// The 16-bit forms below give the 32-bit results of the scalar ones: every product and sum
+// they make stays under 65536 (255 * 255 + 255 at most).
+// div255r() in 16-bit lanes.
+inline U16x8 div255x8(U16x8 v) {
+    const U16x8 x = v + 128;
+    return (x + (x >> 8)) >> 8;
+}
+// div255r(x * y) in 16-bit lanes.
+inline U16x8 mul255x8(U16x8 x, U16x8 y) { return div255x8(x * y); }
+// floor255() in 16-bit lanes.
+inline U16x8 floor255x8(U16x8 v) {
+    const U16x8 x = v + 1;
+    return (x + (x >> 8)) >> 8;
+}
+// o + div255s((fc - o) * f) in 16-bit lanes: o moved towards the fog colour fc by f. The
+// magnitude of the difference is scaled and given the difference's sign again (s is all ones
+// where it is negative: -m = (m ^ s) - s).
+inline U16x8 fogTowards8(U16x8 o, U16x8 fc, U16x8 f) {
+    const I16x8 d = I16x8(fc - o);
+    const U16x8 s = U16x8(d >> 15);
+    const U16x8 m = mul255x8((U16x8(d) ^ s) - s, f);
+    return o + ((m ^ s) - s);
+}
+// packRounded() of eight pixels in 16-bit lanes.
+inline U16x8 packRounded8(U16x8 r, U16x8 g, U16x8 b) {
+    return (mul255x8(r, v128Splat16(31)) << 11) | (mul255x8(g, v128Splat16(63)) << 5) |
+           mul255x8(b, v128Splat16(31));
+}
+// packDithered() of eight pixels in 16-bit lanes, with each pixel's offset.
+inline U16x8 packDithered8(U16x8 r, U16x8 g, U16x8 b, U16x8 offset) {
+    return (floor255x8(r * 31 + offset) << 11) | (floor255x8(g * 63 + offset) << 5) |
+           floor255x8(b * 31 + offset);
 }
 #endif
 
@@ -649,11 +724,9 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
         const F8 pxv = coef(VX_LANE_V0 + 1, j), pyv = coef(VX_LANE_V0 + 2, j);
         const F8 uu = clamp8(((coef(VX_LANE_U0, j) + pxu * x) + pyu * y) * w, -LIMIT, LIMIT);
         const F8 vv = clamp8(((coef(VX_LANE_V0, j) + pxv * x) + pyv * y) * w, -LIMIT, LIMIT);
-        // Floor of the 8.8 fixed coordinates: truncation, less one where it rounded up.
-        const F8 su = uu * 256.0f, sv = vv * 256.0f;
-        const I8 iu = __builtin_convertvector(su, I8), iv = __builtin_convertvector(sv, I8);
-        store8(b.ufix[0] + j, iu + (__builtin_convertvector(iu, F8) > su));
-        store8(b.vfix[0] + j, iv + (__builtin_convertvector(iv, F8) > sv));
+        // Floor of the 8.8 fixed coordinates.
+        store8(b.ufix[0] + j, floor8(uu * 256.0f));
+        store8(b.vfix[0] + j, floor8(vv * 256.0f));
         if constexpr (LEVELS) {
             const F8 ax = pxu - uu * pxq, bx = pxv - vv * pxq;
             const F8 ay = pyu - uu * pyq, by = pyv - vv * pyq;
@@ -664,7 +737,10 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
             I8 step = (lod2 + 256) >> 9;
             step = step < 0 ? I8{} : step;
             step = step > maxMip ? I8{} + maxMip : step;
-            store8(b.mip[0] + j, lod2 <= 0 ? I8{} - 1 : step);
+            // -1 (magnified) where lod2 <= 0: the sign of lod2 - 1 (lod2 is far from the
+            // int range's ends), as a shift rather than a comparison for the reason floor8()
+            // gives.
+            store8(b.mip[0] + j, step | ((lod2 - 1) >> 31));
         } else {
             store8(b.mip[0] + j, I8{});
         }
@@ -738,6 +814,48 @@ inline bool depthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* r
     }
     *runs = whole;
     return !_mm256_testz_si256(anyPass, anyPass);
+#elif defined(VX_PATH_V128)
+    // As on the AVX2 path, a group of eight as two halves of four: its form, its stored depths
+    // and the depth test by the outcomes the function holds. Pixels past the batch fail.
+    const int fn = s.depthFunc;
+    const I32x4 takeLess = v128Splat(-(fn & 1));
+    const I32x4 takeEqual = v128Splat(-((fn >> 1) & 1));
+    const I32x4 takeGreater = v128Splat(-((fn >> 2) & 1));
+    I32x4 anyPass = {};
+    unsigned whole = 0;
+    for (int j = 0; j < n; j += 8) {
+        const I32x4 want = v128Splat(b.index[j]) + V128_IOTA;
+        const I32x4 same = (v128Load<I32x4>(b.index + j) == want) &
+                           (v128Load<I32x4>(b.index + j + 4) == want + 4);
+        const bool run = v128Bits(same) == 15u && j + 8 <= n;
+        whole |= unsigned(run) << (j / 8);
+        I32x4 stored[2];
+        if (run) {
+            const U16x8 depths = v128Load<U16x8>(b.depth + b.index[j]);
+            stored[0] = v128WidenLow(depths);
+            stored[1] = v128WidenHigh(depths);
+        } else {
+            alignas(16) std::int32_t looked[8] = {};
+            // A whole group (most) with a fixed count: the compiler unrolls it.
+            if (n - j >= 8) {
+                lookupPixels(b.depth, b.index + j, looked, 8);
+            } else {
+                lookupPixels(b.depth, b.index + j, looked, n - j);
+            }
+            stored[0] = v128Load<I32x4>(looked);
+            stored[1] = v128Load<I32x4>(looked + 4);
+        }
+        for (int h = 0; h < 2; ++h) {
+            const I32x4 z = v128Load<I32x4>(b.z + j + 4 * h);
+            const I32x4 pass = (((stored[h] > z) & takeLess) | ((z == stored[h]) & takeEqual) |
+                                ((z > stored[h]) & takeGreater)) &
+                               (v128Splat(n - j - 4 * h) > V128_IOTA);
+            v128Store(b.mask + j + 4 * h, pass);
+            anyPass |= pass;
+        }
+    }
+    *runs = whole;
+    return v128Bits(anyPass != 0) != 0;
 #else
     alignas(64) std::int32_t stored[VX_BATCH_MAX];
     unsigned whole = 0;
@@ -801,6 +919,24 @@ inline void shadeSurface(const VxDrawState& s, const VxBatch& b, int n, std::uin
         }
         _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i), _mm256_permute4x64_epi64(p, 0xD8));
     }
+#elif defined(VX_PATH_V128)
+    // Eight pixels per step in 16-bit lanes, in pixel order.
+    for (int i = 0; i < n; i += 8) {
+        U16x8 r = mul255x8(load8x16(b.it[0] + i), load8x16(tr + i));
+        U16x8 g = mul255x8(load8x16(b.it[1] + i), load8x16(tg + i));
+        U16x8 bl = mul255x8(load8x16(b.it[2] + i), load8x16(tb + i));
+        if constexpr (FOG) {
+            const U16x8 fi = load8x16(f + i);
+            r = fogTowards8(r, v128Splat16(fr), fi);
+            g = fogTowards8(g, v128Splat16(fg), fi);
+            bl = fogTowards8(bl, v128Splat16(fb), fi);
+        }
+        if constexpr (DITHER) {
+            v128Store(pix + i, packDithered8(r, g, bl, load8x16(offset + i)));
+        } else {
+            v128Store(pix + i, packRounded8(r, g, bl));
+        }
+    }
 #else
     for (int i = 0; i < n; ++i) {
         int r = div255r(b.it[0][i] * tr[i]);
@@ -838,6 +974,14 @@ inline void storeRun(VxBatch& b, int j, const std::uint16_t* pix) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(d), packed);
         return;
     }
+#elif defined(VX_PATH_V128)
+    const I32x4 passedLow = v128Load<I32x4>(b.mask + j), passedHigh = v128Load<I32x4>(b.mask + j + 4);
+    if ((v128Bits(passedLow) & v128Bits(passedHigh)) == 15u) {
+        // Depth codes are at most 0xFFFE: narrowing keeps them.
+        v128Store(c, v128Load<U16x8>(pix + j));
+        v128Store(d, v128Narrow(v128Load<I32x4>(b.z + j), v128Load<I32x4>(b.z + j + 4)));
+        return;
+    }
 #else
     int all = -1;
     for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
@@ -868,6 +1012,9 @@ inline void storeScattered(VxBatch& b, int j, int n, const std::uint16_t* pix) {
 #ifdef VX_PATH_AVX2
     unsigned passing = unsigned(_mm256_movemask_ps(
         _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
+#elif defined(VX_PATH_V128)
+    unsigned passing = v128Bits(v128Load<I32x4>(b.mask + j)) |
+                       v128Bits(v128Load<I32x4>(b.mask + j + 4)) << 4;
 #else
     unsigned passing = 0;
     for (int i = 0; i < 8; ++i) passing |= unsigned(b.mask[j + i] != 0) << i;
@@ -949,6 +1096,24 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
         const __m256i bl = blend(kb, tex[2], __m256i(db));
         _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
                            _mm256_permute4x64_epi64(packRounded16(r, g, bl), 0xD8));
+    }
+#elif defined(VX_PATH_V128)
+    // Eight pixels per step in 16-bit lanes, as in shadeSurface().
+    const U16x8 c255 = v128Splat16(255);
+    const U16x8 kr = v128Splat16(s.constant[0]), kg = v128Splat16(s.constant[1]);
+    const U16x8 kb = v128Splat16(s.constant[2]);
+    for (int i = 0; i < n; i += 8) {
+        const U16x8 a = mul255x8(load8x16(tex[3] + i), c255);
+        const U16x8 keep = c255 - a;
+        U16x8 dr, dg, db;
+        vxUnpack565(load8x16(dst + i), &dr, &dg, &db);
+        const auto blend = [&](U16x8 k, const std::int32_t* texel, U16x8 under)
+                               __attribute__((always_inline)) {
+            return v128Min(mul255x8(mul255x8(k, load8x16(texel + i)), a) + mul255x8(under, keep),
+                           c255);
+        };
+        v128Store(pix + i, packRounded8(blend(kr, tex[0], dr), blend(kg, tex[1], dg),
+                                        blend(kb, tex[2], db)));
     }
 #else
     for (int i = 0; i < n; ++i) {

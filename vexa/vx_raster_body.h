@@ -1,5 +1,5 @@
 // Worker side of Vexa drawing for one processor path: included by vx_path_body.h once per
-// path (portable and AVX2) inside that path's namespace, so both are the same source. It
+// path (portable, 128-bit and AVX2) inside that path's namespace, so all are the same source. It
 // covers triangle setup (snapping, culling, edge functions, attribute planes), span
 // traversal of the rows a worker owns, lines, and clears. Coverage is exact integer
 // arithmetic on vertices snapped to 1/256 pixel with a top-left rule, so triangles sharing an
@@ -23,7 +23,9 @@ constexpr Int8 IOTA8 = {0, 1, 2, 3, 4, 5, 6, 7};
 
 // Bit i set for each lane i that is all ones (lanes are all ones or zero).
 inline unsigned laneBits(Int4 v) {
-#if defined(__SSE2__)
+#if defined(VX_PATH_V128)
+    return v128Bits(v);
+#elif defined(__SSE2__)
     return unsigned(_mm_movemask_ps(_mm_castsi128_ps(__m128i(v))));
 #else
     const Int4 bits = v & Int4{1, 2, 4, 8};

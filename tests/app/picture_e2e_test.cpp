@@ -223,6 +223,28 @@ int occurrences(const std::string& text, const std::string& part) {
 
 }  // namespace
 
+// Every processor path of the rasterizer (VEXA_PATH; where the processor lacks one the board
+// takes the next one down) draws the portable path's bytes: the default scene, two texture
+// units with highlights, wireframe lines, and the help text over the picture.
+TEST(Picture, IdenticalOnEveryRasterizerPath) {
+    for (const char* keys : {"", "E Y", "W"}) {
+        std::string portable;
+        capture(keys, "VEXA_PATH=portable", &portable);
+        ASSERT_FALSE(portable.empty());
+        for (const char* path : {"v128", "avx2"}) {
+            std::string other;
+            capture(keys, std::string("VEXA_PATH=") + path, &other);
+            EXPECT_TRUE(other == portable) << "keys '" << keys << "' path " << path;
+        }
+    }
+    const Picture portableHelp = lastFrame("F1", "VEXA_PATH=portable");
+    ASSERT_TRUE(portableHelp.valid());
+    for (const char* path : {"v128", "avx2"}) {
+        EXPECT_TRUE(lastFrame("F1", std::string("VEXA_PATH=") + path).bgr == portableHelp.bgr)
+            << "help text, path " << path;
+    }
+}
+
 TEST(Overlay, StatisticsInDarkRedAndHelpInDarkGreenBelowIt) {
     const Picture plain = lastFrame("", "");
     const Picture help = lastFrame("F1", "");

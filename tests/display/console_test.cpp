@@ -135,19 +135,19 @@ TEST(ConsoleFont, BitmapIsCleanAlphaInNineByTwelveCells) {
 }
 
 TEST_F(ConsoleGrid, GlyphTableAndFontTexture) {
-    EXPECT_EQ(display.console.glyph['A'][0], 0);
-    EXPECT_EQ(display.console.glyph['A'][1], 0);
-    EXPECT_EQ(display.console.glyph['B'][0], 18);
-    EXPECT_EQ(display.console.glyph['O'][0], 0);
-    EXPECT_EQ(display.console.glyph['O'][1], 24);
-    EXPECT_EQ(display.console.glyph['0'][0], (setIndex('0') % 14) * 18);
-    EXPECT_EQ(display.console.glyph['0'][1], (setIndex('0') / 14) * 24);
-    EXPECT_EQ(display.console.glyph[' '][0], 13 * 18) << "space is the 56th character";
-    EXPECT_EQ(display.console.glyph[' '][1], 3 * 24);
-    EXPECT_EQ(display.console.glyph['\\'][0], 2 * 18);
-    EXPECT_EQ(display.console.glyph['\\'][1], 4 * 24);
-    EXPECT_EQ(display.console.glyph['\''][0], 3 * 18) << "the apostrophe follows the backslash";
-    EXPECT_EQ(display.console.glyph['\''][1], 4 * 24);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('A')][0], 0);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('A')][1], 0);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('B')][0], 18);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('O')][0], 0);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('O')][1], 24);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('0')][0], (setIndex('0') % 14) * 18);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('0')][1], (setIndex('0') / 14) * 24);
+    EXPECT_EQ(display.console.glyph[std::uint8_t(' ')][0], 13 * 18) << "space is the 56th character";
+    EXPECT_EQ(display.console.glyph[std::uint8_t(' ')][1], 3 * 24);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('\\')][0], 2 * 18);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('\\')][1], 4 * 24);
+    EXPECT_EQ(display.console.glyph[std::uint8_t('\'')][0], 3 * 18) << "the apostrophe follows the backslash";
+    EXPECT_EQ(display.console.glyph[std::uint8_t('\'')][1], 4 * 24);
     for (char outside : {'?', 'a', '@', '\t', '~'}) {
         EXPECT_EQ(display.console.glyph[int(outside)][0], 0) << outside;
         EXPECT_EQ(display.console.glyph[int(outside)][1], 0) << outside;

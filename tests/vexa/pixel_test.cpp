@@ -388,14 +388,13 @@ protected:
     }
 
     // Draws `scene` in the surface state through the fused routines and through the general
-    // pipeline, on both processor paths, with fog and mipmaps on or off: the pictures must be
+    // pipeline, on every processor path, with fog and mipmaps on or off: the pictures must be
     // the same bits, and at least `minDrawn` pixels must be drawn.
     template <class Scene>
     void expectFusedMatchesGeneral(Scene scene, int minDrawn) {
         const auto chain = surfaceChain();
-        for (const char* portable : {"1", "0"}) {
-            setenv("VEXA_PORTABLE", portable, 1);
-            restart();
+        for (const char* path : VEXA_PATHS) {
+            if (!restartOnPath(path)) continue;
             for (int mode = 0; mode < 4; ++mode) {
                 const bool fogged = mode & 1, mipmapped = mode & 2;
                 surfaceState(chain, false, fogged, mipmapped);
@@ -407,7 +406,7 @@ protected:
                 int drawn = 0;
                 for (std::uint16_t p : fused) drawn += p != 0;
                 EXPECT_GT(drawn, minDrawn);
-                ASSERT_EQ(fused, general) << "portable " << portable << " fog " << fogged
+                ASSERT_EQ(fused, general) << "path " << path << " fog " << fogged
                                           << " mipmaps " << mipmapped;
             }
         }
@@ -454,9 +453,8 @@ TEST_F(SurfacePixels, EveryDepthFunctionMatchesTheGeneralPipeline) {
             tri(v[0], v[1], v[2]);
         }
     };
-    for (const char* portable : {"1", "0"}) {
-        setenv("VEXA_PORTABLE", portable, 1);
-        restart();
+    for (const char* path : VEXA_PATHS) {
+        if (!restartOnPath(path)) continue;
         for (int fn = VX_CMP_NEVER; fn <= VX_CMP_ALWAYS; ++fn) {
             std::vector<std::uint16_t> pictures[2];
             for (int general = 0; general < 2; ++general) {
@@ -467,7 +465,7 @@ TEST_F(SurfacePixels, EveryDepthFunctionMatchesTheGeneralPipeline) {
                 scene(9, 0);
                 pictures[general] = frame();
             }
-            ASSERT_EQ(pictures[0], pictures[1]) << "portable " << portable << " function " << fn;
+            ASSERT_EQ(pictures[0], pictures[1]) << "path " << path << " function " << fn;
         }
     }
 }
@@ -538,9 +536,67 @@ TEST_F(SurfacePixels, ExtremeValuesMatchTheGeneralPipeline) {
     }, 2000);
 }
 
+// The samplers a processor path has of its own (RGB 5-6-5, point or bilinear, each coordinate
+// wrapped or clamped, one level or a chain) must give the portable path's texels, here on a
+// 128 x 32 chain (so that a mix-up of width and height shows) with coordinates far past its
+// edges on both sides, magnified and minified, in the fused surface routines and the general
+// pipeline.
+TEST_F(SurfacePixels, EverySamplerMatchesThePortablePath) {
+    std::vector<std::uint16_t> chain;
+    for (int lod = 7; lod >= 0; --lod) {
+        const int texels = (1 << lod) * (lod >= 2 ? 1 << (lod - 2) : 1);
+        for (int i = 0; i < texels; ++i) {
+            chain.push_back(std::uint16_t((std::uint32_t(i) * 2654435761u) >> 16 ^ (lod * 0x0841)));
+        }
+    }
+    VxTexInfo info{0, 7, 2, VX_TEXFMT_RGB_565, chain.data()};
+    const auto scene = [] {
+        SceneRandom next{11};
+        for (int i = 0; i < 60; ++i) {
+            const float size = i % 3 == 0 ? 250.0f : 16.0f;
+            const float x = next(-20.0f, 500.0f), y = next(-20.0f, 370.0f);
+            // Texture coordinates spread over a few texels (magnified) or thousands.
+            const float spread = i % 2 ? 4.0f : 3000.0f;
+            TestVertex v[3];
+            for (auto& p : v) {
+                p = vtx(x + next(0.0f, size), y + next(0.0f, size), next.seed | 0xFF000000u,
+                        next(0.05f, 1.0f), next(-spread, spread), next(-spread, spread));
+            }
+            tri(v[0], v[1], v[2]);
+        }
+    };
+    std::vector<std::vector<std::uint16_t>> reference;
+    for (const char* path : VEXA_PATHS) {
+        if (!restartOnPath(path)) continue;
+        ASSERT_TRUE(vxTexDownload(0, 0, VX_LEVELS_BOTH, &info));
+        ASSERT_TRUE(vxTexBind(0, 0, VX_LEVELS_BOTH, &info));
+        surfaceCombine(false);
+        for (std::size_t config = 0; config < 32; ++config) {
+            const int filter = config & 1 ? VX_FILTER_BILINEAR : VX_FILTER_POINT;
+            vxSetTexFilter(0, filter, filter);
+            vxSetTexClamp(0, config & 2 ? VX_TEXCLAMP_CLAMP : VX_TEXCLAMP_WRAP,
+                          config & 4 ? VX_TEXCLAMP_CLAMP : VX_TEXCLAMP_WRAP);
+            vxSetTexMipMapMode(0, config & 8 ? VX_MIPMAP_NEAREST : VX_MIPMAP_DISABLE, false);
+            // An alpha test that passes every pixel sends the drawing through the general
+            // pipeline.
+            vxSetAlphaTest(config & 16 ? VX_CMP_GEQUAL : VX_CMP_ALWAYS);
+            vxSetAlphaTestReference(0);
+            vxClearBuffers(0, 0, 0xFFFF);
+            scene();
+            const auto f = frame();
+            if (reference.size() <= config) {
+                EXPECT_GT(W * H - countOf(f, 0), W * H / 8) << "config " << config;
+                reference.push_back(f);
+            } else {
+                ASSERT_EQ(f, reference[config]) << "path " << path << " config " << config;
+            }
+        }
+    }
+}
+
 // The text state (constant colour x texture, blended over the picture by the texture's
 // alpha, depth never tested) is drawn by routines made for it. Over a background of many
-// colours they must give the general pipeline's bits, on both processor paths, for 8-bit
+// colours they must give the general pipeline's bits, on every processor path, for 8-bit
 // alpha and 4-4-4-4 textures, point and bilinear filters, wrapped and clamped coordinates,
 // one level or a chain, with depth written, kept or not in use. A flat layer drawn over the
 // lower half after the text, at a fixed depth, shows where the text wrote depth.
@@ -630,9 +686,8 @@ TEST_F(Pixels, TextStateMatchesTheGeneralPipeline) {
     };
     // The portable path's general pipeline (and general sampler) is the reference for all.
     std::vector<std::vector<std::uint16_t>> reference;
-    for (const char* portable : {"1", "0"}) {
-        setenv("VEXA_PORTABLE", portable, 1);
-        restart();
+    for (const char* path : VEXA_PATHS) {
+        if (!restartOnPath(path)) continue;
         for (std::size_t k = 0; k < std::size(configs); ++k) {
             const Config& c = configs[k];
             const auto fused = draw(c, false);
@@ -645,7 +700,7 @@ TEST_F(Pixels, TextStateMatchesTheGeneralPipeline) {
             } else {
                 EXPECT_GE(layer, W * H / 2);
             }
-            ASSERT_EQ(fused, reference[k]) << "portable " << portable << " format " << c.format
+            ASSERT_EQ(fused, reference[k]) << "path " << path << " format " << c.format
                                            << " filter " << c.filter << " clamp " << c.clamp
                                            << " mipmaps " << c.mipmapped << " depth " << c.depth;
         }

@@ -347,12 +347,10 @@ TEST_F(Threads, SamePictureForEveryWorkerCountAndPath) {
     std::vector<std::uint16_t> rounded;
     for (bool dither : {false, true}) {
         std::vector<std::uint16_t> reference;
-        for (const char* portable : {"1", "0"}) {
+        for (const char* path : VEXA_PATHS) {
             for (const char* threads : {"0", "1", "2", "4"}) {
-                vxShutdown();
                 setenv("VEXA_THREADS", threads, 1);
-                setenv("VEXA_PORTABLE", portable, 1);
-                start();
+                if (!restartOnPath(path)) break;
                 vxSetDitherMode(dither ? VX_DITHER_4X4 : VX_DITHER_DISABLE);
                 drawScene();
                 const auto f = frame();
@@ -360,7 +358,7 @@ TEST_F(Threads, SamePictureForEveryWorkerCountAndPath) {
                     reference = f;
                     EXPECT_GT(W * H - countOf(f, 0), W * H / 2);
                 } else {
-                    ASSERT_EQ(f, reference) << "threads " << threads << " portable " << portable
+                    ASSERT_EQ(f, reference) << "threads " << threads << " path " << path
                                             << " dither " << dither;
                 }
             }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 struct TestVertex {
@@ -27,9 +28,33 @@ inline TestVertex vtx(float x, float y, std::uint32_t argb = 0xFFFFFFFFu, float 
 
 inline void clearVexaEnvironment() {
     for (const char* name : {"VEXA_TMUS", "VEXA_HARDWARE", "VEXA_MAX_RES", "VEXA_TEXMEM",
-                             "VEXA_FAIL", "VEXA_THREADS", "VEXA_PORTABLE"}) {
+                             "VEXA_FAIL", "VEXA_THREADS", "VEXA_PORTABLE", "VEXA_PATH"}) {
         unsetenv(name);
     }
+}
+
+// The processor paths as VEXA_PATH names them, least capable first: the portable one, which
+// every other must match, then the 128-bit and the AVX2 one.
+constexpr const char* VEXA_PATHS[] = {"portable", "v128", "avx2"};
+
+// Whether this processor runs `path`, by the features the board asks for (the portable path
+// runs everywhere). Asked here apart from the board, so that a board that took a lesser path
+// than the processor allows is caught.
+inline bool processorRunsPath(const char* path) {
+    if (std::strcmp(path, "portable") == 0) return true;
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_cpu_init();
+    if (std::strcmp(path, "v128") == 0) {
+        return __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("popcnt");
+    }
+    if (std::strcmp(path, "avx2") == 0) {
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt") &&
+               __builtin_cpu_supports("bmi");
+    }
+#elif defined(__wasm_simd128__)
+    if (std::strcmp(path, "v128") == 0) return true;
+#endif
+    return false;
 }
 
 // The program's layout: x,y at 0, q at 12, s0,t0 at 16, s1,t1 at 24, colour at 32.
@@ -81,6 +106,16 @@ protected:
     void restart() {
         vxShutdown();
         start();
+    }
+    // Restarts the board on processor path `path` (VEXA_PATH), keeping the rest of the
+    // environment. False when this processor lacks the path (the caller skips it); otherwise
+    // the board must say it draws with that very path.
+    bool restartOnPath(const char* path) {
+        if (!processorRunsPath(path)) return false;
+        setenv("VEXA_PATH", path, 1);
+        restart();
+        EXPECT_STREQ(vxQueryString(VX_STRING_PATH), path);
+        return true;
     }
     static std::vector<std::uint16_t> frame(int buffer = VX_BUFFER_BACK) {
         std::vector<std::uint16_t> pixels(std::size_t(W) * H);
