@@ -302,6 +302,10 @@ void vxPresentPending() {
 void vxSwapBuffers(int swapInterval) {
     VxDevice& d = vexaDevice;
     if (!d.open) return;
+    // The frame's commands go to the workers first, so that they draw it while the frame
+    // before is waited for and shown (a worker done with its share of that one would
+    // otherwise wait for the other workers and the present hook).
+    vxQueuePublish();
     // At most one frame ahead, as with two buffers on a board: the frame swapped before is
     // shown first (its drawing is normally long done), which also frees its buffer.
     vxPresentPending();
