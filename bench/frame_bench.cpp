@@ -588,21 +588,28 @@ void scalingTables(const char* peer, const std::filesystem::path& root,
     resolutionTable(peer, root, home);
 }
 
+// The comparison folder written in a temporary place of this run's own: its path, or an empty
+// one (said on stderr, nothing left behind) when it cannot be written.
+std::filesystem::path temporaryComparisonFolder(const std::filesystem::path& home) {
+    namespace fs = std::filesystem;
+    char name[64];
+    std::snprintf(name, sizeof name, "vorl-frame-bench-%d", static_cast<int>(getpid()));
+    const fs::path root = fs::temp_directory_path() / name;
+    if (writeComparisonFolder(root, home)) return root;
+    std::fprintf(stderr, "frame_bench: cannot write the comparison scene in %s\n", root.c_str());
+    std::error_code error;
+    fs::remove_all(root, error);
+    return {};
+}
+
 // The comparison scene in a temporary data folder: our frames, then the peer's, then the
 // scaling tables unless they are skipped.
 void comparisonScene() {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::path home = fs::current_path();
-    char name[64];
-    std::snprintf(name, sizeof name, "vorl-frame-bench-%d", static_cast<int>(getpid()));
-    const fs::path root = fs::temp_directory_path() / name;
-    if (!writeComparisonFolder(root, home)) {
-        std::fprintf(stderr, "frame_bench: cannot write the comparison scene in %s\n",
-                     root.c_str());
-        fs::remove_all(root, error);
-        return;
-    }
+    const fs::path root = temporaryComparisonFolder(home);
+    if (root.empty()) return;
     bool loaded = false;
     if (enterFolder(root)) {
         releaseScene();
@@ -712,7 +719,15 @@ bool comparePairs(const char* peer, const std::filesystem::path& root, int subdi
     for (int r = 0; r < pairs; ++r) {
         const StatisticsLine line = runProgramOnce(root, script);
         ours[r] = line.fps;
-        if (ours[r] <= 0.0) return false;
+        if (ours[r] < 0.0) return false;
+        if (ours[r] == 0.0) {
+            // The statistics line gives the rate over the last whole second of frames.
+            std::fprintf(stderr, "frame_bench: the program's statistics line says 0 fps: its "
+                                 "%d frames took less than a second; give it more with "
+                                 "--program-frames\n",
+                         comparisonSettings.frames);
+            return false;
+        }
         const PeerRun run = runPeerOnce(peer, root / SURFACE_FILE, arguments);
         theirs[r] = run.ran ? peerFigure(run.text, "fps=") : -1.0;
         if (theirs[r] <= 0.0) {
@@ -740,15 +755,8 @@ int comparisonAgainstPeer() {
     namespace fs = std::filesystem;
     std::error_code error;
     const fs::path home = fs::current_path();
-    char name[64];
-    std::snprintf(name, sizeof name, "vorl-frame-bench-%d", static_cast<int>(getpid()));
-    const fs::path root = fs::temp_directory_path() / name;
-    if (!writeComparisonFolder(root, home)) {
-        std::fprintf(stderr, "frame_bench: cannot write the comparison scene in %s\n",
-                     root.c_str());
-        fs::remove_all(root, error);
-        return 1;
-    }
+    const fs::path root = temporaryComparisonFolder(home);
+    if (root.empty()) return 1;
     if (access(peerPath(), X_OK) != 0) {
         std::printf("peer: %s not found\n", peerPath());
         explainMissingPeer();

@@ -3,7 +3,8 @@
 // by that path's file (vx_path_portable.cpp, vx_path_v128.cpp, vx_path_avx2.cpp) inside its
 // namespace, after the standard headers, with VX_PATH_AVX2 defined in the AVX2 build and
 // VX_PATH_V128 (after the vector layer, vx_v128.h) in the 128-bit one; the path file then
-// defines pathSampler(). Deliberately without an include guard.
+// defines pathSampler() (the vector paths through vx_path_samplers.h). Deliberately without an
+// include guard.
 
 #include "vexa/vx_raster_body.h"
 
