@@ -14,6 +14,7 @@
 #include "geometry/cpu.h"
 #include "geometry/transform.h"
 #include "tests/environment.h"
+#include "tests/geometry/unforced_features.h"
 
 #if defined(VORL_BUILD_128)
 #if defined(__wasm_simd128__)

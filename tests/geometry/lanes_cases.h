@@ -7,15 +7,7 @@
 
 namespace {
 
-bool setRunsHere() {
-    const char* value = std::getenv("VORL_PORTABLE");
-    const std::string saved = value != nullptr ? value : "";
-    unsetenv("VORL_PORTABLE");
-    CpuFeatures features;
-    detectCpuFeatures(features);
-    if (value != nullptr) setenv("VORL_PORTABLE", saved.c_str(), 1);
-    return LANES_RUN_HERE(features);
-}
+bool setRunsHere() { return LANES_RUN_HERE(unforcedFeatures()); }
 
 // Pads v with copies of its first element to a whole number of lanes.
 template <typename T>

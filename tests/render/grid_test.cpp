@@ -15,19 +15,10 @@
 #include "render/tessellate.h"
 #include "surface/surface.h"
 #include "tests/environment.h"
+#include "tests/geometry/unforced_features.h"
 
 namespace {
 
-// The features as detected without VORL_PORTABLE, whatever the environment of the test says.
-CpuFeatures unforcedFeatures() {
-    const char* value = std::getenv("VORL_PORTABLE");
-    const std::string saved = value != nullptr ? value : "";
-    unsetenv("VORL_PORTABLE");
-    CpuFeatures features;
-    detectCpuFeatures(features);
-    if (value != nullptr) setenv("VORL_PORTABLE", saved.c_str(), 1);
-    return features;
-}
 
 // The vector paths this processor runs.
 std::vector<GridLanes> vectorPathsHere() {
