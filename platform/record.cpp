@@ -266,13 +266,28 @@ void onCrash(int number, siginfo_t* info, void*) {
     if (info == nullptr || info->si_code <= 0) raise(number);
 }
 
+// When the first interrupt came, in milliseconds of the monotonic clock.
+constexpr long INTERRUPT_REPEAT_MS = 250;   // a repeat sooner than this is the same request
+volatile std::sig_atomic_t interruptMs = 0;
+
+long monotonicMs() {
+    struct timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);   // async-signal-safe
+    return static_cast<long>(now.tv_sec % 1000000) * 1000 + now.tv_nsec / 1000000;
+}
+
 // The first interrupt asks the queue to close the window, so the run ends as if the person
-// had closed it and its recording is whole; a second one is treated as a crash.
+// had closed it and its recording is whole; a second one is treated as a crash. A signal sent
+// to the program and to its process group (as timeout does) arrives twice within moments: a
+// repeat that close to the first is the same request and changes nothing.
 void onInterrupt(int number, siginfo_t* info, void* context) {
     if (interruptState == 0) {
+        interruptMs = static_cast<std::sig_atomic_t>(monotonicMs());
         interruptState = 1;
         return;
     }
+    const long since = monotonicMs() - static_cast<long>(interruptMs);
+    if (since >= 0 && since < INTERRUPT_REPEAT_MS) return;   // negative: the clock wrapped
     onCrash(number, info, context);
 }
 

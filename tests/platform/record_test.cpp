@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -380,6 +381,31 @@ TEST_F(RecordTest, LongClockLinesAreSplitAndReadBackInOrder) {
     ASSERT_TRUE(scriptParseParts(written, "split.txt", &back, &error)) << error;
     ASSERT_EQ(back.clock.size(), 20u);
     for (int i = 0; i < 20; ++i) EXPECT_EQ(back.clock[i].ms, static_cast<DWORD>((i + 1) * 3));
+}
+
+// An interrupt asks once for a clean end. The same signal a moment later (one sent to the
+// program and to its process group arrives twice) is the same request; one that comes later
+// ends the run at once, with the recording so far saved.
+TEST_F(RecordTest, InterruptTwiceAtOnceIsOneRequestAndLaterEndsTheRun) {
+    const std::filesystem::path file = folder / "interrupted.txt";
+    char program[] = "vorl";
+    char* argv[] = {program, nullptr};
+    std::string error;
+    ASSERT_TRUE(recordBegin(file.string().c_str(), 1, argv, &error)) << error;
+    recordClockReading(0, 40);
+    EXPECT_FALSE(recordTakeInterrupt());
+    std::raise(SIGINT);
+    std::raise(SIGINT);
+    EXPECT_TRUE(recordTakeInterrupt());
+    EXPECT_FALSE(recordTakeInterrupt());
+    EXPECT_FALSE(std::filesystem::exists(file));
+    EXPECT_EXIT(
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+            std::raise(SIGINT);
+        },
+        testing::KilledBySignal(SIGINT), "the recording so far is in");
+    EXPECT_NE(readText(file).find("0 clock 40"), std::string::npos) << readText(file);
 }
 
 }  // namespace
