@@ -7,7 +7,10 @@
 // and the busiest functions of each thread are listed.
 //
 // Usage: node bench/web_fps.mjs BUILD_WEB NATIVE_VORL FRAME_BENCH [--pairs N] [--frames N]
-//        [--detail N] [--size WxH] [--headless-page] [--profile FILE.json]
+//        [--detail N] [--size WxH] [--viewport WxH] [--headless-page] [--profile FILE.json]
+// --viewport sets the size of the browser's window (1280x1000 by default). The page fits the
+// picture to the window, and scaling it costs the page's painting time: the first pair's line
+// says how wide the picture was shown.
 import { spawn, spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -15,8 +18,8 @@ import path from 'node:path';
 import { createRequire } from 'node:module';
 
 const [webFolder, nativeProgram, frameBench] = process.argv.slice(2, 5).map((p) => path.resolve(p));
-const settings = { pairs: 3, frames: 1500, detail: 6, size: '1024x768', headlessPage: false,
-                   profile: null };
+const settings = { pairs: 3, frames: 1500, detail: 6, size: '1024x768', viewport: '1280x1000',
+                   headlessPage: false, profile: null };
 for (let i = 5; i < process.argv.length; ++i) {
   const option = process.argv[i];
   const value = process.argv[i + 1];
@@ -24,6 +27,7 @@ for (let i = 5; i < process.argv.length; ++i) {
   else if (option === '--frames') settings.frames = Math.max(1, parseInt(value, 10)), ++i;
   else if (option === '--detail') settings.detail = Math.min(20, Math.max(1, parseInt(value, 10))), ++i;
   else if (option === '--size') settings.size = value, ++i;
+  else if (option === '--viewport') settings.viewport = value, ++i;
   else if (option === '--headless-page') settings.headlessPage = true;
   else if (option === '--profile') settings.profile = path.resolve(value), ++i;
   else {
@@ -94,7 +98,8 @@ async function pageRun(browser, base, tracePath) {
   if (settings.headlessPage) args.unshift('--headless');
   const url = `${base}vorl.html?args=${encodeURIComponent(args.join(' '))}&surface=${SURFACE_NAME}`;
   const page = await browser.newPage();
-  await page.setViewport({ width: 1280, height: 1000 });
+  const [viewWidth, viewHeight] = settings.viewport.split('x').map((n) => parseInt(n, 10));
+  await page.setViewport({ width: viewWidth, height: viewHeight });
   await page.evaluateOnNewDocument(countPaintedFrames);
   if (tracePath) {
     await page.tracing.start({ path: tracePath, categories: [
@@ -109,6 +114,7 @@ async function pageRun(browser, base, tracePath) {
       exit: window.vorl.exitStatus, threaded: window.vorl.threaded,
       isolated: self.crossOriginIsolated, shared: typeof SharedArrayBuffer !== 'undefined',
       cores: navigator.hardwareConcurrency, times: window.vorl.frameTimes || [],
+      shownWidth: Math.round(document.getElementById('canvas').getBoundingClientRect().width),
       output: document.getElementById('output').innerText }));
     if (s.exit !== null) break;
     await sleep(200);
@@ -121,7 +127,7 @@ async function pageRun(browser, base, tracePath) {
   const from = Math.floor(t.length / 2);
   const painted = t.length > 10 ? (t.length - 1 - from) * 1000 / (t[t.length - 1] - t[from]) : NaN;
   return { fps: statisticsFps(s.output), painted, threaded: s.threaded, isolated: s.isolated,
-           shared: s.shared, cores: s.cores };
+           shared: s.shared, cores: s.cores, shownWidth: s.shownWidth };
 }
 
 // The trace's CPU samples by thread and function (self time), the busiest first.
@@ -207,7 +213,8 @@ async function main() {
       if (r === 0) {
         console.log(`  page: crossOriginIsolated ${page.isolated}, SharedArrayBuffer ` +
                     `${page.shared}, threaded variant ${page.threaded}, ` +
-                    `hardwareConcurrency ${page.cores}`);
+                    `hardwareConcurrency ${page.cores}, picture shown ${page.shownWidth} ` +
+                    `pixels wide in a ${settings.viewport} window`);
       }
       natives.push(native);
       pages.push(page.fps);
