@@ -11,11 +11,12 @@
 // --viewport sets the size of the browser's window (1280x1000 by default). The page fits the
 // picture to the window, and scaling it costs the page's painting time: the first pair's line
 // says how wide the picture was shown.
-import { spawn, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { createRequire } from 'node:module';
+import { openBrowser } from '../scripts/browser.mjs';
 
 const [webFolder, nativeProgram, frameBench] = process.argv.slice(2, 5).map((p) => path.resolve(p));
 const settings = { pairs: 3, frames: 1500, detail: 6, size: '1024x768', viewport: '1280x1000',
@@ -185,23 +186,12 @@ async function main() {
   fs.writeFileSync(path.join(webFolder, SCRIPT_NAME), script);
   fs.copyFileSync(path.join(folder, 'data', 'vorl.txt'), path.join(webFolder, SURFACE_NAME));
 
-  const port = 8500 + (process.pid % 200);
-  const server = spawn('python3', [path.join(path.dirname(new URL(import.meta.url).pathname),
-                                             '../scripts/serve-web'), webFolder, String(port)],
-                       { env: { ...process.env, SERVE_QUIET: '1' }, stdio: 'ignore' });
-  await sleep(1000);
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-chromium-'));
-  const browser = await puppeteer.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    userDataDir: profile,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync',
-           '--disable-dev-shm-usage', '--disable-background-timer-throttling',
-           '--disable-renderer-backgrounding', '--disable-backgrounding-occluded-windows'],
-  });
+  // The page's timers and painting keep their full rate although no window shows it.
+  const { browser, base, close } = await openBrowser(
+    puppeteer, webFolder, 8500 + (process.pid % 200),
+    ['--disable-background-timer-throttling', '--disable-renderer-backgrounding',
+     '--disable-backgrounding-occluded-windows']);
   try {
-    const base = `http://127.0.0.1:${port}/`;
     console.log(`web_fps: the comparison scene at static detail ${settings.detail}, ` +
                 `${settings.size}, ${settings.frames} frames a run, ${settings.pairs} pairs ` +
                 `(native, then the page${settings.headlessPage ? ' run with --headless' : ''}); ` +
@@ -233,9 +223,7 @@ async function main() {
       console.log(summariseTrace(settings.profile));
     }
   } finally {
-    await browser.close();
-    server.kill();
-    fs.rmSync(profile, { recursive: true, force: true });
+    await close();
     fs.rmSync(folder, { recursive: true, force: true });
     fs.rmSync(path.join(webFolder, SCRIPT_NAME), { force: true });
     fs.rmSync(path.join(webFolder, SURFACE_NAME), { force: true });

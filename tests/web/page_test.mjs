@@ -10,11 +10,12 @@
 // console.
 //
 // Usage: node tests/web/page_test.mjs BUILD_WEB LINUX_VORL DATA_FOLDER
-import { spawn, spawnSync } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { createRequire } from 'node:module';
+import { openBrowser } from '../../scripts/browser.mjs';
 
 const [webFolder, linuxProgram, dataFolder] = process.argv.slice(2).map((p) => path.resolve(p));
 const require = createRequire(path.resolve(webFolder, 'package.json'));
@@ -510,23 +511,11 @@ async function keysAndStorage(browser, base) {
 }
 
 async function main() {
-  const port = 8700 + (process.pid % 200);
-  const server = spawn('python3', [path.join(path.dirname(new URL(import.meta.url).pathname),
-                                             '../../scripts/serve-web'), webFolder, String(port)],
-                       { env: { ...process.env, SERVE_QUIET: '1' }, stdio: 'ignore' });
-  await sleep(1000);
-  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-chromium-'));
-  const browser = await puppeteer.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    userDataDir: profile,
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync',
-           '--disable-dev-shm-usage'],
-  });
+  const { browser, base, close } =
+    await openBrowser(puppeteer, webFolder, 8700 + (process.pid % 200));
   try {
-    const isolated = `http://127.0.0.1:${port}/`;
-    const plain = `http://127.0.0.1:${port}/plain/`;
+    const isolated = base;
+    const plain = `${base}plain/`;
     await sameAsLinux(browser, isolated, 'the default scene',
                       ['--fixed-clock', '16', '--frames', '60', '-res', '640x480'], null, true);
     await sameAsLinux(browser, isolated, 'a scripted session (F1, W, T, I, M)',
@@ -558,9 +547,7 @@ async function main() {
     await ownSurface(browser, isolated);
     await keysAndStorage(browser, isolated);
   } finally {
-    await browser.close();
-    server.kill();
-    fs.rmSync(profile, { recursive: true, force: true });
+    await close();
   }
   if (failures) {
     console.log(`test-web: ${failures} check(s) failed`);
