@@ -6,8 +6,16 @@
 // page run is traced (CPU samples of every thread, the program's and the workers' included)
 // and the busiest functions of each thread are listed.
 //
+// With --one-thread each pair is three runs on one thread without a picture, which split the
+// page's share into its parts: the native build with VEXA_THREADS=0 on its own processor path
+// (AVX2 where there is one), the same on the 128-bit path (VEXA_PATH=v128), and the page's
+// one-thread build (threads=off) with --headless. The first ratio is what the narrower vectors
+// cost, the second what running as WebAssembly in the browser costs; the page's painting and
+// threads are left out.
+//
 // Usage: node bench/web_fps.mjs BUILD_WEB NATIVE_VORL FRAME_BENCH [--pairs N] [--frames N]
-//        [--detail N] [--size WxH] [--viewport WxH] [--headless-page] [--profile FILE.json]
+//        [--detail N] [--size WxH] [--viewport WxH] [--headless-page] [--one-thread]
+//        [--profile FILE.json]
 // --viewport sets the size of the browser's window (1280x1000 by default). The page fits the
 // picture to the window, and scaling it costs the page's painting time: the first pair's line
 // says how wide the picture was shown.
@@ -20,7 +28,7 @@ import { openBrowser } from '../scripts/browser.mjs';
 
 const [webFolder, nativeProgram, frameBench] = process.argv.slice(2, 5).map((p) => path.resolve(p));
 const settings = { pairs: 3, frames: 1500, detail: 6, size: '1024x768', viewport: '1280x1000',
-                   headlessPage: false, profile: null };
+                   headlessPage: false, oneThread: false, profile: null };
 for (let i = 5; i < process.argv.length; ++i) {
   const option = process.argv[i];
   const value = process.argv[i + 1];
@@ -30,6 +38,7 @@ for (let i = 5; i < process.argv.length; ++i) {
   else if (option === '--size') settings.size = value, ++i;
   else if (option === '--viewport') settings.viewport = value, ++i;
   else if (option === '--headless-page') settings.headlessPage = true;
+  else if (option === '--one-thread') settings.oneThread = true;
   else if (option === '--profile') settings.profile = path.resolve(value), ++i;
   else {
     console.error(`web_fps: unknown option ${option}`);
@@ -62,10 +71,12 @@ function comparisonScript(detail) {
   return text;
 }
 
-function nativeRun(folder) {
+// The native build's frame rate, `env` added to its environment.
+function nativeRun(folder, env = {}) {
   const run = spawnSync(nativeProgram, ['--headless', '-res', settings.size, '--frames',
                                         String(settings.frames), '--input', SCRIPT_NAME],
-                        { cwd: folder, env: { ...process.env, DISPLAY: '' }, encoding: 'latin1' });
+                        { cwd: folder, env: { ...process.env, DISPLAY: '', ...env },
+                          encoding: 'latin1' });
   if (run.status !== 0) throw new Error(`the native build ended with ${run.status}: ${run.stderr}`);
   return statisticsFps(run.stdout);
 }
@@ -96,8 +107,9 @@ function countPaintedFrames() {
 
 async function pageRun(browser, base, tracePath) {
   const args = ['-res', settings.size, '--frames', String(settings.frames), '--input', SCRIPT_NAME];
-  if (settings.headlessPage) args.unshift('--headless');
-  const url = `${base}vorl.html?args=${encodeURIComponent(args.join(' '))}&surface=${SURFACE_NAME}`;
+  if (settings.headlessPage || settings.oneThread) args.unshift('--headless');
+  const url = `${base}vorl.html?args=${encodeURIComponent(args.join(' '))}&surface=${SURFACE_NAME}` +
+              (settings.oneThread ? '&threads=off' : '');
   const page = await browser.newPage();
   const [viewWidth, viewHeight] = settings.viewport.split('x').map((n) => parseInt(n, 10));
   await page.setViewport({ width: viewWidth, height: viewHeight });
@@ -177,6 +189,33 @@ function summariseTrace(tracePath) {
   return lines.join('\n');
 }
 
+// --one-thread: the three one-thread runs of each pair, their two ratios and the medians.
+async function oneThreadPairs(browser, base, folder) {
+  console.log(`web_fps --one-thread: the comparison scene at static detail ${settings.detail}, ` +
+              `${settings.size}, ${settings.frames} frames a run, ${settings.pairs} pairs, each ` +
+              'run on one thread without a picture: native, native on the 128-bit path, the page');
+  const wide = [], narrow = [], pages = [], narrowShare = [], pageShare = [];
+  for (let r = 0; r < settings.pairs; ++r) {
+    const w = nativeRun(folder, { VEXA_THREADS: '0' });
+    const n = nativeRun(folder, { VEXA_THREADS: '0', VEXA_PATH: 'v128' });
+    const page = await pageRun(browser, base, null);
+    if (page.threaded) throw new Error('the page ran its threaded build despite threads=off');
+    wide.push(w);
+    narrow.push(n);
+    pages.push(page.fps);
+    narrowShare.push(n / w);
+    pageShare.push(page.fps / n);
+    console.log(`  pair ${r + 1}: native ${w.toFixed(1)} fps, native 128-bit ${n.toFixed(1)} ` +
+                `fps, page ${page.fps.toFixed(1)} fps; 128-bit/native ${(n / w).toFixed(2)}x, ` +
+                `page/128-bit ${(page.fps / n).toFixed(2)}x, page/native ` +
+                `${(page.fps / w).toFixed(2)}x`);
+  }
+  console.log(`  median: native ${median(wide).toFixed(1)} fps, native 128-bit ` +
+              `${median(narrow).toFixed(1)} fps, page ${median(pages).toFixed(1)} fps; median ` +
+              `ratios 128-bit/native ${median(narrowShare).toFixed(2)}x, page/128-bit ` +
+              `${median(pageShare).toFixed(2)}x`);
+}
+
 async function main() {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-web-fps-'));
   const written = spawnSync(frameBench, ['--write-comparison', folder], { encoding: 'utf8' });
@@ -192,6 +231,10 @@ async function main() {
     ['--disable-background-timer-throttling', '--disable-renderer-backgrounding',
      '--disable-backgrounding-occluded-windows']);
   try {
+    if (settings.oneThread) {
+      await oneThreadPairs(browser, base, folder);
+      return;
+    }
     console.log(`web_fps: the comparison scene at static detail ${settings.detail}, ` +
                 `${settings.size}, ${settings.frames} frames a run, ${settings.pairs} pairs ` +
                 `(native, then the page${settings.headlessPage ? ' run with --headless' : ''}); ` +
