@@ -9,9 +9,9 @@
 // With --one-thread each pair is three runs on one thread without a picture, which split the
 // page's share into its parts: the native build with VEXA_THREADS=0 on its own processor path
 // (AVX2 where there is one), the same on the 128-bit path (VEXA_PATH=v128), and the page's
-// one-thread build (threads=off) with --headless. The first ratio is what the narrower vectors
-// cost, the second what running as WebAssembly in the browser costs; the page's painting and
-// threads are left out.
+// one-thread build (threads=off) with --headless. 128-bit/native is what the narrower vectors
+// cost, page/128-bit what running as WebAssembly in the browser costs, and page/native both;
+// the page's painting and threads are left out.
 //
 // Usage: node bench/web_fps.mjs BUILD_WEB NATIVE_VORL FRAME_BENCH [--pairs N] [--frames N]
 //        [--detail N] [--size WxH] [--viewport WxH] [--headless-page] [--one-thread]
@@ -189,32 +189,33 @@ function summariseTrace(tracePath) {
   return lines.join('\n');
 }
 
-// --one-thread: the three one-thread runs of each pair, their two ratios and the medians.
+// --one-thread: the three one-thread runs of each pair, their ratios and the medians.
 async function oneThreadPairs(browser, base, folder) {
   console.log(`web_fps --one-thread: the comparison scene at static detail ${settings.detail}, ` +
               `${settings.size}, ${settings.frames} frames a run, ${settings.pairs} pairs, each ` +
               'run on one thread without a picture: native, native on the 128-bit path, the page');
-  const wide = [], narrow = [], pages = [], narrowShare = [], pageShare = [], shares = [];
+  const runs = { native: [], narrow: [], page: [] };
+  const ratios = { '128-bit/native': [], 'page/128-bit': [], 'page/native': [] };
+  const ratioText = (which) => Object.entries(ratios)
+    .map(([name, values]) => `${name} ${which(values).toFixed(2)}x`).join(', ');
   for (let r = 0; r < settings.pairs; ++r) {
-    const w = nativeRun(folder, { VEXA_THREADS: '0' });
-    const n = nativeRun(folder, { VEXA_THREADS: '0', VEXA_PATH: 'v128' });
+    const native = nativeRun(folder, { VEXA_THREADS: '0' });
+    const narrow = nativeRun(folder, { VEXA_THREADS: '0', VEXA_PATH: 'v128' });
     const page = await pageRun(browser, base, null);
     if (page.threaded) throw new Error('the page ran its threaded build despite threads=off');
-    wide.push(w);
-    narrow.push(n);
-    pages.push(page.fps);
-    narrowShare.push(n / w);
-    pageShare.push(page.fps / n);
-    shares.push(page.fps / w);
-    console.log(`  pair ${r + 1}: native ${w.toFixed(1)} fps, native 128-bit ${n.toFixed(1)} ` +
-                `fps, page ${page.fps.toFixed(1)} fps; 128-bit/native ${(n / w).toFixed(2)}x, ` +
-                `page/128-bit ${(page.fps / n).toFixed(2)}x, page/native ` +
-                `${(page.fps / w).toFixed(2)}x`);
+    runs.native.push(native);
+    runs.narrow.push(narrow);
+    runs.page.push(page.fps);
+    ratios['128-bit/native'].push(narrow / native);
+    ratios['page/128-bit'].push(page.fps / narrow);
+    ratios['page/native'].push(page.fps / native);
+    console.log(`  pair ${r + 1}: native ${native.toFixed(1)} fps, native 128-bit ` +
+                `${narrow.toFixed(1)} fps, page ${page.fps.toFixed(1)} fps; ` +
+                ratioText((values) => values[values.length - 1]));
   }
-  console.log(`  median: native ${median(wide).toFixed(1)} fps, native 128-bit ` +
-              `${median(narrow).toFixed(1)} fps, page ${median(pages).toFixed(1)} fps; median ` +
-              `ratios 128-bit/native ${median(narrowShare).toFixed(2)}x, page/128-bit ` +
-              `${median(pageShare).toFixed(2)}x, page/native ${median(shares).toFixed(2)}x`);
+  console.log(`  median: native ${median(runs.native).toFixed(1)} fps, native 128-bit ` +
+              `${median(runs.narrow).toFixed(1)} fps, page ${median(runs.page).toFixed(1)} fps; ` +
+              `median ratios ${ratioText(median)}`);
 }
 
 async function main() {
