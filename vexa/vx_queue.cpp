@@ -113,7 +113,10 @@ void reportDone(VxWorker& w, std::uint64_t pos) {
 }
 
 // Runs the commands from pos up to pub, publishing the read position as it goes, then
-// draws what is batched and reports everything done.
+// draws what is batched and reports everything done. A frame's end (the switch of target,
+// which draws what is batched) is reported done at once: the program thread waits for a
+// frame before it shows it, and must not wait on until the worker has also drawn the
+// commands of the next frame, handed in meanwhile, while the other worker idles.
 void runCommands(VxWorker& w, std::uint64_t& pos, std::uint64_t pub) {
     VxDevice& d = vexaDevice;
     const bool timed = d.timing.load(std::memory_order_relaxed);
@@ -127,6 +130,11 @@ void runCommands(VxWorker& w, std::uint64_t& pos, std::uint64_t pub) {
         } else {
             execute(w, c);
             pos += c->bytes;
+            if (c->type == VX_CMD_TARGET) {
+                reportDone(w, pos);
+                reported = pos;
+                continue;
+            }
         }
         // A finished command leaves nothing in the ring the worker still needs (pixels
         // in the batch are interpolated or carry copies of their planes), so the read

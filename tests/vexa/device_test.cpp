@@ -3,6 +3,7 @@
 #include "tests/vexa/vexa_fixture.h"
 #include "tests/environment.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -229,6 +230,56 @@ TEST_F(Device, SwapReturnsBeforeTheFrameIsShownAndShowsEachFrameInOrder) {
         vxSetPresentHook(nullptr, nullptr);
         vxShutdown();
     }
+    unsetenv("VEXA_THREADS");
+}
+
+// A worker reports a frame drawn as soon as it reaches the frame's end, while the commands of
+// the frame after are already handed in; the frame must be whole by then. Each frame here
+// ends in triangles covering the output, whose pixels still wait in a worker's batch when
+// the frame ends: every pixel of every frame shown must be that frame's colour.
+TEST_F(Device, FrameShownWhileTheNextIsDrawnIsWhole) {
+    setenv("VEXA_THREADS", "2", 1);
+    vxInit();
+    struct Shown {
+        std::vector<std::uint16_t> expected;
+        int calls = 0;
+        int wrongFrames = 0;
+    } shown;
+    vxSetPresentHook(
+        [](void* user, void*, const std::uint16_t* pixels, int width, int height, int) {
+            auto* s = static_cast<Shown*>(user);
+            const std::uint16_t want = s->expected[std::size_t(s->calls++)];
+            const std::size_t count = std::size_t(width) * std::size_t(height);
+            s->wrongFrames += int(std::count(pixels, pixels + count, want) != std::ptrdiff_t(count));
+        },
+        &shown);
+    ASSERT_NE(open(VX_RES_640x480, 3), 0u);
+    useProgramLayout();
+    vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                      false);
+    const std::uint32_t colors[3] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu};   // ARGB vertices
+    const std::uint16_t pixels565[3] = {rgb565(0xFF, 0, 0), rgb565(0, 0xFF, 0),
+                                        rgb565(0, 0, 0xFF)};
+    constexpr int FRAMES = 60;
+    for (int frame = 0; frame < FRAMES; ++frame) {
+        const std::uint32_t color = colors[frame % 3];
+        shown.expected.push_back(pixels565[frame % 3]);
+        vxClearBuffers(0, 0, 0xFFFF);
+        // Rows two pixels high, each two triangles: many small drawing commands, so the
+        // program is frames ahead of the workers.
+        for (float y = 0.0f; y < 480.0f; y += 2.0f) {
+            const TestVertex a = vtx(0.0f, y, color), b = vtx(640.0f, y, color),
+                             c = vtx(640.0f, y + 2.0f, color), d = vtx(0.0f, y + 2.0f, color);
+            vxDrawTriangle(&a, &b, &c);
+            vxDrawTriangle(&a, &c, &d);
+        }
+        vxSwapBuffers(0);
+    }
+    vxFinish();
+    EXPECT_EQ(shown.calls, FRAMES);
+    EXPECT_EQ(shown.wrongFrames, 0) << "frames shown before all their pixels were drawn";
+    vxSetPresentHook(nullptr, nullptr);
+    vxShutdown();
     unsetenv("VEXA_THREADS");
 }
 
