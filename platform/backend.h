@@ -16,6 +16,9 @@ struct PlatformBackend {
     void (*stop)();
     void (*pumpEvents)();     // turns the back end's own events into queued messages
     void (*showFrame)(const std::uint16_t* pixels, int width, int height, int swapInterval);
+    // True when showFrame takes what it needs from the pixels during the call (never reads
+    // them again later), so it is handed the rasterizer's frame itself rather than a copy.
+    bool showFrameCopies;
     // Shows a message box (type: MB_* bits); false when it could not, and the headless answer
     // is used.
     bool (*messageBox)(const char* text, const char* caption, unsigned type, int* result);

@@ -1,7 +1,8 @@
 // The last presented frame and the program's status line, shared by both back ends.
 // Entry points: framePresent (the rasterizer's present hook), frameSave for
-// --save-last-frame, platformSetStatusLine. The copy is kept for a window or for
-// --save-last-frame; its buffer grows only when the frame size changes, so presenting
+// --save-last-frame, platformSetStatusLine. The copy is kept for a window that repaints from
+// it or for --save-last-frame (a back end that converts each frame as it shows it is handed
+// the rasterizer's frame); its buffer grows only when the frame size changes, so presenting
 // allocates nothing from frame to frame.
 #include <cstdio>
 #include <cstring>
@@ -30,7 +31,14 @@ void framePresent(void*, void*, const std::uint16_t* pixels, int width, int heig
     // The copy is made only for a reader: a window that shows (and repaints) it, or the
     // picture of the last frame written at the end. A headless run with neither copies
     // nothing (1.5 MB a frame at 1024 x 768, on the program's thread).
-    if (!platformBackend.showFrame && !platformOptions.saveLastFrameFile[0]) return;
+    const bool save = platformOptions.saveLastFrameFile[0] != '\0';
+    if (!platformBackend.showFrame && !save) return;
+    // A back end that copies the frame as it shows it (the page's, into its own RGBA bytes)
+    // needs no copy of its own to keep: 1.5 MB less a frame.
+    if (platformBackend.showFrameCopies && !save) {
+        platformBackend.showFrame(pixels, width, height, swapInterval);
+        return;
+    }
     const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     if (f.pixels.size() != count) f.pixels.resize(count);   // only when the size changes
     std::memcpy(f.pixels.data(), pixels, count * sizeof(std::uint16_t));

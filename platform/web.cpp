@@ -337,6 +337,7 @@ bool webStart(PlatformBackend* backend, bool headless) {
     backend->stop = webStop;
     backend->pumpEvents = webPumpEvents;
     backend->showFrame = webShowFrame;
+    backend->showFrameCopies = true;   // converted into a slot of its own at once
     backend->messageBox = webMessageBox;
     // No screen size: the picture is the page's whole desktop, so the cursor is kept on the
     // output, as in a headless run (a window narrower than the output, a phone's, would

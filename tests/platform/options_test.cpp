@@ -240,6 +240,33 @@ TEST_F(RunEndTest, FrameCopyReusesItsBufferWhileTheSizeStays) {
     EXPECT_EQ(platformFrame.presented, 2);
 }
 
+// A back end that copies each frame as it shows it is handed the rasterizer's frame, with no
+// copy kept; a window's back end is handed the kept copy, as is any with a last frame to save.
+TEST_F(RunEndTest, OnlyABackEndThatKeepsNothingIsHandedTheFrameItself) {
+    static const std::uint16_t* handed = nullptr;
+    std::vector<std::uint16_t> a(64 * 48, 1), b(64 * 48, 2);
+    platformBackend.showFrame = [](const std::uint16_t* pixels, int, int, int) {
+        handed = pixels;
+    };
+    platformBackend.showFrameCopies = true;
+    framePresent(nullptr, nullptr, a.data(), 64, 48, 0);
+    EXPECT_EQ(handed, a.data());
+    EXPECT_TRUE(platformFrame.pixels.empty());
+    EXPECT_EQ(platformFrame.presented, 1);
+
+    std::snprintf(platformOptions.saveLastFrameFile, PLATFORM_PATH_MAX, "%s", path);
+    framePresent(nullptr, nullptr, b.data(), 64, 48, 0);
+    EXPECT_EQ(handed, platformFrame.pixels.data());
+    EXPECT_EQ(platformFrame.pixels[100], 2);
+
+    platformBackend.showFrameCopies = false;
+    platformOptions.saveLastFrameFile[0] = '\0';
+    framePresent(nullptr, nullptr, a.data(), 64, 48, 0);
+    EXPECT_EQ(handed, platformFrame.pixels.data()) << "a window repaints from the kept copy";
+    EXPECT_EQ(platformFrame.pixels[100], 1);
+    platformBackend = PlatformBackend{};
+}
+
 // Without a window or a last frame to save, presenting counts the frame and copies
 // nothing; saving then (an option set too late) fails with a reason, not a stale picture.
 TEST_F(RunEndTest, HeadlessRunWithoutAReaderKeepsNoCopy) {
