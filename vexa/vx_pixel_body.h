@@ -86,6 +86,22 @@ inline void ditherOffsets(const VxBatch& b, std::int32_t* out, int n) {
                            _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, place),
                                               _mm256_permutevar8x32_epi32(high, place), upper));
     }
+#elif defined(VX_PATH_V128)
+    // The sixteen offsets (each below 256) as bytes, picked by place (y & 3) * 4 + (x & 3) in
+    // each lane's low byte; the lane's other bytes pick 128, which gives 0.
+    constexpr U8x16 offsets = {
+        std::uint8_t(ditherTable.v[0]),  std::uint8_t(ditherTable.v[1]),
+        std::uint8_t(ditherTable.v[2]),  std::uint8_t(ditherTable.v[3]),
+        std::uint8_t(ditherTable.v[4]),  std::uint8_t(ditherTable.v[5]),
+        std::uint8_t(ditherTable.v[6]),  std::uint8_t(ditherTable.v[7]),
+        std::uint8_t(ditherTable.v[8]),  std::uint8_t(ditherTable.v[9]),
+        std::uint8_t(ditherTable.v[10]), std::uint8_t(ditherTable.v[11]),
+        std::uint8_t(ditherTable.v[12]), std::uint8_t(ditherTable.v[13]),
+        std::uint8_t(ditherTable.v[14]), std::uint8_t(ditherTable.v[15])};
+    for (int i = 0; i < n; i += 4) {
+        const I32x4 place = ((v128Load<I32x4>(b.y + i) & 3) << 2) | (v128Load<I32x4>(b.x + i) & 3);
+        v128Store(out + i, I32x4(v128Swizzle(offsets, U8x16(place | std::int32_t(0x80808000)))));
+    }
 #else
     for (int i = 0; i < n; ++i) out[i] = ditherOffset(ditherRank(b.x[i] & 3, b.y[i] & 3));
 #endif
@@ -133,6 +149,23 @@ inline void lookupBytes(const std::uint8_t* table, const std::int32_t* idx, int 
         }
         const __m256i v = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), base, at, live, 1);
         _mm256_store_si256(reinterpret_cast<__m256i*>(out + i), _mm256_and_si256(v, low));
+    }
+#elif defined(VX_PATH_V128)
+    // Eight at a time as two halves of four, one load a lane; where all eight share an entry
+    // (as on the AVX2 path), one load serves them.
+    for (int i = 0; i < n; i += 8) {
+        const I32x4 low = (v128Load<I32x4>(idx + i) & (v128Splat(n - i) > V128_IOTA)) >> shift;
+        const I32x4 high =
+            (v128Load<I32x4>(idx + i + 4) & (v128Splat(n - i - 4) > V128_IOTA)) >> shift;
+        const I32x4 first = v128Splat(low[0]);
+        if (n - i >= 8 && v128Bits((low == first) & (high == first)) == 15u) {
+            const I32x4 v = v128Splat(std::int32_t(table[low[0]]));
+            v128Store(out + i, v);
+            v128Store(out + i + 4, v);
+            continue;
+        }
+        v128Store(out + i, v128Gather8(table, low));
+        v128Store(out + i + 4, v128Gather8(table, high));
     }
 #else
     for (int i = 0; i < n; ++i) out[i] = table[idx[i] >> shift];
@@ -530,6 +563,8 @@ inline void store8(T* p, V v) {
 // are two registers, and these only name them.
 inline F32x4 lowHalf(F8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
 inline F32x4 highHalf(F8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
+inline I32x4 lowHalf(I8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
+inline I32x4 highHalf(I8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
 // (Copied in, not shuffled: GCC builds a shuffle of two halves lane by lane through memory.)
 template <class V8, class V4>
 inline V8 joinHalves(V4 lo, V4 hi) {
@@ -560,21 +595,38 @@ inline F8 min8(F8 a, F8 b) {
     return a < b ? a : b;
 #endif
 }
+// v within lo..hi (lo <= hi) lane by lane. On the 128-bit path as a maximum and a minimum
+// instruction: written as selections, the compiler turns the pair into an unsigned
+// comparison and a bit selection for WebAssembly, several instructions each on x86.
+inline I8 clampInt8(I8 v, int lo, int hi) {
+#ifdef VX_PATH_V128
+    const auto half = [&](I32x4 h) __attribute__((always_inline)) {
+        return v128Min(v128Max(h, v128Splat(lo)), v128Splat(hi));
+    };
+    return joinHalves<I8>(half(lowHalf(v)), half(highHalf(v)));
+#else
+    v = v < lo ? I8{} + lo : v;
+    return v > hi ? I8{} + hi : v;
+#endif
+}
 // v in all eight lanes, as it is (adding it to zeros would turn -0 into +0).
 inline F8 splat8(float v) { return F8{v, v, v, v, v, v, v, v}; }
 // clampTo() eight at a time.
 inline F8 clamp8(F8 v, float lo, float hi) { return min8(max8(v, splat8(lo)), splat8(hi)); }
-inline I8 floatToByte8(F8 v) { return __builtin_convertvector(clamp8(v, 0.0f, 255.0f) + 0.5f, I8); }
-// The floor of eight floats within the int range: truncation, less one where it rounded up.
-// On the 128-bit path a half at a time: GCC turns a comparison of eight float lanes into a
-// loop of lanes where a register holds four.
+inline I8 floatToByte8(F8 v) {
+    const F8 rounded = clamp8(v, 0.0f, 255.0f) + 0.5f;
+#ifdef VX_PATH_V128
+    return joinHalves<I8>(v128TruncSmall(lowHalf(rounded)), v128TruncSmall(highHalf(rounded)));
+#else
+    return __builtin_convertvector(rounded, I8);
+#endif
+}
+// The floor of eight floats within the int range: truncation, less one where it rounded up;
+// on the 128-bit path the floor instruction, a half at a time, then the (exact) conversion.
 inline I8 floor8(F8 v) {
 #ifdef VX_PATH_V128
-    const auto half = [](F32x4 h) __attribute__((always_inline)) {
-        const I32x4 i = __builtin_convertvector(h, I32x4);
-        return i + (__builtin_convertvector(i, F32x4) > h);
-    };
-    return joinHalves<I8>(half(lowHalf(v)), half(highHalf(v)));
+    return joinHalves<I8>(__builtin_convertvector(v128Floor(lowHalf(v)), I32x4),
+                          __builtin_convertvector(v128Floor(highHalf(v)), I32x4));
 #else
     const I8 i = __builtin_convertvector(v, I8);
     return i + (__builtin_convertvector(i, F8) > v);
@@ -711,9 +763,7 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
         const F8 w = 1.0f / ((coef(VX_LANE_Q, j) + pxq * x) + pyq * y);
         store8(b.w + j, w);
         // The depth code from w's bits: exponent and the top 11 fraction bits.
-        I8 code = I8(__builtin_bit_cast(U8, w) >> 11) - (127 << 12);
-        code = code < 0 ? 0 : code;
-        store8(b.z + j, code > 0xFFFE ? 0xFFFE : code);
+        store8(b.z + j, clampInt8(I8(__builtin_bit_cast(U8, w) >> 11) - (127 << 12), 0, 0xFFFE));
         const auto plane = [&](int lane) __attribute__((always_inline)) {
             return (coef(lane, j) + coef(lane + 1, j) * x) + coef(lane + 2, j) * y;
         };
@@ -734,9 +784,7 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
             const F8 r = max8(rx, ry) * (w * w);
             const I8 rbits = __builtin_bit_cast(I8, r) & 0x7FFFFFFF;
             const I8 lod2 = ((rbits - 0x3F800000) >> 15) + bias;
-            I8 step = (lod2 + 256) >> 9;
-            step = step < 0 ? I8{} : step;
-            step = step > maxMip ? I8{} + maxMip : step;
+            const I8 step = clampInt8((lod2 + 256) >> 9, 0, maxMip);
             // -1 (magnified) where lod2 <= 0: the sign of lod2 - 1 (lod2 is far from the
             // int range's ends), as a shift rather than a comparison for the reason floor8()
             // gives.

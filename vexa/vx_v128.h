@@ -11,6 +11,7 @@ using U32x4 = std::uint32_t __attribute__((vector_size(16)));
 using F32x4 = float __attribute__((vector_size(16)));
 using I16x8 = std::int16_t __attribute__((vector_size(16)));
 using U16x8 = std::uint16_t __attribute__((vector_size(16)));
+using U8x16 = std::uint8_t __attribute__((vector_size(16)));
 constexpr I32x4 V128_IOTA = {0, 1, 2, 3};
 
 // A vector of V from memory at p, any alignment.
@@ -64,6 +65,21 @@ __attribute__((always_inline)) inline I32x4 v128WidenHigh(U16x8 v) {
 __attribute__((always_inline)) inline I32x4 v128MulAddPairs(I16x8 a, I16x8 b) {
     return I32x4(wasm_i32x4_dot_i16x8(v128_t(a), v128_t(b)));
 }
+// Byte i: table's byte pick[i] where pick[i] < 16, 0 where pick[i] >= 128.
+__attribute__((always_inline)) inline U8x16 v128Swizzle(U8x16 table, U8x16 pick) {
+    return U8x16(wasm_i8x16_swizzle(v128_t(table), v128_t(pick)));
+}
+// The lanes of v rounded down to whole numbers.
+__attribute__((always_inline)) inline F32x4 v128Floor(F32x4 v) {
+    return F32x4(wasm_f32x4_floor(v128_t(v)));
+}
+// The lanes of v, each within 0 .. 2^23, truncated to integers. WebAssembly's conversion also
+// saturates and turns NaN into 0, several instructions on x86; here the floor is moved into
+// the low bits of the significand by adding 2^23 (exact), and read from there.
+__attribute__((always_inline)) inline I32x4 v128TruncSmall(F32x4 v) {
+    const F32x4 shifted = v128Floor(v) + 8388608.0f;
+    return __builtin_bit_cast(I32x4, shifted) - 0x4B000000;
+}
 
 #else  // SSE4.1
 
@@ -97,6 +113,14 @@ __attribute__((always_inline)) inline I32x4 v128WidenHigh(U16x8 v) {
 }
 __attribute__((always_inline)) inline I32x4 v128MulAddPairs(I16x8 a, I16x8 b) {
     return I32x4(_mm_madd_epi16(__m128i(a), __m128i(b)));
+}
+__attribute__((always_inline)) inline U8x16 v128Swizzle(U8x16 table, U8x16 pick) {
+    return U8x16(_mm_shuffle_epi8(__m128i(table), __m128i(pick)));
+}
+__attribute__((always_inline)) inline F32x4 v128Floor(F32x4 v) { return F32x4(_mm_floor_ps(__m128(v))); }
+// One instruction here.
+__attribute__((always_inline)) inline I32x4 v128TruncSmall(F32x4 v) {
+    return __builtin_convertvector(v, I32x4);
 }
 
 #endif
