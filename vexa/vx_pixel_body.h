@@ -864,46 +864,62 @@ inline bool depthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* r
     return !_mm256_testz_si256(anyPass, anyPass);
 #elif defined(VX_PATH_V128)
     // As on the AVX2 path, a group of eight as two halves of four: its form, its stored depths
-    // and the depth test by the outcomes the function holds. Pixels past the batch fail.
-    const int fn = s.depthFunc;
-    const I32x4 takeLess = v128Splat(-(fn & 1));
-    const I32x4 takeEqual = v128Splat(-((fn >> 1) & 1));
-    const I32x4 takeGreater = v128Splat(-((fn >> 2) & 1));
-    I32x4 anyPass = {};
-    unsigned whole = 0;
-    for (int j = 0; j < n; j += 8) {
-        const I32x4 want = v128Splat(b.index[j]) + V128_IOTA;
-        const I32x4 same = (v128Load<I32x4>(b.index + j) == want) &
-                           (v128Load<I32x4>(b.index + j + 4) == want + 4);
-        const bool run = v128Bits(same) == 15u && j + 8 <= n;
-        whole |= unsigned(run) << (j / 8);
-        I32x4 stored[2];
-        if (run) {
-            const U16x8 depths = v128Load<U16x8>(b.depth + b.index[j]);
-            stored[0] = v128WidenLow(depths);
-            stored[1] = v128WidenHigh(depths);
-        } else {
-            alignas(16) std::int32_t looked[8] = {};
-            // A whole group (most) with a fixed count: the compiler unrolls it.
-            if (n - j >= 8) {
-                lookupPixels(b.depth, b.index + j, looked, 8);
+    // and the depth test, `passes` (stored, z); pixels past the batch fail.
+    const auto test = [&](auto passes) __attribute__((always_inline)) {
+        I32x4 anyPass = {};
+        unsigned whole = 0;
+        for (int j = 0; j < n; j += 8) {
+            const I32x4 want = v128Splat(b.index[j]) + V128_IOTA;
+            const I32x4 same = (v128Load<I32x4>(b.index + j) == want) &
+                               (v128Load<I32x4>(b.index + j + 4) == want + 4);
+            const bool run = v128Bits(same) == 15u && j + 8 <= n;
+            whole |= unsigned(run) << (j / 8);
+            I32x4 stored[2];
+            if (run) {
+                const U16x8 depths = v128Load<U16x8>(b.depth + b.index[j]);
+                stored[0] = v128WidenLow(depths);
+                stored[1] = v128WidenHigh(depths);
             } else {
-                lookupPixels(b.depth, b.index + j, looked, n - j);
+                alignas(16) std::int32_t looked[8] = {};
+                // A whole group (most) with a fixed count: the compiler unrolls it.
+                if (n - j >= 8) {
+                    lookupPixels(b.depth, b.index + j, looked, 8);
+                } else {
+                    lookupPixels(b.depth, b.index + j, looked, n - j);
+                }
+                stored[0] = v128Load<I32x4>(looked);
+                stored[1] = v128Load<I32x4>(looked + 4);
             }
-            stored[0] = v128Load<I32x4>(looked);
-            stored[1] = v128Load<I32x4>(looked + 4);
+            for (int h = 0; h < 2; ++h) {
+                I32x4 pass = passes(stored[h], v128Load<I32x4>(b.z + j + 4 * h));
+                const int live = n - j - 4 * h;
+                if (live < 4) pass &= v128Splat(live) > V128_IOTA;
+                v128Store(b.mask + j + 4 * h, pass);
+                anyPass |= pass;
+            }
         }
-        for (int h = 0; h < 2; ++h) {
-            const I32x4 z = v128Load<I32x4>(b.z + j + 4 * h);
-            const I32x4 pass = (((stored[h] > z) & takeLess) | ((z == stored[h]) & takeEqual) |
-                                ((z > stored[h]) & takeGreater)) &
-                               (v128Splat(n - j - 4 * h) > V128_IOTA);
-            v128Store(b.mask + j + 4 * h, pass);
-            anyPass |= pass;
-        }
+        *runs = whole;
+        return v128Bits(anyPass != 0) != 0;
+    };
+    // The program's functions as one comparison each; the others by the outcomes the function
+    // holds, as masks (for WebAssembly the compiler turns each mask's "and" into a bit
+    // selection, several instructions on x86).
+    switch (s.depthFunc) {
+    case VX_CMP_LESS:
+        return test([](I32x4 stored, I32x4 z) { return stored > z; });
+    case VX_CMP_LEQUAL:
+        return test([](I32x4 stored, I32x4 z) { return ~(z > stored); });
+    default: {
+        const int fn = s.depthFunc;
+        const I32x4 takeLess = v128Splat(-(fn & 1));
+        const I32x4 takeEqual = v128Splat(-((fn >> 1) & 1));
+        const I32x4 takeGreater = v128Splat(-((fn >> 2) & 1));
+        return test([=](I32x4 stored, I32x4 z) {
+            return ((stored > z) & takeLess) | ((z == stored) & takeEqual) |
+                   ((z > stored) & takeGreater);
+        });
     }
-    *runs = whole;
-    return v128Bits(anyPass != 0) != 0;
+    }
 #else
     alignas(64) std::int32_t stored[VX_BATCH_MAX];
     unsigned whole = 0;
