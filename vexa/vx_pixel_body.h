@@ -718,8 +718,44 @@ inline U16x8 packDithered8(U16x8 r, U16x8 g, U16x8 b, U16x8 offset) {
 }
 #endif
 
-// interpolate() and texCoords() for the surface state in one pass over pixels [from, to),
-// eight at a time, with the same operations per pixel: depth code, iterated colour (alpha is
+// The vectors interpolateSurfacePixels() works in and the operations it needs on them: eight
+// lanes, or four on the 128-bit path, where eight are two registers. Each lane sees the same
+// operations either way; four at a time halves the registers the loop's values take, and the
+// surface planes held across it (twenty) no longer push its working values out of registers.
+template <int WIDTH>
+struct PixelLanes;
+template <>
+struct PixelLanes<8> {
+    using F = F8;
+    using I = I8;
+    using U = U8;
+    static F splat(float v) { return splat8(v); }
+    static F max(F a, F b) { return max8(a, b); }
+    static F clamp(F v, float lo, float hi) { return clamp8(v, lo, hi); }
+    static I floatToByte(F v) { return floatToByte8(v); }
+    static I floor(F v) { return floor8(v); }
+    static I clampInt(I v, int lo, int hi) { return clampInt8(v, lo, hi); }
+};
+#ifdef VX_PATH_V128
+template <>
+struct PixelLanes<4> {
+    using F = F32x4;
+    using I = I32x4;
+    using U = U32x4;
+    static F splat(float v) { return v128Splat(v); }
+    static F max(F a, F b) { return v128Max(a, b); }
+    static F clamp(F v, float lo, float hi) { return v128Min(v128Max(v, splat(lo)), splat(hi)); }
+    static I floatToByte(F v) { return v128TruncSmall(clamp(v, 0.0f, 255.0f) + 0.5f); }
+    static I floor(F v) { return __builtin_convertvector(v128Floor(v), I32x4); }
+    static I clampInt(I v, int lo, int hi) { return v128Min(v128Max(v, v128Splat(lo)), v128Splat(hi)); }
+};
+constexpr int SURFACE_LANES = 4;
+#else
+constexpr int SURFACE_LANES = 8;
+#endif
+
+// interpolate() and texCoords() for the surface state in one pass over pixels [from, to) in
+// whole groups of eight, SURFACE_LANES at a time, with the same operations per pixel: depth code, iterated colour (alpha is
 // never read by finishSurface), unit 0's texel coordinates and, when LEVELS, its mip step.
 // The planes are the setup's (p) or, when LANES, each pixel's stamped ones; either way each
 // pixel sees the same values and operations, so both forms give the same bits. Unit 0 must
@@ -727,25 +763,29 @@ inline U16x8 packDithered8(U16x8 r, U16x8 g, U16x8 b, U16x8 offset) {
 template <bool LEVELS, bool LANES>
 void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from,
                               int to) {
+    using L = PixelLanes<SURFACE_LANES>;
+    using F = L::F;
+    using I = L::I;
+    using U = L::U;
     const int end = from + ((to - from + 7) & ~7);
     const int pitch = b.pitch;
     const auto& l = b.lane;
-    // The setup's planes in lane order, each in all eight lanes (unused with stamped planes).
-    F8 uniform[VX_LANE_COUNT];
+    // The setup's planes in lane order, each in every lane (unused with stamped planes).
+    F uniform[VX_LANE_COUNT];
     if constexpr (!LANES) {
-        uniform[VX_LANE_OFFX] = splat8(p.offX);
-        uniform[VX_LANE_OFFY] = splat8(p.offY);
+        uniform[VX_LANE_OFFX] = L::splat(p.offX);
+        uniform[VX_LANE_OFFY] = L::splat(p.offY);
         constexpr int PLANES[6] = {VX_PL_Q, VX_PL_U0, VX_PL_V0, VX_PL_R, VX_PL_G, VX_PL_B};
         for (int k = 0; k < 6; ++k) {
-            uniform[VX_LANE_Q + 3 * k] = splat8(p.base[PLANES[k]]);
-            uniform[VX_LANE_Q + 3 * k + 1] = splat8(p.dx[PLANES[k]]);
-            uniform[VX_LANE_Q + 3 * k + 2] = splat8(p.dy[PLANES[k]]);
+            uniform[VX_LANE_Q + 3 * k] = L::splat(p.base[PLANES[k]]);
+            uniform[VX_LANE_Q + 3 * k + 1] = L::splat(p.dx[PLANES[k]]);
+            uniform[VX_LANE_Q + 3 * k + 2] = L::splat(p.dy[PLANES[k]]);
         }
     }
-    // One plane coefficient of pixels j..j+7: their stamped ones or the setup's.
+    // One plane coefficient of the pixels from j: their stamped ones or the setup's.
     const auto coef = [&](int lane, int j) __attribute__((always_inline)) {
         if constexpr (LANES) {
-            return load8<F8>(l[lane] + j);
+            return load8<F>(l[lane] + j);
         } else {
             (void)j;
             return uniform[lane];
@@ -754,43 +794,43 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
     const VxTexUnit& t = s.tex[0];
     const int bias = t.biasFixed, maxMip = t.mipmap ? t.maxMip : 0;
     constexpr float LIMIT = 4194304.0f;
-    for (int j = from; j < end; j += 8) {
-        const I8 xi = load8<I8>(b.x + j), yi = load8<I8>(b.y + j);
-        const F8 x = __builtin_convertvector(xi, F8) + coef(VX_LANE_OFFX, j);
-        const F8 y = __builtin_convertvector(yi, F8) + coef(VX_LANE_OFFY, j);
-        const F8 pxq = coef(VX_LANE_Q + 1, j), pyq = coef(VX_LANE_Q + 2, j);
+    for (int j = from; j < end; j += SURFACE_LANES) {
+        const I xi = load8<I>(b.x + j), yi = load8<I>(b.y + j);
+        const F x = __builtin_convertvector(xi, F) + coef(VX_LANE_OFFX, j);
+        const F y = __builtin_convertvector(yi, F) + coef(VX_LANE_OFFY, j);
+        const F pxq = coef(VX_LANE_Q + 1, j), pyq = coef(VX_LANE_Q + 2, j);
         store8(b.index + j, yi * pitch + xi);
-        const F8 w = 1.0f / ((coef(VX_LANE_Q, j) + pxq * x) + pyq * y);
+        const F w = 1.0f / ((coef(VX_LANE_Q, j) + pxq * x) + pyq * y);
         store8(b.w + j, w);
         // The depth code from w's bits: exponent and the top 11 fraction bits.
-        store8(b.z + j, clampInt8(I8(__builtin_bit_cast(U8, w) >> 11) - (127 << 12), 0, 0xFFFE));
+        store8(b.z + j, L::clampInt(I(__builtin_bit_cast(U, w) >> 11) - (127 << 12), 0, 0xFFFE));
         const auto plane = [&](int lane) __attribute__((always_inline)) {
             return (coef(lane, j) + coef(lane + 1, j) * x) + coef(lane + 2, j) * y;
         };
-        store8(b.it[0] + j, floatToByte8(plane(VX_LANE_R)));
-        store8(b.it[1] + j, floatToByte8(plane(VX_LANE_G)));
-        store8(b.it[2] + j, floatToByte8(plane(VX_LANE_B)));
-        const F8 pxu = coef(VX_LANE_U0 + 1, j), pyu = coef(VX_LANE_U0 + 2, j);
-        const F8 pxv = coef(VX_LANE_V0 + 1, j), pyv = coef(VX_LANE_V0 + 2, j);
-        const F8 uu = clamp8(((coef(VX_LANE_U0, j) + pxu * x) + pyu * y) * w, -LIMIT, LIMIT);
-        const F8 vv = clamp8(((coef(VX_LANE_V0, j) + pxv * x) + pyv * y) * w, -LIMIT, LIMIT);
+        store8(b.it[0] + j, L::floatToByte(plane(VX_LANE_R)));
+        store8(b.it[1] + j, L::floatToByte(plane(VX_LANE_G)));
+        store8(b.it[2] + j, L::floatToByte(plane(VX_LANE_B)));
+        const F pxu = coef(VX_LANE_U0 + 1, j), pyu = coef(VX_LANE_U0 + 2, j);
+        const F pxv = coef(VX_LANE_V0 + 1, j), pyv = coef(VX_LANE_V0 + 2, j);
+        const F uu = L::clamp(((coef(VX_LANE_U0, j) + pxu * x) + pyu * y) * w, -LIMIT, LIMIT);
+        const F vv = L::clamp(((coef(VX_LANE_V0, j) + pxv * x) + pyv * y) * w, -LIMIT, LIMIT);
         // Floor of the 8.8 fixed coordinates.
-        store8(b.ufix[0] + j, floor8(uu * 256.0f));
-        store8(b.vfix[0] + j, floor8(vv * 256.0f));
+        store8(b.ufix[0] + j, L::floor(uu * 256.0f));
+        store8(b.vfix[0] + j, L::floor(vv * 256.0f));
         if constexpr (LEVELS) {
-            const F8 ax = pxu - uu * pxq, bx = pxv - vv * pxq;
-            const F8 ay = pyu - uu * pyq, by = pyv - vv * pyq;
-            const F8 rx = ax * ax + bx * bx, ry = ay * ay + by * by;
-            const F8 r = max8(rx, ry) * (w * w);
-            const I8 rbits = __builtin_bit_cast(I8, r) & 0x7FFFFFFF;
-            const I8 lod2 = ((rbits - 0x3F800000) >> 15) + bias;
-            const I8 step = clampInt8((lod2 + 256) >> 9, 0, maxMip);
+            const F ax = pxu - uu * pxq, bx = pxv - vv * pxq;
+            const F ay = pyu - uu * pyq, by = pyv - vv * pyq;
+            const F rx = ax * ax + bx * bx, ry = ay * ay + by * by;
+            const F r = L::max(rx, ry) * (w * w);
+            const I rbits = __builtin_bit_cast(I, r) & 0x7FFFFFFF;
+            const I lod2 = ((rbits - 0x3F800000) >> 15) + bias;
+            const I step = L::clampInt((lod2 + 256) >> 9, 0, maxMip);
             // -1 (magnified) where lod2 <= 0: the sign of lod2 - 1 (lod2 is far from the
             // int range's ends), as a shift rather than a comparison for the reason floor8()
             // gives.
             store8(b.mip[0] + j, step | ((lod2 - 1) >> 31));
         } else {
-            store8(b.mip[0] + j, I8{});
+            store8(b.mip[0] + j, I{});
         }
     }
 }
