@@ -79,7 +79,37 @@ inline void holdRow(VxWorker& w, int row, int x0, int x1) {
     }
 }
 
-inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
+// The rest of addSpan(): columns x0..x1 (inclusive) of row y, a long span or one that does
+// not fit, added in whole groups of eight as room allows, the batch finished when full.
+inline void addSpanInParts(VxWorker& w, int y, int x0, int x1) {
+    VxBatch& b = w.batch;
+    const int row = y & 63;
+    while (x0 <= x1) {
+        if (b.n == VX_BATCH_MAX) {
+            // The batch restarts with this span's remainder on the row.
+            flushBatch(w);
+            w.rowEpoch[row] = w.epoch;
+            w.rowLo[row] = x0;
+            w.rowHi[row] = x1;
+        }
+        const int room = VX_BATCH_MAX - b.n;
+        const int count = x1 - x0 + 1 < room ? x1 - x0 + 1 : room;
+        // Whole groups of eight, as in addSpan(): at most seven past the batch's end.
+        const Int8 ys = Int8{} + y;
+        for (int i = 0; i < count; i += 8) {
+            const Int8 xs = x0 + i + IOTA8;
+            std::memcpy(b.x + b.n + i, &xs, sizeof xs);
+            std::memcpy(b.y + b.n + i, &ys, sizeof ys);
+        }
+        b.n += count;
+        x0 += count;
+    }
+}
+
+// Adds columns x0..x1 (inclusive) of row y to the batch. Always inlined: the short spans of
+// small triangles (most) take a few instructions here, and WebAssembly's compiler would
+// otherwise leave it a call, with its frame set up for the long spans' loop each time.
+__attribute__((always_inline)) inline void addSpan(VxWorker& w, int y, int x0, int x1) {
     VxBatch& b = w.batch;
     // A span overlapping one already in the batch on this row (mod 64) finishes the batch.
     const int row = y & 63;
@@ -103,26 +133,7 @@ inline void addSpan(VxWorker& w, int y, int x0, int x1) {  // inclusive
         b.n += x1 - x0 + 1;
         return;
     }
-    while (x0 <= x1) {
-        if (b.n == VX_BATCH_MAX) {
-            // The batch restarts with this span's remainder on the row.
-            flushBatch(w);
-            w.rowEpoch[row] = w.epoch;
-            w.rowLo[row] = x0;
-            w.rowHi[row] = x1;
-        }
-        const int room = VX_BATCH_MAX - b.n;
-        const int count = x1 - x0 + 1 < room ? x1 - x0 + 1 : room;
-        // Whole groups of eight, as above: at most seven past the batch's end.
-        const Int8 ys = Int8{} + y;
-        for (int i = 0; i < count; i += 8) {
-            const Int8 xs = x0 + i + IOTA8;
-            std::memcpy(b.x + b.n + i, &xs, sizeof xs);
-            std::memcpy(b.y + b.n + i, &ys, sizeof ys);
-        }
-        b.n += count;
-        x0 += count;
-    }
+    addSpanInParts(w, y, x0, x1);
 }
 
 // Copies the current setup's planes onto batch pixels [from, to), fewer than
