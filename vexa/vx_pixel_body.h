@@ -558,30 +558,12 @@ template <class V, class T>
 inline void store8(T* p, V v) {
     std::memcpy(p, &v, sizeof v);
 }
-#ifdef VX_PATH_V128
-// The halves of eight lanes, and eight lanes from two halves: on the 128-bit path eight lanes
-// are two registers, and these only name them.
-inline F32x4 lowHalf(F8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
-inline F32x4 highHalf(F8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
-inline I32x4 lowHalf(I8 v) { return __builtin_shufflevector(v, v, 0, 1, 2, 3); }
-inline I32x4 highHalf(I8 v) { return __builtin_shufflevector(v, v, 4, 5, 6, 7); }
-// (Copied in, not shuffled: GCC builds a shuffle of two halves lane by lane through memory.)
-template <class V8, class V4>
-inline V8 joinHalves(V4 lo, V4 hi) {
-    static_assert(sizeof(V8) == 2 * sizeof(V4));
-    V8 v;
-    std::memcpy(&v, &lo, sizeof lo);
-    std::memcpy(reinterpret_cast<char*>(&v) + sizeof lo, &hi, sizeof hi);
-    return v;
-}
-#endif
-// a > b ? a : b and a < b ? a : b, lane by lane: one instruction a register on the AVX2 and
-// 128-bit paths, where the same comparisons in a plain loop become compares and blends.
+// a > b ? a : b and a < b ? a : b, lane by lane: one instruction on the AVX2 path, where the
+// same comparisons in a plain loop become compares and blends. (The 128-bit path works four
+// lanes at a time, PixelLanes<4>.)
 inline F8 max8(F8 a, F8 b) {
 #if defined(VX_PATH_AVX2)
     return F8(_mm256_max_ps(__m256(a), __m256(b)));
-#elif defined(VX_PATH_V128)
-    return joinHalves<F8>(v128Max(lowHalf(a), lowHalf(b)), v128Max(highHalf(a), highHalf(b)));
 #else
     return a > b ? a : b;
 #endif
@@ -589,48 +571,24 @@ inline F8 max8(F8 a, F8 b) {
 inline F8 min8(F8 a, F8 b) {
 #if defined(VX_PATH_AVX2)
     return F8(_mm256_min_ps(__m256(a), __m256(b)));
-#elif defined(VX_PATH_V128)
-    return joinHalves<F8>(v128Min(lowHalf(a), lowHalf(b)), v128Min(highHalf(a), highHalf(b)));
 #else
     return a < b ? a : b;
 #endif
 }
-// v within lo..hi (lo <= hi) lane by lane. On the 128-bit path as a maximum and a minimum
-// instruction: written as selections, the compiler turns the pair into an unsigned
-// comparison and a bit selection for WebAssembly, several instructions each on x86.
+// v within lo..hi (lo <= hi) lane by lane.
 inline I8 clampInt8(I8 v, int lo, int hi) {
-#ifdef VX_PATH_V128
-    const auto half = [&](I32x4 h) __attribute__((always_inline)) {
-        return v128Min(v128Max(h, v128Splat(lo)), v128Splat(hi));
-    };
-    return joinHalves<I8>(half(lowHalf(v)), half(highHalf(v)));
-#else
     v = v < lo ? I8{} + lo : v;
     return v > hi ? I8{} + hi : v;
-#endif
 }
 // v in all eight lanes, as it is (adding it to zeros would turn -0 into +0).
 inline F8 splat8(float v) { return F8{v, v, v, v, v, v, v, v}; }
 // clampTo() eight at a time.
 inline F8 clamp8(F8 v, float lo, float hi) { return min8(max8(v, splat8(lo)), splat8(hi)); }
-inline I8 floatToByte8(F8 v) {
-    const F8 rounded = clamp8(v, 0.0f, 255.0f) + 0.5f;
-#ifdef VX_PATH_V128
-    return joinHalves<I8>(v128TruncSmall(lowHalf(rounded)), v128TruncSmall(highHalf(rounded)));
-#else
-    return __builtin_convertvector(rounded, I8);
-#endif
-}
-// The floor of eight floats within the int range: truncation, less one where it rounded up;
-// on the 128-bit path the floor instruction, a half at a time, then the (exact) conversion.
+inline I8 floatToByte8(F8 v) { return __builtin_convertvector(clamp8(v, 0.0f, 255.0f) + 0.5f, I8); }
+// The floor of eight floats within the int range: truncation, less one where it rounded up.
 inline I8 floor8(F8 v) {
-#ifdef VX_PATH_V128
-    return joinHalves<I8>(__builtin_convertvector(v128Floor(lowHalf(v)), I32x4),
-                          __builtin_convertvector(v128Floor(highHalf(v)), I32x4));
-#else
     const I8 i = __builtin_convertvector(v, I8);
     return i + (__builtin_convertvector(i, F8) > v);
-#endif
 }
 
 #ifdef VX_PATH_AVX2
