@@ -577,12 +577,13 @@ inline F8 min8(F8 a, F8 b) {
 }
 // v within lo..hi (lo <= hi) lane by lane: a maximum and a minimum instruction on the AVX2
 // path.
-inline I8 clampInt8(I8 v, I8 lo, I8 hi) {
+inline I8 clampInt8(I8 v, int lo, int hi) {
 #if defined(VX_PATH_AVX2)
-    return I8(_mm256_min_epi32(_mm256_max_epi32(__m256i(v), __m256i(lo)), __m256i(hi)));
+    return I8(_mm256_min_epi32(_mm256_max_epi32(__m256i(v), _mm256_set1_epi32(lo)),
+                               _mm256_set1_epi32(hi)));
 #else
-    v = v < lo ? lo : v;
-    return v > hi ? hi : v;
+    v = v < lo ? I8{} + lo : v;
+    return v > hi ? I8{} + hi : v;
 #endif
 }
 // v in all eight lanes, as it is (adding it to zeros would turn -0 into +0).
@@ -646,45 +647,38 @@ inline __m256i packDithered16(__m256i r, __m256i g, __m256i b, __m256i offset) {
 inline U16x8 load8x16(const std::int32_t* p) {
     return v128Narrow(v128Load<I32x4>(p), v128Load<I32x4>(p + 4));
 }
-// The constants of the 16-bit forms below, made once before a loop (see v128Kept).
-struct Bytes8 {
-    U16x8 half, one, max5, max6, max8;   // 128, 1, 31, 63, 255
-};
-inline Bytes8 bytes8() {
-    return {v128Kept(v128Splat16(128)), v128Kept(v128Splat16(1)), v128Kept(v128Splat16(31)),
-            v128Kept(v128Splat16(63)), v128Kept(v128Splat16(255))};
-}
 // The 16-bit forms below give the 32-bit results of the scalar ones: every product and sum
 // they make stays under 65536 (255 * 255 + 255 at most).
 // div255r() in 16-bit lanes.
-inline U16x8 div255x8(const Bytes8& k, U16x8 v) {
-    const U16x8 x = v + k.half;
+inline U16x8 div255x8(U16x8 v) {
+    const U16x8 x = v + 128;
     return (x + (x >> 8)) >> 8;
 }
 // div255r(x * y) in 16-bit lanes.
-inline U16x8 mul255x8(const Bytes8& k, U16x8 x, U16x8 y) { return div255x8(k, x * y); }
+inline U16x8 mul255x8(U16x8 x, U16x8 y) { return div255x8(x * y); }
 // floor255() in 16-bit lanes.
-inline U16x8 floor255x8(const Bytes8& k, U16x8 v) {
-    const U16x8 x = v + k.one;
+inline U16x8 floor255x8(U16x8 v) {
+    const U16x8 x = v + 1;
     return (x + (x >> 8)) >> 8;
 }
 // o + div255s((fc - o) * f) in 16-bit lanes: o moved towards the fog colour fc by f. The
 // magnitude of the difference is scaled and given the difference's sign again (s is all ones
 // where it is negative: -m = (m ^ s) - s).
-inline U16x8 fogTowards8(const Bytes8& k, U16x8 o, U16x8 fc, U16x8 f) {
+inline U16x8 fogTowards8(U16x8 o, U16x8 fc, U16x8 f) {
     const I16x8 d = I16x8(fc - o);
     const U16x8 s = U16x8(d >> 15);
-    const U16x8 m = mul255x8(k, (U16x8(d) ^ s) - s, f);
+    const U16x8 m = mul255x8((U16x8(d) ^ s) - s, f);
     return o + ((m ^ s) - s);
 }
 // packRounded() of eight pixels in 16-bit lanes.
-inline U16x8 packRounded8(const Bytes8& k, U16x8 r, U16x8 g, U16x8 b) {
-    return (mul255x8(k, r, k.max5) << 11) | (mul255x8(k, g, k.max6) << 5) | mul255x8(k, b, k.max5);
+inline U16x8 packRounded8(U16x8 r, U16x8 g, U16x8 b) {
+    return (mul255x8(r, v128Splat16(31)) << 11) | (mul255x8(g, v128Splat16(63)) << 5) |
+           mul255x8(b, v128Splat16(31));
 }
 // packDithered() of eight pixels in 16-bit lanes, with each pixel's offset.
-inline U16x8 packDithered8(const Bytes8& k, U16x8 r, U16x8 g, U16x8 b, U16x8 offset) {
-    return (floor255x8(k, r * k.max5 + offset) << 11) |
-           (floor255x8(k, g * k.max6 + offset) << 5) | floor255x8(k, b * k.max5 + offset);
+inline U16x8 packDithered8(U16x8 r, U16x8 g, U16x8 b, U16x8 offset) {
+    return (floor255x8(r * 31 + offset) << 11) | (floor255x8(g * 63 + offset) << 5) |
+           floor255x8(b * 31 + offset);
 }
 #endif
 
@@ -692,8 +686,6 @@ inline U16x8 packDithered8(const Bytes8& k, U16x8 r, U16x8 g, U16x8 b, U16x8 off
 // lanes, or four on the 128-bit path, where eight are two registers. Each lane sees the same
 // operations either way; four at a time halves the registers the loop's values take, and the
 // surface planes held across it (twenty) no longer push its working values out of registers.
-// The loop's constants are made before it with kept() and keptInt() (see v128Kept), and the
-// object holds those of its own operations.
 template <int WIDTH>
 struct PixelLanes;
 template <>
@@ -702,13 +694,11 @@ struct PixelLanes<8> {
     using I = I8;
     using U = U8;
     static F splat(float v) { return splat8(v); }
-    static F kept(float v) { return splat8(v); }
-    static I keptInt(int v) { return I{} + v; }
     static F max(F a, F b) { return max8(a, b); }
-    F clamp(F v, F lo, F hi) const { return min8(max8(v, lo), hi); }
-    I floatToByte(F v) const { return floatToByte8(v); }
+    static F clamp(F v, float lo, float hi) { return clamp8(v, lo, hi); }
+    static I floatToByte(F v) { return floatToByte8(v); }
     static I floor(F v) { return floor8(v); }
-    static I clampInt(I v, I lo, I hi) { return clampInt8(v, lo, hi); }
+    static I clampInt(I v, int lo, int hi) { return clampInt8(v, lo, hi); }
 };
 #ifdef VX_PATH_V128
 template <>
@@ -717,15 +707,11 @@ struct PixelLanes<4> {
     using I = I32x4;
     using U = U32x4;
     static F splat(float v) { return v128Splat(v); }
-    static F kept(float v) { return v128Kept(v128Splat(v)); }
-    static I keptInt(int v) { return v128Kept(v128Splat(v)); }
     static F max(F a, F b) { return v128Max(a, b); }
-    F clamp(F v, F lo, F hi) const { return v128Min(v128Max(v, lo), hi); }
-    I floatToByte(F v) const { return truncSmall(clamp(v, F{}, byteMax) + half); }
+    static F clamp(F v, float lo, float hi) { return v128Min(v128Max(v, splat(lo)), splat(hi)); }
+    static I floatToByte(F v) { return v128TruncSmall(clamp(v, 0.0f, 255.0f) + 0.5f); }
     static I floor(F v) { return __builtin_convertvector(v128Floor(v), I32x4); }
-    static I clampInt(I v, I lo, I hi) { return v128Min(v128Max(v, lo), hi); }
-    const F byteMax = kept(255.0f), half = kept(0.5f);
-    const V128TruncSmall truncSmall{};
+    static I clampInt(I v, int lo, int hi) { return v128Min(v128Max(v, v128Splat(lo)), v128Splat(hi)); }
 };
 constexpr int SURFACE_LANES = 4;
 #else
@@ -770,13 +756,8 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
         }
     };
     const VxTexUnit& t = s.tex[0];
-    const L lanes{};
+    const int bias = t.biasFixed, maxMip = t.mipmap ? t.maxMip : 0;
     constexpr float LIMIT = 4194304.0f;
-    const F limitLo = L::kept(-LIMIT), limitHi = L::kept(LIMIT), fixed = L::kept(256.0f);
-    const I zero = {}, depthMax = L::keptInt(0xFFFE), depthBias = L::keptInt(127 << 12);
-    const I magnitude = L::keptInt(0x7FFFFFFF), oneBits = L::keptInt(0x3F800000);
-    const I halfLevel = L::keptInt(256), bias = L::keptInt(t.biasFixed);
-    const I maxMip = L::keptInt(t.mipmap ? t.maxMip : 0);
     for (int j = from; j < end; j += SURFACE_LANES) {
         const I xi = load8<I>(b.x + j), yi = load8<I>(b.y + j);
         const F x = __builtin_convertvector(xi, F) + coef(VX_LANE_OFFX, j);
@@ -786,28 +767,28 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
         const F w = 1.0f / ((coef(VX_LANE_Q, j) + pxq * x) + pyq * y);
         store8(b.w + j, w);
         // The depth code from w's bits: exponent and the top 11 fraction bits.
-        store8(b.z + j, L::clampInt(I(__builtin_bit_cast(U, w) >> 11) - depthBias, zero, depthMax));
+        store8(b.z + j, L::clampInt(I(__builtin_bit_cast(U, w) >> 11) - (127 << 12), 0, 0xFFFE));
         const auto plane = [&](int lane) __attribute__((always_inline)) {
             return (coef(lane, j) + coef(lane + 1, j) * x) + coef(lane + 2, j) * y;
         };
-        store8(b.it[0] + j, lanes.floatToByte(plane(VX_LANE_R)));
-        store8(b.it[1] + j, lanes.floatToByte(plane(VX_LANE_G)));
-        store8(b.it[2] + j, lanes.floatToByte(plane(VX_LANE_B)));
+        store8(b.it[0] + j, L::floatToByte(plane(VX_LANE_R)));
+        store8(b.it[1] + j, L::floatToByte(plane(VX_LANE_G)));
+        store8(b.it[2] + j, L::floatToByte(plane(VX_LANE_B)));
         const F pxu = coef(VX_LANE_U0 + 1, j), pyu = coef(VX_LANE_U0 + 2, j);
         const F pxv = coef(VX_LANE_V0 + 1, j), pyv = coef(VX_LANE_V0 + 2, j);
-        const F uu = lanes.clamp(((coef(VX_LANE_U0, j) + pxu * x) + pyu * y) * w, limitLo, limitHi);
-        const F vv = lanes.clamp(((coef(VX_LANE_V0, j) + pxv * x) + pyv * y) * w, limitLo, limitHi);
+        const F uu = L::clamp(((coef(VX_LANE_U0, j) + pxu * x) + pyu * y) * w, -LIMIT, LIMIT);
+        const F vv = L::clamp(((coef(VX_LANE_V0, j) + pxv * x) + pyv * y) * w, -LIMIT, LIMIT);
         // Floor of the 8.8 fixed coordinates.
-        store8(b.ufix[0] + j, L::floor(uu * fixed));
-        store8(b.vfix[0] + j, L::floor(vv * fixed));
+        store8(b.ufix[0] + j, L::floor(uu * 256.0f));
+        store8(b.vfix[0] + j, L::floor(vv * 256.0f));
         if constexpr (LEVELS) {
             const F ax = pxu - uu * pxq, bx = pxv - vv * pxq;
             const F ay = pyu - uu * pyq, by = pyv - vv * pyq;
             const F rx = ax * ax + bx * bx, ry = ay * ay + by * by;
             const F r = L::max(rx, ry) * (w * w);
-            const I rbits = __builtin_bit_cast(I, r) & magnitude;
-            const I lod2 = ((rbits - oneBits) >> 15) + bias;
-            const I step = L::clampInt((lod2 + halfLevel) >> 9, zero, maxMip);
+            const I rbits = __builtin_bit_cast(I, r) & 0x7FFFFFFF;
+            const I lod2 = ((rbits - 0x3F800000) >> 15) + bias;
+            const I step = L::clampInt((lod2 + 256) >> 9, 0, maxMip);
             // -1 (magnified) where lod2 <= 0: the sign of lod2 - 1 (lod2 is far from the
             // int range's ends), as a shift rather than a comparison for the reason floor8()
             // gives.
@@ -1008,22 +989,20 @@ inline void shadeSurface(const VxDrawState& s, const VxBatch& b, int n, std::uin
     }
 #elif defined(VX_PATH_V128)
     // Eight pixels per step in 16-bit lanes, in pixel order.
-    const Bytes8 k = bytes8();
-    const U16x8 fogR = v128Splat16(fr), fogG = v128Splat16(fg), fogB = v128Splat16(fb);
     for (int i = 0; i < n; i += 8) {
-        U16x8 r = mul255x8(k, load8x16(b.it[0] + i), load8x16(tr + i));
-        U16x8 g = mul255x8(k, load8x16(b.it[1] + i), load8x16(tg + i));
-        U16x8 bl = mul255x8(k, load8x16(b.it[2] + i), load8x16(tb + i));
+        U16x8 r = mul255x8(load8x16(b.it[0] + i), load8x16(tr + i));
+        U16x8 g = mul255x8(load8x16(b.it[1] + i), load8x16(tg + i));
+        U16x8 bl = mul255x8(load8x16(b.it[2] + i), load8x16(tb + i));
         if constexpr (FOG) {
             const U16x8 fi = load8x16(f + i);
-            r = fogTowards8(k, r, fogR, fi);
-            g = fogTowards8(k, g, fogG, fi);
-            bl = fogTowards8(k, bl, fogB, fi);
+            r = fogTowards8(r, v128Splat16(fr), fi);
+            g = fogTowards8(g, v128Splat16(fg), fi);
+            bl = fogTowards8(bl, v128Splat16(fb), fi);
         }
         if constexpr (DITHER) {
-            v128Store(pix + i, packDithered8(k, r, g, bl, load8x16(offset + i)));
+            v128Store(pix + i, packDithered8(r, g, bl, load8x16(offset + i)));
         } else {
-            v128Store(pix + i, packRounded8(k, r, g, bl));
+            v128Store(pix + i, packRounded8(r, g, bl));
         }
     }
 #else
@@ -1188,21 +1167,20 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
     }
 #elif defined(VX_PATH_V128)
     // Eight pixels per step in 16-bit lanes, as in shadeSurface().
-    const Bytes8 k = bytes8();
+    const U16x8 c255 = v128Splat16(255);
     const U16x8 kr = v128Splat16(s.constant[0]), kg = v128Splat16(s.constant[1]);
     const U16x8 kb = v128Splat16(s.constant[2]);
     for (int i = 0; i < n; i += 8) {
-        const U16x8 a = mul255x8(k, load8x16(tex[3] + i), k.max8);
-        const U16x8 keep = k.max8 - a;
+        const U16x8 a = mul255x8(load8x16(tex[3] + i), c255);
+        const U16x8 keep = c255 - a;
         U16x8 dr, dg, db;
         vxUnpack565(load8x16(dst + i), &dr, &dg, &db);
-        const auto blend = [&](U16x8 tint, const std::int32_t* texel, U16x8 under)
+        const auto blend = [&](U16x8 k, const std::int32_t* texel, U16x8 under)
                                __attribute__((always_inline)) {
-            return v128Min(mul255x8(k, mul255x8(k, tint, load8x16(texel + i)), a) +
-                               mul255x8(k, under, keep),
-                           k.max8);
+            return v128Min(mul255x8(mul255x8(k, load8x16(texel + i)), a) + mul255x8(under, keep),
+                           c255);
         };
-        v128Store(pix + i, packRounded8(k, blend(kr, tex[0], dr), blend(kg, tex[1], dg),
+        v128Store(pix + i, packRounded8(blend(kr, tex[0], dr), blend(kg, tex[1], dg),
                                         blend(kb, tex[2], db)));
     }
 #else

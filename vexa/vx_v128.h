@@ -84,10 +84,17 @@ __attribute__((always_inline)) inline I32x4 v128ShiftLeft(I32x4 v, int count) {
     __asm__ volatile("" : "+r"(count));
     return I32x4(wasm_i32x4_shl(v128_t(v), unsigned(count)));
 }
+// The lanes of v, each within 0 .. 2^23, truncated to integers. WebAssembly's conversion also
+// saturates and turns NaN into 0, several instructions on x86; here the floor is moved into
+// the low bits of the significand by adding 2^23 (exact), and read from there.
+__attribute__((always_inline)) inline I32x4 v128TruncSmall(F32x4 v) {
+    const F32x4 shifted = v128Floor(v) + 8388608.0f;
+    return __builtin_bit_cast(I32x4, shifted) - 0x4B000000;
+}
 // v as a value the browser's compiler cannot take for a constant. That compiler builds a
 // vector constant anew at every use inside a loop, three instructions each time; a value read
-// from memory is made once and kept in a register, or reloaded in one instruction. Hot loops
-// make their constants through this before they start.
+// from memory is made once and kept in a register, or reloaded in one instruction. The
+// sampler's loop makes its constants through this before it starts.
 template <class V>
 __attribute__((always_inline)) inline V v128Kept(V v) {
     volatile V slot = v;
@@ -139,6 +146,11 @@ __attribute__((always_inline)) inline U8x16 v128Swizzle(U8x16 table, U8x16 pick)
 __attribute__((always_inline)) inline F32x4 v128Floor(F32x4 v) { return F32x4(_mm_floor_ps(__m128(v))); }
 __attribute__((always_inline)) inline I32x4 v128ShiftRight(I32x4 v, int count) { return v >> count; }
 __attribute__((always_inline)) inline I32x4 v128ShiftLeft(I32x4 v, int count) { return v << count; }
+// One instruction here.
+__attribute__((always_inline)) inline I32x4 v128TruncSmall(F32x4 v) {
+    return __builtin_convertvector(v, I32x4);
+}
+
 #endif
 
 // v in all four lanes, as it is (adding it to zeros would turn -0 into +0).
@@ -175,19 +187,3 @@ __attribute__((always_inline)) inline I32x4 v128Gather32(const std::uint8_t* bas
 __attribute__((always_inline)) inline I32x4 v128Gather8(const std::uint8_t* base, I32x4 index) {
     return I32x4{base[index[0]], base[index[1]], base[index[2]], base[index[3]]};
 }
-
-// The lanes of v, each within 0 .. 2^23, truncated to integers. WebAssembly's conversion also
-// saturates and turns NaN into 0, several instructions on x86; there the floor is moved into
-// the low bits of the significand by adding 2^23 (exact), and read from there, with the two
-// constants made with the object (see v128Kept), once before a loop. One instruction on x86.
-struct V128TruncSmall {
-#if defined(__wasm_simd128__)
-    F32x4 shift = v128Kept(v128Splat(8388608.0f));
-    I32x4 bits = v128Kept(v128Splat(0x4B000000));
-    I32x4 operator()(F32x4 v) const {
-        return __builtin_bit_cast(I32x4, v128Floor(v) + shift) - bits;
-    }
-#else
-    I32x4 operator()(F32x4 v) const { return __builtin_convertvector(v, I32x4); }
-#endif
-};
