@@ -36,7 +36,8 @@ struct Level4 {
     I32x4 u, v, wmask, hmask, width, off;
     int widthLog;   // log2 of the width where every lane has the level's, else -1
 };
-// The level of mip step `step` for four pixels from i, the tables read by the caller.
+// A level that groups share, read from the tables once: the shift of its texel coordinates,
+// its width's log2, masks, width and first texel (as in Level4).
 struct SharedLevel {
     int shift, widthLog;
     I32x4 wmask, hmask, width, off;
