@@ -383,10 +383,14 @@ inline std::int64_t vxLastCentre(std::int64_t hi) {
 // and its 5-6-5 texels. W is a number or a vector of them (one word in each lane of 16 or 32
 // bits), so the scalar loops and the vector paths share the formula; bits above a word's 16
 // must be 0. Always inlined, and the word taken by reference, so that a vector form is
-// compiled for its caller's processor path.
+// compiled for its caller's processor path. A vector caller may pass the green and blue
+// fields' masks (63 and 31 in every lane) made once before its loop, where its compiler
+// would make them anew at each use.
 template <class W>
-__attribute__((always_inline)) inline void vxUnpack565(const W& word, W* r, W* g, W* b) {
-    const W r5 = word >> 11, g6 = (word >> 5) & 63, b5 = word & 31;
+__attribute__((always_inline)) inline void vxUnpack565(const W& word, W* r, W* g, W* b,
+                                                       const W& green = W{} + 63,
+                                                       const W& blue = W{} + 31) {
+    const W r5 = word >> 11, g6 = (word >> 5) & green, b5 = word & blue;
     *r = (r5 << 3) | (r5 >> 2);
     *g = (g6 << 2) | (g6 >> 4);
     *b = (b5 << 3) | (b5 >> 2);

@@ -26,42 +26,40 @@ namespace vxV128 {
 
 namespace {
 
-// The level of four pixels, from their mip steps (b.mip[k] + i): texel coordinates already
-// shifted to the level (u, v, 8.8 fixed), its column and row masks, its width in texels (as a
-// count to shift by when the four share the level) and its first texel's index. Neighbouring
-// pixels mostly share a level: then the tables are read once and the coordinates shifted by
-// one count; otherwise lane by lane, as neither instruction set shifts lanes by counts of their
-// own.
-struct Level4 {
-    I32x4 u, v, wmask, hmask, width, off;
-    int widthLog;   // log2 of the width where every lane has the level's, else -1
-};
-// A level that groups share, read from the tables once: the shift of its texel coordinates,
-// its width's log2, masks, width and first texel (as in Level4).
-struct SharedLevel {
-    int shift, widthLog;
+// What sampling needs of a level besides the coordinates: its column and row masks, its width
+// in texels (also as a count to shift by, widthLog, when every lane has the level's; else -1)
+// and its first texel's index, in each lane.
+struct LevelShape {
     I32x4 wmask, hmask, width, off;
+    int widthLog;
+};
+// A level that groups share, read from the tables once: the shift of its texel coordinates
+// and its shape.
+struct SharedLevel {
+    int shift;
+    LevelShape shape;
+};
+// The level of four pixels, from their mip steps (b.mip[k] + i): texel coordinates already
+// shifted to the level (u, v, 8.8 fixed) and its shape. Neighbouring pixels mostly share a
+// level: then the tables are read once and the coordinates shifted by one count; otherwise
+// lane by lane, as neither instruction set shifts lanes by counts of their own.
+struct Level4 {
+    I32x4 u, v;
+    LevelShape shape;
 };
 inline SharedLevel sharedLevel(const VxTexUnit& t, int step) {
     SharedLevel l;
     l.shift = t.stepShift[step];
-    l.widthLog = t.stepWLog[step];
-    l.width = v128Splat(1 << l.widthLog);
-    l.wmask = l.width - 1;
-    l.hmask = v128Splat((1 << t.stepHLog[step]) - 1);
-    l.off = v128Splat(t.stepOffset[step]);
+    l.shape.widthLog = t.stepWLog[step];
+    l.shape.width = v128Splat(1 << l.shape.widthLog);
+    l.shape.wmask = l.shape.width - 1;
+    l.shape.hmask = v128Splat((1 << t.stepHLog[step]) - 1);
+    l.shape.off = v128Splat(t.stepOffset[step]);
     return l;
 }
 inline Level4 levelAt(const SharedLevel& s, const VxBatch& b, int k, int i) {
-    Level4 l;
-    l.u = v128ShiftRight(v128Load<I32x4>(b.ufix[k] + i), s.shift);
-    l.v = v128ShiftRight(v128Load<I32x4>(b.vfix[k] + i), s.shift);
-    l.wmask = s.wmask;
-    l.hmask = s.hmask;
-    l.width = s.width;
-    l.off = s.off;
-    l.widthLog = s.widthLog;
-    return l;
+    return {v128ShiftRight(v128Load<I32x4>(b.ufix[k] + i), s.shift),
+            v128ShiftRight(v128Load<I32x4>(b.vfix[k] + i), s.shift), s.shape};
 }
 inline I32x4 clampedSteps(const VxTexUnit& t, const VxBatch& b, int k, int i) {
     return v128Min(v128Max(v128Load<I32x4>(b.mip[k] + i), I32x4{}), v128Splat(t.maxMip));
@@ -75,12 +73,12 @@ inline Level4 levelOf(const VxTexUnit& t, const VxBatch& b, int k, int i) {
         const int step = m[lane];
         l.u[lane] = u[lane] >> t.stepShift[step];
         l.v[lane] = v[lane] >> t.stepShift[step];
-        l.width[lane] = 1 << t.stepWLog[step];
-        l.hmask[lane] = (1 << t.stepHLog[step]) - 1;
-        l.off[lane] = t.stepOffset[step];
+        l.shape.width[lane] = 1 << t.stepWLog[step];
+        l.shape.hmask[lane] = (1 << t.stepHLog[step]) - 1;
+        l.shape.off[lane] = t.stepOffset[step];
     }
-    l.wmask = l.width - 1;
-    l.widthLog = -1;
+    l.shape.wmask = l.shape.width - 1;
+    l.shape.widthLog = -1;
     return l;
 }
 // True when the n pixels' groups of four all have mip step `*step` (clamped as levelOf()
@@ -100,7 +98,7 @@ inline I32x4 fold(I32x4 i, I32x4 mask, bool clamp) {
 
 // The index of texel (x, y) of the level (x, y already folded into it): a shift where the
 // lanes share the level's width, a multiplication otherwise.
-inline I32x4 texelAt(const Level4& l, I32x4 x, I32x4 y) {
+inline I32x4 texelAt(const LevelShape& l, I32x4 x, I32x4 y) {
     return l.off + (l.widthLog >= 0 ? v128ShiftLeft(y, l.widthLog) : y * l.width) + x;
 }
 
@@ -123,14 +121,6 @@ inline SampleConstants sampleConstants() {
             v128Kept(v128Splat16(31))};
 }
 
-// vxUnpack565() in 16-bit lanes, with the masks made once (see SampleConstants).
-inline void unpack565x8(const SampleConstants& c, U16x8 word, U16x8* r, U16x8* g, U16x8* b) {
-    const U16x8 r5 = word >> 11, g6 = (word >> 5) & c.green, b5 = word & c.blue;
-    *r = (r5 << 3) | (r5 >> 2);
-    *g = (g6 << 2) | (g6 >> 4);
-    *b = (b5 << 3) | (b5 >> 2);
-}
-
 // Bilinear filtering of four sample points from the two texels of each row, side by side in
 // a 32-bit lane (left in the low half): the channels decode in 16-bit lanes already paired
 // for a multiply-add, top = c00 (256 - fx) + c10 fx exactly as the portable sampler has it,
@@ -140,8 +130,8 @@ inline void filterPairs(const SampleConstants& c, VxBatch& b, int k, int i, U32x
                         U32x4 bottom, I32x4 fx, I32x4 fy) {
     const I16x8 wx = I16x8((c.whole - fx) | (fx << 16));
     U16x8 tr, tg, tb, br, bg, bb;
-    unpack565x8(c, U16x8(top), &tr, &tg, &tb);
-    unpack565x8(c, U16x8(bottom), &br, &bg, &bb);
+    vxUnpack565(U16x8(top), &tr, &tg, &tb, c.green, c.blue);
+    vxUnpack565(U16x8(bottom), &br, &bg, &bb, c.green, c.blue);
     const auto vertical = [&](U16x8 upper, U16x8 lower) __attribute__((always_inline)) {
         const I32x4 t = v128MulAddPairs(I16x8(upper), wx);
         const I32x4 u = v128MulAddPairs(I16x8(lower), wx);
@@ -159,17 +149,17 @@ __attribute__((always_inline)) inline void sample565Group(const SampleConstants&
                                                           const std::uint8_t* base, VxBatch& b,
                                                           int k, int i) {
     if constexpr (!BILINEAR) {
-        const I32x4 x = fold(l.u >> 8, l.wmask, SCLAMP);
-        const I32x4 y = fold(l.v >> 8, l.hmask, TCLAMP);
+        const I32x4 x = fold(l.u >> 8, l.shape.wmask, SCLAMP);
+        const I32x4 y = fold(l.v >> 8, l.shape.hmask, TCLAMP);
         U32x4 r, g, bl;
-        vxUnpack565(U32x4(v128Gather16(base, texelAt(l, x, y))), &r, &g, &bl);
+        vxUnpack565(U32x4(v128Gather16(base, texelAt(l.shape, x, y))), &r, &g, &bl);
         storeTexels(b, k, i, I32x4(r), I32x4(g), I32x4(bl), c.low);
     } else {
         const I32x4 u = l.u - c.half, v = l.v - c.half;
         const I32x4 xi = u >> 8, yi = v >> 8;
-        const I32x4 x0 = fold(xi, l.wmask, SCLAMP), x1 = fold(xi + c.one, l.wmask, SCLAMP);
-        const I32x4 row0 = texelAt(l, x0, fold(yi, l.hmask, TCLAMP));
-        const I32x4 row1 = texelAt(l, x0, fold(yi + c.one, l.hmask, TCLAMP));
+        const I32x4 x0 = fold(xi, l.shape.wmask, SCLAMP), x1 = fold(xi + c.one, l.shape.wmask, SCLAMP);
+        const I32x4 row0 = texelAt(l.shape, x0, fold(yi, l.shape.hmask, TCLAMP));
+        const I32x4 row1 = texelAt(l.shape, x0, fold(yi + c.one, l.shape.hmask, TCLAMP));
         U32x4 top, bottom;
         if (v128Bits(x0 + c.one == x1) == 15u) {
             top = U32x4(v128Gather32(base, row0));
@@ -214,9 +204,9 @@ void samplePointAlpha8(const VxTexUnit& t, VxBatch& b, int k) {
     if (n > VX_BATCH_MAX) __builtin_unreachable();
     for (int i = 0; i < n; i += 4) {
         const Level4 l = levelOf(t, b, k, i);
-        const I32x4 x = fold(l.u >> 8, l.wmask, SCLAMP);
-        const I32x4 y = fold(l.v >> 8, l.hmask, TCLAMP);
-        const I32x4 texel = v128Gather8(t.base, texelAt(l, x, y));
+        const I32x4 x = fold(l.u >> 8, l.shape.wmask, SCLAMP);
+        const I32x4 y = fold(l.v >> 8, l.shape.hmask, TCLAMP);
+        const I32x4 texel = v128Gather8(t.base, texelAt(l.shape, x, y));
         storeTexels(b, k, i, texel, texel, texel, texel);
     }
 }
