@@ -161,7 +161,7 @@ void vxInit() {
     d.writableEnd = VX_RING_BYTES;
     d.publishedPos.store(0);
     d.open = false;
-    d.presentPending = false;
+    d.pendingCount = 0;
     d.back = 0;
     vxResetState();
     d.initialised = true;
@@ -251,7 +251,7 @@ VxContext vxOpenWindow(void* window, int resolution, int refresh, int colorForma
     d.state.clipMaxX = w;
     d.state.clipMaxY = h;
     d.stateDirty = true;
-    d.presentPending = false;
+    d.pendingCount = 0;
     vxQueueTarget(d.back);
     return 1;
 }
@@ -288,31 +288,42 @@ void vxClearBuffers(std::uint32_t color, std::uint8_t alpha, std::uint32_t depth
     vxQueueCommit(sizeof(VxClearCommand));
 }
 
-void vxPresentPending() {
+namespace {
+// Shows the oldest pending frame once it is drawn.
+void presentOldest() {
     VxDevice& d = vexaDevice;
-    if (!d.presentPending) return;
-    d.presentPending = false;
-    vxWaitDrawn(d.pendingPos);
+    const VxDevice::PendingFrame f = d.pending[0];
+    d.pending[0] = d.pending[1];
+    --d.pendingCount;
+    vxWaitDrawn(f.pos);
     if (d.presentHook && d.open) {
-        d.presentHook(d.presentUser, d.window, d.colorBuffers[d.pendingBuffer], d.width,
-                      d.height, d.pendingInterval);
+        d.presentHook(d.presentUser, d.window, d.colorBuffers[f.buffer], d.width, d.height,
+                      f.interval);
     }
+}
+}  // namespace
+
+void vxPresentPending() {
+    while (vexaDevice.pendingCount > 0) presentOldest();
 }
 
 void vxSwapBuffers(int swapInterval) {
     VxDevice& d = vexaDevice;
     if (!d.open) return;
-    // The frame's commands go to the workers first, so that they draw it while the frame
-    // before is waited for and shown (a worker done with its share of that one would
-    // otherwise wait for the other workers and the present hook).
+    // The frame's commands go to the workers first, so that they draw it while older frames
+    // are waited for and shown.
     vxQueuePublish();
-    // At most one frame ahead, as with two buffers on a board: the frame swapped before is
-    // shown first (its drawing is normally long done), which also frees its buffer.
-    vxPresentPending();
-    d.presentPending = true;
-    d.pendingBuffer = d.back;
-    d.pendingInterval = swapInterval;
-    d.pendingPos = d.writePos;
+    // One frame may wait for the workers, as with two buffers on a board: the frame swapped
+    // before is shown first (its drawing is normally long done), which also frees its buffer.
+    // With three buffers and no vertical sync, two may: the next frame draws into the buffer
+    // of the frame two swaps back, shown here. Then a worker done with its share of a frame
+    // goes on to the next while another still finishes its own (on a busy machine, threads
+    // seldom end a frame together), where it would otherwise wait for the program, which
+    // waits for that frame. With vertical sync a frame waits for the display anyway, and one
+    // frame ahead keeps the picture closer to the input.
+    const int ahead = swapInterval == 0 && d.bufferCount == 3 ? 2 : 1;
+    while (d.pendingCount >= ahead) presentOldest();
+    d.pending[d.pendingCount++] = {d.back, swapInterval, d.writePos};
     // The shown buffer becomes the front; the oldest buffer becomes the next back buffer,
     // which the workers draw into once they finish this frame.
     d.front = d.back;

@@ -347,12 +347,15 @@ struct VxDevice {
     std::atomic<std::int32_t> producerWorker;
     std::atomic<bool> quit;
     VxWorker* workers[VX_MAX_THREADS];
-    // A swapped frame the workers may still be drawing: its buffer is handed to the present
-    // hook once every command before drawnPos is drawn (at the next swap, finish or
-    // read-back), so the program builds the next frame while the workers finish this one.
-    bool presentPending;
-    std::int32_t pendingBuffer, pendingInterval;
-    std::uint64_t pendingPos;
+    // Swapped frames the workers may still be drawing, oldest first: each is handed to the
+    // present hook once every command before its pos is drawn (at a later swap, finish or
+    // read-back), so the program builds the next frames while the workers finish these.
+    struct PendingFrame {
+        std::int32_t buffer, interval;
+        std::uint64_t pos;
+    };
+    PendingFrame pending[2];
+    int pendingCount;
     // Timing for a heads-up display: on, the workers add up their drawing time and the
     // program thread its waiting time (waitNs, program thread only).
     std::atomic<bool> timing;
@@ -431,7 +434,7 @@ VxFetchLayout vxMakeFetchLayout();
 void vxWaitDrawn(std::uint64_t pos);
 // Queues the buffer the workers draw into from here on.
 void vxQueueTarget(int buffer);
-// Device (vx_device.cpp): presents the swapped frame still pending, once it is drawn.
+// Device (vx_device.cpp): presents the swapped frames still pending, in order, once drawn.
 void vxPresentPending();
 // Processor paths: each fills `path` with its routines (vx_path_portable.cpp; on x86 and in
 // the browser build vx_path_v128.cpp, for SSE4.1 with POPCNT or WebAssembly SIMD; on x86 vx_path_avx2.cpp,

@@ -189,11 +189,18 @@ TEST_F(Device, SwapPresentsTheFinishedFrameAndRotates) {
 }
 
 // A swap hands the frame to the workers and returns; the program may build the next frame
-// meanwhile. Each frame is shown, in order and whole, at the next swap or when the program
-// waits for the board; drawing on the program's thread shows it at once.
+// meanwhile. Each frame is shown, in order and whole, at a later swap or when the program
+// waits for the board: the next swap, or with three buffers and no vertical sync the one
+// after (the frame after next draws into its buffer); drawing on the program's thread shows
+// it at once.
 TEST_F(Device, SwapReturnsBeforeTheFrameIsShownAndShowsEachFrameInOrder) {
-    for (const char* threads : {"2", "0"}) {
-        setenv("VEXA_THREADS", threads, 1);
+    struct Case {
+        const char* threads;
+        int buffers, interval, waiting;   // frames a swap leaves unshown
+    };
+    for (const Case c : {Case{"2", 2, 0, 1}, Case{"2", 3, 0, 2}, Case{"2", 3, 1, 1},
+                         Case{"0", 3, 0, 0}}) {
+        setenv("VEXA_THREADS", c.threads, 1);
         vxInit();
         struct Shown {
             int calls = 0;
@@ -207,8 +214,7 @@ TEST_F(Device, SwapReturnsBeforeTheFrameIsShownAndShowsEachFrameInOrder) {
                 s->corners.push_back(pixels[std::size_t(width) * height - 1]);
             },
             &shown);
-        ASSERT_NE(open(VX_RES_640x480, 2), 0u);
-        const bool inline_ = std::string(threads) == "0";
+        ASSERT_NE(open(VX_RES_640x480, c.buffers), 0u);
         const std::uint32_t colors[4] = {0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u, 0xFFFFFFFFu};
         const std::uint16_t pixels565[4] = {rgb565(0xFF, 0, 0), rgb565(0, 0xFF, 0),
                                             rgb565(0, 0, 0xFF), 0xFFFF};   // ABGR words
@@ -217,8 +223,10 @@ TEST_F(Device, SwapReturnsBeforeTheFrameIsShownAndShowsEachFrameInOrder) {
             vxClearBuffers(colors[frame], 0, 0xFFFF);
             // Enough drawing that the workers are still busy when the swap returns.
             for (int k = 0; k < 50; ++k) vxClearBuffers(colors[frame], 0, 0xFFFF);
-            vxSwapBuffers(0);
-            EXPECT_EQ(shown.calls, inline_ ? frame + 1 : frame) << threads << " " << frame;
+            vxSwapBuffers(c.interval);
+            EXPECT_EQ(shown.calls, std::max(frame + 1 - c.waiting, 0))
+                << c.threads << " threads, " << c.buffers << " buffers, interval " << c.interval
+                << ", frame " << frame;
             expected.push_back(pixels565[frame]);
             expected.push_back(pixels565[frame]);
         }
@@ -239,47 +247,51 @@ TEST_F(Device, SwapReturnsBeforeTheFrameIsShownAndShowsEachFrameInOrder) {
 // the frame ends: every pixel of every frame shown must be that frame's colour.
 TEST_F(Device, FrameShownWhileTheNextIsDrawnIsWhole) {
     setenv("VEXA_THREADS", "2", 1);
-    vxInit();
-    struct Shown {
-        std::vector<std::uint16_t> expected;
-        int calls = 0;
-        int wrongFrames = 0;
-    } shown;
-    vxSetPresentHook(
-        [](void* user, void*, const std::uint16_t* pixels, int width, int height, int) {
-            auto* s = static_cast<Shown*>(user);
-            const std::uint16_t want = s->expected[std::size_t(s->calls++)];
-            const std::size_t count = std::size_t(width) * std::size_t(height);
-            s->wrongFrames += int(std::count(pixels, pixels + count, want) != std::ptrdiff_t(count));
-        },
-        &shown);
-    ASSERT_NE(open(VX_RES_640x480, 3), 0u);
-    useProgramLayout();
-    vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
-                      false);
-    const std::uint32_t colors[3] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu};   // ARGB vertices
-    const std::uint16_t pixels565[3] = {rgb565(0xFF, 0, 0), rgb565(0, 0xFF, 0),
-                                        rgb565(0, 0, 0xFF)};
-    constexpr int FRAMES = 60;
-    for (int frame = 0; frame < FRAMES; ++frame) {
-        const std::uint32_t color = colors[frame % 3];
-        shown.expected.push_back(pixels565[frame % 3]);
-        vxClearBuffers(0, 0, 0xFFFF);
-        // Rows two pixels high, each two triangles: many small drawing commands, so the
-        // program is frames ahead of the workers.
-        for (float y = 0.0f; y < 480.0f; y += 2.0f) {
-            const TestVertex a = vtx(0.0f, y, color), b = vtx(640.0f, y, color),
-                             c = vtx(640.0f, y + 2.0f, color), d = vtx(0.0f, y + 2.0f, color);
-            vxDrawTriangle(&a, &b, &c);
-            vxDrawTriangle(&a, &c, &d);
+    for (int buffers : {2, 3}) {
+        vxInit();
+        struct Shown {
+            std::vector<std::uint16_t> expected;
+            int calls = 0;
+            int wrongFrames = 0;
+        } shown;
+        vxSetPresentHook(
+            [](void* user, void*, const std::uint16_t* pixels, int width, int height, int) {
+                auto* s = static_cast<Shown*>(user);
+                const std::uint16_t want = s->expected[std::size_t(s->calls++)];
+                const std::size_t count = std::size_t(width) * std::size_t(height);
+                s->wrongFrames +=
+                    int(std::count(pixels, pixels + count, want) != std::ptrdiff_t(count));
+            },
+            &shown);
+        ASSERT_NE(open(VX_RES_640x480, buffers), 0u);
+        useProgramLayout();
+        vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_ITERATED, VX_OTHER_ITERATED,
+                          false);
+        const std::uint32_t colors[3] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu};   // ARGB vertices
+        const std::uint16_t pixels565[3] = {rgb565(0xFF, 0, 0), rgb565(0, 0xFF, 0),
+                                            rgb565(0, 0, 0xFF)};
+        constexpr int FRAMES = 60;
+        for (int frame = 0; frame < FRAMES; ++frame) {
+            const std::uint32_t color = colors[frame % 3];
+            shown.expected.push_back(pixels565[frame % 3]);
+            vxClearBuffers(0, 0, 0xFFFF);
+            // Rows two pixels high, each two triangles: many small drawing commands, so the
+            // program is frames ahead of the workers.
+            for (float y = 0.0f; y < 480.0f; y += 2.0f) {
+                const TestVertex a = vtx(0.0f, y, color), b = vtx(640.0f, y, color),
+                                 c = vtx(640.0f, y + 2.0f, color), d = vtx(0.0f, y + 2.0f, color);
+                vxDrawTriangle(&a, &b, &c);
+                vxDrawTriangle(&a, &c, &d);
+            }
+            vxSwapBuffers(0);
         }
-        vxSwapBuffers(0);
+        vxFinish();
+        EXPECT_EQ(shown.calls, FRAMES);
+        EXPECT_EQ(shown.wrongFrames, 0)
+            << buffers << " buffers: frames shown before all their pixels were drawn";
+        vxSetPresentHook(nullptr, nullptr);
+        vxShutdown();
     }
-    vxFinish();
-    EXPECT_EQ(shown.calls, FRAMES);
-    EXPECT_EQ(shown.wrongFrames, 0) << "frames shown before all their pixels were drawn";
-    vxSetPresentHook(nullptr, nullptr);
-    vxShutdown();
     unsetenv("VEXA_THREADS");
 }
 
