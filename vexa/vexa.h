@@ -48,7 +48,9 @@ bool vxResolutionSize(int resolution, int* width, int* height);
 int vxRefreshHertz(int refresh);
 
 // The platform's receiver of finished frames: the new front buffer, RGB 5-6-5, rows top
-// first, `width` pixels per row. Called on the program's thread from vxSwapBuffers.
+// first, `width` pixels per row. Called on the program's thread, each frame once it is
+// drawn, in order: from a later vxSwapBuffers, or from vxFinish, vxReadFrameRegion or
+// vxCloseWindow. The pixels are valid during the call only.
 using VxPresentHook = void (*)(void* user, void* window, const std::uint16_t* pixels,
                                int width, int height, int swapInterval);
 void vxSetPresentHook(VxPresentHook hook, void* user);
@@ -70,7 +72,9 @@ void vxCloseWindow(VxContext context);
 // ---- Buffers -----------------------------------------------------------------------------
 // Colour in the output's colour format (ABGR: 0xAABBGGRR); depth 0xFFFF is the farthest.
 void vxClearBuffers(std::uint32_t color, std::uint8_t alpha, std::uint32_t depth);
-// Finishes all drawing, shows the back buffer through the present hook, rotates buffers.
+// Ends the frame in the back buffer and rotates buffers; the frame is shown through the
+// present hook once drawn: at the next swap, or with three buffers and swap interval 0 at the
+// one after, or sooner when the program waits for the board (vxFinish, a read-back).
 void vxSwapBuffers(int swapInterval);
 // Copies a rectangle of 16-bit pixels, top row first, into dst with `strideBytes` per row.
 // Finishes all drawing first. False when the rectangle is not inside the output.
