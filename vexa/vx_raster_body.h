@@ -650,12 +650,11 @@ inline void coverWide(TriangleSpans& spans, const Edge* edges, const CentreBox& 
         for (int k = 0; k < 3; ++k) {
             const Edge& e = edges[k];
             if (e.a != 0) {
-                q[k] += stepQ[k];
+                // The carry without a branch: it comes irregularly along most edges.
                 m[k] += stepM[k];
-                if (m[k] >= d[k]) {
-                    m[k] -= d[k];
-                    ++q[k];
-                }
+                const std::int64_t carry = m[k] >= d[k];
+                m[k] -= d[k] & -carry;
+                q[k] += stepQ[k] + carry;
             } else {
                 r[k] += e.b * ONE;
             }
