@@ -157,7 +157,8 @@ __attribute__((always_inline)) inline void sample565Group(const SampleConstants&
     } else {
         const I32x4 u = l.u - c.half, v = l.v - c.half;
         const I32x4 xi = u >> 8, yi = v >> 8;
-        const I32x4 x0 = fold(xi, l.shape.wmask, SCLAMP), x1 = fold(xi + c.one, l.shape.wmask, SCLAMP);
+        const I32x4 x0 = fold(xi, l.shape.wmask, SCLAMP);
+        const I32x4 x1 = fold(xi + c.one, l.shape.wmask, SCLAMP);
         const I32x4 row0 = texelAt(l.shape, x0, fold(yi, l.shape.hmask, TCLAMP));
         const I32x4 row1 = texelAt(l.shape, x0, fold(yi + c.one, l.shape.hmask, TCLAMP));
         U32x4 top, bottom;
