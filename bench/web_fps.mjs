@@ -19,6 +19,12 @@
 // --viewport sets the size of the browser's window (1280x1000 by default). The page fits the
 // picture to the window, and scaling it costs the page's painting time: the first pair's line
 // says how wide the picture was shown.
+//
+// On Linux each page run's line is followed by where the machine's time went while the page
+// drew (from its third second to a poll before its end): the browser's threads by name, as
+// shares of one core, and the machine's idle share. The program's thread and the
+// rasterizer's workers are the three busiest DedicatedWorker threads; the page's painting is
+// the main thread (chromium) and the two compositors.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -81,6 +87,89 @@ function nativeRun(folder, env = {}) {
   return statisticsFps(run.stdout);
 }
 
+// The processes of the browser: the process `rootPid` and those below it (Linux's /proc;
+// none where there is none).
+function browserProcesses(rootPid) {
+  const parents = new Map();
+  let entries = [];
+  try { entries = fs.readdirSync('/proc').filter((e) => /^\d+$/.test(e)); } catch { return []; }
+  for (const pid of entries) {
+    try {
+      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+      parents.set(pid, stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
+    } catch { /* ended meanwhile */ }
+  }
+  const inBrowser = (pid) => {
+    for (let p = pid, hops = 0; p && hops < 32; p = parents.get(p), ++hops) {
+      if (p === String(rootPid)) return true;
+    }
+    return false;
+  };
+  return [...parents.keys()].filter(inBrowser);
+}
+
+// The processor time so far of every thread of the processes `pids`: name and clock ticks
+// (user and system) by process/thread id.
+function threadTicks(pids) {
+  const ticks = new Map();
+  for (const pid of pids) {
+    let tasks = [];
+    try { tasks = fs.readdirSync(`/proc/${pid}/task`); } catch { continue; }
+    for (const tid of tasks) {
+      try {
+        const stat = fs.readFileSync(`/proc/${pid}/task/${tid}/stat`, 'utf8');
+        const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+        ticks.set(`${pid}/${tid}`, { name: stat.slice(stat.indexOf('(') + 1, stat.lastIndexOf(')')),
+                                     ticks: Number(fields[11]) + Number(fields[12]) });
+      } catch { /* ended meanwhile */ }
+    }
+  }
+  return ticks;
+}
+
+// The machine's clock ticks so far, all and idle, summed over its processors (/proc/stat's
+// first line), and its processor count; null where there is no /proc.
+function machineTicks() {
+  try {
+    const lines = fs.readFileSync('/proc/stat', 'utf8').split('\n');
+    const all = lines[0].split(/\s+/).slice(1).filter(Boolean).map(Number);
+    const cpus = lines.filter((line) => /^cpu\d/.test(line)).length;
+    return { total: all.reduce((a, b) => a + b, 0), idle: all[3] + (all[4] || 0), cpus };
+  } catch {
+    return null;
+  }
+}
+
+// A snapshot of both, for threadShares().
+function timeSnapshot(pids) {
+  return { threads: threadTicks(pids), machine: machineTicks() };
+}
+
+// Where the machine's time went between snapshots a and b: the busiest threads by name (the
+// DedicatedWorker threads one by one), then the rest and the idle time, in per cent of one core.
+function threadShares(a, b) {
+  if (!a.machine || !b.machine || b.machine.total <= a.machine.total) return null;
+  const core = (b.machine.total - a.machine.total) / b.machine.cpus;   // ticks of one core
+  const share = (t) => Math.round(100 * t / core);
+  const workers = [];
+  const byName = new Map();
+  for (const [id, now] of b.threads) {
+    const used = now.ticks - (a.threads.get(id)?.ticks || 0);
+    if (used <= 0) continue;
+    if (now.name === 'DedicatedWorker') workers.push(used);
+    else byName.set(now.name, (byName.get(now.name) || 0) + used);
+  }
+  workers.sort((x, y) => y - x);
+  const named = [...byName].sort((x, y) => y[1] - x[1]);
+  const shown = named.slice(0, 3);
+  const rest = named.slice(3).reduce((sum, [, t]) => sum + t, 0);
+  const idle = share(b.machine.idle - a.machine.idle);
+  return `DedicatedWorker ${workers.slice(0, 3).map(share).join(', ')}; ` +
+         shown.map(([name, t]) => `${name} ${share(t)}`).join(', ') +
+         `, others ${share(rest + workers.slice(3).reduce((x, y) => x + y, 0))}; ` +
+         `idle ${idle} (% of one core, ${b.machine.cpus} cores)`;
+}
+
 // Counts the page's painted frames with their times, from the page's own record (window.vorl,
 // whose frames field the page increments on each frame shown).
 function countPaintedFrames() {
@@ -120,9 +209,21 @@ async function pageRun(browser, base, tracePath) {
       'disabled-by-default-v8.cpu_profiler', 'blink', 'cc', 'gpu'] });
   }
   await page.goto(url);
-  const end = Date.now() + 600 * 1000;
+  const start = Date.now();
+  const end = start + 600 * 1000;
+  // The time the page's threads take, from its third second to the last look before it ends
+  // (its threads end with it).
+  const rootPid = browser.process()?.pid;
+  let pids = null, before = null, last = null;
   let s = null;
   while (Date.now() < end) {
+    let taken = null;
+    if (!pids && rootPid && Date.now() - start >= 2000) {
+      pids = browserProcesses(rootPid);
+      before = timeSnapshot(pids);
+    } else if (pids) {
+      taken = timeSnapshot(pids);
+    }
     s = await page.evaluate(() => ({
       exit: window.vorl.exitStatus, threaded: window.vorl.threaded,
       isolated: self.crossOriginIsolated, shared: typeof SharedArrayBuffer !== 'undefined',
@@ -130,8 +231,10 @@ async function pageRun(browser, base, tracePath) {
       shownWidth: Math.round(document.getElementById('canvas').getBoundingClientRect().width),
       output: document.getElementById('output').innerText }));
     if (s.exit !== null) break;
+    if (taken) last = taken;   // taken while the page still ran
     await sleep(200);
   }
+  const shares = before && last ? threadShares(before, last) : null;
   if (tracePath) await page.tracing.stop();
   await page.close();
   if (s.exit !== 0) throw new Error(`the page ended with ${s.exit}: ${s.output.slice(-500)}`);
@@ -140,7 +243,7 @@ async function pageRun(browser, base, tracePath) {
   const from = Math.floor(t.length / 2);
   const painted = t.length > 10 ? (t.length - 1 - from) * 1000 / (t[t.length - 1] - t[from]) : NaN;
   return { fps: statisticsFps(s.output), painted, threaded: s.threaded, isolated: s.isolated,
-           shared: s.shared, cores: s.cores, shownWidth: s.shownWidth };
+           shared: s.shared, cores: s.cores, shownWidth: s.shownWidth, shares };
 }
 
 // The trace's CPU samples by thread and function (self time), the busiest first.
@@ -257,6 +360,7 @@ async function main() {
       console.log(`  pair ${r + 1}: native ${native.toFixed(1)} fps, page ${page.fps.toFixed(1)} fps ` +
                   `(painted ${Number.isNaN(page.painted) ? '-' : page.painted.toFixed(1)} a second), ` +
                   `ratio ${(page.fps / native).toFixed(2)}x`);
+      if (page.shares) console.log(`    the page's run: ${page.shares}`);
     }
     console.log(`  median: native ${median(natives).toFixed(1)} fps, page ` +
                 `${median(pages).toFixed(1)} fps; median ratio page/native ` +
