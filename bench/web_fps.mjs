@@ -21,7 +21,7 @@
 // says how wide the picture was shown.
 //
 // On Linux each page run's line is followed by where the machine's time went while the page
-// drew (from its third second to a poll before its end): the browser's threads by name, as
+// drew (from its third second to a look at most a second before its end): the browser's threads by name, as
 // shares of one core, and the machine's idle share. The program's thread and the
 // rasterizer's workers are the three busiest DedicatedWorker threads; the page's painting is
 // the main thread (chromium) and the two compositors.
@@ -212,17 +212,20 @@ async function pageRun(browser, base, tracePath) {
   const start = Date.now();
   const end = start + 600 * 1000;
   // The time the page's threads take, from its third second to the last look before it ends
-  // (its threads end with it).
+  // (its threads end with it). A look reads every thread's figures (milliseconds of the
+  // machine), so it is taken once a second, not at every poll.
   const rootPid = browser.process()?.pid;
-  let pids = null, before = null, last = null;
+  let pids = null, before = null, last = null, lookedAt = 0;
   let s = null;
   while (Date.now() < end) {
     let taken = null;
     if (!pids && rootPid && Date.now() - start >= 2000) {
       pids = browserProcesses(rootPid);
       before = timeSnapshot(pids);
-    } else if (pids) {
+      lookedAt = Date.now();
+    } else if (pids && Date.now() - lookedAt >= 1000) {
       taken = timeSnapshot(pids);
+      lookedAt = Date.now();
     }
     s = await page.evaluate(() => ({
       exit: window.vorl.exitStatus, threaded: window.vorl.threaded,
