@@ -58,11 +58,28 @@ const median = (values) => {
   const v = values.slice().sort((a, b) => a - b);
   return v.length % 2 ? v[(v.length - 1) / 2] : (v[v.length / 2 - 1] + v[v.length / 2]) / 2;
 };
-// The frame rate of the last statistics line in `text`, or NaN.
-const statisticsFps = (text) => {
+// The last statistics line in `text` ("fps: F, ppf: P, ..."), or an empty string.
+const statisticsLine = (text) => {
   const lines = text.split('\n').filter((line) => /^fps: /.test(line));
-  return lines.length ? parseFloat(lines[lines.length - 1].slice(5)) : NaN;
+  return lines.length ? lines[lines.length - 1] : '';
 };
+// The frame rate of the last statistics line in `text`, or NaN.
+const statisticsFps = (text) => parseFloat(statisticsLine(text).slice(5));
+
+// Every run must draw the scene the first one drew: the polygons a frame of its statistics
+// line must match. A page that found no surface file beside it, for one, draws the default
+// surface, and its frame rate would mean nothing against the native one.
+let scenePolygons = null;
+function checkScene(who, text) {
+  const found = /ppf:\s*(\d+)/.exec(statisticsLine(text));
+  if (!found) throw new Error(`${who} printed no statistics line with polygons a frame`);
+  const polygons = parseInt(found[1], 10);
+  if (scenePolygons === null) scenePolygons = { polygons, who };
+  if (polygons !== scenePolygons.polygons) {
+    throw new Error(`${who} drew ${polygons} polygons a frame, ${scenePolygons.who} ` +
+                    `${scenePolygons.polygons}: not the same scene, so no ratio`);
+  }
+}
 
 // The files the page fetches from beside itself into the program's working folder.
 const SCRIPT_NAME = 'web-fps-script.txt';
@@ -84,6 +101,7 @@ function nativeRun(folder, env = {}) {
                         { cwd: folder, env: { ...process.env, DISPLAY: '', ...env },
                           encoding: 'latin1' });
   if (run.status !== 0) throw new Error(`the native build ended with ${run.status}: ${run.stderr}`);
+  checkScene('the native build', run.stdout);
   return statisticsFps(run.stdout);
 }
 
@@ -241,6 +259,7 @@ async function pageRun(browser, base, tracePath) {
   if (tracePath) await page.tracing.stop();
   await page.close();
   if (s.exit !== 0) throw new Error(`the page ended with ${s.exit}: ${s.output.slice(-500)}`);
+  checkScene('the page', s.output);
   // Painted frames a second over the run's second half, when the page painted any.
   const t = s.times;
   const from = Math.floor(t.length / 2);
