@@ -21,8 +21,8 @@
 // says how wide the picture was shown.
 //
 // On Linux each page run's line is followed by where the machine's time went while the page
-// drew (from its third second to a look at most a second before its end): the browser's threads by name, as
-// shares of one core, and the machine's idle share. The program's thread and the
+// drew (from its third second to a look at most a second before its end): the browser's
+// threads by name, as shares of one core, and the machine's idle share. The program's thread and the
 // rasterizer's workers are the three busiest DedicatedWorker threads; the page's painting is
 // the main thread (chromium) and the two compositors.
 import { spawnSync } from 'node:child_process';
@@ -105,6 +105,18 @@ function nativeRun(folder, env = {}) {
   return statisticsFps(run.stdout);
 }
 
+// A process's or thread's stat file (/proc/.../stat): its name and the fields after it (the
+// name, in parentheses, may hold spaces), or null when it has ended.
+function readStat(file) {
+  try {
+    const stat = fs.readFileSync(file, 'utf8');
+    return { name: stat.slice(stat.indexOf('(') + 1, stat.lastIndexOf(')')),
+             fields: stat.slice(stat.lastIndexOf(')') + 2).split(' ') };
+  } catch {
+    return null;
+  }
+}
+
 // The processes of the browser: the process `rootPid` and those below it (Linux's /proc;
 // none where there is none).
 function browserProcesses(rootPid) {
@@ -112,10 +124,8 @@ function browserProcesses(rootPid) {
   let entries = [];
   try { entries = fs.readdirSync('/proc').filter((e) => /^\d+$/.test(e)); } catch { return []; }
   for (const pid of entries) {
-    try {
-      const stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
-      parents.set(pid, stat.slice(stat.lastIndexOf(')') + 2).split(' ')[1]);
-    } catch { /* ended meanwhile */ }
+    const stat = readStat(`/proc/${pid}/stat`);
+    if (stat) parents.set(pid, stat.fields[1]);
   }
   const inBrowser = (pid) => {
     for (let p = pid, hops = 0; p && hops < 32; p = parents.get(p), ++hops) {
@@ -134,12 +144,11 @@ function threadTicks(pids) {
     let tasks = [];
     try { tasks = fs.readdirSync(`/proc/${pid}/task`); } catch { continue; }
     for (const tid of tasks) {
-      try {
-        const stat = fs.readFileSync(`/proc/${pid}/task/${tid}/stat`, 'utf8');
-        const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
-        ticks.set(`${pid}/${tid}`, { name: stat.slice(stat.indexOf('(') + 1, stat.lastIndexOf(')')),
-                                     ticks: Number(fields[11]) + Number(fields[12]) });
-      } catch { /* ended meanwhile */ }
+      const stat = readStat(`/proc/${pid}/task/${tid}/stat`);
+      if (stat) {
+        ticks.set(`${pid}/${tid}`, { name: stat.name,
+                                     ticks: Number(stat.fields[11]) + Number(stat.fields[12]) });
+      }
     }
   }
   return ticks;
