@@ -22,9 +22,9 @@
 //
 // On Linux each page run's line is followed by where the machine's time went while the page
 // drew (from its third second to a look at most a second before its end): the browser's
-// threads by name, as shares of one core, and the machine's idle share. The program's thread and the
-// rasterizer's workers are the three busiest DedicatedWorker threads; the page's painting is
-// the main thread (chromium) and the two compositors.
+// threads by name, as shares of one core, and the machine's idle share. The program's thread
+// and the rasterizer's workers are the three busiest DedicatedWorker threads; the page's
+// painting is the main thread (chromium) and the two compositors.
 import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
