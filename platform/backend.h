@@ -82,4 +82,6 @@ bool windowsTellInBox(const char* text, bool error);
 // The full path of the running program's file into out (size bytes); false when it does
 // not fit or the system does not say.
 bool windowsProgramPath(char* out, std::size_t size);
+// True when a process of that id is running (or may be: one the system will not open).
+bool windowsProcessAlive(unsigned long id);
 #endif

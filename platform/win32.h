@@ -269,7 +269,9 @@ struct SaveFile {
     char reason[SAVE_REASON_MAX];     // why the save failed, for the user ("No space left...")
 };
 
-// Creates the temporary file beside `path`; false with save.reason set (nothing created).
+// Creates the temporary file beside the file `path` names, through symbolic links to their
+// target; false with save.reason set (nothing created), also when that file exists and is
+// not a regular file (a folder, a pipe, a device), which a save never replaces.
 bool saveFileBegin(SaveFile& save, const char* path);
 // Appends bytes; false once any write has failed (the first reason is kept).
 bool saveFileWrite(SaveFile& save, const void* bytes, std::size_t size);
@@ -282,19 +284,20 @@ bool saveFileCommit(SaveFile& save);
 // Gives the save up: the temporary file is removed, the target untouched.
 void saveFileAbandon(SaveFile& save);
 
-// A file named like a save's temporary file and last written longer ago than this was left by
-// a run that was killed while it saved; a save in progress (in another run) is younger.
-constexpr int SAVE_STALE_SECONDS = 60;
 // Removes what saves of `target` left behind when they were killed before they finished:
-// files beside it named target + "." + six letters or digits, last written more than
-// SAVE_STALE_SECONDS ago. A '#' in the target's file name stands for any digit ("scrn####.tga"
-// covers every capture). Nothing else is touched. Returns the count removed.
+// temporary files beside it (named as files.cpp describes, with the writer's process id)
+// whose writer is no longer running. A '#' in the target's file name stands for any digit
+// ("scrn####.tga" covers every capture). Call it before this process saves `target`: a
+// temporary carrying this process's own id counts as an earlier run's. Nothing else is
+// touched. Returns the count removed.
 int saveFileSweep(const char* target);
 
 // ---- Shipped data files --------------------------------------------------------------------
 // Where the program reads a shipped file named by its path relative to the working folder
-// ("data/tex.tga"): from the working folder when the file is there, else from beside the
-// program, else from the installed data folder (share/vorl beside the program's bin folder).
+// ("data/tex.tga"): from the working folder when anything of that name is there (even a file
+// that cannot be read, which its reader then refuses: the shipped file never stands in for
+// the user's), else from beside the program, else from the installed data folder (share/vorl
+// beside the program's bin folder).
 // Writes the path to read into out (size bytes, at least SAVE_PATH_MAX); when no place has
 // the file, `path` itself, so that a refusal names the file as the program asked for it.
 void dataFileToRead(const char* path, char* out, std::size_t size);
@@ -302,6 +305,9 @@ void dataFileToRead(const char* path, char* out, std::size_t size);
 // missing, so that a program started from an empty folder saves there and never into the
 // folder its data was read from. False, with errno set, when it cannot be made.
 bool makeFolderFor(const char* path);
+// True when `path` names a folder (through links), so that a reader can say so instead of
+// reporting what reading a folder happens to give on this system.
+bool pathIsFolder(const char* path);
 
 // ---- Pictures ------------------------------------------------------------------------------
 // Saves a picture of 24-bit pixels (blue, green, red; bottom row first) as a file of that

@@ -6,8 +6,9 @@
 // is hidden, confined to the window and put back at its centre after every motion, whose
 // amount moves the layer's virtual cursor. The program is built for the GUI subsystem, so its
 // standard output and error are connected here to the console it was started from, if any.
-// Entry points: windowsStart, windowsAttachConsole, windowsTellInBox, windowsProgramPath. This
-// file alone sees windows.h; it reaches the layer through platform/backend.h only.
+// Entry points: windowsStart, windowsAttachConsole, windowsTellInBox, windowsProgramPath,
+// windowsProcessAlive. This file alone sees windows.h; it reaches the layer through
+// platform/backend.h only.
 #include <windows.h>
 
 #include <cstdio>
@@ -304,6 +305,15 @@ bool windowsProgramPath(char* out, std::size_t size) {
     if (size == 0 || size > 0x7FFFFFFF) return false;
     const DWORD length = GetModuleFileNameA(nullptr, out, static_cast<DWORD>(size));
     return length > 0 && length < size;
+}
+
+bool windowsProcessAlive(unsigned long id) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (process == nullptr) return GetLastError() == ERROR_ACCESS_DENIED;
+    DWORD code = 0;
+    const bool running = GetExitCodeProcess(process, &code) && code == STILL_ACTIVE;
+    CloseHandle(process);
+    return running;
 }
 
 bool windowsStart(PlatformBackend* backend) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -237,34 +238,99 @@ TEST(Saves, FailedReloadKeepsTheSurfacesAndTheNextSaveLosesNothing) {
     }
 }
 
+namespace {
+
+// The id of a process that has ended (a child that exited at once and was reaped).
+pid_t endedProcess() {
+    const pid_t child = fork();
+    if (child == 0) _exit(0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return child;
+}
+
+// The name a save's temporary file of `target` has when process `pid` writes it.
+std::string temporaryName(const std::string& folder, pid_t pid, const std::string& target) {
+    return folder + ".vorl-save-" + std::to_string(pid) + "-1." + target + ".tmp";
+}
+
+}  // namespace
+
 // A start removes the temporary files that saves of a killed run left beside the program's
-// own files (the surface file, captures, --save-last-frame), once they are old enough that no
-// other run can still be writing them, and nothing else.
+// own files (the surface file, captures, --save-last-frame), once the run that wrote them is
+// gone, and nothing else: files of the user's named like the saved files with something
+// after them (backups, versions) stay, however old.
 TEST(Saves, StartRemovesOnlyItsOwnStaleTemporaries) {
     ScratchDir dir;
-    const std::vector<std::string> stale = {"data/vorl.txt.a1B2c3", "scrn0007.tga.Zz9Yy8",
-                                            "scrn0123.png.000042", "last.tga.QwErTy"};
+    const pid_t ended = endedProcess();
+    const std::vector<std::string> stale = {
+        temporaryName("data/", ended, "vorl.txt"), temporaryName("", ended, "scrn0007.tga"),
+        temporaryName("", ended, "scrn0123.png"), temporaryName("", ended, "last.tga")};
     const std::vector<std::string> kept = {
-        "data/vorl.txt.young1",   // a save that may be in progress in another run
-        "data/vorl.txt.keep",     // not six characters
-        "data/vorl.txt.ab-c12",   // not letters and digits
-        "data/tex.tga.a1B2c3",    // beside a file the program never saves
-        "scrn007.tga.a1B2c3",     // not a capture's name
-        "notes.txt.a1B2c3",
-        "scrn0001.tga",           // a capture itself
+        temporaryName("data/", getpid(), "vorl.txt"),   // a save in progress in a live run
+        temporaryName("data/", ended, "tex.tga"),       // a file the program never saves
+        temporaryName("", ended, "scrn007.tga"),        // not a capture's name
+        "data/vorl.txt.backup", "data/vorl.txt.2024v1", "data/vorl.txt.a1B2c3",
+        "scrn0000.tga.before", "scrn0007.tga.Zz9Yy8", "last.tga.QwErTy",
+        "data/.vorl-save-x-1.vorl.txt.tmp", "notes.txt.a1B2c3",
+        "scrn0001.tga",                                  // a capture itself
     };
-    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(5);
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(5);
     for (const std::string& name : stale) dir.write(name, "partial");
     for (const std::string& name : kept) dir.write(name, "mine");
     for (const std::string& name : stale) std::filesystem::last_write_time(dir.file(name), old);
-    for (const std::string& name : kept) {
-        if (name != "data/vorl.txt.young1") std::filesystem::last_write_time(dir.file(name), old);
-    }
+    for (const std::string& name : kept) std::filesystem::last_write_time(dir.file(name), old);
     const ProgramRun run = dir.run("--headless --frames 2 --save-last-frame last.tga");
     ASSERT_EQ(run.status, 0) << run.err;
     for (const std::string& name : stale) EXPECT_FALSE(dir.exists(name)) << name;
     for (const std::string& name : kept) EXPECT_EQ(dir.read(name), "mine") << name;
     EXPECT_TRUE(dir.exists("last.tga"));
+}
+
+// A save through a symbolic link writes the file the link leads to and keeps the link; a
+// file that is not a regular file (a pipe, a folder) is refused with the reason, not replaced.
+TEST(Saves, SavesWriteThroughLinksAndRefuseWhatIsNotARegularFile) {
+    namespace fs = std::filesystem;
+    ScratchDir dir;
+    fs::create_directories(dir.file("mine/pictures"));
+    const std::string shipped = dir.read("data/vorl.txt");
+    fs::rename(dir.file("data/vorl.txt"), dir.file("mine/surface.txt"));
+    fs::create_symlink("../mine/surface.txt", dir.file("data/vorl.txt"));
+    fs::create_symlink("mine/pictures/frame.tga", dir.file("last.tga"));
+    fs::create_symlink("mine/pictures/first.tga", dir.file("scrn0000.tga"));
+    dir.write("script.txt", "3 key S\n4 keyup RETURN\n");
+    ProgramRun run = dir.run("--headless --frames 8 --input script.txt -screencapture 1 "
+                             "--save-last-frame last.tga -res 640x480");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(dir.file("data/vorl.txt")));
+    EXPECT_TRUE(fs::is_symlink(dir.file("last.tga")));
+    EXPECT_TRUE(fs::is_symlink(dir.file("scrn0000.tga")));
+    const std::string saved = dir.read("mine/surface.txt");
+    EXPECT_NE(saved, shipped) << "the waves moved, so the saved surface differs";
+    EXPECT_EQ(saved.rfind("B-Spline Surface", 0), 0u);
+    EXPECT_EQ(dir.read("mine/pictures/frame.tga").size(), 18u + 640u * 480u * 3u);
+    EXPECT_EQ(dir.read("mine/pictures/first.tga").size(), 18u + 640u * 480u * 3u);
+    EXPECT_TRUE(leftovers(dir, "mine", {"pictures", "surface.txt"}).empty());
+
+    ASSERT_EQ(mkfifo(dir.file("pipe.tga").c_str(), 0600), 0);
+    fs::create_directory(dir.file("folder.tga"));
+    run = dir.run("--headless --frames 2 --save-last-frame pipe.tga");
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_NE(run.err.find("pipe.tga: not written: it is a pipe, not a regular file"),
+              std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_fifo(dir.file("pipe.tga")));
+    run = dir.run("--headless --frames 2 --save-last-frame folder.tga");
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_NE(run.err.find("folder.tga: not written: it is a folder, not a file"),
+              std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_directory(dir.file("folder.tga")));
+
+    // A link to a pipe is refused as the pipe is.
+    fs::create_symlink("pipe.tga", dir.file("to-pipe.tga"));
+    run = dir.run("--headless --frames 2 --save-last-frame to-pipe.tga");
+    EXPECT_EQ(run.status, 3) << run.err;
+    EXPECT_TRUE(fs::is_symlink(dir.file("to-pipe.tga")));
+    EXPECT_TRUE(fs::is_fifo(dir.file("pipe.tga")));
 }
 
 // A line that cannot be written to error.txt (here a folder of that name stands in its way,
