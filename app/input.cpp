@@ -81,6 +81,7 @@ void keyDown(HWND hwnd, WPARAM key) {
         if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't reload surface file (%s)\n", reason);
         } else {
+            if (reason[0] != '\0') reportError("%s\n", reason);   // loaded, with a warning
             clearEditHistory();   // the drags were made on surfaces that are gone
         }
         break;

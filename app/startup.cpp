@@ -315,6 +315,8 @@ bool loadScene() {
     if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
         reportError("%s\n", reason);
         loaded = false;
+    } else if (reason[0] != '\0') {
+        reportError("%s\n", reason);   // loaded, with a warning (a file that may be cut short)
     }
     if (!loaded) {
         textureFree(scene.surfaceTexture);

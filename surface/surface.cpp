@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -39,13 +40,42 @@ void releaseSurfaces(SurfaceList& list) {
     releaseList(list);
 }
 
+// Longest number text a reason quotes as the file gives it.
+static constexpr int NUMBER_TEXT_MAX = 24;
+// Longest piece of a skipped line a reason quotes.
+static constexpr int QUOTE_MAX = 40;
+
+// One integer as the file writes it: the value, read 64 bits wide so that a number outside
+// the 32-bit range is seen as such and refused by the caller instead of being silently cut
+// down to some other, harmless-looking value, and its text, so that a refusal quotes what the
+// file says rather than a value clamped to the 64-bit range.
+struct ScannedInteger {
+    long long value;
+    char text[NUMBER_TEXT_MAX + 4];   // "..." after NUMBER_TEXT_MAX characters
+};
+
 // Scans one or two integers from the start of a line with the "%d" / "%d %d" grammar (white
-// space first, optional sign, digits; trailing text ignored). The values are read 64 bits
-// wide so that a number outside the 32-bit range is seen as such and refused by the caller
-// instead of being silently cut down to some other, harmless-looking value.
-static bool scanIntegers(const char* line, int wanted, long long* values) {
-    if (wanted == 1) return std::sscanf(line, "%lld", &values[0]) == 1;
-    return std::sscanf(line, "%lld %lld", &values[0], &values[1]) == 2;
+// space first, optional sign, digits; trailing text ignored). A number beyond the 64-bit
+// range scans as the largest value of its sign, which every caller refuses.
+static bool scanIntegers(const char* line, int wanted, ScannedInteger* values) {
+    const char* at = line;
+    for (int i = 0; i < wanted; ++i) {
+        while (*at == ' ' || (*at >= '\t' && *at <= '\r')) ++at;
+        const char* start = at;
+        if (*at == '+' || *at == '-') ++at;
+        if (!(*at >= '0' && *at <= '9')) return false;
+        char* end = nullptr;
+        errno = 0;
+        values[i].value = std::strtoll(start, &end, 10);
+        const int length = static_cast<int>(end - start);
+        if (length > NUMBER_TEXT_MAX) {
+            std::snprintf(values[i].text, sizeof values[i].text, "%.*s...", NUMBER_TEXT_MAX, start);
+        } else {
+            std::snprintf(values[i].text, sizeof values[i].text, "%.*s", length, start);
+        }
+        at = end;
+    }
+    return true;
 }
 
 // The reader's place in the file, and where a refusal's reason goes.
@@ -55,6 +85,13 @@ struct SurfaceReader {
     char line[LINE_BUFFER_SIZE];
     long long lineNumber;   // of the piece in `line`: 1 for the first line of the file
     bool lineEnded;         // the piece in `line` ended its line
+    int readError;          // errno of a read that failed (not the end of the file), or 0
+    // The first line skipped where a point was expected that is not blank, with what was
+    // expected there: when the file then ends too early, that line (a point written wrongly,
+    // which shifted every later line) is the likelier fault than the file's end.
+    long long skippedLine;
+    char skippedWhat[96];
+    char skippedText[QUOTE_MAX + 4];
     char* reason;
     std::size_t reasonSize;
 };
@@ -76,12 +113,26 @@ static bool refuse(SurfaceReader& reader, bool withLine, const char* format, ...
     return false;
 }
 
+// A refusal for the end of the file where `what` was expected ("the size of surface 2 of 2"):
+// it names the first wrongly written point line when there was one.
+static bool refuseAtEnd(SurfaceReader& reader, const char* what) {
+    if (reader.skippedLine == 0) {
+        return refuse(reader, true, "expected %s, found the end of the file", what);
+    }
+    reader.lineNumber = reader.skippedLine;
+    return refuse(reader, true, "expected 3 numbers (%s), found \"%s\"; the file then ends "
+                  "early (expected %s)", reader.skippedWhat, reader.skippedText, what);
+}
+
 // Reads the next line piece; false at end of file, where lineNumber is the line after the
 // last one.
 static bool readLine(SurfaceReader& reader) {
     if (reader.lineEnded) ++reader.lineNumber;
     if (std::fgets(reader.line, LINE_BUFFER_SIZE, reader.file) == nullptr) {
         reader.lineEnded = false;
+        if (std::ferror(reader.file) && reader.readError == 0) {
+            reader.readError = errno != 0 ? errno : EIO;
+        }
         return false;
     }
     const std::size_t length = std::strlen(reader.line);
@@ -90,7 +141,7 @@ static bool readLine(SurfaceReader& reader) {
 }
 
 // Skips lines until one yields `wanted` integers; false at end of file.
-static bool readIntegerLine(SurfaceReader& reader, int wanted, long long* values) {
+static bool readIntegerLine(SurfaceReader& reader, int wanted, ScannedInteger* values) {
     while (readLine(reader)) {
         if (scanIntegers(reader.line, wanted, values)) return true;
     }
@@ -107,14 +158,31 @@ static bool readPoints(SurfaceReader& reader, Surface& surface, int index, int c
     std::int64_t read = 0;
     while (read < total) {
         if (!readLine(reader)) {
-            return refuse(reader, true,
-                          "expected 3 numbers (point %lld of %d x %d in surface %d of %d), "
-                          "found the end of the file",
+            char what[96];
+            std::snprintf(what, sizeof what, "3 numbers (point %lld of %d x %d in surface %d of %d)",
                           static_cast<long long>(read + 1), surface.width, surface.height,
                           index + 1, count);
+            return refuseAtEnd(reader, what);
         }
         float c[3];
-        if (std::sscanf(reader.line, "%f %f %f", &c[0], &c[1], &c[2]) != 3) continue;
+        if (std::sscanf(reader.line, "%f %f %f", &c[0], &c[1], &c[2]) != 3) {
+            const std::size_t length = std::strcspn(reader.line, "\r\n");
+            if (reader.skippedLine == 0 && std::strspn(reader.line, " \t\r\n\f\v") < length) {
+                reader.skippedLine = reader.lineNumber;
+                std::snprintf(reader.skippedWhat, sizeof reader.skippedWhat,
+                              "point %lld of %d x %d in surface %d of %d",
+                              static_cast<long long>(read + 1), surface.width, surface.height,
+                              index + 1, count);
+                if (length > QUOTE_MAX) {
+                    std::snprintf(reader.skippedText, sizeof reader.skippedText, "%.*s...",
+                                  QUOTE_MAX, reader.line);
+                } else {
+                    std::snprintf(reader.skippedText, sizeof reader.skippedText, "%.*s",
+                                  static_cast<int>(length), reader.line);
+                }
+            }
+            continue;
+        }
         for (const float v : c) {
             // The negated compare refuses NaN as well as anything too large.
             if (!(std::fabs(v) <= SURFACE_MAX_COORDINATE)) {
@@ -133,22 +201,23 @@ static bool readPoints(SurfaceReader& reader, Surface& surface, int index, int c
 // SURFACE_MAX_POINTS points, or no memory; whatever was allocated stays in the surface for
 // the caller to release.
 static bool readSurface(SurfaceReader& reader, Surface& surface, int index, int count) {
-    long long dims[2];
+    ScannedInteger dims[2];
     if (!readIntegerLine(reader, 2, dims)) {
-        return refuse(reader, true, "expected the size of surface %d of %d, found the end of the file",
-                      index + 1, count);
+        char what[64];
+        std::snprintf(what, sizeof what, "the size of surface %d of %d", index + 1, count);
+        return refuseAtEnd(reader, what);
     }
-    const long long width = dims[0];
-    const long long height = dims[1];
+    const long long width = dims[0].value;
+    const long long height = dims[1].value;
     // Both factors are at most SURFACE_MAX_POINTS here, so the 64-bit product cannot wrap.
     if (width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) {
-        return refuse(reader, true, "surface %d is %lld x %lld points; a side needs at least %d",
-                      index + 1, width, height, SURFACE_MIN_SIDE);
+        return refuse(reader, true, "surface %d is %s x %s points; a side needs at least %d",
+                      index + 1, dims[0].text, dims[1].text, SURFACE_MIN_SIDE);
     }
     if (width > SURFACE_MAX_POINTS || height > SURFACE_MAX_POINTS ||
         width * height > SURFACE_MAX_POINTS) {
-        return refuse(reader, true, "surface %d is %lld x %lld points, more than the limit of %lld",
-                      index + 1, width, height, SURFACE_MAX_POINTS);
+        return refuse(reader, true, "surface %d is %s x %s points, more than the limit of %lld",
+                      index + 1, dims[0].text, dims[1].text, SURFACE_MAX_POINTS);
     }
 
     surface.width = static_cast<std::int32_t>(width);
@@ -188,20 +257,44 @@ static void releaseList(SurfaceList& list) {
     list = SurfaceList{};
 }
 
+// The file's last point line ends the file without a line end, on a character of a number:
+// an editor may save a file that way, but so does a copy cut short in its last number
+// ("-0.84" becoming "-0.8"), which reads as a whole file. The file loads; the reason holds a
+// warning for the caller to pass on.
+static void warnIfCutInLastNumber(SurfaceReader& reader) {
+    if (reader.lineEnded) return;
+    const int next = std::fgetc(reader.file);
+    if (next != EOF) return;
+    const std::size_t length = std::strlen(reader.line);
+    if (length == 0) return;
+    const char last = reader.line[length - 1];
+    if (!((last >= '0' && last <= '9') || last == '.' || last == 'e' || last == 'E' ||
+          last == '+' || last == '-')) {
+        return;
+    }
+    refuse(reader, true, "the file ends inside a number without a line end; it may be cut short");
+}
+
 // Reads the whole file into `list`; false with the reason and whatever was built left in the
 // list for the caller to free.
 static bool readSurfaceList(SurfaceReader& reader, SurfaceList& list) {
     if (!readLine(reader)) return refuse(reader, false, "the file is empty");
+    // A byte-order mark, which some editors put before UTF-8 text, is not part of the header.
+    static const char BYTE_ORDER_MARK[] = "\xEF\xBB\xBF";
+    if (std::strncmp(reader.line, BYTE_ORDER_MARK, 3) == 0) {
+        std::memmove(reader.line, reader.line + 3, std::strlen(reader.line + 3) + 1);
+    }
     if (std::strncmp(reader.line, SURFACE_HEADER, SURFACE_HEADER_LENGTH) != 0) {
         return refuse(reader, true, "expected the header \"%s\"", SURFACE_HEADER);
     }
-    long long announced;
-    if (!readIntegerLine(reader, 1, &announced)) {
+    ScannedInteger scanned;
+    if (!readIntegerLine(reader, 1, &scanned)) {
         return refuse(reader, true, "expected the number of surfaces, found the end of the file");
     }
+    const long long announced = scanned.value;
     // A negative or absurd count is refused before anything is allocated.
     if (announced < 0 || announced > SURFACE_MAX_COUNT) {
-        return refuse(reader, true, "%lld surfaces, outside 0 to %lld", announced,
+        return refuse(reader, true, "%s surfaces, outside 0 to %lld", scanned.text,
                       SURFACE_MAX_COUNT);
     }
     if (announced == 0) return true;
@@ -212,6 +305,7 @@ static bool readSurfaceList(SurfaceReader& reader, SurfaceList& list) {
     for (std::int32_t i = 0; i < count; ++i) {
         if (!readSurface(reader, list.surfaces[i], i, count)) return false;
     }
+    warnIfCutInLastNumber(reader);
     return true;
 }
 
@@ -222,10 +316,14 @@ bool loadSurfaceFile(SurfaceList& target, const char* path, char* reason, std::s
     reader.reason = reason;
     reader.reasonSize = reasonSize;
     if (reason != nullptr && reasonSize > 0) reason[0] = '\0';
+    if (pathIsFolder(path)) return refuse(reader, false, "it is a folder, not a file");
     reader.file = std::fopen(path, "r");
     if (!reader.file) return refuse(reader, false, "cannot open it (%s)", std::strerror(errno));
     SurfaceList list = {};
-    const bool read = readSurfaceList(reader, list);
+    bool read = readSurfaceList(reader, list);
+    if (reader.readError != 0) {
+        read = refuse(reader, true, "cannot read it (%s)", std::strerror(reader.readError));
+    }
     std::fclose(reader.file);
     if (!read) {
         releaseList(list);

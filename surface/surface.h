@@ -72,7 +72,9 @@ constexpr int SURFACE_REASON_MAX = 320;
 // dimensions outside the limits above, a point that is not finite or beyond the coordinate
 // limit, no memory) the list stays as it was, and `reason` (when given) says why, with the
 // file and line: "data/vorl.txt line 212: coordinate 2e+25 beyond the limit of 1000000". A side
-// of 2 or 3 points loads with no patches.
+// of 2 or 3 points loads with no patches. On success `reason` is empty, or holds a warning the
+// caller should pass on: a file that ends inside its last number without a line end loads,
+// but may have been cut short there. A byte-order mark before the header is skipped.
 bool loadSurfaceFile(SurfaceList& list, const char* path, char* reason = nullptr,
                      std::size_t reasonSize = 0);
 // Writes the list in the file format so that nothing is lost: the old file is replaced only

@@ -221,7 +221,14 @@ bool readImageFile(const char* path, int* width, int* height, std::uint32_t** te
     if (!file) return refuse(refusal, "cannot open it (%s)", std::strerror(errno));
 
     std::uint8_t raw[TGA_HEADER_SIZE];
+    errno = 0;
     if (!readBytes(file.get(), raw, TGA_HEADER_SIZE)) {
+        // A read that fails is not a short file: a folder opens as a file on some systems
+        // and only its first read says what it is.
+        if (std::ferror(file.get())) {
+            if (errno == EISDIR) return refuse(refusal, "it is a folder, not a file");
+            return refuse(refusal, "cannot read it (%s)", std::strerror(errno != 0 ? errno : EIO));
+        }
         return refuse(refusal, "shorter than a TGA header (%d bytes)", TGA_HEADER_SIZE);
     }
     TgaHeader header = parseHeader(raw);

@@ -4,6 +4,8 @@
 // the working folder only.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -146,4 +148,43 @@ TEST(DataFiles, AnInstalledProgramSavesIntoTheWorkingFolderOnly) {
     run = dir.runCopy("root/bin/vorl", "work", SCRIPTED);
     EXPECT_EQ(run.status, 255);
     EXPECT_NE(run.err.find("couldn't initialize surface"), std::string::npos) << run.err;
+}
+
+// A data file in the working folder that exists but cannot be read (a folder in its place,
+// no permission) is refused with its reason; the shipped file never stands in for it, so no
+// later save can overwrite the user's file with the shipped surface.
+TEST(DataFiles, AFolderInTheWorkingFolderIsRefusedNotReplaced) {
+    ScratchDir dir;
+    layOut(dir, "root/bin/vorl", "root/share/vorl/data");
+    for (const char* name : {"vorl.txt", "tex.tga", "env.tga"}) {
+        const std::string file = std::string("work/data/") + name;
+        fs::create_directories(dir.file(file));
+        const ProgramRun run = dir.runCopy("root/bin/vorl", "work", SCRIPTED);
+        EXPECT_EQ(run.status, 255) << name;
+        EXPECT_NE(run.err.find("couldn't initialize surface"), std::string::npos) << run.err;
+        EXPECT_NE(dir.read("work/error.txt").find("data/" + std::string(name) +
+                                                  ": it is a folder, not a file"),
+                  std::string::npos)
+            << dir.read("work/error.txt");
+        EXPECT_TRUE(fs::is_directory(dir.file(file)));
+        fs::remove(dir.file(file));
+    }
+}
+
+TEST(DataFiles, AFileInTheWorkingFolderWithoutReadPermissionIsRefusedNotReplaced) {
+    // Permissions stop every user but root from reading.
+    if (geteuid() == 0) GTEST_SKIP() << "root reads a file without read permission";
+    ScratchDir dir;
+    layOut(dir, "root/bin/vorl", "root/share/vorl/data");
+    fs::create_directories(dir.file("work/data"));
+    dir.write("work/data/vorl.txt", "mine\n");
+    fs::permissions(dir.file("work/data/vorl.txt"), fs::perms::none);
+    dir.write("work/keys.txt", "4 key S\n");
+    const ProgramRun run =
+        dir.runCopy("root/bin/vorl", "work", std::string(SCRIPTED) + " --input keys.txt");
+    EXPECT_EQ(run.status, 255);
+    EXPECT_NE(dir.read("work/error.txt").find("data/vorl.txt: cannot open it (Permission denied)"),
+              std::string::npos) << dir.read("work/error.txt");
+    fs::permissions(dir.file("work/data/vorl.txt"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(dir.read("work/data/vorl.txt"), "mine\n");
 }

@@ -333,6 +333,32 @@ TEST(Saves, SavesWriteThroughLinksAndRefuseWhatIsNotARegularFile) {
     EXPECT_TRUE(fs::is_fifo(dir.file("pipe.tga")));
 }
 
+// With the waves paused from the first frame, S stores the shipped surface byte for byte. A
+// file cut inside its last number ("-0.84" become "-0.8", no line end) still loads, but the
+// run says in error.txt and on standard error that it may be cut short, naming the line.
+TEST(Saves, ShippedSurfaceSavesUnchangedAndACutLastNumberIsReported) {
+    ScratchDir dir;
+    const std::string shipped = dir.read("data/vorl.txt");
+    dir.write("script.txt", "0 key P\n2 key S\n");
+    ProgramRun run = dir.run("--headless --fixed-clock 16 --frames 4 --input script.txt");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(dir.read("data/vorl.txt"), shipped);
+    EXPECT_FALSE(dir.exists("error.txt")) << dir.read("error.txt");
+
+    const std::size_t end = shipped.find_last_not_of('\n');
+    ASSERT_NE(end, std::string::npos);
+    const std::string cut = shipped.substr(0, end);   // the last digit and the line ends gone
+    const long long lines = std::count(cut.begin(), cut.end(), '\n') + 1;
+    dir.write("data/vorl.txt", cut);
+    run = dir.run("--headless --fixed-clock 16 --frames 4");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string warning = "data/vorl.txt line " + std::to_string(lines) +
+                                ": the file ends inside a number without a line end; it may be "
+                                "cut short\n";
+    EXPECT_EQ(dir.read("error.txt"), warning);
+    EXPECT_NE(run.err.find(warning), std::string::npos) << run.err;
+}
+
 // A line that cannot be written to error.txt (here a folder of that name stands in its way,
 // as a full disk would) reaches standard error even in a window; the run goes on.
 TEST(Saves, DiagnosticsThatCannotBeWrittenGoToStandardError) {

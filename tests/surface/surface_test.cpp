@@ -166,6 +166,24 @@ TEST_F(SurfaceFile, FailuresKeepTheListAndSayWhy) {
          " line 7: coordinate 2e+25 beyond the limit of 1000000"},
         {"B-Spline Surface\n1\n2 2\n0 0 0\n1 0 0\n0 1 nan\n1 1 0\n",
          " line 6: coordinate nan beyond the limit of 1000000"},
+        // Numbers beyond 64 bits are quoted as the file gives them, not clamped.
+        {"B-Spline Surface\n99999999999999999999999\n",
+         " line 2: 99999999999999999999999 surfaces, outside 0 to 1048576"},
+        {"B-Spline Surface\n1\n-99999999999999999999 +0004\n",
+         " line 3: surface 1 is -99999999999999999999 x +0004 points; a side needs at least 2"},
+        {"B-Spline Surface\n1\n2 123456789012345678901234567890\n",
+         " line 3: surface 1 is 2 x 123456789012345678901234... points, more than the limit of "
+         "16777216"},
+        // A point written wrongly shifts every later line, so the file seems to end early:
+        // the reason names the wrong line (the first that is not blank), not the end.
+        {"B-Spline Surface\n2\n2 2\n0 0 0\n\n1 0 oops\n0 1 0\n1 1 0\n# note\n2 2\n0.5 0 0\n"
+         "1.5 0 0\n0.5 1 0\n1.5 1 0\n",
+         " line 6: expected 3 numbers (point 2 of 2 x 2 in surface 1 of 2), found \"1 0 oops\"; "
+         "the file then ends early (expected the size of surface 2 of 2)"},
+        {"B-Spline Surface\n2\n2 2\n0 0 0\n1 0 0\n0 1 0\n1 1 0 \n\n2 2\n0 0 0\n1 0 0\n0 1 0\n"
+         "1,1,0\n",
+         " line 13: expected 3 numbers (point 4 of 2 x 2 in surface 2 of 2), found \"1,1,0\"; the "
+         "file then ends early (expected 3 numbers (point 4 of 2 x 2 in surface 2 of 2))"},
     };
     for (const Case& c : cases) {
         loadPrevious();
@@ -292,6 +310,50 @@ TEST_F(SurfaceFile, SidesOfTwoOrThreeLoadWithoutPatches) {
 
     ASSERT_TRUE(loadSurfaceFile(surfaceList, write("b.txt", meshText(9, 3)).c_str()));
     EXPECT_EQ(surfaceList.surfaces[0].patches, nullptr);
+}
+
+// A file that ends without a line end inside its last number may have been cut there: it
+// loads, and the reason holds a warning naming the line. A file ending with a line end, or
+// with blanks after its last number, loads without one.
+TEST_F(SurfaceFile, LastNumberWithoutALineEndLoadsWithAWarning) {
+    const std::string whole = meshText(4, 4);
+    const std::string cut = whole.substr(0, whole.find_last_not_of('\n'));   // "... 0.2"
+    char reason[SURFACE_REASON_MAX] = "stale";
+    const std::string path = write("cut.txt", cut);
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, path.c_str(), reason, sizeof reason));
+    EXPECT_EQ(surfaceList.count, 1);
+    EXPECT_EQ(std::string(reason), path + " line 25: the file ends inside a number without a "
+                                          "line end; it may be cut short");
+    for (const std::string& text : {whole, whole.substr(0, whole.size() - 1),
+                                    whole.substr(0, whole.find_last_not_of('\n') + 1) + "  "}) {
+        std::snprintf(reason, sizeof reason, "stale");
+        ASSERT_TRUE(loadSurfaceFile(surfaceList, write("whole.txt", text).c_str(), reason,
+                                    sizeof reason));
+        EXPECT_EQ(std::string(reason), "") << text;
+    }
+}
+
+// Some editors begin UTF-8 text with a byte-order mark; the header after it is found.
+TEST_F(SurfaceFile, ByteOrderMarkBeforeTheHeaderIsSkipped) {
+    char reason[SURFACE_REASON_MAX] = "";
+    std::string marked = "\xEF\xBB\xBF";
+    marked += meshText(4, 5);
+    ASSERT_TRUE(loadSurfaceFile(surfaceList, write("bom.txt", marked).c_str(), reason,
+                                sizeof reason)) << reason;
+    EXPECT_EQ(surfaceList.surfaces[0].height, 5);
+    // Only the mark is skipped: a stray byte before the header is still refused.
+    EXPECT_FALSE(loadSurfaceFile(surfaceList, write("bad.txt", marked.substr(1)).c_str()));
+}
+
+// A folder where the file should be is named as a folder, not as an empty file.
+TEST_F(SurfaceFile, AFolderIsRefusedAsAFolder) {
+    loadPrevious();
+    std::filesystem::create_directory(dir / "folder.txt");
+    const std::string path = (dir / "folder.txt").string();
+    char reason[SURFACE_REASON_MAX] = "";
+    EXPECT_FALSE(loadSurfaceFile(surfaceList, path.c_str(), reason, sizeof reason));
+    EXPECT_EQ(std::string(reason), path + ": it is a folder, not a file");
+    EXPECT_EQ(surfaceList.count, 2);
 }
 
 TEST_F(SurfaceFile, NegativeHugeAndOverflowingSizesAreRefused) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -273,6 +274,11 @@ TEST(ImageReader, RefusesShortFiles) {
     EXPECT_EQ(w, 7);
     EXPECT_EQ(texels, reinterpret_cast<std::uint32_t*>(0x1)) << "outputs untouched on failure";
     EXPECT_EQ(std::string(reason), missing + ": cannot open it (No such file or directory)");
+    // A folder in the file's place is named as such, not as a file too short for its header.
+    const std::string folder = dir.path("folder.tga");
+    std::filesystem::create_directory(folder);
+    EXPECT_FALSE(readImageFile(folder.c_str(), &w, &h, &texels, reason, sizeof reason));
+    EXPECT_EQ(std::string(reason), folder + ": it is a folder, not a file");
     // A reason that does not fit is cut, never written past its buffer.
     char small[12];
     EXPECT_FALSE(readImageFile(missing.c_str(), &w, &h, &texels, small, sizeof small));
