@@ -165,8 +165,11 @@ extern PlatformScript platformScript;
 // Clock and answer lines are checked and left out.
 bool scriptParse(const std::string& text, const char* name,
                  std::vector<PlatformScriptEvent>* events, std::string* error);
+// The longest line a script or recording may have, in bytes without its line end: a file
+// with no line ends is refused there instead of being read into memory without end.
+constexpr int SCRIPT_LINE_MAX = 4096;
 // Parses every kind of line of a script or recording into *parts; false with
-// "NAME:LINE: reason" in *error and *parts empty.
+// "NAME:LINE: reason" in *error and *parts empty (also for a line over SCRIPT_LINE_MAX).
 bool scriptParseParts(const std::string& text, const char* name, PlatformScriptParts* parts,
                       std::string* error);
 // Makes already parsed events the active script (sorted by frame, stable), with no clock

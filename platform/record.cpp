@@ -109,6 +109,11 @@ void appendHeader(int argc, char** argv) {
         const bool quote = arg.empty() || arg.find_first_of(" \t#'\"") != std::string::npos;
         line += quote ? " '" + arg + "'" : " " + arg;
     }
+    // A replay refuses lines beyond SCRIPT_LINE_MAX; this one is only for people to read.
+    if (line.size() > static_cast<std::size_t>(SCRIPT_LINE_MAX)) {
+        line.resize(static_cast<std::size_t>(SCRIPT_LINE_MAX) - 4);
+        line += " ...";
+    }
     appendLine(line.c_str());
     // The variables that choose the simulated board and the program's paths change pictures.
     for (char** v = environment(); v && *v; ++v) {

@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <strings.h>
 
@@ -255,14 +254,53 @@ static bool parseLine(const std::vector<std::string>& tok, int line, PlatformScr
     return true;
 }
 
-bool scriptParseParts(const std::string& text, const char* name, PlatformScriptParts* parts,
-                      std::string* error) {
+namespace {
+
+// Where a script's bytes come from: an open file, read a byte at a time so that a file
+// without line ends (--input /dev/zero) is refused at its first over-long line instead of
+// being read into memory whole, or text already in memory.
+struct ScriptSource {
+    std::FILE* file;
+    const std::string* text;
+    std::size_t at;
+};
+
+int nextByte(ScriptSource& source) {
+    if (source.file != nullptr) return std::getc(source.file);
+    return source.at < source.text->size()
+               ? static_cast<unsigned char>((*source.text)[source.at++])
+               : EOF;
+}
+
+// Parses the lines of `source` into *parts, each as it is read; false with "NAME:LINE:
+// reason" in *error and *parts empty, also for a line longer than SCRIPT_LINE_MAX bytes.
+bool parseSource(ScriptSource& source, const char* name, PlatformScriptParts* parts,
+                 std::string* error) {
     *parts = PlatformScriptParts{};
-    std::istringstream in(text);
     std::string raw;
     int line = 0;
-    while (std::getline(in, raw)) {
+    for (bool more = true; more;) {
+        raw.clear();
+        int c = nextByte(source);
+        bool tooLong = false;
+        for (; c != EOF && c != '\n'; c = nextByte(source)) {
+            if (raw.size() == static_cast<std::size_t>(SCRIPT_LINE_MAX)) {
+                tooLong = true;
+                break;
+            }
+            raw.push_back(static_cast<char>(c));
+        }
+        if (c == EOF) {
+            if (raw.empty()) break;
+            more = false;
+        }
         ++line;
+        if (tooLong) {
+            formatError(error, name, line,
+                        "line longer than " + std::to_string(SCRIPT_LINE_MAX) + " bytes");
+            *parts = PlatformScriptParts{};
+            return false;
+        }
         const std::size_t hash = raw.find('#');
         if (hash != std::string::npos) raw.erase(hash);
         std::istringstream words(raw);
@@ -277,6 +315,14 @@ bool scriptParseParts(const std::string& text, const char* name, PlatformScriptP
         }
     }
     return true;
+}
+
+}  // namespace
+
+bool scriptParseParts(const std::string& text, const char* name, PlatformScriptParts* parts,
+                      std::string* error) {
+    ScriptSource source = {nullptr, &text, 0};
+    return parseSource(source, name, parts, error);
 }
 
 bool scriptParse(const std::string& text, const char* name,
@@ -322,19 +368,20 @@ bool scriptLoad(const char* path, std::string* error) {
         formatError(error, path, 0, "cannot read the file: it is a directory");
         return false;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
         formatError(error, path, 0, std::string("cannot read the file: ") + std::strerror(errno));
         return false;
     }
-    std::ostringstream text;
-    text << file.rdbuf();
-    if (file.bad()) {
-        formatError(error, path, 0, "cannot read the file");
-        return false;
-    }
+    ScriptSource source = {file, nullptr, 0};
     PlatformScriptParts parts;
-    if (!scriptParseParts(text.str(), path, &parts, error)) return false;
+    bool parsed = parseSource(source, path, &parts, error);
+    if (parsed && std::ferror(file)) {
+        formatError(error, path, 0, "cannot read the file");
+        parsed = false;
+    }
+    std::fclose(file);
+    if (!parsed) return false;
     scriptSetParts(parts);
     return true;
 }

@@ -188,3 +188,17 @@ TEST(DataFiles, AFileInTheWorkingFolderWithoutReadPermissionIsRefusedNotReplaced
     fs::permissions(dir.file("work/data/vorl.txt"), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(dir.read("work/data/vorl.txt"), "mine\n");
 }
+
+// An input that never ends a line is refused at the limit, as a malformed line is, before
+// any window exists and without reading on (memory stays bounded; the run ends at once).
+TEST(CommandLine, InputWithoutLineEndsIsRefusedAtTheLineLimit) {
+    ScratchDir dir;
+    dir.write("noise.txt", "0 key A\n" + std::string(1 << 20, '\0'));
+    for (const char* input : {"noise.txt", "/dev/zero"}) {
+        const ProgramRun run = dir.run(std::string("--headless --frames 2 --input ") + input);
+        EXPECT_EQ(run.status, 2) << input;
+        EXPECT_EQ(run.err, std::string(input) + (input[0] == '/' ? ":1" : ":2") +
+                               ": line longer than 4096 bytes\n");
+        EXPECT_EQ(run.out, "");
+    }
+}

@@ -143,3 +143,22 @@ TEST(ScriptLoad, FileEventsAreQueuedInFrameOrderKeepingFileOrder) {
 }
 
 }  // namespace
+
+// A line beyond SCRIPT_LINE_MAX bytes is refused with its number; a file with no line end at
+// all (a device that never ends one, --input /dev/zero) is refused at its first line without
+// being read any further. A line of exactly the limit is still read.
+TEST(ScriptLoad, OverLongLinesAreRefusedWithoutReadingOn) {
+    const std::string longest = "1 key A" + std::string(SCRIPT_LINE_MAX - 7, ' ');
+    EXPECT_EQ(parseOk((longest + "\n2 key B").c_str()).size(), 4u);
+    EXPECT_EQ(parseError(("1 key A\n" + longest + "#\n").c_str()),
+              "s.txt:2: line longer than 4096 bytes");
+    EXPECT_EQ(parseError(("1 key A\n# " + std::string(100000, 'x')).c_str()),
+              "s.txt:2: line longer than 4096 bytes");
+
+    std::FILE* zeros = std::fopen("/dev/zero", "rb");
+    if (zeros == nullptr) GTEST_SKIP() << "no /dev/zero";
+    std::fclose(zeros);
+    std::string error;
+    EXPECT_FALSE(scriptLoad("/dev/zero", &error));
+    EXPECT_EQ(error, "/dev/zero:1: line longer than 4096 bytes");
+}
