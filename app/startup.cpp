@@ -318,6 +318,8 @@ bool loadScene() {
     } else if (reason[0] != '\0') {
         reportError("%s\n", reason);   // loaded, with a warning (a file that may be cut short)
     }
+    scene.surfaceTexture.name = SURFACE_TEXTURE_FILE;
+    scene.environmentTexture.name = ENVIRONMENT_TEXTURE_FILE;
     if (!loaded) {
         textureFree(scene.surfaceTexture);
         textureFree(scene.environmentTexture);

@@ -34,7 +34,14 @@ TextureCache* fontCache() { return display.device.textureCaches[0]; }
 
 void describeFont(Texture& font) {
     bool placed = font.slot[0].resident || font.slot[1].resident;
-    if (!placed) textureInit(font);
+    if (!placed) {
+        // The font is the same texture for the whole run: a memory that refused it once
+        // (reported then) is not reported again at every resolution switch.
+        const int refused[TEXTURE_UNITS_MAX] = {font.slot[0].refused, font.slot[1].refused};
+        textureInit(font);
+        for (int unit = 0; unit < TEXTURE_UNITS_MAX; ++unit) font.slot[unit].refused = refused[unit];
+    }
+    font.name = "console font";
     font.info.smallLod = FONT_LARGE_LOD;
     font.info.largeLod = FONT_LARGE_LOD;
     font.info.aspect = FONT_ASPECT;

@@ -89,12 +89,15 @@ void refuseTexture(TextureCache& cache, Texture& texture, std::uint32_t size) {
     if (slot.refused) return;
     slot.refused = 1;
     if (textureReport == nullptr) return;
+    // A named texture is named first, as every report about a file names the file.
+    const char* name = texture.name != nullptr ? texture.name : "";
+    const char* colon = texture.name != nullptr ? ": " : "";
     if (size == 0)
-        textureReport("texture not accepted by the rasterizer (levels %d-%d, aspect %d)\n",
-                    static_cast<int>(texture.info.smallLod), static_cast<int>(texture.info.largeLod),
-                    static_cast<int>(texture.info.aspect));
+        textureReport("%s%stexture not accepted by the rasterizer (levels %d-%d, aspect %d)\n",
+                      name, colon, static_cast<int>(texture.info.smallLod),
+                      static_cast<int>(texture.info.largeLod), static_cast<int>(texture.info.aspect));
     else
-        textureReport("texture too large for texture memory (%u bytes)\n", size);
+        textureReport("%s%stexture too large for texture memory (%u bytes)\n", name, colon, size);
 }
 
 // The least recently used resident texture that T can replace without crossing the line;

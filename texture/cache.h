@@ -24,6 +24,7 @@ struct TextureSlot {
 
 struct Texture {
     TextureInfo info;           // texel data owned by the record
+    const char* name;           // what reports call it (its file), not owned; null: unnamed
     std::uint32_t size;         // bytes of texture memory, set when first placed
     TextureSlot slot[TEXTURE_UNITS_MAX];
 };

@@ -6,6 +6,8 @@
 #include "vexa/vx_local.h"
 #include "vexa/vx_system.h"
 
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,11 +48,28 @@ VxPathKind pathLimitFromEnvironment() {
 // 64 bytes of room past the end: vector reads of 16-bit pixels load 4 bytes at a pixel.
 void* allocAligned(std::size_t bytes) { return vxAllocAligned(bytes + 64); }
 
+// The board's variables that take a number or a size; a value they cannot take is named on
+// standard error once per run (the board is opened again at every resolution switch) and the
+// default stays, so that a mistyped setting is not silently a different board.
+enum VxEnvironmentName { VX_ENV_TMUS, VX_ENV_MAX_RES, VX_ENV_TEXMEM, VX_ENV_THREADS, VX_ENV_COUNT };
+constexpr const char* ENVIRONMENT_NAMES[VX_ENV_COUNT] = {"VEXA_TMUS", "VEXA_MAX_RES",
+                                                         "VEXA_TEXMEM", "VEXA_THREADS"};
+static_assert(sizeof(ENVIRONMENT_NAMES) / sizeof(ENVIRONMENT_NAMES[0]) == VX_ENV_COUNT);
+
+void ignoreEnvironment(VxEnvironmentName name, const char* value, const char* expected) {
+    static bool told[VX_ENV_COUNT] = {};
+    if (told[name]) return;
+    told[name] = true;
+    std::fprintf(stderr, "vexa: %s=%s ignored: expected %s\n", ENVIRONMENT_NAMES[name], value,
+                 expected);
+}
+
 void readEnvironment() {
     VxDevice& d = vexaDevice;
     d.tmus = 2;
     if (const char* s = std::getenv("VEXA_TMUS")) {
         if (std::strcmp(s, "1") == 0) d.tmus = 1;
+        else if (std::strcmp(s, "2") != 0) ignoreEnvironment(VX_ENV_TMUS, s, "1 or 2");
     }
     std::snprintf(d.hardware, sizeof d.hardware, "%s", "Vexa Software Board");
     if (const char* s = std::getenv("VEXA_HARDWARE")) {
@@ -59,17 +78,26 @@ void readEnvironment() {
     d.maxResW = d.maxResH = 0;
     if (const char* s = std::getenv("VEXA_MAX_RES")) {
         int w = 0, h = 0;
-        if (std::sscanf(s, "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
+        char extra = 0;
+        if (std::sscanf(s, "%dx%d%c", &w, &h, &extra) == 2 && w > 0 && h > 0) {
             d.maxResW = w;
             d.maxResH = h;
+        } else {
+            ignoreEnvironment(VX_ENV_MAX_RES, s, "WIDTHxHEIGHT, as 800x600");
         }
     }
     d.texMem = VX_DEFAULT_TEXMEM;
     if (const char* s = std::getenv("VEXA_TEXMEM")) {
         char* end = nullptr;
+        errno = 0;
         unsigned long long v = std::strtoull(s, &end, 10);
         // At least one smallest texture, at most 64 MiB per unit.
-        if (end != s && v >= 8 && v <= (64ull << 20)) d.texMem = std::uint32_t(v) & ~7u;
+        if (s[0] >= '0' && s[0] <= '9' && end != s && *end == '\0' && errno == 0 && v >= 8 &&
+            v <= (64ull << 20)) {
+            d.texMem = std::uint32_t(v) & ~7u;
+        } else {
+            ignoreEnvironment(VX_ENV_TEXMEM, s, "bytes per texture unit from 8 to 67108864");
+        }
     }
     d.failQuery = d.failOpen = d.failState = false;
     if (const char* s = std::getenv("VEXA_FAIL")) {
@@ -81,9 +109,15 @@ void readEnvironment() {
     d.threadCount = cores ? int(cores) : 1;
     d.drawInline = false;
     if (const char* s = std::getenv("VEXA_THREADS")) {
-        int n = std::atoi(s);
-        if (n >= 1) d.threadCount = n;
-        if (s[0] == '0' && s[1] == '\0') d.drawInline = true;
+        char* end = nullptr;
+        errno = 0;
+        const long n = std::strtol(s, &end, 10);
+        if (s[0] >= '0' && s[0] <= '9' && *end == '\0' && errno == 0 && n <= INT_MAX) {
+            if (n >= 1) d.threadCount = int(n);
+            if (n == 0) d.drawInline = true;
+        } else {
+            ignoreEnvironment(VX_ENV_THREADS, s, "a count of worker threads (0: none)");
+        }
     }
 #if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
     d.drawInline = true;   // a build without threads

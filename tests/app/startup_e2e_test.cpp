@@ -214,3 +214,31 @@ TEST(Diagnostics, ErrorFileAcrossRuns) {
               0u)
         << dir.read("error.txt");
 }
+
+// Texture memory too small for the textures and the font: each refusal names its texture,
+// and the font's is said once, not again at every resolution switch. A value of VEXA_TEXMEM
+// the board cannot take is named once on standard error and the default memory used.
+TEST(Diagnostics, TextureRefusalsNameTheTextureAndAreSaidOnce) {
+    ScratchDir dir;
+    dir.write("script.txt", "2 key M\n4 key M\n6 key M\n");
+    ProgramRun run = dir.run("--headless --frames 8 --input script.txt", "VEXA_TEXMEM=4000");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string errors = dir.read("error.txt");
+    for (const char* line : {"data/tex.tga: texture too large for texture memory (",
+                             "data/env.tga: texture too large for texture memory (",
+                             "console font: texture too large for texture memory (8192 bytes)"}) {
+        std::size_t count = 0;
+        for (std::size_t at = errors.find(line); at != std::string::npos;
+             at = errors.find(line, at + 1)) {
+            ++count;
+        }
+        EXPECT_EQ(count, 1u) << line << " in:\n" << errors;
+    }
+
+    std::filesystem::remove(dir.file("error.txt"));
+    run = dir.run("--headless --frames 8 --input script.txt", "VEXA_TEXMEM=lots");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "vexa: VEXA_TEXMEM=lots ignored: expected bytes per texture unit from 8 to "
+                       "67108864\n");
+    EXPECT_FALSE(dir.exists("error.txt")) << "the default memory holds every texture";
+}

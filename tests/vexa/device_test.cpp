@@ -59,6 +59,30 @@ TEST_F(Device, EnvironmentDescribesTheBoard) {
     EXPECT_FALSE(vxTexBind(1, 0, VX_LEVELS_BOTH, &info));  // no second unit
 }
 
+// A value a variable cannot take keeps the default and is named on standard error, once per
+// run however often the board is opened again (at every resolution switch).
+TEST_F(Device, BadEnvironmentValuesAreNamedOnceAndIgnored) {
+    setenv("VEXA_TEXMEM", "4M", 1);
+    setenv("VEXA_MAX_RES", "800", 1);
+    setenv("VEXA_THREADS", "two", 1);
+    setenv("VEXA_TMUS", "3", 1);
+    ::testing::internal::CaptureStderr();
+    for (int round = 0; round < 3; ++round) {
+        vxInit();
+        EXPECT_EQ(vxTexMaxAddress(0), (4u << 20) - 8u);
+        std::int32_t units = 0;
+        vxQuery(VX_QUERY_TEXTURE_UNITS, 4, &units);
+        EXPECT_EQ(units, 2);
+        EXPECT_NE(open(VX_RES_1024x768), 0) << "no limit on the resolution";
+        vxShutdown();
+    }
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "vexa: VEXA_TMUS=3 ignored: expected 1 or 2\n"
+              "vexa: VEXA_MAX_RES=800 ignored: expected WIDTHxHEIGHT, as 800x600\n"
+              "vexa: VEXA_TEXMEM=4M ignored: expected bytes per texture unit from 8 to 67108864\n"
+              "vexa: VEXA_THREADS=two ignored: expected a count of worker threads (0: none)\n");
+}
+
 // The board draws with the most capable processor path that the processor has and VEXA_PATH
 // allows; VEXA_PORTABLE (other than 0) allows the portable path alone, whatever VEXA_PATH
 // says, and a name the board does not know limits nothing.
