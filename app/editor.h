@@ -13,12 +13,16 @@
 // Steps of undo kept; past it the oldest step is forgotten.
 constexpr int EDIT_HISTORY_MAX = 256;
 
-// One drag: which point (surface, index in its mesh) and where it was before and after.
+// One drag: which point (surface, index in its mesh) and where it was before and after. On
+// the waving first surface the heights are the moment's; the lifts are the point's rest
+// heights, about which the waves move it.
 struct EditStep {
     std::int32_t surface;
     std::int32_t index;
     Point4 before;
     Point4 after;
+    float liftBefore;
+    float liftAfter;
 };
 
 struct EditorState {
@@ -26,6 +30,7 @@ struct EditorState {
     bool holding;                    // a point is held by the left button
     std::int32_t surface, index;     // the held point
     Point4 start;                    // where it was when the press took it
+    float startLift;                 // and its rest height on the waving surface
     EditStep history[EDIT_HISTORY_MAX];
     std::int32_t steps;              // steps kept, oldest first
     std::int32_t applied;            // of them, how many are in effect (the rest are redone by R)
@@ -38,15 +43,18 @@ void toggleEditMode();
 bool beginDrag(Point4* point);
 // Moves the held point by the pointer's motion of (dx, dy) screen pixels as `view` sees it:
 // across the plane facing the camera at the point's depth, or with `vertical` along the
-// world's vertical; recomputes the control normals around it when the shading reads them.
+// world's vertical; recomputes the control normals around it. On the waving first surface
+// the move also raises or lowers the point's rest height, so the waves go on about it.
 // Nothing when no point is held or the motion cannot be followed (the point at the eye).
 void dragHeldPoint(const View& view, int dx, int dy, bool vertical);
-// The left button is released: a drag that moved the point becomes one step of the history.
+// The left button is released: a drag that moved the point (its rest position: the waves'
+// own motion does not count) becomes one step of the history.
 void endDrag();
 // U and R: undo the last step, redo the last undone one; false when there is none.
 bool undoEdit();
 bool redoEdit();
-// The history is forgotten (a reload replaced the surfaces); a held point is let go.
+// The history and the rest heights of the waving surface are forgotten (a reload replaced the
+// surfaces); a held point is let go.
 void clearEditHistory();
 // The edit mode's line under the statistics line (the held point and its coordinates).
 void editorPrintLines();

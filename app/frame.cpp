@@ -62,7 +62,7 @@ void printHelp(int linesAbove) {
         "S/L: save/load the surface file\n"
         "F2/F3/F4: heat map, stage timing, crack audit\n"
         "F5: toggle edit mode [%s]: drag the picked control point\n"
-        "   (shift: up/down; the waves keep the sea's heights while they run)\n"
+        "   (shift: up/down; a moved sea point rides the waves)\n"
         "U/R: undo/redo a drag\n",
         onOff(program.editor.on));
 }

@@ -1,10 +1,12 @@
 // Edit mode inside the process: a drag moves the held point as far on the screen as the
 // pointer moved (across the plane facing the camera, or only up and down with Shift), the
 // normals around it follow, coordinates stay within what the surface file takes, and the
-// history of drags undoes, redoes and forgets as it should.
+// history of drags undoes, redoes and forgets as it should; edits under poly normals keep the
+// control normals right; the waving first surface takes drags about its rest heights.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "app/editor.h"
@@ -14,6 +16,7 @@
 #include "render/options.h"
 #include "render/scene.h"
 #include "surface/surface.h"
+#include "surface/waves.h"
 
 namespace {
 
@@ -41,6 +44,31 @@ protected:
         scene.surfaces = saved;
         program.editor = EditorState{};
         resetRenderOptions();
+        clearWaveLifts(scene.waves);
+        freeSineTable(scene.waves);
+        program.viewer.viewCount = 0;
+    }
+    // The control normals are those the whole mesh gives.
+    void expectNormalsRight(const char* when) {
+        Point4 fresh[25];
+        Surface copy{5, 5, points, fresh, nullptr};
+        computeControlNormals(copy);
+        for (int i = 0; i < 25; ++i) {
+            ASSERT_EQ(fresh[i].x, normals[i].x) << when << " " << i;
+            ASSERT_EQ(fresh[i].y, normals[i].y) << when << " " << i;
+            ASSERT_EQ(fresh[i].z, normals[i].z) << when << " " << i;
+        }
+    }
+    // One animation step of the fixture's mesh as the first, waving, surface.
+    void animate(std::int32_t now) {
+        animateWaves(scene.waves, scene.surfaces, now, renderOptions.controlNormals);
+    }
+    // Live sources all over the 5 x 5 mesh, the same for every run.
+    void startWaves() {
+        ASSERT_TRUE(buildSineTable(scene.waves));
+        for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
+            scene.waves.sources[k] = WaveSource{1.0f + k, 2.0f, 1.0f, 0, 100000, 1.0f / 50000.0f};
+        }
     }
     // Where the view puts a model point: screen x, y and w.
     Point3 screenOf(const Point4& p) const {
@@ -140,4 +168,88 @@ TEST_F(Editor, UndoRedoAndAFullHistory) {
     EXPECT_FALSE(undoEdit());
     EXPECT_EQ(points[12].x, xs[19]) << "the oldest twenty drags were forgotten";
     EXPECT_NE(points[12].x, start.x);
+}
+
+// Under poly normals (C) nothing else refreshes the control normals, yet the forward
+// differencer reads them and C back shades with them: every edit leaves them right.
+TEST_F(Editor, EditsUnderPolyNormalsKeepTheControlNormalsRight) {
+    renderOptions.controlNormals = false;
+    ASSERT_TRUE(beginDrag(&points[12]));
+    dragHeldPoint(view, 0, -30, true);
+    expectNormalsRight("during the drag");
+    endDrag();
+    ASSERT_TRUE(undoEdit());
+    expectNormalsRight("after the undo");
+    ASSERT_TRUE(redoEdit());
+    expectNormalsRight("after the redo");
+}
+
+// The waving first surface: a drag moves the point's rest position, the waves go on about it,
+// and a press that moves nothing is no step although the waves change its height meanwhile.
+TEST_F(Editor, TheWavingSurfaceTakesDragsAboutItsRestHeights) {
+    startWaves();
+    Point4 still[25];
+    std::memcpy(still, points, sizeof still);
+    animate(800);
+
+    // A press and a release without motion while the sea moves on.
+    ASSERT_TRUE(beginDrag(&points[12]));
+    animate(1600);
+    endDrag();
+    EXPECT_EQ(program.editor.steps, 0) << "the waves' own motion is no edit";
+
+    // Raised by a vertical drag: after the next animation the point stands that much above
+    // where the waves alone put it; no other point moved.
+    ASSERT_TRUE(beginDrag(&points[12]));
+    const float before = points[12].z;
+    dragHeldPoint(view, 0, -30, true);
+    const float rise = points[12].z - before;
+    ASSERT_GT(rise, 0.1f);
+    animate(2400);
+    endDrag();
+    EXPECT_EQ(program.editor.steps, 1);
+    Point4 waved[25];
+    std::memcpy(waved, still, sizeof waved);
+    Point4 waveNormals[25];
+    Surface alone{5, 5, waved, waveNormals, nullptr};
+    SurfaceList aloneList{1, &alone, nullptr};
+    WaveState bare = scene.waves;   // the same sources and table, without the lift
+    bare.lifts = nullptr;
+    bare.liftCount = bare.liftCapacity = 0;
+    animateWaves(bare, aloneList, 2400, true);
+    for (int i = 0; i < 25; ++i) {
+        if (i == 12) continue;
+        EXPECT_EQ(points[i].z, waved[i].z) << i;
+    }
+    EXPECT_NEAR(points[12].z - waved[12].z, rise, 1e-5f);
+    EXPECT_NE(waved[12].z, 0.0f) << "the waves do move the point";
+
+    // Undo takes the rest height back: the next animation gives the undisturbed sea.
+    ASSERT_TRUE(undoEdit());
+    animate(2400);
+    EXPECT_EQ(points[12].z, waved[12].z);
+    expectNormalsRight("after the undo");
+    ASSERT_TRUE(redoEdit());
+    animate(2400);
+    EXPECT_NEAR(points[12].z - waved[12].z, rise, 1e-5f);
+}
+
+// With the waves paused the sea's heights stay as they are: undo and redo give the drag's
+// own heights back exactly, and the rest height makes the edit survive the next animation.
+TEST_F(Editor, PausedSeaUndoesExactlyAndKeepsTheEditWhenTheWavesResume) {
+    startWaves();
+    const Point4 first = points[7];
+    ASSERT_TRUE(beginDrag(&points[7]));
+    dragHeldPoint(view, 5, -20, true);
+    dragHeldPoint(view, 7, 0, false);
+    endDrag();
+    const Point4 moved = points[7];
+    ASSERT_TRUE(undoEdit());
+    EXPECT_EQ(std::memcmp(&points[7], &first, sizeof first), 0);
+    EXPECT_EQ(waveLift(scene.waves, 7), 0.0f);
+    ASSERT_TRUE(redoEdit());
+    EXPECT_EQ(std::memcmp(&points[7], &moved, sizeof moved), 0);
+    animate(3000);
+    EXPECT_EQ(points[7].x, moved.x) << "the waves move heights only";
+    EXPECT_NEAR(waveLift(scene.waves, 7), moved.z - first.z, 1e-6f);
 }
