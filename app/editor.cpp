@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "app/program.h"
+#include "app/viewer.h"
 #include "display/console.h"
 #include "display/overlay.h"
 #include "render/options.h"
@@ -105,13 +106,20 @@ void toggleEditMode() {
     e.on = !e.on;
 }
 
-bool beginDrag(Point4* point) {
+bool beginDrag(Point4* point, int view) {
     EditorState& e = program.editor;
     if (!e.on || point == nullptr || !locate(point, e.surface, e.index)) return false;
     e.holding = true;
+    e.view = view;
     e.start = *point;
     e.startLift = restHeight(e.surface, e.index, *point);
     return true;
+}
+
+int editorDragView(int viewCount) {
+    const int view = program.editor.view;
+    // Multi-view turned off while a point of the second view is held: the one view left.
+    return view >= 0 && view < viewCount ? view : 0;
 }
 
 void dragHeldPoint(const View& view, int dx, int dy, bool vertical) {
@@ -234,8 +242,9 @@ void editorPrintLines() {
 
 void editorDrawMarks() {
     if (!program.editor.on || !renderOptions.showControlPoints) return;
-    const float x = program.output.width * 0.5f;
-    const float y = program.output.height * 0.5f;
+    // Between frames the pointer rests at the screen centre; the mark is where that aims.
+    float x = 0.0f, y = 0.0f;
+    aimedView(program.output.width * 0.5f, program.output.height * 0.5f, x, y);
     const OverlayLine cross[2] = {{x - EDIT_MARK_SIZE, y, x + EDIT_MARK_SIZE, y},
                                   {x, y - EDIT_MARK_SIZE, x, y + EDIT_MARK_SIZE}};
     overlayDrawLines(cross, 2, EDIT_MARK_COLOUR);

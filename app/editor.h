@@ -29,6 +29,7 @@ struct EditorState {
     bool on;                         // F5
     bool holding;                    // a point is held by the left button
     std::int32_t surface, index;     // the held point
+    std::int32_t view;               // the view it was picked in, which its drag follows
     Point4 start;                    // where it was when the press took it
     float startLift;                 // and its rest height on the waving surface
     EditStep history[EDIT_HISTORY_MAX];
@@ -38,9 +39,11 @@ struct EditorState {
 
 // F5: edit mode on or off (off lets go of a held point, keeping the drag as a step).
 void toggleEditMode();
-// A left press picked `point` (or nothing): in edit mode it is held from now on. True when a
-// point is held.
-bool beginDrag(Point4* point);
+// A left press picked `point` (or nothing) in view `view` (0 or 1): in edit mode it is held
+// from now on and the view's motion moves it. True when a point is held.
+bool beginDrag(Point4* point, int view = 0);
+// The view the held point's drag follows, among the `viewCount` views the frame draws.
+int editorDragView(int viewCount);
 // Moves the held point by the pointer's motion of (dx, dy) screen pixels as `view` sees it:
 // across the plane facing the camera at the point's depth, or with `vertical` along the
 // world's vertical; recomputes the control normals around it. On the waving first surface
@@ -58,5 +61,6 @@ bool redoEdit();
 void clearEditHistory();
 // The edit mode's line under the statistics line (the held point and its coordinates).
 void editorPrintLines();
-// The mark at the screen centre that shows where a press will pick, in edit mode.
+// The mark that shows where a press of the resting pointer picks, in edit mode: the screen
+// centre, or in multi-view where the first view shows it.
 void editorDrawMarks();

@@ -2,7 +2,8 @@
 // on a point and a drag move it; S writes the edited mesh (one point differs), U and R take
 // the file back and forth byte for byte, the surfaces stay watertight around moved points, and
 // a recorded session with edits replays to the same frames. Edits leave the lighting as the
-// same edit under either normals' source would, and the waving sea takes drags.
+// same edit under either normals' source would, the waving sea takes drags, and multi-view
+// picks what the view under the press draws.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -39,6 +40,12 @@ std::string frameAfter(const std::string& script) {
                                    "--input script.txt --save-last-frame last.tga");
     EXPECT_EQ(run.status, 0) << run.err;
     return dir.read("last.tga");
+}
+
+// The blue, green, red bytes of pixel (x, y) (y down from the top) of a 640 x 480 frame.
+std::string pixelAt(const std::string& tga, int x, int y) {
+    const std::size_t at = 18 + (static_cast<std::size_t>(479 - y) * 640 + x) * 3;
+    return tga.size() >= at + 3 ? tga.substr(at, 3) : std::string();
 }
 
 // The indices of the lines where two texts of the same line count differ.
@@ -191,4 +198,33 @@ TEST(EditingTheSea, ADragMovesTheWavingPointAndOnlyMovesAreSteps) {
                          "11 key U\n"),
               untouched);
     EXPECT_EQ(savedAfter(SEA_DRAG + "10 key U\n11 key R\n"), moved) << "undo and redo";
+}
+
+// Multi-view (2): a press inside the first view picks the point that view draws under it, and
+// a press of the resting pointer (the screen centre, in the gap between the views) aims
+// through the first view where the edit mark is drawn, at its centre.
+TEST(EditingTwoViews, APressPicksWhatTheViewUnderItDraws) {
+    const std::string single = savedAfter(DRAG);
+    const std::string untouched = savedAfter("0 key D\n0 key P\n0 key F5\n");
+    const std::vector<std::size_t> expected = differingLines(untouched, single);
+    ASSERT_EQ(expected.size(), 1u);
+
+    // The first view shows the full-screen picture shrunk by 0.4 from (32, 144): the point
+    // drawn at (320, 338) full screen is drawn at (160, 279) there.
+    const std::string inLeft = "0 key D\n0 key P\n0 key F5\n0 key 2\n"
+                               "2 lbutton down 160 279\n3 move 330 240\n4 lbutton up 320 240\n";
+    EXPECT_EQ(differingLines(untouched, savedAfter(inLeft)), expected);
+    // The same press DRAG makes, at (320, 338) in the gap: the first view at (160, 279.2).
+    EXPECT_EQ(differingLines(untouched, savedAfter("0 key 2\n" + DRAG)), expected);
+
+    // The edit mark: white (as 5-6-5 keeps it) at the first view's centre, nothing drawn at
+    // the output's centre.
+    const std::string white = "\xf8\xfc\xf8";
+    const std::string frame = frameAfter("0 key D\n0 key P\n0 key F5\n0 key 2\n");
+    EXPECT_EQ(pixelAt(frame, 163, 240), white);
+    EXPECT_EQ(pixelAt(frame, 160, 243), white);
+    EXPECT_EQ(pixelAt(frame, 323, 240), std::string(3, '\0')) << "the gap stays black";
+    // One view: the mark stays at the centre.
+    EXPECT_EQ(pixelAt(frameAfter("0 key D\n0 key P\n0 key F5\n"), 323, 240),
+              white);
 }

@@ -2,7 +2,8 @@
 // pointer moved (across the plane facing the camera, or only up and down with Shift), the
 // normals around it follow, coordinates stay within what the surface file takes, and the
 // history of drags undoes, redoes and forgets as it should; edits under poly normals keep the
-// control normals right; the waving first surface takes drags about its rest heights.
+// control normals right; the waving first surface takes drags about its rest heights; in
+// multi-view a press picks through the view under it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -252,4 +253,76 @@ TEST_F(Editor, PausedSeaUndoesExactlyAndKeepsTheEditWhenTheWavesResume) {
     animate(3000);
     EXPECT_EQ(points[7].x, moved.x) << "the waves move heights only";
     EXPECT_NEAR(waveLift(scene.waves, 7), moved.z - first.z, 1e-6f);
+}
+
+// Multi-view: two views side by side as the frame sets them, the second looking back. A press
+// picks through the view under it, only what that view draws; the resting pointer (the
+// screen centre, between the views) aims at the first view's centre.
+TEST_F(Editor, TwoViewsPickThroughTheViewUnderThePress) {
+    View& left = program.viewer.views[0];
+    View& right = program.viewer.views[1];
+    setupView(left, CAMERA_DEFAULT, 32.0f, 288.0f, 144.0f, 336.0f, 0);
+    Camera reversed = CAMERA_DEFAULT;
+    reverseCamera(reversed);
+    setupView(right, reversed, 352.0f, 608.0f, 144.0f, 336.0f, 0);
+    program.viewer.viewCount = 2;
+    auto screen = [](const View& v, const Point4& p) {
+        Point4 h;
+        transformPoint(h, v.frameMatrix, Point3{p.x, p.y, p.z});
+        return Point3{h.x / h.w, h.y / h.w, h.w};
+    };
+    auto press = [](float x, float y) {
+        program.input.pointer.x = static_cast<int>(std::lround(x));
+        program.input.pointer.y = static_cast<int>(std::lround(y));
+    };
+
+    // A point the first view draws is picked there, through that view.
+    const Point3 inLeft = screen(left, points[12]);
+    ASSERT_GT(inLeft.x, 32.0f);
+    ASSERT_LT(inLeft.x, 288.0f);
+    press(inLeft.x, inLeft.y);
+    int through = -1;
+    EXPECT_EQ(pickControlPoint(&through), &points[12]);
+    EXPECT_EQ(through, 0);
+
+    // A point behind the first eye, which the second view sees off to its side: its matrix
+    // puts it inside the first view's rectangle, where the first view draws nothing of it.
+    Point4 behind[1] = {{3.9f, -2.0f, 0.5f, 1.0f}};
+    Point4 behindNormals[1];
+    Surface surfaces2[2] = {surfaces[0], Surface{1, 1, behind, behindNormals, nullptr}};
+    scene.surfaces = SurfaceList{2, surfaces2, nullptr};
+    const Point3 mirrored = screen(right, behind[0]);
+    ASSERT_GT(mirrored.z, 0.0f);
+    ASSERT_GT(mirrored.x, 32.0f);
+    ASSERT_LT(mirrored.x, 288.0f);
+    ASSERT_GT(mirrored.y, 144.0f);
+    ASSERT_LT(mirrored.y, 336.0f);
+    press(mirrored.x, mirrored.y);
+    EXPECT_NE(pickControlPoint(), &behind[0]);
+
+    // A point the second view draws is picked in it, and its drag follows that view.
+    Point4 back[1] = {{1.0f, -20.0f, 0.5f, 1.0f}};
+    surfaces2[1] = Surface{1, 1, back, behindNormals, nullptr};
+    const Point3 inRight = screen(right, back[0]);
+    ASSERT_GT(inRight.x, 352.0f);
+    ASSERT_LT(inRight.x, 608.0f);
+    press(inRight.x, inRight.y);
+    EXPECT_EQ(pickControlPoint(&through), &back[0]);
+    EXPECT_EQ(through, 1);
+    ASSERT_TRUE(beginDrag(&back[0], through));
+    EXPECT_EQ(editorDragView(2), 1);
+    EXPECT_EQ(editorDragView(1), 0) << "multi-view turned off while holding";
+    endDrag();
+
+    // The screen centre aims through the first view at its centre, where the mark is drawn.
+    float x = 0.0f, y = 0.0f;
+    EXPECT_EQ(aimedView(320.0f, 240.0f, x, y), 0);
+    EXPECT_FLOAT_EQ(x, 160.0f);
+    EXPECT_FLOAT_EQ(y, 240.0f);
+    EXPECT_EQ(aimedView(400.0f, 200.0f, x, y), 1);
+    EXPECT_FLOAT_EQ(x, 400.0f);
+    program.viewer.viewCount = 1;
+    EXPECT_EQ(aimedView(320.0f, 240.0f, x, y), 0);
+    EXPECT_FLOAT_EQ(x, 320.0f) << "one view: the pointer itself";
+    scene.surfaces = SurfaceList{1, surfaces, nullptr};
 }
