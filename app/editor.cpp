@@ -1,17 +1,20 @@
 // Edit mode: holding a picked control point, moving it with the pointer as the view sees it,
-// and the history of whole drags that U and R walk. Writes only the scene's points (and their
-// normals) and the editor's record; reads the view it is handed.
+// and the history of whole drags that U and R walk. Writes only the scene's points (their
+// normals, and the rest heights the waves move the first surface's points about) and the
+// editor's record; reads the view it is handed.
 #include "app/editor.h"
 
 #include <cmath>
 #include <cstring>
 
 #include "app/program.h"
+#include "app/viewer.h"
 #include "display/console.h"
 #include "display/overlay.h"
 #include "render/options.h"
 #include "render/scene.h"
 #include "surface/surface.h"
+#include "surface/waves.h"
 
 namespace {
 
@@ -45,16 +48,42 @@ Point4* pointOf(std::int32_t surface, std::int32_t index) {
     return &mesh.points[index];
 }
 
-// Puts `value` at the point and brings the normals around it up to date when the shading
-// reads them.
-void place(std::int32_t surface, std::int32_t index, const Point4& value) {
-    Point4* point = pointOf(surface, index);
-    if (point == nullptr) return;
-    *point = value;
-    if (renderOptions.controlNormals) {
-        Surface& mesh = scene.surfaces.surfaces[surface];
-        computeControlNormalsAround(mesh, index % mesh.width, index / mesh.width);
+// The surface the waves move: its heights are the ripples' plus each point's rest height.
+constexpr std::int32_t WAVING_SURFACE = 0;
+
+// The rest height of a point: its lift on the waving surface, its height elsewhere.
+float restHeight(std::int32_t surface, std::int32_t index, const Point4& point) {
+    return surface == WAVING_SURFACE ? waveLift(scene.waves, index) : point.z;
+}
+
+// Recomputes the normals the point takes part in. Always, whatever the shading reads now: the
+// forward differencer reads them under either normals' source, and C must find them right.
+void renewNormalsAround(std::int32_t surface, std::int32_t index) {
+    Surface& mesh = scene.surfaces.surfaces[surface];
+    computeControlNormalsAround(mesh, index % mesh.width, index / mesh.width);
+}
+
+// Puts the point where one side of `step` has it, with its normals. On the waving surface the
+// rest height goes with it; the height is the step's own when nothing moved the point since
+// (waves paused), else the point's height shifted by the change of rest height (the waves
+// moved it meanwhile). False when there was no memory for the rest height.
+bool place(const EditStep& step, bool after) {
+    Point4* point = pointOf(step.surface, step.index);
+    if (point == nullptr) return true;   // the surfaces changed: nothing left to move
+    const Point4& value = after ? step.after : step.before;
+    if (step.surface == WAVING_SURFACE) {
+        const Point4& other = after ? step.before : step.after;
+        const float lift = after ? step.liftAfter : step.liftBefore;
+        const float z = point->z == other.z
+                            ? value.z
+                            : point->z + (lift - waveLift(scene.waves, step.index));
+        if (!setWaveLift(scene.waves, step.index, lift)) return false;
+        *point = Point4{value.x, value.y, z, value.w};
+    } else {
+        *point = value;
     }
+    renewNormalsAround(step.surface, step.index);
+    return true;
 }
 
 // A coordinate kept where the surface file can take it back: finite and within the reader's
@@ -77,12 +106,20 @@ void toggleEditMode() {
     e.on = !e.on;
 }
 
-bool beginDrag(Point4* point) {
+bool beginDrag(Point4* point, int view) {
     EditorState& e = program.editor;
     if (!e.on || point == nullptr || !locate(point, e.surface, e.index)) return false;
     e.holding = true;
+    e.view = view;
     e.start = *point;
+    e.startLift = restHeight(e.surface, e.index, *point);
     return true;
+}
+
+int editorDragView(int viewCount) {
+    const int view = program.editor.view;
+    // Multi-view turned off while a point of the second view is held: the one view left.
+    return view >= 0 && view < viewCount ? view : 0;
 }
 
 void dragHeldPoint(const View& view, int dx, int dy, bool vertical) {
@@ -126,7 +163,13 @@ void dragHeldPoint(const View& view, int dx, int dy, bool vertical) {
     const Point4 moved = {keepInFile(p[0] + delta[0], point->x),
                           keepInFile(p[1] + delta[1], point->y),
                           keepInFile(p[2] + delta[2], point->z), point->w};
-    place(e.surface, e.index, moved);
+    if (e.surface == WAVING_SURFACE) {
+        // The rest height follows the move; the next animation puts the waves on top of it.
+        const float lift = waveLift(scene.waves, e.index) + (moved.z - point->z);
+        if (!setWaveLift(scene.waves, e.index, lift)) return;
+    }
+    *point = moved;
+    renewNormalsAround(e.surface, e.index);
 }
 
 void endDrag() {
@@ -134,30 +177,38 @@ void endDrag() {
     if (!e.holding) return;
     e.holding = false;
     const Point4* point = pointOf(e.surface, e.index);
-    if (point == nullptr || samePoint(*point, e.start)) return;
+    if (point == nullptr) return;
+    // Only a move of the rest position is a step: on the waving surface the height changes by
+    // itself every frame, so a press without motion there is none either.
+    const float lift = restHeight(e.surface, e.index, *point);
+    if (e.surface == WAVING_SURFACE) {
+        if (point->x == e.start.x && point->y == e.start.y && lift == e.startLift) return;
+    } else if (samePoint(*point, e.start)) {
+        return;
+    }
     // A new step forgets the undone ones after it; a full history forgets its oldest.
     e.steps = e.applied;
     if (e.steps == EDIT_HISTORY_MAX) {
         std::memmove(&e.history[0], &e.history[1], sizeof(EditStep) * (EDIT_HISTORY_MAX - 1));
         --e.steps;
     }
-    e.history[e.steps++] = {e.surface, e.index, e.start, *point};
+    e.history[e.steps++] = {e.surface, e.index, e.start, *point, e.startLift, lift};
     e.applied = e.steps;
 }
 
 bool undoEdit() {
     EditorState& e = program.editor;
     if (e.holding || e.applied == 0) return false;
-    const EditStep& step = e.history[--e.applied];
-    place(step.surface, step.index, step.before);
+    if (!place(e.history[e.applied - 1], false)) return false;
+    --e.applied;
     return true;
 }
 
 bool redoEdit() {
     EditorState& e = program.editor;
     if (e.holding || e.applied == e.steps) return false;
-    const EditStep& step = e.history[e.applied++];
-    place(step.surface, step.index, step.after);
+    if (!place(e.history[e.applied], true)) return false;
+    ++e.applied;
     return true;
 }
 
@@ -166,6 +217,7 @@ void clearEditHistory() {
     e.holding = false;
     e.steps = 0;
     e.applied = 0;
+    clearWaveLifts(scene.waves);   // rest heights of points that are gone
 }
 
 void editorPrintLines() {
@@ -190,8 +242,9 @@ void editorPrintLines() {
 
 void editorDrawMarks() {
     if (!program.editor.on || !renderOptions.showControlPoints) return;
-    const float x = program.output.width * 0.5f;
-    const float y = program.output.height * 0.5f;
+    // Between frames the pointer rests at the screen centre; the mark is where that aims.
+    float x = 0.0f, y = 0.0f;
+    aimedView(program.output.width * 0.5f, program.output.height * 0.5f, x, y);
     const OverlayLine cross[2] = {{x - EDIT_MARK_SIZE, y, x + EDIT_MARK_SIZE, y},
                                   {x, y - EDIT_MARK_SIZE, x, y + EDIT_MARK_SIZE}};
     overlayDrawLines(cross, 2, EDIT_MARK_COLOUR);

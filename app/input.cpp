@@ -150,8 +150,9 @@ void buttonDown(HWND hwnd, LPARAM lParam, bool left) {
     pointer.x = pointer.previousX = positionX(lParam);
     pointer.y = pointer.previousY = positionY(lParam);
     if (!renderOptions.showControlPoints) return;
-    scene.surfaces.picked = pickControlPoint();
-    if (left && beginDrag(scene.surfaces.picked)) {
+    int view = 0;
+    scene.surfaces.picked = pickControlPoint(&view);
+    if (left && beginDrag(scene.surfaces.picked, view)) {
         // The drag follows the pointer's motion from the centre, where every frame puts it: the
         // press's own place is no motion.
         pointer.x = pointer.previousX = static_cast<int>(program.output.width * 0.5f);

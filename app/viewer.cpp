@@ -168,15 +168,46 @@ void spinFromRelease(SpinState& record, int x, int y, int px, int py) {
     }
 }
 
-Point4* pickControlPoint() {
-    // Through the view the last frame drew last; before any frame there is none.
+int aimedView(float x, float y, float& viewX, float& viewY) {
+    const ViewerState& viewer = program.viewer;
+    viewX = x;
+    viewY = y;
+    if (viewer.viewCount <= 1) return 0;
+    for (int v = 0; v < viewer.viewCount; ++v) {
+        const ClipBounds& r = viewer.views[v].clip;
+        if (x >= r.xMin && x < r.xMax && y >= r.yMin && y < r.yMax) return v;
+    }
+    // Outside every view: the first view shows the whole output's picture shrunk into its
+    // rectangle (same camera, same aspect), so the output pixel maps to that spot of it. The
+    // screen centre, where a real mouse's pointer rests, maps to the first view's centre.
+    const float width = program.output.width;
+    const float height = program.output.height;
+    const ClipBounds& first = viewer.views[0].clip;
+    if (width > 0.0f && height > 0.0f) {
+        viewX = first.xMin + x * (first.xMax - first.xMin) / width;
+        viewY = first.yMin + y * (first.yMax - first.yMin) / height;
+    }
+    return 0;
+}
+
+Point4* pickControlPoint(int* view) {
+    // Through the view under the cursor of the last frame; before any frame there is none.
     const ViewerState& viewer = program.viewer;
     if (viewer.viewCount < 1) return nullptr;
-    const Matrix4& frameMatrix = viewer.views[viewer.viewCount - 1].frameMatrix;
+    float cursorX = 0.0f, cursorY = 0.0f;
+    const int aimed = aimedView(static_cast<float>(program.input.pointer.x),
+                                static_cast<float>(program.input.pointer.y), cursorX, cursorY);
+    if (view != nullptr) *view = aimed;
+    const Matrix4& frameMatrix = viewer.views[aimed].frameMatrix;
+    // In multi-view a point counts only while its marker shows in the view: its centre within
+    // the pick radius of the view's rectangle (the marker is drawn clipped to it). Farther out
+    // it lies in the gap or the other view, drawn by none or another. One view covers the
+    // output, where such a test would exclude nothing the radius takes.
+    const bool inRectangleOnly = viewer.viewCount > 1;
+    const ClipBounds& rect = viewer.views[aimed].clip;
+    const float reach = std::sqrt(PICK_RADIUS_SQUARED);
     float best = PICK_RADIUS_SQUARED;
     Point4* result = nullptr;
-    const float cursorX = static_cast<float>(program.input.pointer.x);
-    const float cursorY = static_cast<float>(program.input.pointer.y);
     for (int s = 0; s < scene.surfaces.count; ++s) {
         Surface& surface = scene.surfaces.surfaces[s];
         if (surface.points == nullptr || surface.width <= 0 || surface.height <= 0) {
@@ -193,6 +224,11 @@ Point4* pickControlPoint() {
             if (!(p.w > 0.0f)) continue;
             const float sx = p.x / p.w;
             const float sy = p.y / p.w;
+            if (inRectangleOnly &&
+                !(sx >= rect.xMin - reach && sx <= rect.xMax + reach &&
+                  sy >= rect.yMin - reach && sy <= rect.yMax + reach)) {
+                continue;
+            }
             const float d = (cursorX - sx) * (cursorX - sx) + (cursorY - sy) * (cursorY - sy);
             if (d < best) {  // strict: ties keep the earlier point
                 best = d;

@@ -32,7 +32,7 @@ constexpr SpinState SPIN_RESET = {
 };
 
 // The viewer's record (program.viewer): the spins, and the views the last frame drew (one, or
-// two in multi-view; picking looks through the last).
+// two in multi-view; picking looks through the one under the cursor).
 struct ViewerState {
     SpinState dragSpin = SPIN_RESET;    // the spin target of the mouse gesture
     SpinState lightSpin = SPIN_RESET;   // the light's rotation
@@ -51,6 +51,12 @@ void resetSpin(SpinState& record);
 void advanceSpin(SpinState& record);
 // Sets the record's spin from a release at (x, y) after the previous position (px, py).
 void spinFromRelease(SpinState& record, int x, int y, int px, int py);
-// The control point in front of the eye within 10 pixels of the cursor that is nearest, seen
-// through the last view drawn, or null.
-Point4* pickControlPoint();
+// The view (index into the last frame's views) a press at output pixel (x, y) aims through,
+// and the pixel of that view it aims at (viewX, viewY): the view whose rectangle holds it,
+// with one view always that one. A press in no view (multi-view's gap, where the pointer rests
+// between frames) aims through the first view at the pixel that view shows for it.
+int aimedView(float x, float y, float& viewX, float& viewY);
+// The nearest control point within 10 pixels of the cursor among those the view under the
+// cursor draws (in front of its eye, its marker inside its rectangle), or null; `view` (when
+// given) receives that view's index.
+Point4* pickControlPoint(int* view = nullptr);

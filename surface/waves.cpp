@@ -1,12 +1,14 @@
 // Travelling waves on the first surface: the sine table, four wave sources re-placed at random
 // when they expire, and animateWaves, which sets every control point's height to the sum of
-// the ripples. Also the program's pseudo-random generator. Changes only the z of the first
-// surface's points (and its normals); allocates only the sine table. Works on the wave record
+// the ripples (plus the lifts the editor gave single points). Also the program's pseudo-random
+// generator. Changes only the z of the first surface's points (and its normals); allocates
+// only the sine table and the lifts. Works on the wave record
 // and the surface list it is handed.
 #include "surface/waves.h"
 
 #include <cassert>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "geometry/functions.h"
@@ -136,5 +138,72 @@ void animateWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool co
         }
     }
 
+    // The edited points ride the waves about their own rest heights. Adding after the sum
+    // leaves every point without a lift exactly as the ripples alone put it.
+    const std::int64_t count = static_cast<std::int64_t>(width) * height;
+    for (std::int32_t k = 0; k < waves.liftCount; ++k) {
+        const WaveLift& lift = waves.lifts[k];
+        if (lift.index < count) surface.points[lift.index].z += lift.height;
+    }
+
     if (controlNormals) computeControlNormals(surface);
+}
+
+// The slot of `index` in the sorted lifts: where it is, or where it would go.
+static std::int32_t liftSlot(const WaveState& waves, std::int32_t index) {
+    std::int32_t lo = 0, hi = waves.liftCount;
+    while (lo < hi) {
+        const std::int32_t mid = lo + (hi - lo) / 2;
+        if (waves.lifts[mid].index < index) lo = mid + 1; else hi = mid;
+    }
+    return lo;
+}
+
+float waveLift(const WaveState& waves, std::int32_t index) {
+    const std::int32_t slot = liftSlot(waves, index);
+    return slot < waves.liftCount && waves.lifts[slot].index == index ? waves.lifts[slot].height
+                                                                      : 0.0f;
+}
+
+bool setWaveLift(WaveState& waves, std::int32_t index, float height) {
+    const std::int32_t slot = liftSlot(waves, index);
+    const bool present = slot < waves.liftCount && waves.lifts[slot].index == index;
+    WaveLift* at = waves.lifts + slot;
+    if (height == 0.0f) {
+        // Dropped rather than kept at 0: adding 0 would turn a point's z of -0 into +0.
+        if (present) {
+            const std::size_t after = static_cast<std::size_t>(waves.liftCount - slot - 1);
+            std::memmove(at, at + 1, sizeof(WaveLift) * after);
+            --waves.liftCount;
+        }
+        return true;
+    }
+    if (present) {
+        at->height = height;
+        return true;
+    }
+    if (waves.liftCount == waves.liftCapacity) {
+        const std::int32_t capacity = waves.liftCapacity == 0 ? 16 : waves.liftCapacity * 2;
+        WaveLift* grown = new (std::nothrow) WaveLift[static_cast<std::size_t>(capacity)];
+        if (!grown) return false;
+        if (waves.liftCount > 0) {
+            std::memcpy(grown, waves.lifts,
+                        sizeof(WaveLift) * static_cast<std::size_t>(waves.liftCount));
+        }
+        delete[] waves.lifts;
+        waves.lifts = grown;
+        waves.liftCapacity = capacity;
+        at = waves.lifts + slot;
+    }
+    std::memmove(at + 1, at, sizeof(WaveLift) * static_cast<std::size_t>(waves.liftCount - slot));
+    *at = WaveLift{index, height};
+    ++waves.liftCount;
+    return true;
+}
+
+void clearWaveLifts(WaveState& waves) {
+    delete[] waves.lifts;
+    waves.lifts = nullptr;
+    waves.liftCount = 0;
+    waves.liftCapacity = 0;
 }

@@ -16,11 +16,20 @@ struct WaveSource {
     std::int32_t duration;    // 5000 .. 15000 ms
     float inverseHalfDuration;
 };
+// A height the user gave one point of the waving surface: the waves move that point about
+// its raised rest height instead of about 0. Only edited points have one.
+struct WaveLift {
+    std::int32_t index;       // the point, row-major in the first surface
+    float height;             // added to the ripples' sum; never 0 (a lift of 0 is dropped)
+};
 // Everything the animation keeps between frames.
 struct WaveState {
     float* sineTable = nullptr;             // SINE_TABLE_SIZE entries, or null before start-up
     WaveSource sources[WAVE_SOURCE_COUNT] = {};
     std::uint32_t randomState = 1;          // the generator's state
+    WaveLift* lifts = nullptr;              // sorted by index; liftCount of liftCapacity used
+    std::int32_t liftCount = 0;
+    std::int32_t liftCapacity = 0;
 };
 
 struct SurfaceList;
@@ -32,9 +41,17 @@ void freeSineTable(WaveState& waves);
 // cos(2 pi i / 4096) from the table; negative indices wrap.
 float cosineLookup(const WaveState& waves, int index);
 // One animation step of the list's first surface at clock reading `now` (milliseconds): sets
-// every point's z from the ripples, re-places expired sources, and recomputes the normals when
-// `controlNormals` is set (the shading reads them only then).
+// every point's z from the ripples plus its lift, re-places expired sources, and recomputes the
+// normals when `controlNormals` is set (the shading reads them only then).
 void animateWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals);
+
+// The lift of point `index` of the first surface, 0 when it has none.
+float waveLift(const WaveState& waves, std::int32_t index);
+// Gives point `index` the lift `height` (0 takes it away). False, with the lifts as they were,
+// when there is no memory for another one. Allocates only when an edit asks for it.
+bool setWaveLift(WaveState& waves, std::int32_t index, float height);
+// Forgets every lift and frees their memory (the first surface was replaced, or at exit).
+void clearWaveLifts(WaveState& waves);
 
 // The program's own generator: state = state * 214013 + 2531011, result (state >> 16) & 0x7FFF.
 void seedRandom(WaveState& waves, std::uint32_t seed);

@@ -1,10 +1,13 @@
 // Edit mode inside the process: a drag moves the held point as far on the screen as the
 // pointer moved (across the plane facing the camera, or only up and down with Shift), the
 // normals around it follow, coordinates stay within what the surface file takes, and the
-// history of drags undoes, redoes and forgets as it should.
+// history of drags undoes, redoes and forgets as it should; edits under poly normals keep the
+// control normals right; the waving first surface takes drags about its rest heights; in
+// multi-view a press picks through the view under it.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "app/editor.h"
@@ -14,6 +17,7 @@
 #include "render/options.h"
 #include "render/scene.h"
 #include "surface/surface.h"
+#include "surface/waves.h"
 
 namespace {
 
@@ -41,6 +45,31 @@ protected:
         scene.surfaces = saved;
         program.editor = EditorState{};
         resetRenderOptions();
+        clearWaveLifts(scene.waves);
+        freeSineTable(scene.waves);
+        program.viewer.viewCount = 0;
+    }
+    // The control normals are those the whole mesh gives.
+    void expectNormalsRight(const char* when) {
+        Point4 fresh[25];
+        Surface copy{5, 5, points, fresh, nullptr};
+        computeControlNormals(copy);
+        for (int i = 0; i < 25; ++i) {
+            ASSERT_EQ(fresh[i].x, normals[i].x) << when << " " << i;
+            ASSERT_EQ(fresh[i].y, normals[i].y) << when << " " << i;
+            ASSERT_EQ(fresh[i].z, normals[i].z) << when << " " << i;
+        }
+    }
+    // One animation step of the fixture's mesh as the first, waving, surface.
+    void animate(std::int32_t now) {
+        animateWaves(scene.waves, scene.surfaces, now, renderOptions.controlNormals);
+    }
+    // Live sources all over the 5 x 5 mesh, the same for every run.
+    void startWaves() {
+        ASSERT_TRUE(buildSineTable(scene.waves));
+        for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
+            scene.waves.sources[k] = WaveSource{1.0f + k, 2.0f, 1.0f, 0, 100000, 1.0f / 50000.0f};
+        }
     }
     // Where the view puts a model point: screen x, y and w.
     Point3 screenOf(const Point4& p) const {
@@ -140,4 +169,155 @@ TEST_F(Editor, UndoRedoAndAFullHistory) {
     EXPECT_FALSE(undoEdit());
     EXPECT_EQ(points[12].x, xs[19]) << "the oldest twenty drags were forgotten";
     EXPECT_NE(points[12].x, start.x);
+}
+
+// Under poly normals (C) nothing else refreshes the control normals, yet the forward
+// differencer reads them and C back shades with them: every edit leaves them right.
+TEST_F(Editor, EditsUnderPolyNormalsKeepTheControlNormalsRight) {
+    renderOptions.controlNormals = false;
+    ASSERT_TRUE(beginDrag(&points[12]));
+    dragHeldPoint(view, 0, -30, true);
+    expectNormalsRight("during the drag");
+    endDrag();
+    ASSERT_TRUE(undoEdit());
+    expectNormalsRight("after the undo");
+    ASSERT_TRUE(redoEdit());
+    expectNormalsRight("after the redo");
+}
+
+// The waving first surface: a drag moves the point's rest position, the waves go on about it,
+// and a press that moves nothing is no step although the waves change its height meanwhile.
+TEST_F(Editor, TheWavingSurfaceTakesDragsAboutItsRestHeights) {
+    startWaves();
+    Point4 still[25];
+    std::memcpy(still, points, sizeof still);
+    animate(800);
+
+    // A press and a release without motion while the sea moves on.
+    ASSERT_TRUE(beginDrag(&points[12]));
+    animate(1600);
+    endDrag();
+    EXPECT_EQ(program.editor.steps, 0) << "the waves' own motion is no edit";
+
+    // Raised by a vertical drag: after the next animation the point stands that much above
+    // where the waves alone put it; no other point moved.
+    ASSERT_TRUE(beginDrag(&points[12]));
+    const float before = points[12].z;
+    dragHeldPoint(view, 0, -30, true);
+    const float rise = points[12].z - before;
+    ASSERT_GT(rise, 0.1f);
+    animate(2400);
+    endDrag();
+    EXPECT_EQ(program.editor.steps, 1);
+    Point4 waved[25];
+    std::memcpy(waved, still, sizeof waved);
+    Point4 waveNormals[25];
+    Surface alone{5, 5, waved, waveNormals, nullptr};
+    SurfaceList aloneList{1, &alone, nullptr};
+    WaveState bare = scene.waves;   // the same sources and table, without the lift
+    bare.lifts = nullptr;
+    bare.liftCount = bare.liftCapacity = 0;
+    animateWaves(bare, aloneList, 2400, true);
+    for (int i = 0; i < 25; ++i) {
+        if (i == 12) continue;
+        EXPECT_EQ(points[i].z, waved[i].z) << i;
+    }
+    EXPECT_NEAR(points[12].z - waved[12].z, rise, 1e-5f);
+    EXPECT_NE(waved[12].z, 0.0f) << "the waves do move the point";
+
+    // Undo takes the rest height back: the next animation gives the undisturbed sea.
+    ASSERT_TRUE(undoEdit());
+    animate(2400);
+    EXPECT_EQ(points[12].z, waved[12].z);
+    expectNormalsRight("after the undo");
+}
+
+// With the waves paused the sea's heights stay as they are: undo and redo give the drag's
+// own heights back exactly, and the rest height makes the edit survive the next animation.
+TEST_F(Editor, PausedSeaUndoesExactlyAndKeepsTheEditWhenTheWavesResume) {
+    startWaves();
+    const Point4 first = points[7];
+    ASSERT_TRUE(beginDrag(&points[7]));
+    dragHeldPoint(view, 5, -20, true);
+    dragHeldPoint(view, 7, 0, false);
+    endDrag();
+    const Point4 moved = points[7];
+    ASSERT_TRUE(undoEdit());
+    EXPECT_EQ(std::memcmp(&points[7], &first, sizeof first), 0);
+    EXPECT_EQ(waveLift(scene.waves, 7), 0.0f);
+    ASSERT_TRUE(redoEdit());
+    EXPECT_EQ(std::memcmp(&points[7], &moved, sizeof moved), 0);
+    animate(3000);
+    EXPECT_EQ(points[7].x, moved.x) << "the waves move heights only";
+    EXPECT_NEAR(waveLift(scene.waves, 7), moved.z - first.z, 1e-6f);
+}
+
+// Multi-view: two views side by side as the frame sets them, the second looking back. A press
+// picks through the view under it, only what that view draws; the resting pointer (the
+// screen centre, between the views) aims at the first view's centre.
+TEST_F(Editor, TwoViewsPickThroughTheViewUnderThePress) {
+    View& left = program.viewer.views[0];
+    View& right = program.viewer.views[1];
+    setupView(left, CAMERA_DEFAULT, 32.0f, 288.0f, 144.0f, 336.0f, 0);
+    Camera reversed = CAMERA_DEFAULT;
+    reverseCamera(reversed);
+    setupView(right, reversed, 352.0f, 608.0f, 144.0f, 336.0f, 0);
+    program.viewer.viewCount = 2;
+    auto screen = [](const View& v, const Point4& p) {
+        Point4 h;
+        transformPoint(h, v.frameMatrix, Point3{p.x, p.y, p.z});
+        return Point3{h.x / h.w, h.y / h.w, h.w};
+    };
+    auto press = [](float x, float y) {
+        program.input.pointer.x = static_cast<int>(std::lround(x));
+        program.input.pointer.y = static_cast<int>(std::lround(y));
+    };
+
+    // A point the first view draws is picked there, through that view.
+    const Point3 inLeft = screen(left, points[12]);
+    ASSERT_GT(inLeft.x, 32.0f);
+    ASSERT_LT(inLeft.x, 288.0f);
+    press(inLeft.x, inLeft.y);
+    int through = -1;
+    EXPECT_EQ(pickControlPoint(&through), &points[12]);
+    EXPECT_EQ(through, 0);
+
+    // A point behind the first eye, which the second view sees off to its side: its matrix
+    // puts it inside the first view's rectangle, where the first view draws nothing of it.
+    Point4 behind[1] = {{3.9f, -2.0f, 0.5f, 1.0f}};
+    Point4 behindNormals[1];
+    Surface surfaces2[2] = {surfaces[0], Surface{1, 1, behind, behindNormals, nullptr}};
+    scene.surfaces = SurfaceList{2, surfaces2, nullptr};
+    const Point3 mirrored = screen(right, behind[0]);
+    ASSERT_GT(mirrored.z, 0.0f);
+    ASSERT_GT(mirrored.x, 32.0f);
+    ASSERT_LT(mirrored.x, 288.0f);
+    ASSERT_GT(mirrored.y, 144.0f);
+    ASSERT_LT(mirrored.y, 336.0f);
+    press(mirrored.x, mirrored.y);
+    EXPECT_NE(pickControlPoint(), &behind[0]);
+
+    // A point the second view draws is picked in it, and its drag follows that view.
+    Point4 back[1] = {{1.0f, -20.0f, 0.5f, 1.0f}};
+    surfaces2[1] = Surface{1, 1, back, behindNormals, nullptr};
+    const Point3 inRight = screen(right, back[0]);
+    ASSERT_GT(inRight.x, 352.0f);
+    ASSERT_LT(inRight.x, 608.0f);
+    press(inRight.x, inRight.y);
+    EXPECT_EQ(pickControlPoint(&through), &back[0]);
+    EXPECT_EQ(through, 1);
+    ASSERT_TRUE(beginDrag(&back[0], through));
+    EXPECT_EQ(editorDragView(2), 1);
+    EXPECT_EQ(editorDragView(1), 0) << "multi-view turned off while holding";
+    endDrag();
+
+    // The screen centre aims through the first view at its centre, where the mark is drawn.
+    float x = 0.0f, y = 0.0f;
+    EXPECT_EQ(aimedView(320.0f, 240.0f, x, y), 0);
+    EXPECT_FLOAT_EQ(x, 160.0f);
+    EXPECT_FLOAT_EQ(y, 240.0f);
+    program.viewer.viewCount = 1;
+    EXPECT_EQ(aimedView(320.0f, 240.0f, x, y), 0);
+    EXPECT_FLOAT_EQ(x, 320.0f) << "one view: the pointer itself";
+    scene.surfaces = SurfaceList{1, surfaces, nullptr};
 }

@@ -27,6 +27,7 @@ protected:
     void TearDown() override {
         releaseSurfaces(surfaceList);
         freeSineTable(waveState);
+        clearWaveLifts(waveState);
     }
     // One animation step at the clock reading `clock`.
     void animate() {
@@ -252,3 +253,32 @@ TEST_F(Waves, NothingToAnimateIsHarmless) {
 }
 
 }  // namespace
+
+// The editor's lifts: each raises its own point above the ripples by its height, whatever
+// order they were given in and however many; a lift of 0 is taken away; one naming a point
+// the surface does not have (a smaller mesh since) is ignored.
+TEST_F(Waves, LiftsRaiseTheirOwnPointsAboveTheRipples) {
+    makeMesh(9, 9);
+    clock = 40000;
+    setSource(0, 4.0f, 4.0f, 1.0f, 40000);
+    animate();
+    std::vector<float> ripples;
+    for (int i = 0; i < 81; ++i) ripples.push_back(surfaceList.surfaces[0].points[i].z);
+
+    // Forty lifts given from the last point down (the list grows past its first size).
+    for (int i = 80; i > 0; i -= 2) ASSERT_TRUE(setWaveLift(waveState, i, 0.25f * i));
+    ASSERT_TRUE(setWaveLift(waveState, 500, 9.0f));
+    ASSERT_TRUE(setWaveLift(waveState, 40, 0.0f));
+    EXPECT_EQ(waveLift(waveState, 40), 0.0f);
+    EXPECT_EQ(waveLift(waveState, 42), 10.5f);
+    EXPECT_EQ(waveLift(waveState, 41), 0.0f);
+    animate();
+    for (int i = 0; i < 81; ++i) {
+        const float lift = (i % 2 == 0 && i != 0 && i != 40) ? 0.25f * i : 0.0f;
+        EXPECT_EQ(surfaceList.surfaces[0].points[i].z, ripples[i] + lift) << i;
+    }
+    clearWaveLifts(waveState);
+    EXPECT_EQ(waveState.liftCount, 0);
+    animate();
+    for (int i = 0; i < 81; ++i) EXPECT_EQ(surfaceList.surfaces[0].points[i].z, ripples[i]) << i;
+}
