@@ -82,6 +82,9 @@ void keyDown(HWND hwnd, WPARAM key) {
             reportFailure(timeGetTime(), "couldn't reload surface file (%s)\n", reason);
         } else {
             clearEditHistory();   // the drags were made on surfaces that are gone
+            const int count = scene.surfaces.count;
+            showNotice(timeGetTime(), "loaded %d surface%s from %s", count,
+                       count == 1 ? "" : "s", path);
         }
         break;
     }
@@ -98,6 +101,10 @@ void keyDown(HWND hwnd, WPARAM key) {
             reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
         } else if (!saveSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
+        } else {
+            const int count = scene.surfaces.count;
+            showNotice(timeGetTime(), "saved %d surface%s to %s", count, count == 1 ? "" : "s",
+                       SURFACE_FILE);
         }
         break;
     }
