@@ -128,9 +128,11 @@ void keyDown(HWND hwnd, WPARAM key) {
     case 'U': undoEdit(); break;
     case 'R': redoEdit(); break;
     case VK_OEM_PLUS:
+    case VK_ADD:
         o.subdivisions = clampTo(o.subdivisions + 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;
     case VK_OEM_MINUS:
+    case VK_SUBTRACT:
         o.subdivisions = clampTo(o.subdivisions - 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;
     default: program.input.heldKeys |= heldBit(key); break;

@@ -42,6 +42,8 @@ static int virtualKey(SDL_Keycode sym) {
     case SDLK_EQUALS:
     case SDLK_PLUS: return VK_OEM_PLUS;
     case SDLK_MINUS: return VK_OEM_MINUS;
+    case SDLK_KP_PLUS: return VK_ADD;
+    case SDLK_KP_MINUS: return VK_SUBTRACT;
     default: return 0;
     }
 }

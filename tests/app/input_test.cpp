@@ -68,6 +68,12 @@ TEST_F(InputTest, StepsStopAtTheirLimits) {
     EXPECT_EQ(renderOptions.subdivisions, 20);
     down(VK_OEM_MINUS, 30);
     EXPECT_EQ(renderOptions.subdivisions, 1);
+    // The numeric keypad's plus and minus do the same.
+    down(VK_ADD, 2);
+    EXPECT_EQ(renderOptions.subdivisions, 3);
+    down(VK_SUBTRACT);
+    EXPECT_EQ(renderOptions.subdivisions, 2);
+    down(VK_OEM_MINUS);
 
     down('B');
     EXPECT_EQ(renderOptions.farW, 1100.0f);
