@@ -193,6 +193,21 @@ TEST(Capture, ACountThatIsNotAWholeNumberIsRefused) {
     EXPECT_EQ(run.err, "vorl: 'data/vorl.txt': unexpected argument (see --help)\n");
 }
 
+TEST(Startup, WithoutADisplayTheRunSaysItIsHeadlessOnce) {
+    ScratchDir dir;
+    ProgramRun run = dir.run("--frames 3");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "vorl: no display found; running headless for 3 frames (--headless to "
+                       "silence, --help for options)\n");
+    EXPECT_TRUE(std::regex_match(lastLine(run.out), STATISTICS_LINE)) << run.out;
+    run = dir.run("", "VEXA_TMUS=1");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "vorl: no display found; running headless for 300 frames (--headless to "
+                       "silence, --help for options)\n");
+    run = dir.run("--headless --frames 3");
+    EXPECT_EQ(run.err, "") << "asked for: nothing to say";
+}
+
 TEST(Diagnostics, ErrorFileAcrossRuns) {
     // The texture module's own line, then which file the program could not use and why.
     const std::string refused100 =
