@@ -204,6 +204,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      void* param);
 BOOL DestroyWindow(HWND hwnd);
+// The window's title (its caption); FALSE for a window that does not exist.
+BOOL SetWindowTextA(HWND hwnd, LPCSTR text);
 BOOL ShowWindow(HWND hwnd, int cmdShow);
 BOOL UpdateWindow(HWND hwnd);
 BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int cx, int cy, UINT flags);

@@ -123,6 +123,30 @@ TEST(Session, SdlBackEndUnderVirtualDisplay) {
     EXPECT_EQ(tgaWidth(dir.read("last.tga")), 1024);
 }
 
+TEST(Session, TheWindowsTitleSaysWhereTheKeysAre) {
+    if (std::system("command -v xvfb-run >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1") !=
+        0) {
+        GTEST_SKIP() << "xvfb-run or xdotool is not installed";
+    }
+    ScratchDir dir;
+    // Runs the program given as arguments, waits for its window and prints its title.
+    dir.write("title.sh",
+              "\"$@\" & pid=$!\n"
+              "for i in $(seq 150); do\n"
+              "  id=$(xdotool search --name '^Vorl' 2>/dev/null | head -n 1)\n"
+              "  [ -n \"$id\" ] && break\n"
+              "  sleep 0.1\n"
+              "done\n"
+              "[ -n \"$id\" ] && xdotool getwindowname \"$id\"\n"
+              "kill $pid; wait $pid\n"
+              "exit 0\n");
+    const ProgramRun run =
+        dir.run("--windowed --answer ok -res 640x480", "SDL_AUDIODRIVER=dummy",
+                "xvfb-run -a -s '-screen 0 1280x1024x24' sh '" + dir.file("title.sh").string() +
+                    "'");
+    EXPECT_EQ(run.out, "Vorl - F1 lists the keys\n") << run.err;
+}
+
 TEST(Session, SdlAndHeadlessShowTheSamePicture) {
     if (std::system("command -v xvfb-run >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "xvfb-run is not installed";
