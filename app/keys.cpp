@@ -48,6 +48,7 @@ const KeyHelp KEY_LIST[] = {
     {KEYS_INSPECTION, "F4", "crack audit of every frame (see --audit-cracks)", false},
     {KEYS_SHAPING, "F5", "toggle edit mode: drag a shown control point (Shift: up, down)", false},
     {KEYS_SHAPING, "U, R", "undo, redo a drag", false},
+    {KEYS_PROGRAM, "F6", "in a window: give the pointer back (a click takes it again)", false},
     {KEYS_PROGRAM, "M", "toggle resolution", true},
     {KEYS_PROGRAM, "V", "toggle vsynch", true},
     {KEYS_PROGRAM, "Escape", "quit program", true},

@@ -34,7 +34,14 @@ struct WindowsState {
     HWND window;
     int frameWidth, frameHeight;
     const std::uint16_t* lastPixels;   // the frame last shown, for repainting
-    bool active;              // the window has the focus: the cursor is hidden and confined
+    bool active;              // the window has the focus
+    // The pointer is the program's: hidden, confined and its motion turning the view. Full
+    // screen whenever the window has the focus; a window (--windowed) holds it from its first
+    // activation, gives it back on F6 or when it loses the focus, and takes it again on a
+    // click into it (a click that is not passed on).
+    bool held;
+    bool heldOnce;            // a window took the pointer on its first activation
+    unsigned swallowedButtons;   // 1 left, 2 right: taking clicks whose release is not passed on
     POINT centre;             // the client centre in screen pixels, where the cursor rests
 };
 WindowsState windowsState;
@@ -114,6 +121,29 @@ void paintFrame(HDC dc) {
                   s.frameHeight, s.lastPixels, bitmap, DIB_RGB_COLORS, SRCCOPY);
 }
 
+void holdPointer(bool hold) {
+    WindowsState& s = windowsState;
+    if (hold == s.held) return;
+    s.held = hold;
+    confineCursor(hold);
+}
+
+// A button press or release; true when it goes on to the program. In a window that does not
+// hold the pointer, a press takes it and neither the press nor its release is passed on.
+bool passButton(unsigned button, bool down) {
+    WindowsState& s = windowsState;
+    if (down && !s.held) {
+        holdPointer(true);
+        s.swallowedButtons |= button;
+        return false;
+    }
+    if (!down && (s.swallowedButtons & button)) {
+        s.swallowedButtons &= ~button;
+        return false;
+    }
+    return true;
+}
+
 LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowsState& s = windowsState;
     // The window is activated and sees the pointer while CreateWindowExA is still making it:
@@ -122,6 +152,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     switch (message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
+        if (wParam == VK_F6 && backendWindowed()) holdPointer(false);
         // Bit 30 of lParam: the key was already down, so this is auto-repeat.
         backendPostKey(static_cast<int>(wParam), true, (lParam & (1 << 30)) != 0);
         return 0;
@@ -130,7 +161,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         backendPostKey(static_cast<int>(wParam), false, false);
         return 0;
     case WM_MOUSEMOVE: {
-        if (!s.active) return 0;
+        if (!s.active || !s.held) return 0;
         POINT at;
         GetCursorPos(&at);
         const int dx = at.x - s.centre.x;
@@ -141,20 +172,34 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         }
         return 0;
     }
-    case WM_LBUTTONDOWN: backendPostButton(true, true); return 0;
-    case WM_LBUTTONUP: backendPostButton(true, false); return 0;
-    case WM_RBUTTONDOWN: backendPostButton(false, true); return 0;
-    case WM_RBUTTONUP: backendPostButton(false, false); return 0;
+    case WM_LBUTTONDOWN:
+        if (passButton(1, true)) backendPostButton(true, true);
+        return 0;
+    case WM_LBUTTONUP:
+        if (passButton(1, false)) backendPostButton(true, false);
+        return 0;
+    case WM_RBUTTONDOWN:
+        if (passButton(2, true)) backendPostButton(false, true);
+        return 0;
+    case WM_RBUTTONUP:
+        if (passButton(2, false)) backendPostButton(false, false);
+        return 0;
     case WM_ACTIVATE:
         s.active = LOWORD(wParam) != WA_INACTIVE;
-        confineCursor(s.active);
+        if (!s.active) {
+            holdPointer(false);
+        } else if (!backendWindowed() || !s.heldOnce) {
+            s.heldOnce = true;
+            s.held = false;
+            holdPointer(true);
+        }
         return 0;
     case WM_SIZE:
     case WM_MOVE:
-        if (s.active) confineCursor(true);
+        if (s.active && s.held) confineCursor(true);
         return 0;
     case WM_SETCURSOR:
-        if (LOWORD(lParam) == HTCLIENT) {
+        if (LOWORD(lParam) == HTCLIENT && s.held) {
             SetCursor(nullptr);
             return TRUE;
         }
@@ -243,7 +288,7 @@ void windowsPumpEvents() {
 bool windowsMessageBox(const char* text, const char* caption, unsigned type, int* result) {
     // A scripted answer means nobody is there to click: answer without showing a box.
     if (backendAnswerGiven()) return false;
-    const bool hadCursor = windowsState.active;
+    const bool hadCursor = windowsState.held;
     if (hadCursor) confineCursor(false);
     ShowCursor(TRUE);
     const int pressed = MessageBoxA(windowsState.window, text ? text : "",
