@@ -43,6 +43,11 @@ struct WindowsState {
     bool heldOnce;            // a window took the pointer on its first activation
     unsigned swallowedButtons;   // 1 left, 2 right: taking clicks whose release is not passed on
     POINT centre;             // the client centre in screen pixels, where the cursor rests
+    // Vertical sync: the swap waits for the display's next refresh, paced from the rate the
+    // display reports (Wine's DwmFlush returns at once, so it cannot be the clock).
+    HANDLE timer;             // a waitable timer, or null where the system has none
+    LONGLONG ticksPerRefresh; // performance-counter ticks of one refresh, 0 = not known yet
+    LONGLONG nextPresent;     // performance-counter tick of the next refresh, 0 = none yet
 };
 WindowsState windowsState;
 
@@ -254,10 +259,66 @@ bool openWindow(int width, int height) {
     return true;
 }
 
-void windowsShowFrame(const std::uint16_t* pixels, int width, int height, int) {
+// Refreshes per second of the display the window is on; 60 where it does not say (0 and 1
+// stand for the board's default rate).
+LONGLONG displayRefreshRate() {
+    DEVMODEA mode = {};
+    mode.dmSize = sizeof mode;
+    if (EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode) &&
+        mode.dmDisplayFrequency > 1 && mode.dmDisplayFrequency < 1000) {
+        return static_cast<LONGLONG>(mode.dmDisplayFrequency);
+    }
+    return 60;
+}
+
+// Sleeps until the performance counter reaches `tick`: on the waitable timer (exact to the
+// system's timer), else with Sleep in whole milliseconds, short of the tick rather than past.
+void sleepUntil(LONGLONG tick, LONGLONG frequency) {
+    WindowsState& s = windowsState;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (now.QuadPart >= tick) return;
+    // Due times are in 100-nanosecond units; negative means "from now".
+    const LONGLONG hundreds = (tick - now.QuadPart) * 10000000 / frequency;
+    if (s.timer != nullptr) {
+        LARGE_INTEGER due;
+        due.QuadPart = -hundreds;
+        if (SetWaitableTimer(s.timer, &due, 0, nullptr, nullptr, FALSE)) {
+            WaitForSingleObject(s.timer, INFINITE);
+            return;
+        }
+    }
+    if (hundreds >= 10000) Sleep(static_cast<DWORD>(hundreds / 10000));
+}
+
+// Vertical sync: a swap waits for the display's next refresh. GDI has no refresh to wait on
+// (and DwmFlush does not wait under Wine), so the swaps are paced to the display's rate: each
+// shows at the next multiple of the refresh period after the last, and a frame that came more
+// than a period late starts the count again rather than hurrying to catch up.
+void waitForRefresh() {
+    WindowsState& s = windowsState;
+    LARGE_INTEGER frequency;
+    if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0) return;
+    if (s.ticksPerRefresh == 0) s.ticksPerRefresh = frequency.QuadPart / displayRefreshRate();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (s.nextPresent == 0 || now.QuadPart - s.nextPresent > s.ticksPerRefresh) {
+        s.nextPresent = now.QuadPart;
+    } else {
+        sleepUntil(s.nextPresent, frequency.QuadPart);
+    }
+    s.nextPresent += s.ticksPerRefresh;
+}
+
+void windowsShowFrame(const std::uint16_t* pixels, int width, int height, int swapInterval) {
     WindowsState& s = windowsState;
     if (s.failed) return;
     if (s.window == nullptr && !openWindow(width, height)) return;
+    if (swapInterval >= 1) {
+        waitForRefresh();
+    } else {
+        s.nextPresent = 0;
+    }
     if (backendWindowed() && (width != s.frameWidth || height != s.frameHeight)) {
         // A windowed run follows the output's size, as at the resolution switch.
         RECT r = {0, 0, width, height};
@@ -311,6 +372,7 @@ void windowsStop() {
     WindowsState& s = windowsState;
     ClipCursor(nullptr);
     if (s.window != nullptr) DestroyWindow(s.window);
+    if (s.timer != nullptr) CloseHandle(s.timer);
     if (s.classRegistered) UnregisterClassA(WINDOW_CLASS, GetModuleHandleA(nullptr));
     s = WindowsState{};
 }
@@ -367,6 +429,7 @@ bool windowsStart(PlatformBackend* backend) {
     wc.lpszClassName = WINDOW_CLASS;
     if (RegisterClassExA(&wc) == 0) return false;
     windowsState.classRegistered = true;
+    windowsState.timer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
     *backend = PlatformBackend{};
     backend->name = "windows";
     backend->stop = windowsStop;
