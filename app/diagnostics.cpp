@@ -90,6 +90,15 @@ void reportError(const char* format, ...) {
     sendToSinks(text);
 }
 
+// The notice is one line: it ends at the first line end.
+static void setNotice(std::uint32_t now, const char* text) {
+    std::snprintf(program.diagnostics.notice, sizeof program.diagnostics.notice, "%.*s",
+                  static_cast<int>(std::strcspn(text, "\n")), text);
+    // 0 means "no notice", so a notice due to end exactly at 0 ends one millisecond later.
+    program.diagnostics.noticeUntil = now + NOTICE_MILLISECONDS;
+    if (program.diagnostics.noticeUntil == 0) program.diagnostics.noticeUntil = 1;
+}
+
 void reportFailure(std::uint32_t now, const char* format, ...) {
     char text[ERROR_TEXT_SIZE];
     va_list args;
@@ -97,12 +106,16 @@ void reportFailure(std::uint32_t now, const char* format, ...) {
     formatMessage(text, format, args);
     va_end(args);
     sendToSinks(text);
-    // The notice is one line: it ends at the first line end.
-    std::snprintf(program.diagnostics.notice, sizeof program.diagnostics.notice, "%.*s",
-                  static_cast<int>(std::strcspn(text, "\n")), text);
-    // 0 means "no notice", so a notice due to end exactly at 0 ends one millisecond later.
-    program.diagnostics.noticeUntil = now + NOTICE_MILLISECONDS;
-    if (program.diagnostics.noticeUntil == 0) program.diagnostics.noticeUntil = 1;
+    setNotice(now, text);
+}
+
+void showNotice(std::uint32_t now, const char* format, ...) {
+    char text[ERROR_TEXT_SIZE];
+    va_list args;
+    va_start(args, format);
+    formatMessage(text, format, args);
+    va_end(args);
+    setNotice(now, text);
 }
 
 const char* currentNotice(std::uint32_t now) {

@@ -35,5 +35,8 @@ void enableErrorSink(int index);
 void reportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // reportError, and the text also becomes the screen notice for NOTICE_MILLISECONDS from `now`.
 void reportFailure(std::uint32_t now, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// Only the screen notice, for NOTICE_MILLISECONDS from `now`: what a command did that the user
+// should see ("saved 2 surfaces to data/vorl.txt"); nothing goes to the sinks.
+void showNotice(std::uint32_t now, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // The screen notice at clock reading `now` (without its line end), or null when none is due.
 const char* currentNotice(std::uint32_t now);

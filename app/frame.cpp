@@ -10,6 +10,7 @@
 #include "app/editor.h"
 #include "app/input.h"
 #include "app/insight.h"
+#include "app/keys.h"
 #include "app/program.h"
 #include "app/startup.h"
 #include "app/viewer.h"
@@ -26,7 +27,8 @@ namespace {
 
 const char* onOff(bool value) { return value ? "on" : "off"; }
 
-// `linesAbove`: rows the statistics text took; the help starts below them.
+// `linesAbove`: rows the statistics text took; the help starts below them. First the demo's
+// own list with the settings in brackets, then every other key of the key table in its words.
 void printHelp(int linesAbove) {
     static const char* const gapNames[GAP_FILL_MODE_COUNT] = {"no fill", "fill", "fill green"};
     const RenderOptions& o = renderOptions;
@@ -37,7 +39,7 @@ void printHelp(int linesAbove) {
         "mouse movement: rotate camera\n"
         "arrow keys: move camera\n"
         "escape: quit program\n"
-        "+/-: increase/decrease static patch subdivs [%d]\n"
+        "+/-: increase/decrease static patch subdivs [%d]%s\n"
         "2: toggle multi-view\n"
         "C: toggle normals' source [%s]\n"
         "D: toggle control points\n"
@@ -53,24 +55,21 @@ void printHelp(int linesAbove) {
         "W: toggle wireframe\n"
         "X: toggle dynamic lod [%s]\n"
         "Y: toggle specular lighting [%s]\n",
-        o.subdivisions, o.controlNormals ? "control normals" : "poly normals", gapNames[gap],
-        onOff(o.fog), onOff(o.forwardDifferencing),
-        o.surfaceType == SURFACE_BSPLINE ? "b-spline" : "bezier", onOff(o.dynamicDetail),
-        onOff(o.specular));
-    // The keys added since the demo's own list, after it.
-    consolePrintf(
-        "S/L: save/load the surface file\n"
-        "F2/F3/F4: heat map, stage timing, crack audit\n"
-        "F5: toggle edit mode [%s]: drag the picked control point\n"
-        "   (shift: up/down; a moved sea point rides the waves)\n"
-        "U/R: undo/redo a drag\n",
-        onOff(program.editor.on));
+        o.subdivisions, o.dynamicDetail ? " (unused: dynamic)" : "",
+        o.controlNormals ? "control normals" : "poly normals", gapNames[gap], onOff(o.fog),
+        onOff(o.forwardDifferencing), o.surfaceType == SURFACE_BSPLINE ? "b-spline" : "bezier",
+        onOff(o.dynamicDetail), onOff(o.specular));
+    int count = 0;
+    const KeyHelp* keys = keyList(&count);
+    for (int i = 0; i < count; ++i) {
+        if (!keys[i].demoHelp) consolePrintf("%s: %s\n", keys[i].keys, keys[i].what);
+    }
 }
 
 // The frame's views of the camera: one over the whole output, or in multi-view two side by
 // side, the second looking the other way (from the camera turned by the mouse once more).
 // Each is its own record; the camera itself only takes the mouse's turn. While a control
-// point is held, the mouse's motion moves it instead, as the view it was picked in sees it.
+// point is held, the mouse's motion moves it instead, as the view drawn last sees it.
 int drawViews(std::uint32_t now) {
     const float width = program.output.width;
     const float height = program.output.height;
@@ -94,9 +93,8 @@ int drawViews(std::uint32_t now) {
                   height * 0.7f, now);
     }
     if (holding) {
-        // The pointer moved from the centre by minus the look delta; the point moves as the
-        // view it was picked in sees it.
-        dragHeldPoint(viewer.views[editorDragView(viewer.viewCount)], -dx, -dy,
+        // The pointer moved from the centre by minus the look delta.
+        dragHeldPoint(viewer.views[viewer.viewCount - 1], -dx, -dy,
                       (program.input.heldKeys & HELD_SHIFT) != 0);
     }
     int polygons = 0;
@@ -160,6 +158,7 @@ void runFrame() {
     if (renderOptions.showHelp) {
         consoleClear();
         printHelp(statisticsRows);
+        consoleDrawBacking(HELP_BACKING_COLOUR);
         consoleSetColour(HELP_COLOUR);
         consoleDraw();
     }

@@ -83,6 +83,9 @@ void keyDown(HWND hwnd, WPARAM key) {
         } else {
             if (reason[0] != '\0') reportError("%s\n", reason);   // loaded, with a warning
             clearEditHistory();   // the drags were made on surfaces that are gone
+            const int count = scene.surfaces.count;
+            showNotice(timeGetTime(), "loaded %d surface%s from %s", count,
+                       count == 1 ? "" : "s", path);
         }
         break;
     }
@@ -99,6 +102,10 @@ void keyDown(HWND hwnd, WPARAM key) {
             reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
         } else if (!saveSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
+        } else {
+            const int count = scene.surfaces.count;
+            showNotice(timeGetTime(), "saved %d surface%s to %s", count, count == 1 ? "" : "s",
+                       SURFACE_FILE);
         }
         break;
     }
@@ -122,9 +129,11 @@ void keyDown(HWND hwnd, WPARAM key) {
     case 'U': undoEdit(); break;
     case 'R': redoEdit(); break;
     case VK_OEM_PLUS:
+    case VK_ADD:
         o.subdivisions = clampTo(o.subdivisions + 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;
     case VK_OEM_MINUS:
+    case VK_SUBTRACT:
         o.subdivisions = clampTo(o.subdivisions - 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;
     default: program.input.heldKeys |= heldBit(key); break;

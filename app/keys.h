@@ -16,6 +16,8 @@ struct KeyHelp {
     int group;          // KeyGroup; the list keeps each group's keys together, groups in order
     const char* keys;   // the keys as written on the keyboard: "Shift+Up, Shift+Down"
     const char* what;   // what they do, lower case, no full stop
+    bool demoHelp;      // F1's first part, the demo's own list, names these keys in its words;
+                        // F1 lists every other entry after it, from this table
 };
 
 // The list in the order it is shown; *count receives its length.

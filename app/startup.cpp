@@ -59,6 +59,8 @@ constexpr RefreshName REFRESH_RATES[] = {
 };
 
 constexpr const char* CAPTION = "Vorl";
+// The window's title: its name, and where a newcomer finds the keys.
+constexpr const char* WINDOW_TITLE = "Vorl - F1 lists the keys";
 
 // A question box for an option given as the last argument; false when the user cancels.
 bool askMissingValue(const char* text) {
@@ -190,6 +192,7 @@ bool startDisplayAndScene(int* exitCode) {
     d.window = createAppWindow(CAPTION, 0, 0, 100, 100, WINDOW_CONFINE_CURSOR | WINDOW_MAXIMISED);
     if (d.window == nullptr) return failStartup("couldn't create a window", CAPTION, exitCode);
     program.stage = STAGE_WINDOW;
+    SetWindowTextA(d.window, WINDOW_TITLE);
     if (!deviceStart()) return failStartup("couldn't initialize vexa", "Murlo", exitCode);
     program.stage = STAGE_DEVICE;
     if (textureUnitCount() == 1 && d.refresh == VX_REFRESH_DEFAULT) d.refresh = VX_REFRESH_60;

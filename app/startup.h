@@ -20,6 +20,9 @@ constexpr int CONSOLE_COLUMNS = 80;
 constexpr int CONSOLE_ROWS = 40;
 constexpr std::uint32_t STATISTICS_COLOUR = 0xFF00007F;  // dark red
 constexpr std::uint32_t HELP_COLOUR = 0xFF007F00;        // dark green
+// Behind the help: black that lets an eighth of the picture through, so that the dark green
+// stays readable over the bright sea.
+constexpr std::uint32_t HELP_BACKING_COLOUR = 0xE0000000;
 
 struct DisplaySettings {
     int requestedMode;          // VxResolution named by -res

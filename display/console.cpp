@@ -212,6 +212,52 @@ void consoleDraw() {
     restoreRenderState();
 }
 
+void consoleDrawBacking(std::uint32_t colour) {
+    const ConsoleState& console = display.console;
+    if (!console.enabled || !fontCache() || console.grid == nullptr) return;
+    // The backing belongs to text: with the font refused there is none to back.
+    if (!display.console.font.slot[fontCache()->unit].resident) return;
+    int firstRow = -1, lastRow = -1, widest = 0;
+    for (int row = 0; row < console.rows; ++row) {
+        const std::uint8_t* line = console.grid + row * console.columns;
+        int length = 0;
+        while (length < console.columns && line[length] != 0) ++length;
+        if (length == 0) continue;
+        if (firstRow < 0) firstRow = row;
+        lastRow = row;
+        if (length > widest) widest = length;
+    }
+    if (firstRow < 0) return;
+    const float margin = 0.5f * console.cellWidth;
+    const float x0 = console.originX > margin ? console.originX - margin : 0.0f;
+    const float x1 = console.originX + static_cast<float>(widest) * console.cellWidth + margin;
+    const float y0 = console.originY + static_cast<float>(firstRow) * console.cellHeight;
+    const float y1 = console.originY + static_cast<float>(lastRow + 1) * console.cellHeight;
+    saveRenderState();
+    vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
+                      false);
+    vxSetAlphaCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
+                      false);
+    vxSetAlphaBlend(VX_BLEND_SRC_ALPHA, VX_BLEND_ONE_MINUS_SRC_ALPHA, VX_BLEND_ONE, VX_BLEND_ZERO);
+    vxSetAlphaTest(VX_CMP_ALWAYS);
+    vxSetDepthFunction(VX_CMP_ALWAYS);
+    vxSetDepthMask(false);
+    vxSetOrigin(VX_ORIGIN_UPPER_LEFT);
+    vxSetCullMode(VX_CULL_NONE);
+    vxSetClipWindow(0, 0, static_cast<int>(console.scaleX), static_cast<int>(console.scaleY));
+    vxSetConstantColor(colour);
+    vxSetFogMode(VX_FOG_DISABLE);
+    vxSetDitherMode(VX_DITHER_DISABLE);
+    const ConsoleVertex strip[4] = {
+        {x0, y0, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0},
+        {x1, y0, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0},
+        {x0, y1, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0},
+        {x1, y1, 1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0},
+    };
+    vxDrawVertexList(VX_TRIANGLE_STRIP, 4, strip, sizeof(ConsoleVertex));
+    restoreRenderState();
+}
+
 void consoleFree() {
     ConsoleState& console = display.console;
     if (fontCache() && console.font.slot[0].resident) cacheRemove(*fontCache(), console.font);

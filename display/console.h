@@ -44,5 +44,11 @@ void consoleSetColour(std::uint32_t colour);
 // Draws the grid over the picture; the render state is the same afterwards. Draws nothing
 // while texture memory refuses the font.
 void consoleDraw();
+// Darkens the block behind the grid's text (from its first to its last row with text, as wide
+// as its longest row and half a cell more on each side) with `colour` (ABGR; its alpha says how
+// much of the picture still shows), so that the text stays readable over a bright picture.
+// Nothing when the console is off or the text would not be drawn. The render state is the
+// same afterwards.
+void consoleDrawBacking(std::uint32_t colour);
 // Releases the grid (and the font's place in texture memory).
 void consoleFree();

@@ -70,6 +70,15 @@ int platformInitBackend() {
     } else if (frames == PLATFORM_FRAMES_DEFAULT) {
         frames = backendKind == PLATFORM_BACKEND_HEADLESS ? PLATFORM_HEADLESS_FRAMES : -1;
     }
+#if !VORL_HAVE_WEB
+    // Nobody asked for a run without a window: say why there is none and what happens
+    // instead, once, rather than drawing frames nobody sees in silence.
+    if (!platformOptions.headless && backendKind == PLATFORM_BACKEND_HEADLESS) {
+        std::fprintf(stderr, "vorl: no display found; running headless for %d frames "
+                             "(--headless to silence, --help for options)\n", frames);
+        std::fflush(stderr);
+    }
+#endif
     if (recordActive() || !platformScript.answers.empty()) {
         backendMessageBox = platformBackend.messageBox;
         platformBackend.messageBox = answeredMessageBox;

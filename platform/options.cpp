@@ -44,9 +44,10 @@ static const char HELP_TEXT[] =
     "                          print 'crack audit: frames=N gaps=M largest=K' at exit\n"
     "\n"
     "Program options:\n"
-    "  -res WxH                output resolution, e.g. -res 800x600\n"
-    "  -ref HZ                 refresh rate in hertz\n"
-    "  -screencapture N        write N screen captures (scrn0000.tga and on)\n";
+    "  -res WxH                output resolution: 1600x1200, 1280x1024, 1024x768, 800x600,\n"
+    "                          640x480 or 512x384 (without -res the largest that opens)\n"
+    "  -ref HZ                 refresh rate in hertz: 60, 70, 72, 75, 80, 85, 90, 100 or 120\n"
+    "  -screencapture N        Enter captures the next N frames (scrn0000.tga and on)\n";
 
 // Where the keys' descriptions start, as the options' do.
 constexpr std::size_t HELP_KEY_COLUMN = 26;
@@ -172,19 +173,30 @@ static bool applyOption(int kind, const char* name, const char* value, PlatformO
 static const char* const PROGRAM_OPTIONS[] = {"-res", "-ref", "-screencapture"};
 
 // Walks the arguments left for the program as it will: a program option takes the next
-// argument as its value whatever it looks like (a lone option at the end asks for its value);
-// any other argument starting with '-' is refused, named in *error. Plain words pass, as the
-// program ignores them.
+// argument as its value whatever it looks like (a lone option at the end asks for its value).
+// The capture count must be a whole number; the resolution and the rate are judged by the
+// program, which says what it does instead. Any other argument is refused, named in *error:
+// a word starting with '-' as an unknown option, any other word as unexpected.
 static bool checkProgramArguments(const std::vector<char*>& rest, std::string* error) {
     for (std::size_t i = 1; i < rest.size(); ++i) {
         const char* arg = rest[i];
         bool program = false;
         for (const char* name : PROGRAM_OPTIONS) program |= strcasecmp(arg, name) == 0;
         if (program) {
+            long count = 0;
+            if (strcasecmp(arg, "-screencapture") == 0 && i + 1 < rest.size() &&
+                !parseCount(rest[i + 1], &count)) {
+                *error = std::string(arg) + ": expected a whole number of frames, not '" +
+                         rest[i + 1] + "'";
+                return false;
+            }
             ++i;
             continue;
         }
-        if (arg[0] != '-') continue;
+        if (arg[0] != '-') {
+            *error = std::string("'") + arg + "': unexpected argument";
+            return false;
+        }
         const char* equals = std::strncmp(arg, "--", 2) == 0 ? std::strchr(arg, '=') : nullptr;
         const std::size_t nameLength = equals ? static_cast<std::size_t>(equals - arg)
                                               : std::strlen(arg);

@@ -18,6 +18,11 @@ struct SdlState {
     int textureWidth, textureHeight;
     int desktopWidth, desktopHeight;
     int vsync;                // the swap interval last handed to the renderer, -1 = none yet
+    // The pointer is the program's (relative mode: hidden, its motion turns the view). Full
+    // screen always; a window gives it back on F6 or when it loses the focus, and takes it
+    // again on a click into it (a click that is not passed on).
+    bool pointerHeld;
+    Uint8 swallowedButtons;   // SDL_BUTTON masks of taking clicks whose release is not passed on
 };
 static SdlState sdlState;
 
@@ -42,29 +47,68 @@ static int virtualKey(SDL_Keycode sym) {
     case SDLK_EQUALS:
     case SDLK_PLUS: return VK_OEM_PLUS;
     case SDLK_MINUS: return VK_OEM_MINUS;
+    case SDLK_KP_PLUS: return VK_ADD;
+    case SDLK_KP_MINUS: return VK_SUBTRACT;
     default: return 0;
     }
 }
 
+static void holdPointer(bool hold) {
+    sdlState.pointerHeld = hold;
+    SDL_SetRelativeMouseMode(hold ? SDL_TRUE : SDL_FALSE);
+}
+
+// A button press or release; true when it goes on to the program. In a window that does not
+// hold the pointer, a press takes it and neither the press nor its release is passed on.
+static bool passButton(const SDL_MouseButtonEvent& button, bool down) {
+    SdlState& s = sdlState;
+    const Uint8 mask = static_cast<Uint8>(SDL_BUTTON(button.button));
+    if (down && !s.pointerHeld && s.window) {
+        holdPointer(true);
+        s.swallowedButtons = static_cast<Uint8>(s.swallowedButtons | mask);
+        return false;
+    }
+    if (!down && (s.swallowedButtons & mask)) {
+        s.swallowedButtons = static_cast<Uint8>(s.swallowedButtons & ~mask);
+        return false;
+    }
+    return true;
+}
+
 static void sdlPumpEvents() {
+    SdlState& s = sdlState;
     SDL_Event e;
     while (SDL_PollEvent(&e)) {
         switch (e.type) {
         case SDL_QUIT: backendPostClose(); break;
         case SDL_KEYDOWN:
         case SDL_KEYUP: {
+            if (e.type == SDL_KEYDOWN && e.key.keysym.sym == SDLK_F6 && backendWindowed() &&
+                s.pointerHeld) {
+                holdPointer(false);
+            }
             const int vk = virtualKey(e.key.keysym.sym);
             if (vk) backendPostKey(vk, e.type == SDL_KEYDOWN, e.key.repeat != 0);
             break;
         }
-        case SDL_MOUSEMOTION: backendMoveCursorBy(e.motion.xrel, e.motion.yrel); break;
+        case SDL_MOUSEMOTION:
+            // A free pointer is the desktop's: its motion is not the program's.
+            if (s.pointerHeld) backendMoveCursorBy(e.motion.xrel, e.motion.yrel);
+            break;
         case SDL_MOUSEBUTTONDOWN:
         case SDL_MOUSEBUTTONUP: {
             const bool down = e.type == SDL_MOUSEBUTTONDOWN;
+            if (!passButton(e.button, down)) break;
             if (e.button.button == SDL_BUTTON_LEFT) backendPostButton(true, down);
             if (e.button.button == SDL_BUTTON_RIGHT) backendPostButton(false, down);
             break;
         }
+        case SDL_WINDOWEVENT:
+            if (e.window.event == SDL_WINDOWEVENT_FOCUS_LOST && backendWindowed() &&
+                s.pointerHeld) {
+                holdPointer(false);
+            }
+            break;
         default: break;
         }
     }
@@ -89,7 +133,7 @@ static bool openWindow(int width, int height) {
         return false;
     }
     // The program reads the mouse by its motion and re-centres the virtual cursor itself.
-    SDL_SetRelativeMouseMode(SDL_TRUE);
+    holdPointer(true);
     s.vsync = -1;
     return true;
 }

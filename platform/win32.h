@@ -110,6 +110,8 @@ constexpr int VK_LEFT = 0x25;
 constexpr int VK_UP = 0x26;
 constexpr int VK_RIGHT = 0x27;
 constexpr int VK_DOWN = 0x28;
+constexpr int VK_ADD = 0x6B;        // the numeric keypad's plus
+constexpr int VK_SUBTRACT = 0x6D;   // and minus
 constexpr int VK_F1 = 0x70;
 constexpr int VK_F2 = 0x71;
 constexpr int VK_F3 = 0x72;
@@ -202,6 +204,8 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
                      void* param);
 BOOL DestroyWindow(HWND hwnd);
+// The window's title (its caption); FALSE for a window that does not exist.
+BOOL SetWindowTextA(HWND hwnd, LPCSTR text);
 BOOL ShowWindow(HWND hwnd, int cmdShow);
 BOOL UpdateWindow(HWND hwnd);
 BOOL SetWindowPos(HWND hwnd, HWND after, int x, int y, int cx, int cy, UINT flags);

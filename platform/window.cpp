@@ -145,6 +145,13 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style,
     return hwnd;
 }
 
+BOOL SetWindowTextA(HWND hwnd, LPCSTR text) {
+    PlatformWindow* w = windowFromHandle(hwnd);
+    if (!w) return FALSE;
+    std::snprintf(w->title, sizeof(w->title), "%s", text ? text : "");
+    return TRUE;
+}
+
 BOOL DestroyWindow(HWND hwnd) {
     PlatformWindow* w = windowFromHandle(hwnd);
     if (!w || w->destroying) return FALSE;

@@ -35,8 +35,20 @@ struct WindowsState {
     HWND window;
     int frameWidth, frameHeight;
     const std::uint16_t* lastPixels;   // the frame last shown, for repainting
-    bool active;              // the window has the focus: the cursor is hidden and confined
+    bool active;              // the window has the focus
+    // The pointer is the program's: hidden, confined and its motion turning the view. Full
+    // screen whenever the window has the focus; a window (--windowed) holds it from its first
+    // activation, gives it back on F6 or when it loses the focus, and takes it again on a
+    // click into it (a click that is not passed on).
+    bool held;
+    bool heldOnce;            // a window took the pointer on its first activation
+    unsigned swallowedButtons;   // 1 left, 2 right: taking clicks whose release is not passed on
     POINT centre;             // the client centre in screen pixels, where the cursor rests
+    // Vertical sync: the swap waits for the display's next refresh, paced from the rate the
+    // display reports (Wine's DwmFlush returns at once, so it cannot be the clock).
+    HANDLE timer;             // a waitable timer, or null where the system has none
+    LONGLONG ticksPerRefresh; // performance-counter ticks of one refresh, 0 = not known yet
+    LONGLONG nextPresent;     // performance-counter tick of the next refresh, 0 = none yet
 };
 WindowsState windowsState;
 
@@ -115,6 +127,29 @@ void paintFrame(HDC dc) {
                   s.frameHeight, s.lastPixels, bitmap, DIB_RGB_COLORS, SRCCOPY);
 }
 
+void holdPointer(bool hold) {
+    WindowsState& s = windowsState;
+    if (hold == s.held) return;
+    s.held = hold;
+    confineCursor(hold);
+}
+
+// A button press or release; true when it goes on to the program. In a window that does not
+// hold the pointer, a press takes it and neither the press nor its release is passed on.
+bool passButton(unsigned button, bool down) {
+    WindowsState& s = windowsState;
+    if (down && !s.held) {
+        holdPointer(true);
+        s.swallowedButtons |= button;
+        return false;
+    }
+    if (!down && (s.swallowedButtons & button)) {
+        s.swallowedButtons &= ~button;
+        return false;
+    }
+    return true;
+}
+
 LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowsState& s = windowsState;
     // The window is activated and sees the pointer while CreateWindowExA is still making it:
@@ -123,6 +158,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
     switch (message) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
+        if (wParam == VK_F6 && backendWindowed()) holdPointer(false);
         // Bit 30 of lParam: the key was already down, so this is auto-repeat.
         backendPostKey(static_cast<int>(wParam), true, (lParam & (1 << 30)) != 0);
         return 0;
@@ -131,7 +167,7 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         backendPostKey(static_cast<int>(wParam), false, false);
         return 0;
     case WM_MOUSEMOVE: {
-        if (!s.active) return 0;
+        if (!s.active || !s.held) return 0;
         POINT at;
         GetCursorPos(&at);
         const int dx = at.x - s.centre.x;
@@ -142,20 +178,34 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
         }
         return 0;
     }
-    case WM_LBUTTONDOWN: backendPostButton(true, true); return 0;
-    case WM_LBUTTONUP: backendPostButton(true, false); return 0;
-    case WM_RBUTTONDOWN: backendPostButton(false, true); return 0;
-    case WM_RBUTTONUP: backendPostButton(false, false); return 0;
+    case WM_LBUTTONDOWN:
+        if (passButton(1, true)) backendPostButton(true, true);
+        return 0;
+    case WM_LBUTTONUP:
+        if (passButton(1, false)) backendPostButton(true, false);
+        return 0;
+    case WM_RBUTTONDOWN:
+        if (passButton(2, true)) backendPostButton(false, true);
+        return 0;
+    case WM_RBUTTONUP:
+        if (passButton(2, false)) backendPostButton(false, false);
+        return 0;
     case WM_ACTIVATE:
         s.active = LOWORD(wParam) != WA_INACTIVE;
-        confineCursor(s.active);
+        if (!s.active) {
+            holdPointer(false);
+        } else if (!backendWindowed() || !s.heldOnce) {
+            s.heldOnce = true;
+            s.held = false;
+            holdPointer(true);
+        }
         return 0;
     case WM_SIZE:
     case WM_MOVE:
-        if (s.active) confineCursor(true);
+        if (s.active && s.held) confineCursor(true);
         return 0;
     case WM_SETCURSOR:
-        if (LOWORD(lParam) == HTCLIENT) {
+        if (LOWORD(lParam) == HTCLIENT && s.held) {
             SetCursor(nullptr);
             return TRUE;
         }
@@ -210,10 +260,66 @@ bool openWindow(int width, int height) {
     return true;
 }
 
-void windowsShowFrame(const std::uint16_t* pixels, int width, int height, int) {
+// Refreshes per second of the display the window is on; 60 where it does not say (0 and 1
+// stand for the board's default rate).
+LONGLONG displayRefreshRate() {
+    DEVMODEA mode = {};
+    mode.dmSize = sizeof mode;
+    if (EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode) &&
+        mode.dmDisplayFrequency > 1 && mode.dmDisplayFrequency < 1000) {
+        return static_cast<LONGLONG>(mode.dmDisplayFrequency);
+    }
+    return 60;
+}
+
+// Sleeps until the performance counter reaches `tick`: on the waitable timer (exact to the
+// system's timer), else with Sleep in whole milliseconds, short of the tick rather than past.
+void sleepUntil(LONGLONG tick, LONGLONG frequency) {
+    WindowsState& s = windowsState;
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (now.QuadPart >= tick) return;
+    // Due times are in 100-nanosecond units; negative means "from now".
+    const LONGLONG hundreds = (tick - now.QuadPart) * 10000000 / frequency;
+    if (s.timer != nullptr) {
+        LARGE_INTEGER due;
+        due.QuadPart = -hundreds;
+        if (SetWaitableTimer(s.timer, &due, 0, nullptr, nullptr, FALSE)) {
+            WaitForSingleObject(s.timer, INFINITE);
+            return;
+        }
+    }
+    if (hundreds >= 10000) Sleep(static_cast<DWORD>(hundreds / 10000));
+}
+
+// Vertical sync: a swap waits for the display's next refresh. GDI has no refresh to wait on
+// (and DwmFlush does not wait under Wine), so the swaps are paced to the display's rate: each
+// shows at the next multiple of the refresh period after the last, and a frame that came more
+// than a period late starts the count again rather than hurrying to catch up.
+void waitForRefresh() {
+    WindowsState& s = windowsState;
+    LARGE_INTEGER frequency;
+    if (!QueryPerformanceFrequency(&frequency) || frequency.QuadPart <= 0) return;
+    if (s.ticksPerRefresh == 0) s.ticksPerRefresh = frequency.QuadPart / displayRefreshRate();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    if (s.nextPresent == 0 || now.QuadPart - s.nextPresent > s.ticksPerRefresh) {
+        s.nextPresent = now.QuadPart;
+    } else {
+        sleepUntil(s.nextPresent, frequency.QuadPart);
+    }
+    s.nextPresent += s.ticksPerRefresh;
+}
+
+void windowsShowFrame(const std::uint16_t* pixels, int width, int height, int swapInterval) {
     WindowsState& s = windowsState;
     if (s.failed) return;
     if (s.window == nullptr && !openWindow(width, height)) return;
+    if (swapInterval >= 1) {
+        waitForRefresh();
+    } else {
+        s.nextPresent = 0;
+    }
     if (backendWindowed() && (width != s.frameWidth || height != s.frameHeight)) {
         // A windowed run follows the output's size, as at the resolution switch.
         RECT r = {0, 0, width, height};
@@ -244,7 +350,7 @@ void windowsPumpEvents() {
 bool windowsMessageBox(const char* text, const char* caption, unsigned type, int* result) {
     // A scripted answer means nobody is there to click: answer without showing a box.
     if (backendAnswerGiven()) return false;
-    const bool hadCursor = windowsState.active;
+    const bool hadCursor = windowsState.held;
     if (hadCursor) confineCursor(false);
     ShowCursor(TRUE);
     const int pressed = MessageBoxA(windowsState.window, text ? text : "",
@@ -267,6 +373,7 @@ void windowsStop() {
     WindowsState& s = windowsState;
     ClipCursor(nullptr);
     if (s.window != nullptr) DestroyWindow(s.window);
+    if (s.timer != nullptr) CloseHandle(s.timer);
     if (s.classRegistered) UnregisterClassA(WINDOW_CLASS, GetModuleHandleA(nullptr));
     s = WindowsState{};
 }
@@ -332,6 +439,7 @@ bool windowsStart(PlatformBackend* backend) {
     wc.lpszClassName = WINDOW_CLASS;
     if (RegisterClassExA(&wc) == 0) return false;
     windowsState.classRegistered = true;
+    windowsState.timer = CreateWaitableTimerA(nullptr, TRUE, nullptr);
     *backend = PlatformBackend{};
     backend->name = "windows";
     backend->stop = windowsStop;

@@ -68,6 +68,12 @@ TEST_F(InputTest, StepsStopAtTheirLimits) {
     EXPECT_EQ(renderOptions.subdivisions, 20);
     down(VK_OEM_MINUS, 30);
     EXPECT_EQ(renderOptions.subdivisions, 1);
+    // The numeric keypad's plus and minus do the same.
+    down(VK_ADD, 2);
+    EXPECT_EQ(renderOptions.subdivisions, 3);
+    down(VK_SUBTRACT);
+    EXPECT_EQ(renderOptions.subdivisions, 2);
+    down(VK_OEM_MINUS);
 
     down('B');
     EXPECT_EQ(renderOptions.farW, 1100.0f);
@@ -167,6 +173,43 @@ TEST_F(InputTest, LSaysWhyItRefusesTheSurfaceFile) {
     ASSERT_NE(notice, nullptr) << "a refused file is not silent";
     EXPECT_STREQ(notice, "couldn't reload surface file (data/vorl.txt line 5: expected 3 numbers "
                          "(point 2 of 3 x 3 in surface 1 of 1), found the end of the file)");
+    std::filesystem::current_path(before);
+    std::filesystem::remove_all(dir);
+    releaseSurfaces(scene.surfaces);
+}
+
+TEST_F(InputTest, SAndLSayOnScreenWhatTheyDidAndNothingElse) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("vorl-input-sl-" + std::to_string(getpid()));
+    std::filesystem::create_directories(dir / "data");
+    std::filesystem::copy_file(std::filesystem::path(VORL_SOURCE_DIR) / "data" / "vorl.txt",
+                               dir / "data" / "vorl.txt");
+    std::filesystem::current_path(dir);
+    resetDiagnostics();
+    down('L');
+    const int count = scene.surfaces.count;
+    ASSERT_GT(count, 0);
+    const std::string plural = count == 1 ? "" : "s";
+    const char* notice = currentNotice(timeGetTime());
+    ASSERT_NE(notice, nullptr) << "a load that worked is not silent";
+    EXPECT_EQ(std::string(notice),
+              "loaded " + std::to_string(count) + " surface" + plural + " from data/vorl.txt");
+    down('S');
+    notice = currentNotice(timeGetTime());
+    ASSERT_NE(notice, nullptr) << "a save that worked is not silent";
+    EXPECT_EQ(std::string(notice),
+              "saved " + std::to_string(count) + " surface" + plural + " to data/vorl.txt");
+    EXPECT_FALSE(std::filesystem::exists(dir / "error.txt")) << "success is not a diagnostic";
+    EXPECT_EQ(currentNotice(timeGetTime() + NOTICE_MILLISECONDS), nullptr) << "and it goes away";
+
+    // A save that cannot happen replaces the line with its refusal.
+    std::filesystem::remove(dir / "data" / "vorl.txt");
+    std::filesystem::create_directories(dir / "data" / "vorl.txt");
+    down('S');
+    notice = currentNotice(timeGetTime());
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(std::string(notice).rfind("couldn't save surface file (", 0), 0u) << notice;
     std::filesystem::current_path(before);
     std::filesystem::remove_all(dir);
     releaseSurfaces(scene.surfaces);

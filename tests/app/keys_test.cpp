@@ -2,13 +2,20 @@
 // (--help, a page's key panel) and in the README's key section, so the three cannot drift.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cctype>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
 
+#include "app/frame.h"
 #include "app/keys.h"
+#include "app/startup.h"
+#include "display/display.h"
 #include "platform/win32.h"
+#include "render/options.h"
 
 namespace {
 
@@ -87,4 +94,56 @@ TEST(KeyList, TheReadmeShowsTheList) {
     const std::string section = readme.substr(from + begin.size(), to - from - begin.size());
     EXPECT_EQ(section, readmeSection()) << "README.md's key section should read:\n"
                                         << readmeSection();
+}
+
+namespace {
+
+// The rows the console holds after a frame, one line each: with the help shown, the help is
+// what was printed last.
+std::string consoleText() {
+    const ConsoleState& console = display.console;
+    std::string text;
+    for (int row = 0; row < console.rows; ++row) {
+        const std::uint8_t* line = console.grid + row * console.columns;
+        for (int column = 0; column < console.columns && line[column] != 0; ++column) {
+            text += static_cast<char>(line[column]);
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+}  // namespace
+
+// F1 draws the demo's own list and then every other key of the table, in the table's words,
+// and says when the static count it shows is not in use.
+TEST(KeyList, F1ShowsEveryKeyOfTheTable) {
+    ASSERT_EQ(chdir(VORL_SOURCE_DIR), 0);
+    char name[] = "vorl";
+    char* argv[] = {name, nullptr};
+    int exitCode = 0;
+    ASSERT_TRUE(startProgram(1, argv, &exitCode)) << exitCode;
+    renderOptions.showHelp = true;
+    runFrame();
+    const std::string help = consoleText();
+    int count = 0;
+    const KeyHelp* list = keyList(&count);
+    int added = 0;
+    for (int i = 0; i < count; ++i) {
+        if (list[i].demoHelp) continue;
+        ++added;
+        const std::string line = upper(std::string(list[i].keys) + ": " + list[i].what);
+        EXPECT_NE(help.find("\n" + line + "\n"), std::string::npos) << line << "\n" << help;
+    }
+    EXPECT_GE(added, 14) << "Shift+Up/Down, Home/End, B, F, Z, Enter, files and tools";
+    EXPECT_NE(help.find("SUBDIVS [6] (UNUSED: DYNAMIC)\n"), std::string::npos) << help;
+    renderOptions.dynamicDetail = false;
+    runFrame();
+    EXPECT_NE(consoleText().find("SUBDIVS [6]\n"), std::string::npos) << "static detail uses it";
+    shutdownDisplay();
 }

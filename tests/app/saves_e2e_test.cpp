@@ -377,3 +377,25 @@ TEST(Saves, DiagnosticsThatCannotBeWrittenGoToStandardError) {
     EXPECT_EQ(countLines(run.err, "couldn't save surface file (write failed: File too large)"), 1)
         << run.err;
 }
+
+// S says what it saved under the statistics line for a few seconds: only the frames in that
+// time differ from a run without S, and the save itself goes to no diagnostics.
+TEST(Saves, TheSavedLineShowsOnlyWhileItIsDue) {
+    ScratchDir dir;
+    dir.write("save.txt", "1 key S\n");
+    dir.write("none.txt", "# nothing\n");
+    const std::string args = "--headless -res 640x480 --fixed-clock 40 --save-last-frame ";
+    auto lastFrame = [&](const std::string& script, int frames) {
+        const ProgramRun run = dir.run(args + "last.tga --input " + script + " --frames " +
+                                       std::to_string(frames));
+        EXPECT_EQ(run.status, 0) << run.err;
+        return dir.read("last.tga");
+    };
+    const std::string shown = lastFrame("save.txt", 5);
+    const std::string plain = lastFrame("none.txt", 5);
+    ASSERT_EQ(plain.size(), 18u + 640u * 480u * 3u);
+    EXPECT_NE(shown, plain) << "the line is on the frames after S";
+    // 4 seconds at 40 ms a frame: gone 100 frames after S.
+    EXPECT_EQ(lastFrame("save.txt", 110), lastFrame("none.txt", 110)) << "and then gone";
+    EXPECT_FALSE(dir.exists("error.txt")) << "a save that worked is not an error";
+}

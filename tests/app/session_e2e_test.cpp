@@ -2,9 +2,12 @@
 // switch, picking control points, and the SDL back end under a virtual X server.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/app/run_program.h"
 #include "tests/platform/picture_read.h"
@@ -121,6 +124,87 @@ TEST(Session, SdlBackEndUnderVirtualDisplay) {
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_TRUE(dir.exists("last.tga"));
     EXPECT_EQ(tgaWidth(dir.read("last.tga")), 1024);
+}
+
+TEST(Session, TheWindowsTitleSaysWhereTheKeysAre) {
+    if (std::system("command -v xvfb-run >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1") !=
+        0) {
+        GTEST_SKIP() << "xvfb-run or xdotool is not installed";
+    }
+    ScratchDir dir;
+    // Runs the program given as arguments, waits for its window and prints its title.
+    dir.write("title.sh",
+              "\"$@\" & pid=$!\n"
+              "for i in $(seq 150); do\n"
+              "  id=$(xdotool search --name '^Vorl' 2>/dev/null | head -n 1)\n"
+              "  [ -n \"$id\" ] && break\n"
+              "  sleep 0.1\n"
+              "done\n"
+              "[ -n \"$id\" ] && xdotool getwindowname \"$id\"\n"
+              "kill $pid; wait $pid\n"
+              "exit 0\n");
+    const ProgramRun run =
+        dir.run("--windowed --answer ok -res 640x480", "SDL_AUDIODRIVER=dummy",
+                "xvfb-run -a -s '-screen 0 1280x1024x24' sh '" + dir.file("title.sh").string() +
+                    "'");
+    EXPECT_EQ(run.out, "Vorl - F1 lists the keys\n") << run.err;
+}
+
+// In a window the pointer is given back on F6 (its motion is no longer the program's) and
+// taken again by a click into the window, which is not passed on as a click. The pointer is
+// moved by xdotool; SDL's warping relative mode sees such motion on a virtual display.
+TEST(Session, AWindowGivesThePointerBackOnF6AndTakesItOnAClick) {
+    if (std::system("command -v xvfb-run >/dev/null 2>&1 && command -v xdotool >/dev/null 2>&1") !=
+        0) {
+        GTEST_SKIP() << "xvfb-run or xdotool is not installed";
+    }
+    ScratchDir dir;
+    dir.write("pointer.sh",
+              "\"$@\" & pid=$!\n"
+              "for i in $(seq 150); do\n"
+              "  id=$(xdotool search --name '^Vorl' 2>/dev/null | head -n 1)\n"
+              "  [ -n \"$id\" ] && break\n"
+              "  sleep 0.1\n"
+              "done\n"
+              "xdotool windowfocus --sync \"$id\"; sleep 1\n"
+              "xdotool mousemove --window \"$id\" 100 100; sleep 0.5\n"
+              "xdotool mousemove --window \"$id\" 200 150; sleep 0.5\n"
+              "xdotool key F6; sleep 0.5\n"
+              "xdotool mousemove --window \"$id\" 50 50; sleep 0.5\n"
+              "xdotool mousemove --window \"$id\" 300 200; sleep 0.5\n"
+              "xdotool key 7; sleep 0.3\n"
+              "xdotool click 1; sleep 0.5\n"
+              "xdotool mousemove --window \"$id\" 100 100; sleep 0.5\n"
+              "xdotool mousemove --window \"$id\" 250 250; sleep 0.5\n"
+              "xdotool key Escape\n"
+              "wait $pid\n");
+    const ProgramRun run =
+        dir.run("--windowed --answer ok -res 640x480 --record run.txt",
+                "SDL_AUDIODRIVER=dummy SDL_MOUSE_RELATIVE_MODE_WARP=1",
+                "xvfb-run -a -s '-screen 0 1280x1024x24' sh '" + dir.file("pointer.sh").string() +
+                    "'");
+    ASSERT_EQ(run.status, 0) << run.err;
+    // The recording's messages in order, by verb: "move", "keydown F6", "lbutton", ...
+    std::vector<std::string> taken;
+    std::istringstream recording(dir.read("run.txt"));
+    for (std::string line; std::getline(recording, line);) {
+        std::istringstream words(line);
+        std::string frame, verb, what;
+        words >> frame >> verb >> what;
+        if (verb == "move" || verb == "lbutton") taken.push_back(verb);
+        if (verb == "keydown") taken.push_back("keydown " + what);
+    }
+    const auto at = [&](const std::string& what) {
+        return std::find(taken.begin(), taken.end(), what) - taken.begin();
+    };
+    const long f6 = at("keydown F6"), marker = at("keydown 7"), end = at("keydown ESCAPE");
+    ASSERT_LT(f6, marker);
+    ASSERT_LT(marker, end);
+    EXPECT_EQ(at("lbutton"), static_cast<long>(taken.size())) << "the taking click is not passed on";
+    EXPECT_LT(at("move"), f6) << "held: the motion turns the view";
+    EXPECT_EQ(marker, f6 + 1) << "given back: no motion reaches the program";
+    EXPECT_GT(std::count(taken.begin() + marker, taken.end(), std::string("move")), 0)
+        << "taken again by the click: the motion turns the view again";
 }
 
 TEST(Session, SdlAndHeadlessShowTheSamePicture) {

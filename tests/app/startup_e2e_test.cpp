@@ -176,15 +176,36 @@ TEST(Capture, BurstsWriteNumberedFilesOfTheOutputSize) {
     EXPECT_FALSE(dir.exists("scrn0004.tga"));
 }
 
-TEST(Capture, NegativeOrNonNumericCountCapturesNothing) {
+TEST(Capture, ACountThatIsNotAWholeNumberIsRefused) {
     ScratchDir dir;
     dir.write("script.txt", "0 keyup RETURN\n");
     for (const char* count : {"-3", "abc"}) {
         const ProgramRun run = dir.run(std::string("--headless --frames 4 --input script.txt "
                                                    "-screencapture ") + count);
-        EXPECT_EQ(run.status, 0) << count;
+        EXPECT_EQ(run.status, 2) << count;
+        EXPECT_EQ(run.err, std::string("vorl: -screencapture: expected a whole number of "
+                                       "frames, not '") + count + "' (see --help)\n");
+        EXPECT_EQ(run.out, "") << "refused before any frame";
         EXPECT_FALSE(dir.exists("scrn0000.tga")) << count;
     }
+    const ProgramRun run = dir.run("--headless --frames 2 data/vorl.txt");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, "vorl: 'data/vorl.txt': unexpected argument (see --help)\n");
+}
+
+TEST(Startup, WithoutADisplayTheRunSaysItIsHeadlessOnce) {
+    ScratchDir dir;
+    ProgramRun run = dir.run("--frames 3");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "vorl: no display found; running headless for 3 frames (--headless to "
+                       "silence, --help for options)\n");
+    EXPECT_TRUE(std::regex_match(lastLine(run.out), STATISTICS_LINE)) << run.out;
+    run = dir.run("", "VEXA_TMUS=1");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "vorl: no display found; running headless for 300 frames (--headless to "
+                       "silence, --help for options)\n");
+    run = dir.run("--headless --frames 3");
+    EXPECT_EQ(run.err, "") << "asked for: nothing to say";
 }
 
 TEST(Diagnostics, ErrorFileAcrossRuns) {

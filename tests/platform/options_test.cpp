@@ -32,10 +32,10 @@ TEST(PlatformOptions, PlatformOptionsAreTakenOutOthersKeptInOrder) {
     const Parsed p = parse({"vorl", "-res", "800x600", "--headless", "--frames", "12", "-ref",
                             "75", "--input=keys.txt", "--fixed-clock", "20", "--answer",
                             "cancel", "--save-last-frame", "out.tga", "--windowed",
-                            "-screencapture", "3", "--record=session.txt", "word"});
+                            "-screencapture", "3", "--record=session.txt"});
     ASSERT_EQ(p.result, PLATFORM_PARSE_OK) << p.error;
     const std::vector<std::string> rest = {"vorl", "-res", "800x600", "-ref", "75",
-                                           "-screencapture", "3", "word"};
+                                           "-screencapture", "3"};
     EXPECT_EQ(p.rest, rest);
     EXPECT_TRUE(p.options.headless);
     EXPECT_TRUE(p.options.windowed);
@@ -136,12 +136,12 @@ TEST(PlatformOptions, UnknownOptionsAreRefusedByName) {
 
 TEST(PlatformOptions, ProgramOptionsAndTheirValuesStillReachTheProgram) {
     // The program's options in any case, with whatever value follows them (the program
-    // judges the value: a negative capture count, a resolution it does not know).
-    const Parsed p = parse({"vorl", "-RES", "--bogus", "-screencapture", "-3", "-Ref", "-1",
-                            "word", "--frames", "4", "-res"});
+    // judges a resolution or rate it does not know, and says what it does instead).
+    const Parsed p = parse({"vorl", "-RES", "--bogus", "-screencapture", "0", "-Ref", "-1",
+                            "--frames", "4", "-res"});
     ASSERT_EQ(p.result, PLATFORM_PARSE_OK) << p.error;
-    const std::vector<std::string> rest = {"vorl", "-RES", "--bogus", "-screencapture", "-3",
-                                           "-Ref", "-1", "word", "-res"};
+    const std::vector<std::string> rest = {"vorl", "-RES", "--bogus", "-screencapture", "0",
+                                           "-Ref", "-1", "-res"};
     EXPECT_EQ(p.rest, rest);
     EXPECT_EQ(p.options.frames, 4);
     // A platform option after a program option is still the platform's: -res is left without
@@ -150,6 +150,52 @@ TEST(PlatformOptions, ProgramOptionsAndTheirValuesStillReachTheProgram) {
     ASSERT_EQ(q.result, PLATFORM_PARSE_OK) << q.error;
     EXPECT_EQ(q.rest, (std::vector<std::string>{"vorl", "-res"}));
     EXPECT_TRUE(q.options.headless);
+}
+
+TEST(PlatformOptions, CaptureCountsAndStrayWordsAreRefusedByName) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{"vorl", "-screencapture", "abc"},
+         "-screencapture: expected a whole number of frames, not 'abc'"},
+        {{"vorl", "-SCREENCAPTURE", "-3"},
+         "-SCREENCAPTURE: expected a whole number of frames, not '-3'"},
+        {{"vorl", "-screencapture", "5x", "--headless"},
+         "-screencapture: expected a whole number of frames, not '5x'"},
+        {{"vorl", "-screencapture", ""}, "-screencapture: expected a whole number of frames, not ''"},
+        {{"vorl", "word"}, "'word': unexpected argument"},
+        {{"vorl", "-res", "800x600", "800x600"}, "'800x600': unexpected argument"},
+        {{"vorl", "--headless", "data/vorl.txt", "--help"}, "'data/vorl.txt': unexpected argument"},
+    };
+    for (const Case& c : cases) {
+        const Parsed p = parse(c.args);
+        EXPECT_EQ(p.result, PLATFORM_PARSE_ERROR) << c.args[1];
+        EXPECT_EQ(p.error, c.error);
+    }
+    // A count that is a whole number passes; a lone -screencapture is still asked about.
+    EXPECT_EQ(parse({"vorl", "-screencapture", "12"}).result, PLATFORM_PARSE_OK);
+    EXPECT_EQ(parse({"vorl", "-screencapture"}).result, PLATFORM_PARSE_OK);
+}
+
+TEST(PlatformOptions, HelpListsTheValuesOfResAndRef) {
+    const std::string help = platformHelpText(nullptr);
+    const std::size_t res = help.find("-res WxH");
+    const std::size_t ref = help.find("-ref HZ");
+    const std::size_t capture = help.find("-screencapture N");
+    ASSERT_NE(res, std::string::npos);
+    ASSERT_NE(ref, std::string::npos);
+    ASSERT_NE(capture, std::string::npos);
+    const std::string resText = help.substr(res, ref - res);
+    for (const char* value : {"1600x1200", "1280x1024", "1024x768", "800x600", "640x480",
+                              "512x384"}) {
+        EXPECT_NE(resText.find(value), std::string::npos) << value;
+    }
+    const std::string refText = help.substr(ref, capture - ref);
+    for (const char* value : {"60,", "70", "72", "75", "80", "85", "90", "100", "120"}) {
+        EXPECT_NE(refText.find(value), std::string::npos) << value;
+    }
 }
 
 TEST(PlatformOptions, VersionIsReportedAfterHelp) {

@@ -101,6 +101,20 @@ TEST_F(WindowTest, StaleAndForeignHandlesAreRejected) {
     EXPECT_FALSE(PostMessageA(&outside, WM_KEYDOWN, 0, 0));
 }
 
+TEST_F(WindowTest, SetWindowTextChangesTheTitleOfALiveWindowOnly) {
+    HWND hwnd = create();
+    EXPECT_STREQ(hwnd->title, "title");
+    ASSERT_TRUE(SetWindowTextA(hwnd, "Vorl - F1 lists the keys"));
+    EXPECT_STREQ(hwnd->title, "Vorl - F1 lists the keys");
+    EXPECT_TRUE(SetWindowTextA(hwnd, nullptr));
+    EXPECT_STREQ(hwnd->title, "");
+    PlatformWindow outside = {};
+    outside.alive = true;
+    EXPECT_FALSE(SetWindowTextA(&outside, "x"));
+    ASSERT_TRUE(DestroyWindow(hwnd));
+    EXPECT_FALSE(SetWindowTextA(hwnd, "x"));
+}
+
 TEST_F(WindowTest, PaintStateFollowsBeginPaint) {
     HWND hwnd = create();
     RECT r;
