@@ -213,7 +213,8 @@ async function keyPanel(browser, base) {
         `the keys are grouped: ${groups}`);
   const title = await page.title();
   const favicon = await page.evaluate(async () => (await fetch('favicon.svg')).status);
-  check(/Vorl/.test(title) && favicon === 200, `a title (${title}) and a favicon`);
+  check(/^Vorl\b.*F1 lists the keys/.test(title) && favicon === 200,
+        `a title that points to F1 (${title}) and a favicon`);
   const version = await page.evaluate(() => document.getElementById('version').textContent);
   const linuxVersion = spawnSync(linuxProgram, ['--version'], { encoding: 'utf8' }).stdout.trim();
   check(version === linuxVersion, `the page shows the version --version prints (${version})`);
@@ -419,6 +420,80 @@ async function phone(browser, base) {
   await page.close();
 }
 
+// The height of the picture's text in canvas pixels: F1's help is drawn over a standing
+// picture, and the rows it changes form one band per line of text; the commonest band height
+// is the letters' height (the gap between lines keeps the bands apart). 0 without text.
+async function textHeight(page, pressF1) {
+  let s = await state(page);
+  await waitFor(page, (t) => t.frames >= s.frames + 5, 30);
+  const before = await canvasBytes(page);
+  await pressF1();
+  s = await state(page);
+  await waitFor(page, (t) => t.frames >= s.frames + 10, 30);
+  const after = await canvasBytes(page);
+  await pressF1();
+  const { width, height } = after;
+  if (before.width !== width || before.height !== height) return 0;
+  const counts = new Map();
+  let band = 0;
+  for (let y = 0; y <= height; ++y) {
+    let changed = false;
+    for (let x = 0; y < height && x < width && !changed; ++x) {
+      const at = (y * width + x) * 4;
+      changed = before.rgba[at] !== after.rgba[at] || before.rgba[at + 1] !== after.rgba[at + 1] ||
+                before.rgba[at + 2] !== after.rgba[at + 2];
+    }
+    if (changed) { band++; continue; }
+    if (band >= 3) counts.set(band, (counts.get(band) || 0) + 1);
+    band = 0;
+  }
+  let best = 0;
+  for (const [length, count] of counts) if (count > (counts.get(best) || 0)) best = length;
+  return best;
+}
+
+// On a phone (390 x 844, three device pixels to the CSS pixel, touch only) the on-screen keys
+// carry words beside their letters, since touch screens show no tooltips, and the picture is
+// shown large enough that its text stands at least 6 CSS pixels tall; on a narrower phone
+// (360 wide) too, the picture then scrolling sideways in its column rather than the page.
+async function phoneReading(browser, base, width, height) {
+  const problems = [];
+  const name = `on a ${width} x ${height} phone`;
+  const page = await openPage(browser, base + 'vorl.html' + query(['--fixed-clock', '16']), problems,
+                              { width, height, deviceScaleFactor: 3, isMobile: true, hasTouch: true });
+  await waitFor(page, (t) => t.frames >= 5, 60);
+  const labels = await page.evaluate(() => Array.from(document.querySelectorAll('#toggles button'))
+    .map((b) => {
+      const word = b.querySelector('span');
+      const box = word ? word.getBoundingClientRect() : null;
+      const own = b.getBoundingClientRect();
+      return { key: b.querySelector('b') ? b.querySelector('b').textContent : b.textContent,
+               word: word ? word.textContent.trim() : '',
+               shown: !!box && box.width > 0 && box.height >= 9 && box.left >= own.left - 0.5 &&
+                      box.right <= own.right + 0.5 && own.right <= window.innerWidth,
+               size: word ? parseFloat(getComputedStyle(word).fontSize) : 0 };
+    }));
+  const bare = labels.filter((l) => !l.word || !l.shown || l.size < 10).map((l) => l.key);
+  check(labels.length >= 15 && bare.length === 0,
+        `${name} each on-screen key shows a word of what it does ` +
+        `(${labels.slice(0, 6).map((l) => l.key + ' ' + l.word).join(', ')}, ...` +
+        `${bare.length ? '; bare: ' + bare.join(' ') : ''})`);
+  await page.tap('#toggles button[data-key="80"]');   // P: the waves stand
+  const glyph = await textHeight(page, () => page.tap('#toggles button[data-key="112"]'));
+  const shown = await page.evaluate(() => {
+    const canvas = document.getElementById('canvas');
+    return { css: canvas.getBoundingClientRect().height, pixels: canvas.height,
+             page: document.documentElement.scrollWidth };
+  });
+  const onScreen = glyph * shown.css / shown.pixels;
+  check(glyph > 0 && onScreen >= 6 && shown.page <= width,
+        `${name} the picture's text stands ${onScreen.toFixed(1)} CSS pixels tall ` +
+        `(${glyph} of ${shown.pixels} canvas rows shown ${shown.css.toFixed(0)} tall), at least 6, ` +
+        `and the page is no wider than the screen (${shown.page})`);
+  await clean(page, problems, name);
+  await page.close();
+}
+
 // The shipped surface file with a taller island: the second surface's heights doubled.
 function tallerIsland() {
   const lines = fs.readFileSync(path.join(dataFolder, 'vorl.txt'), 'utf8').split('\n');
@@ -464,6 +539,14 @@ async function ownSurface(browser, base) {
         `a broken one is refused with the reader's reason ("${s.notice}")`);
   check((await readSurface()) === mine && s.exit === 0 && s.frames > 0,
         'and the program runs again with the kept file');
+  // Once the page runs again, nothing in the panel reads as a failure: the trial's end is
+  // said as what it was.
+  const panel = await page.evaluate(() => ({
+    red: Array.from(document.querySelectorAll('#output .err')).map((e) => e.textContent),
+    said: document.getElementById('output').innerText }));
+  check(panel.red.length === 0 &&
+        panel.said.includes(`broken-${process.pid}.txt was refused (the trial run ended`),
+        `after the refusal the panel says so without a failure line (${panel.red.slice(0, 2).join(' | ')})`);
   await clean(page, problems, 'surface files of one\'s own');
   await page.close();
 }
@@ -545,6 +628,8 @@ async function main() {
     await escapeAndRunAgain(browser, isolated);
     await escapeAndRunAgain(browser, plain);
     await phone(browser, isolated);
+    await phoneReading(browser, isolated, 390, 844);
+    await phoneReading(browser, isolated, 360, 740);
     await ownSurface(browser, isolated);
     await keysAndStorage(browser, isolated);
   } finally {
