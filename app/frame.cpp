@@ -69,7 +69,7 @@ void printHelp(int linesAbove) {
 // The frame's views of the camera: one over the whole output, or in multi-view two side by
 // side, the second looking the other way (from the camera turned by the mouse once more).
 // Each is its own record; the camera itself only takes the mouse's turn. While a control
-// point is held, the mouse's motion moves it instead, as the view drawn last sees it.
+// point is held, the mouse's motion moves it instead, as the view it was picked in sees it.
 int drawViews(std::uint32_t now) {
     const float width = program.output.width;
     const float height = program.output.height;
@@ -93,8 +93,9 @@ int drawViews(std::uint32_t now) {
                   height * 0.7f, now);
     }
     if (holding) {
-        // The pointer moved from the centre by minus the look delta.
-        dragHeldPoint(viewer.views[viewer.viewCount - 1], -dx, -dy,
+        // The pointer moved from the centre by minus the look delta; the point moves as the
+        // view it was picked in sees it.
+        dragHeldPoint(viewer.views[editorDragView(viewer.viewCount)], -dx, -dy,
                       (program.input.heldKeys & HELD_SHIFT) != 0);
     }
     int polygons = 0;
