@@ -42,7 +42,7 @@ const KeyHelp KEY_LIST[] = {
     {KEYS_FILES, "S", "save the surfaces, waves included, to data/vorl.txt", false},
     {KEYS_FILES, "L", "load data/vorl.txt again", false},
     {KEYS_FILES, "Enter", "on release, capture the next N frames (-screencapture N)", false},
-    {KEYS_INSPECTION, "F1", "the demo's own key help, over the picture", false},
+    {KEYS_INSPECTION, "F1", "show or hide this list of keys, over the picture", false},
     {KEYS_INSPECTION, "F2", "detail heat map: patches coloured by step count", false},
     {KEYS_INSPECTION, "F3", "stage timing overlay and frame-time graph", false},
     {KEYS_INSPECTION, "F4", "crack audit of every frame (see --audit-cracks)", false},

@@ -50,14 +50,15 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return EXIT_USAGE;
     }
+    // What saves of these files in a killed run left behind, before this run saves any: the
+    // sweep takes a temporary with this process's id for an earlier run's.
+    saveFileSweep(options.saveLastFrameFile);
+    saveFileSweep(options.recordFile);
     const int count = static_cast<int>(rest.size());
     if (options.recordFile[0] && !recordBegin(options.recordFile, count, rest.data(), &error)) {
         std::fprintf(stderr, "vorl: %s\n", error.c_str());
         return EXIT_USAGE;
     }
-    // What saves of these files in a killed run left behind.
-    saveFileSweep(options.saveLastFrameFile);
-    saveFileSweep(options.recordFile);
     platformInitBackend();
     std::atexit(finishAtExit);
     rest.push_back(nullptr);   // argv[argc] is null, as C promises
