@@ -132,9 +132,12 @@ CommandLineResult readCommandLine(int argc, char** argv) {
 
 namespace {
 
+// The window goes, and its class with it, so that a later start in the same process (a
+// test's) can register it again.
 void destroyWindow() {
     if (program.output.window != nullptr) DestroyWindow(program.output.window);
     program.output.window = nullptr;
+    UnregisterClassA(CAPTION, nullptr);
 }
 
 // Releases the held stages above `floor`, the last taken first.

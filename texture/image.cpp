@@ -9,8 +9,10 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
+#include <system_error>
 
 TextureReport textureReport;
 
@@ -218,7 +220,16 @@ bool readImageFile(const char* path, int* width, int* height, std::uint32_t** te
                    char* reason, std::size_t reasonSize) {
     const Refusal refusal = {path, reason, reasonSize};
     FileHandle file(std::fopen(path, "rb"));
-    if (!file) return refuse(refusal, "cannot open it (%s)", std::strerror(errno));
+    if (!file) {
+        // Windows refuses to open a folder at all ("permission denied"): name it as a folder
+        // there too, as its first read does elsewhere.
+        const int error = errno;
+        std::error_code ignored;
+        if (std::filesystem::is_directory(path, ignored)) {
+            return refuse(refusal, "it is a folder, not a file");
+        }
+        return refuse(refusal, "cannot open it (%s)", std::strerror(error));
+    }
 
     std::uint8_t raw[TGA_HEADER_SIZE];
     errno = 0;

@@ -268,5 +268,5 @@ TEST(TimingOverlay, AveragesAccountForTheFrameAndAgreeWithTheClock) {
     EXPECT_LE(t.shownWaitMs, t.shownFrameMs);
     toggleTimingOverlay();
     EXPECT_FALSE(timingOverlayOn());
-    shutdownDisplay();
+    stopProgram();   // the window and its class too, so a later test can start again
 }

@@ -145,5 +145,5 @@ TEST(KeyList, F1ShowsEveryKeyOfTheTable) {
     renderOptions.dynamicDetail = false;
     runFrame();
     EXPECT_NE(consoleText().find("SUBDIVS [6]\n"), std::string::npos) << "static detail uses it";
-    shutdownDisplay();
+    stopProgram();   // the window and its class too, so a later test can start again
 }
