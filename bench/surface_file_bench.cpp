@@ -3,8 +3,9 @@
 // with saveSurfaceFile and loads it back with loadSurfaceFile, best of a few runs, and prints
 // MB/s of file text for both. A second line times the same points as a strip 3 points wide,
 // which has no patch records: the reader's and writer's own speed, without the cost of
-// allocating and clearing the records of a large mesh. --folder DIR keeps the files there instead (for a 4096 side
-// the file is about 400 MB: give a folder with room, outside the repository).
+// allocating and clearing the records of a large mesh. --folder DIR keeps the files there
+// instead (for a 4096 side the file is about 400 MB: give a folder with room, outside the
+// repository).
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -68,7 +69,11 @@ bool measure(int side, bool strip, const std::filesystem::path& folder, int runs
         SurfaceList loaded = {};
         start = std::chrono::steady_clock::now();
         if (!loadSurfaceFile(loaded, path.c_str(), reason, sizeof reason)) {
-            std::fprintf(stderr, "load failed: %s\n", reason);
+            std::printf("%5d x %-5d %-6s save %7.3f s %7.1f MB/s   load failed: %s\n", side, side,
+                        strip ? "strip" : "", bestSave,
+                        static_cast<double>(std::filesystem::file_size(path)) / 1e6 / bestSave,
+                        reason);
+            releaseSurfaces(terrain);
             return false;
         }
         bestLoad = std::fmin(bestLoad, seconds(start));
@@ -76,8 +81,8 @@ bool measure(int side, bool strip, const std::filesystem::path& folder, int runs
     }
     const double megabytes = static_cast<double>(std::filesystem::file_size(path)) / 1e6;
     std::printf("%5d x %-5d %-6s %8.1f MB   save %7.3f s %7.1f MB/s   load %7.3f s %7.1f MB/s\n",
-                side, side, strip ? "strip" : "", megabytes, bestSave, megabytes / bestSave, bestLoad,
-                megabytes / bestLoad);
+                side, side, strip ? "strip" : "", megabytes, bestSave, megabytes / bestSave,
+                bestLoad, megabytes / bestLoad);
     releaseSurfaces(terrain);
     return true;
 }

@@ -181,7 +181,9 @@ static bool readLine(SurfaceReader& reader) {
     std::size_t length = reader.end - reader.start;
     if (length > LINE_BUFFER_SIZE - 1) length = LINE_BUFFER_SIZE - 1;
     const void* lineEnd = std::memchr(piece, '\n', length);
-    if (lineEnd != nullptr) length = static_cast<std::size_t>(static_cast<const char*>(lineEnd) - piece) + 1;
+    if (lineEnd != nullptr) {
+        length = static_cast<std::size_t>(static_cast<const char*>(lineEnd) - piece) + 1;
+    }
     reader.start += length;
     // The chunk has a spare byte past its end, so the NUL always has a place.
     reader.pieceEnd = piece + length;
@@ -268,11 +270,13 @@ static const char* scanPlainNumber(const char* at, float& value) {
         value = negative ? -0.0f : 0.0f;
         return at;
     }
-    if (mantissa > EXACT_MANTISSA_MAX || exponent < -EXACT_POWER_MAX || exponent > EXACT_POWER_MAX) {
+    if (mantissa > EXACT_MANTISSA_MAX || exponent < -EXACT_POWER_MAX ||
+        exponent > EXACT_POWER_MAX) {
         return nullptr;
     }
     double exact = static_cast<double>(mantissa);
-    exact = exponent < 0 ? exact / EXACT_POWERS_OF_TEN[-exponent] : exact * EXACT_POWERS_OF_TEN[exponent];
+    exact = exponent < 0 ? exact / EXACT_POWERS_OF_TEN[-exponent]
+                         : exact * EXACT_POWERS_OF_TEN[exponent];
     // Between 1e-22 and 9.1e37 the double is a normal float's neighbour: halfway between two
     // floats exactly when the 29 bits a float drops read 1000...0.
     std::uint64_t bits;

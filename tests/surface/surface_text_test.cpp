@@ -112,7 +112,8 @@ void expectLibraryValues(const std::string& path, const std::string& what) {
 // coordinate limit.
 std::vector<std::string> trickyNumbers() {
     std::vector<std::string> numbers = {
-        "0", "-0", "+0", "-0.00", "0.000", ".5", "-.5", "5.", "-5.", "+1.5", "00000000000000000001.5",
+        "0", "-0", "+0", "-0.00", "0.000", ".5", "-.5", "5.", "-5.", "+1.5",
+        "00000000000000000001.5",
         "1e3", "1E3", "1e+3", "1e-3", "-1.5e-22", "1e-23", "1e-45", "1e-46", "7e-39", "1.4e-45",
         "123456789012345678", "1234567890123456789", "12345678901234567890", "0.1", "0.2", "0.3",
         "16777216", "16777217", "16777218", "16777219", "33554435", "8388608.5", "8388609.5",
@@ -178,7 +179,8 @@ TEST_F(SurfaceText, PlainNumbersReadAsTheLibraryReadsThem) {
     const char* gaps[] = {" ", "  ", "\t", " \t ", "\v", "\f"};
     for (std::size_t i = 0; i + 2 < numbers.size(); i += 3) {
         std::string line = i % 5 == 0 ? "  " : "";
-        line += numbers[i] + gaps[random() % 6] + numbers[i + 1] + gaps[random() % 6] + numbers[i + 2];
+        line += numbers[i] + gaps[random() % 6] + numbers[i + 1] + gaps[random() % 6] +
+                numbers[i + 2];
         if (i % 7 == 0) line += "\r";
         if (i % 11 == 0) line += " trailing words";
         body += line + "\n";
@@ -188,8 +190,8 @@ TEST_F(SurfaceText, PlainNumbersReadAsTheLibraryReadsThem) {
     // library's sscanf reads numbers that way, so this checks the oracle as well.
     const Surface& s = surfaceList.surfaces[0];
     ASSERT_EQ(static_cast<std::size_t>(s.height), numbers.size() / 3 / 2);
-    for (std::size_t i = 0; i + 2 < numbers.size() && i / 3 < 2 * static_cast<std::size_t>(s.height);
-         i += 3) {
+    const std::size_t points = 2 * static_cast<std::size_t>(s.height);
+    for (std::size_t i = 0; i + 2 < numbers.size() && i / 3 < points; i += 3) {
         EXPECT_TRUE(sameBits(s.points[i / 3].x, std::strtof(numbers[i].c_str(), nullptr)))
             << numbers[i];
     }
@@ -221,9 +223,9 @@ TEST_F(SurfaceText, PiecesAcrossTheReadBufferAreThoseOfFgets) {
     std::size_t lines = 0;
     while (body.size() < (std::size_t{3} << 20)) {
         char point[64];
-        std::snprintf(point, sizeof point, "%u.%02u %d -%u.5", static_cast<unsigned>(random() % 1000),
-                      static_cast<unsigned>(random() % 100), static_cast<int>(lines % 100000),
-                      static_cast<unsigned>(random() % 10));
+        std::snprintf(point, sizeof point, "%u.%02u %d -%u.5",
+                      static_cast<unsigned>(random() % 1000), static_cast<unsigned>(random() % 100),
+                      static_cast<int>(lines % 100000), static_cast<unsigned>(random() % 10));
         const int shape = static_cast<int>(random() % 16);
         std::string line = point;
         if (shape == 0) line = std::string(250 + random() % 10, ' ') + point;   // cut in two
@@ -251,7 +253,8 @@ TEST_F(SurfaceText, RefusalDeepInALargeFileNamesItsLine) {
     char reason[SURFACE_REASON_MAX] = "";
     const std::string path = write("a.txt", text);
     EXPECT_FALSE(loadSurfaceFile(surfaceList, path.c_str(), reason, sizeof reason));
-    EXPECT_EQ(std::string(reason), path + " line 100004: coordinate 3e+07 beyond the limit of 1000000");
+    EXPECT_EQ(std::string(reason),
+              path + " line 100004: coordinate 3e+07 beyond the limit of 1000000");
 }
 
 // The text printf's "%.2f" gives a point line, as the writer always wrote it.
@@ -278,7 +281,8 @@ TEST_F(SurfaceText, WriterBytesAreThoseOfPrintf) {
         values.push_back(f);                                                     // any float
         values.push_back(std::ldexp(static_cast<float>(random() % 4096), -3) - 256.0f);  // ties
         values.push_back((static_cast<float>(random() % 200000001) - 1e8f) / 100.0f);
-        values.push_back(static_cast<float>(static_cast<double>(random()) / 4294967296.0 * 2e6 - 1e6));
+        values.push_back(
+            static_cast<float>(static_cast<double>(random()) / 4294967296.0 * 2e6 - 1e6));
     }
     if (values.size() % 3 != 0) values.resize(values.size() / 3 * 3);
     const std::size_t points = values.size() / 3;
