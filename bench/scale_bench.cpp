@@ -27,9 +27,11 @@ namespace fs = std::filesystem;
 constexpr std::size_t SIDES_MAX = 16;
 constexpr int RUNS_MAX = 64;
 constexpr int DEFAULT_SIDES[] = {128, 512, 1024, 4096};
-// Frames a rate run is given: about this many seconds of frames at the rate expected, so that
-// the statistics line, which gives the rate over the last whole second, has at least two.
-constexpr double RATE_SECONDS = 3.0;
+// Frames a rate run is given: about this many seconds of frames at the rate expected, and at
+// least RATE_SECONDS_LEAST at the rate it gave, so that the statistics line, which gives the
+// rate over the last whole second, reads a second well after the start.
+constexpr double RATE_SECONDS = 5.0;
+constexpr double RATE_SECONDS_LEAST = 3.0;
 constexpr int RATE_FRAMES_MIN = 20;
 constexpr int RATE_FRAMES_MAX = 200000;
 constexpr double FIRST_RATE_GUESS = 60.0;
@@ -132,7 +134,8 @@ Outcome runProgram(const fs::path& root, int side, int frames, const char* scrip
     *run = scale::runLimited(arguments, root.c_str(), (root / "run.log").c_str(),
                              settings.timeLimit, addressLimit, &stopRequested);
     *stats = scale::lastStatistics(run->output);
-    if (run->interrupted) return RUN_INTERRUPTED;
+    // Ctrl-C reaches the program too, which may end before the wait sees the request.
+    if (run->interrupted || stopRequested != 0) return RUN_INTERRUPTED;
     if (run->timedOut) return RUN_TOO_SLOW;
     if (run->started && run->status == 0 && stats->found) return RUN_OK;
     std::fprintf(stderr,
@@ -148,23 +151,24 @@ int framesFor(double fps) {
     return std::clamp(static_cast<int>(fps * RATE_SECONDS) + 1, RATE_FRAMES_MIN, RATE_FRAMES_MAX);
 }
 
-// A rate run with at least two seconds of frames, so that the second the statistics line
+// A rate run with at least RATE_SECONDS_LEAST of frames, so that the second the statistics line
 // reads is not the first, with the start's page faults: while the frames took less than one
-// second (its rate reads 0) `frames` grows fourfold, and a run of fewer than two seconds is run
-// again with frames for RATE_SECONDS at the rate it gave. The frame count is kept for the next.
+// second (its rate reads 0) `frames` grows fourfold, and a shorter run is run again with frames
+// for RATE_SECONDS at the rate it gave. The frame count is kept for the next.
 Outcome rateRun(const fs::path& root, int side, int* frames, const char* script,
                 long long addressLimit, scale::RunResult* run, scale::Statistics* stats) {
     for (;;) {
         const Outcome outcome = runProgram(root, side, *frames, script, addressLimit, run, stats);
         if (outcome != RUN_OK) return outcome;
-        if (stats->fps > 0.0 && *frames >= 2.0 * stats->fps) return outcome;
+        if (stats->fps > 0.0 && *frames >= RATE_SECONDS_LEAST * stats->fps) return outcome;
         if (*frames >= RATE_FRAMES_MAX) {
-            std::fprintf(stderr, "scale_bench: %d frames took less than two seconds\n", *frames);
+            std::fprintf(stderr, "scale_bench: %d frames took less than %.0f seconds\n", *frames,
+                         RATE_SECONDS_LEAST);
             return RUN_FAILED;
         }
         *frames = stats->fps > 0.0 ? framesFor(stats->fps)
                                    : std::min(RATE_FRAMES_MAX, *frames * 4);
-        std::printf(" [under two seconds of frames; again with %d]", *frames);
+        std::printf(" [under %.0f s of frames; again with %d]", RATE_SECONDS_LEAST, *frames);
         std::fflush(stdout);
     }
 }
