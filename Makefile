@@ -6,7 +6,7 @@ BUILD ?= build
 SANBUILD ?= build-sanitize
 GEN := -G Ninja
 
-.PHONY: setup build run test test-sanitize bench bench-comparison bench-web fuzz soak windows test-windows web serve-web test-web dist test-dist clean
+.PHONY: setup build run test test-sanitize bench bench-comparison bench-scale bench-web fuzz soak windows test-windows web serve-web test-web dist test-dist clean
 
 setup:
 	@bash scripts/setup
@@ -73,6 +73,11 @@ bench: build
 # scene in the page in Chromium beside the native build; BENCH_ARGS e.g. "--profile t.json").
 bench-comparison: build
 	@$(BUILD)/frame_bench --scene comparison $(BENCH_ARGS)
+
+# The program headless on one terrain of 128, 512, 1024 and 4096 points a side: file size, first
+# frame, peak memory and frame rates, medians of runs (BENCH_ARGS e.g. "--sides 128,512 --runs 5").
+bench-scale: build
+	@$(BUILD)/scale_bench $(BENCH_ARGS)
 
 bench-web: web build
 	@BUILD=$(BUILD) bash bench/web_fps $(BENCH_ARGS)

@@ -16,11 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/scale_run.h"
 #include "surface/surface.h"
 
 namespace {
 
-// Hills a few units high over a side x side mesh in the x-y plane, centred on the origin.
+// The scale benchmark's hills (bench/scale_run.h) over a side x side mesh in the x-y plane,
+// one unit between control points, centred on the origin.
 bool buildTerrain(SurfaceList& list, int side) {
     list.surfaces = new Surface[1]();
     list.count = 1;
@@ -30,13 +32,12 @@ bool buildTerrain(SurfaceList& list, int side) {
     const std::size_t points = static_cast<std::size_t>(side) * side;
     s.points = new Point4[points];
     s.normals = new Point4[points];
-    const float half = (side - 1) * 0.5f;
     for (int r = 0; r < side; ++r) {
         for (int c = 0; c < side; ++c) {
-            const float x = c - half, y = r - half;
-            const float z = 2.0f * std::sin(x * 0.11f) * std::cos(y * 0.07f) +
-                            0.6f * std::sin((x + y) * 0.23f) - 1.0f;
-            s.points[static_cast<std::size_t>(r) * side + c] = Point4{x, y, z, 1.0f};
+            const int x = scale::meshCoordinate(c, side), y = scale::meshCoordinate(r, side);
+            const float z = static_cast<float>(scale::hillHeight(x, y));
+            s.points[static_cast<std::size_t>(r) * side + c] =
+                Point4{static_cast<float>(x), static_cast<float>(y), z, 1.0f};
         }
     }
     return true;
