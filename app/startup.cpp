@@ -23,6 +23,7 @@
 #include "display/display.h"
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
+#include "render/drawn.h"
 #include "render/lighting.h"
 #include "render/options.h"
 #include "render/scene.h"
@@ -342,6 +343,7 @@ void reloadTextures() {
 
 void releaseScene() {
     releaseSurfaces(scene.surfaces);
+    releaseDrawnPatches();
     clearWaveLifts(scene.waves);   // they were heights of points that are gone
     if (display.device.textureCaches[0] != nullptr) {
         cacheRelease(*display.device.textureCaches[0], scene.surfaceTexture);

@@ -1,10 +1,12 @@
 // Detail selection (static or distance-based step counts) and crack filling between drawn
 // neighbours of different step counts, from the borders the tessellators saved. Entries:
-// chooseStepCount, fillCracks. Reads renderOptions; draws through drawPolygon.
+// chooseStepCount, fillCracks. Reads renderOptions and the patches drawn in the pass
+// (render/drawn.h); draws through drawPolygon.
 #include "render/detail.h"
 
 #include <cassert>
 
+#include "render/drawn.h"
 #include "render/emit.h"
 #include "render/insight.h"
 #include "render/options.h"
@@ -68,7 +70,7 @@ int fillCracks(Surface& surface) {
     const int type = renderOptions.surfaceType;
     const int px = patchColumns(surface, type);
     const int py = patchRows(surface, type);
-    if (px <= 0 || py <= 0 || surface.patches == nullptr) return 0;
+    if (px <= 0 || py <= 0 || surface.patchSlots == nullptr) return 0;
     vxSetCullMode(VX_CULL_NONE);
     if (renderOptions.gapFill == GAP_FILL_GREEN || inspection.heatMap) {
         vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
@@ -76,40 +78,44 @@ int fillCracks(Surface& surface) {
         vxSetConstantColor(inspection.heatMap ? HEAT_CRACK_COLOUR : FILL_GREEN);
     }
     int triangles = 0;
-    PatchRecord* records = surface.patches;
-    for (int a = 0; a < py; ++a) {
-        for (int b = 0; b < px; ++b) {
-            const PatchRecord& p = records[a * px + b];
-            const int m = p.steps;
-            if (m == 0) continue;
-            assert(m >= 1 && m <= GRID_MAX_STEPS);
-            if (b > 0) {
-                const PatchRecord& l = (&p)[-1];
-                const int k = l.steps;
-                if (k != 0 && k != m) {
-                    triangles += fillBetween(l.edges[EDGE_LAST_U], k, p.edges[EDGE_FIRST_U], m);
-                }
+    // Only the patches drawn in this pass, in the order they were drawn (row-major); a
+    // neighbour that was not drawn has no record.
+    const int drawn = drawnPatches.surface == &surface ? drawnPatches.count : 0;
+    for (int slot = 0; slot < drawn; ++slot) {
+        const DrawnPatch& entry = drawnPatchAt(slot);
+        const PatchRecord& p = entry.record;
+        const int m = p.steps;
+        if (m == 0) continue;
+        assert(m >= 1 && m <= GRID_MAX_STEPS);
+        const int index = entry.index;
+        const int a = index / px;
+        const int b = index - a * px;
+        if (b > 0) {
+            const PatchRecord* l = findDrawnPatch(surface, index - 1);
+            const int k = l ? l->steps : 0;
+            if (k != 0 && k != m) {
+                triangles += fillBetween(l->edges[EDGE_LAST_U], k, p.edges[EDGE_FIRST_U], m);
             }
-            if (b < px - 1) {
-                const PatchRecord& r = (&p)[1];
-                const int k = r.steps;
-                if (k != 0 && k != m) {
-                    triangles += fillBetween(p.edges[EDGE_LAST_U], m, r.edges[EDGE_FIRST_U], k);
-                }
+        }
+        if (b < px - 1) {
+            const PatchRecord* r = findDrawnPatch(surface, index + 1);
+            const int k = r ? r->steps : 0;
+            if (k != 0 && k != m) {
+                triangles += fillBetween(p.edges[EDGE_LAST_U], m, r->edges[EDGE_FIRST_U], k);
             }
-            if (a > 0) {
-                const PatchRecord& u = (&p)[-px];
-                const int k = u.steps;
-                if (k != 0 && k != m) {
-                    triangles += fillBetween(u.edges[EDGE_LAST_V], k, p.edges[EDGE_FIRST_V], m);
-                }
+        }
+        if (a > 0) {
+            const PatchRecord* u = findDrawnPatch(surface, index - px);
+            const int k = u ? u->steps : 0;
+            if (k != 0 && k != m) {
+                triangles += fillBetween(u->edges[EDGE_LAST_V], k, p.edges[EDGE_FIRST_V], m);
             }
-            if (a < py - 1) {
-                const PatchRecord& d = (&p)[px];
-                const int k = d.steps;
-                if (k != 0 && k != m) {
-                    triangles += fillBetween(p.edges[EDGE_LAST_V], m, d.edges[EDGE_FIRST_V], k);
-                }
+        }
+        if (a < py - 1) {
+            const PatchRecord* d = findDrawnPatch(surface, index + px);
+            const int k = d ? d->steps : 0;
+            if (k != 0 && k != m) {
+                triangles += fillBetween(p.edges[EDGE_LAST_V], m, d->edges[EDGE_FIRST_V], k);
             }
         }
     }

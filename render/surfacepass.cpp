@@ -1,14 +1,15 @@
 // The per-view surface pass: waves, texture binding, the render state of the options, and
 // every surface drawn patch by patch (culling, detail, tessellation, crack filling, markers)
 // for the view it is handed. Entries: drawSurfaces, drawSurface, patchOutsideView,
-// drawControlPoints. Writes only the scene's waves and heights, the PatchRecord fields of the
-// frame (lastColumn, lastRow, steps) and the render state.
+// drawControlPoints. Writes only the scene's waves and heights, the records of the patches drawn
+// (render/drawn.h) and the render state.
 #include "render/surfacepass.h"
 
 #include "display/device.h"
 #include "display/display.h"
 #include "geometry/transform.h"
 #include "render/detail.h"
+#include "render/drawn.h"
 #include "render/emit.h"
 #include "render/insight.h"
 #include "render/options.h"
@@ -115,37 +116,40 @@ int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float 
     const int nx = patchColumns(surface, renderOptions.surfaceType);
     const int ny = patchRows(surface, renderOptions.surfaceType);
     int triangles = 0;
-    if (nx > 0 && ny > 0 && surface.patches != nullptr) {
+    if (nx > 0 && ny > 0 && surface.patchSlots != nullptr) {
         const Tessellator tessellate =
             renderOptions.forwardDifferencing ? tessellateForward : tessellateBasis;
         const float ds = (sHi - sLo) / static_cast<float>(nx);
         const float dt = (tHi - tLo) / static_cast<float>(ny);
         const int stride = surface.width;
         const int origin = bezier ? 3 : 1;
+        beginDrawnPatches(surface);
         float t = tLo;
         for (int j = 0; j < ny; ++j) {
             float s = sLo;
             for (int i = 0; i < nx; ++i) {
-                PatchRecord& patch = surface.patches[j * nx + i];
-                patch.lastColumn = origin * i + 3;
-                patch.lastRow = origin * j + 3;
-                patch.steps = 0;
-                const Point4* firstRow = surface.points + (patch.lastRow - 3) * stride;
-                const Point4* lastRow = surface.points + patch.lastRow * stride;
+                const int lastColumn = origin * i + 3;
+                const int lastRow = origin * j + 3;
+                const Point4* firstRow = surface.points + (lastRow - 3) * stride;
+                const Point4* lastRowPoints = surface.points + lastRow * stride;
                 const Point3 corners[4] = {
-                    cornerFromEye(firstRow[patch.lastColumn - 3], eye),
-                    cornerFromEye(firstRow[patch.lastColumn], eye),
-                    cornerFromEye(lastRow[patch.lastColumn - 3], eye),
-                    cornerFromEye(lastRow[patch.lastColumn], eye),
+                    cornerFromEye(firstRow[lastColumn - 3], eye),
+                    cornerFromEye(firstRow[lastColumn], eye),
+                    cornerFromEye(lastRowPoints[lastColumn - 3], eye),
+                    cornerFromEye(lastRowPoints[lastColumn], eye),
                 };
                 stageMark(TIMED_DETAIL);
-                if (!patchOutsideView(corners, planes)) {
-                    patch.steps = chooseStepCount(patch, eye);
-                    if (inspection.heatMap) vxSetConstantColor(heatColour(patch.steps));
+                PatchRecord* patch = nullptr;
+                if (!patchOutsideView(corners, planes)) patch = addDrawnPatch(surface, j * nx + i);
+                if (patch != nullptr) {
+                    patch->lastColumn = lastColumn;
+                    patch->lastRow = lastRow;
+                    patch->steps = chooseStepCount(*patch, eye);
+                    if (inspection.heatMap) vxSetConstantColor(heatColour(patch->steps));
                     stageMark(TIMED_TESSELLATE);
-                    triangles += tessellate(patch, view, s, t, s + ds, t + dt);
+                    triangles += tessellate(*patch, view, s, t, s + ds, t + dt);
                     // The grid stays valid until the next patch.
-                    if (inspection.auditBounds) recordPatchBounds(i, j, patch.steps);
+                    if (inspection.auditBounds) recordPatchBounds(i, j, patch->steps);
                 }
                 s += ds;
             }

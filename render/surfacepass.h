@@ -16,8 +16,8 @@ constexpr unsigned MARKER_YELLOW = 0xFF00FFFFu;
 // returns the triangles drawn.
 int drawSurfaces(const View& view);
 // Sets the option-dependent render state and draws one surface for the view over the texture
-// rectangle sLo..sHi, tLo..tHi (texels); writes lastColumn, lastRow, steps of its patch
-// records; returns the triangles drawn (markers not counted).
+// rectangle sLo..sHi, tLo..tHi (texels); the patches it draws have records in drawnPatches
+// until the next pass; returns the triangles drawn (markers not counted).
 int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float sHi, float tHi);
 // True when all four corner vectors are on the negative side of one of the planes.
 bool patchOutsideView(const Point3 corners[4], const Point3 planes[4]);

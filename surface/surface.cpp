@@ -1,8 +1,8 @@
 // The surface list and its text file: loadSurfaceFile replaces the whole list from a file
 // read to its end (or keeps it and says why not),
 // saveSurfaceFile writes it back, releaseSurfaces frees it; patch counts per surface type.
-// Owns every surface array (points, normals, patch records); the render pass only fills the
-// per-frame fields of the patch records. Prints nothing: callers decide what to say.
+// Owns every surface array (points, normals, patch slots); the render pass only writes the
+// patch slots. Prints nothing: callers decide what to say.
 #include "surface/surface.h"
 
 #include <cerrno>
@@ -26,10 +26,10 @@ static_assert(sizeof(SURFACE_HEADER) - 1 == SURFACE_HEADER_LENGTH);
 static void releaseSurface(Surface& surface) {
     delete[] surface.points;
     delete[] surface.normals;
-    delete[] surface.patches;
+    delete[] surface.patchSlots;
     surface.points = nullptr;
     surface.normals = nullptr;
-    surface.patches = nullptr;
+    surface.patchSlots = nullptr;
     surface.width = 0;
     surface.height = 0;
 }
@@ -197,7 +197,7 @@ static bool readPoints(SurfaceReader& reader, Surface& surface, int index, int c
 }
 
 // Reads surface `index` of `count` (dimensions, points) and builds its normals and patch
-// records. False with the reason for a truncated surface, dimensions outside 2 ..
+// slots. False with the reason for a truncated surface, dimensions outside 2 ..
 // SURFACE_MAX_POINTS points, or no memory; whatever was allocated stays in the surface for
 // the caller to release.
 static bool readSurface(SurfaceReader& reader, Surface& surface, int index, int count) {
@@ -235,15 +235,10 @@ static bool readSurface(SurfaceReader& reader, Surface& surface, int index, int 
     // A mesh of 2 or 3 points along a side keeps its points and normals but has no patch.
     if (width < 4 || height < 4) return true;
     const std::size_t patchCount = static_cast<std::size_t>((width - 3) * (height - 3));
-    surface.patches = new (std::nothrow) PatchRecord[patchCount]();
-    if (!surface.patches) {
+    surface.patchSlots = new (std::nothrow) std::int32_t[patchCount]();
+    if (!surface.patchSlots) {
         return refuse(reader, false, "no memory for the patches of surface %d (%lld x %lld points)",
                       index + 1, width, height);
-    }
-    for (std::size_t i = 0; i < patchCount; ++i) {
-        surface.patches[i].controlPoints = surface.points;
-        surface.patches[i].controlNormals = surface.normals;
-        surface.patches[i].width = surface.width;
     }
     return true;
 }

@@ -23,9 +23,10 @@ struct PatchEdge {
     ScreenVertex slot[GRID_MAX_SIDE];
 };
 
-// Per patch: where its control points are (filled at load), which patch of the mesh it is and
-// its step count this frame (filled by the surface pass), and its four borders from the last
-// tessellation (written by the tessellators, read by crack filling).
+// The working record of one patch drawn in the current pass: where its control points are,
+// which patch of the mesh it is and its step count (filled by the surface pass), and its four
+// borders (written by the tessellators, read by crack filling). The surface pass keeps these
+// only for the patches it draws (render/drawn.h); the mesh keeps none.
 struct PatchRecord {
     const Point4* controlPoints;    // the surface's points, row-major
     const Point4* controlNormals;   // the surface's normals, same layout
@@ -53,7 +54,10 @@ struct Surface {
     std::int32_t height;     // rows
     Point4* points;          // width * height, owned
     Point4* normals;         // width * height unit normals, owned
-    PatchRecord* patches;    // (width - 3) * (height - 3), owned; null when either is below 4
+    // Per patch ((width - 3) * (height - 3), owned; null when either side is below 4): the
+    // patch's slot among the patches drawn in the current pass. Meaningful only while that slot
+    // names this patch; any other value (0 after loading) means not drawn.
+    std::int32_t* patchSlots;
 };
 
 // The surfaces of a scene, and the control point the user picked among them (null for none),
