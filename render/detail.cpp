@@ -27,6 +27,12 @@ int fillBetween(const PatchEdge& along, int alongSteps, const PatchEdge& back, i
     return m >= 3 ? drawPolygon(m, fillPolygon) : 0;
 }
 
+// The step count of a drawn neighbour whose borders were kept; 0 (no crack to fill) when they
+// were not.
+int bordersSteps(const PatchRecord& patch) {
+    return patch.edges[EDGE_FIRST_U].slot != nullptr ? patch.steps : 0;
+}
+
 }  // namespace
 
 int chooseStepCount(const PatchRecord& patch, const Point3& eye) {
@@ -85,35 +91,35 @@ int fillCracks(Surface& surface) {
         const DrawnPatch& entry = drawnPatchAt(slot);
         const PatchRecord& p = entry.record;
         const int m = p.steps;
-        if (m == 0) continue;
+        if (m == 0 || p.edges[EDGE_FIRST_U].slot == nullptr) continue;
         assert(m >= 1 && m <= GRID_MAX_STEPS);
         const int index = entry.index;
         const int a = index / px;
         const int b = index - a * px;
         if (b > 0) {
             const PatchRecord* l = findDrawnPatch(surface, index - 1);
-            const int k = l ? l->steps : 0;
+            const int k = l ? bordersSteps(*l) : 0;
             if (k != 0 && k != m) {
                 triangles += fillBetween(l->edges[EDGE_LAST_U], k, p.edges[EDGE_FIRST_U], m);
             }
         }
         if (b < px - 1) {
             const PatchRecord* r = findDrawnPatch(surface, index + 1);
-            const int k = r ? r->steps : 0;
+            const int k = r ? bordersSteps(*r) : 0;
             if (k != 0 && k != m) {
                 triangles += fillBetween(p.edges[EDGE_LAST_U], m, r->edges[EDGE_FIRST_U], k);
             }
         }
         if (a > 0) {
             const PatchRecord* u = findDrawnPatch(surface, index - px);
-            const int k = u ? u->steps : 0;
+            const int k = u ? bordersSteps(*u) : 0;
             if (k != 0 && k != m) {
                 triangles += fillBetween(u->edges[EDGE_LAST_V], k, p.edges[EDGE_FIRST_V], m);
             }
         }
         if (a < py - 1) {
             const PatchRecord* d = findDrawnPatch(surface, index + px);
-            const int k = d ? d->steps : 0;
+            const int k = d ? bordersSteps(*d) : 0;
             if (k != 0 && k != m) {
                 triangles += fillBetween(p.edges[EDGE_LAST_V], m, d->edges[EDGE_FIRST_V], k);
             }

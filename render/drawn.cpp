@@ -11,22 +11,29 @@ DrawnPatches drawnPatches = {};
 void beginDrawnPatches(const Surface& surface) {
     drawnPatches.count = 0;
     drawnPatches.surface = &surface;
+    drawnPatches.vertexBlock = 0;
+    drawnPatches.vertexUsed = 0;
+}
+
+// Makes room for one more entry in a table of `count` of `capacity` pointers; false when out
+// of memory (the table is then as it was).
+template <typename T>
+static bool roomForOneMore(T**& table, std::int32_t count, std::int32_t& capacity) {
+    if (count < capacity) return true;
+    const std::int32_t grown = capacity == 0 ? 16 : capacity * 2;
+    T** bigger = new (std::nothrow) T*[static_cast<std::size_t>(grown)];
+    if (!bigger) return false;
+    if (count > 0) std::memcpy(bigger, table, sizeof(T*) * static_cast<std::size_t>(count));
+    delete[] table;
+    table = bigger;
+    capacity = grown;
+    return true;
 }
 
 // Adds one block, growing the table of blocks when it is full; false when out of memory.
 static bool growDrawnPatches() {
     DrawnPatches& d = drawnPatches;
-    if (d.blockCount == d.blockCapacity) {
-        const std::int32_t capacity = d.blockCapacity == 0 ? 16 : d.blockCapacity * 2;
-        DrawnPatch** blocks = new (std::nothrow) DrawnPatch*[static_cast<std::size_t>(capacity)];
-        if (!blocks) return false;
-        if (d.blockCount > 0) {
-            std::memcpy(blocks, d.blocks, sizeof(DrawnPatch*) * static_cast<std::size_t>(d.blockCount));
-        }
-        delete[] d.blocks;
-        d.blocks = blocks;
-        d.blockCapacity = capacity;
-    }
+    if (!roomForOneMore(d.blocks, d.blockCount, d.blockCapacity)) return false;
     DrawnPatch* block = new (std::nothrow) DrawnPatch[DRAWN_BLOCK_SIZE];
     if (!block) return false;
     d.blocks[d.blockCount++] = block;
@@ -39,8 +46,6 @@ PatchRecord* addDrawnPatch(Surface& surface, std::int32_t index) {
     const std::int32_t slot = d.count++;
     DrawnPatch& drawn = drawnPatchAt(slot);
     drawn.index = index;
-    // Only the fields before the borders: the tessellators write the borders' slots 0 .. steps
-    // before crack filling reads them, so clearing 3.4 KB per patch would buy nothing.
     PatchRecord& record = drawn.record;
     record.controlPoints = surface.points;
     record.controlNormals = surface.normals;
@@ -48,8 +53,32 @@ PatchRecord* addDrawnPatch(Surface& surface, std::int32_t index) {
     record.lastColumn = 0;
     record.lastRow = 0;
     record.steps = 0;
+    for (PatchEdge& edge : record.edges) edge.slot = nullptr;
     surface.patchSlots[index] = slot;
     return &record;
+}
+
+bool lendDrawnBorders(PatchRecord& patch) {
+    DrawnPatches& d = drawnPatches;
+    const int side = patch.steps + 1;
+    const int needed = EDGE_COUNT * side;
+    std::int32_t block = d.vertexBlock;
+    std::int32_t used = d.vertexUsed;
+    if (used + needed > DRAWN_VERTEX_BLOCK_SIZE) {
+        ++block;
+        used = 0;
+    }
+    if (block == d.vertexBlockCount) {
+        if (!roomForOneMore(d.vertexBlocks, d.vertexBlockCount, d.vertexBlockCapacity)) return false;
+        ScreenVertex* made = new (std::nothrow) ScreenVertex[DRAWN_VERTEX_BLOCK_SIZE];
+        if (!made) return false;
+        d.vertexBlocks[d.vertexBlockCount++] = made;
+    }
+    ScreenVertex* room = d.vertexBlocks[block] + used;
+    d.vertexBlock = block;
+    d.vertexUsed = used + needed;
+    for (int e = 0; e < EDGE_COUNT; ++e) patch.edges[e].slot = room + e * side;
+    return true;
 }
 
 const PatchRecord* findDrawnPatch(const Surface& surface, std::int32_t index) {
@@ -67,5 +96,7 @@ void releaseDrawnPatches() {
     DrawnPatches& d = drawnPatches;
     for (std::int32_t b = 0; b < d.blockCount; ++b) delete[] d.blocks[b];
     delete[] d.blocks;
+    for (std::int32_t b = 0; b < d.vertexBlockCount; ++b) delete[] d.vertexBlocks[b];
+    delete[] d.vertexBlocks;
     d = DrawnPatches{};
 }

@@ -123,6 +123,9 @@ int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float 
         const float dt = (tHi - tLo) / static_cast<float>(ny);
         const int stride = surface.width;
         const int origin = bezier ? 3 : 1;
+        // The tessellators save the borders whenever gaps are filled (crack filling itself
+        // runs only with dynamic detail).
+        const bool keepBorders = renderOptions.gapFill != GAP_NO_FILL;
         beginDrawnPatches(surface);
         float t = tLo;
         for (int j = 0; j < ny; ++j) {
@@ -145,6 +148,7 @@ int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float 
                     patch->lastColumn = lastColumn;
                     patch->lastRow = lastRow;
                     patch->steps = chooseStepCount(*patch, eye);
+                    if (keepBorders) lendDrawnBorders(*patch);
                     if (inspection.heatMap) vxSetConstantColor(heatColour(patch->steps));
                     stageMark(TIMED_TESSELLATE);
                     triangles += tessellate(*patch, view, s, t, s + ds, t + dt);

@@ -18,9 +18,11 @@ constexpr int GRID_MAX_SIDE = GRID_MAX_STEPS + 1;
 
 enum PatchEdgeIndex { EDGE_FIRST_U = 0, EDGE_LAST_U, EDGE_FIRST_V, EDGE_LAST_V, EDGE_COUNT };
 
-// One saved border of a patch's grid; slots 0 .. steps are valid.
+// One saved border of a patch's grid: slots 0 .. steps, in storage lent to the record for
+// the pass (steps + 1 vertices, so a coarse patch takes little room); null when none is lent,
+// and then the tessellators keep no border.
 struct PatchEdge {
-    ScreenVertex slot[GRID_MAX_SIDE];
+    ScreenVertex* slot;
 };
 
 // The working record of one patch drawn in the current pass: where its control points are,
@@ -36,6 +38,15 @@ struct PatchRecord {
     std::int32_t steps;             // 1..20 this frame; 0 = not drawn
     PatchEdge edges[EDGE_COUNT];
 };
+
+// Room for four borders at the finest step count, for a record used on its own.
+struct PatchBorderStore {
+    ScreenVertex slot[EDGE_COUNT][GRID_MAX_SIDE];
+};
+// Lends `store` to the record's four borders.
+inline void lendPatchBorders(PatchRecord& patch, PatchBorderStore& store) {
+    for (int e = 0; e < EDGE_COUNT; ++e) patch.edges[e].slot = store.slot[e];
+}
 
 // Limits of the reader. Two points per side are the least the normals can be computed from;
 // the upper limits keep a hostile file from asking for more memory than any real mesh needs

@@ -104,8 +104,12 @@ protected:
         surface = Surface{cols + 3, rows + 3, points.data(), points.data(), slots.data()};
         // Every patch drawn in this pass, in mesh order; a test takes one out by giving it
         // steps 0 (a record with no steps is skipped like a patch with no record).
+        borders.assign(cols * rows, PatchBorderStore{});
         beginDrawnPatches(surface);
-        for (int p = 0; p < cols * rows; ++p) patches[p] = addDrawnPatch(surface, p);
+        for (int p = 0; p < cols * rows; ++p) {
+            patches[p] = addDrawnPatch(surface, p);
+            lendPatchBorders(*patches[p], borders[p]);
+        }
         for (int p = 0; p < cols * rows; ++p) {
             for (int e = 0; e < EDGE_COUNT; ++e) {
                 for (int k = 0; k < GRID_MAX_SIDE; ++k) {
@@ -128,6 +132,7 @@ protected:
 
     std::vector<Point4> points;
     std::vector<PatchRecord*> patches;   // the records of this pass, by patch index
+    std::vector<PatchBorderStore> borders;
     std::vector<std::int32_t> slots;
     Surface surface = {};
 };
@@ -209,13 +214,16 @@ TEST_F(Cracks, SlotsLeftByAnEarlierPassAreNotRecords) {
     beginDrawnPatches(surface);
     PatchRecord* middle = addDrawnPatch(surface, 1);
     middle->steps = 7;
+    lendPatchBorders(*middle, borders[1]);
     EXPECT_EQ(findDrawnPatch(surface, 0), nullptr);
     EXPECT_EQ(findDrawnPatch(surface, 2), nullptr);
     EXPECT_EQ(findDrawnPatch(surface, 1), middle);
     EXPECT_EQ(fillCracks(surface), 0);
     PatchRecord* right = addDrawnPatch(surface, 2);
     right->steps = 4;
-    for (int k = 0; k <= 4; ++k) right->edges[EDGE_FIRST_U].slot[k] = middle->edges[EDGE_LAST_U].slot[0];
+    // Drawn, but with no borders kept (no memory for them): nothing to fill against.
+    EXPECT_EQ(fillCracks(surface), 0);
+    lendPatchBorders(*right, borders[2]);
     installRecorder();
     EXPECT_EQ(fillCracks(surface), 2 * 9);
     // Another surface's pass: this surface has no drawn patch any more.
@@ -248,13 +256,34 @@ TEST(DrawnPatches, PoolGrowsAndKeepsItsRecords) {
         EXPECT_EQ(records[k]->controlPoints, points.data());
         EXPECT_EQ(records[k]->width, count + 3);
     }
+    // Borders lent at every step count lie apart, each 4 * (steps + 1) long, also across
+    // vertex blocks.
+    std::set<const ScreenVertex*> lent;
+    for (int k = 0; k < count; ++k) {
+        ASSERT_TRUE(lendDrawnBorders(*records[k]));
+        const int side = records[k]->steps + 1;
+        for (int e = 0; e < EDGE_COUNT; ++e) {
+            for (int v = 0; v < side; ++v) {
+                ASSERT_TRUE(lent.insert(&records[k]->edges[e].slot[v]).second) << k;
+            }
+        }
+    }
+    EXPECT_GT(drawnPatches.vertexBlockCount, 1);
     const int blocks = drawnPatches.blockCount;
+    const int vertexBlocks = drawnPatches.vertexBlockCount;
     beginDrawnPatches(surface);   // a smaller pass reuses the blocks
-    for (int k = 0; k < 10; ++k) addDrawnPatch(surface, k);
+    for (int k = 0; k < 10; ++k) {
+        addDrawnPatch(surface, k)->steps = GRID_MAX_STEPS;
+        lendDrawnBorders(*const_cast<PatchRecord*>(findDrawnPatch(surface, k)));
+    }
     EXPECT_EQ(drawnPatches.blockCount, blocks);
+    EXPECT_EQ(drawnPatches.vertexBlockCount, vertexBlocks);
+    EXPECT_EQ(drawnPatches.vertexBlock, 0);
+    EXPECT_EQ(drawnPatches.vertexUsed, 10 * EDGE_COUNT * GRID_MAX_SIDE);
     EXPECT_EQ(findDrawnPatch(surface, 10), nullptr);
     releaseDrawnPatches();
     EXPECT_EQ(drawnPatches.blockCount, 0);
+    EXPECT_EQ(drawnPatches.vertexBlockCount, 0);
 }
 
 }  // namespace
