@@ -13,6 +13,7 @@
 #include "display/overlay.h"
 #include "render/options.h"
 #include "render/scene.h"
+#include "surface/bounds.h"
 #include "surface/surface.h"
 #include "surface/waves.h"
 
@@ -56,11 +57,12 @@ float restHeight(std::int32_t surface, std::int32_t index, const Point4& point) 
     return surface == WAVING_SURFACE ? waveLift(scene.waves, index) : point.z;
 }
 
-// Recomputes the normals the point takes part in. Always, whatever the shading reads now: the
+// Recomputes the normals the point takes part in, and the culling boxes above it. Always, whatever the shading reads now: the
 // forward differencer reads them under either normals' source, and C must find them right.
 void renewNormalsAround(std::int32_t surface, std::int32_t index) {
     Surface& mesh = scene.surfaces.surfaces[surface];
     computeControlNormalsAround(mesh, index % mesh.width, index / mesh.width);
+    refitSurfaceBounds(mesh, index % mesh.width, index / mesh.width);
 }
 
 // Puts the point where one side of `step` has it, with its normals. On the waving surface the

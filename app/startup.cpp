@@ -344,6 +344,7 @@ void reloadTextures() {
 void releaseScene() {
     releaseSurfaces(scene.surfaces);
     releaseDrawnPatches();
+    releaseSurfacePass();
     clearWaveLifts(scene.waves);   // they were heights of points that are gone
     if (display.device.textureCaches[0] != nullptr) {
         cacheRelease(*display.device.textureCaches[0], scene.surfaceTexture);

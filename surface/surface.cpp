@@ -14,6 +14,7 @@
 #include <new>
 
 #include "platform/win32.h"
+#include "surface/bounds.h"
 
 // fgets reads at most LINE_BUFFER_SIZE - 1 characters: a longer line arrives in pieces, and
 // each piece is judged on its own like a separate line.
@@ -27,6 +28,7 @@ static void releaseSurface(Surface& surface) {
     delete[] surface.points;
     delete[] surface.normals;
     delete[] surface.patchSlots;
+    freeSurfaceBounds(surface);
     surface.points = nullptr;
     surface.normals = nullptr;
     surface.patchSlots = nullptr;
@@ -231,6 +233,8 @@ static bool readSurface(SurfaceReader& reader, Surface& surface, int index, int 
     }
     if (!readPoints(reader, surface, index, count)) return false;
     computeControlNormals(surface);
+    // Without memory for the bounds the surface is still drawn, culled patch by patch.
+    buildSurfaceBounds(surface);
 
     // A mesh of 2 or 3 points along a side keeps its points and normals but has no patch.
     if (width < 4 || height < 4) return true;

@@ -59,6 +59,8 @@ constexpr long long SURFACE_MAX_COUNT = 1LL << 20;    // surfaces in one file
 // units (twenty million world units at the default scale) lies far past any far plane.
 constexpr float SURFACE_MAX_COORDINATE = 1.0e6f;
 
+struct SurfaceBounds;
+
 // One control mesh, row-major: the point of column c, row r is element r * width + c.
 struct Surface {
     std::int32_t width;      // points per row (columns)
@@ -69,6 +71,9 @@ struct Surface {
     // patch's slot among the patches drawn in the current pass. Meaningful only while that slot
     // names this patch; any other value (0 after loading) means not drawn.
     std::int32_t* patchSlots;
+    // Boxes over tiles of points for culling (surface/bounds.h), owned; null when there is no
+    // memory for them, and the surface is then culled patch by patch.
+    SurfaceBounds* bounds;
 };
 
 // The surfaces of a scene, and the control point the user picked among them (null for none),

@@ -8,6 +8,10 @@
 
 constexpr int SINE_TABLE_SIZE = 4096;
 constexpr int WAVE_SOURCE_COUNT = 4;
+// No point's ripple sum (its height without its lift) ever leaves -WAVE_HEIGHT_BOUND ..
+// WAVE_HEIGHT_BOUND: each source adds at most its amplitude (1.5 at most) times the fall-off
+// and the envelope (each at most 1 in size); the rest is room for rounding.
+constexpr float WAVE_HEIGHT_BOUND = WAVE_SOURCE_COUNT * 1.5f + 0.01f;
 
 struct WaveSource {
     float x, y;               // centre in control-point columns and rows
