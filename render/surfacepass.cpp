@@ -279,6 +279,12 @@ void releaseSurfacePass() {
     surfacePass = SurfacePassScratch{};
 }
 
+void clearSurfacePassCounts() {
+    surfacePass.boxesTested = 0;
+    surfacePass.patchesVisited = 0;
+    surfacePass.patchesDrawn = 0;
+}
+
 int drawSurfaces(const View& view) {
     stageMark(TIMED_WAVES);
     if (!renderOptions.wavesPaused) {

@@ -32,6 +32,8 @@ struct SurfacePassScratch {
 extern SurfacePassScratch surfacePass;
 // Frees the scratch (at exit).
 void releaseSurfacePass();
+// Starts the counts afresh (the frame driver, before a frame's views are drawn).
+void clearSurfacePassCounts();
 
 // Moves the waves to the view's time and draws every surface of the scene for the view;
 // returns the triangles drawn.
