@@ -96,15 +96,22 @@ int fillCracks(Surface& surface) {
         const int index = entry.index;
         const int a = index / px;
         const int b = index - a * px;
+        // Neighbours in the same patch row were drawn just before and after this patch, when
+        // they were drawn.
         if (b > 0) {
-            const PatchRecord* l = findDrawnPatch(surface, index - 1);
+            const PatchRecord* l =
+                slot > 0 && drawnPatchAt(slot - 1).index == index - 1 ? &drawnPatchAt(slot - 1).record
+                                                                      : nullptr;
             const int k = l ? bordersSteps(*l) : 0;
             if (k != 0 && k != m) {
                 triangles += fillBetween(l->edges[EDGE_LAST_U], k, p.edges[EDGE_FIRST_U], m);
             }
         }
         if (b < px - 1) {
-            const PatchRecord* r = findDrawnPatch(surface, index + 1);
+            const PatchRecord* r =
+                slot + 1 < drawn && drawnPatchAt(slot + 1).index == index + 1
+                    ? &drawnPatchAt(slot + 1).record
+                    : nullptr;
             const int k = r ? bordersSteps(*r) : 0;
             if (k != 0 && k != m) {
                 triangles += fillBetween(p.edges[EDGE_LAST_U], m, r->edges[EDGE_FIRST_U], k);

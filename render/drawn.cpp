@@ -31,7 +31,7 @@ static bool roomForOneMore(T**& table, std::int32_t count, std::int32_t& capacit
 }
 
 // Adds one block, growing the table of blocks when it is full; false when out of memory.
-static bool growDrawnPatches() {
+bool growDrawnPatches() {
     DrawnPatches& d = drawnPatches;
     if (!roomForOneMore(d.blocks, d.blockCount, d.blockCapacity)) return false;
     DrawnPatch* block = new (std::nothrow) DrawnPatch[DRAWN_BLOCK_SIZE];
@@ -40,25 +40,7 @@ static bool growDrawnPatches() {
     return true;
 }
 
-PatchRecord* addDrawnPatch(Surface& surface, std::int32_t index) {
-    DrawnPatches& d = drawnPatches;
-    if (d.count == d.blockCount * DRAWN_BLOCK_SIZE && !growDrawnPatches()) return nullptr;
-    const std::int32_t slot = d.count++;
-    DrawnPatch& drawn = drawnPatchAt(slot);
-    drawn.index = index;
-    PatchRecord& record = drawn.record;
-    record.controlPoints = surface.points;
-    record.controlNormals = surface.normals;
-    record.width = surface.width;
-    record.lastColumn = 0;
-    record.lastRow = 0;
-    record.steps = 0;
-    for (PatchEdge& edge : record.edges) edge.slot = nullptr;
-    surface.patchSlots[index] = slot;
-    return &record;
-}
-
-bool lendDrawnBorders(PatchRecord& patch) {
+bool lendDrawnBordersFromNextBlock(PatchRecord& patch) {
     DrawnPatches& d = drawnPatches;
     const int side = patch.steps + 1;
     const int needed = EDGE_COUNT * side;
@@ -79,17 +61,6 @@ bool lendDrawnBorders(PatchRecord& patch) {
     d.vertexUsed = used + needed;
     for (int e = 0; e < EDGE_COUNT; ++e) patch.edges[e].slot = room + e * side;
     return true;
-}
-
-const PatchRecord* findDrawnPatch(const Surface& surface, std::int32_t index) {
-    const DrawnPatches& d = drawnPatches;
-    if (d.surface != &surface || surface.patchSlots == nullptr) return nullptr;
-    // A slot left from an earlier pass either lies past this pass's count or names another
-    // patch: every patch added in this pass wrote its own slot.
-    const std::int32_t slot = surface.patchSlots[index];
-    if (slot < 0 || slot >= d.count) return nullptr;
-    const DrawnPatch& drawn = drawnPatchAt(slot);
-    return drawn.index == index ? &drawn.record : nullptr;
 }
 
 void releaseDrawnPatches() {
