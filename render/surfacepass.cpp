@@ -1,8 +1,9 @@
 // The per-view surface pass: waves, texture binding, the render state of the options, and
-// every surface drawn patch by patch (culling, detail, tessellation, crack filling, markers)
-// for the view it is handed. Entries: drawSurfaces, drawSurface, patchOutsideView,
-// drawControlPoints. Writes only the scene's waves and heights, the records of the patches drawn
-// (render/drawn.h) and the render state.
+// every surface drawn patch by patch (culling through the surface's boxes, then each patch's
+// corners; detail, tessellation, crack filling, markers) for the view it is handed. Entries:
+// drawSurfaces, drawSurface, patchOutsideView, drawControlPoints. Writes only the scene's waves
+// and heights, the records of the patches drawn (render/drawn.h), its own scratch and counts,
+// and the render state.
 #include "render/surfacepass.h"
 
 #include <algorithm>
@@ -68,7 +69,6 @@ void buildCullingPlanes(Point3 planes[4], const Camera& camera) {
 inline Point3 cornerFromEye(const Point4& p, const Point3& eye) {
     return {p.x - eye.x, p.y - eye.y, p.z - eye.z};
 }
-
 
 // What one surface's patch walk needs: the view's planes and eye in mesh units, the patch
 // layout, and the tiles of CULL_TILE_PATCHES x CULL_TILE_PATCHES patches it visits.
