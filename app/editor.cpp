@@ -46,6 +46,11 @@ Point4* pointOf(std::int32_t surface, std::int32_t index) {
         index >= static_cast<std::int64_t>(mesh.width) * mesh.height) {
         return nullptr;
     }
+    // The point and the neighbours its normals read, where the waves have put them (the
+    // waves move only the first surface's points, and only those that are read).
+    const int column = static_cast<int>(index % mesh.width);
+    const int row = static_cast<int>(index / mesh.width);
+    if (surface == 0) moveWaves(scene.waves, mesh, column - 2, row - 2, column + 2, row + 2);
     return &mesh.points[index];
 }
 
@@ -220,6 +225,7 @@ void clearEditHistory() {
     e.steps = 0;
     e.applied = 0;
     clearWaveLifts(scene.waves);   // rest heights of points that are gone
+    forgetWaveStamps(scene.waves);
 }
 
 void editorPrintLines() {

@@ -171,6 +171,25 @@ void findVisibleTiles(const Surface& surface, PatchWalk& walk) {
     std::sort(surfacePass.tiles, surfacePass.tiles + surfacePass.tileCount);
 }
 
+// Brings the waving surface's points (and the normals owed) to the waves' last step where the
+// walk will read them: the points of every visited tile; the whole mesh without a tile list.
+// Normals owed by a step made with control normals, now read without them, are formed whole.
+void moveWavesWhereVisited(Surface& surface, const PatchWalk& walk) {
+    if (walk.everyTile || (!renderOptions.controlNormals && scene.waves.normalsOwed)) {
+        settleWaves(scene.waves, scene.surfaces);
+        return;
+    }
+    for (int k = 0; k < surfacePass.tileCount; ++k) {
+        const int tile = surfacePass.tiles[k];
+        const int i0 = (tile % walk.tileColumns) * CULL_TILE_PATCHES;
+        const int j0 = (tile / walk.tileColumns) * CULL_TILE_PATCHES;
+        const int i1 = (i0 + CULL_TILE_PATCHES < walk.nx ? i0 + CULL_TILE_PATCHES : walk.nx) - 1;
+        const int j1 = (j0 + CULL_TILE_PATCHES < walk.ny ? j0 + CULL_TILE_PATCHES : walk.ny) - 1;
+        moveWaves(scene.waves, surface, walk.origin * i0, walk.origin * j0, walk.origin * i1 + 3,
+                  walk.origin * j1 + 3);
+    }
+}
+
 // The s of each patch column's start, summed column by column as the texture span has always
 // been stepped; null when out of memory.
 const float* columnStarts(int nx, float sLo, float ds) {
@@ -288,8 +307,8 @@ void clearSurfacePassCounts() {
 int drawSurfaces(const View& view) {
     stageMark(TIMED_WAVES);
     if (!renderOptions.wavesPaused) {
-        animateWaves(scene.waves, scene.surfaces, static_cast<std::int32_t>(view.timeMs),
-                     renderOptions.controlNormals);
+        stepWaves(scene.waves, scene.surfaces, static_cast<std::int32_t>(view.timeMs),
+                  renderOptions.controlNormals);
     }
     useClipBounds(view.clip);
     stageMark(TIMED_DETAIL);
@@ -338,6 +357,7 @@ int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float 
         walk.tileColumns = (walk.nx + CULL_TILE_PATCHES - 1) / CULL_TILE_PATCHES;
         walk.tileRows = (walk.ny + CULL_TILE_PATCHES - 1) / CULL_TILE_PATCHES;
         findVisibleTiles(surface, walk);
+        if (&surface == scene.surfaces.surfaces) moveWavesWhereVisited(surface, walk);
         triangles += drawVisibleTiles(surface, view, walk, sLo, tLo, sHi, tHi);
         if (renderOptions.dynamicDetail && renderOptions.gapFill != GAP_NO_FILL) {
             stageMark(TIMED_EMIT);
@@ -345,7 +365,10 @@ int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float 
         }
         stageMark(TIMED_DETAIL);
     }
-    if (renderOptions.showControlPoints) drawControlPoints(surface, view, scene.surfaces.picked);
+    if (renderOptions.showControlPoints) {
+        if (&surface == scene.surfaces.surfaces) settleWaves(scene.waves, scene.surfaces);
+        drawControlPoints(surface, view, scene.surfaces.picked);
+    }
     return triangles;
 }
 

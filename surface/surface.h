@@ -113,3 +113,5 @@ void computeControlNormals(Surface& surface);
 // Recomputes the normals that point (column, row) takes part in: its own and its neighbours',
 // the same numbers computeControlNormals gives them.
 void computeControlNormalsAround(Surface& surface, int column, int row);
+// The normal of point (column, row), as computeControlNormals forms it.
+Point4 controlNormalAt(const Surface& surface, int column, int row);
