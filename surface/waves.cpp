@@ -147,15 +147,38 @@ static bool wavesApply(const WaveState& waves, const Surface& surface) {
            waves.stampedPoints == surface.points && waves.pointStep != nullptr;
 }
 
-// Heights of columns c0 .. c1, rows r0 .. r1 (inside the mesh) brought to the last step.
+// Heights of columns c0 .. c1, rows r0 .. r1 (inside the mesh) brought to the last step: the
+// sum waveHeight forms, with each source's row term formed once per row (the same product).
 static void moveHeights(WaveState& waves, Surface& surface, int c0, int r0, int c1, int r1) {
     for (int i = r0; i <= r1; ++i) {
         const std::int64_t row = static_cast<std::int64_t>(i) * surface.width;
+        float dySquared[WAVE_SOURCE_COUNT];
+        for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
+            const float dy = static_cast<float>(i) - waves.sources[k].y;
+            dySquared[k] = dy * dy;
+        }
         for (int j = c0; j <= c1; ++j) {
             const std::int64_t index = row + j;
             if (waves.pointStep[index] == waves.step) continue;
             waves.pointStep[index] = waves.step;
-            surface.points[index].z = waveHeight(waves, j, i, index);
+            float z = 0.0f;
+            for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
+                const WaveSource& source = waves.sources[k];
+                const float dx = static_cast<float>(j) - source.x;
+                const float distanceSquared = dx * dx + dySquared[k];
+                if (distanceSquared > waves.reachSquared) continue;
+                const float s = std::sqrt(distanceSquared * waves.inverseReachSquared);
+                const int tableAt = tableIndex((s * RIPPLE_PHASE - waves.phase) * TABLE_SCALE);
+                const float fall = (1.0f - s) * (1.0f - s);
+                z = z - cosineLookup(waves, tableAt) * fall * source.amplitude * waves.envelope[k];
+            }
+            // The edited points ride the waves about their own rest heights. Adding after the
+            // sum leaves every point without a lift exactly as the ripples alone put it.
+            if (waves.liftCount > 0) {
+                const float lift = waveLift(waves, static_cast<std::int32_t>(index));
+                if (lift != 0.0f) z += lift;
+            }
+            surface.points[index].z = z;
         }
     }
 }
