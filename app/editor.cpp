@@ -13,6 +13,7 @@
 #include "display/overlay.h"
 #include "render/options.h"
 #include "render/scene.h"
+#include "surface/bounds.h"
 #include "surface/surface.h"
 #include "surface/waves.h"
 
@@ -45,6 +46,11 @@ Point4* pointOf(std::int32_t surface, std::int32_t index) {
         index >= static_cast<std::int64_t>(mesh.width) * mesh.height) {
         return nullptr;
     }
+    // The point and the neighbours its normals read, where the waves have put them (the
+    // waves move only the first surface's points, and only those that are read).
+    const int column = static_cast<int>(index % mesh.width);
+    const int row = static_cast<int>(index / mesh.width);
+    if (surface == 0) moveWaves(scene.waves, mesh, column - 2, row - 2, column + 2, row + 2);
     return &mesh.points[index];
 }
 
@@ -56,11 +62,12 @@ float restHeight(std::int32_t surface, std::int32_t index, const Point4& point) 
     return surface == WAVING_SURFACE ? waveLift(scene.waves, index) : point.z;
 }
 
-// Recomputes the normals the point takes part in. Always, whatever the shading reads now: the
+// Recomputes the normals the point takes part in, and the culling boxes above it. Always, whatever the shading reads now: the
 // forward differencer reads them under either normals' source, and C must find them right.
 void renewNormalsAround(std::int32_t surface, std::int32_t index) {
     Surface& mesh = scene.surfaces.surfaces[surface];
     computeControlNormalsAround(mesh, index % mesh.width, index / mesh.width);
+    refitSurfaceBounds(mesh, index % mesh.width, index / mesh.width);
 }
 
 // Puts the point where one side of `step` has it, with its normals. On the waving surface the
@@ -218,6 +225,7 @@ void clearEditHistory() {
     e.steps = 0;
     e.applied = 0;
     clearWaveLifts(scene.waves);   // rest heights of points that are gone
+    forgetWaveStamps(scene.waves);
 }
 
 void editorPrintLines() {

@@ -99,6 +99,7 @@ int drawViews(std::uint32_t now) {
                       (program.input.heldKeys & HELD_SHIFT) != 0);
     }
     int polygons = 0;
+    clearSurfacePassCounts();
     for (int v = 0; v < viewer.viewCount; ++v) polygons += drawSurfaces(viewer.views[v]);
     return polygons;
 }

@@ -96,6 +96,7 @@ void keyDown(HWND hwnd, WPARAM key) {
         // Always into the working folder (its data/ made when missing), never where the
         // shipped file was read from.
         char reason[SAVE_REASON_MAX];
+        settleWaves(scene.waves, scene.surfaces);   // the heights as the frame has them
         if (!makeFolderFor(SURFACE_FILE)) {
             std::snprintf(reason, sizeof reason, "cannot make the folder: %s",
                           std::strerror(errno));

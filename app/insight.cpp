@@ -15,6 +15,7 @@
 #include "display/overlay.h"
 #include "platform/win32.h"
 #include "render/options.h"
+#include "render/surfacepass.h"
 #include "vexa/vexa.h"
 
 
@@ -462,6 +463,10 @@ void inspectionPrintLines() {
         consolePrintf("frame %.2f ms  raster busy %.2f ms x %d  waited %.2f ms\n",
                       t.shownFrameMs, t.shownWorkers > 0 ? t.shownBusyMs / t.shownWorkers : 0.0,
                       t.shownWorkers, t.shownWaitMs);
+        consolePrintf("patches visited %d drawn %d  boxes tested %d\n",
+                      static_cast<int>(surfacePass.patchesVisited),
+                      static_cast<int>(surfacePass.patchesDrawn),
+                      static_cast<int>(surfacePass.boxesTested));
     }
     if (inspection.auditBounds) {
         const AuditResult& a = t.lastAudit;

@@ -23,6 +23,7 @@
 #include "display/display.h"
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
+#include "render/drawn.h"
 #include "render/lighting.h"
 #include "render/options.h"
 #include "render/scene.h"
@@ -299,6 +300,7 @@ void setupOutputState() {
 
 bool loadScene() {
     releaseSurfaces(scene.surfaces);
+    forgetWaveStamps(scene.waves);
     // Every file is tried, so that one run names everything that is missing or refused (run
     // outside its folder, all three); the caller shows its own message. Each file is read from
     // the working folder, or else where the program's own data is (dataFileToRead).
@@ -345,7 +347,10 @@ void reloadTextures() {
 
 void releaseScene() {
     releaseSurfaces(scene.surfaces);
+    releaseDrawnPatches();
+    releaseSurfacePass();
     clearWaveLifts(scene.waves);   // they were heights of points that are gone
+    forgetWaveStamps(scene.waves);
     if (display.device.textureCaches[0] != nullptr) {
         cacheRelease(*display.device.textureCaches[0], scene.surfaceTexture);
     }

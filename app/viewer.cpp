@@ -208,6 +208,7 @@ Point4* pickControlPoint(int* view) {
     const float reach = std::sqrt(PICK_RADIUS_SQUARED);
     float best = PICK_RADIUS_SQUARED;
     Point4* result = nullptr;
+    settleWaves(scene.waves, scene.surfaces);   // every point where the waves have put it
     for (int s = 0; s < scene.surfaces.count; ++s) {
         Surface& surface = scene.surfaces.surfaces[s];
         if (surface.points == nullptr || surface.width <= 0 || surface.height <= 0) {

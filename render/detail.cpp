@@ -1,10 +1,12 @@
 // Detail selection (static or distance-based step counts) and crack filling between drawn
 // neighbours of different step counts, from the borders the tessellators saved. Entries:
-// chooseStepCount, fillCracks. Reads renderOptions; draws through drawPolygon.
+// chooseStepCount, fillCracks. Reads renderOptions and the patches drawn in the pass
+// (render/drawn.h); draws through drawPolygon.
 #include "render/detail.h"
 
 #include <cassert>
 
+#include "render/drawn.h"
 #include "render/emit.h"
 #include "render/insight.h"
 #include "render/options.h"
@@ -23,6 +25,12 @@ int fillBetween(const PatchEdge& along, int alongSteps, const PatchEdge& back, i
     for (int k = 0; k <= alongSteps; ++k) fillPolygon[m++] = &along.slot[k];
     for (int k = backSteps - 1; k >= 1; --k) fillPolygon[m++] = &back.slot[k];
     return m >= 3 ? drawPolygon(m, fillPolygon) : 0;
+}
+
+// The step count of a drawn neighbour whose borders were kept; 0 (no crack to fill) when they
+// were not.
+int bordersSteps(const PatchRecord& patch) {
+    return patch.edges[EDGE_FIRST_U].slot != nullptr ? patch.steps : 0;
 }
 
 }  // namespace
@@ -68,7 +76,7 @@ int fillCracks(Surface& surface) {
     const int type = renderOptions.surfaceType;
     const int px = patchColumns(surface, type);
     const int py = patchRows(surface, type);
-    if (px <= 0 || py <= 0 || surface.patches == nullptr) return 0;
+    if (px <= 0 || py <= 0 || surface.patchSlots == nullptr) return 0;
     vxSetCullMode(VX_CULL_NONE);
     if (renderOptions.gapFill == GAP_FILL_GREEN || inspection.heatMap) {
         vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
@@ -76,40 +84,51 @@ int fillCracks(Surface& surface) {
         vxSetConstantColor(inspection.heatMap ? HEAT_CRACK_COLOUR : FILL_GREEN);
     }
     int triangles = 0;
-    PatchRecord* records = surface.patches;
-    for (int a = 0; a < py; ++a) {
-        for (int b = 0; b < px; ++b) {
-            const PatchRecord& p = records[a * px + b];
-            const int m = p.steps;
-            if (m == 0) continue;
-            assert(m >= 1 && m <= GRID_MAX_STEPS);
-            if (b > 0) {
-                const PatchRecord& l = (&p)[-1];
-                const int k = l.steps;
-                if (k != 0 && k != m) {
-                    triangles += fillBetween(l.edges[EDGE_LAST_U], k, p.edges[EDGE_FIRST_U], m);
-                }
+    // Only the patches drawn in this pass, in the order they were drawn (row-major); a
+    // neighbour that was not drawn has no record.
+    const int drawn = drawnPatches.surface == &surface ? drawnPatches.count : 0;
+    for (int slot = 0; slot < drawn; ++slot) {
+        const DrawnPatch& entry = drawnPatchAt(slot);
+        const PatchRecord& p = entry.record;
+        const int m = p.steps;
+        if (m == 0 || p.edges[EDGE_FIRST_U].slot == nullptr) continue;
+        assert(m >= 1 && m <= GRID_MAX_STEPS);
+        const int index = entry.index;
+        const int a = index / px;
+        const int b = index - a * px;
+        // Neighbours in the same patch row were drawn just before and after this patch, when
+        // they were drawn.
+        if (b > 0) {
+            const PatchRecord* l =
+                slot > 0 && drawnPatchAt(slot - 1).index == index - 1 ? &drawnPatchAt(slot - 1).record
+                                                                      : nullptr;
+            const int k = l ? bordersSteps(*l) : 0;
+            if (k != 0 && k != m) {
+                triangles += fillBetween(l->edges[EDGE_LAST_U], k, p.edges[EDGE_FIRST_U], m);
             }
-            if (b < px - 1) {
-                const PatchRecord& r = (&p)[1];
-                const int k = r.steps;
-                if (k != 0 && k != m) {
-                    triangles += fillBetween(p.edges[EDGE_LAST_U], m, r.edges[EDGE_FIRST_U], k);
-                }
+        }
+        if (b < px - 1) {
+            const PatchRecord* r =
+                slot + 1 < drawn && drawnPatchAt(slot + 1).index == index + 1
+                    ? &drawnPatchAt(slot + 1).record
+                    : nullptr;
+            const int k = r ? bordersSteps(*r) : 0;
+            if (k != 0 && k != m) {
+                triangles += fillBetween(p.edges[EDGE_LAST_U], m, r->edges[EDGE_FIRST_U], k);
             }
-            if (a > 0) {
-                const PatchRecord& u = (&p)[-px];
-                const int k = u.steps;
-                if (k != 0 && k != m) {
-                    triangles += fillBetween(u.edges[EDGE_LAST_V], k, p.edges[EDGE_FIRST_V], m);
-                }
+        }
+        if (a > 0) {
+            const PatchRecord* u = findDrawnPatch(surface, index - px);
+            const int k = u ? bordersSteps(*u) : 0;
+            if (k != 0 && k != m) {
+                triangles += fillBetween(u->edges[EDGE_LAST_V], k, p.edges[EDGE_FIRST_V], m);
             }
-            if (a < py - 1) {
-                const PatchRecord& d = (&p)[px];
-                const int k = d.steps;
-                if (k != 0 && k != m) {
-                    triangles += fillBetween(p.edges[EDGE_LAST_V], m, d.edges[EDGE_FIRST_V], k);
-                }
+        }
+        if (a < py - 1) {
+            const PatchRecord* d = findDrawnPatch(surface, index + px);
+            const int k = d ? bordersSteps(*d) : 0;
+            if (k != 0 && k != m) {
+                triangles += fillBetween(p.edges[EDGE_LAST_V], m, d->edges[EDGE_FIRST_V], k);
             }
         }
     }

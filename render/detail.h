@@ -14,7 +14,7 @@ int chooseStepCount(const PatchRecord& patch, const Point3& eye);
 // The cull mode of the surfaces: back faces are dropped, except on audited frames, which draw
 // both faces so that background seen past a fold of the sheet is not taken for a gap.
 int surfaceCullMode();
-// Closes the slits between drawn neighbours with different step counts from their saved
-// borders (each crack from both sides); culling is off meanwhile and surfaceCullMode after.
+// Closes the slits between neighbours drawn in the current pass (drawnPatches) with different
+// step counts from their saved borders (each crack from both sides); culling is off meanwhile and surfaceCullMode after.
 // Returns the triangles drawn.
 int fillCracks(Surface& surface);

@@ -3,6 +3,8 @@
 // for the view it is handed.
 #pragma once
 
+#include <cstdint>
+
 #include "geometry/vector.h"
 #include "render/view.h"
 #include "surface/surface.h"
@@ -12,12 +14,33 @@ constexpr float MARKER_SIZE = 500.0f;
 constexpr unsigned MARKER_RED = 0xFF0000FFu;
 constexpr unsigned MARKER_YELLOW = 0xFF00FFFFu;
 
+// Patches per side of the tiles the culling hierarchy hands to the corner test.
+constexpr int CULL_TILE_PATCHES = 8;
+
+// The surface pass's scratch (grown only when a pass needs more than ever before) and its
+// counts, which add up over the passes until the frame driver clears them.
+struct SurfacePassScratch {
+    std::int32_t* tiles;          // the tiles visited by the pass, row-major indices, sorted
+    std::int32_t tileCount;
+    std::int32_t tileCapacity;
+    float* columnS;               // s at the start of each patch column
+    std::int32_t columnCapacity;
+    std::int32_t boxesTested;     // boxes of the hierarchy tested against the view
+    std::int32_t patchesVisited;  // patches given the corner test
+    std::int32_t patchesDrawn;    // patches that passed it and were drawn
+};
+extern SurfacePassScratch surfacePass;
+// Frees the scratch (at exit).
+void releaseSurfacePass();
+// Starts the counts afresh (the frame driver, before a frame's views are drawn).
+void clearSurfacePassCounts();
+
 // Moves the waves to the view's time and draws every surface of the scene for the view;
 // returns the triangles drawn.
 int drawSurfaces(const View& view);
 // Sets the option-dependent render state and draws one surface for the view over the texture
-// rectangle sLo..sHi, tLo..tHi (texels); writes lastColumn, lastRow, steps of its patch
-// records; returns the triangles drawn (markers not counted).
+// rectangle sLo..sHi, tLo..tHi (texels); the patches it draws have records in drawnPatches
+// until the next pass; returns the triangles drawn (markers not counted).
 int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float sHi, float tHi);
 // True when all four corner vectors are on the negative side of one of the planes.
 bool patchOutsideView(const Point3 corners[4], const Point3 planes[4]);

@@ -269,6 +269,9 @@ void chooseGridRoutines(const CpuFeatures& features) {
 }
 
 void copyPatchEdges(PatchRecord& patch) {
+    // The surface pass lends every drawn patch its borders' room; without it (out of memory,
+    // or a record used on its own) nothing is kept and crack filling passes the patch by.
+    if (patch.edges[EDGE_FIRST_U].slot == nullptr) return;
     const int n = patch.steps;
     const int side = n + 1;
     const ScreenVertex* grid = tessellation.grid;

@@ -123,5 +123,6 @@ void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, flo
 std::uint32_t packVertexColor(float specular, float diffuse);
 // v scaled by invSqrtFast of its squared length.
 void normalizeFast(Point3& v);
-// Copies the grid's four borders into patch.edges (steps + 1 slots each).
+// Copies the grid's four borders into patch.edges (steps + 1 slots each) when the record has
+// room for them.
 void copyPatchEdges(PatchRecord& patch);

@@ -62,6 +62,10 @@ static Point4 normalAt(const Surface& surface, int c, int r) {
     return Point4{n.x, n.y, n.z, 0.0f};
 }
 
+Point4 controlNormalAt(const Surface& surface, int column, int row) {
+    return normalAt(surface, column, row);
+}
+
 void computeControlNormals(Surface& surface) {
     // Fewer than two points along a side leaves no neighbour to mirror; the loader refuses
     // such meshes.

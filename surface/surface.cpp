@@ -1,8 +1,8 @@
 // The surface list and its text file: loadSurfaceFile replaces the whole list from a file
 // read to its end (or keeps it and says why not),
 // saveSurfaceFile writes it back, releaseSurfaces frees it; patch counts per surface type.
-// Owns every surface array (points, normals, patch records); the render pass only fills the
-// per-frame fields of the patch records. Prints nothing: callers decide what to say.
+// Owns every surface array (points, normals, patch slots); the render pass only writes the
+// patch slots. Prints nothing: callers decide what to say.
 #include "surface/surface.h"
 
 #include <cerrno>
@@ -15,6 +15,7 @@
 #include <new>
 
 #include "platform/win32.h"
+#include "surface/bounds.h"
 
 // A line is read in pieces of at most LINE_BUFFER_SIZE - 1 characters (as fgets into a buffer
 // of LINE_BUFFER_SIZE would): a longer line arrives in pieces, and each piece is judged on its
@@ -33,10 +34,11 @@ static_assert(sizeof(SURFACE_HEADER) - 1 == SURFACE_HEADER_LENGTH);
 static void releaseSurface(Surface& surface) {
     delete[] surface.points;
     delete[] surface.normals;
-    delete[] surface.patches;
+    delete[] surface.patchSlots;
+    freeSurfaceBounds(surface);
     surface.points = nullptr;
     surface.normals = nullptr;
-    surface.patches = nullptr;
+    surface.patchSlots = nullptr;
     surface.width = 0;
     surface.height = 0;
 }
@@ -349,7 +351,7 @@ static bool readPoints(SurfaceReader& reader, Surface& surface, int index, int c
 }
 
 // Reads surface `index` of `count` (dimensions, points) and builds its normals and patch
-// records. False with the reason for a truncated surface, dimensions outside 2 ..
+// slots. False with the reason for a truncated surface, dimensions outside 2 ..
 // SURFACE_MAX_POINTS points, or no memory; whatever was allocated stays in the surface for
 // the caller to release.
 static bool readSurface(SurfaceReader& reader, Surface& surface, int index, int count) {
@@ -383,19 +385,16 @@ static bool readSurface(SurfaceReader& reader, Surface& surface, int index, int 
     }
     if (!readPoints(reader, surface, index, count)) return false;
     computeControlNormals(surface);
+    // Without memory for the bounds the surface is still drawn, culled patch by patch.
+    buildSurfaceBounds(surface);
 
     // A mesh of 2 or 3 points along a side keeps its points and normals but has no patch.
     if (width < 4 || height < 4) return true;
     const std::size_t patchCount = static_cast<std::size_t>((width - 3) * (height - 3));
-    surface.patches = new (std::nothrow) PatchRecord[patchCount]();
-    if (!surface.patches) {
+    surface.patchSlots = new (std::nothrow) std::int32_t[patchCount]();
+    if (!surface.patchSlots) {
         return refuse(reader, false, "no memory for the patches of surface %d (%lld x %lld points)",
                       index + 1, width, height);
-    }
-    for (std::size_t i = 0; i < patchCount; ++i) {
-        surface.patches[i].controlPoints = surface.points;
-        surface.patches[i].controlNormals = surface.normals;
-        surface.patches[i].width = surface.width;
     }
     return true;
 }

@@ -18,14 +18,17 @@ constexpr int GRID_MAX_SIDE = GRID_MAX_STEPS + 1;
 
 enum PatchEdgeIndex { EDGE_FIRST_U = 0, EDGE_LAST_U, EDGE_FIRST_V, EDGE_LAST_V, EDGE_COUNT };
 
-// One saved border of a patch's grid; slots 0 .. steps are valid.
+// One saved border of a patch's grid: slots 0 .. steps, in storage lent to the record for
+// the pass (steps + 1 vertices, so a coarse patch takes little room); null when none is lent,
+// and then the tessellators keep no border.
 struct PatchEdge {
-    ScreenVertex slot[GRID_MAX_SIDE];
+    ScreenVertex* slot;
 };
 
-// Per patch: where its control points are (filled at load), which patch of the mesh it is and
-// its step count this frame (filled by the surface pass), and its four borders from the last
-// tessellation (written by the tessellators, read by crack filling).
+// The working record of one patch drawn in the current pass: where its control points are,
+// which patch of the mesh it is and its step count (filled by the surface pass), and its four
+// borders (written by the tessellators, read by crack filling). The surface pass keeps these
+// only for the patches it draws (render/drawn.h); the mesh keeps none.
 struct PatchRecord {
     const Point4* controlPoints;    // the surface's points, row-major
     const Point4* controlNormals;   // the surface's normals, same layout
@@ -35,6 +38,15 @@ struct PatchRecord {
     std::int32_t steps;             // 1..20 this frame; 0 = not drawn
     PatchEdge edges[EDGE_COUNT];
 };
+
+// Room for four borders at the finest step count, for a record used on its own.
+struct PatchBorderStore {
+    ScreenVertex slot[EDGE_COUNT][GRID_MAX_SIDE];
+};
+// Lends `store` to the record's four borders.
+inline void lendPatchBorders(PatchRecord& patch, PatchBorderStore& store) {
+    for (int e = 0; e < EDGE_COUNT; ++e) patch.edges[e].slot = store.slot[e];
+}
 
 // Limits of the reader. Two points per side are the least the normals can be computed from;
 // the upper limits keep a hostile file from asking for more memory than any real mesh needs
@@ -47,13 +59,21 @@ constexpr long long SURFACE_MAX_COUNT = 1LL << 20;    // surfaces in one file
 // units (twenty million world units at the default scale) lies far past any far plane.
 constexpr float SURFACE_MAX_COORDINATE = 1.0e6f;
 
+struct SurfaceBounds;
+
 // One control mesh, row-major: the point of column c, row r is element r * width + c.
 struct Surface {
     std::int32_t width;      // points per row (columns)
     std::int32_t height;     // rows
     Point4* points;          // width * height, owned
     Point4* normals;         // width * height unit normals, owned
-    PatchRecord* patches;    // (width - 3) * (height - 3), owned; null when either is below 4
+    // Per patch ((width - 3) * (height - 3), owned; null when either side is below 4): the
+    // patch's slot among the patches drawn in the current pass. Meaningful only while that slot
+    // names this patch; any other value (0 after loading) means not drawn.
+    std::int32_t* patchSlots;
+    // Boxes over tiles of points for culling (surface/bounds.h), owned; null when there is no
+    // memory for them, and the surface is then culled patch by patch.
+    SurfaceBounds* bounds;
 };
 
 // The surfaces of a scene, and the control point the user picked among them (null for none),
@@ -93,3 +113,5 @@ void computeControlNormals(Surface& surface);
 // Recomputes the normals that point (column, row) takes part in: its own and its neighbours',
 // the same numbers computeControlNormals gives them.
 void computeControlNormalsAround(Surface& surface, int column, int row);
+// The normal of point (column, row), as computeControlNormals forms it.
+Point4 controlNormalAt(const Surface& surface, int column, int row);

@@ -47,6 +47,7 @@ bool buildSineTable(WaveState& waves) {
 void freeSineTable(WaveState& waves) {
     delete[] waves.sineTable;
     waves.sineTable = nullptr;
+    forgetWaveStamps(waves);
 }
 
 float cosineLookup(const WaveState& waves, int index) {
@@ -89,12 +90,156 @@ static void placeSource(WaveState& waves, WaveSource& source, std::int32_t now,
     source.amplitude = (static_cast<float>(r4) * AMPLITUDE_SCALE + 50.0f) * 0.01f;
 }
 
-void animateWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals) {
+// The first surface's stamps: made (every point counted as moved to the current step, as
+// loading left it) when the surface is new to them. False when there is no memory.
+static bool stampsFor(WaveState& waves, const Surface& surface) {
+    const std::int64_t count = static_cast<std::int64_t>(surface.width) * surface.height;
+    if (waves.stampedPoints == surface.points && waves.pointStep != nullptr) return true;
+    if (count > waves.stampCapacity) {
+        std::uint32_t* points = new (std::nothrow) std::uint32_t[static_cast<std::size_t>(count)];
+        std::uint32_t* normals = new (std::nothrow) std::uint32_t[static_cast<std::size_t>(count)];
+        if (!points || !normals) {
+            delete[] points;
+            delete[] normals;
+            return false;
+        }
+        delete[] waves.pointStep;
+        delete[] waves.normalStep;
+        waves.pointStep = points;
+        waves.normalStep = normals;
+        waves.stampCapacity = count;
+    }
+    for (std::int64_t k = 0; k < count; ++k) {
+        waves.pointStep[k] = waves.step;
+        waves.normalStep[k] = waves.step;
+    }
+    waves.stampedPoints = surface.points;
+    return true;
+}
+
+// The ripples' height of point (column j, row i) at the last step, plus its lift.
+static float waveHeight(const WaveState& waves, std::int32_t j, std::int32_t i,
+                        std::int64_t index) {
+    float z = 0.0f;
+    for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
+        const WaveSource& source = waves.sources[k];
+        const float dx = static_cast<float>(j) - source.x;
+        const float dy = static_cast<float>(i) - source.y;
+        const float distanceSquared = dx * dx + dy * dy;
+        if (distanceSquared > waves.reachSquared) continue;
+        const float s = std::sqrt(distanceSquared * waves.inverseReachSquared);
+        const int tableAt = tableIndex((s * RIPPLE_PHASE - waves.phase) * TABLE_SCALE);
+        const float fall = (1.0f - s) * (1.0f - s);
+        z = z - cosineLookup(waves, tableAt) * fall * source.amplitude * waves.envelope[k];
+    }
+    // The edited points ride the waves about their own rest heights. Adding after the sum
+    // leaves every point without a lift exactly as the ripples alone put it.
+    if (waves.liftCount > 0) {
+        const float lift = waveLift(waves, static_cast<std::int32_t>(index));
+        if (lift != 0.0f) z += lift;
+    }
+    return z;
+}
+
+// Whether the lazy waves apply to `surface`: the first surface, stepped since it was loaded.
+static bool wavesApply(const WaveState& waves, const Surface& surface) {
+    return waves.step != 0 && waves.sineTable != nullptr && surface.points != nullptr &&
+           waves.stampedPoints == surface.points && waves.pointStep != nullptr;
+}
+
+// Heights of columns c0 .. c1, rows r0 .. r1 (inside the mesh) brought to the last step: the
+// sum waveHeight forms, with each source's row term formed once per row (the same product).
+static void moveHeights(WaveState& waves, Surface& surface, int c0, int r0, int c1, int r1) {
+    for (int i = r0; i <= r1; ++i) {
+        const std::int64_t row = static_cast<std::int64_t>(i) * surface.width;
+        float dySquared[WAVE_SOURCE_COUNT];
+        for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
+            const float dy = static_cast<float>(i) - waves.sources[k].y;
+            dySquared[k] = dy * dy;
+        }
+        for (int j = c0; j <= c1; ++j) {
+            const std::int64_t index = row + j;
+            if (waves.pointStep[index] == waves.step) continue;
+            waves.pointStep[index] = waves.step;
+            float z = 0.0f;
+            for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
+                const WaveSource& source = waves.sources[k];
+                const float dx = static_cast<float>(j) - source.x;
+                const float distanceSquared = dx * dx + dySquared[k];
+                if (distanceSquared > waves.reachSquared) continue;
+                const float s = std::sqrt(distanceSquared * waves.inverseReachSquared);
+                const int tableAt = tableIndex((s * RIPPLE_PHASE - waves.phase) * TABLE_SCALE);
+                const float fall = (1.0f - s) * (1.0f - s);
+                z = z - cosineLookup(waves, tableAt) * fall * source.amplitude * waves.envelope[k];
+            }
+            // The edited points ride the waves about their own rest heights. Adding after the
+            // sum leaves every point without a lift exactly as the ripples alone put it.
+            if (waves.liftCount > 0) {
+                const float lift = waveLift(waves, static_cast<std::int32_t>(index));
+                if (lift != 0.0f) z += lift;
+            }
+            surface.points[index].z = z;
+        }
+    }
+}
+
+void moveWaves(WaveState& waves, Surface& surface, int c0, int r0, int c1, int r1) {
+    if (!wavesApply(waves, surface)) return;
+    const int lastColumn = surface.width - 1;
+    const int lastRow = surface.height - 1;
+    if (c0 < 0) c0 = 0;
+    if (r0 < 0) r0 = 0;
+    if (c1 > lastColumn) c1 = lastColumn;
+    if (r1 > lastRow) r1 = lastRow;
+    if (c0 > c1 || r0 > r1) return;
+    if (!waves.normalsOwed) {
+        moveHeights(waves, surface, c0, r0, c1, r1);
+        return;
+    }
+    // A normal reads the heights of its four neighbours (at the border the mirrored
+    // difference reads the opposite one, still a neighbour).
+    moveHeights(waves, surface, c0 > 0 ? c0 - 1 : 0, r0 > 0 ? r0 - 1 : 0,
+                c1 < lastColumn ? c1 + 1 : lastColumn, r1 < lastRow ? r1 + 1 : lastRow);
+    for (int i = r0; i <= r1; ++i) {
+        const std::int64_t row = static_cast<std::int64_t>(i) * surface.width;
+        for (int j = c0; j <= c1; ++j) {
+            if (waves.normalStep[row + j] == waves.step) continue;
+            waves.normalStep[row + j] = waves.step;
+            surface.normals[row + j] = controlNormalAt(surface, j, i);
+        }
+    }
+}
+
+void settleWaves(WaveState& waves, SurfaceList& list) {
+    if (list.count <= 0 || !list.surfaces) return;
+    Surface& surface = list.surfaces[0];
+    moveWaves(waves, surface, 0, 0, surface.width - 1, surface.height - 1);
+    if (wavesApply(waves, surface)) waves.normalsOwed = false;
+}
+
+void forgetWaveStamps(WaveState& waves) {
+    delete[] waves.pointStep;
+    delete[] waves.normalStep;
+    waves.pointStep = nullptr;
+    waves.normalStep = nullptr;
+    waves.stampCapacity = 0;
+    waves.stampedPoints = nullptr;
+}
+
+void stepWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals) {
     if (list.count <= 0 || !list.surfaces || !waves.sineTable) return;
     Surface& surface = list.surfaces[0];
     const std::int32_t width = surface.width;
     const std::int32_t height = surface.height;
     if (!surface.points || width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) return;
+    // Normals owed by the step before, which this one no longer forms, are the ones the
+    // shading reads from now on: they are formed at that step before it is left.
+    if (waves.normalsOwed && !controlNormals) settleWaves(waves, list);
+    if (!stampsFor(waves, surface)) {
+        // No memory for the stamps: the whole mesh is moved at once, as it always was.
+        animateWaves(waves, list, now, controlNormals);
+        return;
+    }
 
     // An expired source is re-placed. So is one whose start lies in the future: that happens
     // only when more than 2^31 ms (24.8 days) passed between two calls, and left alone such a
@@ -104,48 +249,56 @@ void animateWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool co
         if (elapsed > source.duration || elapsed < 0) placeSource(waves, source, now, width, height);
     }
 
-    const float phase = static_cast<float>(now >> 3) * DEGREES_TO_RADIANS;  // 1 degree per 8 ms
+    waves.phase = static_cast<float>(now >> 3) * DEGREES_TO_RADIANS;  // 1 degree per 8 ms
     // Integer halves of the dimensions; 64-bit because 16M-point sides would overflow.
     const std::int64_t halfWidth = width >> 1;
     const std::int64_t halfHeight = height >> 1;
-    const float reachSquared = static_cast<float>(halfHeight * halfHeight + halfWidth * halfWidth);
-    const float inverseReachSquared = 1.0f / reachSquared;
+    waves.reachSquared = static_cast<float>(halfHeight * halfHeight + halfWidth * halfWidth);
+    waves.inverseReachSquared = 1.0f / waves.reachSquared;
 
     // Per-source terms that do not depend on the point.
-    float envelope[WAVE_SOURCE_COUNT];
     for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
         const WaveSource& source = waves.sources[k];
         const std::int64_t offset = static_cast<std::int64_t>(clockDifference(now, source.start)) - (source.duration >> 1);
-        envelope[k] = 1.0f - static_cast<float>(offset < 0 ? -offset : offset) * source.inverseHalfDuration;
+        waves.envelope[k] = 1.0f - static_cast<float>(offset < 0 ? -offset : offset) * source.inverseHalfDuration;
     }
+    // Step 0 means "never stepped": skip it when the count wraps.
+    waves.step = waves.step + 1 == 0 ? 1 : waves.step + 1;
+    waves.normalsOwed = controlNormals;
+}
 
+void animateWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals) {
+    if (list.count <= 0 || !list.surfaces || !waves.sineTable) return;
+    Surface& surface = list.surfaces[0];
+    const std::int32_t width = surface.width;
+    const std::int32_t height = surface.height;
+    if (!surface.points || width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) return;
+    if (stampsFor(waves, surface)) {
+        stepWaves(waves, list, now, controlNormals);
+        settleWaves(waves, list);
+        return;
+    }
+    // No memory for the stamps: every point moved at once.
+    for (WaveSource& source : waves.sources) {
+        const std::int32_t elapsed = clockDifference(now, source.start);
+        if (elapsed > source.duration || elapsed < 0) placeSource(waves, source, now, width, height);
+    }
+    waves.phase = static_cast<float>(now >> 3) * DEGREES_TO_RADIANS;
+    const std::int64_t halfWidth = width >> 1;
+    const std::int64_t halfHeight = height >> 1;
+    waves.reachSquared = static_cast<float>(halfHeight * halfHeight + halfWidth * halfWidth);
+    waves.inverseReachSquared = 1.0f / waves.reachSquared;
+    for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
+        const WaveSource& source = waves.sources[k];
+        const std::int64_t offset = static_cast<std::int64_t>(clockDifference(now, source.start)) - (source.duration >> 1);
+        waves.envelope[k] = 1.0f - static_cast<float>(offset < 0 ? -offset : offset) * source.inverseHalfDuration;
+    }
     Point4* point = surface.points;
     for (std::int32_t i = 0; i < height; ++i) {
         for (std::int32_t j = 0; j < width; ++j, ++point) {
-            float z = 0.0f;
-            for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
-                const WaveSource& source = waves.sources[k];
-                const float dx = static_cast<float>(j) - source.x;
-                const float dy = static_cast<float>(i) - source.y;
-                const float distanceSquared = dx * dx + dy * dy;
-                if (distanceSquared > reachSquared) continue;
-                const float s = std::sqrt(distanceSquared * inverseReachSquared);
-                const int index = tableIndex((s * RIPPLE_PHASE - phase) * TABLE_SCALE);
-                const float fall = (1.0f - s) * (1.0f - s);
-                z = z - cosineLookup(waves, index) * fall * source.amplitude * envelope[k];
-            }
-            point->z = z;
+            point->z = waveHeight(waves, j, i, point - surface.points);
         }
     }
-
-    // The edited points ride the waves about their own rest heights. Adding after the sum
-    // leaves every point without a lift exactly as the ripples alone put it.
-    const std::int64_t count = static_cast<std::int64_t>(width) * height;
-    for (std::int32_t k = 0; k < waves.liftCount; ++k) {
-        const WaveLift& lift = waves.lifts[k];
-        if (lift.index < count) surface.points[lift.index].z += lift.height;
-    }
-
     if (controlNormals) computeControlNormals(surface);
 }
 

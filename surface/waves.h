@@ -6,8 +6,14 @@
 
 #include <cstdint>
 
+#include "geometry/vector.h"
+
 constexpr int SINE_TABLE_SIZE = 4096;
 constexpr int WAVE_SOURCE_COUNT = 4;
+// No point's ripple sum (its height without its lift) ever leaves -WAVE_HEIGHT_BOUND ..
+// WAVE_HEIGHT_BOUND: each source adds at most its amplitude (1.5 at most) times the fall-off
+// and the envelope (each at most 1 in size); the rest is room for rounding.
+constexpr float WAVE_HEIGHT_BOUND = WAVE_SOURCE_COUNT * 1.5f + 0.01f;
 
 struct WaveSource {
     float x, y;               // centre in control-point columns and rows
@@ -30,13 +36,27 @@ struct WaveState {
     WaveLift* lifts = nullptr;              // sorted by index; liftCount of liftCapacity used
     std::int32_t liftCount = 0;
     std::int32_t liftCapacity = 0;
+    // The step the waves were last moved to (0 before the first) and what bringing a point
+    // there takes. Points are moved lazily: each carries the step it was last moved to.
+    std::uint32_t step = 0;
+    float phase = 0.0f;
+    float reachSquared = 0.0f;
+    float inverseReachSquared = 0.0f;
+    float envelope[WAVE_SOURCE_COUNT] = {};
+    bool normalsOwed = false;               // the step came with control normals: all are due
+    const Point4* stampedPoints = nullptr;  // the first surface's points the stamps belong to
+    std::uint32_t* pointStep = nullptr;     // per point: the step its height was moved to
+    std::uint32_t* normalStep = nullptr;    // per point: the step its normal was formed at
+    std::int64_t stampCapacity = 0;
 };
 
+struct Surface;
 struct SurfaceList;
 
 // Allocates and fills the sine table; false when there is no memory.
 bool buildSineTable(WaveState& waves);
-// Releases the sine table; harmless when none is built. animateWaves does nothing without it.
+// Releases the sine table and the points' stamps; harmless when none is built. animateWaves
+// does nothing without the table.
 void freeSineTable(WaveState& waves);
 // cos(2 pi i / 4096) from the table; negative indices wrap.
 float cosineLookup(const WaveState& waves, int index);
@@ -44,6 +64,23 @@ float cosineLookup(const WaveState& waves, int index);
 // every point's z from the ripples plus its lift, re-places expired sources, and recomputes the
 // normals when `controlNormals` is set (the shading reads them only then).
 void animateWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals);
+
+// One animation step, lazily: re-places expired sources and fixes the step's terms, but moves
+// no point; moveWaves brings the points that are read to the step. Exactly animateWaves once
+// every point has been brought there. Allocates the per-point stamps when the first surface
+// is new or larger than any before.
+void stepWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals);
+// Brings the first surface's points of columns c0 .. c1, rows r0 .. r1 (clamped to the mesh)
+// to the last step, and when the step owes normals, their normals too (and the heights of
+// the neighbours those read). Nothing for any other surface, or for one the waves have not
+// stepped since it was loaded.
+void moveWaves(WaveState& waves, Surface& surface, int c0, int r0, int c1, int r1);
+// Brings every point (and normal owed) of the first surface to the last step: before the
+// mesh is read whole (saved, picked from, marked) or the owed normals are read without the
+// step forming them (control normals switched off).
+void settleWaves(WaveState& waves, SurfaceList& list);
+// Forgets (and frees) the stamps: the first surface was replaced, or at exit.
+void forgetWaveStamps(WaveState& waves);
 
 // The lift of point `index` of the first surface, 0 when it has none.
 float waveLift(const WaveState& waves, std::int32_t index);

@@ -16,6 +16,9 @@
 #include "app/startup.h"
 #include "platform/host.h"
 #include "platform/win32.h"
+#include "render/options.h"
+#include "render/scene.h"
+#include "render/surfacepass.h"
 
 namespace {
 
@@ -266,6 +269,17 @@ TEST(TimingOverlay, AveragesAccountForTheFrameAndAgreeWithTheClock) {
     EXPECT_LE(t.shownBusyMs / t.shownWorkers, t.shownFrameMs * 1.1);
     EXPECT_GT(t.shownBusyMs, 0.0);
     EXPECT_LE(t.shownWaitMs, t.shownFrameMs);
+    // The patch counts the overlay shows are the last frame's (after a second of frames a sum
+    // would be far above the scene's patches): some visited, fewer or as many drawn.
+    int patches = 0;
+    for (int i = 0; i < scene.surfaces.count; ++i) {
+        const Surface& s = scene.surfaces.surfaces[i];
+        patches += patchColumns(s, renderOptions.surfaceType) * patchRows(s, renderOptions.surfaceType);
+    }
+    EXPECT_GT(surfacePass.patchesDrawn, 0);
+    EXPECT_LE(surfacePass.patchesDrawn, surfacePass.patchesVisited);
+    EXPECT_LE(surfacePass.patchesVisited, patches);
+    EXPECT_GT(surfacePass.boxesTested, 0);
     toggleTimingOverlay();
     EXPECT_FALSE(timingOverlayOn());
     stopProgram();   // the window and its class too, so a later test can start again

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recorder.h"
+#include "render/drawn.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
 
@@ -98,12 +99,21 @@ protected:
 
     void build(int cols, int rows) {
         points.assign((cols + 3) * (rows + 3), Point4{0, 0, 0, 1});
-        patches.assign(cols * rows, PatchRecord{});
-        surface = Surface{cols + 3, rows + 3, points.data(), points.data(), patches.data()};
+        patches.assign(cols * rows, nullptr);
+        slots.assign(cols * rows, 0);
+        surface = Surface{cols + 3, rows + 3, points.data(), points.data(), slots.data()};
+        // Every patch drawn in this pass, in mesh order; a test takes one out by giving it
+        // steps 0 (a record with no steps is skipped like a patch with no record).
+        borders.assign(cols * rows, PatchBorderStore{});
+        beginDrawnPatches(surface);
+        for (int p = 0; p < cols * rows; ++p) {
+            patches[p] = addDrawnPatch(surface, p);
+            lendPatchBorders(*patches[p], borders[p]);
+        }
         for (int p = 0; p < cols * rows; ++p) {
             for (int e = 0; e < EDGE_COUNT; ++e) {
                 for (int k = 0; k < GRID_MAX_SIDE; ++k) {
-                    ScreenVertex& v = patches[p].edges[e].slot[k];
+                    ScreenVertex& v = patches[p]->edges[e].slot[k];
                     v = ScreenVertex{};
                     v.x = 100.0f + 10.0f * p + k;
                     v.y = 100.0f + 50.0f * e + 0.5f * k * k;
@@ -121,38 +131,40 @@ protected:
     }
 
     std::vector<Point4> points;
-    std::vector<PatchRecord> patches;
+    std::vector<PatchRecord*> patches;   // the records of this pass, by patch index
+    std::vector<PatchBorderStore> borders;
+    std::vector<std::int32_t> slots;
     Surface surface = {};
 };
 
 TEST_F(Cracks, SmallestAndLargestFillPolygons) {
     build(2, 1);
-    patches[0].steps = 1;
-    patches[1].steps = 2;
+    patches[0]->steps = 1;
+    patches[1]->steps = 2;
     // Drawn from both patches: twice one triangle.
     EXPECT_EQ(fillCracks(surface), 2);
     EXPECT_EQ(countCalls(DRAW_TRIANGLE), 2);
     std::set<const void*> seen = drawnVertices();
     EXPECT_EQ(seen.size(), 3u);
-    EXPECT_TRUE(seen.count(&patches[0].edges[EDGE_LAST_U].slot[0]));
-    EXPECT_TRUE(seen.count(&patches[0].edges[EDGE_LAST_U].slot[1]));
-    EXPECT_TRUE(seen.count(&patches[1].edges[EDGE_FIRST_U].slot[1]));
+    EXPECT_TRUE(seen.count(&patches[0]->edges[EDGE_LAST_U].slot[0]));
+    EXPECT_TRUE(seen.count(&patches[0]->edges[EDGE_LAST_U].slot[1]));
+    EXPECT_TRUE(seen.count(&patches[1]->edges[EDGE_FIRST_U].slot[1]));
 
     installRecorder();
-    patches[0].steps = 20;
-    patches[1].steps = 19;
+    patches[0]->steps = 20;
+    patches[1]->steps = 19;
     EXPECT_EQ(fillCracks(surface), 2 * 37);
     seen = drawnVertices();
     EXPECT_EQ(seen.size(), 39u);
     // The second border is used without its two end vertices.
-    EXPECT_FALSE(seen.count(&patches[1].edges[EDGE_FIRST_U].slot[0]));
-    EXPECT_FALSE(seen.count(&patches[1].edges[EDGE_FIRST_U].slot[19]));
+    EXPECT_FALSE(seen.count(&patches[1]->edges[EDGE_FIRST_U].slot[0]));
+    EXPECT_FALSE(seen.count(&patches[1]->edges[EDGE_FIRST_U].slot[19]));
 }
 
 TEST_F(Cracks, EachCrackDrawnTwiceIdentically) {
     build(1, 2);   // one patch column, two patch rows: the crack runs along v borders
-    patches[0].steps = 4;
-    patches[1].steps = 6;
+    patches[0]->steps = 4;
+    patches[1]->steps = 6;
     EXPECT_EQ(fillCracks(surface), 2 * 8);
     ASSERT_EQ(drawCalls().size(), 16u);
     for (int t = 0; t < 8; ++t) {
@@ -160,29 +172,118 @@ TEST_F(Cracks, EachCrackDrawnTwiceIdentically) {
     }
     std::set<const void*> seen = drawnVertices();
     EXPECT_EQ(seen.size(), 10u);
-    EXPECT_TRUE(seen.count(&patches[0].edges[EDGE_LAST_V].slot[4]));
-    EXPECT_TRUE(seen.count(&patches[1].edges[EDGE_FIRST_V].slot[5]));
+    EXPECT_TRUE(seen.count(&patches[0]->edges[EDGE_LAST_V].slot[4]));
+    EXPECT_TRUE(seen.count(&patches[1]->edges[EDGE_FIRST_V].slot[5]));
 }
 
 TEST_F(Cracks, UndrawnEqualAndMissingNeighboursGetNothing) {
     build(3, 3);
-    for (PatchRecord& p : patches) p.steps = 5;
-    patches[4].steps = 0;   // the centre patch was not drawn
+    for (PatchRecord* p : patches) p->steps = 5;
+    patches[4]->steps = 0;   // the centre patch was not drawn
     EXPECT_EQ(fillCracks(surface), 0);
     EXPECT_TRUE(drawCalls().empty());
-    patches[4].steps = 6;   // now it differs from all four neighbours
+    patches[4]->steps = 6;   // now it differs from all four neighbours
     EXPECT_EQ(fillCracks(surface), 4 * 2 * 9);
-    patches[1].steps = 0;
+    patches[1]->steps = 0;
     installRecorder();
     EXPECT_EQ(fillCracks(surface), 3 * 2 * 9);
 }
 
 TEST_F(Cracks, GreenModeStillDrawsAndCounts) {
     build(2, 1);
-    patches[0].steps = 3;
-    patches[1].steps = 2;
+    patches[0]->steps = 3;
+    patches[1]->steps = 2;
     renderOptions.gapFill = GAP_FILL_GREEN;
     EXPECT_EQ(fillCracks(surface), 2 * 3);
+}
+
+}  // namespace
+
+namespace {
+
+// A later pass that draws fewer patches: the slots the earlier pass left in the mesh must not
+// make undrawn patches look drawn, and a neighbour drawn in a pass of another surface is not a
+// neighbour.
+TEST_F(Cracks, SlotsLeftByAnEarlierPassAreNotRecords) {
+    build(3, 1);
+    for (PatchRecord* p : patches) p->steps = 5;
+    patches[1]->steps = 7;
+    EXPECT_EQ(fillCracks(surface), 2 * 2 * 10);
+    // The next pass draws only the middle patch, then the right one; the left patch's slot
+    // (0) still names a slot in use, now holding the middle patch.
+    beginDrawnPatches(surface);
+    PatchRecord* middle = addDrawnPatch(surface, 1);
+    middle->steps = 7;
+    lendPatchBorders(*middle, borders[1]);
+    EXPECT_EQ(findDrawnPatch(surface, 0), nullptr);
+    EXPECT_EQ(findDrawnPatch(surface, 2), nullptr);
+    EXPECT_EQ(findDrawnPatch(surface, 1), middle);
+    EXPECT_EQ(fillCracks(surface), 0);
+    PatchRecord* right = addDrawnPatch(surface, 2);
+    right->steps = 4;
+    // Drawn, but with no borders kept (no memory for them): nothing to fill against.
+    EXPECT_EQ(fillCracks(surface), 0);
+    lendPatchBorders(*right, borders[2]);
+    installRecorder();
+    EXPECT_EQ(fillCracks(surface), 2 * 9);
+    // Another surface's pass: this surface has no drawn patch any more.
+    std::vector<std::int32_t> otherSlots(1, 0);
+    std::vector<Point4> otherPoints(16, Point4{0, 0, 0, 1});
+    Surface other = {4, 4, otherPoints.data(), otherPoints.data(), otherSlots.data()};
+    beginDrawnPatches(other);
+    addDrawnPatch(other, 0)->steps = 3;
+    EXPECT_EQ(findDrawnPatch(surface, 1), nullptr);
+    EXPECT_EQ(fillCracks(surface), 0);
+}
+
+// Passes that draw more patches than any before grow the pool; records stay where they are.
+TEST(DrawnPatches, PoolGrowsAndKeepsItsRecords) {
+    const int count = 3 * DRAWN_BLOCK_SIZE + 5;
+    std::vector<std::int32_t> slots(count, 0);
+    std::vector<Point4> points(4 * (count + 3), Point4{0, 0, 0, 1});
+    Surface surface = {count + 3, 4, points.data(), points.data(), slots.data()};
+    beginDrawnPatches(surface);
+    std::vector<PatchRecord*> records;
+    for (int k = 0; k < count; ++k) {
+        records.push_back(addDrawnPatch(surface, count - 1 - k));
+        ASSERT_NE(records.back(), nullptr);
+        records.back()->steps = 1 + k % GRID_MAX_STEPS;
+    }
+    for (int k = 0; k < count; ++k) {
+        EXPECT_EQ(findDrawnPatch(surface, count - 1 - k), records[k]) << k;
+        EXPECT_EQ(drawnPatchAt(k).index, count - 1 - k);
+        EXPECT_EQ(records[k]->steps, 1 + k % GRID_MAX_STEPS);
+        EXPECT_EQ(records[k]->controlPoints, points.data());
+        EXPECT_EQ(records[k]->width, count + 3);
+    }
+    // Borders lent at every step count lie apart, each 4 * (steps + 1) long, also across
+    // vertex blocks.
+    std::set<const ScreenVertex*> lent;
+    for (int k = 0; k < count; ++k) {
+        ASSERT_TRUE(lendDrawnBorders(*records[k]));
+        const int side = records[k]->steps + 1;
+        for (int e = 0; e < EDGE_COUNT; ++e) {
+            for (int v = 0; v < side; ++v) {
+                ASSERT_TRUE(lent.insert(&records[k]->edges[e].slot[v]).second) << k;
+            }
+        }
+    }
+    EXPECT_GT(drawnPatches.vertexBlockCount, 1);
+    const int blocks = drawnPatches.blockCount;
+    const int vertexBlocks = drawnPatches.vertexBlockCount;
+    beginDrawnPatches(surface);   // a smaller pass reuses the blocks
+    for (int k = 0; k < 10; ++k) {
+        addDrawnPatch(surface, k)->steps = GRID_MAX_STEPS;
+        lendDrawnBorders(*const_cast<PatchRecord*>(findDrawnPatch(surface, k)));
+    }
+    EXPECT_EQ(drawnPatches.blockCount, blocks);
+    EXPECT_EQ(drawnPatches.vertexBlockCount, vertexBlocks);
+    EXPECT_EQ(drawnPatches.vertexBlock, 0);
+    EXPECT_EQ(drawnPatches.vertexUsed, 10 * EDGE_COUNT * GRID_MAX_SIDE);
+    EXPECT_EQ(findDrawnPatch(surface, 10), nullptr);
+    releaseDrawnPatches();
+    EXPECT_EQ(drawnPatches.blockCount, 0);
+    EXPECT_EQ(drawnPatches.vertexBlockCount, 0);
 }
 
 }  // namespace

@@ -143,6 +143,8 @@ GridResult runCase(const GridCase& c, Tessellator tessellate, int n) {
     patch.lastColumn = 3;
     patch.lastRow = 3;
     patch.steps = n;
+    PatchBorderStore borders;
+    lendPatchBorders(patch, borders);
     View& view = testView();
     view.frameMatrix = c.matrix;
     view.light = c.light;

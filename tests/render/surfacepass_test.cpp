@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "recorder.h"
+#include "render/drawn.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
 
@@ -18,13 +19,15 @@ namespace {
 struct AheadMesh {
     std::vector<Point4> points;
     std::vector<Point4> normals;
-    std::vector<PatchRecord> patches;
+    std::vector<PatchRecord> patches;      // standalone records, for tessellating one by one
+    std::vector<std::int32_t> slots;
     Surface surface = {};
 
     AheadMesh(int width, int height, float y0 = 10.0f) {
         points.resize(width * height);
         normals.assign(width * height, Point4{0, 0, 1, 0});
         patches.assign((width - 3) * (height - 3), PatchRecord{});
+        slots.assign((width - 3) * (height - 3), 0);
         for (int r = 0; r < height; ++r) {
             for (int c = 0; c < width; ++c) {
                 points[r * width + c] = {-1.5f + 3.0f * c / (width - 1), y0 + 0.5f * r,
@@ -36,9 +39,15 @@ struct AheadMesh {
             p.controlNormals = normals.data();
             p.width = width;
         }
-        surface = Surface{width, height, points.data(), normals.data(), patches.data()};
+        surface = Surface{width, height, points.data(), normals.data(), slots.data()};
     }
 };
+
+// The step count patch `index` was drawn with in the last pass; 0 when it was not drawn.
+int drawnSteps(const Surface& surface, int index) {
+    const PatchRecord* record = findDrawnPatch(surface, index);
+    return record != nullptr ? record->steps : 0;
+}
 
 class SurfacePass : public ::testing::Test {
 protected:
@@ -63,9 +72,11 @@ TEST_F(SurfacePass, PatchCountsByType) {
     AheadMesh wide(8, 4);
     installRecorder();
     EXPECT_EQ(drawSurface(wide.surface, testView(), 0, 0, 1024, 1024), 2 * 2 * 9);
-    EXPECT_EQ(wide.patches[1].lastColumn, 6);
-    EXPECT_EQ(wide.patches[1].steps, 3);
-    EXPECT_EQ(wide.patches[2].steps, 0);   // records past the bezier patches are untouched
+    ASSERT_NE(findDrawnPatch(wide.surface, 1), nullptr);
+    EXPECT_EQ(findDrawnPatch(wide.surface, 1)->lastColumn, 6);
+    EXPECT_EQ(drawnSteps(wide.surface, 1), 3);
+    EXPECT_EQ(drawnSteps(wide.surface, 2), 0);   // no record past the bezier patches
+    EXPECT_EQ(drawnPatches.count, 2);
 }
 
 TEST_F(SurfacePass, TextureSpansFollowPatchColumns) {
@@ -87,7 +98,8 @@ TEST_F(SurfacePass, MeshBehindTheCameraIsCulled) {
     AheadMesh mesh(7, 7, -20.0f);
     EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
     EXPECT_TRUE(drawCalls().empty());
-    for (const PatchRecord& p : mesh.patches) EXPECT_EQ(p.steps, 0);
+    for (int k = 0; k < 16; ++k) EXPECT_EQ(findDrawnPatch(mesh.surface, k), nullptr) << k;
+    EXPECT_EQ(drawnPatches.count, 0);
     // The markers are still drawn when shown, and never counted.
     renderOptions.showControlPoints = true;
     EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
@@ -101,7 +113,7 @@ TEST_F(SurfacePass, CornersOutsideCullEvenWhenTheMiddleBulgesIn) {
     const int corners[4] = {0, 3, 12, 15};
     for (int k : corners) mesh.points[k].x = -100.0f;
     EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
-    EXPECT_EQ(mesh.patches[0].steps, 0);
+    EXPECT_EQ(drawnSteps(mesh.surface, 0), 0);
     // One corner back in view: drawn.
     mesh.points[3].x = 0.0f;
     EXPECT_GT(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
@@ -120,7 +132,7 @@ TEST_F(SurfacePass, TessellatorSwitchAndCrackFilling) {
     renderOptions.dynamicDetail = true;
     const int basis = drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024);
     std::vector<int> steps;
-    for (int i = 0; i < 3; ++i) steps.push_back(mesh.patches[i].steps);
+    for (int i = 0; i < 3; ++i) steps.push_back(drawnSteps(mesh.surface, i));
     ASSERT_NE(steps[0], steps[1]);   // the outer patches are farther: there are cracks
     int expected = 0;
     for (int i = 0; i < 3; ++i) expected += 2 * steps[i] * steps[i];

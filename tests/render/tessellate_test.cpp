@@ -17,6 +17,7 @@ struct TestMesh {
     Point4 points[16];
     Point4 normals[16];
     PatchRecord patch;
+    PatchBorderStore borders;
 };
 
 // A bumpy but well-behaved patch: x across columns, y across rows, z varied.
@@ -36,6 +37,7 @@ void makeBumpyMesh(TestMesh& mesh) {
     mesh.patch.width = 4;
     mesh.patch.lastColumn = 3;
     mesh.patch.lastRow = 3;
+    lendPatchBorders(mesh.patch, mesh.borders);
 }
 
 class Tessellate : public ::testing::Test {
@@ -158,8 +160,8 @@ TEST_F(Tessellate, FlatPatchPolyNormalsFaceTheirSide) {
 
 TEST_F(Tessellate, EdgesCopiedOnlyWhenGapsAreFilled) {
     mesh.patch.steps = 3;
-    for (auto& edge : mesh.patch.edges) {
-        for (auto& slot : edge.slot) slot.colour = 0x12345678u;
+    for (auto& edge : mesh.borders.slot) {
+        for (auto& slot : edge) slot.colour = 0x12345678u;
     }
     renderOptions.gapFill = GAP_NO_FILL;
     tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
@@ -295,6 +297,7 @@ TEST_F(Tessellate, SharedBordersAreTheSameVerticesFromBothSides) {
                     // along v (next row) with n steps and with m steps.
                     const int m = n % GRID_MAX_STEPS + 1;
                     PatchRecord patch[5] = {};
+                    PatchBorderStore borders[5];
                     const int origin[5][2] = {{0, 0}, {step, 0}, {0, step}, {step, 0}, {0, step}};
                     for (int k = 0; k < 5; ++k) {
                         patch[k].controlPoints = points.data();
@@ -303,6 +306,7 @@ TEST_F(Tessellate, SharedBordersAreTheSameVerticesFromBothSides) {
                         patch[k].lastColumn = origin[k][0] + 3;
                         patch[k].lastRow = origin[k][1] + 3;
                         patch[k].steps = k < 3 ? n : m;
+                        lendPatchBorders(patch[k], borders[k]);
                         tessellate(patch[k], testView(), 0, 0, 256, 256);
                     }
                     const std::string where = "tessellator " +
