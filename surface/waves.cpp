@@ -117,15 +117,15 @@ static bool stampsFor(WaveState& waves, const Surface& surface) {
     return true;
 }
 
-// The ripples' height of point (column j, row i) at the last step, plus its lift.
-static float waveHeight(const WaveState& waves, std::int32_t j, std::int32_t i,
-                        std::int64_t index) {
+// The ripples' height of point (column j, index `index`) at the last step, plus its lift,
+// from each source's squared row distance (formed once per row by the callers).
+static float rippleHeight(const WaveState& waves, std::int32_t j, const float* dySquared,
+                          std::int64_t index) {
     float z = 0.0f;
     for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
         const WaveSource& source = waves.sources[k];
         const float dx = static_cast<float>(j) - source.x;
-        const float dy = static_cast<float>(i) - source.y;
-        const float distanceSquared = dx * dx + dy * dy;
+        const float distanceSquared = dx * dx + dySquared[k];
         if (distanceSquared > waves.reachSquared) continue;
         const float s = std::sqrt(distanceSquared * waves.inverseReachSquared);
         const int tableAt = tableIndex((s * RIPPLE_PHASE - waves.phase) * TABLE_SCALE);
@@ -141,6 +141,22 @@ static float waveHeight(const WaveState& waves, std::int32_t j, std::int32_t i,
     return z;
 }
 
+// Each source's squared distance from row i.
+static void rowDistances(const WaveState& waves, std::int32_t i, float* dySquared) {
+    for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
+        const float dy = static_cast<float>(i) - waves.sources[k].y;
+        dySquared[k] = dy * dy;
+    }
+}
+
+// The ripples' height of point (column j, row i) at the last step, plus its lift.
+static float waveHeight(const WaveState& waves, std::int32_t j, std::int32_t i,
+                        std::int64_t index) {
+    float dySquared[WAVE_SOURCE_COUNT];
+    rowDistances(waves, i, dySquared);
+    return rippleHeight(waves, j, dySquared, index);
+}
+
 // Whether the lazy waves apply to `surface`: the first surface, stepped since it was loaded.
 static bool wavesApply(const WaveState& waves, const Surface& surface) {
     return waves.step != 0 && waves.sineTable != nullptr && surface.points != nullptr &&
@@ -153,32 +169,12 @@ static void moveHeights(WaveState& waves, Surface& surface, int c0, int r0, int 
     for (int i = r0; i <= r1; ++i) {
         const std::int64_t row = static_cast<std::int64_t>(i) * surface.width;
         float dySquared[WAVE_SOURCE_COUNT];
-        for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
-            const float dy = static_cast<float>(i) - waves.sources[k].y;
-            dySquared[k] = dy * dy;
-        }
+        rowDistances(waves, i, dySquared);
         for (int j = c0; j <= c1; ++j) {
             const std::int64_t index = row + j;
             if (waves.pointStep[index] == waves.step) continue;
             waves.pointStep[index] = waves.step;
-            float z = 0.0f;
-            for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
-                const WaveSource& source = waves.sources[k];
-                const float dx = static_cast<float>(j) - source.x;
-                const float distanceSquared = dx * dx + dySquared[k];
-                if (distanceSquared > waves.reachSquared) continue;
-                const float s = std::sqrt(distanceSquared * waves.inverseReachSquared);
-                const int tableAt = tableIndex((s * RIPPLE_PHASE - waves.phase) * TABLE_SCALE);
-                const float fall = (1.0f - s) * (1.0f - s);
-                z = z - cosineLookup(waves, tableAt) * fall * source.amplitude * waves.envelope[k];
-            }
-            // The edited points ride the waves about their own rest heights. Adding after the
-            // sum leaves every point without a lift exactly as the ripples alone put it.
-            if (waves.liftCount > 0) {
-                const float lift = waveLift(waves, static_cast<std::int32_t>(index));
-                if (lift != 0.0f) z += lift;
-            }
-            surface.points[index].z = z;
+            surface.points[index].z = rippleHeight(waves, j, dySquared, index);
         }
     }
 }

@@ -17,40 +17,12 @@
 #include <string>
 
 #include "surface/surface.h"
+#include "tests/surface/surface_folder.h"
 
 namespace {
 
-// The list the tests load into and save from.
-SurfaceList surfaceList;
-
-class SurfaceFile : public ::testing::Test {
+class SurfaceFile : public SurfaceFolderTest {
 protected:
-    void SetUp() override {
-        releaseSurfaces(surfaceList);
-        // A folder of its own per test: the test's name and a random tag.
-        std::random_device random;
-        dir = std::filesystem::temp_directory_path() /
-              ("vorl-surface-" + std::string(::testing::UnitTest::GetInstance()
-                                                 ->current_test_info()->name()) +
-               "-" + std::to_string(random()));
-        ASSERT_TRUE(std::filesystem::create_directories(dir));
-    }
-    void TearDown() override {
-        releaseSurfaces(surfaceList);
-        std::filesystem::remove_all(dir);
-    }
-    std::string write(const std::string& name, const std::string& text) {
-        const std::string path = (dir / name).string();
-        std::ofstream out(path, std::ios::binary);
-        out << text;
-        return path;
-    }
-    static std::string read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
     // A well-formed file of one width x height mesh with distinct points.
     static std::string meshText(int width, int height) {
         std::string text = "B-Spline Surface\n\n1\n\n" + std::to_string(width) + " " +
@@ -74,7 +46,6 @@ protected:
         ASSERT_EQ(surfaceList.count, 2);
     }
 
-    std::filesystem::path dir;
 };
 
 TEST_F(SurfaceFile, HeaderMayCarryTrailingText) {

@@ -17,38 +17,12 @@
 #include <vector>
 
 #include "surface/surface.h"
+#include "tests/surface/surface_folder.h"
 
 namespace {
 
-SurfaceList surfaceList;
-
-class SurfaceText : public ::testing::Test {
+class SurfaceText : public SurfaceFolderTest {
 protected:
-    void SetUp() override {
-        releaseSurfaces(surfaceList);
-        std::random_device random;
-        dir = std::filesystem::temp_directory_path() /
-              ("vorl-surface-text-" + std::string(::testing::UnitTest::GetInstance()
-                                                      ->current_test_info()->name()) +
-               "-" + std::to_string(random()));
-        ASSERT_TRUE(std::filesystem::create_directories(dir));
-    }
-    void TearDown() override {
-        releaseSurfaces(surfaceList);
-        std::filesystem::remove_all(dir);
-    }
-    std::string write(const std::string& name, const std::string& text) {
-        const std::string path = (dir / name).string();
-        std::ofstream out(path, std::ios::binary);
-        out << text;
-        return path;
-    }
-    static std::string read(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
     // Writes `body` (point lines and others) as the file `name` of one surface 2 points wide
     // with as many rows as the library reading finds pairs of points in it; returns its path.
     std::string writeMesh(const std::string& name, const std::string& body) {
@@ -63,7 +37,6 @@ protected:
         std::fclose(file);
         return write(name, "B-Spline Surface\n1\n2 " + std::to_string(points / 2) + "\n" + body);
     }
-    std::filesystem::path dir;
 };
 
 bool sameBits(float a, float b) {
