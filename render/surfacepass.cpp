@@ -81,6 +81,8 @@ struct PatchWalk {
     bool everyTile;          // no list of visible tiles: visit them all
     bool waving;             // the waves move this surface's heights
     float waveLow, waveHigh; // and keep them within this range
+    float wRow[4];           // the frame matrix's w row: a mesh point's depth
+    float wBeyond;           // depths past this lie beyond the far plane, with room to spare
 };
 
 // Grows a scratch array to at least `wanted` entries (its contents are not kept); false, with
@@ -115,6 +117,37 @@ bool boxOutsideView(const Box3& box, const Point3 planes[4], const Point3& eye) 
     return false;
 }
 
+// A patch lies within the hull of its control points, so one whose points are all beyond the
+// far plane draws nothing: every triangle of its grid, and every crack-fill polygon along its
+// borders, is clipped away whole. The margin (a hundredth of the far depth) dwarfs the rounding
+// of the tessellators' sums, so a patch skipped here would not have given a pixel.
+constexpr float FAR_SKIP_MARGIN = 0.01f;
+
+inline float depthOf(const PatchWalk& walk, float x, float y, float z) {
+    return walk.wRow[0] * x + walk.wRow[1] * y + walk.wRow[2] * z + walk.wRow[3];
+}
+
+// True when the box's nearest point (its corner against the depth's gradient) is beyond the
+// far plane's margin.
+bool boxBeyondFar(const Box3& box, const PatchWalk& walk) {
+    const float x = walk.wRow[0] >= 0.0f ? box.lo.x : box.hi.x;
+    const float y = walk.wRow[1] >= 0.0f ? box.lo.y : box.hi.y;
+    const float z = walk.wRow[2] >= 0.0f ? box.lo.z : box.hi.z;
+    return depthOf(walk, x, y, z) > walk.wBeyond;
+}
+
+// True when all sixteen control points of the patch ending at (lastColumn, lastRow) are beyond
+// the far plane's margin.
+bool patchBeyondFar(const Surface& surface, const PatchWalk& walk, int lastColumn, int lastRow) {
+    for (int r = lastRow - 3; r <= lastRow; ++r) {
+        const Point4* row = surface.points + static_cast<std::int64_t>(r) * surface.width;
+        for (int c = lastColumn - 3; c <= lastColumn; ++c) {
+            if (depthOf(walk, row[c].x, row[c].y, row[c].z) <= walk.wBeyond) return false;
+        }
+    }
+    return true;
+}
+
 // Lists the tiles tx0 .. tx1 - 1, ty0 .. ty1 - 1 whose points' box is not wholly outside the
 // view, halving the range while it is more than one tile: a hidden quarter costs one test.
 void collectTiles(const Surface& surface, const PatchWalk& walk, int tx0, int ty0, int tx1,
@@ -130,7 +163,7 @@ void collectTiles(const Surface& surface, const PatchWalk& walk, int tx0, int ty
         if (walk.waveHigh > box.hi.z) box.hi.z = walk.waveHigh;
     }
     ++surfacePass.boxesTested;
-    if (boxOutsideView(box, walk.planes, walk.eye)) return;
+    if (boxOutsideView(box, walk.planes, walk.eye) || boxBeyondFar(box, walk)) return;
     if (tx1 - tx0 == 1 && ty1 - ty0 == 1) {
         surfacePass.tiles[surfacePass.tileCount++] = ty0 * walk.tileColumns + tx0;
         return;
@@ -228,6 +261,7 @@ int visitPatch(Surface& surface, const View& view, const PatchWalk& walk, Tessel
     stageMark(TIMED_DETAIL);
     ++surfacePass.patchesVisited;
     if (patchOutsideView(corners, walk.planes)) return 0;
+    if (patchBeyondFar(surface, walk, lastColumn, lastRow)) return 0;
     PatchRecord* patch = addDrawnPatch(surface, j * walk.nx + i);
     if (patch == nullptr) return 0;
     ++surfacePass.patchesDrawn;
@@ -350,6 +384,8 @@ int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float 
     walk.eye = {position.x / renderOptions.modelScale[0], position.y / renderOptions.modelScale[1],
                 position.z / renderOptions.modelScale[2]};
     walk.origin = renderOptions.surfaceType == SURFACE_BEZIER ? 3 : 1;
+    for (int k = 0; k < 4; ++k) walk.wRow[k] = view.frameMatrix.m[12 + k];
+    walk.wBeyond = view.clip.wFar + FAR_SKIP_MARGIN * std::fabs(view.clip.wFar);
     walk.nx = patchColumns(surface, renderOptions.surfaceType);
     walk.ny = patchRows(surface, renderOptions.surfaceType);
     int triangles = 0;

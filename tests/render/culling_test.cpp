@@ -142,6 +142,56 @@ TEST_F(CullHierarchy, DrawsWhatTheCornerTestDrawsFromAnyView) {
     EXPECT_GT(culledSomewhere, 40);
 }
 
+// With a far plane across the mesh, the pass draws what it draws with the far plane out of
+// reach, less exactly the patches whose sixteen control points all lie beyond the far plane
+// with its margin of a hundredth: a box test that took the wrong corner, or a margin on the
+// wrong side, drops a patch with a point in front and fails here.
+TEST_F(CullHierarchy, SkipsOnlyPatchesWhollyBeyondTheFarPlane) {
+    std::mt19937 random(4402);
+    std::uniform_int_distribution<int> side(8, 70);
+    int skippedSomewhere = 0, keptSomewhere = 0;
+    for (int trial = 0; trial < 40; ++trial) {
+        Terrain terrain(side(random), side(random), random);
+        renderOptions.surfaceType = trial % 2 ? SURFACE_BEZIER : SURFACE_BSPLINE;
+        testView().camera = randomCamera(random);
+        // Depth grows along y (and a little along x and z), so the far plane at w = 10 cuts
+        // the mesh across its middle rows.
+        const float wy = 0.1f + 0.3f * static_cast<float>(trial % 5) / 4.0f;
+        testView().frameMatrix.m[12] = 0.01f * static_cast<float>(trial % 3 - 1);
+        testView().frameMatrix.m[13] = wy;
+        testView().frameMatrix.m[14] = 0.02f;
+        const float middle = terrain.points[(terrain.height / 2) * terrain.width].y;
+        testView().frameMatrix.m[15] = 10.0f - wy * middle;   // the far plane near mid-mesh
+        testView().clip.wFar = 1e30f;
+        const Drawn all = drawOnce(terrain.surface);
+        testView().clip.wFar = 10.0f;
+        const Drawn cut = drawOnce(terrain.surface);
+        const float* w = &testView().frameMatrix.m[12];
+        const float beyond = 10.0f * 1.01f;
+        std::vector<std::pair<int, int>> expected;
+        const int nx = patchColumns(terrain.surface, renderOptions.surfaceType);
+        const int origin = renderOptions.surfaceType == SURFACE_BEZIER ? 3 : 1;
+        for (const std::pair<int, int>& patch : all.patches) {
+            const int c0 = origin * (patch.first % nx), r0 = origin * (patch.first / nx);
+            bool wholly = true;
+            for (int r = r0; r < r0 + 4; ++r) {
+                for (int c = c0; c < c0 + 4; ++c) {
+                    const Point4& p = terrain.points[r * terrain.width + c];
+                    if (w[0] * p.x + w[1] * p.y + w[2] * p.z + w[3] <= beyond) wholly = false;
+                }
+            }
+            if (!wholly) expected.push_back(patch);
+        }
+        ASSERT_EQ(cut.patches, expected) << "trial " << trial;
+        if (expected.size() < all.patches.size()) ++skippedSomewhere;
+        if (!expected.empty()) ++keptSomewhere;
+        expectSameAsEveryPatch(terrain.surface, "far plane", trial);
+    }
+    testView().frameMatrix = Matrix4{{1, 0, 0, 500, 0, 1, 0, 500, 0, 0, 1, 0, 0, 0, 0.01f, 1}};
+    EXPECT_GT(skippedSomewhere, 10);
+    EXPECT_GT(keptSomewhere, 10);
+}
+
 TEST_F(CullHierarchy, HiddenQuartersCostOneTest) {
     std::mt19937 random(5);
     Terrain terrain(259, 259, random);   // 256 x 256 b-spline patches, 32 x 32 tiles
