@@ -222,21 +222,10 @@ void forgetWaveStamps(WaveState& waves) {
     waves.stampedPoints = nullptr;
 }
 
-void stepWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals) {
-    if (list.count <= 0 || !list.surfaces || !waves.sineTable) return;
-    Surface& surface = list.surfaces[0];
-    const std::int32_t width = surface.width;
-    const std::int32_t height = surface.height;
-    if (!surface.points || width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) return;
-    // Normals owed by the step before, which this one no longer forms, are the ones the
-    // shading reads from now on: they are formed at that step before it is left.
-    if (waves.normalsOwed && !controlNormals) settleWaves(waves, list);
-    if (!stampsFor(waves, surface)) {
-        // No memory for the stamps: the whole mesh is moved at once, as it always was.
-        animateWaves(waves, list, now, controlNormals);
-        return;
-    }
-
+// The step's terms that do not depend on the point: expired sources re-placed, the phase,
+// the reach and each source's envelope at `now`.
+static void beginStep(WaveState& waves, std::int32_t now, std::int32_t width,
+                      std::int32_t height) {
     // An expired source is re-placed. So is one whose start lies in the future: that happens
     // only when more than 2^31 ms (24.8 days) passed between two calls, and left alone such a
     // source would keep a large negative envelope (ever-growing heights) for weeks.
@@ -258,6 +247,24 @@ void stepWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool contr
         const std::int64_t offset = static_cast<std::int64_t>(clockDifference(now, source.start)) - (source.duration >> 1);
         waves.envelope[k] = 1.0f - static_cast<float>(offset < 0 ? -offset : offset) * source.inverseHalfDuration;
     }
+}
+
+void stepWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool controlNormals) {
+    if (list.count <= 0 || !list.surfaces || !waves.sineTable) return;
+    Surface& surface = list.surfaces[0];
+    const std::int32_t width = surface.width;
+    const std::int32_t height = surface.height;
+    if (!surface.points || width < SURFACE_MIN_SIDE || height < SURFACE_MIN_SIDE) return;
+    // Normals owed by the step before, which this one no longer forms, are the ones the
+    // shading reads from now on: they are formed at that step before it is left.
+    if (waves.normalsOwed && !controlNormals) settleWaves(waves, list);
+    if (!stampsFor(waves, surface)) {
+        // No memory for the stamps: the whole mesh is moved at once, as it always was.
+        animateWaves(waves, list, now, controlNormals);
+        return;
+    }
+
+    beginStep(waves, now, width, height);
     // Step 0 means "never stepped": skip it when the count wraps.
     waves.step = waves.step + 1 == 0 ? 1 : waves.step + 1;
     waves.normalsOwed = controlNormals;
@@ -275,20 +282,7 @@ void animateWaves(WaveState& waves, SurfaceList& list, std::int32_t now, bool co
         return;
     }
     // No memory for the stamps: every point moved at once.
-    for (WaveSource& source : waves.sources) {
-        const std::int32_t elapsed = clockDifference(now, source.start);
-        if (elapsed > source.duration || elapsed < 0) placeSource(waves, source, now, width, height);
-    }
-    waves.phase = static_cast<float>(now >> 3) * DEGREES_TO_RADIANS;
-    const std::int64_t halfWidth = width >> 1;
-    const std::int64_t halfHeight = height >> 1;
-    waves.reachSquared = static_cast<float>(halfHeight * halfHeight + halfWidth * halfWidth);
-    waves.inverseReachSquared = 1.0f / waves.reachSquared;
-    for (int k = 0; k < WAVE_SOURCE_COUNT; ++k) {
-        const WaveSource& source = waves.sources[k];
-        const std::int64_t offset = static_cast<std::int64_t>(clockDifference(now, source.start)) - (source.duration >> 1);
-        waves.envelope[k] = 1.0f - static_cast<float>(offset < 0 ? -offset : offset) * source.inverseHalfDuration;
-    }
+    beginStep(waves, now, width, height);
     Point4* point = surface.points;
     for (std::int32_t i = 0; i < height; ++i) {
         for (std::int32_t j = 0; j < width; ++j, ++point) {

@@ -64,6 +64,14 @@ void ignoreEnvironment(VxEnvironmentName name, const char* value, const char* ex
                  expected);
 }
 
+// The value as a whole decimal number (digits only, in range); false for anything else.
+bool wholeNumber(const char* s, unsigned long long* value) {
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtoull(s, &end, 10);
+    return s[0] >= '0' && s[0] <= '9' && *end == '\0' && errno == 0;
+}
+
 void readEnvironment() {
     VxDevice& d = vexaDevice;
     d.tmus = 2;
@@ -88,12 +96,9 @@ void readEnvironment() {
     }
     d.texMem = VX_DEFAULT_TEXMEM;
     if (const char* s = std::getenv("VEXA_TEXMEM")) {
-        char* end = nullptr;
-        errno = 0;
-        unsigned long long v = std::strtoull(s, &end, 10);
+        unsigned long long v = 0;
         // At least one smallest texture, at most 64 MiB per unit.
-        if (s[0] >= '0' && s[0] <= '9' && end != s && *end == '\0' && errno == 0 && v >= 8 &&
-            v <= (64ull << 20)) {
+        if (wholeNumber(s, &v) && v >= 8 && v <= (64ull << 20)) {
             d.texMem = std::uint32_t(v) & ~7u;
         } else {
             ignoreEnvironment(VX_ENV_TEXMEM, s, "bytes per texture unit from 8 to 67108864");
@@ -109,10 +114,8 @@ void readEnvironment() {
     d.threadCount = cores ? int(cores) : 1;
     d.drawInline = false;
     if (const char* s = std::getenv("VEXA_THREADS")) {
-        char* end = nullptr;
-        errno = 0;
-        const long n = std::strtol(s, &end, 10);
-        if (s[0] >= '0' && s[0] <= '9' && *end == '\0' && errno == 0 && n <= INT_MAX) {
+        unsigned long long n = 0;
+        if (wholeNumber(s, &n) && n <= INT_MAX) {
             if (n >= 1) d.threadCount = int(n);
             if (n == 0) d.drawInline = true;
         } else {
