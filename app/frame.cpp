@@ -5,19 +5,21 @@
 
 #include <cstdio>
 
+#include "app/audit.h"
 #include "app/capture.h"
 #include "app/diagnostics.h"
 #include "app/editor.h"
 #include "app/input.h"
-#include "app/insight.h"
 #include "app/keys.h"
 #include "app/program.h"
 #include "app/startup.h"
+#include "app/timing.h"
 #include "app/viewer.h"
 #include "display/console.h"
 #include "display/display.h"
 #include "geometry/camera.h"
 #include "platform/win32.h"
+#include "render/inspection.h"
 #include "render/options.h"
 #include "render/surfacepass.h"
 #include "vexa/vexa.h"
@@ -60,9 +62,47 @@ void printHelp(int linesAbove) {
         onOff(o.forwardDifferencing), o.surfaceType == SURFACE_BSPLINE ? "b-spline" : "bezier",
         onOff(o.dynamicDetail), onOff(o.specular));
     int count = 0;
-    const KeyHelp* keys = keyList(&count);
+    const KeyEntry* keys = keyList(&count);
     for (int i = 0; i < count; ++i) {
         if (!keys[i].demoHelp) consolePrintf("%s: %s\n", keys[i].keys, keys[i].what);
+    }
+}
+
+// The inspection tools' lines under the statistics line: the heat map's colour key, the
+// timing overlay's figures, the crack audit's result.
+void printInspectionLines() {
+    if (inspection.heatMap) {
+        consolePrintf("\nheat map steps: 1 blue  6 cyan  10 green  15 yellow  20 red  "
+                      "crack fill white\n");
+    }
+    timingPrintLines();
+    auditPrintLines();
+}
+
+// The text over the picture: the statistics line (also the platform's status line), the
+// capture and failure notices and the tools' lines, then F1's help on its backing.
+void drawConsole(std::uint32_t now, bool captured) {
+    char line[128];
+    formatStatisticsLine(line, sizeof line);
+    platformSetStatusLine(line);
+    consoleClear();
+    consolePrintf("%s", line);
+    // The notice stands under the statistics line on every frame of a burst, so the user
+    // sees each capture as it is written.
+    if (captured) consolePrintf("\nscreen captured...%d more to go...\n", program.capture.remaining);
+    // A save or capture that failed stays in view for a few seconds.
+    if (const char* notice = currentNotice(now)) consolePrintf("\n%s\n", notice);
+    printInspectionLines();
+    editorPrintLines();
+    const int statisticsRows = display.console.cursorRow;
+    consoleSetColour(STATISTICS_COLOUR);
+    consoleDraw();
+    if (renderOptions.showHelp) {
+        consoleClear();
+        printHelp(statisticsRows);
+        consoleDrawBacking(HELP_BACKING_COLOUR);
+        consoleSetColour(HELP_COLOUR);
+        consoleDraw();
     }
 }
 
@@ -70,7 +110,7 @@ void printHelp(int linesAbove) {
 // side, the second looking the other way (from the camera turned by the mouse once more).
 // Each is its own record; the camera itself only takes the mouse's turn. While a control
 // point is held, the mouse's motion moves it instead, as the view it was picked in sees it.
-int drawViews(std::uint32_t now) {
+int drawViews(std::uint32_t now, std::uint32_t inspect) {
     const float width = program.output.width;
     const float height = program.output.height;
     const PointerState& pointer = program.input.pointer;
@@ -81,16 +121,16 @@ int drawViews(std::uint32_t now) {
     if (!holding) mouseLook(program.camera, dx, dy);
     if (!renderOptions.multiView) {
         viewer.viewCount = 1;
-        setupView(viewer.views[0], program.camera, 0.0f, width, 0.0f, height, now);
+        setupView(viewer.views[0], program.camera, 0.0f, width, 0.0f, height, now, inspect);
     } else {
         viewer.viewCount = 2;
         setupView(viewer.views[0], program.camera, width * 0.05f, width * 0.45f, height * 0.3f,
-                  height * 0.7f, now);
+                  height * 0.7f, now, inspect);
         Camera reversed = program.camera;
         if (!holding) mouseLook(reversed, dx, dy);
         reverseCamera(reversed);
         setupView(viewer.views[1], reversed, width * 0.55f, width * 0.95f, height * 0.3f,
-                  height * 0.7f, now);
+                  height * 0.7f, now, inspect);
     }
     if (holding) {
         // The pointer moved from the centre by minus the look delta; the point moves as the
@@ -121,8 +161,10 @@ void runFrame() {
     // After the close clean-up the device is gone; nothing may draw until the quit message.
     if (program.stage < STAGE_SCENE) return;
     const DWORD start = timeGetTime();
+    timingFrameStart();
     // Black, or the audit colour when the frame is audited for gaps.
-    vxClearBuffers(inspectionFrameStart(), 0, 0xFFFF);
+    vxClearBuffers(auditFrameStart(), 0, 0xFFFF);
+    const std::uint32_t inspect = inspectionViewTools(auditingFrames());
     moveCamera();
 
     PointerState& pointer = program.input.pointer;
@@ -132,8 +174,8 @@ void runFrame() {
     pointer.y = static_cast<int>(program.output.height * 0.5f);
     SetCursorPos(pointer.x, pointer.y);
 
-    program.stats.polygons = drawViews(start);
-    inspectionAfterDrawing();
+    program.stats.polygons = drawViews(start, inspect);
+    auditAfterDrawing();
 
     // The capture is taken before any text is drawn, so files hold the surface alone. An
     // audited frame is not the normal picture: a burst waits until the audit is off.
@@ -142,29 +184,9 @@ void runFrame() {
     const bool captured = program.capture.nextIndex != capturedBefore;
 
     stageMark(TIMED_CONSOLE);
-    char line[128];
-    formatStatisticsLine(line, sizeof line);
-    platformSetStatusLine(line);
-    consoleClear();
-    consolePrintf("%s", line);
-    // The notice stands under the statistics line on every frame of a burst, so the user
-    // sees each capture as it is written.
-    if (captured) consolePrintf("\nscreen captured...%d more to go...\n", program.capture.remaining);
-    // A save or capture that failed stays in view for a few seconds.
-    if (const char* notice = currentNotice(start)) consolePrintf("\n%s\n", notice);
-    inspectionPrintLines();
-    editorPrintLines();
-    const int statisticsRows = display.console.cursorRow;
-    consoleSetColour(STATISTICS_COLOUR);
-    consoleDraw();
-    if (renderOptions.showHelp) {
-        consoleClear();
-        printHelp(statisticsRows);
-        consoleDrawBacking(HELP_BACKING_COLOUR);
-        consoleSetColour(HELP_COLOUR);
-        consoleDraw();
-    }
-    inspectionDrawMarks();
+    drawConsole(start, captured);
+    timingDrawMarks();
+    auditDrawMarks();
     editorDrawMarks();
     stageMark(TIMED_OTHER);
     vxSwapBuffers(renderOptions.verticalSync ? 1 : 0);

@@ -1,6 +1,6 @@
-// Key and mouse commands: key-down toggles and steps of RenderOptions, held keys for the
-// camera, the spin gesture and picking on the mouse, and the immediate commands (quit,
-// load, save, fog, the resolution switch and the start of a capture burst).
+// Key and mouse commands: keys dispatched through the key table (app/keys.cpp), held keys
+// for the camera, the spin gesture and picking on the mouse, and the immediate commands
+// (load, save, the resolution switch).
 #include "app/input.h"
 
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include "app/capture.h"
 #include "app/diagnostics.h"
 #include "app/editor.h"
-#include "app/insight.h"
+#include "app/keys.h"
 #include "app/program.h"
 #include "app/startup.h"
 #include "app/viewer.h"
@@ -25,128 +25,30 @@
 
 namespace {
 
-template <typename T>
-T clampTo(T value, T low, T high) {
-    return value < low ? low : (value > high ? high : value);
-}
-
-std::uint8_t heldBit(WPARAM key) {
-    switch (key) {
-    case VK_SHIFT: return HELD_SHIFT;
-    case VK_LEFT: return HELD_LEFT;
-    case VK_RIGHT: return HELD_RIGHT;
-    case VK_DOWN: return HELD_DOWN;
-    case VK_UP: return HELD_UP;
-    default: return 0;
-    }
-}
-
 [[noreturn]] void fatalAfterSwitch(const char* text) {
     DestroyWindow(program.output.window);
     MessageBoxA(GetFocus(), text, "Vorl", MB_OK | MB_ICONERROR);
     std::exit(EXIT_FATAL);
 }
 
+// Shift is a modifier of the keys in the table, held like the arrows; every other key acts
+// through its row of the key table, if it has one.
 void keyDown(HWND hwnd, WPARAM key) {
-    RenderOptions& o = renderOptions;
     const bool shift = (program.input.heldKeys & HELD_SHIFT) != 0;
-    switch (key) {
-    case VK_ESCAPE: PostMessageA(hwnd, WM_CLOSE, 0, 0); break;
-    case VK_END: o.moveSpeed = clampTo(o.moveSpeed * 0.9f, MOVE_SPEED_MIN, MOVE_SPEED_MAX); break;
-    case VK_HOME: o.moveSpeed = clampTo(o.moveSpeed * 1.1f, MOVE_SPEED_MIN, MOVE_SPEED_MAX); break;
-    case '2': o.multiView = !o.multiView; break;
-    case 'B':
-        o.farW = clampTo(o.farW + (shift ? -100.0f : 100.0f), DEPTH_LIMIT_MIN, DEPTH_LIMIT_MAX);
-        break;
-    case 'C': o.controlNormals = !o.controlNormals; break;
-    case 'D': o.showControlPoints = !o.showControlPoints; break;
-    case 'E':
-        if (textureUnitCount() >= 2) o.environmentMapping = !o.environmentMapping;
-        break;
-    case 'F':
-        o.nearW = clampTo(o.nearW + (shift ? -1.0f : 1.0f), DEPTH_LIMIT_MIN, DEPTH_LIMIT_MAX);
-        break;
-    case 'G': o.gapFill = (o.gapFill + 1) % GAP_FILL_MODE_COUNT; break;
-    case 'H':
-        o.fog = !o.fog;
-        vxSetFogMode(o.fog ? VX_FOG_WTABLE : VX_FOG_DISABLE);
-        break;
-    case 'I': o.forwardDifferencing = !o.forwardDifferencing; break;
-    case 'L': {
-        // All or nothing: a file that does not read to its end leaves the surfaces as they are.
-        // The file is the one S saved in the working folder, or else the shipped one.
-        char path[SAVE_PATH_MAX];
-        dataFileToRead(SURFACE_FILE, path, sizeof path);
-        char reason[SURFACE_REASON_MAX];
-        if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
-            reportFailure(timeGetTime(), "couldn't reload surface file (%s)\n", reason);
-        } else {
-            if (reason[0] != '\0') reportError("%s\n", reason);   // loaded, with a warning
-            clearEditHistory();   // the drags were made on surfaces that are gone
-            const int count = scene.surfaces.count;
-            showNotice(timeGetTime(), "loaded %d surface%s from %s", count,
-                       count == 1 ? "" : "s", path);
-        }
-        break;
-    }
-    case 'M': switchResolution(); break;
-    case 'N': o.drawNormals = !o.drawNormals; break;
-    case 'P': o.wavesPaused = !o.wavesPaused; break;
-    case 'S': {
-        // Always into the working folder (its data/ made when missing), never where the
-        // shipped file was read from.
-        char reason[SAVE_REASON_MAX];
-        settleWaves(scene.waves, scene.surfaces);   // the heights as the frame has them
-        if (!makeFolderFor(SURFACE_FILE)) {
-            std::snprintf(reason, sizeof reason, "cannot make the folder: %s",
-                          std::strerror(errno));
-            reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
-        } else if (!saveSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
-            reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
-        } else {
-            const int count = scene.surfaces.count;
-            showNotice(timeGetTime(), "saved %d surface%s to %s", count, count == 1 ? "" : "s",
-                       SURFACE_FILE);
-        }
-        break;
-    }
-    case 'T':
-        o.surfaceType = o.surfaceType == SURFACE_BSPLINE ? SURFACE_BEZIER : SURFACE_BSPLINE;
-        break;
-    case 'V': o.verticalSync = !o.verticalSync; break;
-    case 'W': o.wireframe = !o.wireframe; break;
-    case 'X': o.dynamicDetail = !o.dynamicDetail; break;
-    case 'Y': o.specular = !o.specular; break;
-    case 'Z': {
-        const float factor = shift ? 0.9f : 1.1f;
-        for (float& scale : o.modelScale) scale *= factor;
-        break;
-    }
-    case VK_F1: o.showHelp = !o.showHelp; break;
-    case VK_F2: toggleHeatMap(); break;
-    case VK_F3: toggleTimingOverlay(); break;
-    case VK_F4: toggleCrackAudit(); break;
-    case VK_F5: toggleEditMode(); break;
-    case 'U': undoEdit(); break;
-    case 'R': redoEdit(); break;
-    case VK_OEM_PLUS:
-    case VK_ADD:
-        o.subdivisions = clampTo(o.subdivisions + 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
-        break;
-    case VK_OEM_MINUS:
-    case VK_SUBTRACT:
-        o.subdivisions = clampTo(o.subdivisions - 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
-        break;
-    default: program.input.heldKeys |= heldBit(key); break;
-    }
-}
-
-void keyUp(WPARAM key) {
-    if (key == VK_RETURN) {
-        program.capture.remaining = program.capture.captureCount;
+    if (key == VK_SHIFT) {
+        program.input.heldKeys |= HELD_SHIFT;
         return;
     }
-    program.input.heldKeys &= static_cast<std::uint8_t>(~heldBit(key));
+    if (const KeyEntry* entry = findKey(key, shift, false)) entry->action({hwnd, key, shift});
+}
+
+void keyUp(HWND hwnd, WPARAM key) {
+    const bool shift = (program.input.heldKeys & HELD_SHIFT) != 0;
+    if (const KeyEntry* entry = findKey(key, shift, true)) {
+        entry->action({hwnd, key, shift});
+        return;
+    }
+    program.input.heldKeys &= static_cast<std::uint8_t>(~heldKeyBit(key));
 }
 
 int positionX(LPARAM lParam) { return LOWORD(static_cast<std::uintptr_t>(lParam)); }
@@ -192,6 +94,50 @@ void leftButtonUp(LPARAM lParam) {
 
 }  // namespace
 
+std::uint8_t heldKeyBit(WPARAM key) {
+    switch (key) {
+    case VK_SHIFT: return HELD_SHIFT;
+    case VK_LEFT: return HELD_LEFT;
+    case VK_RIGHT: return HELD_RIGHT;
+    case VK_DOWN: return HELD_DOWN;
+    case VK_UP: return HELD_UP;
+    default: return 0;
+    }
+}
+
+void reloadSurfaces() {
+    // All or nothing: a file that does not read to its end leaves the surfaces as they are.
+    // The file is the one S saved in the working folder, or else the shipped one.
+    char path[SAVE_PATH_MAX];
+    dataFileToRead(SURFACE_FILE, path, sizeof path);
+    char reason[SURFACE_REASON_MAX];
+    if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
+        reportFailure(timeGetTime(), "couldn't reload surface file (%s)\n", reason);
+        return;
+    }
+    if (reason[0] != '\0') reportError("%s\n", reason);   // loaded, with a warning
+    clearEditHistory();   // the drags were made on surfaces that are gone
+    const int count = scene.surfaces.count;
+    showNotice(timeGetTime(), "loaded %d surface%s from %s", count, count == 1 ? "" : "s", path);
+}
+
+void saveSurfaces() {
+    // Always into the working folder (its data/ made when missing), never where the shipped
+    // file was read from.
+    char reason[SAVE_REASON_MAX];
+    settleWaves(scene.waves, scene.surfaces);   // the heights as the frame has them
+    if (!makeFolderFor(SURFACE_FILE)) {
+        std::snprintf(reason, sizeof reason, "cannot make the folder: %s", std::strerror(errno));
+        reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
+    } else if (!saveSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
+        reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
+    } else {
+        const int count = scene.surfaces.count;
+        showNotice(timeGetTime(), "saved %d surface%s to %s", count, count == 1 ? "" : "s",
+                   SURFACE_FILE);
+    }
+}
+
 void switchResolution() {
     DisplaySettings& d = program.output;
     const bool back = d.currentMode == d.alternateMode;
@@ -227,7 +173,7 @@ void switchResolution() {
 LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_KEYDOWN: keyDown(hwnd, wParam); return 0;
-    case WM_KEYUP: keyUp(wParam); return 0;
+    case WM_KEYUP: keyUp(hwnd, wParam); return 0;
     case WM_MOUSEMOVE: {
         POINT cursor = {program.input.pointer.x, program.input.pointer.y};
         GetCursorPos(&cursor);

@@ -1,7 +1,7 @@
 // Key and mouse commands: the input state (held keys and pointer positions) and the
-// application's window procedure, which turns messages into changes of RenderOptions, the
-// input state, the spin and the picked point, and runs the immediate commands (quit, load,
-// save, fog, resolution switch, capture burst).
+// application's window procedure, which hands keys to their rows of the key table
+// (app/keys.h), turns mouse messages into changes of the spin and the picked point, and the
+// immediate commands (load, save, resolution switch).
 #pragma once
 
 #include <cstdint>
@@ -27,5 +27,13 @@ struct InputState {
 };
 
 LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+// The HELD_* bit of a key held down (Shift, the arrows); 0 for any other key.
+std::uint8_t heldKeyBit(WPARAM key);
+// The L key: reads the surface file again (the one S saved, else the shipped one), all or
+// nothing; says on screen what it loaded or why it refused.
+void reloadSurfaces();
+// The S key: writes the surfaces, waves included, to data/vorl.txt in the working folder;
+// says on screen what it saved or why it could not.
+void saveSurfaces();
 // The M key: reopen the output at the other resolution and renew state, console, textures.
 void switchResolution();

@@ -4,13 +4,14 @@
 // (render/options.h), the console and device in the display record (display/display.h).
 #pragma once
 
+#include "app/audit.h"
 #include "app/capture.h"
 #include "app/diagnostics.h"
 #include "app/editor.h"
 #include "app/frame.h"
 #include "app/input.h"
-#include "app/insight.h"
 #include "app/startup.h"
+#include "app/timing.h"
 #include "app/viewer.h"
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
@@ -25,7 +26,8 @@ struct Program {
     FrameStats stats;             // frame rate and polygons per frame
     CaptureState capture;         // capture bursts and their buffers
     DiagnosticsState diagnostics; // where reports go, the screen notice
-    InspectionTools tools;        // heat map, timing overlay, crack audit
+    TimingHistory timing;         // the timing overlay's averages and graph
+    AuditState audit;             // the crack audit's totals and working memory
     EditorState editor;           // edit mode, the held control point, the drags' history
 };
 extern Program program;

@@ -11,12 +11,13 @@
 #include <new>
 #include <strings.h>
 
+#include "app/audit.h"
 #include "app/capture.h"
 #include "app/diagnostics.h"
 #include "app/frame.h"
 #include "app/input.h"
-#include "app/insight.h"
 #include "app/program.h"
+#include "app/timing.h"
 #include "app/viewer.h"
 #include "display/console.h"
 #include "display/device.h"
@@ -24,6 +25,7 @@
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
 #include "render/drawn.h"
+#include "render/inspection.h"
 #include "render/lighting.h"
 #include "render/options.h"
 #include "render/scene.h"
@@ -378,7 +380,9 @@ void resetProgramDefaults() {
     program.camera = CAMERA_DEFAULT;
     program.editor = EditorState{};
     resetCaptureState();
-    resetInspectionTools();
+    resetInspection();
+    resetTiming();
+    resetAudit();
     textureInit(scene.surfaceTexture);
     textureInit(scene.environmentTexture);
     program.output = DisplaySettings{};  // no -res given, refresh VX_REFRESH_DEFAULT (0)

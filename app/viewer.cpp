@@ -74,9 +74,10 @@ void moveCamera() {
 }
 
 void setupView(View& out, const Camera& camera, float x0, float x1, float y0, float y1,
-               std::uint32_t timeMs) {
+               std::uint32_t timeMs, std::uint32_t inspect) {
     out.camera = camera;
     out.timeMs = timeMs;
+    out.inspect = inspect;
 
     // The drag record's rotation is advanced here but deliberately not applied to the
     // picture: no drawing step reads it, so starting or stopping a spin changes nothing

@@ -44,9 +44,10 @@ struct ViewerState {
 // Moves the program's camera by the held arrow keys (and Shift) at the move speed.
 void moveCamera();
 // Sets up a view of `camera` on the pixel rectangle x0..x1, y0..y1 at the frame's clock
-// reading: its frame matrix, clip bounds and light vectors (and advances the spins).
+// reading, for the frame's inspection tools (INSPECT_* bits): its frame matrix, clip bounds
+// and light vectors (and advances the spins).
 void setupView(View& out, const Camera& camera, float x0, float x1, float y0, float y1,
-               std::uint32_t timeMs);
+               std::uint32_t timeMs, std::uint32_t inspect);
 void resetSpin(SpinState& record);
 void advanceSpin(SpinState& record);
 // Sets the record's spin from a release at (x, y) after the previous position (px, py).

@@ -8,8 +8,9 @@
 
 #include "render/drawn.h"
 #include "render/emit.h"
-#include "render/insight.h"
+#include "render/inspection.h"
 #include "render/options.h"
+#include "render/view.h"
 #include "surface/surface.h"
 #include "vexa/vexa.h"
 
@@ -70,18 +71,21 @@ int chooseStepCount(const PatchRecord& patch, const Point3& eye) {
     return static_cast<int>(n);
 }
 
-int surfaceCullMode() { return inspection.auditBounds ? VX_CULL_NONE : VX_CULL_NEGATIVE; }
+int surfaceCullMode(std::uint32_t inspect) {
+    return (inspect & INSPECT_AUDIT_BOUNDS) != 0 ? VX_CULL_NONE : VX_CULL_NEGATIVE;
+}
 
-int fillCracks(Surface& surface) {
+int fillCracks(Surface& surface, std::uint32_t inspect) {
     const int type = renderOptions.surfaceType;
     const int px = patchColumns(surface, type);
     const int py = patchRows(surface, type);
     if (px <= 0 || py <= 0 || surface.patchSlots == nullptr) return 0;
     vxSetCullMode(VX_CULL_NONE);
-    if (renderOptions.gapFill == GAP_FILL_GREEN || inspection.heatMap) {
+    const bool heatMap = (inspect & INSPECT_HEAT_MAP) != 0;
+    if (renderOptions.gapFill == GAP_FILL_GREEN || heatMap) {
         vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
                           false);
-        vxSetConstantColor(inspection.heatMap ? HEAT_CRACK_COLOUR : FILL_GREEN);
+        vxSetConstantColor(heatMap ? HEAT_CRACK_COLOUR : FILL_GREEN);
     }
     int triangles = 0;
     // Only the patches drawn in this pass, in the order they were drawn (row-major); a
@@ -132,6 +136,6 @@ int fillCracks(Surface& surface) {
             }
         }
     }
-    vxSetCullMode(surfaceCullMode());
+    vxSetCullMode(surfaceCullMode(inspect));
     return triangles;
 }

@@ -16,7 +16,7 @@
 #include "render/detail.h"
 #include "render/drawn.h"
 #include "render/emit.h"
-#include "render/insight.h"
+#include "render/inspection.h"
 #include "render/options.h"
 #include "render/scene.h"
 #include "render/tessellate.h"
@@ -271,11 +271,11 @@ int visitPatch(Surface& surface, const View& view, const PatchWalk& walk, Tessel
     // The tessellators save the borders whenever gaps are filled (crack filling itself runs
     // only with dynamic detail).
     if (renderOptions.gapFill != GAP_NO_FILL) lendDrawnBorders(*patch);
-    if (inspection.heatMap) vxSetConstantColor(heatColour(patch->steps));
+    if (view.inspect & INSPECT_HEAT_MAP) vxSetConstantColor(heatColour(patch->steps));
     stageMark(TIMED_TESSELLATE);
     const int triangles = tessellate(*patch, view, s, t, s + ds, t + dt);
     // The grid stays valid until the next patch.
-    if (inspection.auditBounds) recordPatchBounds(i, j, patch->steps);
+    if (view.inspect & INSPECT_AUDIT_BOUNDS) recordPatchBounds(i, j, patch->steps);
     return triangles;
 }
 
@@ -347,13 +347,15 @@ int drawSurfaces(const View& view) {
     useClipBounds(view.clip);
     stageMark(TIMED_DETAIL);
     // The heat map's flat colours are neither fogged nor dithered; the state is put back after.
-    if (inspection.heatMap) {
+    const bool heatMap = (view.inspect & INSPECT_HEAT_MAP) != 0;
+    const bool auditBounds = (view.inspect & INSPECT_AUDIT_BOUNDS) != 0;
+    if (heatMap) {
         saveRenderState();
         vxSetFogMode(VX_FOG_DISABLE);
         vxSetDitherMode(VX_DITHER_DISABLE);
     }
     vxSetAlphaBlend(VX_BLEND_ONE, VX_BLEND_ZERO, VX_BLEND_ZERO, VX_BLEND_ZERO);
-    if (inspection.auditBounds) vxSetCullMode(surfaceCullMode());
+    if (auditBounds) vxSetCullMode(surfaceCullMode(view.inspect));
     if (display.device.textureCaches[0] != nullptr) {
         cacheBind(*display.device.textureCaches[0], scene.surfaceTexture);
     }
@@ -366,15 +368,15 @@ int drawSurfaces(const View& view) {
         triangles += drawSurface(scene.surfaces.surfaces[i], view, 0.0f, 0.0f, TEXTURE_SPAN,
                                  TEXTURE_SPAN);
     }
-    if (inspection.heatMap) restoreRenderState();
-    if (inspection.auditBounds) vxSetCullMode(VX_CULL_NEGATIVE);
+    if (heatMap) restoreRenderState();
+    if (auditBounds) vxSetCullMode(VX_CULL_NEGATIVE);
     stageMark(TIMED_OTHER);
     return triangles;
 }
 
 int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float sHi, float tHi) {
     setCombineState();
-    if (inspection.heatMap) {
+    if (view.inspect & INSPECT_HEAT_MAP) {
         vxSetColorCombine(VX_COMBINE_LOCAL, VX_FACTOR_ZERO, VX_LOCAL_CONSTANT, VX_OTHER_CONSTANT,
                           false);
     }
@@ -397,7 +399,7 @@ int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float 
         triangles += drawVisibleTiles(surface, view, walk, sLo, tLo, sHi, tHi);
         if (renderOptions.dynamicDetail && renderOptions.gapFill != GAP_NO_FILL) {
             stageMark(TIMED_EMIT);
-            triangles += fillCracks(surface);
+            triangles += fillCracks(surface, view.inspect);
         }
         stageMark(TIMED_DETAIL);
     }

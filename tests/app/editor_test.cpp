@@ -38,7 +38,7 @@ protected:
         surfaces[0] = Surface{5, 5, points, normals, nullptr};
         computeControlNormals(surfaces[0]);
         scene.surfaces = SurfaceList{1, surfaces, nullptr};
-        setupView(view, CAMERA_DEFAULT, 0.0f, 640.0f, 0.0f, 480.0f, 0);
+        setupView(view, CAMERA_DEFAULT, 0.0f, 640.0f, 0.0f, 480.0f, 0, 0);
         program.editor.on = true;
     }
     void TearDown() override {
@@ -262,10 +262,10 @@ TEST_F(Editor, PausedSeaUndoesExactlyAndKeepsTheEditWhenTheWavesResume) {
 TEST_F(Editor, TwoViewsPickThroughTheViewUnderThePress) {
     View& left = program.viewer.views[0];
     View& right = program.viewer.views[1];
-    setupView(left, CAMERA_DEFAULT, 32.0f, 288.0f, 144.0f, 336.0f, 0);
+    setupView(left, CAMERA_DEFAULT, 32.0f, 288.0f, 144.0f, 336.0f, 0, 0);
     Camera reversed = CAMERA_DEFAULT;
     reverseCamera(reversed);
-    setupView(right, reversed, 352.0f, 608.0f, 144.0f, 336.0f, 0);
+    setupView(right, reversed, 352.0f, 608.0f, 144.0f, 336.0f, 0, 0);
     program.viewer.viewCount = 2;
     auto screen = [](const View& v, const Point4& p) {
         Point4 h;

@@ -29,7 +29,7 @@ std::string readmeText() {
 // The README's key section as it must read: each group's name in bold, then its keys.
 std::string readmeSection() {
     int count = 0;
-    const KeyHelp* list = keyList(&count);
+    const KeyEntry* list = keyList(&count);
     std::string text;
     int group = -1;
     for (int i = 0; i < count; ++i) {
@@ -47,7 +47,7 @@ std::string readmeSection() {
 
 TEST(KeyList, EveryGroupIsOneRunInOrderAndNoKeyIsListedTwice) {
     int count = 0;
-    const KeyHelp* list = keyList(&count);
+    const KeyEntry* list = keyList(&count);
     ASSERT_GT(count, 0);
     std::set<int> groupsSeen;
     std::set<std::string> keysSeen;
@@ -71,7 +71,7 @@ TEST(KeyList, EveryGroupIsOneRunInOrderAndNoKeyIsListedTwice) {
 
 TEST(KeyList, ThePlatformsTextHoldsEveryEntryInOrder) {
     int count = 0;
-    const KeyHelp* list = keyList(&count);
+    const KeyEntry* list = keyList(&count);
     std::istringstream lines(applicationKeyList());
     int index = 0;
     for (std::string line; std::getline(lines, line); ++index) {
@@ -132,7 +132,7 @@ TEST(KeyList, F1ShowsEveryKeyOfTheTable) {
     runFrame();
     const std::string help = consoleText();
     int count = 0;
-    const KeyHelp* list = keyList(&count);
+    const KeyEntry* list = keyList(&count);
     int added = 0;
     for (int i = 0; i < count; ++i) {
         if (list[i].demoHelp) continue;

@@ -118,7 +118,7 @@ TEST_F(ViewerTest, ShiftTurnsForwardAndBackIntoClimbAndDescent) {
 
 TEST_F(ViewerTest, SetupViewMapsTheModelToPixels) {
     View view;
-    setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 1234);
+    setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 1234, 0);
     const Matrix4& frameMatrix = view.frameMatrix;
     // Model (0, 1, 1) is world (0, 20, 10): 20 straight ahead of the eye.
     float w = 0.0f;
@@ -146,7 +146,7 @@ TEST_F(ViewerTest, SetupViewStaysFiniteWithNearEqualToFarOrNoOutput) {
     renderOptions.nearW = 500.0f;
     renderOptions.farW = 500.0f;
     View view;
-    setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 0);
+    setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 0, 0);
     EXPECT_TRUE(finiteMatrix(view.frameMatrix));
     EXPECT_EQ(500.0f, view.clip.wFar);  // the clip bounds keep the real values
     Point3 s = screenOf(view.frameMatrix, Point3{0.0f, 1.0f, 1.0f});
@@ -155,7 +155,7 @@ TEST_F(ViewerTest, SetupViewStaysFiniteWithNearEqualToFarOrNoOutput) {
     resetRenderOptions();
     program.output.width = 0.0f;
     program.output.height = 0.0f;
-    setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 0);
+    setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 0, 0);
     EXPECT_TRUE(finiteMatrix(view.frameMatrix));
 }
 

@@ -85,6 +85,7 @@ inline void resetRenderTestState() {
     view.frameMatrix = Matrix4{{1, 0, 0, 500, 0, 1, 0, 500, 0, 0, 1, 0, 0, 0, 0.01f, 1}};
     view.light = {Point3{0, 0, 1}, Point3{0, 0, 1}};
     view.timeMs = 0;
+    view.inspect = 0;
     useClipBounds(view.clip);
     loadTransform(view.frameMatrix);
     scene.surfaces.picked = nullptr;

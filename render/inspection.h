@@ -1,7 +1,9 @@
-// The inspection tools' switches and what the surface pass measures for them: the detail heat
-// map (patches in flat colours by step count), the stage clock of the timing overlay, and the
-// patch bounds the crack audit blames gaps on. With every tool off the surface pass draws
-// exactly as without them; the stage clock costs one test per mark.
+// The inspection record: the tools' switches (the detail heat map, F2; the timing overlay and
+// its stage clock, F3; the crack audit, F4) and what the surface pass measures for them (the
+// stage ticks, the patch bounds the crack audit blames gaps on). The keys set the switches
+// here and nowhere else; the frame hands the heat map and the audit down in View::inspect.
+// With every tool off the surface pass draws exactly as without them; the stage clock costs
+// one test per mark.
 #pragma once
 
 #include <cstdint>
@@ -53,9 +55,9 @@ void clipOutlineLoop(const OutlinePoint* in, int count, float wNear, float wFar,
                      std::vector<OutlinePoint>& out);
 
 struct InspectionState {
-    bool heatMap;          // F2
-    bool timing;           // F3: the stage clock runs
-    bool auditBounds;      // F4 or --audit-cracks: drawn patches record their bounds
+    bool heatMap;          // F2: the detail heat map
+    bool timing;           // F3: the timing overlay is shown and the stage clock runs
+    bool crackAudit;       // F4: every frame is audited (--audit-cracks audits them anyway)
     // Stage clock: counter ticks per stage since the last stageClockTake, the stage now
     // running and the counter reading when it began.
     std::int64_t stageTicks[TIMED_STAGE_COUNT];
@@ -74,6 +76,9 @@ extern InspectionState inspection;
 
 // Every tool off, the clock and the bounds cleared.
 void resetInspection();
+// The frame's tools as View::inspect carries them: INSPECT_HEAT_MAP when the heat map is on,
+// INSPECT_AUDIT_BOUNDS when `auditing` (the frame is audited for gaps).
+std::uint32_t inspectionViewTools(bool auditing);
 
 // Charges the time since the last mark to the stage that was running and starts `next`.
 void stageClockSwitch(TimedStage next);

@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "render/insight.h"
+#include "render/inspection.h"
 #include "tests/app/run_program.h"
 #include "tests/platform/picture_read.h"
 

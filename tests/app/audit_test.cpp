@@ -1,30 +1,12 @@
-// The inspection tools inside the process: heat-map colours, the stage clock, the crack
-// audit's count and blame on synthetic frames, and the timing overlay's figures against the
-// wall clock over real frames of the program.
+// The crack audit's count and blame on synthetic frames.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <chrono>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
-#include "app/frame.h"
-#include "app/insight.h"
-#include "app/program.h"
-#include "app/startup.h"
-#include "platform/host.h"
-#include "platform/win32.h"
-#include "render/options.h"
-#include "render/scene.h"
-#include "render/surfacepass.h"
+#include "app/audit.h"
 
 namespace {
-
-int red(std::uint32_t abgr) { return abgr & 0xFF; }
-int green(std::uint32_t abgr) { return (abgr >> 8) & 0xFF; }
-int blue(std::uint32_t abgr) { return (abgr >> 16) & 0xFF; }
 
 constexpr std::uint16_t SURFACE = 0x1234;   // any colour but the audit's
 constexpr std::uint16_t CLEAR = AUDIT_CLEAR_PIXEL;
@@ -42,48 +24,6 @@ struct Frame {
 };
 
 }  // namespace
-
-TEST(HeatMap, RampRunsFromBlueThroughGreenToRed) {
-    EXPECT_EQ(heatColour(1), 0xFFFF0000u) << "one step: blue";
-    EXPECT_EQ(heatColour(20), 0xFF0000FFu) << "twenty steps: red";
-    EXPECT_EQ(heatColour(0), heatColour(1)) << "out of range clamps";
-    EXPECT_EQ(heatColour(99), heatColour(20));
-    // Every step has its own colour, and red grows (or blue falls) from each to the next.
-    for (int s = 1; s < 20; ++s) {
-        const std::uint32_t a = heatColour(s), b = heatColour(s + 1);
-        EXPECT_NE(a, b) << s;
-        EXPECT_TRUE(red(b) > red(a) || blue(b) < blue(a) || green(b) != green(a)) << s;
-        EXPECT_NE(a, HEAT_CRACK_COLOUR);
-    }
-    EXPECT_GT(green(heatColour(10)), 200) << "the middle is green";
-}
-
-TEST(StageClock, ChargesEachStageItsOwnTime) {
-    resetInspection();
-    inspection.timing = true;
-    stageClockStart(TIMED_OTHER);
-    stageMark(TIMED_TESSELLATE);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    stageMark(TIMED_EMIT);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::int64_t ticks[TIMED_STAGE_COUNT];
-    stageClockTake(ticks);
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    const double tessellateMs = ticks[TIMED_TESSELLATE] * 1000.0 / frequency.QuadPart;
-    const double emitMs = ticks[TIMED_EMIT] * 1000.0 / frequency.QuadPart;
-    EXPECT_GE(tessellateMs, 29.0);
-    EXPECT_GE(emitMs, 9.0);
-    EXPECT_LT(emitMs, tessellateMs);
-    EXPECT_EQ(ticks[TIMED_WAVES], 0);
-    // Taken means zeroed; with timing off marks charge nothing.
-    inspection.timing = false;
-    stageMark(TIMED_WAVES);
-    stageClockTake(ticks);
-    EXPECT_LT(ticks[TIMED_EMIT] * 1000.0 / frequency.QuadPart, 5.0);
-    EXPECT_EQ(ticks[TIMED_TESSELLATE], 0);
-    resetInspection();
-}
 
 TEST(CrackAudit, CountsSlitsBetweenSurfacePixelsOnly) {
     Frame f(40, 30, CLEAR);
@@ -223,64 +163,4 @@ TEST(CrackAudit, BordersTellGapsFromBackgroundBetweenSurfaces) {
               outlinedPatch(0, 5, 7, 21.0f, 5.0f, 35.0f, 25.0f, outline)};
     EXPECT_EQ(auditFrame(f.pixels.data(), f.width, f.height, bounds, outline).gapPixels, 1)
         << "patches that are not neighbours share no border: only the hole counts";
-}
-
-// Real frames of the program at 640 x 480, the timing overlay on: after a second the averages
-// it shows account for the frame, and the frame agrees with the wall clock.
-TEST(TimingOverlay, AveragesAccountForTheFrameAndAgreeWithTheClock) {
-    ASSERT_EQ(chdir(VORL_SOURCE_DIR), 0);
-    char name[] = "vorl";
-    char option[] = "-res";
-    char size[] = "640x480";
-    char* argv[] = {name, option, size, nullptr};
-    int exitCode = 0;
-    ASSERT_TRUE(startProgram(3, argv, &exitCode)) << exitCode;
-    platformSetClock(true, 16);
-    toggleTimingOverlay();
-    ASSERT_TRUE(timingOverlayOn());
-    const InspectionTotals& t = program.tools.totals;
-    // The averages appear in the frame that closes the second: they cover every frame from
-    // the first frame's start to that frame's start.
-    std::chrono::steady_clock::time_point first, last;
-    int frames = 0;
-    while (t.shownFrameMs == 0.0 && frames < 5000) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-        last = std::chrono::steady_clock::now();
-        if (frames == 0) first = last;
-        runFrame();
-        ++frames;
-    }
-    const double wallMs = std::chrono::duration<double, std::milli>(last - first).count();
-    ASSERT_GT(t.shownFrameMs, 0.0) << "no average after " << frames << " frames";
-    double stages = 0.0;
-    for (int s = 0; s < TIMED_STAGE_COUNT; ++s) {
-        EXPECT_GE(t.shownStageMs[s], 0.0) << s;
-        stages += t.shownStageMs[s];
-    }
-    EXPECT_NEAR(stages, t.shownFrameMs, 0.01 * t.shownFrameMs);
-    EXPECT_GT(t.shownStageMs[TIMED_TESSELLATE], 0.0);
-    EXPECT_GT(t.shownStageMs[TIMED_EMIT], 0.0);
-    EXPECT_GT(t.shownStageMs[TIMED_CONSOLE], 0.0);
-    const double wallPerFrame = wallMs / (frames - 1);
-    EXPECT_NEAR(t.shownFrameMs, wallPerFrame, 0.05 * wallPerFrame + 0.05);
-    ASSERT_GE(t.shownWorkers, 1);
-    // A worker draws within the frame's time; the program waits within it too.
-    EXPECT_LE(t.shownBusyMs / t.shownWorkers, t.shownFrameMs * 1.1);
-    EXPECT_GT(t.shownBusyMs, 0.0);
-    EXPECT_LE(t.shownWaitMs, t.shownFrameMs);
-    // The patch counts the overlay shows are the last frame's (after a second of frames a sum
-    // would be far above the scene's patches): some visited, fewer or as many drawn.
-    int patches = 0;
-    for (int i = 0; i < scene.surfaces.count; ++i) {
-        const Surface& s = scene.surfaces.surfaces[i];
-        patches += patchColumns(s, renderOptions.surfaceType) * patchRows(s, renderOptions.surfaceType);
-    }
-    EXPECT_GT(surfacePass.patchesDrawn, 0);
-    EXPECT_LE(surfacePass.patchesDrawn, surfacePass.patchesVisited);
-    EXPECT_LE(surfacePass.patchesVisited, patches);
-    EXPECT_GT(surfacePass.boxesTested, 0);
-    toggleTimingOverlay();
-    EXPECT_FALSE(timingOverlayOn());
-    stopProgram();   // the window and its class too, so a later test can start again
 }

@@ -1,9 +1,10 @@
-// The inspection tools' state: heat-map colours, the stage clock on the high-resolution
-// counter, and the screen bounds of drawn patches for the crack audit.
-#include "render/insight.h"
+// The inspection record: the tools' switches, heat-map colours, the stage clock on the
+// high-resolution counter, and the screen bounds of drawn patches for the crack audit.
+#include "render/inspection.h"
 
 #include "platform/win32.h"
 #include "render/tessellate.h"
+#include "render/view.h"
 
 InspectionState inspection;
 
@@ -25,13 +26,17 @@ std::uint32_t abgr(int r, int g, int b) {
 void resetInspection() {
     inspection.heatMap = false;
     inspection.timing = false;
-    inspection.auditBounds = false;
+    inspection.crackAudit = false;
     for (std::int64_t& t : inspection.stageTicks) t = 0;
     inspection.currentStage = TIMED_OTHER;
     inspection.stageStart = 0;
     inspection.currentSurface = 0;
     inspection.bounds.clear();
     inspection.outline.clear();
+}
+
+std::uint32_t inspectionViewTools(bool auditing) {
+    return (inspection.heatMap ? INSPECT_HEAT_MAP : 0u) | (auditing ? INSPECT_AUDIT_BOUNDS : 0u);
 }
 
 std::uint32_t heatColour(int steps) {

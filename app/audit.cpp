@@ -1,7 +1,8 @@
-// The inspection tools on the frame's side: switching them, the timing averages and graph, the
-// crack audit of a drawn frame, and their console lines and marks. Entry points: the toggles,
-// the four frame hooks, auditFrame, formatAuditSummary.
-#include "app/insight.h"
+// The crack audit of a drawn frame: gap pixels found in the frame read back, blamed on the
+// seams of the patches the surface pass recorded, the totals over the run, the console line
+// and the worst seam's box. Entry points: the toggle, the four frame hooks, auditFrame,
+// formatAuditSummary.
+#include "app/audit.h"
 
 #include <array>
 #include <cmath>
@@ -15,109 +16,14 @@
 #include "display/overlay.h"
 #include "platform/win32.h"
 #include "render/options.h"
-#include "render/surfacepass.h"
 #include "vexa/vexa.h"
 
 
 namespace {
 
-constexpr std::uint32_t GRAPH_COLOUR = 0xFF00FFFFu;        // yellow
-constexpr std::uint32_t GRAPH_FRAME_COLOUR = 0xFF606060u;  // grey: box and the 60 Hz line
 constexpr std::uint32_t SEAM_BOX_COLOUR = 0xFF00FFFFu;     // yellow
-constexpr float GRAPH_FULL_SCALE_MS = 100.0f / 3.0f;       // two 60 Hz frames
-constexpr float SIXTY_HZ_MS = 1000.0f / 60.0f;
 // Gap pixels blamed on seams per frame at most: past it the count goes on, the blame stops.
 constexpr int AUDIT_BLAME_LIMIT = 50000;
-
-
-std::int64_t counterNow() {
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-double ticksToMs(std::int64_t ticks) {
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart > 0 ? static_cast<double>(ticks) * 1000.0 /
-                                        static_cast<double>(frequency.QuadPart)
-                                  : 0.0;
-}
-
-void clearTimingSums() {
-    InspectionTotals& t = program.tools.totals;
-    for (double& ms : t.sumStageMs) ms = 0.0;
-    t.sumBusyMs = t.sumWaitMs = 0.0;
-    t.sumFrames = 0;
-}
-
-// Closes the previous frame's timing: its stages, the rasterizer's share, the graph, and
-// every second the averages shown.
-void closeFrameTiming() {
-    InspectionTotals& t = program.tools.totals;
-    std::int64_t ticks[TIMED_STAGE_COUNT];
-    stageClockTake(ticks);
-    double frameMs = 0.0;
-    for (int s = 0; s < TIMED_STAGE_COUNT; ++s) {
-        const double ms = ticksToMs(ticks[s]);
-        t.sumStageMs[s] += ms;
-        frameMs += ms;
-    }
-    VxTimings raster{};
-    vxTakeTimings(&raster);
-    t.sumBusyMs += raster.workerBusyMs;
-    t.sumWaitMs += raster.programWaitMs;
-    t.shownWorkers = raster.workers;
-    ++t.sumFrames;
-    t.graphMs[t.graphNext] = static_cast<float>(frameMs);
-    t.graphNext = (t.graphNext + 1) % TIMING_GRAPH_SAMPLES;
-    if (t.graphCount < TIMING_GRAPH_SAMPLES) ++t.graphCount;
-
-    const std::int64_t now = counterNow();
-    if (ticksToMs(now - program.tools.windowStart) < 1000.0) return;
-    const double frames = static_cast<double>(t.sumFrames);
-    double total = 0.0;
-    for (int s = 0; s < TIMED_STAGE_COUNT; ++s) {
-        t.shownStageMs[s] = t.sumStageMs[s] / frames;
-        total += t.shownStageMs[s];
-    }
-    t.shownFrameMs = total;
-    t.shownBusyMs = t.sumBusyMs / frames;
-    t.shownWaitMs = t.sumWaitMs / frames;
-    clearTimingSums();
-    program.tools.windowStart = now;
-}
-
-void drawTimingGraph() {
-    const InspectionTotals& t = program.tools.totals;
-    const float width = program.output.width;
-    const float height = program.output.height;
-    const float x1 = width - width * 0.02f;
-    const float x0 = x1 - width * 0.3f;
-    const float y1 = height - height * 0.03f;
-    const float y0 = y1 - height * 0.12f;
-    const float scale = (y1 - y0) / GRAPH_FULL_SCALE_MS;
-    overlayDrawBox(x0, y0, x1, y1, GRAPH_FRAME_COLOUR);
-    const float sixty = y1 - SIXTY_HZ_MS * scale;
-    const OverlayLine reference = {x0, sixty, x1, sixty};
-    overlayDrawLines(&reference, 1, GRAPH_FRAME_COLOUR);
-    if (t.graphCount < 2) return;
-    OverlayLine lines[TIMING_GRAPH_SAMPLES];
-    const float step = (x1 - x0) / static_cast<float>(TIMING_GRAPH_SAMPLES - 1);
-    const int first = t.graphCount < TIMING_GRAPH_SAMPLES ? 0 : t.graphNext;
-    auto at = [&](int k, float& x, float& y) {
-        float ms = t.graphMs[(first + k) % TIMING_GRAPH_SAMPLES];
-        if (ms > GRAPH_FULL_SCALE_MS) ms = GRAPH_FULL_SCALE_MS;
-        // The newest sample sits at the right edge; the graph scrolls left.
-        x = x1 - static_cast<float>(t.graphCount - 1 - k) * step;
-        y = y1 - ms * scale;
-    };
-    for (int k = 0; k + 1 < t.graphCount; ++k) {
-        at(k, lines[k].x0, lines[k].y0);
-        at(k + 1, lines[k].x1, lines[k].y1);
-    }
-    overlayDrawLines(lines, t.graphCount - 1, GRAPH_COLOUR);
-}
 
 bool boundsHold(const PatchBounds& b, float x, float y) {
     return x >= b.x0 - 1.0f && x <= b.x1 + 1.0f && y >= b.y0 - 1.0f && y <= b.y1 + 1.0f;
@@ -211,8 +117,8 @@ int snappedWindingAround(const std::vector<OutlinePoint>& loop, int bits, float 
 bool betweenSharedBorders(const PatchBounds& a, const PatchBounds& b,
                           const std::vector<OutlinePoint>& outline, int snapBits, float x,
                           float y) {
-    std::vector<OutlinePoint>& loop = program.tools.loop;
-    std::vector<OutlinePoint>& cut = program.tools.cut;
+    std::vector<OutlinePoint>& loop = program.audit.loop;
+    std::vector<OutlinePoint>& cut = program.audit.cut;
     loop.clear();
     for (const PatchBounds* p : {&a, &b}) {
         const int n = p->outlineSteps;
@@ -291,8 +197,8 @@ void markShortRuns(const std::uint16_t* line, int count, int stride, std::uint8_
 // the frame's edge: the background around the surfaces, and the notches that open into it.
 void unmarkOpenBackground(const std::uint16_t* pixels, int width, int height, std::uint8_t* gap) {
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    std::vector<std::uint8_t>& open = program.tools.open;
-    std::vector<std::size_t>& stack = program.tools.stack;
+    std::vector<std::uint8_t>& open = program.audit.open;
+    std::vector<std::size_t>& stack = program.audit.stack;
     open.assign(count, 0);
     stack.clear();
     auto visit = [&](std::size_t i) {
@@ -332,7 +238,7 @@ AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
     AuditResult result;
     if (pixels == nullptr || width <= 0 || height <= 0) return result;
     const std::size_t count = static_cast<std::size_t>(width) * height;
-    std::vector<std::uint8_t>& gap = program.tools.gap;
+    std::vector<std::uint8_t>& gap = program.audit.gap;
     gap.assign(count, 0);
     for (int y = 0; y < height; ++y) {
         const std::size_t row = static_cast<std::size_t>(y) * width;
@@ -380,116 +286,64 @@ AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
     return result;
 }
 
-void resetInspectionTools() {
-    resetInspection();
-    vxSetTiming(false);
-    program.tools.timingOverlay = false;
-    program.tools.crackAudit = false;
-    program.tools.clockRunning = false;
-    program.tools.windowStart = 0;
-    program.tools.frame.clear();
-    program.tools.frame.shrink_to_fit();
-    program.tools.totals = InspectionTotals{};
+void resetAudit() {
+    inspection.crackAudit = false;
+    program.audit = AuditState{};
 }
 
-void toggleHeatMap() { inspection.heatMap = !inspection.heatMap; }
+void toggleCrackAudit() { inspection.crackAudit = !inspection.crackAudit; }
 
-void toggleTimingOverlay() {
-    program.tools.timingOverlay = !program.tools.timingOverlay;
-    inspection.timing = program.tools.timingOverlay;
-    program.tools.clockRunning = false;
-    vxSetTiming(program.tools.timingOverlay);
-    InspectionTotals& t = program.tools.totals;
-    clearTimingSums();
-    for (double& ms : t.shownStageMs) ms = 0.0;
-    t.shownFrameMs = t.shownBusyMs = t.shownWaitMs = 0.0;
-    t.graphCount = t.graphNext = 0;
-    program.tools.windowStart = counterNow();
-}
+bool auditingFrames() { return inspection.crackAudit || platformRequests().auditCracks; }
 
-void toggleCrackAudit() { program.tools.crackAudit = !program.tools.crackAudit; }
-
-bool timingOverlayOn() { return program.tools.timingOverlay; }
-
-bool auditingFrames() { return program.tools.crackAudit || platformRequests().auditCracks; }
-
-std::uint32_t inspectionFrameStart() {
-    if (program.tools.timingOverlay) {
-        if (program.tools.clockRunning) closeFrameTiming();
-        stageClockStart(TIMED_OTHER);
-        program.tools.clockRunning = true;
-    }
-    inspection.auditBounds = auditingFrames();
+std::uint32_t auditFrameStart() {
     inspection.bounds.clear();
     inspection.outline.clear();
-    return inspection.auditBounds ? AUDIT_CLEAR_COLOUR : 0u;
+    return auditingFrames() ? AUDIT_CLEAR_COLOUR : 0u;
 }
 
-void inspectionAfterDrawing() {
-    if (!inspection.auditBounds) return;
+void auditAfterDrawing() {
     // Lines leave the background between them by design: nothing to audit.
-    if (renderOptions.wireframe) return;
+    if (!auditingFrames() || renderOptions.wireframe) return;
     const int width = static_cast<int>(program.output.width);
     const int height = static_cast<int>(program.output.height);
     if (width <= 0 || height <= 0) return;
-    program.tools.frame.resize(static_cast<std::size_t>(width) * height);
-    if (!vxReadFrameRegion(VX_BUFFER_BACK, 0, 0, width, height, width * 2, program.tools.frame.data())) {
+    AuditState& audit = program.audit;
+    audit.frame.resize(static_cast<std::size_t>(width) * height);
+    if (!vxReadFrameRegion(VX_BUFFER_BACK, 0, 0, width, height, width * 2, audit.frame.data())) {
         return;
     }
     std::int32_t snapBits = AUDIT_SNAP_BITS;
     vxQuery(VX_QUERY_SUBPIXEL_BITS, sizeof snapBits, &snapBits);
-    InspectionTotals& t = program.tools.totals;
-    t.lastAudit = auditFrame(program.tools.frame.data(), width, height, inspection.bounds,
-                                  inspection.outline, snapBits);
-    ++t.auditedFrames;
-    if (t.lastAudit.gapPixels > 0) ++t.gapFrames;
-    if (t.lastAudit.gapPixels > t.largestGap) t.largestGap = t.lastAudit.gapPixels;
+    audit.lastAudit = auditFrame(audit.frame.data(), width, height, inspection.bounds,
+                                 inspection.outline, snapBits);
+    ++audit.auditedFrames;
+    if (audit.lastAudit.gapPixels > 0) ++audit.gapFrames;
+    if (audit.lastAudit.gapPixels > audit.largestGap) audit.largestGap = audit.lastAudit.gapPixels;
     char line[96];
     formatAuditSummary(line, sizeof line);
     platformSetSummaryLine(line);
 }
 
-void inspectionPrintLines() {
-    const InspectionTotals& t = program.tools.totals;
-    if (inspection.heatMap) {
-        consolePrintf("\nheat map steps: 1 blue  6 cyan  10 green  15 yellow  20 red  "
-                      "crack fill white\n");
-    }
-    if (program.tools.timingOverlay) {
-        const double* s = t.shownStageMs;
-        consolePrintf("\nms: waves %.2f detail %.2f tess %.2f emit %.2f console %.2f other %.2f\n",
-                      s[TIMED_WAVES], s[TIMED_DETAIL], s[TIMED_TESSELLATE], s[TIMED_EMIT],
-                      s[TIMED_CONSOLE], s[TIMED_OTHER]);
-        consolePrintf("frame %.2f ms  raster busy %.2f ms x %d  waited %.2f ms\n",
-                      t.shownFrameMs, t.shownWorkers > 0 ? t.shownBusyMs / t.shownWorkers : 0.0,
-                      t.shownWorkers, t.shownWaitMs);
-        consolePrintf("patches visited %d drawn %d  boxes tested %d\n",
-                      static_cast<int>(surfacePass.patchesVisited),
-                      static_cast<int>(surfacePass.patchesDrawn),
-                      static_cast<int>(surfacePass.boxesTested));
-    }
-    if (inspection.auditBounds) {
-        const AuditResult& a = t.lastAudit;
-        if (renderOptions.wireframe) {
-            consolePrintf("\ncrack audit: wireframe frames are not audited\n");
-        } else if (a.gapPixels == 0) {
-            consolePrintf("\ncrack audit: no gaps\n");
-        } else if (a.worst.surface < 0) {
-            consolePrintf("\ncrack audit: %d gap pixels\n", a.gapPixels);
-        } else {
-            consolePrintf("\ncrack audit: %d gap pixels; worst seam: surface %d patches "
-                          "(%d,%d)-(%d,%d) %d pixels\n",
-                          a.gapPixels, a.worst.surface, a.worst.columnA, a.worst.rowA,
-                          a.worst.columnB, a.worst.rowB, a.worst.pixels);
-        }
+void auditPrintLines() {
+    if (!auditingFrames()) return;
+    const AuditResult& a = program.audit.lastAudit;
+    if (renderOptions.wireframe) {
+        consolePrintf("\ncrack audit: wireframe frames are not audited\n");
+    } else if (a.gapPixels == 0) {
+        consolePrintf("\ncrack audit: no gaps\n");
+    } else if (a.worst.surface < 0) {
+        consolePrintf("\ncrack audit: %d gap pixels\n", a.gapPixels);
+    } else {
+        consolePrintf("\ncrack audit: %d gap pixels; worst seam: surface %d patches "
+                      "(%d,%d)-(%d,%d) %d pixels\n",
+                      a.gapPixels, a.worst.surface, a.worst.columnA, a.worst.rowA,
+                      a.worst.columnB, a.worst.rowB, a.worst.pixels);
     }
 }
 
-void inspectionDrawMarks() {
-    if (program.tools.timingOverlay) drawTimingGraph();
-    const AuditResult& a = program.tools.totals.lastAudit;
-    if (inspection.auditBounds && !renderOptions.wireframe && a.gapPixels > 0 &&
-        a.worst.surface >= 0) {
+void auditDrawMarks() {
+    const AuditResult& a = program.audit.lastAudit;
+    if (auditingFrames() && !renderOptions.wireframe && a.gapPixels > 0 && a.worst.surface >= 0) {
         constexpr float MARGIN = 4.0f;
         overlayDrawBox(a.worst.x0 - MARGIN, a.worst.y0 - MARGIN, a.worst.x1 + MARGIN,
                        a.worst.y1 + MARGIN, SEAM_BOX_COLOUR);
@@ -497,8 +351,8 @@ void inspectionDrawMarks() {
 }
 
 int formatAuditSummary(char* out, int size) {
-    const InspectionTotals& t = program.tools.totals;
+    const AuditState& a = program.audit;
     return std::snprintf(out, static_cast<std::size_t>(size),
-                         "crack audit: frames=%d gaps=%d largest=%d", t.auditedFrames,
-                         t.gapFrames, t.largestGap);
+                         "crack audit: frames=%d gaps=%d largest=%d", a.auditedFrames,
+                         a.gapFrames, a.largestGap);
 }

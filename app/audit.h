@@ -1,13 +1,14 @@
-// The inspection tools on the frame's side: the keys F2 (detail heat map), F3 (stage timing
-// overlay with a frame-time graph) and F4 (crack audit, also --audit-cracks), their lines in
-// the console and their marks over the picture. With every tool off a frame is drawn exactly
-// as without them.
+// The crack audit on the frame's side (F4, also --audit-cracks): audited frames cleared to a
+// colour no surface makes, read back after drawing and searched for gaps between the patches
+// the surface pass recorded; the totals over the run, the console line and the worst seam's
+// box. With the audit off a frame is drawn exactly as without it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "render/insight.h"
+#include "render/inspection.h"
 
 // The frame is cleared to this colour on audit frames (output format ABGR; 5-6-5 0xF81F, full
 // magenta): the lit, textured and fogged surfaces never produce it.
@@ -18,7 +19,6 @@ constexpr std::uint16_t AUDIT_CLEAR_PIXEL = 0xF81F;
 // column. A wider run is background seen between surfaces; a notch that opens into the
 // background around the surfaces is a dip in a silhouette.
 constexpr int AUDIT_GAP_WIDTH = 3;
-constexpr int TIMING_GRAPH_SAMPLES = 120;
 // The board's vertex rounding when it does not say (1/256 pixel).
 constexpr int AUDIT_SNAP_BITS = 8;
 
@@ -45,57 +45,35 @@ AuditResult auditFrame(const std::uint16_t* pixels, int width, int height,
                        const std::vector<OutlinePoint>& outline = {},
                        int snapBits = AUDIT_SNAP_BITS);
 
-struct InspectionTotals {
-    // Crack audit, over the run.
+// The crack audit's totals over the run, the last frame's result, the frame as read back and
+// the audit's working memory, reused from one audited frame to the next.
+struct AuditState {
     int auditedFrames;
     int gapFrames;
     int largestGap;
     AuditResult lastAudit;
-    // Timing: the averages shown (milliseconds per frame over the last second) and the sums
-    // they are made from.
-    double shownStageMs[TIMED_STAGE_COUNT];
-    double shownFrameMs, shownBusyMs, shownWaitMs;
-    int shownWorkers;
-    double sumStageMs[TIMED_STAGE_COUNT];
-    double sumBusyMs, sumWaitMs;
-    int sumFrames;
-    // Frame times for the graph, oldest first once full.
-    float graphMs[TIMING_GRAPH_SAMPLES];
-    int graphCount, graphNext;
-};
-
-// The tools' switches, totals and working memory: the program's record of them.
-struct InspectionTools {
-    bool timingOverlay;
-    bool crackAudit;        // F4
-    bool clockRunning;      // the stage clock was started by the previous frame
-    std::int64_t windowStart;
-    std::vector<std::uint16_t> frame;   // the audited frame as read back
-    InspectionTotals totals;
-    // The audit's working memory, reused from one audited frame to the next.
+    std::vector<std::uint16_t> frame;
     std::vector<std::uint8_t> gap, open;
     std::vector<std::size_t> stack;
     std::vector<OutlinePoint> loop, cut;
 };
 
-// Every tool off and every total zero.
-void resetInspectionTools();
-// F2, F3, F4.
-void toggleHeatMap();
-void toggleTimingOverlay();
+// The audit off, every total zero, the memory given back.
+void resetAudit();
+// F4.
 void toggleCrackAudit();
-bool timingOverlayOn();
 // True when this frame is audited (F4 or --audit-cracks).
 bool auditingFrames();
 
 // Frame hooks, in the order the frame calls them.
-// Before the clear: closes the last frame's timing; returns the clear colour of this frame.
-std::uint32_t inspectionFrameStart();
+// Before the clear: starts this frame's bounds afresh; returns the clear colour of this frame
+// (AUDIT_CLEAR_COLOUR when audited, else black).
+std::uint32_t auditFrameStart();
 // After the views are drawn (before the capture): audits the frame when auditing.
-void inspectionAfterDrawing();
-// The tools' lines under the statistics line.
-void inspectionPrintLines();
-// Marks over the picture after the console: the timing graph, the worst seam's box.
-void inspectionDrawMarks();
+void auditAfterDrawing();
+// The audit's line under the statistics line, when auditing.
+void auditPrintLines();
+// The worst seam's box over the picture, when auditing found one.
+void auditDrawMarks();
 // The summary line of the crack audit, as printed at exit.
 int formatAuditSummary(char* out, int size);
