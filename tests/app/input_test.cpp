@@ -10,13 +10,17 @@
 #include <fstream>
 #include <string>
 
+#include "app/audit.h"
 #include "app/capture.h"
 #include "app/diagnostics.h"
 #include "app/input.h"
+#include "app/keys.h"
 #include "app/program.h"
+#include "app/timing.h"
 #include "app/viewer.h"
 #include "display/device.h"
 #include "display/display.h"
+#include "render/inspection.h"
 #include "render/options.h"
 #include "render/scene.h"
 #include "surface/surface.h"
@@ -110,6 +114,58 @@ TEST_F(InputTest, TogglesAndCycles) {
         down(key);
         EXPECT_EQ(std::memcmp(&before, &renderOptions, sizeof before), 0) << key;
     }
+}
+
+// F2, F3 and F4 switch the inspection record's tools, and only their own; F4 makes frames
+// audited.
+TEST_F(InputTest, InspectionKeysSwitchTheInspectionRecord) {
+    resetInspection();
+    resetTiming();
+    resetAudit();
+    down(VK_F2);
+    EXPECT_TRUE(inspection.heatMap);
+    EXPECT_FALSE(inspection.timing || inspection.crackAudit);
+    EXPECT_EQ(inspectionViewTools(auditingFrames()), INSPECT_HEAT_MAP);
+    down(VK_F3);
+    EXPECT_TRUE(inspection.timing);
+    down(VK_F4);
+    EXPECT_TRUE(inspection.crackAudit);
+    EXPECT_TRUE(auditingFrames());
+    EXPECT_EQ(inspectionViewTools(auditingFrames()), INSPECT_HEAT_MAP | INSPECT_AUDIT_BOUNDS);
+    down(VK_F2);
+    down(VK_F3);
+    down(VK_F4);
+    EXPECT_FALSE(inspection.heatMap || inspection.timing || inspection.crackAudit);
+    EXPECT_FALSE(auditingFrames());
+    EXPECT_EQ(inspectionViewTools(false), 0u);
+    resetTiming();
+}
+
+// A key no row of the key table answers to changes nothing, going down or up, with Shift or
+// without: the window procedure acts only through the table.
+TEST_F(InputTest, KeysOutsideTheTableDoNothing) {
+    resetInspection();
+    program.capture.captureCount = 3;
+    for (const bool shift : {false, true}) {
+        if (shift) down(VK_SHIFT);
+        for (int code = 1; code < 256; ++code) {
+            if (code == VK_SHIFT || findKey(code, shift, false) || findKey(code, shift, true)) {
+                continue;
+            }
+            const RenderOptions options = renderOptions;
+            const InspectionState tools = inspection;
+            const InputState input = program.input;
+            down(code);
+            up(code);
+            EXPECT_EQ(std::memcmp(&options, &renderOptions, sizeof options), 0) << code;
+            EXPECT_EQ(program.input.heldKeys, input.heldKeys) << code;
+            EXPECT_FALSE(inspection.heatMap != tools.heatMap || inspection.timing != tools.timing ||
+                         inspection.crackAudit != tools.crackAudit)
+                << code;
+            EXPECT_EQ(program.capture.remaining, 0) << code;
+        }
+    }
+    up(VK_SHIFT);
 }
 
 TEST_F(InputTest, EnvironmentNeedsTwoTextureUnits) {

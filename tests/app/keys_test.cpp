@@ -1,14 +1,17 @@
-// The key list people are shown: well formed, grouped, the same in the text the platform gets
-// (--help, a page's key panel) and in the README's key section, so the three cannot drift.
+// The key table: well formed, grouped, every key's row acting on exactly the keys its words
+// name, and the same in the text the platform gets (--help, a page's key panel), in F1 and in
+// the README's key section, so none of them can drift.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
 #include <cctype>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/frame.h"
 #include "app/keys.h"
@@ -67,6 +70,93 @@ TEST(KeyList, EveryGroupIsOneRunInOrderAndNoKeyIsListedTwice) {
     }
     EXPECT_EQ(static_cast<int>(groupsSeen.size()), KEY_GROUP_COUNT) << "every group has keys";
     EXPECT_STREQ(keyGroupName(KEY_GROUP_COUNT), "");
+}
+
+namespace {
+
+// The virtual keys a key's name stands for, as the words write it: "+" and "-" are on the main
+// keyboard and the keypad.
+std::vector<int> codesNamed(const std::string& name) {
+    static const std::map<std::string, std::vector<int>> NAMED = {
+        {"Up", {VK_UP}},       {"Down", {VK_DOWN}},       {"Left", {VK_LEFT}},
+        {"Right", {VK_RIGHT}}, {"Home", {VK_HOME}},       {"End", {VK_END}},
+        {"Enter", {VK_RETURN}}, {"Escape", {VK_ESCAPE}},
+        {"+", {VK_OEM_PLUS, VK_ADD}}, {"-", {VK_OEM_MINUS, VK_SUBTRACT}},
+    };
+    const auto named = NAMED.find(name);
+    if (named != NAMED.end()) return named->second;
+    if (name.size() == 1 && std::isalnum(static_cast<unsigned char>(name[0]))) return {name[0]};
+    if (name.size() == 2 && name[0] == 'F' && name[1] >= '1' && name[1] <= '9') {
+        return {VK_F1 + name[1] - '1'};
+    }
+    return {};
+}
+
+// The keys a row's words name ("B, Shift+B"), each with whether Shift is part of it.
+std::vector<std::pair<std::string, bool>> namedKeys(const std::string& keys) {
+    std::vector<std::pair<std::string, bool>> named;
+    std::size_t at = 0;
+    while (at <= keys.size()) {
+        std::size_t end = keys.find(", ", at);
+        if (end == std::string::npos) end = keys.size();
+        std::string name = keys.substr(at, end - at);
+        const bool shift = name.rfind("Shift+", 0) == 0;
+        named.push_back({shift ? name.substr(6) : name, shift});
+        at = end + 2;
+    }
+    return named;
+}
+
+std::set<int> rowCodes(const KeyEntry& row) {
+    std::set<int> codes;
+    for (const std::uint16_t c : row.codes) {
+        if (c != 0) codes.insert(c);
+    }
+    return codes;
+}
+
+}  // namespace
+
+// A row with an action answers to exactly the keys its words name, with Shift as they write
+// it, and the look-up finds that row for each: no other row claims any of them. A row without
+// an action is one the platform acts on itself and answers to no key.
+TEST(KeyTable, EveryRowActsOnTheKeysItsWordsNameAndNoOtherRowClaimsThem) {
+    int count = 0;
+    const KeyEntry* list = keyList(&count);
+    int actions = 0;
+    for (int i = 0; i < count; ++i) {
+        const KeyEntry& row = list[i];
+        const std::set<int> codes = rowCodes(row);
+        if (row.action == nullptr) {
+            EXPECT_TRUE(codes.empty()) << row.keys << ": keys but no action";
+            continue;
+        }
+        ++actions;
+        std::set<int> named;
+        for (const auto& [name, shift] : namedKeys(row.keys)) {
+            const std::vector<int> these = codesNamed(name);
+            EXPECT_FALSE(these.empty()) << row.keys << ": no key called '" << name << "'";
+            for (const int code : these) {
+                named.insert(code);
+                EXPECT_EQ(findKey(code, shift, row.onRelease), &row)
+                    << row.keys << ": '" << name << "' finds another row";
+            }
+        }
+        EXPECT_EQ(codes, named) << row.keys << ": its codes are not the keys its words name";
+        // Shift either way: each state the row takes finds it.
+        for (const bool shift : {false, true}) {
+            const bool takes = row.shift == KEY_ANY_SHIFT ||
+                               (row.shift == KEY_WITH_SHIFT) == shift;
+            if (!takes) continue;
+            for (const int code : codes) {
+                EXPECT_EQ(findKey(code, shift, row.onRelease), &row) << row.keys;
+            }
+        }
+    }
+    EXPECT_GE(actions, count - 2) << "only the mouse and F6 are the platform's own";
+    EXPECT_EQ(findKey(VK_RETURN, false, false), nullptr) << "Enter acts on release only";
+    EXPECT_EQ(findKey(VK_SHIFT, false, false), nullptr) << "Shift is a modifier, not a key";
+    EXPECT_EQ(findKey('Q', false, false), nullptr);
 }
 
 TEST(KeyList, ThePlatformsTextHoldsEveryEntryInOrder) {
@@ -141,6 +231,18 @@ TEST(KeyList, F1ShowsEveryKeyOfTheTable) {
         EXPECT_NE(help.find("\n" + line + "\n"), std::string::npos) << line << "\n" << help;
     }
     EXPECT_GE(added, 14) << "Shift+Up/Down, Home/End, B, F, Z, Enter, files and tools";
+    // The demo's own list names the rest of the keys, in its words: each key starts a line.
+    for (int i = 0; i < count; ++i) {
+        if (!list[i].demoHelp) continue;
+        for (const auto& named : namedKeys(list[i].keys)) {
+            const std::string& key = named.first;
+            const bool arrow = key == "Up" || key == "Down" || key == "Left" || key == "Right";
+            const std::string start = arrow ? "ARROW KEYS"
+                                            : (key == "+" || key == "-") ? "+/-" : upper(key);
+            EXPECT_NE(help.find("\n" + start + ": "), std::string::npos)
+                << list[i].keys << ": F1 does not list " << key << "\n" << help;
+        }
+    }
     EXPECT_NE(help.find("SUBDIVS [6] (UNUSED: DYNAMIC)\n"), std::string::npos) << help;
     renderOptions.dynamicDetail = false;
     runFrame();

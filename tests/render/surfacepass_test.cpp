@@ -9,6 +9,7 @@
 
 #include "recorder.h"
 #include "render/drawn.h"
+#include "render/inspection.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
 
@@ -158,6 +159,28 @@ TEST_F(SurfacePass, DrawSurfacesSumsEverySurface) {
     EXPECT_EQ(drawSurfaces(testView()), 2 * 4 + 2 * 1);
     EXPECT_EQ(countCalls(DRAW_STRIP), 5);
     scene.surfaces = saved;
+}
+
+// The pass serves the inspection tools its view carries, whatever the inspection record's
+// switches say: the bounds and borders of the drawn patches only for a view that asks.
+TEST_F(SurfacePass, InspectionToolsComeFromTheView) {
+    AheadMesh mesh(7, 7);
+    resetInspection();
+    inspection.crackAudit = true;
+    inspection.heatMap = true;
+    const int plain = drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024);
+    EXPECT_TRUE(inspection.bounds.empty()) << "the record's switch alone records nothing";
+    testView().inspect = INSPECT_AUDIT_BOUNDS;
+    EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), plain);
+    ASSERT_EQ(inspection.bounds.size(), 16u) << "one entry a drawn patch";
+    for (const PatchBounds& b : inspection.bounds) {
+        EXPECT_LT(b.x0, b.x1);
+        EXPECT_LT(b.y0, b.y1);
+        EXPECT_EQ(b.outlineSteps, 1) << "static detail 1";
+    }
+    EXPECT_EQ(inspection.outline.size(), 16u * 4u);
+    testView().inspect = 0;
+    resetInspection();
 }
 
 TEST_F(SurfacePass, ControlPointMarkersAreTwoLinesEach) {
