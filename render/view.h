@@ -1,6 +1,7 @@
-// One view of the scene: everything that differs between the two views of multi-view, and the
-// frame's time. The program builds one record per view it draws (app/viewer.cpp) and hands it
-// down the render pass as an argument; nothing below reads a camera or a clock of its own.
+// One view of the scene: everything that differs between the two views of multi-view, the
+// frame's time and the inspection tools the frame is drawn for. The program builds one record
+// per view it draws (app/viewer.cpp) and hands it down the render pass as an argument; nothing
+// below reads a camera, a clock or a tool's switch of its own.
 #pragma once
 
 #include <cstdint>
