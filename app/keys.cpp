@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/services.h"
 #include "platform/win32.h"
 
 namespace {
