@@ -27,5 +27,3 @@ struct InputState {
 };
 
 LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
-// The M key: reopen the output at the other resolution and renew state, console, textures.
-void switchResolution();

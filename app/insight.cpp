@@ -10,9 +10,10 @@
 #include <utility>
 
 #include "app/program.h"
-#include "app/startup.h"
 #include "display/console.h"
+#include "display/display.h"
 #include "display/overlay.h"
+#include "platform/services.h"
 #include "platform/win32.h"
 #include "render/options.h"
 #include "render/surfacepass.h"
@@ -90,8 +91,8 @@ void closeFrameTiming() {
 
 void drawTimingGraph() {
     const InspectionTotals& t = program.tools.totals;
-    const float width = program.output.width;
-    const float height = program.output.height;
+    const float width = static_cast<float>(display.output.width);
+    const float height = static_cast<float>(display.output.height);
     const float x1 = width - width * 0.02f;
     const float x0 = x1 - width * 0.3f;
     const float y1 = height - height * 0.03f;
@@ -429,8 +430,8 @@ void inspectionAfterDrawing() {
     if (!inspection.auditBounds) return;
     // Lines leave the background between them by design: nothing to audit.
     if (renderOptions.wireframe) return;
-    const int width = static_cast<int>(program.output.width);
-    const int height = static_cast<int>(program.output.height);
+    const int width = display.output.width;
+    const int height = display.output.height;
     if (width <= 0 || height <= 0) return;
     program.tools.frame.resize(static_cast<std::size_t>(width) * height);
     if (!vxReadFrameRegion(VX_BUFFER_BACK, 0, 0, width, height, width * 2, program.tools.frame.data())) {
