@@ -104,6 +104,19 @@ int drawViews(std::uint32_t now) {
     return polygons;
 }
 
+// The frame-rate bookkeeping: the frames and busy time add up until a second's worth, then
+// give the rate and start again.
+void countFrame(FrameStats& stats, DWORD start, DWORD end) {
+    stats.busyMilliseconds += static_cast<std::int32_t>(end - start);
+    stats.frames += 1;
+    if (stats.busyMilliseconds >= 1000) {
+        stats.framesPerSecond = static_cast<float>(stats.frames) * 1000.0f /
+                                static_cast<float>(stats.busyMilliseconds);
+        stats.frames = 0;
+        stats.busyMilliseconds = 0;
+    }
+}
+
 }  // namespace
 
 int formatStatisticsLine(char* out, int size) {
@@ -168,13 +181,5 @@ void runFrame() {
     stageMark(TIMED_OTHER);
     vxSwapBuffers(renderOptions.verticalSync ? 1 : 0);
 
-    const DWORD end = timeGetTime();
-    program.stats.busyMilliseconds += static_cast<std::int32_t>(end - start);
-    program.stats.frames += 1;
-    if (program.stats.busyMilliseconds >= 1000) {
-        program.stats.framesPerSecond = static_cast<float>(program.stats.frames) * 1000.0f /
-                                     static_cast<float>(program.stats.busyMilliseconds);
-        program.stats.frames = 0;
-        program.stats.busyMilliseconds = 0;
-    }
+    countFrame(program.stats, start, timeGetTime());
 }
