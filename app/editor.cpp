@@ -253,7 +253,8 @@ void editorDrawMarks() {
     if (!program.editor.on || !renderOptions.showControlPoints) return;
     // Between frames the pointer rests at the screen centre; the mark is where that aims.
     float x = 0.0f, y = 0.0f;
-    aimedView(static_cast<float>(display.output.width) * 0.5f, static_cast<float>(display.output.height) * 0.5f, x, y);
+    aimedView(static_cast<float>(display.output.width) * 0.5f,
+              static_cast<float>(display.output.height) * 0.5f, x, y);
     const OverlayLine cross[2] = {{x - EDIT_MARK_SIZE, y, x + EDIT_MARK_SIZE, y},
                                   {x, y - EDIT_MARK_SIZE, x, y + EDIT_MARK_SIZE}};
     overlayDrawLines(cross, 2, EDIT_MARK_COLOUR);

@@ -161,8 +161,8 @@ void buttonDown(HWND hwnd, LPARAM lParam, bool left) {
     if (left && beginDrag(scene.surfaces.picked, view)) {
         // The drag follows the pointer's motion from the centre, where every frame puts it: the
         // press's own place is no motion.
-        pointer.x = pointer.previousX = static_cast<int>(static_cast<float>(display.output.width) * 0.5f);
-        pointer.y = pointer.previousY = static_cast<int>(static_cast<float>(display.output.height) * 0.5f);
+        pointer.x = pointer.previousX = display.output.width / 2;
+        pointer.y = pointer.previousY = display.output.height / 2;
         SetCursorPos(pointer.x, pointer.y);
     }
 }
