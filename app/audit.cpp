@@ -11,9 +11,10 @@
 #include <utility>
 
 #include "app/program.h"
-#include "app/startup.h"
 #include "display/console.h"
+#include "display/display.h"
 #include "display/overlay.h"
+#include "platform/services.h"
 #include "platform/win32.h"
 #include "render/options.h"
 #include "vexa/vexa.h"
@@ -304,8 +305,8 @@ std::uint32_t auditFrameStart() {
 void auditAfterDrawing() {
     // Lines leave the background between them by design: nothing to audit.
     if (!auditingFrames() || renderOptions.wireframe) return;
-    const int width = static_cast<int>(program.output.width);
-    const int height = static_cast<int>(program.output.height);
+    const int width = display.output.width;
+    const int height = display.output.height;
     if (width <= 0 || height <= 0) return;
     AuditState& audit = program.audit;
     audit.frame.resize(static_cast<std::size_t>(width) * height);

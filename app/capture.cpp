@@ -9,6 +9,7 @@
 
 #include "app/diagnostics.h"
 #include "app/program.h"
+#include "platform/services.h"
 #include "platform/win32.h"
 #include "vexa/vexa.h"
 

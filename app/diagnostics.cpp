@@ -9,6 +9,7 @@
 
 #include "app/program.h"
 #include "display/console.h"
+#include "platform/services.h"
 #include "platform/win32.h"
 #include "vexa/vexa.h"
 

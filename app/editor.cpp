@@ -10,6 +10,7 @@
 #include "app/program.h"
 #include "app/viewer.h"
 #include "display/console.h"
+#include "display/display.h"
 #include "display/overlay.h"
 #include "render/options.h"
 #include "render/scene.h"
@@ -252,7 +253,8 @@ void editorDrawMarks() {
     if (!program.editor.on || !renderOptions.showControlPoints) return;
     // Between frames the pointer rests at the screen centre; the mark is where that aims.
     float x = 0.0f, y = 0.0f;
-    aimedView(program.output.width * 0.5f, program.output.height * 0.5f, x, y);
+    aimedView(static_cast<float>(display.output.width) * 0.5f,
+              static_cast<float>(display.output.height) * 0.5f, x, y);
     const OverlayLine cross[2] = {{x - EDIT_MARK_SIZE, y, x + EDIT_MARK_SIZE, y},
                                   {x, y - EDIT_MARK_SIZE, x, y + EDIT_MARK_SIZE}};
     overlayDrawLines(cross, 2, EDIT_MARK_COLOUR);

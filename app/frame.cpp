@@ -1,6 +1,6 @@
-// The main loop and one frame: messages one at a time, a frame whenever the queue is empty;
-// a frame clears, moves the camera, draws one or two views, captures, prints the statistics
-// and help through the console, swaps, and keeps the frame rate.
+// One frame of the main loop (app/program.cpp): a frame clears, moves the camera, draws one
+// or two views, captures, prints the statistics and help through the console, swaps, and
+// keeps the frame rate.
 #include "app/frame.h"
 
 #include <cstdio>
@@ -12,12 +12,12 @@
 #include "app/input.h"
 #include "app/keys.h"
 #include "app/program.h"
-#include "app/startup.h"
 #include "app/timing.h"
 #include "app/viewer.h"
 #include "display/console.h"
 #include "display/display.h"
 #include "geometry/camera.h"
+#include "platform/services.h"
 #include "platform/win32.h"
 #include "render/inspection.h"
 #include "render/options.h"
@@ -111,8 +111,8 @@ void drawConsole(std::uint32_t now, bool captured) {
 // Each is its own record; the camera itself only takes the mouse's turn. While a control
 // point is held, the mouse's motion moves it instead, as the view it was picked in sees it.
 int drawViews(std::uint32_t now, std::uint32_t inspect) {
-    const float width = program.output.width;
-    const float height = program.output.height;
+    const float width = static_cast<float>(display.output.width);
+    const float height = static_cast<float>(display.output.height);
     const PointerState& pointer = program.input.pointer;
     const int dx = pointer.x - pointer.previousX;
     const int dy = pointer.y - pointer.previousY;
@@ -144,6 +144,19 @@ int drawViews(std::uint32_t now, std::uint32_t inspect) {
     return polygons;
 }
 
+// The frame-rate bookkeeping: the frames and busy time add up until a second's worth, then
+// give the rate and start again.
+void countFrame(FrameStats& stats, DWORD start, DWORD end) {
+    stats.busyMilliseconds += static_cast<std::int32_t>(end - start);
+    stats.frames += 1;
+    if (stats.busyMilliseconds >= 1000) {
+        stats.framesPerSecond = static_cast<float>(stats.frames) * 1000.0f /
+                                static_cast<float>(stats.busyMilliseconds);
+        stats.frames = 0;
+        stats.busyMilliseconds = 0;
+    }
+}
+
 }  // namespace
 
 int formatStatisticsLine(char* out, int size) {
@@ -152,8 +165,7 @@ int formatStatisticsLine(char* out, int size) {
     return std::snprintf(out, static_cast<std::size_t>(size),
                          "fps: %.2f, ppf: %6d, pps: %6d [%d x %d vsynch: %s]\n",
                          program.stats.framesPerSecond, ppf, pps,
-                         static_cast<int>(program.output.width),
-                         static_cast<int>(program.output.height),
+                         display.output.width, display.output.height,
                          renderOptions.verticalSync ? " on" : "off");
 }
 
@@ -170,8 +182,8 @@ void runFrame() {
     PointerState& pointer = program.input.pointer;
     pointer.previousX = pointer.x;
     pointer.previousY = pointer.y;
-    pointer.x = static_cast<int>(program.output.width * 0.5f);
-    pointer.y = static_cast<int>(program.output.height * 0.5f);
+    pointer.x = static_cast<int>(static_cast<float>(display.output.width) * 0.5f);
+    pointer.y = static_cast<int>(static_cast<float>(display.output.height) * 0.5f);
     SetCursorPos(pointer.x, pointer.y);
 
     program.stats.polygons = drawViews(start, inspect);
@@ -191,31 +203,5 @@ void runFrame() {
     stageMark(TIMED_OTHER);
     vxSwapBuffers(renderOptions.verticalSync ? 1 : 0);
 
-    const DWORD end = timeGetTime();
-    program.stats.busyMilliseconds += static_cast<std::int32_t>(end - start);
-    program.stats.frames += 1;
-    if (program.stats.busyMilliseconds >= 1000) {
-        program.stats.framesPerSecond = static_cast<float>(program.stats.frames) * 1000.0f /
-                                     static_cast<float>(program.stats.busyMilliseconds);
-        program.stats.frames = 0;
-        program.stats.busyMilliseconds = 0;
-    }
-}
-
-int runMainLoop() {
-    MSG msg;
-    for (;;) {
-        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            runFrame();
-            continue;
-        }
-        if (msg.message == WM_QUIT) break;
-        if (msg.message == WM_CLOSE) shutdownDisplay();
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-    // A window closed some other way than through the queue's close request still releases
-    // the output, the scene, the console and the device.
-    shutdownDisplay();
-    return static_cast<int>(msg.wParam);
+    countFrame(program.stats, start, timeGetTime());
 }

@@ -1,4 +1,4 @@
-// The main loop's frame: clear, camera motion, one or two views of the surfaces, capture,
+// One frame of the main loop: clear, camera motion, one or two views of the surfaces, capture,
 // statistics and help text, swap, and the frame-rate bookkeeping.
 #pragma once
 
@@ -12,7 +12,5 @@ struct FrameStats {
 };
 
 void runFrame();
-// Takes messages until the quit message; returns its parameter.
-int runMainLoop();
 // The statistics line of the last frame ("fps: ..., ppf: ..., pps: ... [W x H vsynch: ..]").
 int formatStatisticsLine(char* out, int size);

@@ -14,9 +14,11 @@
 #include "app/editor.h"
 #include "app/keys.h"
 #include "app/program.h"
-#include "app/startup.h"
+#include "app/screen.h"
 #include "app/viewer.h"
 #include "display/device.h"
+#include "display/display.h"
+#include "platform/services.h"
 #include "render/options.h"
 #include "render/scene.h"
 #include "surface/surface.h"
@@ -24,12 +26,6 @@
 
 
 namespace {
-
-[[noreturn]] void fatalAfterSwitch(const char* text) {
-    DestroyWindow(program.output.window);
-    MessageBoxA(GetFocus(), text, "Vorl", MB_OK | MB_ICONERROR);
-    std::exit(EXIT_FATAL);
-}
 
 // Shift is a modifier of the keys in the table, held like the arrows; every other key acts
 // through its row of the key table, if it has one.
@@ -67,8 +63,8 @@ void buttonDown(HWND hwnd, LPARAM lParam, bool left) {
     if (left && beginDrag(scene.surfaces.picked, view)) {
         // The drag follows the pointer's motion from the centre, where every frame puts it: the
         // press's own place is no motion.
-        pointer.x = pointer.previousX = static_cast<int>(program.output.width * 0.5f);
-        pointer.y = pointer.previousY = static_cast<int>(program.output.height * 0.5f);
+        pointer.x = pointer.previousX = display.output.width / 2;
+        pointer.y = pointer.previousY = display.output.height / 2;
         SetCursorPos(pointer.x, pointer.y);
     }
 }
@@ -136,38 +132,6 @@ void saveSurfaces() {
         showNotice(timeGetTime(), "saved %d surface%s to %s", count, count == 1 ? "" : "s",
                    SURFACE_FILE);
     }
-}
-
-void switchResolution() {
-    DisplaySettings& d = program.output;
-    const bool back = d.currentMode == d.alternateMode;
-    const int mode = back ? d.startupMode : d.alternateMode;
-    const int width = back ? d.startupWidth : d.alternateWidth;
-    const int height = back ? d.startupHeight : d.alternateHeight;
-    d.currentMode = mode;
-    d.width = static_cast<float>(width);
-    d.height = static_cast<float>(height);
-    const RECT screen = {0, 0, width, height};
-    ClipCursor(&screen);
-    // The cursor rests at the old centre; unless it moves to the new one, the next frame
-    // would read the jump between the two centres as mouse motion and turn the camera.
-    program.input.pointer.x = width / 2;
-    program.input.pointer.y = height / 2;
-    SetCursorPos(program.input.pointer.x, program.input.pointer.y);
-    if (program.capture.captureCount != 0 &&
-        !setCaptureRect(0, 0, static_cast<std::uint16_t>(width),
-                        static_cast<std::uint16_t>(height))) {
-        vxCloseWindow(d.output);
-        vxShutdown();
-        fatalAfterSwitch("couldn't setup screen capture rect");
-    }
-    vxCloseWindow(d.output);
-    d.output = 0;
-    if (!openDisplayMode(mode, width, height)) {
-        vxShutdown();
-        fatalAfterSwitch("couldn't open vexa window");
-    }
-    setupOutputState();
 }
 
 LRESULT appWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -35,5 +35,3 @@ void reloadSurfaces();
 // The S key: writes the surfaces, waves included, to data/vorl.txt in the working folder;
 // says on screen what it saved or why it could not.
 void saveSurfaces();
-// The M key: reopen the output at the other resolution and renew state, console, textures.
-void switchResolution();

@@ -10,9 +10,12 @@
 #include "app/editor.h"
 #include "app/input.h"
 #include "app/program.h"
+#include "app/screen.h"
 #include "app/timing.h"
 #include "display/device.h"
 #include "render/inspection.h"
+#include "platform/services.h"
+#include "platform/win32.h"
 #include "render/options.h"
 #include "vexa/vexa.h"
 

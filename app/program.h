@@ -1,7 +1,8 @@
 // The program's own record: everything the application keeps from start-up to shutdown, one
 // sub-record per concern, each declared with its verbs in its own header. What is drawn lives
 // in the scene (render/scene.h), the settings the keys change in renderOptions
-// (render/options.h), the console and device in the display record (display/display.h).
+// (render/options.h), the output, console and device in the display record
+// (display/display.h).
 #pragma once
 
 #include "app/audit.h"
@@ -10,14 +11,25 @@
 #include "app/editor.h"
 #include "app/frame.h"
 #include "app/input.h"
-#include "app/startup.h"
 #include "app/timing.h"
 #include "app/viewer.h"
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
 
+// What start-up holds, in the order it is taken; released in the reverse order.
+enum StartupStage : int {
+    STAGE_NONE = 0,
+    STAGE_SINE_TABLE,   // the wave animation's table
+    STAGE_WINDOW,       // the application window
+    STAGE_DEVICE,       // the started rasterizer (deviceStart), later its state block and caches
+    STAGE_OUTPUT,       // the open output
+    STAGE_CAPTURE,      // the capture buffers (when a capture count is set)
+    STAGE_CONSOLE,      // the fixed render state and the console
+    STAGE_SCENE,        // the textures and surfaces: the program is running
+    STARTUP_STAGE_COUNT
+};
+
 struct Program {
-    DisplaySettings output;       // the output asked for and the one open (start-up)
     StartupStage stage;           // how far start-up got, what is still held
     CpuFeatures cpu;              // what the processor offers, found once at start-up
     InputState input;             // held keys and the pointer (key and mouse routine)
@@ -31,3 +43,7 @@ struct Program {
     EditorState editor;           // edit mode, the held control point, the drags' history
 };
 extern Program program;
+
+// The main loop: takes messages one at a time, a frame whenever the queue is empty, until the
+// quit message; returns its parameter.
+int runMainLoop();

@@ -5,6 +5,7 @@
 
 #include "app/program.h"
 #include "display/console.h"
+#include "display/display.h"
 #include "display/overlay.h"
 #include "platform/win32.h"
 #include "render/surfacepass.h"
@@ -122,8 +123,8 @@ void timingPrintLines() {
 void timingDrawMarks() {
     if (!inspection.timing) return;
     const TimingHistory& t = program.timing;
-    const float width = program.output.width;
-    const float height = program.output.height;
+    const float width = static_cast<float>(display.output.width);
+    const float height = static_cast<float>(display.output.height);
     const float x1 = width - width * 0.02f;
     const float x0 = x1 - width * 0.3f;
     const float y1 = height - height * 0.03f;

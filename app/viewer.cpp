@@ -8,7 +8,7 @@
 
 #include "app/input.h"
 #include "app/program.h"
-#include "app/startup.h"
+#include "display/display.h"
 #include "geometry/camera.h"
 #include "geometry/transform.h"
 #include "render/options.h"
@@ -98,8 +98,8 @@ void setupView(View& out, const Camera& camera, float x0, float x1, float y0, fl
 
     // The aspect is that of the whole output, also for the small views of multi-view. Before
     // an output is open the size may be 0; a square aspect keeps the matrix finite.
-    const float width = program.output.width;
-    const float height = program.output.height;
+    const float width = static_cast<float>(display.output.width);
+    const float height = static_cast<float>(display.output.height);
     const float aspect = (width > 0.0f && height > 0.0f) ? width / height : 1.0f;
     // Near equal to far (both reachable by keys) would put infinities in the depth row, and
     // the product with the viewport turns 0 * inf into NaN in every row. Only the depth row
@@ -152,8 +152,8 @@ void spinFromRelease(SpinState& record, int x, int y, int px, int py) {
     }
     // Twist about the screen centre: 50 times the sine of the angle between the directions
     // from the centre to the previous and to the release position.
-    const float cx = program.output.width * 0.5f;
-    const float cy = program.output.height * 0.5f;
+    const float cx = static_cast<float>(display.output.width) * 0.5f;
+    const float cy = static_cast<float>(display.output.height) * 0.5f;
     const float ux = static_cast<float>(x) - cx, uy = static_cast<float>(y) - cy;
     const float vx = static_cast<float>(px) - cx, vy = static_cast<float>(py) - cy;
     const float uu = ux * ux + uy * uy;
@@ -181,8 +181,8 @@ int aimedView(float x, float y, float& viewX, float& viewY) {
     // Outside every view: the first view shows the whole output's picture shrunk into its
     // rectangle (same camera, same aspect), so the output pixel maps to that spot of it. The
     // screen centre, where a real mouse's pointer rests, maps to the first view's centre.
-    const float width = program.output.width;
-    const float height = program.output.height;
+    const float width = static_cast<float>(display.output.width);
+    const float height = static_cast<float>(display.output.height);
     const ClipBounds& first = viewer.views[0].clip;
     if (width > 0.0f && height > 0.0f) {
         viewX = first.xMin + x * (first.xMax - first.xMin) / width;

@@ -19,13 +19,12 @@ enum SpinMode : std::int32_t {
 
 struct SpinState {
     float angleX, angleY, angleZ;  // degrees per advance
-    float fourth;                  // 1.0, not read
     Matrix4 rotation;              // accumulated rotation
     std::int32_t mode;
 };
 // The spin records start with no spin and an identity rotation.
 constexpr SpinState SPIN_RESET = {
-    0.0f, 0.0f, 0.0f, 1.0f,
+    0.0f, 0.0f, 0.0f,
     {{1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f,
       0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f}},
     SPIN_NONE,

@@ -31,6 +31,7 @@
 #include "app/program.h"
 #include "app/startup.h"
 #include "app/viewer.h"
+#include "display/display.h"
 #include "geometry/camera.h"
 #include "geometry/transform.h"
 #include "platform/host.h"
@@ -178,8 +179,8 @@ void restartSequence() {
     resetSpin(program.viewer.lightSpin);
     // The centre of the open output, where runFrame puts the cursor: anywhere else, the first
     // frame would read the difference as mouse motion and turn the camera.
-    const int cx = static_cast<int>(program.output.width * 0.5f);
-    const int cy = static_cast<int>(program.output.height * 0.5f);
+    const int cx = static_cast<int>(static_cast<float>(display.output.width) * 0.5f);
+    const int cy = static_cast<int>(static_cast<float>(display.output.height) * 0.5f);
     program.input.pointer = PointerState{cx, cy, cx, cy};
     SetCursorPos(cx, cy);
 }
@@ -612,8 +613,12 @@ void comparisonScene() {
     if (root.empty()) return;
     bool loaded = false;
     if (enterFolder(root)) {
-        releaseScene();
-        loaded = loadScene();
+        sceneRelease();
+        SceneReasons reasons{};
+        loaded = sceneLoad(&reasons);
+        for (int i = 0; i < reasons.count; ++i) {
+            std::fprintf(stderr, "frame_bench: %s\n", reasons.text[i]);
+        }
         enterFolder(home);
     }
     if (!loaded) {

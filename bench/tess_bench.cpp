@@ -16,6 +16,7 @@
 #include "render/emit.h"
 #include "render/lighting.h"
 #include "render/options.h"
+#include "render/surfacepass.h"
 #include "render/tessellate.h"
 #include "render/view.h"
 #include "surface/surface.h"
@@ -67,7 +68,7 @@ constexpr const char* PATH_NAME[GRID_LANES_COUNT] = {"scalar", "128-bit", "avx2"
 
 // One table of both surface types, step counts and tessellators on the path in use.
 void measureTable(PatchRecord& patch, const char* variant) {
-    const char* path = PATH_NAME[gridPath.lanes];
+    const char* path = PATH_NAME[surfacePass.gridPath.lanes];
     for (int type : {SURFACE_BSPLINE, SURFACE_BEZIER}) {
         renderOptions.surfaceType = static_cast<SurfaceType>(type);
         const char* typeName = type == SURFACE_BEZIER ? "bezier" : "b-spline";

@@ -13,6 +13,15 @@ constexpr int FONT_HEIGHT = 64;
 constexpr int FONT_CELL_WIDTH = 9;
 constexpr int FONT_CELL_HEIGHT = 12;
 constexpr int FONT_CELLS_PER_ROW = 14;
+// The program's console over the whole output: 80 columns, 40 rows, the statistics in dark red
+// and the help in dark green.
+constexpr int CONSOLE_COLUMNS = 80;
+constexpr int CONSOLE_ROWS = 40;
+constexpr std::uint32_t STATISTICS_COLOUR = 0xFF00007F;  // dark red
+constexpr std::uint32_t HELP_COLOUR = 0xFF007F00;        // dark green
+// Behind the help: black that lets an eighth of the picture through, so that the dark green
+// stays readable over the bright sea.
+constexpr std::uint32_t HELP_BACKING_COLOUR = 0xE0000000;
 constexpr const char* CONSOLE_CHARACTER_SET =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.,;:*-+/_()<>|[]{}! =#\\'";
 

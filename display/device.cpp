@@ -1,11 +1,10 @@
 // Device start-up and the application window: starts the rasterizer, chooses the colour
-// buffer count, opens the output with fallbacks, keeps the render-state block and the
-// per-unit texture caches, and runs the window procedure that forwards to the message hook.
+// buffer count, keeps the render-state block and the per-unit texture caches, and runs the
+// window procedure that forwards to the message hook.
 #include "display/device.h"
 
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <new>
 
 #include "display/display.h"
@@ -14,17 +13,6 @@
 
 
 namespace {
-
-struct OutputMode {
-    int resolution;
-    int width;
-    int height;
-};
-constexpr OutputMode OUTPUT_MODES[] = {
-    {VX_RES_1024x768, 1024, 768},
-    {VX_RES_800x600, 800, 600},
-    {VX_RES_640x480, 640, 480},
-};
 
 void confineCursorToWindow() {
     const RECT rect = {display.window.x, display.window.y, display.window.x + display.window.width,
@@ -70,37 +58,11 @@ bool deviceStart() {
     return true;
 }
 
-VxContext openOutputAt(HWND window, int resolution, int refresh) {
-    VxContext context = vxOpenWindow(window, resolution, refresh, VX_COLORFORMAT_ABGR,
-                                     VX_ORIGIN_UPPER_LEFT, display.device.colourBufferCount, 1);
-    if (context == 0) {
-        context = vxOpenWindow(window, resolution, refresh, VX_COLORFORMAT_ABGR,
-                               VX_ORIGIN_UPPER_LEFT, 2, 1);
-    }
-    return context;
-}
-
-VxContext openOutput(HWND window, int refresh, int* resolution, int* width, int* height) {
-    const int first = display.device.textureUnitCount == 1 ? 1 : 0;
-    for (int i = first; i < static_cast<int>(std::size(OUTPUT_MODES)); ++i) {
-        const OutputMode& mode = OUTPUT_MODES[i];
-        const VxContext context = openOutputAt(window, mode.resolution, refresh);
-        if (context != 0) {
-            *resolution = mode.resolution;
-            *width = mode.width;
-            *height = mode.height;
-            return context;
-        }
-    }
-    return 0;
-}
-
 bool deviceSetup() {
     std::int32_t size = 0;
     if (vxQuery(VX_QUERY_STATE_SIZE, 4, &size) == 0 || size <= 0) return false;
     std::free(display.device.stateBlock);
     display.device.stateBlock = std::malloc(static_cast<std::size_t>(size));
-    display.device.stateBlockSize = display.device.stateBlock ? size : 0;
     if (display.device.stateBlock == nullptr) return false;
     vxSetCoordinateSpace(VX_WINDOW_COORDS);
     declareVertexLayout();
@@ -124,7 +86,6 @@ void declareVertexLayout() {
 void deviceStop() {
     std::free(display.device.stateBlock);
     display.device.stateBlock = nullptr;
-    display.device.stateBlockSize = 0;
     for (TextureCache*& cache : display.device.textureCaches) {
         // Emptying the cache takes out whatever is still resident; the texture records keep
         // their texel data for their owners to release.
@@ -145,8 +106,6 @@ void restoreRenderState() {
 
 int textureUnitCount() { return display.device.textureUnitCount; }
 
-int colourBufferCount() { return display.device.colourBufferCount; }
-
 void setMessageHook(WNDPROC hook) { display.window.messageHook = hook; }
 
 HWND createAppWindow(const char* name, int x, int y, int width, int height, int flags) {
@@ -159,7 +118,6 @@ HWND createAppWindow(const char* name, int x, int y, int width, int height, int 
     if (flags & WINDOW_CAPTION) style |= WS_CAPTION;
     if (flags & WINDOW_SYSTEM_MENU) style |= WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
     if (flags & WINDOW_SIZING_BORDER) style |= WS_THICKFRAME;
-    display.window.style = style;
 
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
@@ -176,7 +134,6 @@ HWND createAppWindow(const char* name, int x, int y, int width, int height, int 
         UnregisterClassA(name, nullptr);
         return nullptr;
     }
-    display.window.window = window;
 
     RECT rect = {x, y, x + width, y + height};
     AdjustWindowRectEx(&rect, style, FALSE, 0);

@@ -1,6 +1,6 @@
-// Device start-up and the application window: the rasterizer device facts, the output
-// opened with fallbacks, the render-state block, one texture cache per unit, and the
-// window procedure that keeps the cursor and forwards the rest to the message hook.
+// Device start-up and the application window: the rasterizer device facts, the render-state
+// block, one texture cache per unit, and the window procedure that keeps the cursor and
+// forwards the rest to the message hook. The output opened on the window is output.h's.
 #pragma once
 
 #include <cstdint>
@@ -25,26 +25,17 @@ struct DeviceState {
     int colourBufferCount;
     int textureUnitCount;
     void* stateBlock;
-    int stateBlockSize;
     TextureCache* textureCaches[2];
 };
 
 struct WindowState {
     int x, y, width, height;
     int flags;
-    DWORD style;
     WNDPROC messageHook;
-    HWND window;
 };
 
 // Starts the rasterizer and reads the unit count and the colour-buffer choice.
 bool deviceStart();
-// Opens the output at one resolution: with the device's colour-buffer count, then with 2.
-// Colour format ABGR, upper-left origin, one depth buffer. 0 when neither opens.
-VxContext openOutputAt(HWND window, int resolution, int refresh);
-// Tries 1024x768, 800x600, 640x480 (from 800x600 with one unit) with openOutputAt; returns
-// the context (0 when none opens) and the mode.
-VxContext openOutput(HWND window, int refresh, int* resolution, int* width, int* height);
 // Declares the ScreenVertex fields the rasterizer reads: x and y, q, colour, unit 0's s and t.
 void declareVertexLayout();
 // State block, vertex layout and one texture cache per unit.
@@ -54,7 +45,6 @@ void deviceStop();
 void saveRenderState();
 void restoreRenderState();
 int textureUnitCount();
-int colourBufferCount();
 void setMessageHook(WNDPROC hook);
 // Registers the class and creates and shows the window; null on failure.
 HWND createAppWindow(const char* name, int x, int y, int width, int height, int flags);

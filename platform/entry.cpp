@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/host.h"
-#include "platform/win32.h"
+#include "platform/services.h"
 
 #if defined(__EMSCRIPTEN__)
 #include <emscripten.h>

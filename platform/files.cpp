@@ -31,7 +31,7 @@
 #include <emscripten.h>
 #endif
 
-#include "platform/win32.h"
+#include "platform/services.h"
 #if defined(_WIN32)
 #include "platform/backend.h"
 #endif

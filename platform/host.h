@@ -1,7 +1,8 @@
 // What a host that runs the program asks of the platform: the platform's own command-line
 // options, the start and end of a run (back end, frame limit, clock, present hook, the last
 // frame saved), the input script, and the clock for in-process runs. The program itself never
-// includes this; it talks to the platform through platform/win32.h only.
+// includes this; it talks to the platform through platform/win32.h and platform/services.h
+// only.
 #pragma once
 
 #include <cstdint>

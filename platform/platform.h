@@ -1,7 +1,8 @@
 // The platform layer's private records and the contract of its back ends: the shared message
 // queue and frame counter, the window and class table with the virtual cursor, the input
 // script, the last presented frame, and the back-end routine table. For the platform's own
-// files and their tests only: the program includes platform/win32.h, and a host that runs the
+// files and their tests only: the program includes platform/win32.h and platform/services.h,
+// and a host that runs the
 // program (main(), a benchmark) includes platform/host.h.
 #pragma once
 
@@ -11,6 +12,7 @@
 
 #include "platform/backend.h"
 #include "platform/host.h"
+#include "platform/services.h"
 #include "platform/win32.h"
 
 // ---- Message queue, frames and clock -------------------------------------------------------

@@ -1,5 +1,5 @@
 // A 5-6-5 pixel's red, green and blue as bytes: shared by the program's view of the platform
-// (win32.h) and the back ends (backend.h), so that every picture saved or shown reads a frame
+// (services.h) and the back ends (backend.h), so that every picture saved or shown reads a frame
 // the same way.
 #pragma once
 

@@ -9,10 +9,10 @@
 #include <cassert>
 
 #include "render/options.h"
+#include "render/surfacepass.h"
 #include "render/tessellate.h"
 #include "vexa/vexa.h"
 
-ClipScratch clipScratch;
 
 namespace {
 
@@ -60,11 +60,11 @@ inline float planeDifference(int k, const ScreenVertex& p, const ScreenVertex& r
 
 // A fresh pool vertex, or null (and the overflow mark) when the pool is used up.
 inline ScreenVertex* takePoolVertex() {
-    if (clipScratch.cursor >= CLIP_POOL_SIZE) {
-        clipScratch.overflow = true;
+    if (surfacePass.clipScratch.cursor >= CLIP_POOL_SIZE) {
+        surfacePass.clipScratch.overflow = true;
         return nullptr;
     }
-    return &clipScratch.vertex[clipScratch.cursor++];
+    return &surfacePass.clipScratch.vertex[surfacePass.clipScratch.cursor++];
 }
 
 // Undoes the perspective divide of the fields that are interpolated in eye space.
@@ -135,7 +135,7 @@ int forEachCell(int n, Inside inside, Split split) {
     const int side = n + 1;
     int triangles = 0;
     for (int i = 0; i < n; ++i) {
-        const ScreenVertex* row = &tessellation.grid[i * side];
+        const ScreenVertex* row = &surfacePass.tessellation.grid[i * side];
         const ScreenVertex* next = row + side;
         for (int j = 0; j < n; ++j) {
             const ScreenVertex* v0 = row + j;
@@ -223,10 +223,10 @@ int drawPolygon(int m, const ScreenVertex* const* p) {
 
 int clipTriangle(const ScreenVertex* a, const ScreenVertex* b, const ScreenVertex* c) {
     if (vertexHasNan(*a) || vertexHasNan(*b) || vertexHasNan(*c)) return 0;
-    clipScratch.cursor = 0;
-    clipScratch.overflow = false;
-    const ScreenVertex** in = clipScratch.list[0];
-    const ScreenVertex** out = clipScratch.list[1];
+    surfacePass.clipScratch.cursor = 0;
+    surfacePass.clipScratch.overflow = false;
+    const ScreenVertex** in = surfacePass.clipScratch.list[0];
+    const ScreenVertex** out = surfacePass.clipScratch.list[1];
     in[0] = a;
     in[1] = b;
     in[2] = c;
@@ -240,7 +240,7 @@ int clipTriangle(const ScreenVertex* a, const ScreenVertex* b, const ScreenVerte
         if (count == 0) return 0;
         if (count + 2 > CLIP_LIST_SIZE) return 0;
         count += clipEdge(k, &out[count], &out[count + 1], in[m - 1], in[0]);
-        if (clipScratch.overflow) return 0;
+        if (surfacePass.clipScratch.overflow) return 0;
         m = count;
         const ScreenVertex** swap = in;
         in = out;
@@ -300,8 +300,8 @@ void lerpVertex(ScreenVertex& out, float t, const ScreenVertex& p, const ScreenV
 
 int drawClippedLine(const ScreenVertex& a, const ScreenVertex& b) {
     if (vertexHasNan(a) || vertexHasNan(b)) return 0;
-    clipScratch.cursor = 0;
-    clipScratch.overflow = false;
+    surfacePass.clipScratch.cursor = 0;
+    surfacePass.clipScratch.overflow = false;
     // The list (a, b) is rewritten in place by each plane: a crossing replaces whichever end
     // was outside.
     const ScreenVertex* list[2] = {&a, &b};
@@ -310,7 +310,9 @@ int drawClippedLine(const ScreenVertex& a, const ScreenVertex& b) {
     }
     const ScreenVertex* first = list[0];
     const ScreenVertex* second = list[1];
-    if (clipScratch.overflow || !vertexDrawable(*first) || !vertexDrawable(*second)) return 0;
+    if (surfacePass.clipScratch.overflow || !vertexDrawable(*first) || !vertexDrawable(*second)) {
+        return 0;
+    }
     vxDrawLine(first, second);
     return 1;
 }

@@ -26,7 +26,6 @@ struct ClipScratch {
     bool overflow;
     const ScreenVertex* list[2][CLIP_LIST_SIZE];
 };
-extern ClipScratch clipScratch;
 
 // True when x, y or w is NaN: such a vertex cannot be clipped (every sign-bit test takes NaN
 // as inside) and any primitive using it is dropped.

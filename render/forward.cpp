@@ -1,8 +1,8 @@
 // Forward-differencing tessellator: each cubic becomes a start value and three differences for
 // the step 1/n, and every further sample costs three additions per coordinate. Entry:
 // tessellateForward. Always shades with the control normals; shares shadeAndProject's
-// variants, the edge copies, drawPatchGrid and gridPath's choice of loops with the basis-table
-// tessellator; prepareForwardLanes lays the rows out for the vector loops.
+// variants, the edge copies, drawPatchGrid and surfacePass.gridPath's choice of loops with the
+// basis-table tessellator; prepareForwardLanes lays the rows out for the vector loops.
 #include <array>
 #include <cassert>
 #include <utility>
@@ -104,7 +104,7 @@ inline void advanceRows(ForwardDifferences column[3], float columnEnd[3],
 template <int TYPE, int FLAGS, int STYLE>
 void forwardGrid(const VertexConstants& constants, int n, float sLo, float tLo, float stepS,
                  float stepT, float h, float h2, float h3) {
-    ForwardTables& ft = tessellation.forward;
+    ForwardTables& ft = surfacePass.tessellation.forward;
     float s = sLo;
     for (int i = 0; i <= n; ++i) {
         float pointEnd[3];
@@ -119,7 +119,7 @@ void forwardGrid(const VertexConstants& constants, int n, float sLo, float tLo, 
                                              ft.pointColumn[2]};
         ForwardDifferences normalColumn[3] = {ft.normalColumn[0], ft.normalColumn[1],
                                               ft.normalColumn[2]};
-        ScreenVertex* slot = &tessellation.grid[i * (n + 1)];
+        ScreenVertex* slot = &surfacePass.tessellation.grid[i * (n + 1)];
         float t = tLo;
         for (int j = 0; j < n; ++j) {
             const Point3 point = {pointColumn[0].value, pointColumn[1].value,
@@ -161,8 +161,8 @@ constexpr ForwardGridTable forwardGrids[LIGHTING_STYLE_COUNT][2] = {
 // The scalar loop's rows for prepareForwardLanes: each row's column cubics and end values.
 template <int TYPE>
 void fillColumnLanes(int n, float h, float h2, float h3) {
-    ForwardTables& ft = tessellation.forward;
-    GridLaneTables& lanes = tessellation.lanes;
+    ForwardTables& ft = surfacePass.tessellation.forward;
+    GridLaneTables& lanes = surfacePass.tessellation.lanes;
     for (int i = 0; i <= n; ++i) {
         float pointEnd[3];
         float normalEnd[3];
@@ -206,7 +206,7 @@ int tessellateForward(PatchRecord& patch, const View& view, float sLo, float tLo
     const float h2 = h * h;
     const float h3 = h2 * h;
     const bool bezier = renderOptions.surfaceType == SURFACE_BEZIER;
-    ForwardTables& ft = tessellation.forward;
+    ForwardTables& ft = surfacePass.tessellation.forward;
     if (bezier) {
         fillRows<SURFACE_BEZIER>(ft.pointRow, ft.pointRowEnd, patch.controlPoints, patch, h,
                                  h2, h3);
@@ -220,11 +220,12 @@ int tessellateForward(PatchRecord& patch, const View& view, float sLo, float tLo
     }
     const float stepS = (sHi - sLo) * h;
     const float stepT = (tHi - tLo) * h;
-    const int style = lightingPath.style;
+    const int style = surfacePass.lightingPath.style;
     const int type = bezier ? SURFACE_BEZIER : SURFACE_BSPLINE;
     const int variant = shadeVariant();
     ForwardGridRoutine grid = nullptr;
-    if (gridPath.routines != nullptr) grid = gridPath.routines->forward[style][type][variant];
+    const GridRoutines* routines = surfacePass.gridPath.routines;
+    if (routines != nullptr) grid = routines->forward[style][type][variant];
     if (grid == nullptr) grid = forwardGrids[style][type][variant];
     loadTransform(view.frameMatrix);
     VertexConstants constants;

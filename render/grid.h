@@ -11,6 +11,7 @@
 #include "geometry/cpu.h"
 #include "render/lighting.h"
 #include "render/shade.h"
+#include "render/surfacepass.h"
 #include "render/tessellate.h"
 
 // The patch's control values as 4 x 4 matrices, [control row k][control column l].
@@ -42,13 +43,13 @@ extern const GridRoutines gridRoutinesAvx2;
 extern const GridRoutines gridRoutines128;
 #endif
 
-// tessellation.lanes.basis (and .derivative with poly normals) from the weight tables built
-// for n steps.
+// surfacePass.tessellation.lanes.basis (and .derivative with poly normals) from the weight
+// tables built for n steps.
 void prepareBasisLanes(int n, bool polyNormals);
-// tessellation.lanes.s and .t: s of every row and t of every column, summed step by step as
-// the scalar loops sum them.
+// surfacePass.tessellation.lanes.s and .t: s of every row and t of every column, summed step by
+// step as the scalar loops sum them.
 void prepareTextureLanes(int n, float sLo, float tLo, float stepS, float stepT);
-// tessellation.lanes' column cubics and end values of rows 0 .. n, made from the row cubics in
-// tessellation.forward (filled for the patch) as the scalar loop makes them, for the surface
-// type.
+// surfacePass.tessellation.lanes' column cubics and end values of rows 0 .. n, made from the row
+// cubics in surfacePass.tessellation.forward (filled for the patch) as the scalar loop makes
+// them, for the surface type.
 void prepareForwardLanes(int type, int n, float h, float h2, float h3);

@@ -1,7 +1,7 @@
 // The tessellators' grid loops four vertices at a time on 128-bit vectors: render/grid_lanes.h
 // over the SSE4.1 lanes on x86 (in a region compiled for SSE4.1), over WebAssembly SIMD in a
-// browser build made with -msimd128. Reached only through gridPath, which start-up points here
-// when the processor has SSE4.1 but not AVX2, or in the browser.
+// browser build made with -msimd128. Reached only through surfacePass.gridPath, which start-up
+// points here when the processor has SSE4.1 but not AVX2, or in the browser.
 #include <cstdint>
 #include <cstring>
 #include <utility>

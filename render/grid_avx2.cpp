@@ -1,6 +1,7 @@
 // The tessellators' grid loops eight vertices at a time on AVX2: render/grid_lanes.h over the
 // AVX2 lanes, in a region compiled for AVX2 (without FMA, so the bytes are the scalar ones).
-// Reached only through gridPath, which start-up points here when the processor has AVX2.
+// Reached only through surfacePass.gridPath, which start-up points here when the processor has
+// AVX2.
 #include <cstdint>
 #include <cstring>
 #include <utility>

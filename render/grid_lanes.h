@@ -161,9 +161,9 @@ void basisLanes(const VertexConstants& constants, int n, const PatchMatrices& pm
                 const PatchMatrices& nm, float sLo, float tLo, float stepS, float stepT) {
     prepareBasisLanes(n, POLY_NORMALS);
     prepareTextureLanes(n, sLo, tLo, stepS, stepT);
-    const GridLaneTables& lanes = tessellation.lanes;
-    const BasisTable& basis = tessellation.basis;
-    const DerivativeTable& derivative = tessellation.derivative;
+    const GridLaneTables& lanes = surfacePass.tessellation.lanes;
+    const BasisTable& basis = surfacePass.tessellation.basis;
+    const DerivativeTable& derivative = surfacePass.tessellation.derivative;
     const int side = n + 1;
     const int stride = side * static_cast<int>(sizeof(ScreenVertex));
     LaneInt codes = splatInt(0);
@@ -188,7 +188,7 @@ void basisLanes(const VertexConstants& constants, int n, const PatchMatrices& pm
             matrixTimesRows(mz, nm.z, b);
         }
         const LaneFloat s = load(lanes.s + i0);
-        ScreenVertex* column = &tessellation.grid[i0 * side];
+        ScreenVertex* column = &surfacePass.tessellation.grid[i0 * side];
         for (int j = 0; j < side; ++j) {
             const float* bv = basis.row[j];
             const LanePoint point = {dot4Lanes(cx, bv), dot4Lanes(cy, bv), dot4Lanes(cz, bv)};
@@ -230,7 +230,7 @@ void forwardLanes(const VertexConstants& constants, int n, float sLo, float tLo,
                   float stepT, float h, float h2, float h3) {
     prepareForwardLanes(TYPE, n, h, h2, h3);
     prepareTextureLanes(n, sLo, tLo, stepS, stepT);
-    const GridLaneTables& lanes = tessellation.lanes;
+    const GridLaneTables& lanes = surfacePass.tessellation.lanes;
     const int side = n + 1;
     const int stride = side * static_cast<int>(sizeof(ScreenVertex));
     LaneInt codes = splatInt(0);
@@ -242,7 +242,7 @@ void forwardLanes(const VertexConstants& constants, int n, float sLo, float tLo,
             normal[c] = loadDifferences(lanes.normalColumn[c], i0);
         }
         const LaneFloat s = load(lanes.s + i0);
-        ScreenVertex* column = &tessellation.grid[i0 * side];
+        ScreenVertex* column = &surfacePass.tessellation.grid[i0 * side];
         for (int j = 0; j < n; ++j) {
             const LanePoint p = {point[0].value, point[1].value, point[2].value};
             const LanePoint m = {normal[0].value, normal[1].value, normal[2].value};

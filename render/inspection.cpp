@@ -3,6 +3,7 @@
 #include "render/inspection.h"
 
 #include "platform/win32.h"
+#include "render/surfacepass.h"
 #include "render/tessellate.h"
 #include "render/view.h"
 
@@ -130,7 +131,7 @@ void recordPatchBounds(int column, int row, int steps) {
         b.y1 = y > b.y1 ? y : b.y1;
     };
     for (int k = 0; k < side * side; ++k) {
-        const ScreenVertex& v = tessellation.grid[k];
+        const ScreenVertex& v = surfacePass.tessellation.grid[k];
         // Only vertices in front of the eye have a meaningful screen position.
         if (!(v.q > 0.0f) || !(v.x == v.x) || !(v.y == v.y)) continue;
         widen(v.x, v.y);
@@ -149,7 +150,7 @@ void recordPatchBounds(int column, int row, int steps) {
     int at = 0;
     for (const int step : sides) {
         for (int k = 0; k < steps; ++k) {
-            const ScreenVertex& v = tessellation.grid[at];
+            const ScreenVertex& v = surfacePass.tessellation.grid[at];
             if (!(v.x - v.x == 0.0f && v.y - v.y == 0.0f && v.w - v.w == 0.0f)) {
                 outline.resize(start);
                 if (any) inspection.bounds.push_back(b);

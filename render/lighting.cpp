@@ -2,8 +2,7 @@
 // entries in two implementations (clamps by float selection, or by sign bits and integer
 // compares of bit patterns) chosen once at start-up. Reads only the light state it is handed.
 #include "render/lighting.h"
-
-LightingPath lightingPath = {lightDiffuseSelect, lightDiffuseSpecularSelect, LIGHTING_SELECT};
+#include "render/surfacepass.h"
 
 float lightDiffuseSelect(const Point3& n, const LightState& light) {
     return diffuseBySelect(n, light);
@@ -28,5 +27,6 @@ void chooseLightingRoutines(const CpuFeatures& features) {
         {lightDiffuseSelect, lightDiffuseSpecularSelect, LIGHTING_SELECT},
         {lightDiffuseInteger, lightDiffuseSpecularInteger, LIGHTING_INTEGER},
     };
-    lightingPath = PATHS[features.hasConditionalMove ? LIGHTING_SELECT : LIGHTING_INTEGER];
+    const int style = features.hasConditionalMove ? LIGHTING_SELECT : LIGHTING_INTEGER;
+    surfacePass.lightingPath = PATHS[style];
 }

@@ -29,15 +29,6 @@ struct LightingPath {
                                  float& specular);
     LightingStyle style;
 };
-extern LightingPath lightingPath;
-
-inline float lightDiffuse(const Point3& n, const LightState& light) {
-    return lightingPath.lightDiffuse(n, light);
-}
-inline void lightDiffuseSpecular(const Point3& n, const LightState& light, float& diffuse,
-                                 float& specular) {
-    lightingPath.lightDiffuseSpecular(n, light, diffuse, specular);
-}
 
 // The two implementations: clamps by conditional selection, or by sign bits and integer
 // compares of the bit patterns.
@@ -49,8 +40,8 @@ void lightDiffuseSpecularInteger(const Point3& n, const LightState& light, float
                                  float& specular);
 
 // The bodies of both implementations for a given light state, inline so that the
-// tessellators' vertex loops can run the style lightingPath names on a copy of the view's
-// light taken once per patch. The entries above call these.
+// tessellators' vertex loops can run the style surfacePass.lightingPath names on a copy of the
+// view's light taken once per patch. The entries above call these.
 namespace lightingDetail {
 
 constexpr std::uint32_t ONE_BITS = 0x3F800000u;  // 1.0f

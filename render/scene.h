@@ -1,11 +1,19 @@
 // The scene: the surfaces (with the control point the user picked), the wave animation's record
-// and the two textures the surfaces are drawn with. Loaded at start-up and by L, animated by the
-// surface pass, released at shutdown; one instance.
+// and the two textures the surfaces are drawn with; one instance. Verbs: load (at start-up),
+// download the textures again (after the output reopened), release (at shutdown). They report
+// nothing themselves: a load hands its reasons back for the program to report.
 #pragma once
 
 #include "surface/surface.h"
 #include "surface/waves.h"
 #include "texture/cache.h"
+#include "texture/image.h"
+
+// The scene's files, relative to the working folder (read from where dataFileToRead finds
+// them; the surfaces are saved back into the working folder).
+constexpr const char* SURFACE_FILE = "data/vorl.txt";
+constexpr const char* SURFACE_TEXTURE_FILE = "data/tex.tga";
+constexpr const char* ENVIRONMENT_TEXTURE_FILE = "data/env.tga";
 
 struct Scene {
     SurfaceList surfaces;
@@ -14,3 +22,24 @@ struct Scene {
     Texture environmentTexture;   // unit 1: the environment map
 };
 extern Scene scene;
+
+// One reason for each of the scene's three files at most (a refusal, or the surface file's
+// warning when it loaded but may be cut short).
+constexpr int SCENE_REASONS_MAX = 3;
+constexpr int SCENE_REASON_MAX =
+    SURFACE_REASON_MAX > IMAGE_REASON_MAX ? SURFACE_REASON_MAX : IMAGE_REASON_MAX;
+struct SceneReasons {
+    int count;
+    char text[SCENE_REASONS_MAX][SCENE_REASON_MAX];
+};
+
+// Reads both textures and the surface file, every one tried so that one run names everything
+// missing or refused; reasons->count is how many reasons it gave (a warning too). True with the
+// textures resident in the device's caches and the surface type B-spline; false with nothing
+// of the scene held. Needs the device started with its caches (deviceSetup).
+bool sceneLoad(SceneReasons* reasons);
+// Downloads the textures into the caches again, after the output reopened.
+void sceneReloadTextures();
+// Releases the surfaces, the pass's records and scratch, the waves' lifts and stamps and both
+// textures; harmless when nothing is held.
+void sceneRelease();

@@ -303,7 +303,8 @@ int drawVisibleTiles(Surface& surface, const View& view, const PatchWalk& walk, 
             }
         }
         if (!walk.everyTile) {
-            while (first < surfacePass.tileCount && surfacePass.tiles[first] / walk.tileColumns < ty) {
+            const SurfacePass& p = surfacePass;
+            while (first < p.tileCount && p.tiles[first] / walk.tileColumns < ty) {
                 ++first;
             }
             for (int k = first; k < surfacePass.tileCount; ++k) {
@@ -324,12 +325,21 @@ int drawVisibleTiles(Surface& surface, const View& view, const PatchWalk& walk, 
 
 }  // namespace
 
-SurfacePassScratch surfacePass = {};
+SurfacePass surfacePass = {
+    .lightingPath = {lightDiffuseSelect, lightDiffuseSpecularSelect, LIGHTING_SELECT},
+    .gridPath = {nullptr, GRID_LANES_SCALAR},
+};
 
 void releaseSurfacePass() {
-    delete[] surfacePass.tiles;
-    delete[] surfacePass.columnS;
-    surfacePass = SurfacePassScratch{};
+    // The pass's own scratch and counts only: the routines chosen at start-up stay.
+    SurfacePass& p = surfacePass;
+    delete[] p.tiles;
+    delete[] p.columnS;
+    p.tiles = nullptr;
+    p.tileCount = p.tileCapacity = 0;
+    p.columnS = nullptr;
+    p.columnCapacity = 0;
+    clearSurfacePassCounts();
 }
 
 void clearSurfacePassCounts() {

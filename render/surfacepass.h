@@ -6,6 +6,9 @@
 #include <cstdint>
 
 #include "geometry/vector.h"
+#include "render/emit.h"
+#include "render/lighting.h"
+#include "render/tessellate.h"
 #include "render/view.h"
 #include "surface/surface.h"
 
@@ -17,9 +20,16 @@ constexpr unsigned MARKER_YELLOW = 0xFF00FFFFu;
 // Patches per side of the tiles the culling hierarchy hands to the corner test.
 constexpr int CULL_TILE_PATCHES = 8;
 
-// The surface pass's scratch (grown only when a pass needs more than ever before) and its
-// counts, which add up over the passes until the frame driver clears them.
-struct SurfacePassScratch {
+// The surface pass's record: the routines its stages use, chosen once at start-up (the lighting
+// pair, chooseLightingRoutines; the tessellators' grid loops, chooseGridRoutines), the
+// tessellators' and the clipper's scratch, its own scratch (grown only when a pass needs more
+// than ever before) and its counts, which add up over the passes until the frame driver clears
+// them.
+struct SurfacePass {
+    LightingPath lightingPath;
+    GridPath gridPath;
+    TessellationScratch tessellation;
+    ClipScratch clipScratch;
     std::int32_t* tiles;          // the tiles visited by the pass, row-major indices, sorted
     std::int32_t tileCount;
     std::int32_t tileCapacity;
@@ -29,8 +39,8 @@ struct SurfacePassScratch {
     std::int32_t patchesVisited;  // patches given the corner test
     std::int32_t patchesDrawn;    // patches that passed it and were drawn
 };
-extern SurfacePassScratch surfacePass;
-// Frees the scratch (at exit).
+extern SurfacePass surfacePass;
+// Frees the pass's own scratch and clears its counts (at exit); the chosen routines stay.
 void releaseSurfacePass();
 // Starts the counts afresh (the frame driver, before a frame's views are drawn).
 void clearSurfacePassCounts();

@@ -1,8 +1,8 @@
 // Basis-table tessellator and what both tessellators share: the scratch record, the weight
 // tables, shadeAndProject, packVertexColor, normalizeFast, the border copies, the choice of
-// the grid loops' path (gridPath) and the tables the vector paths read. Entry:
-// tessellateBasis. Reads renderOptions, the view's matrix and light, lightingPath and
-// gridPath; draws via emit.
+// the grid loops' path (surfacePass.gridPath) and the tables the vector paths read. Entry:
+// tessellateBasis. Reads renderOptions, the view's matrix and light, surfacePass.lightingPath and
+// surfacePass.gridPath; draws via emit.
 #include "render/tessellate.h"
 
 #include <array>
@@ -16,8 +16,6 @@
 #include "render/shade.h"
 #include "render/view.h"
 
-TessellationScratch tessellation;
-GridPath gridPath = {nullptr, GRID_LANES_SCALAR};
 
 namespace {
 
@@ -51,8 +49,8 @@ template <bool POLY_NORMALS, int FLAGS, int STYLE>
 void basisGrid(const VertexConstants& constants, int n, const PatchMatrices& pm,
                const PatchMatrices& nm, float sLo, float tLo, float stepS, float stepT) {
     float s = sLo;
-    const BasisTable& basis = tessellation.basis;
-    const DerivativeTable& derivative = tessellation.derivative;
+    const BasisTable& basis = surfacePass.tessellation.basis;
+    const DerivativeTable& derivative = surfacePass.tessellation.derivative;
     for (int i = 0; i <= n; ++i) {
         const float* b = basis.row[i];
         float cx[4], cy[4], cz[4];
@@ -70,7 +68,7 @@ void basisGrid(const VertexConstants& constants, int n, const PatchMatrices& pm,
             matrixTimesRow(my, nm.y, b);
             matrixTimesRow(mz, nm.z, b);
         }
-        ScreenVertex* slot = &tessellation.grid[i * (n + 1)];
+        ScreenVertex* slot = &surfacePass.tessellation.grid[i * (n + 1)];
         float t = tLo;
         for (int j = 0; j <= n; ++j) {
             const float* bv = basis.row[j];
@@ -178,7 +176,7 @@ void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3&
     const Point3 tip = {point.x + NORMAL_LINE_LENGTH * unitNormal.x,
                         point.y + NORMAL_LINE_LENGTH * unitNormal.y,
                         point.z + NORMAL_LINE_LENGTH * unitNormal.z};
-    ScreenVertex& end = tessellation.normalTip;
+    ScreenVertex& end = surfacePass.tessellation.normalTip;
     end.flags = 0;
     transformVertex(end, tip);
     end.colour = NORMAL_LINE_COLOUR;
@@ -196,9 +194,9 @@ void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, flo
     float diffuse;
     float specular = 0.0f;
     if (renderOptions.specular) {
-        lightDiffuseSpecular(normal, light, diffuse, specular);
+        surfacePass.lightingPath.lightDiffuseSpecular(normal, light, diffuse, specular);
     } else {
-        diffuse = lightDiffuse(normal, light);
+        diffuse = surfacePass.lightingPath.lightDiffuse(normal, light);
     }
     slot.flags = 0;
     transformVertex(slot, point);
@@ -220,18 +218,20 @@ std::uint32_t packVertexColor(float specular, float diffuse) {
 void normalizeFast(Point3& v) { normalizeFastInline(v); }
 
 void prepareBasisLanes(int n, bool polyNormals) {
-    GridLaneTables& lanes = tessellation.lanes;
+    GridLaneTables& lanes = surfacePass.tessellation.lanes;
     for (int i = 0; i <= n; ++i) {
-        for (int l = 0; l < 4; ++l) lanes.basis[l][i] = tessellation.basis.row[i][l];
+        for (int l = 0; l < 4; ++l) lanes.basis[l][i] = surfacePass.tessellation.basis.row[i][l];
     }
     if (!polyNormals) return;
     for (int i = 0; i <= n; ++i) {
-        for (int l = 0; l < 4; ++l) lanes.derivative[l][i] = tessellation.derivative.row[i][l];
+        for (int l = 0; l < 4; ++l) {
+            lanes.derivative[l][i] = surfacePass.tessellation.derivative.row[i][l];
+        }
     }
 }
 
 void prepareTextureLanes(int n, float sLo, float tLo, float stepS, float stepT) {
-    GridLaneTables& lanes = tessellation.lanes;
+    GridLaneTables& lanes = surfacePass.tessellation.lanes;
     float s = sLo;
     float t = tLo;
     for (int i = 0; i <= n; ++i) {
@@ -245,16 +245,16 @@ void prepareTextureLanes(int n, float sLo, float tLo, float stepS, float stepT) 
 bool useGridLanes(GridLanes lanes) {
     switch (lanes) {
         case GRID_LANES_SCALAR:
-            gridPath = {nullptr, lanes};
+            surfacePass.gridPath = {nullptr, lanes};
             return true;
 #if defined(VORL_BUILD_128)
         case GRID_LANES_128:
-            gridPath = {&gridRoutines128, lanes};
+            surfacePass.gridPath = {&gridRoutines128, lanes};
             return true;
 #endif
 #if defined(VORL_BUILD_AVX2)
         case GRID_LANES_AVX2:
-            gridPath = {&gridRoutinesAvx2, lanes};
+            surfacePass.gridPath = {&gridRoutinesAvx2, lanes};
             return true;
 #endif
         default:
@@ -274,7 +274,7 @@ void copyPatchEdges(PatchRecord& patch) {
     if (patch.edges[EDGE_FIRST_U].slot == nullptr) return;
     const int n = patch.steps;
     const int side = n + 1;
-    const ScreenVertex* grid = tessellation.grid;
+    const ScreenVertex* grid = surfacePass.tessellation.grid;
     for (int k = 0; k <= n; ++k) {
         patch.edges[EDGE_FIRST_U].slot[k] = grid[k];
         patch.edges[EDGE_LAST_U].slot[k] = grid[n * side + k];
@@ -291,19 +291,20 @@ int tessellateBasis(PatchRecord& patch, const View& view, float sLo, float tLo, 
     const int type = renderOptions.surfaceType;
     const bool polyNormals = !renderOptions.controlNormals;
     const float h = 1.0f / static_cast<float>(n);
-    buildBasisTable(tessellation.basis, n, type);
-    if (polyNormals) buildDerivativeTable(tessellation.derivative, n, type);
+    buildBasisTable(surfacePass.tessellation.basis, n, type);
+    if (polyNormals) buildDerivativeTable(surfacePass.tessellation.derivative, n, type);
     const float stepS = (sHi - sLo) * h;
     const float stepT = (tHi - tLo) * h;
     PatchMatrices points;
     PatchMatrices normals;
     loadPatchMatrices(points, patch.controlPoints, patch);
     if (!polyNormals) loadPatchMatrices(normals, patch.controlNormals, patch);
-    const int style = lightingPath.style;
+    const int style = surfacePass.lightingPath.style;
     const int normalSource = polyNormals ? 1 : 0;
     const int variant = shadeVariant();
     BasisGridRoutine grid = nullptr;
-    if (gridPath.routines != nullptr) grid = gridPath.routines->basis[style][normalSource][variant];
+    const GridRoutines* routines = surfacePass.gridPath.routines;
+    if (routines != nullptr) grid = routines->basis[style][normalSource][variant];
     if (grid == nullptr) grid = basisGrids[style][normalSource][variant];
     loadTransform(view.frameMatrix);
     VertexConstants constants;

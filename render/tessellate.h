@@ -71,7 +71,6 @@ struct TessellationScratch {
     GridLaneTables lanes;
     ScreenVertex normalTip;
 };
-extern TessellationScratch tessellation;
 
 // The paths of the tessellators' grid loops: the scalar loops (the reference, and the only
 // path with VORL_PORTABLE or without the extensions), 128-bit vectors (SSE4.1, WebAssembly
@@ -86,7 +85,6 @@ struct GridPath {
     const GridRoutines* routines;
     GridLanes lanes;
 };
-extern GridPath gridPath;
 
 // Makes lanes the path in use; false, leaving the path as it was, when this build has no such
 // path. The caller answers for the processor running it (chooseGridRoutines asks the features).

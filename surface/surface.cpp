@@ -14,7 +14,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/win32.h"
+#include "platform/services.h"
 #include "surface/bounds.h"
 
 // A line is read in pieces of at most LINE_BUFFER_SIZE - 1 characters (as fgets into a buffer

@@ -13,6 +13,7 @@
 #include "app/editor.h"
 #include "app/program.h"
 #include "app/viewer.h"
+#include "display/display.h"
 #include "geometry/camera.h"
 #include "render/options.h"
 #include "render/scene.h"
@@ -27,8 +28,8 @@ protected:
         saved = scene.surfaces;
         resetRenderOptions();
         program.editor = EditorState{};
-        program.output.width = 640.0f;
-        program.output.height = 480.0f;
+        display.output.width = 640;
+        display.output.height = 480;
         // A 5 x 5 mesh ahead of the default camera (which looks along +y from (0, 0, 10)).
         for (int r = 0; r < 5; ++r) {
             for (int c = 0; c < 5; ++c) {

@@ -17,6 +17,7 @@
 #include "app/keys.h"
 #include "app/startup.h"
 #include "display/display.h"
+#include "platform/services.h"
 #include "platform/win32.h"
 #include "render/options.h"
 

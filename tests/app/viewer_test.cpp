@@ -7,8 +7,8 @@
 
 #include "app/input.h"
 #include "app/program.h"
-#include "app/startup.h"
 #include "app/viewer.h"
+#include "display/display.h"
 #include "geometry/camera.h"
 #include "geometry/transform.h"
 #include "render/options.h"
@@ -20,13 +20,13 @@ namespace {
 class ViewerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedDisplay = program.output;
+        savedOutput = display.output;
         savedSurfaces = scene.surfaces;
         program.camera = CAMERA_DEFAULT;
         resetRenderOptions();
         program.input = InputState{};
-        program.output.width = 640.0f;
-        program.output.height = 480.0f;
+        display.output.width = 640;
+        display.output.height = 480;
         resetSpin(program.viewer.dragSpin);
         resetSpin(program.viewer.lightSpin);
         program.viewer.spinTarget = &program.viewer.dragSpin;
@@ -39,13 +39,13 @@ protected:
         program.camera = CAMERA_DEFAULT;
         resetRenderOptions();
         program.input = InputState{};
-        program.output = savedDisplay;
+        display.output = savedOutput;
         scene.surfaces = savedSurfaces;
         resetSpin(program.viewer.dragSpin);
         resetSpin(program.viewer.lightSpin);
         program.viewer.viewCount = 0;
     }
-    DisplaySettings savedDisplay{};
+    OutputState savedOutput{};
     SurfaceList savedSurfaces{};
 };
 
@@ -153,8 +153,8 @@ TEST_F(ViewerTest, SetupViewStaysFiniteWithNearEqualToFarOrNoOutput) {
     EXPECT_NEAR(320.0f, s.x, 1e-3f);
 
     resetRenderOptions();
-    program.output.width = 0.0f;
-    program.output.height = 0.0f;
+    display.output.width = 0;
+    display.output.height = 0;
     setupView(view, program.camera, 0.0f, 640.0f, 0.0f, 480.0f, 0, 0);
     EXPECT_TRUE(finiteMatrix(view.frameMatrix));
 }

@@ -11,6 +11,7 @@
 #include "app/capture.h"
 #include "app/program.h"
 #include "app/startup.h"
+#include "display/display.h"
 #include "platform/host.h"
 #include "tests/fuzz/fuzz_support.h"
 #include "vexa/vexa.h"
@@ -140,14 +141,12 @@ void checkProgramSettings(int argc, char** argv, CommandLineResult result) {
     }
     FUZZ_CHECK(result == COMMAND_LINE_OK || platformOptions.answer == PLATFORM_ANSWER_CANCEL,
                "cancelled though every question was answered ok");
-    const DisplaySettings& d = program.output;
-    if (d.resolutionGiven) {
+    const OutputState& d = display.output;
+    if (d.modeGiven) {
         int width = 0, height = 0;
         FUZZ_CHECK(resolutionAsked, "a resolution without -res");
-        FUZZ_CHECK(vxResolutionSize(d.requestedMode, &width, &height) &&
-                       width == d.requestedWidth && height == d.requestedHeight,
-                   "resolution %d as %dx%d", d.requestedMode, d.requestedWidth,
-                   d.requestedHeight);
+        FUZZ_CHECK(vxResolutionSize(d.requestedMode, &width, &height), "resolution %d",
+                   d.requestedMode);
     }
     FUZZ_CHECK(d.refresh >= VX_REFRESH_DEFAULT && d.refresh < VX_REFRESH_COUNT &&
                    (refreshAsked || d.refresh == VX_REFRESH_DEFAULT),
@@ -155,8 +154,8 @@ void checkProgramSettings(int argc, char** argv, CommandLineResult result) {
     FUZZ_CHECK(program.capture.captureCount >= 0, "capture count %d",
                int(program.capture.captureCount));
     // Only the requested settings are the command line's to change.
-    FUZZ_CHECK(d.currentMode == 0 && d.width == 0.0f && d.height == 0.0f && d.startupMode == 0 &&
-                   d.alternateMode == 0 && d.window == nullptr && d.output == 0,
+    FUZZ_CHECK(d.mode == 0 && d.width == 0 && d.height == 0 && d.startupMode == 0 &&
+                   d.alternateMode == 0 && d.window == nullptr && d.context == 0,
                "the command line changed the open output's settings");
 }
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "recorder.h"
+#include "render/surfacepass.h"
 #include "render/tessellate.h"
 
 namespace {
@@ -32,30 +33,31 @@ protected:
 TEST_F(Emit, InsideCellIsOneStrip) {
     PatchRecord patch = {};
     patch.steps = 1;
-    tessellation.grid[0] = vertexAt(10, 10);
-    tessellation.grid[1] = vertexAt(10, 20);
-    tessellation.grid[2] = vertexAt(20, 10);
-    tessellation.grid[3] = vertexAt(20, 20);
+    surfacePass.tessellation.grid[0] = vertexAt(10, 10);
+    surfacePass.tessellation.grid[1] = vertexAt(10, 20);
+    surfacePass.tessellation.grid[2] = vertexAt(20, 10);
+    surfacePass.tessellation.grid[3] = vertexAt(20, 20);
     EXPECT_EQ(drawPatchGrid(patch), 2);
     ASSERT_EQ(drawCalls().size(), 1u);
     const DrawCall& call = drawCalls()[0];
     EXPECT_EQ(call.kind, DRAW_STRIP);
     ASSERT_EQ(call.address.size(), 4u);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(call.address[i], &tessellation.grid[i]);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(call.address[i], &surfacePass.tessellation.grid[i]);
 }
 
 TEST_F(Emit, PartlyOutsideCellSplitsAlongV0V3) {
     PatchRecord patch = {};
     patch.steps = 1;
-    tessellation.grid[0] = vertexAt(10, 10);
-    tessellation.grid[1] = vertexAt(10, 20);
-    tessellation.grid[2] = vertexAt(20, 10);
-    tessellation.grid[3] = vertexAt(20, 1200);   // beyond y_max
+    surfacePass.tessellation.grid[0] = vertexAt(10, 10);
+    surfacePass.tessellation.grid[1] = vertexAt(10, 20);
+    surfacePass.tessellation.grid[2] = vertexAt(20, 10);
+    surfacePass.tessellation.grid[3] = vertexAt(20, 1200);   // beyond y_max
     EXPECT_EQ(drawPatchGrid(patch), 4);   // two clipped quadrilaterals
     ASSERT_EQ(countCalls(DRAW_POLYGON), 2);
     EXPECT_EQ(countCalls(DRAW_STRIP), 0);
     for (const DrawCall& call : drawCalls()) {
-        EXPECT_EQ(call.address[0], &tessellation.grid[0]);   // both triangles start at V0
+        // Both triangles start at V0.
+        EXPECT_EQ(call.address[0], &surfacePass.tessellation.grid[0]);
         for (const ScreenVertex& v : call.vertex) EXPECT_LE(v.y, 1000.0f);
     }
 }
@@ -64,10 +66,10 @@ TEST_F(Emit, WireframePartlyOutsideCellDrawsSixClippedLines) {
     renderOptions.wireframe = true;
     PatchRecord patch = {};
     patch.steps = 1;
-    tessellation.grid[0] = vertexAt(10, 10);
-    tessellation.grid[1] = vertexAt(10, 20);
-    tessellation.grid[2] = vertexAt(20, 10);
-    tessellation.grid[3] = vertexAt(-20, 20);   // beyond x_min
+    surfacePass.tessellation.grid[0] = vertexAt(10, 10);
+    surfacePass.tessellation.grid[1] = vertexAt(10, 20);
+    surfacePass.tessellation.grid[2] = vertexAt(20, 10);
+    surfacePass.tessellation.grid[3] = vertexAt(-20, 20);   // beyond x_min
     EXPECT_EQ(drawPatchGrid(patch), 2);
     EXPECT_EQ(countCalls(DRAW_LINE), 6);
     for (const DrawCall& call : drawCalls()) {

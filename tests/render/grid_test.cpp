@@ -12,6 +12,7 @@
 
 #include "geometry/cpu.h"
 #include "recorder.h"
+#include "render/surfacepass.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
 #include "tests/environment.h"
@@ -150,11 +151,11 @@ GridResult runCase(const GridCase& c, Tessellator tessellate, int n) {
     view.light = c.light;
     // Unit 1's coordinates are written only with environment mapping: the same fill before
     // every run makes them comparable.
-    std::memset(tessellation.grid, 0x5A, sizeof tessellation.grid);
+    std::memset(surfacePass.tessellation.grid, 0x5A, sizeof surfacePass.tessellation.grid);
     GridResult result;
     result.triangles = tessellate(patch, view, c.sLo, c.tLo, c.sHi, c.tHi);
     const int side = n + 1;
-    result.grid.assign(tessellation.grid, tessellation.grid + side * side);
+    result.grid.assign(surfacePass.tessellation.grid, surfacePass.tessellation.grid + side * side);
     for (const PatchEdge& edge : patch.edges) {
         result.edges.insert(result.edges.end(), edge.slot, edge.slot + side);
     }
@@ -184,13 +185,13 @@ protected:
         resetRenderTestState();
         // The comparisons draw thousands of patches: no copies of the drawing calls.
         removeRecorder();
-        savedLighting = lightingPath;
-        savedPath = gridPath;
+        savedLighting = surfacePass.lightingPath;
+        savedPath = surfacePass.gridPath;
         renderOptions.gapFill = GAP_FILL;  // the border copies are compared too
     }
     void TearDown() override {
-        lightingPath = savedLighting;
-        gridPath = savedPath;
+        surfacePass.lightingPath = savedLighting;
+        surfacePass.gridPath = savedPath;
         resetRenderTestState();
         removeRecorder();
     }
@@ -206,40 +207,40 @@ const LightingPath LIGHTING_PATHS[LIGHTING_STYLE_COUNT] = {
 }  // namespace
 
 TEST(GridPath, StartUpChoosesTheWidestPathTheProcessorRuns) {
-    const GridPath saved = gridPath;
+    const GridPath saved = surfacePass.gridPath;
     CpuFeatures features = {};
     chooseGridRoutines(features);
-    EXPECT_EQ(gridPath.lanes, GRID_LANES_SCALAR);
-    EXPECT_EQ(gridPath.routines, nullptr);
+    EXPECT_EQ(surfacePass.gridPath.lanes, GRID_LANES_SCALAR);
+    EXPECT_EQ(surfacePass.gridPath.routines, nullptr);
 #if defined(VORL_BUILD_128)
     features.hasSse41 = 1;
     chooseGridRoutines(features);
-    EXPECT_EQ(gridPath.lanes, GRID_LANES_128);
-    EXPECT_NE(gridPath.routines, nullptr);
+    EXPECT_EQ(surfacePass.gridPath.lanes, GRID_LANES_128);
+    EXPECT_NE(surfacePass.gridPath.routines, nullptr);
 #endif
 #if defined(VORL_BUILD_AVX2)
     features.hasAvx2 = 1;
     chooseGridRoutines(features);
-    EXPECT_EQ(gridPath.lanes, GRID_LANES_AVX2);
-    EXPECT_NE(gridPath.routines, nullptr);
+    EXPECT_EQ(surfacePass.gridPath.lanes, GRID_LANES_AVX2);
+    EXPECT_NE(surfacePass.gridPath.routines, nullptr);
 #endif
     // Back to scalar when the features are gone (VORL_PORTABLE clears them all).
     chooseGridRoutines(CpuFeatures{});
-    EXPECT_EQ(gridPath.lanes, GRID_LANES_SCALAR);
-    EXPECT_EQ(gridPath.routines, nullptr);
-    gridPath = saved;
+    EXPECT_EQ(surfacePass.gridPath.lanes, GRID_LANES_SCALAR);
+    EXPECT_EQ(surfacePass.gridPath.routines, nullptr);
+    surfacePass.gridPath = saved;
 }
 
 TEST(GridPath, PathsMissingFromTheBuildAreRefused) {
-    const GridPath saved = gridPath;
+    const GridPath saved = surfacePass.gridPath;
     EXPECT_TRUE(useGridLanes(GRID_LANES_SCALAR));
 #if !defined(VORL_BUILD_AVX2)
     EXPECT_FALSE(useGridLanes(GRID_LANES_AVX2));
-    EXPECT_EQ(gridPath.lanes, GRID_LANES_SCALAR);
+    EXPECT_EQ(surfacePass.gridPath.lanes, GRID_LANES_SCALAR);
 #endif
     EXPECT_FALSE(useGridLanes(GRID_LANES_COUNT));
-    EXPECT_EQ(gridPath.lanes, GRID_LANES_SCALAR);
-    gridPath = saved;
+    EXPECT_EQ(surfacePass.gridPath.lanes, GRID_LANES_SCALAR);
+    surfacePass.gridPath = saved;
 }
 
 // The whole matrix of options on every vector path the processor runs, against the scalar
@@ -254,7 +255,7 @@ TEST_F(GridLanesTest, EveryPathWritesTheScalarBytes) {
         for (int repeat = 0; repeat < casesPerKind; ++repeat) {
             const GridCase c = makeCase(static_cast<CaseKind>(kind), random);
             for (int style = 0; style < LIGHTING_STYLE_COUNT; ++style) {
-                lightingPath = LIGHTING_PATHS[style];
+                surfacePass.lightingPath = LIGHTING_PATHS[style];
                 for (int variant = 0; variant < 8; ++variant) {
                     renderOptions.specular = (variant & 1) != 0;
                     renderOptions.environmentMapping = (variant & 2) != 0;

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "render/lighting.h"
+#include "render/surfacepass.h"
 #include "tests/environment.h"
 
 namespace {
@@ -39,8 +40,8 @@ const Pair PAIRS[] = {
 
 class LightingTest : public ::testing::Test {
 protected:
-    void SetUp() override { savedPath = lightingPath; }
-    void TearDown() override { lightingPath = savedPath; }
+    void SetUp() override { savedPath = surfacePass.lightingPath; }
+    void TearDown() override { surfacePass.lightingPath = savedPath; }
     LightingPath savedPath{};
 };
 
@@ -111,14 +112,14 @@ TEST_F(LightingTest, ChoiceFollowsConditionalMoveAndNamesItsStyle) {
     CpuFeatures features{};
     features.hasConditionalMove = 1;
     chooseLightingRoutines(features);
-    EXPECT_EQ(&lightDiffuseSelect, lightingPath.lightDiffuse);
-    EXPECT_EQ(&lightDiffuseSpecularSelect, lightingPath.lightDiffuseSpecular);
-    EXPECT_EQ(LIGHTING_SELECT, lightingPath.style);
+    EXPECT_EQ(&lightDiffuseSelect, surfacePass.lightingPath.lightDiffuse);
+    EXPECT_EQ(&lightDiffuseSpecularSelect, surfacePass.lightingPath.lightDiffuseSpecular);
+    EXPECT_EQ(LIGHTING_SELECT, surfacePass.lightingPath.style);
     features.hasConditionalMove = 0;
     chooseLightingRoutines(features);
-    EXPECT_EQ(&lightDiffuseInteger, lightingPath.lightDiffuse);
-    EXPECT_EQ(&lightDiffuseSpecularInteger, lightingPath.lightDiffuseSpecular);
-    EXPECT_EQ(LIGHTING_INTEGER, lightingPath.style);
+    EXPECT_EQ(&lightDiffuseInteger, surfacePass.lightingPath.lightDiffuse);
+    EXPECT_EQ(&lightDiffuseSpecularInteger, surfacePass.lightingPath.lightDiffuseSpecular);
+    EXPECT_EQ(LIGHTING_INTEGER, surfacePass.lightingPath.style);
 }
 
 TEST_F(LightingTest, PortableSwitchInstallsTheIntegerPair) {
@@ -127,6 +128,6 @@ TEST_F(LightingTest, PortableSwitchInstallsTheIntegerPair) {
     detectCpuFeatures(features);
     unsetenv("VORL_PORTABLE");
     chooseLightingRoutines(features);
-    EXPECT_EQ(&lightDiffuseInteger, lightingPath.lightDiffuse);
-    EXPECT_EQ(LIGHTING_INTEGER, lightingPath.style);
+    EXPECT_EQ(&lightDiffuseInteger, surfacePass.lightingPath.lightDiffuse);
+    EXPECT_EQ(LIGHTING_INTEGER, surfacePass.lightingPath.style);
 }

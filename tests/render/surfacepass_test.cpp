@@ -250,7 +250,7 @@ TEST_F(SurfacePass, MeshesAtTheCoordinateLimitGiveOnlyFiniteVertices) {
                     tessellateBasis(patch, testView(), 0, 0, 256, 256);
                 }
                 for (int i = 0; i < 16; ++i) {
-                    const ScreenVertex& v = tessellation.grid[i];
+                    const ScreenVertex& v = surfacePass.tessellation.grid[i];
                     ASSERT_TRUE(std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.w))
                         << "trial " << trial << " flags " << flags;
                 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "recorder.h"
+#include "render/surfacepass.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
 
@@ -119,7 +120,7 @@ TEST_F(Tessellate, OneStepBezierCornersAreTheControlPoints) {
         for (int k = 0; k < 4; ++k) {
             const int i = corner[k][0] / 3;   // u runs across columns
             const int j = corner[k][1] / 3;
-            const Point3 got = modelOf(tessellation.grid[i * 2 + j]);
+            const Point3 got = modelOf(surfacePass.tessellation.grid[i * 2 + j]);
             const Point4& want = mesh.points[corner[k][1] * 4 + corner[k][0]];
             EXPECT_NEAR(got.x, want.x, 1e-3f);
             EXPECT_NEAR(got.y, want.y, 1e-3f);
@@ -131,13 +132,14 @@ TEST_F(Tessellate, OneStepBezierCornersAreTheControlPoints) {
 TEST_F(Tessellate, TextureCoordinatesSpanThePatch) {
     mesh.patch.steps = 4;
     tessellateBasis(mesh.patch, testView(), 256, 512, 512, 1024);
-    const ScreenVertex& first = tessellation.grid[0];
-    const ScreenVertex& last = tessellation.grid[24];
+    const ScreenVertex& first = surfacePass.tessellation.grid[0];
+    const ScreenVertex& last = surfacePass.tessellation.grid[24];
     EXPECT_NEAR(first.s0 / first.q, 256.0f, 1e-2f);
     EXPECT_NEAR(first.t0 / first.q, 512.0f, 1e-2f);
     EXPECT_NEAR(last.s0 / last.q, 512.0f, 1e-2f);
     EXPECT_NEAR(last.t0 / last.q, 1024.0f, 1e-2f);
-    EXPECT_NEAR(tessellation.grid[5].s0 / tessellation.grid[5].q, 320.0f, 1e-2f);   // (1, 0): one u step
+    const ScreenVertex& oneStep = surfacePass.tessellation.grid[5];   // (1, 0): one u step
+    EXPECT_NEAR(oneStep.s0 / oneStep.q, 320.0f, 1e-2f);
 }
 
 TEST_F(Tessellate, FlatPatchPolyNormalsFaceTheirSide) {
@@ -149,7 +151,7 @@ TEST_F(Tessellate, FlatPatchPolyNormalsFaceTheirSide) {
         mesh.patch.steps = 5;
         tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
         for (int v = 0; v < 36; ++v) {
-            const ScreenVertex& g = tessellation.grid[v];
+            const ScreenVertex& g = surfacePass.tessellation.grid[v];
             // Light along +z: a normal of +z is fully lit (grey 255), -z would give 63.
             EXPECT_EQ(g.colour, 0x00FFFFFFu) << v;
             EXPECT_NEAR(g.s1 / g.q, 128.0f, 0.5f) << v;   // (N.x + 1) / 2 * 256 with N.x = 0
@@ -168,13 +170,14 @@ TEST_F(Tessellate, EdgesCopiedOnlyWhenGapsAreFilled) {
     EXPECT_EQ(mesh.patch.edges[0].slot[0].colour, 0x12345678u);
     renderOptions.gapFill = GAP_FILL;
     tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
+    const ScreenVertex* grid = surfacePass.tessellation.grid;
     for (int k = 0; k <= 3; ++k) {
-        EXPECT_EQ(mesh.patch.edges[EDGE_FIRST_U].slot[k].x, tessellation.grid[k].x);
-        EXPECT_EQ(mesh.patch.edges[EDGE_LAST_U].slot[k].x, tessellation.grid[3 * 4 + k].x);
-        EXPECT_EQ(mesh.patch.edges[EDGE_FIRST_V].slot[k].y, tessellation.grid[k * 4].y);
-        EXPECT_EQ(mesh.patch.edges[EDGE_LAST_V].slot[k].y, tessellation.grid[k * 4 + 3].y);
+        EXPECT_EQ(mesh.patch.edges[EDGE_FIRST_U].slot[k].x, grid[k].x);
+        EXPECT_EQ(mesh.patch.edges[EDGE_LAST_U].slot[k].x, grid[3 * 4 + k].x);
+        EXPECT_EQ(mesh.patch.edges[EDGE_FIRST_V].slot[k].y, grid[k * 4].y);
+        EXPECT_EQ(mesh.patch.edges[EDGE_LAST_V].slot[k].y, grid[k * 4 + 3].y);
         // Clip codes are final in the copies.
-        EXPECT_EQ(mesh.patch.edges[EDGE_LAST_V].slot[k].flags, clipCode(tessellation.grid[k * 4 + 3]));
+        EXPECT_EQ(mesh.patch.edges[EDGE_LAST_V].slot[k].flags, clipCode(grid[k * 4 + 3]));
     }
 }
 
@@ -214,18 +217,19 @@ TEST_F(Tessellate, ForwardDifferencesAgreeWithBasisTables) {
             mesh.patch.steps = n;
             const int basisTriangles = tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
             const int count = (n + 1) * (n + 1);
-            for (int v = 0; v < count; ++v) reference[v] = tessellation.grid[v];
+            for (int v = 0; v < count; ++v) reference[v] = surfacePass.tessellation.grid[v];
             EXPECT_EQ(tessellateForward(mesh.patch, testView(), 0, 0, 256, 256), basisTriangles);
             for (int v = 0; v < count; ++v) {
                 const Point3 a = modelOf(reference[v]);
-                const Point3 b = modelOf(tessellation.grid[v]);
+                const Point3 b = modelOf(surfacePass.tessellation.grid[v]);
                 ASSERT_NEAR(a.x, b.x, 2e-3f) << "type " << type << " n " << n << " v " << v;
                 ASSERT_NEAR(a.y, b.y, 2e-3f) << "type " << type << " n " << n << " v " << v;
                 ASSERT_NEAR(a.z, b.z, 2e-3f) << "type " << type << " n " << n << " v " << v;
                 const int greyA = reference[v].colour & 0xFF;
-                const int greyB = tessellation.grid[v].colour & 0xFF;
+                const int greyB = surfacePass.tessellation.grid[v].colour & 0xFF;
                 ASSERT_NEAR(greyA, greyB, 1) << "type " << type << " n " << n << " v " << v;
-                ASSERT_EQ(reference[v].s0 / reference[v].q, tessellation.grid[v].s0 / tessellation.grid[v].q);
+                const ScreenVertex& drawn = surfacePass.tessellation.grid[v];
+                ASSERT_EQ(reference[v].s0 / reference[v].q, drawn.s0 / drawn.q);
             }
         }
     }
@@ -237,7 +241,7 @@ TEST_F(Tessellate, ShadeAndProjectMatchesTheGridVariants) {
     renderOptions.environmentMapping = true;
     renderOptions.controlNormals = true;
     tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
-    const ScreenVertex fromGrid = tessellation.grid[5];
+    const ScreenVertex fromGrid = surfacePass.tessellation.grid[5];
     // Grid vertex (1, 1) recomputed through the public per-vertex entry.
     BasisTable table;
     buildBasisTable(table, 3, renderOptions.surfaceType);
