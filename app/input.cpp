@@ -129,12 +129,22 @@ void keyDown(HWND hwnd, WPARAM key) {
     case VK_F5: toggleEditMode(); break;
     case 'U': undoEdit(); break;
     case 'R': redoEdit(); break;
+    case 'K': cycleDetailRule(o); break;
     case VK_OEM_PLUS:
     case VK_ADD:
+        // While the screen rule picks the detail, + asks for more of it: a finer tolerance.
+        if (screenRuleOn(o)) {
+            stepScreenTolerance(o, -1);
+            break;
+        }
         o.subdivisions = clampTo(o.subdivisions + 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;
     case VK_OEM_MINUS:
     case VK_SUBTRACT:
+        if (screenRuleOn(o)) {
+            stepScreenTolerance(o, 1);
+            break;
+        }
         o.subdivisions = clampTo(o.subdivisions - 1, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
         break;
     default: program.input.heldKeys |= heldBit(key); break;

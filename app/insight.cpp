@@ -467,6 +467,14 @@ void inspectionPrintLines() {
                       static_cast<int>(surfacePass.patchesVisited),
                       static_cast<int>(surfacePass.patchesDrawn),
                       static_cast<int>(surfacePass.boxesTested));
+        // The distance rule's overlay stays as it always was.
+        const RenderOptions& o = renderOptions;
+        if (screenRuleOn(o)) {
+            consolePrintf("detail: screen, tolerance %.3g px (+ finer, - coarser)\n",
+                          static_cast<double>(o.screenTolerance));
+        } else if (o.dynamicDetail && o.detailRule != DETAIL_DISTANCE) {
+            consolePrintf("detail: %s\n", detailRuleName(o.detailRule));
+        }
     }
     if (inspection.auditBounds) {
         const AuditResult& a = t.lastAudit;

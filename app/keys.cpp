@@ -37,6 +37,7 @@ const KeyHelp KEY_LIST[] = {
     {KEYS_DRAWING, "P", "pause/unpause waves", true},
     {KEYS_DETAIL, "+, -", "increase/decrease static patch subdivs", true},
     {KEYS_DETAIL, "X", "toggle dynamic lod: detail by distance", true},
+    {KEYS_DETAIL, "K", "detail rule: distance, smooth, screen (+, - its tolerance)", false},
     {KEYS_DETAIL, "I", "toggle forward differencing (else basis tables)", true},
     {KEYS_DETAIL, "G", "gap fill mode: no fill, fill, fill green", true},
     {KEYS_FILES, "S", "save the surfaces, waves included, to data/vorl.txt", false},
