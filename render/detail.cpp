@@ -77,6 +77,29 @@ void secondDifferences(const Point4 q[16], float& alongRows, float& alongColumns
     }
 }
 
+float meshFlatness(const Point4* mesh, const PatchRecord& patch, int surfaceType) {
+    Point4 q[16];
+    const Point4* first = mesh + (patch.lastRow - 3) * patch.width + (patch.lastColumn - 3);
+    float sum = 0.0f;   // not a number when any coordinate is not, which fmax would drop
+    for (int a = 0; a < 4; ++a) {
+        for (int b = 0; b < 4; ++b) {
+            q[a * 4 + b] = first[a * patch.width + b];
+            sum += q[a * 4 + b].x + q[a * 4 + b].y + q[a * 4 + b].z;
+        }
+    }
+    if (sum != sum) return sum;
+    float rows, columns, mixed;
+    secondDifferences(q, rows, columns, mixed);
+    // The second derivative along a direction is a weighted mean (weights >= 0, sum 1) of the
+    // second differences, times 6 for the Bezier form and 1 for the uniform B-spline form; the
+    // mixed one likewise of the mixed differences, times 9 or 1. Over a triangle of a grid with
+    // steps h the linear piece is within (Muu + 2 Muv + Mvv) h^2 / 8 of the surface.
+    const bool bezier = surfaceType == SURFACE_BEZIER;
+    const float second = bezier ? 6.0f : 1.0f;
+    const float cross = bezier ? 9.0f : 1.0f;
+    return 0.125f * (second * (rows + columns) + 2.0f * cross * mixed);
+}
+
 }  // namespace
 
 int chooseStepCount(const PatchRecord& patch, const Point3& eye) {
@@ -136,28 +159,23 @@ void buildDetailScale(DetailScale& scale, const Matrix4& frameMatrix, const Clip
 }
 
 float patchFlatness(const PatchRecord& patch, int surfaceType) {
-    Point4 q[16];
-    const Point4* first = patch.controlPoints + (patch.lastRow - 3) * patch.width +
-                          (patch.lastColumn - 3);
-    float sum = 0.0f;   // not a number when any coordinate is not, which fmax would drop
-    for (int a = 0; a < 4; ++a) {
-        for (int b = 0; b < 4; ++b) {
-            q[a * 4 + b] = first[a * patch.width + b];
-            sum += q[a * 4 + b].x + q[a * 4 + b].y + q[a * 4 + b].z;
-        }
-    }
-    if (sum != sum) return sum;
-    float rows, columns, mixed;
-    secondDifferences(q, rows, columns, mixed);
-    // The second derivative along a direction is a weighted mean (weights >= 0, sum 1) of the
-    // second differences, times 6 for the Bezier form and 1 for the uniform B-spline form; the
-    // mixed one likewise of the mixed differences, times 9 or 1. Over a triangle of a grid with
-    // steps h the linear piece is within (Muu + 2 Muv + Mvv) h^2 / 8 of the surface.
-    const bool bezier = surfaceType == SURFACE_BEZIER;
-    const float second = bezier ? 6.0f : 1.0f;
-    const float cross = bezier ? 9.0f : 1.0f;
-    return 0.125f * (second * (rows + columns) + 2.0f * cross * mixed);
+    return meshFlatness(patch.controlPoints, patch, surfaceType);
 }
+
+float patchShadeError(const PatchRecord& patch, int surfaceType) {
+    if (patch.controlNormals == nullptr) return 0.0f;
+    const Point4* mesh = patch.controlPoints;
+    const int firstRow = (patch.lastRow - 3) * patch.width;
+    const int lastRow = patch.lastRow * patch.width;
+    const Point4& a = mesh[firstRow + patch.lastColumn - 3];
+    const Point4& b = mesh[firstRow + patch.lastColumn];
+    const Point4& c = mesh[lastRow + patch.lastColumn - 3];
+    const Point4& d = mesh[lastRow + patch.lastColumn];
+    const float extent = std::fmax(length3(d.x - a.x, d.y - a.y, d.z - a.z),
+                                   length3(c.x - b.x, c.y - b.y, c.z - b.z));
+    return meshFlatness(patch.controlNormals, patch, surfaceType) * extent;
+}
+
 
 float chooseDetailLevel(const PatchRecord& patch, const Point3& eye, const DetailScale& scale) {
     const float top = static_cast<float>(GRID_MAX_STEPS);
@@ -176,7 +194,8 @@ float chooseDetailLevel(const PatchRecord& patch, const Point3& eye, const Detai
             }
         }
         if (nearest < scale.nearW) nearest = scale.nearW;
-        const float flatness = patchFlatness(patch, renderOptions.surfaceType);
+        const int type = renderOptions.surfaceType;
+        const float flatness = patchFlatness(patch, type) + patchShadeError(patch, type);
         // Error in pixels with the longest step 1 / level: flatness * pixels / level^2.
         const float pixels = flatness * scale.pixelsAtUnitDepth / nearest;
         const float level = std::sqrt(pixels / renderOptions.screenTolerance);

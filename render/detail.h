@@ -26,9 +26,15 @@ void buildDetailScale(DetailScale& scale, const Matrix4& frameMatrix, const Clip
 // longest step is h (parameter units, both directions) is never more than C * h * h away.
 // From the control points' second and mixed differences; not a number when they are not.
 float patchFlatness(const PatchRecord& patch, int surfaceType);
+// The shading's share of the error, in the same mesh units: the control normals' flatness
+// (how far the shading the grid interpolates strays from the patch's, as a fraction of full
+// light) times the patch's extent, so that a shading error over a patch weighs as much as a
+// full-contrast edge moved by that share of the patch's size. 0 without control normals.
+float patchShadeError(const PatchRecord& patch, int surfaceType);
 // The fractional step count 1..20 of the smooth and screen rules (renderOptions.detailRule):
 // the distance rule's estimate less one, not cut to a whole number, or the least level whose
-// projected flattening error stays within renderOptions.screenTolerance pixels.
+// projected flattening error (geometry and shading, above) stays within
+// renderOptions.screenTolerance pixels.
 float chooseDetailLevel(const PatchRecord& patch, const Point3& eye, const DetailScale& scale);
 // Sets patch.steps to the whole count above level (1..20) and patch.coarseness to what the
 // level falls short of it, so the grid slides without a jump as the level moves.
