@@ -202,6 +202,30 @@ TEST(ScreenRule, FlatPatchesGetOneStepCurvedOnesMore) {
     EXPECT_EQ(chooseDetailLevel(curved.patch, Point3{0, 0, 0}, scale), 1.0f);
 }
 
+TEST(ScreenRule, ShadingWeighsTheNormalsCurvatureTimesThePatchSize) {
+    OnePatch p;
+    Point4 normals[16];
+    for (int a = 0; a < 4; ++a) {
+        for (int b = 0; b < 4; ++b) {
+            p.points[a * 4 + b] = {2.0f * a, 2.0f * b, 0.0f, 1.0f};
+            normals[a * 4 + b] = {0.0f, 0.0f, 1.0f, 0.0f};
+        }
+    }
+    EXPECT_EQ(patchShadeError(p.patch, SURFACE_BSPLINE), 0.0f);   // no normals
+    p.patch.controlNormals = normals;
+    EXPECT_EQ(patchShadeError(p.patch, SURFACE_BSPLINE), 0.0f);   // even normals
+    normals[5].x = 0.2f;   // an inner normal leans: a second difference of 0.4 at most
+    const float small = patchShadeError(p.patch, SURFACE_BSPLINE);
+    EXPECT_GT(small, 0.0f);
+    for (Point4& q : p.points) {   // the same normals over a patch twice the size
+        q.x *= 2.0f;
+        q.y *= 2.0f;
+    }
+    EXPECT_FLOAT_EQ(patchShadeError(p.patch, SURFACE_BSPLINE), 2.0f * small);
+    // The Bezier form's derivatives are larger for the same differences.
+    EXPECT_GT(patchShadeError(p.patch, SURFACE_BEZIER), 2.0f * small);
+}
+
 TEST(SlidingGrid, EvenAtWholeLevelsAndTheCoarserGridAtTheOtherEnd) {
     for (int n = 1; n <= GRID_MAX_STEPS; ++n) {
         float p[GRID_MAX_SIDE];
