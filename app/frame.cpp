@@ -49,7 +49,7 @@ void printHelp(int linesAbove) {
     char rule[48];
     formatDetailRule(rule, sizeof rule, ", ");
     const char* plusMinus = !o.dynamicDetail ? ""
-                            : screenRuleOn(o) ? " (unused: + finer, - coarser tolerance)"
+                            : screenRuleOn(o) ? " (the screen tolerance instead)"
                                               : " (unused: dynamic)";
     consolePrintf(
         "\n\n\n"
