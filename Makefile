@@ -6,7 +6,7 @@ BUILD ?= build
 SANBUILD ?= build-sanitize
 GEN := -G Ninja
 
-.PHONY: setup build run test test-sanitize bench bench-comparison bench-scale bench-web fuzz soak windows test-windows web serve-web test-web dist test-dist clean
+.PHONY: setup build run test test-sanitize bench bench-comparison bench-scale bench-lod bench-web fuzz soak windows test-windows web serve-web test-web dist test-dist clean
 
 setup:
 	@bash scripts/setup
@@ -78,6 +78,10 @@ bench-comparison: build
 # frame, peak memory and frame rates, medians of runs (BENCH_ARGS e.g. "--sides 128,512 --runs 5").
 bench-scale: build
 	@$(BUILD)/scale_bench $(BENCH_ARGS)
+
+# The detail rules against static detail 20 (bench/lod_bench.cpp); --quick for fewer tolerances.
+bench-lod: build
+	@$(BUILD)/lod_bench $(BENCH_ARGS)
 
 bench-web: web build
 	@BUILD=$(BUILD) bash bench/web_fps $(BENCH_ARGS)

@@ -29,6 +29,18 @@ namespace {
 
 const char* onOff(bool value) { return value ? "on" : "off"; }
 
+// The detail rule as F1 and the statistics line show it: nothing for the distance rule (their
+// text is then as it always was), else the rule and, for the screen rule, its tolerance.
+void formatDetailRule(char* out, std::size_t size, const char* before) {
+    const RenderOptions& o = renderOptions;
+    out[0] = '\0';
+    if (o.detailRule == DETAIL_SMOOTH) {
+        std::snprintf(out, size, "%ssmooth", before);
+    } else if (o.detailRule == DETAIL_SCREEN) {
+        std::snprintf(out, size, "%sscreen %.3g px", before, static_cast<double>(o.screenTolerance));
+    }
+}
+
 // `linesAbove`: rows the statistics text took; the help starts below them. First the demo's
 // own list with the settings in brackets, then every other key of the key table in its words.
 void printHelp(int linesAbove) {
@@ -36,6 +48,11 @@ void printHelp(int linesAbove) {
     const RenderOptions& o = renderOptions;
     const int gap = (o.gapFill >= 0 && o.gapFill < GAP_FILL_MODE_COUNT) ? o.gapFill : 0;
     for (int row = 3; row < linesAbove; ++row) consolePrintf("\n");
+    char rule[48];
+    formatDetailRule(rule, sizeof rule, ", ");
+    const char* plusMinus = !o.dynamicDetail ? ""
+                            : screenRuleOn(o) ? " (the screen tolerance instead)"
+                                              : " (unused: dynamic)";
     consolePrintf(
         "\n\n\n"
         "mouse movement: rotate camera\n"
@@ -55,12 +72,12 @@ void printHelp(int linesAbove) {
         "T: toggle surface type [%s]\n"
         "V: toggle vsynch\n"
         "W: toggle wireframe\n"
-        "X: toggle dynamic lod [%s]\n"
+        "X: toggle dynamic lod [%s%s]\n"
         "Y: toggle specular lighting [%s]\n",
-        o.subdivisions, o.dynamicDetail ? " (unused: dynamic)" : "",
+        o.subdivisions, plusMinus,
         o.controlNormals ? "control normals" : "poly normals", gapNames[gap], onOff(o.fog),
         onOff(o.forwardDifferencing), o.surfaceType == SURFACE_BSPLINE ? "b-spline" : "bezier",
-        onOff(o.dynamicDetail), onOff(o.specular));
+        onOff(o.dynamicDetail), rule, onOff(o.specular));
     int count = 0;
     const KeyEntry* keys = keyList(&count);
     for (int i = 0; i < count; ++i) {
@@ -162,11 +179,13 @@ void countFrame(FrameStats& stats, DWORD start, DWORD end) {
 int formatStatisticsLine(char* out, int size) {
     const int ppf = program.stats.polygons;
     const int pps = static_cast<int>(static_cast<float>(ppf) * program.stats.framesPerSecond);
+    char rule[48];
+    formatDetailRule(rule, sizeof rule, " lod: ");
     return std::snprintf(out, static_cast<std::size_t>(size),
-                         "fps: %.2f, ppf: %6d, pps: %6d [%d x %d vsynch: %s]\n",
+                         "fps: %.2f, ppf: %6d, pps: %6d [%d x %d vsynch: %s%s]\n",
                          program.stats.framesPerSecond, ppf, pps,
                          display.output.width, display.output.height,
-                         renderOptions.verticalSync ? " on" : "off");
+                         renderOptions.verticalSync ? " on" : "off", rule);
 }
 
 void runFrame() {

@@ -73,10 +73,16 @@ void toggleControlPoints(const KeyPress&) { flip(options().showControlPoints); }
 void toggleWaves(const KeyPress&) { flip(options().wavesPaused); }
 void stepSubdivisions(const KeyPress& p) {
     const int step = p.code == VK_OEM_PLUS || p.code == VK_ADD ? 1 : -1;
+    // While the screen rule picks the detail, + asks for more of it: a finer tolerance.
+    if (screenRuleOn(options())) {
+        stepScreenTolerance(options(), -step);
+        return;
+    }
     std::int32_t& subdivisions = options().subdivisions;
     subdivisions = clampTo(subdivisions + step, SUBDIVISIONS_MIN, SUBDIVISIONS_MAX);
 }
 void toggleDynamicDetail(const KeyPress&) { flip(options().dynamicDetail); }
+void cycleRule(const KeyPress&) { cycleDetailRule(options()); }
 void toggleDifferencing(const KeyPress&) { flip(options().forwardDifferencing); }
 void cycleGapFill(const KeyPress&) {
     options().gapFill = (options().gapFill + 1) % GAP_FILL_MODE_COUNT;
@@ -141,6 +147,8 @@ const KeyEntry KEY_TABLE[] = {
      {VK_OEM_PLUS, VK_ADD, VK_OEM_MINUS, VK_SUBTRACT}, KEY_ANY_SHIFT, false},
     {KEYS_DETAIL, "X", "toggle dynamic lod: detail by distance", true, toggleDynamicDetail,
      {'X'}, KEY_ANY_SHIFT, false},
+    {KEYS_DETAIL, "Q", "detail rule: distance, smooth, screen (+, - its tolerance)", false,
+     cycleRule, {'Q'}, KEY_ANY_SHIFT, false},
     {KEYS_DETAIL, "I", "toggle forward differencing (else basis tables)", true,
      toggleDifferencing, {'I'}, KEY_ANY_SHIFT, false},
     {KEYS_DETAIL, "G", "gap fill mode: no fill, fill, fill green", true, cycleGapFill, {'G'},

@@ -284,6 +284,16 @@ void chooseProcessorPaths() {
 
 void resetProgramDefaults() {
     resetRenderOptions();
+    // --lod: the rule dynamic detail starts with.
+    const PlatformRequests& requests = platformRequests();
+    static_assert(static_cast<int>(PLATFORM_LOD_SCREEN) == static_cast<int>(DETAIL_SCREEN) &&
+                  static_cast<int>(PLATFORM_LOD_SMOOTH) == static_cast<int>(DETAIL_SMOOTH));
+    if (requests.lodRule > PLATFORM_LOD_DISTANCE && requests.lodRule < DETAIL_RULE_COUNT) {
+        renderOptions.detailRule = requests.lodRule;
+        if (requests.lodRule == PLATFORM_LOD_SCREEN) {
+            renderOptions.screenTolerance = requests.lodTolerance;
+        }
+    }
     program.camera = CAMERA_DEFAULT;
     program.editor = EditorState{};
     resetCaptureState();

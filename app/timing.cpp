@@ -8,6 +8,8 @@
 #include "display/display.h"
 #include "display/overlay.h"
 #include "platform/win32.h"
+#include "render/detail.h"
+#include "render/options.h"
 #include "render/surfacepass.h"
 #include "vexa/vexa.h"
 
@@ -118,6 +120,14 @@ void timingPrintLines() {
                   static_cast<int>(surfacePass.patchesVisited),
                   static_cast<int>(surfacePass.patchesDrawn),
                   static_cast<int>(surfacePass.boxesTested));
+    // The distance rule's overlay stays as it always was.
+    const RenderOptions& o = renderOptions;
+    if (screenRuleOn(o)) {
+        consolePrintf("detail: screen, tolerance %.3g px (+ finer, - coarser)\n",
+                      static_cast<double>(o.screenTolerance));
+    } else if (o.dynamicDetail && o.detailRule != DETAIL_DISTANCE) {
+        consolePrintf("detail: %s\n", detailRuleName(o.detailRule));
+    }
 }
 
 void timingDrawMarks() {

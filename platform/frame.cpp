@@ -72,6 +72,8 @@ void platformSetSummaryLine(const char* line) {
 const PlatformRequests& platformRequests() {
     static PlatformRequests requests;
     requests.auditCracks = platformOptions.auditCracks;
+    requests.lodRule = platformOptions.lodRule;
+    requests.lodTolerance = platformOptions.lodTolerance;
     requests.echoDiagnostics = backendHeadless();
 #if VORL_HAVE_WEB
     requests.echoDiagnostics = true;   // nobody reads error.txt inside a page

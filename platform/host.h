@@ -31,6 +31,8 @@ struct PlatformOptions {
     char recordFile[PLATFORM_PATH_MAX];   // empty = the run is not recorded
     bool png;                 // pictures (captures, the last frame) are saved as PNG
     bool auditCracks;         // the program audits every frame for gaps between patches
+    int lodRule;              // --lod: PLATFORM_LOD_DISTANCE (default), _SMOOTH or _SCREEN
+    float lodTolerance;       // --lod screen=PX: PX, 0 without it
 };
 extern PlatformOptions platformOptions;
 

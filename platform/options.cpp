@@ -4,6 +4,7 @@
 // that neither the platform nor the program knows is refused; a bad one is a user mistake
 // reported in one line.
 #include <cerrno>
+#include <cmath>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +43,11 @@ static const char HELP_TEXT[] =
     "  --png                   write captures and --save-last-frame as PNG (scrn0000.png ...)\n"
     "  --audit-cracks          audit every frame for gaps between patches (as F4 does) and\n"
     "                          print 'crack audit: frames=N gaps=M largest=K' at exit\n"
+    "  --lod RULE              the rule of dynamic detail (X), cycled with K: 'distance' (the\n"
+    "                          default, whole step counts), 'smooth' (distance, the counts'\n"
+    "                          fractions morphed in) or 'screen=PX' (the least count whose\n"
+    "                          flattening error stays within PX pixels, 0.125..64, morphed;\n"
+    "                          + and - change PX)\n"
     "\n"
     "Program options:\n"
     "  -res WxH                output resolution: 1600x1200, 1280x1024, 1024x768, 800x600,\n"
@@ -82,7 +88,7 @@ std::string platformHelpText(const char* keyList) {
 enum OptionKind {
     OPTION_HELP = 0, OPTION_HEADLESS, OPTION_WINDOWED, OPTION_FRAMES, OPTION_INPUT,
     OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_PNG, OPTION_AUDIT_CRACKS,
-    OPTION_RECORD, OPTION_VERSION, OPTION_KIND_COUNT
+    OPTION_RECORD, OPTION_VERSION, OPTION_LOD, OPTION_KIND_COUNT
 };
 struct OptionName {
     const char* name;
@@ -93,6 +99,7 @@ static const OptionName OPTION_NAMES[] = {
     {"--frames", true},  {"--input", true},        {"--fixed-clock", true},
     {"--answer", true},  {"--save-last-frame", true}, {"--png", false},
     {"--audit-cracks", false}, {"--record", true}, {"--version", false},
+    {"--lod", true},
 };
 static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_KIND_COUNT);
 
@@ -105,6 +112,33 @@ static bool parseCount(const char* text, long* value) {
     if (errno != 0 || *end != '\0' || v < 0 || v > INT_MAX) return false;
     *value = v;
     return true;
+}
+
+// --lod's value: distance, smooth or screen=PX with PX a decimal number of pixels in range.
+static bool parseLodRule(const char* name, const char* value, PlatformOptions* o,
+                         std::string* error) {
+    if (std::strcmp(value, "distance") == 0 || std::strcmp(value, "smooth") == 0) {
+        o->lodRule = value[0] == 'd' ? PLATFORM_LOD_DISTANCE : PLATFORM_LOD_SMOOTH;
+        o->lodTolerance = 0.0f;
+        return true;
+    }
+    if (std::strncmp(value, "screen=", 7) == 0) {
+        const char* number = value + 7;
+        errno = 0;
+        char* end = nullptr;
+        const double px = std::strtod(number, &end);
+        const bool isNumber = number[0] != '\0' && *end == '\0' && errno == 0 && std::isfinite(px);
+        if (isNumber && px >= PLATFORM_LOD_TOLERANCE_MIN && px <= PLATFORM_LOD_TOLERANCE_MAX) {
+            o->lodRule = PLATFORM_LOD_SCREEN;
+            o->lodTolerance = static_cast<float>(px);
+            return true;
+        }
+        *error = std::string(name) + ": expected a tolerance of 0.125 to 64 pixels after " +
+                 "'screen=', not '" + number + "'";
+        return false;
+    }
+    *error = std::string(name) + ": expected distance, smooth or screen=PX, not '" + value + "'";
+    return false;
 }
 
 static bool copyPath(char* dst, const char* value, const char* option, std::string* error) {
@@ -155,6 +189,7 @@ static bool applyOption(int kind, const char* name, const char* value, PlatformO
     case OPTION_SAVE_LAST_FRAME: return copyPath(o->saveLastFrameFile, value, name, error);
     case OPTION_RECORD: return copyPath(o->recordFile, value, name, error);
     case OPTION_AUDIT_CRACKS: o->auditCracks = true; return true;
+    case OPTION_LOD: return parseLodRule(name, value, o, error);
     case OPTION_PNG:
 #if VORL_HAVE_PNG
         o->png = true;

@@ -25,8 +25,15 @@ void platformSetStatusLine(const char* line);
 void platformSetSummaryLine(const char* line);
 // The platform options that ask the program for something (taken from the command line like
 // every platform option, so the program's own command line stays as it is).
+// The detail rules --lod names, in the order the program numbers them.
+enum PlatformLodRule { PLATFORM_LOD_DISTANCE = 0, PLATFORM_LOD_SMOOTH, PLATFORM_LOD_SCREEN };
+// The tolerances --lod screen=PX accepts, in pixels.
+constexpr float PLATFORM_LOD_TOLERANCE_MIN = 0.125f;
+constexpr float PLATFORM_LOD_TOLERANCE_MAX = 64.0f;
 struct PlatformRequests {
     bool auditCracks;   // --audit-cracks: audit every frame for gaps between patches
+    int lodRule;        // --lod: a PlatformLodRule
+    float lodTolerance; // --lod screen=PX: PX; 0 for the other rules
     // The run has no window of its own (headless), or a page shows what the program prints:
     // diagnostics go to standard error as well as to their file.
     bool echoDiagnostics;

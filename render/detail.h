@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "geometry/transform.h"
 #include "geometry/vector.h"
 #include "surface/surface.h"
 
@@ -13,6 +14,33 @@ constexpr float DETAIL_K_BEZIER = 60.0f;
 // Step count 1..20 for the patch seen from eye (mesh units). The eye at the patch centre
 // gets 20; a centre that is not a number gets 1.
 int chooseStepCount(const PatchRecord& patch, const Point3& eye);
+// What the screen rule needs of a view: the frame matrix's depth row (a mesh point's w) and a
+// bound on the pixels a mesh-space displacement of one unit moves at w = 1, anywhere in the
+// view's rectangle; depths nearer than nearW are clipped, so they count as nearW.
+struct DetailScale {
+    float wRow[4];
+    float pixelsAtUnitDepth;
+    float nearW;
+};
+// Fills scale from the view's frame matrix (mesh to screen pixels and w) and clip bounds.
+void buildDetailScale(DetailScale& scale, const Matrix4& frameMatrix, const ClipBounds& clip);
+// A bound C (mesh units) on how far the patch strays from its grid of triangles: a grid whose
+// longest step is h (parameter units, both directions) is never more than C * h * h away.
+// From the control points' second and mixed differences; not a number when they are not.
+float patchFlatness(const PatchRecord& patch, int surfaceType);
+// The shading's share of the error, in the same mesh units: the control normals' flatness
+// (how far the shading the grid interpolates strays from the patch's, as a fraction of full
+// light) times the patch's extent, so that a shading error over a patch weighs as much as a
+// full-contrast edge moved by that share of the patch's size. 0 without control normals.
+float patchShadeError(const PatchRecord& patch, int surfaceType);
+// The fractional step count 1..20 of the smooth and screen rules (renderOptions.detailRule):
+// the distance rule's estimate less one, not cut to a whole number, or the least level whose
+// projected flattening error (geometry and shading, above) stays within
+// renderOptions.screenTolerance pixels.
+float chooseDetailLevel(const PatchRecord& patch, const Point3& eye, const DetailScale& scale);
+// Sets patch.steps to the whole count above level (1..20) and patch.coarseness to what the
+// level falls short of it, so the grid slides without a jump as the level moves.
+void setDetailLevel(PatchRecord& patch, float level);
 // The cull mode of the surfaces for a view's inspection tools (INSPECT_* bits, render/view.h):
 // back faces are dropped, except on audited frames, which draw both faces so that background
 // seen past a fold of the sheet is not taken for a gap.

@@ -56,6 +56,7 @@ inline PatchRecord* addDrawnPatch(Surface& surface, std::int32_t index) {
     record.lastColumn = 0;
     record.lastRow = 0;
     record.steps = 0;
+    record.coarseness = 0.0f;
     for (PatchEdge& edge : record.edges) edge.slot = nullptr;
     surface.patchSlots[index] = slot;
     return &record;

@@ -56,6 +56,21 @@ std::uint32_t heatColour(int steps) {
     }
 }
 
+std::uint32_t heatColourLevel(float level) {
+    if (!(level >= 1.0f)) level = 1.0f;
+    if (level > static_cast<float>(GRID_MAX_STEPS)) level = static_cast<float>(GRID_MAX_STEPS);
+    const int position = static_cast<int>((level - 1.0f) * 4.0f * 255.0f /
+                                          static_cast<float>(GRID_MAX_STEPS - 1));
+    const int leg = position / 255 < 4 ? position / 255 : 3;
+    const int f = position - leg * 255;
+    switch (leg) {
+    case 0: return abgr(0, f, 255);
+    case 1: return abgr(0, 255, 255 - f);
+    case 2: return abgr(f, 255, 0);
+    default: return abgr(255, 255 - f, 0);
+    }
+}
+
 void stageClockSwitch(TimedStage next) {
     const std::int64_t now = counterNow();
     inspection.stageTicks[inspection.currentStage] += now - inspection.stageStart;

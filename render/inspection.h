@@ -24,6 +24,9 @@ enum TimedStage : std::int32_t {
 // 20 red; crack-fill polygons white. Each is exactly representable in 5-6-5.
 constexpr std::uint32_t HEAT_CRACK_COLOUR = 0xFFFFFFFFu;
 std::uint32_t heatColour(int steps);
+// The colour of a fractional step count 1..20 between heatColour's: whole levels give
+// heatColour's colours (to a unit of rounding).
+std::uint32_t heatColourLevel(float level);
 
 // Where a drawn patch landed on the screen in this frame (the bounds of its grid's
 // projected vertices, and of its border cut to the depth range), for the crack audit. The

@@ -83,6 +83,8 @@ struct PatchWalk {
     float waveLow, waveHigh; // and keep them within this range
     float wRow[4];           // the frame matrix's w row: a mesh point's depth
     float wBeyond;           // depths past this lie beyond the far plane, with room to spare
+    bool sliding;            // dynamic detail by a rule with fractional levels
+    DetailScale detail;      // what the screen rule needs of the view
 };
 
 // Grows a scratch array to at least `wanted` entries (its contents are not kept); false, with
@@ -267,11 +269,21 @@ int visitPatch(Surface& surface, const View& view, const PatchWalk& walk, Tessel
     ++surfacePass.patchesDrawn;
     patch->lastColumn = lastColumn;
     patch->lastRow = lastRow;
-    patch->steps = chooseStepCount(*patch, walk.eye);
+    if (walk.sliding) {
+        setDetailLevel(*patch, chooseDetailLevel(*patch, walk.eye, walk.detail));
+        // Only the basis tables take a sliding grid's uneven steps.
+        if (patch->coarseness > 0.0f) tessellate = tessellateBasis;
+    } else {
+        patch->steps = chooseStepCount(*patch, walk.eye);
+    }
     // The tessellators save the borders whenever gaps are filled (crack filling itself runs
     // only with dynamic detail).
     if (renderOptions.gapFill != GAP_NO_FILL) lendDrawnBorders(*patch);
-    if (view.inspect & INSPECT_HEAT_MAP) vxSetConstantColor(heatColour(patch->steps));
+    if (view.inspect & INSPECT_HEAT_MAP) {
+        vxSetConstantColor(walk.sliding ? heatColourLevel(static_cast<float>(patch->steps) -
+                                                          patch->coarseness)
+                                        : heatColour(patch->steps));
+    }
     stageMark(TIMED_TESSELLATE);
     const int triangles = tessellate(*patch, view, s, t, s + ds, t + dt);
     // The grid stays valid until the next patch.
@@ -398,6 +410,8 @@ int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float 
     walk.origin = renderOptions.surfaceType == SURFACE_BEZIER ? 3 : 1;
     for (int k = 0; k < 4; ++k) walk.wRow[k] = view.frameMatrix.m[12 + k];
     walk.wBeyond = view.clip.wFar + FAR_SKIP_MARGIN * std::fabs(view.clip.wFar);
+    walk.sliding = renderOptions.dynamicDetail && renderOptions.detailRule != DETAIL_DISTANCE;
+    if (walk.sliding) buildDetailScale(walk.detail, view.frameMatrix, view.clip);
     walk.nx = patchColumns(surface, renderOptions.surfaceType);
     walk.ny = patchRows(surface, renderOptions.surfaceType);
     int triangles = 0;

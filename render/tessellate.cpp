@@ -161,6 +161,81 @@ void buildDerivativeTable(DerivativeTable& table, int n, int surfaceType) {
     }
 }
 
+namespace {
+
+// The weights of buildBasisTable and buildDerivativeTable at one parameter, written the same
+// way so that the same parameter gives the same numbers.
+void basisWeights(float w[4], float p, int surfaceType) {
+    const float m = 1.0f - p;
+    if (surfaceType == SURFACE_BEZIER) {
+        w[0] = m * m * m;
+        w[1] = 3.0f * p * m * m;
+        w[2] = 3.0f * p * p * m;
+        w[3] = p * p * p;
+    } else {
+        const float p2 = p * p;
+        const float p3 = p2 * p;
+        w[0] = m * m * m * ONE_SIXTH;
+        w[1] = (3.0f * p3 - 6.0f * p2 + 4.0f) * ONE_SIXTH;
+        w[2] = (-3.0f * p3 + 3.0f * p2 + 3.0f * p + 1.0f) * ONE_SIXTH;
+        w[3] = p3 * ONE_SIXTH;
+    }
+}
+
+void derivativeWeights(float d[4], float p, int surfaceType) {
+    const float m = 1.0f - p;
+    const float p2 = p * p;
+    if (surfaceType == SURFACE_BEZIER) {
+        d[0] = -3.0f * m * m;
+        d[1] = 9.0f * p2 - 12.0f * p + 3.0f;
+        d[2] = 6.0f * p - 9.0f * p2;
+        d[3] = 3.0f * p2;
+    } else {
+        d[0] = (-3.0f * p2 + 6.0f * p - 3.0f) * ONE_SIXTH;
+        d[1] = (9.0f * p2 - 12.0f * p) * ONE_SIXTH;
+        d[2] = (-9.0f * p2 + 6.0f * p + 3.0f) * ONE_SIXTH;
+        d[3] = 3.0f * p2 * ONE_SIXTH;
+    }
+}
+
+// A sliding grid's texture coordinates: the grid loops step s and t evenly, so each vertex
+// gets its own row's and column's parameter instead (s0 and t0 carry q like every vertex).
+void retextureSlidingGrid(int n, const float* p, float sLo, float tLo, float sHi, float tHi) {
+    for (int i = 0; i <= n; ++i) {
+        const float s = sLo + (sHi - sLo) * p[i];
+        ScreenVertex* row = &surfacePass.tessellation.grid[i * (n + 1)];
+        for (int j = 0; j <= n; ++j) {
+            const float t = tLo + (tHi - tLo) * p[j];
+            row[j].s0 = s * row[j].q;
+            row[j].t0 = t * row[j].q;
+        }
+    }
+}
+
+}  // namespace
+
+void buildSlidingParameters(float p[GRID_MAX_SIDE], int n, float coarseness) {
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    const float step = 1.0f / (static_cast<float>(n) - coarseness);
+    const int shortStep = n / 2;
+    float q = 0.0f;
+    for (int i = 0; i < n; ++i) {
+        p[i] = q;
+        q += i == shortStep ? (1.0f - coarseness) * step : step;
+    }
+    p[n] = 1.0f;
+}
+
+void buildBasisTableAt(BasisTable& table, const float* p, int n, int surfaceType) {
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    for (int i = 0; i <= n; ++i) basisWeights(table.row[i], p[i], surfaceType);
+}
+
+void buildDerivativeTableAt(DerivativeTable& table, const float* p, int n, int surfaceType) {
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    for (int i = 0; i <= n; ++i) derivativeWeights(table.row[i], p[i], surfaceType);
+}
+
 void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3& unitNormal) {
     ScreenVertex start;
     start.x = slot.x;
@@ -291,8 +366,16 @@ int tessellateBasis(PatchRecord& patch, const View& view, float sLo, float tLo, 
     const int type = renderOptions.surfaceType;
     const bool polyNormals = !renderOptions.controlNormals;
     const float h = 1.0f / static_cast<float>(n);
-    buildBasisTable(surfacePass.tessellation.basis, n, type);
-    if (polyNormals) buildDerivativeTable(surfacePass.tessellation.derivative, n, type);
+    const bool sliding = patch.coarseness > 0.0f;
+    float slid[GRID_MAX_SIDE];
+    if (sliding) {
+        buildSlidingParameters(slid, n, patch.coarseness);
+        buildBasisTableAt(surfacePass.tessellation.basis, slid, n, type);
+        if (polyNormals) buildDerivativeTableAt(surfacePass.tessellation.derivative, slid, n, type);
+    } else {
+        buildBasisTable(surfacePass.tessellation.basis, n, type);
+        if (polyNormals) buildDerivativeTable(surfacePass.tessellation.derivative, n, type);
+    }
     const float stepS = (sHi - sLo) * h;
     const float stepT = (tHi - tLo) * h;
     PatchMatrices points;
@@ -311,6 +394,7 @@ int tessellateBasis(PatchRecord& patch, const View& view, float sLo, float tLo, 
     loadVertexConstants(constants, view.light);
     beginVertices();
     grid(constants, n, points, normals, sLo, tLo, stepS, stepT);
+    if (sliding) retextureSlidingGrid(n, slid, sLo, tLo, sHi, tHi);
     endVertices();
     if (renderOptions.gapFill != GAP_NO_FILL) copyPatchEdges(patch);
     stageMark(TIMED_EMIT);

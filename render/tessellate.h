@@ -96,6 +96,15 @@ void chooseGridRoutines(const CpuFeatures& features);
 void buildBasisTable(BasisTable& table, int n, int surfaceType);
 void buildDerivativeTable(DerivativeTable& table, int n, int surfaceType);
 
+// The parameters 0 .. 1 of rows 0 .. n of a grid that slides (coarseness > 0, see
+// PatchRecord): every step 1 / (n - coarseness) long except the middle one (n / 2), which is
+// (1 - coarseness) of that; p[0] = 0 and p[n] = 1 exactly.
+void buildSlidingParameters(float p[GRID_MAX_SIDE], int n, float coarseness);
+// Rows 0 .. n of the weights (or their derivatives) at the parameters p, n 1..20: at the even
+// grid's parameters, the same numbers as buildBasisTable and buildDerivativeTable.
+void buildBasisTableAt(BasisTable& table, const float* p, int n, int surfaceType);
+void buildDerivativeTableAt(DerivativeTable& table, const float* p, int n, int surfaceType);
+
 // value += first; first += second; second += third.
 inline void stepForward(ForwardDifferences& d) {
     d.value += d.first;

@@ -36,6 +36,10 @@ struct PatchRecord {
     std::int32_t lastColumn;        // control columns lastColumn - 3 .. lastColumn
     std::int32_t lastRow;           // control rows lastRow - 3 .. lastRow
     std::int32_t steps;             // 1..20 this frame; 0 = not drawn
+    // 0: the even grid of `steps`; 0 < coarseness < 1: one step (the middle one) is shorter by
+    // this fraction of a step and the others share what it gave up, so that the grid slides
+    // from the even grid of steps - 1 (towards 1) to the even grid of steps (at 0).
+    float coarseness;
     PatchEdge edges[EDGE_COUNT];
 };
 

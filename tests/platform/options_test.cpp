@@ -49,6 +49,38 @@ TEST(PlatformOptions, PlatformOptionsAreTakenOutOthersKeptInOrder) {
     EXPECT_STREQ(p.options.recordFile, "session.txt");
 }
 
+TEST(PlatformOptions, DetailRules) {
+    EXPECT_EQ(parse({"vorl"}).options.lodRule, PLATFORM_LOD_DISTANCE);
+    EXPECT_EQ(parse({"vorl", "--lod", "distance"}).options.lodRule, PLATFORM_LOD_DISTANCE);
+    EXPECT_EQ(parse({"vorl", "--lod=smooth"}).options.lodRule, PLATFORM_LOD_SMOOTH);
+    const Parsed screen = parse({"vorl", "--lod", "screen=2.5", "-res", "800x600"});
+    ASSERT_EQ(screen.result, PLATFORM_PARSE_OK) << screen.error;
+    EXPECT_EQ(screen.options.lodRule, PLATFORM_LOD_SCREEN);
+    EXPECT_EQ(screen.options.lodTolerance, 2.5f);
+    EXPECT_EQ((std::vector<std::string>{"vorl", "-res", "800x600"}), screen.rest);
+    EXPECT_EQ(parse({"vorl", "--lod=screen=0.125"}).options.lodTolerance, 0.125f);
+    EXPECT_EQ(parse({"vorl", "--lod=screen=64"}).options.lodTolerance, 64.0f);
+    // The last --lod wins.
+    EXPECT_EQ(parse({"vorl", "--lod=screen=3", "--lod", "smooth"}).options.lodRule,
+              PLATFORM_LOD_SMOOTH);
+}
+
+TEST(PlatformOptions, DetailRulesRefused) {
+    for (const char* bad : {"screen=0", "screen=-1", "screen=0.1", "screen=65", "screen=",
+                            "screen=abc", "screen=2px", "screen=nan", "screen=inf", "fast",
+                            "Screen=1", "screen", ""}) {
+        const Parsed p = parse({"vorl", "--lod", bad});
+        EXPECT_EQ(p.result, PLATFORM_PARSE_ERROR) << bad;
+        EXPECT_EQ(p.error.rfind("--lod: expected", 0), 0u) << bad << ": " << p.error;
+    }
+    const Parsed missing = parse({"vorl", "--lod"});
+    EXPECT_EQ(missing.result, PLATFORM_PARSE_ERROR);
+    EXPECT_EQ(missing.error, "--lod: missing value");
+    const Parsed tolerance = parse({"vorl", "--lod", "screen=100"});
+    EXPECT_NE(tolerance.error.find("0.125 to 64 pixels"), std::string::npos) << tolerance.error;
+    EXPECT_NE(tolerance.error.find("'100'"), std::string::npos) << tolerance.error;
+}
+
 TEST(PlatformOptions, DefaultsWhenNothingIsGiven) {
     const Parsed p = parse({"vorl"});
     ASSERT_EQ(p.result, PLATFORM_PARSE_OK);

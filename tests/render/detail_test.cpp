@@ -189,6 +189,22 @@ TEST_F(Cracks, UndrawnEqualAndMissingNeighboursGetNothing) {
     EXPECT_EQ(fillCracks(surface), 3 * 2 * 9);
 }
 
+TEST_F(Cracks, EqualCountsWithDifferentSlidesAreFilled) {
+    build(3, 1);
+    for (PatchRecord* p : patches) p->steps = 5;
+    for (PatchRecord* p : patches) p->coarseness = 0.25f;
+    // Same count and slide: the shared border is the same numbers on both sides.
+    EXPECT_EQ(fillCracks(surface), 0);
+    // Patch 2 slides differently from patch 1: its crack is a polygon of 2 * 5 vertices,
+    // 8 triangles, drawn from both sides.
+    patches[2]->coarseness = 0.5f;
+    EXPECT_EQ(fillCracks(surface), 2 * 8);
+    std::set<const void*> seen = drawnVertices();
+    EXPECT_TRUE(seen.count(&patches[1]->edges[EDGE_LAST_U].slot[3]));
+    EXPECT_TRUE(seen.count(&patches[2]->edges[EDGE_FIRST_U].slot[2]));
+    EXPECT_FALSE(seen.count(&patches[0]->edges[EDGE_LAST_U].slot[2]));
+}
+
 TEST_F(Cracks, GreenModeStillDrawsAndCounts) {
     build(2, 1);
     patches[0]->steps = 3;
