@@ -4,6 +4,7 @@
 #include "app/frame.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/audit.h"
 #include "app/capture.h"
@@ -13,6 +14,7 @@
 #include "app/keys.h"
 #include "app/program.h"
 #include "app/timing.h"
+#include "app/userfiles.h"
 #include "app/viewer.h"
 #include "display/console.h"
 #include "display/display.h"
@@ -21,6 +23,7 @@
 #include "platform/win32.h"
 #include "render/inspection.h"
 #include "render/options.h"
+#include "render/scene.h"
 #include "render/surfacepass.h"
 #include "vexa/vexa.h"
 
@@ -81,8 +84,18 @@ void printHelp(int linesAbove) {
     int count = 0;
     const KeyEntry* keys = keyList(&count);
     for (int i = 0; i < count; ++i) {
-        if (!keys[i].demoHelp) consolePrintf("%s: %s\n", keys[i].keys, keys[i].what);
+        if (keys[i].demoHelp) continue;
+        // S and L name the file they use: the one the user named in place of the shipped one.
+        const char* what = keys[i].what;
+        const char* shipped = surfaceFileNamed() ? std::strstr(what, SURFACE_FILE) : nullptr;
+        if (shipped == nullptr) {
+            consolePrintf("%s: %s\n", keys[i].keys, what);
+        } else {
+            consolePrintf("%s: %.*s%s%s\n", keys[i].keys, static_cast<int>(shipped - what), what,
+                          surfaceFileName(), shipped + std::strlen(SURFACE_FILE));
+        }
     }
+    if (surfaceFileNamed()) consolePrintf("surface file: %s\n", surfaceFileName());
 }
 
 // The inspection tools' lines under the statistics line: the heat map's colour key, the

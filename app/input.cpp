@@ -15,6 +15,7 @@
 #include "app/keys.h"
 #include "app/program.h"
 #include "app/screen.h"
+#include "app/userfiles.h"
 #include "app/viewer.h"
 #include "display/device.h"
 #include "display/display.h"
@@ -103,9 +104,10 @@ std::uint8_t heldKeyBit(WPARAM key) {
 
 void reloadSurfaces() {
     // All or nothing: a file that does not read to its end leaves the surfaces as they are.
-    // The file is the one S saved in the working folder, or else the shipped one.
+    // The file is the one the user named, or the one S saved in the working folder, or else
+    // the shipped one.
     char path[SAVE_PATH_MAX];
-    dataFileToRead(SURFACE_FILE, path, sizeof path);
+    surfaceFileToRead(path, sizeof path);
     char reason[SURFACE_REASON_MAX];
     if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
         reportFailure(timeGetTime(), "couldn't reload surface file (%s)\n", reason);
@@ -118,19 +120,21 @@ void reloadSurfaces() {
 }
 
 void saveSurfaces() {
-    // Always into the working folder (its data/ made when missing), never where the shipped
-    // file was read from.
+    // Into the file the user named, or else into the working folder (its data/ made when
+    // missing), never where the shipped file was read from. A named file's folder is the
+    // user's to make.
     char reason[SAVE_REASON_MAX];
+    const char* target = surfaceFileName();
     settleWaves(scene.waves, scene.surfaces);   // the heights as the frame has them
-    if (!makeFolderFor(SURFACE_FILE)) {
+    if (!surfaceFileNamed() && !makeFolderFor(SURFACE_FILE)) {
         std::snprintf(reason, sizeof reason, "cannot make the folder: %s", std::strerror(errno));
         reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
-    } else if (!saveSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
+    } else if (!saveSurfaceFile(scene.surfaces, target, reason, sizeof reason)) {
         reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
     } else {
         const int count = scene.surfaces.count;
         showNotice(timeGetTime(), "saved %d surface%s to %s", count, count == 1 ? "" : "s",
-                   SURFACE_FILE);
+                   target);
     }
 }
 

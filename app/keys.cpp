@@ -12,6 +12,7 @@
 #include "app/program.h"
 #include "app/screen.h"
 #include "app/timing.h"
+#include "app/userfiles.h"
 #include "display/device.h"
 #include "render/inspection.h"
 #include "platform/services.h"
@@ -105,6 +106,7 @@ void undoOrRedo(const KeyPress& p) {
         redoEdit();
     }
 }
+void exportMesh(const KeyPress&) { exportNumbered(); }
 void switchOutput(const KeyPress&) { switchResolution(); }
 void toggleVerticalSync(const KeyPress&) { flip(options().verticalSync); }
 void quit(const KeyPress& p) { PostMessageA(p.window, WM_CLOSE, 0, 0); }
@@ -156,6 +158,8 @@ const KeyEntry KEY_TABLE[] = {
     {KEYS_FILES, "S", "save the surfaces, waves included, to data/vorl.txt", false, save, {'S'},
      KEY_ANY_SHIFT, false},
     {KEYS_FILES, "L", "load data/vorl.txt again", false, reload, {'L'}, KEY_ANY_SHIFT, false},
+    {KEYS_FILES, "K", "export the surfaces as drawn, as a mesh, to export0000.obj and on", false,
+     exportMesh, {'K'}, KEY_ANY_SHIFT, false},
     {KEYS_FILES, "Enter", "on release, capture the next N frames (-screencapture N)", false,
      startCaptureBurst, {VK_RETURN}, KEY_ANY_SHIFT, true},
     {KEYS_INSPECTION, "F1", "show or hide this list of keys, over the picture", false,

@@ -4,6 +4,7 @@
 
 #include "app/frame.h"
 #include "app/startup.h"
+#include "app/userfiles.h"
 #include "display/display.h"
 #include "platform/services.h"
 #include "platform/win32.h"
@@ -35,5 +36,5 @@ int runApplication(int argc, char** argv) {
     // The quit message comes only after the window destroyed itself.
     display.output.window = nullptr;
     stopProgram();
-    return result;
+    return result == 0 && userFiles.exportFailed ? EXIT_EXPORT_FAILED : result;
 }

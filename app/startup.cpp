@@ -18,6 +18,7 @@
 #include "app/program.h"
 #include "app/timing.h"
 #include "app/screen.h"
+#include "app/userfiles.h"
 #include "app/viewer.h"
 #include "display/console.h"
 #include "display/device.h"
@@ -29,6 +30,7 @@
 #include "render/inspection.h"
 #include "platform/services.h"
 #include "platform/win32.h"
+#include "render/export.h"
 #include "render/lighting.h"
 #include "render/options.h"
 #include "render/scene.h"
@@ -151,7 +153,15 @@ bool startWindow(StartupFailure& failure) {
     OutputState& out = display.output;
     out.window = createAppWindow(CAPTION, 0, 0, 100, 100, WINDOW_CONFINE_CURSOR | WINDOW_MAXIMISED);
     if (out.window == nullptr) return fail(failure, "couldn't create a window");
-    SetWindowTextA(out.window, WINDOW_TITLE);
+    if (surfaceFileNamed()) {
+        // The title names the file that S writes, so that two windows can be told apart.
+        char title[SAVE_PATH_MAX + 64];
+        std::snprintf(title, sizeof title, "%s - %s - F1 lists the keys", CAPTION,
+                      surfaceFileName());
+        SetWindowTextA(out.window, title);
+    } else {
+        SetWindowTextA(out.window, WINDOW_TITLE);
+    }
     return true;
 }
 
@@ -221,9 +231,11 @@ bool startConsole(StartupFailure&) {
 // The scene's files; every reason the load gave is reported, a warning too.
 bool startScene(StartupFailure& failure) {
     SceneReasons reasons{};
-    const bool loaded = sceneLoad(&reasons);
+    const bool loaded = sceneLoad(&reasons, readStartupSurfaces);
     for (int i = 0; i < reasons.count; ++i) reportError("%s\n", reasons.text[i]);
-    return loaded || fail(failure, "couldn't initialize surface");
+    if (!loaded) return fail(failure, "couldn't initialize surface");
+    if (heightmapNamed()) frameHeightmap(scene.surfaces.surfaces[0]);
+    return true;
 }
 
 void releaseSineTable() { freeSineTable(scene.waves); }
@@ -254,16 +266,20 @@ void releaseStagesAbove(StartupStage floor) {
     }
 }
 
-// The stages from the window on, each recorded as it is taken. A failure releases everything
-// taken so far, then shows its box.
+// A failed start-up: everything taken so far released, then the box.
+bool failStartup(const char* text, const char* caption, int* exitCode) {
+    releaseStagesAbove(STAGE_NONE);
+    MessageBoxA(GetFocus(), text, caption, MB_OK | MB_ICONERROR);
+    *exitCode = EXIT_STARTUP_FAILURE;
+    return false;
+}
+
+// The stages from the window on, each recorded as it is taken.
 bool startStages(int* exitCode) {
     for (int stage = STAGE_WINDOW; stage < STARTUP_STAGE_COUNT; ++stage) {
         StartupFailure failure{};
         if (!STAGES[stage].start(failure)) {
-            releaseStagesAbove(STAGE_NONE);
-            MessageBoxA(GetFocus(), failure.text, failure.caption, MB_OK | MB_ICONERROR);
-            *exitCode = EXIT_STARTUP_FAILURE;
-            return false;
+            return failStartup(failure.text, failure.caption, exitCode);
         }
         program.stage = static_cast<StartupStage>(stage);
     }
@@ -273,6 +289,8 @@ bool startStages(int* exitCode) {
 }  // namespace
 
 void shutdownDisplay() {
+    // The meshes asked for at exit are the scene as it was last drawn, before it goes.
+    if (program.stage >= STAGE_SCENE) exportAtExit();
     releaseStagesAbove(STAGE_WINDOW);
 }
 
@@ -318,12 +336,19 @@ bool startProgram(int argc, char** argv, int* exitCode) {
 
     resetProgramDefaults();
     // A run killed while it saved leaves a temporary file beside the file it was saving.
-    saveFileSweep(SURFACE_FILE);
     sweepStaleCaptures();
 
     if (readCommandLine(argc, argv) == COMMAND_LINE_CANCELLED) {
         releaseStagesAbove(STAGE_NONE);
         return false;
+    }
+    saveFileSweep(surfaceFileName());
+    saveFileSweep(NUMBERED_EXPORT_PATTERN);
+    userFiles = UserFiles{};
+    char reason[EXPORT_REASON_MAX];
+    if (!checkExportTargets(reason, sizeof reason)) {
+        reportError("%s\n", reason);
+        return failStartup("couldn't prepare the export", CAPTION, exitCode);
     }
     return startStages(exitCode);
 }

@@ -75,6 +75,11 @@ const PlatformRequests& platformRequests() {
     requests.lodRule = platformOptions.lodRule;
     requests.lodTolerance = platformOptions.lodTolerance;
     requests.echoDiagnostics = backendHeadless();
+    requests.surfaceFile = platformOptions.surfaceFile;
+    requests.heightmapFile = platformOptions.heightmapFile;
+    requests.heightScale = platformOptions.heightScale;
+    requests.exportFile = platformOptions.exportFile;
+    requests.exportControlFile = platformOptions.exportControlFile;
 #if VORL_HAVE_WEB
     requests.echoDiagnostics = true;   // nobody reads error.txt inside a page
 #endif

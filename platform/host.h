@@ -33,6 +33,11 @@ struct PlatformOptions {
     bool auditCracks;         // the program audits every frame for gaps between patches
     int lodRule;              // --lod: PLATFORM_LOD_DISTANCE (default), _SMOOTH or _SCREEN
     float lodTolerance;       // --lod screen=PX: PX, 0 without it
+    char surfaceFile[PLATFORM_PATH_MAX];  // --surface or a lone word; empty = data/vorl.txt
+    char heightmapFile[PLATFORM_PATH_MAX];   // --heightmap; empty = none
+    float heightScale;                      // --height; 0 = not given
+    char exportFile[PLATFORM_PATH_MAX];      // --export; empty = none
+    char exportControlFile[PLATFORM_PATH_MAX];   // --export-control; empty = none
 };
 extern PlatformOptions platformOptions;
 
@@ -40,9 +45,11 @@ enum PlatformParseResult { PLATFORM_PARSE_OK = 0, PLATFORM_PARSE_HELP, PLATFORM_
                            PLATFORM_PARSE_VERSION };
 
 // Takes the platform's options out of argv[1..argc-1] into *options (reset first); every
-// other argument is appended to *rest in order, argv[0] first. On PLATFORM_PARSE_ERROR,
-// *error holds a one-line reason: a bad value, or an argument starting with '-' that is
-// neither the platform's nor the program's (-res, -ref, -screencapture and their values).
+// other argument is appended to *rest in order, argv[0] first, except a lone word that is no
+// option's value: it names the surface file, as --surface does. On PLATFORM_PARSE_ERROR,
+// *error holds a one-line reason: a bad value, an argument starting with '-' that is
+// neither the platform's nor the program's (-res, -ref, -screencapture and their values), or
+// a second surface file.
 // An error wins over --help, and --help over --version.
 int platformParseOptions(int argc, char** argv, PlatformOptions* options,
                          std::vector<char*>* rest, std::string* error);

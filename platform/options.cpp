@@ -4,8 +4,10 @@
 // that neither the platform nor the program knows is refused; a bad one is a user mistake
 // reported in one line.
 #include <cerrno>
-#include <cmath>
+#include <cfloat>
 #include <climits>
+#include <cmath>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -53,7 +55,21 @@ static const char HELP_TEXT[] =
     "  -res WxH                output resolution: 1600x1200, 1280x1024, 1024x768, 800x600,\n"
     "                          640x480 or 512x384 (without -res the largest that opens)\n"
     "  -ref HZ                 refresh rate in hertz: 60, 70, 72, 75, 80, 85, 90, 100 or 120\n"
-    "  -screencapture N        Enter captures the next N frames (scrn0000.tga and on)\n";
+    "  -screencapture N        Enter captures the next N frames (scrn0000.tga and on)\n"
+    "\n"
+    "File options:\n"
+    "  FILE, --surface FILE    read this surface file instead of data/vorl.txt; S saves to it,\n"
+    "                          L reads it again (surface-format.md describes the file)\n"
+    "  --heightmap IMAGE       make the scene from a grey image (PNG or TGA, 8 or 16 bits;\n"
+    "                          colour is taken as grey): one B-spline surface, a control point\n"
+    "                          per pixel one unit apart, S saves it as a surface file\n"
+    "  --height H              with --heightmap: the height of the largest pixel value (a\n"
+    "                          pixel value of 0 .. 1 times H; default a fifth of the image's\n"
+    "                          longer side)\n"
+    "  --export FILE           at exit, write every patch as drawn at the static step count\n"
+    "                          (+/-) as a mesh: FILE.obj (OBJ), FILE.stl (binary STL) or\n"
+    "                          FILE.ply (binary PLY); K writes export0000.obj and on\n"
+    "  --export-control FILE   at exit, write the control meshes as quads (FILE.obj)\n";
 
 // Where the keys' descriptions start, as the options' do.
 constexpr std::size_t HELP_KEY_COLUMN = 26;
@@ -88,7 +104,8 @@ std::string platformHelpText(const char* keyList) {
 enum OptionKind {
     OPTION_HELP = 0, OPTION_HEADLESS, OPTION_WINDOWED, OPTION_FRAMES, OPTION_INPUT,
     OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_PNG, OPTION_AUDIT_CRACKS,
-    OPTION_RECORD, OPTION_VERSION, OPTION_LOD, OPTION_KIND_COUNT
+    OPTION_RECORD, OPTION_VERSION, OPTION_LOD, OPTION_SURFACE, OPTION_HEIGHTMAP, OPTION_HEIGHT,
+    OPTION_EXPORT, OPTION_EXPORT_CONTROL, OPTION_KIND_COUNT
 };
 struct OptionName {
     const char* name;
@@ -100,6 +117,8 @@ static const OptionName OPTION_NAMES[] = {
     {"--answer", true},  {"--save-last-frame", true}, {"--png", false},
     {"--audit-cracks", false}, {"--record", true}, {"--version", false},
     {"--lod", true},
+    {"--surface", true}, {"--heightmap", true}, {"--height", true},
+    {"--export", true}, {"--export-control", true},
 };
 static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_KIND_COUNT);
 
@@ -141,6 +160,19 @@ static bool parseLodRule(const char* name, const char* value, PlatformOptions* o
     return false;
 }
 
+// A height: a finite decimal number above 0.
+static bool parseHeight(const char* text, float* value) {
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !(v > 0.0) || !std::isfinite(v) ||
+        v > static_cast<double>(FLT_MAX)) {
+        return false;
+    }
+    *value = static_cast<float>(v);
+    return true;
+}
+
 static bool copyPath(char* dst, const char* value, const char* option, std::string* error) {
     const std::size_t length = std::strlen(value);
     if (length == 0 || length >= static_cast<std::size_t>(PLATFORM_PATH_MAX)) {
@@ -149,6 +181,18 @@ static bool copyPath(char* dst, const char* value, const char* option, std::stri
     }
     std::memcpy(dst, value, length + 1);
     return true;
+}
+
+// The surface file is named once, by --surface or as a lone word; a second name is refused
+// rather than one of them silently ignored.
+static bool nameSurfaceFile(PlatformOptions* o, const char* value, const char* option,
+                            std::string* error) {
+    if (o->surfaceFile[0]) {
+        *error = std::string("'") + value + "': a second surface file ('" + o->surfaceFile +
+                 "' is named already)";
+        return false;
+    }
+    return copyPath(o->surfaceFile, value, option, error);
 }
 
 static bool applyOption(int kind, const char* name, const char* value, PlatformOptions* o,
@@ -190,6 +234,16 @@ static bool applyOption(int kind, const char* name, const char* value, PlatformO
     case OPTION_RECORD: return copyPath(o->recordFile, value, name, error);
     case OPTION_AUDIT_CRACKS: o->auditCracks = true; return true;
     case OPTION_LOD: return parseLodRule(name, value, o, error);
+    case OPTION_SURFACE: return nameSurfaceFile(o, value, name, error);
+    case OPTION_HEIGHTMAP: return copyPath(o->heightmapFile, value, name, error);
+    case OPTION_HEIGHT:
+        if (!parseHeight(value, &o->heightScale)) {
+            *error = std::string(name) + ": expected a height above 0, not '" + value + "'";
+            return false;
+        }
+        return true;
+    case OPTION_EXPORT: return copyPath(o->exportFile, value, name, error);
+    case OPTION_EXPORT_CONTROL: return copyPath(o->exportControlFile, value, name, error);
     case OPTION_PNG:
 #if VORL_HAVE_PNG
         o->png = true;
@@ -210,9 +264,12 @@ static const char* const PROGRAM_OPTIONS[] = {"-res", "-ref", "-screencapture"};
 // Walks the arguments left for the program as it will: a program option takes the next
 // argument as its value whatever it looks like (a lone option at the end asks for its value).
 // The capture count must be a whole number; the resolution and the rate are judged by the
-// program, which says what it does instead. Any other argument is refused, named in *error:
-// a word starting with '-' as an unknown option, any other word as unexpected.
-static bool checkProgramArguments(const std::vector<char*>& rest, std::string* error) {
+// program, which says what it does instead. A lone word that is no option's value names the
+// surface file (taken out of *rest); any other argument is refused, named in *error: a word
+// starting with '-' as an unknown option, a second surface file as such.
+static bool checkProgramArguments(std::vector<char*>* arguments, PlatformOptions* options,
+                                  std::string* error) {
+    std::vector<char*>& rest = *arguments;
     for (std::size_t i = 1; i < rest.size(); ++i) {
         const char* arg = rest[i];
         bool program = false;
@@ -229,8 +286,10 @@ static bool checkProgramArguments(const std::vector<char*>& rest, std::string* e
             continue;
         }
         if (arg[0] != '-') {
-            *error = std::string("'") + arg + "': unexpected argument";
-            return false;
+            if (!nameSurfaceFile(options, arg, "the surface file", error)) return false;
+            rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(i));
+            --i;
+            continue;
         }
         const char* equals = std::strncmp(arg, "--", 2) == 0 ? std::strchr(arg, '=') : nullptr;
         const std::size_t nameLength = equals ? static_cast<std::size_t>(equals - arg)
@@ -283,7 +342,11 @@ int platformParseOptions(int argc, char** argv, PlatformOptions* options,
         }
         if (!applyOption(kind, name.c_str(), value, options, error)) return PLATFORM_PARSE_ERROR;
     }
-    if (!checkProgramArguments(*rest, error)) return PLATFORM_PARSE_ERROR;
+    if (!checkProgramArguments(rest, options, error)) return PLATFORM_PARSE_ERROR;
+    if (options->heightScale > 0.0f && !options->heightmapFile[0]) {
+        *error = "--height: only with --heightmap";
+        return PLATFORM_PARSE_ERROR;
+    }
     if (options->help) return PLATFORM_PARSE_HELP;
     return options->version ? PLATFORM_PARSE_VERSION : PLATFORM_PARSE_OK;
 }

@@ -23,7 +23,13 @@ void keepReason(SceneReasons* reasons, const char* reason) {
 
 }  // namespace
 
-bool sceneLoad(SceneReasons* reasons) {
+bool readSurfaceFileFound(SurfaceList& list, char* reason, std::size_t reasonSize) {
+    char path[SAVE_PATH_MAX];
+    dataFileToRead(SURFACE_FILE, path, sizeof path);
+    return loadSurfaceFile(list, path, reason, reasonSize);
+}
+
+bool sceneLoad(SceneReasons* reasons, SurfaceSource readSurfaces) {
     reasons->count = 0;
     releaseSurfaces(scene.surfaces);
     forgetWaveStamps(scene.waves);
@@ -43,8 +49,7 @@ bool sceneLoad(SceneReasons* reasons) {
         keepReason(reasons, reason);
         loaded = false;
     }
-    dataFileToRead(SURFACE_FILE, path, sizeof path);
-    if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
+    if (!readSurfaces(scene.surfaces, reason, sizeof reason)) {
         keepReason(reasons, reason);
         loaded = false;
     } else if (reason[0] != '\0') {

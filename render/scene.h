@@ -4,6 +4,8 @@
 // nothing themselves: a load hands its reasons back for the program to report.
 #pragma once
 
+#include <cstddef>
+
 #include "surface/surface.h"
 #include "surface/waves.h"
 #include "texture/cache.h"
@@ -37,7 +39,12 @@ struct SceneReasons {
 // missing or refused; reasons->count is how many reasons it gave (a warning too). True with the
 // textures resident in the device's caches and the surface type B-spline; false with nothing
 // of the scene held. Needs the device started with its caches (deviceSetup).
-bool sceneLoad(SceneReasons* reasons);
+// `readSurfaces` makes the surfaces (the program's choice of file or heightmap): false with the
+// reason, or true with the reason empty or a warning; by default the surface file as
+// dataFileToRead finds it.
+using SurfaceSource = bool (*)(SurfaceList& list, char* reason, std::size_t reasonSize);
+bool readSurfaceFileFound(SurfaceList& list, char* reason, std::size_t reasonSize);
+bool sceneLoad(SceneReasons* reasons, SurfaceSource readSurfaces = readSurfaceFileFound);
 // Downloads the textures into the caches again, after the output reopened.
 void sceneReloadTextures();
 // Releases the surfaces, the pass's records and scratch, the waves' lifts and stamps and both
