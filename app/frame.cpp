@@ -4,6 +4,7 @@
 #include "app/frame.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "app/capture.h"
 #include "app/diagnostics.h"
@@ -12,6 +13,7 @@
 #include "app/insight.h"
 #include "app/keys.h"
 #include "app/program.h"
+#include "app/userfiles.h"
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "display/console.h"
@@ -62,8 +64,18 @@ void printHelp(int linesAbove) {
     int count = 0;
     const KeyHelp* keys = keyList(&count);
     for (int i = 0; i < count; ++i) {
-        if (!keys[i].demoHelp) consolePrintf("%s: %s\n", keys[i].keys, keys[i].what);
+        if (keys[i].demoHelp) continue;
+        // S and L name the file they use: the one the user named in place of the shipped one.
+        const char* what = keys[i].what;
+        const char* shipped = surfaceFileNamed() ? std::strstr(what, SURFACE_FILE) : nullptr;
+        if (shipped == nullptr) {
+            consolePrintf("%s: %s\n", keys[i].keys, what);
+        } else {
+            consolePrintf("%s: %.*s%s%s\n", keys[i].keys, static_cast<int>(shipped - what), what,
+                          surfaceFileName(), shipped + std::strlen(SURFACE_FILE));
+        }
     }
+    if (surfaceFileNamed()) consolePrintf("surface file: %s\n", surfaceFileName());
 }
 
 // The frame's views of the camera: one over the whole output, or in multi-view two side by

@@ -14,6 +14,7 @@
 #include "app/editor.h"
 #include "app/insight.h"
 #include "app/program.h"
+#include "app/userfiles.h"
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "display/device.h"
@@ -74,9 +75,10 @@ void keyDown(HWND hwnd, WPARAM key) {
     case 'I': o.forwardDifferencing = !o.forwardDifferencing; break;
     case 'L': {
         // All or nothing: a file that does not read to its end leaves the surfaces as they are.
-        // The file is the one S saved in the working folder, or else the shipped one.
+        // The file is the one the user named, or the one S saved in the working folder, or
+        // else the shipped one.
         char path[SAVE_PATH_MAX];
-        dataFileToRead(SURFACE_FILE, path, sizeof path);
+        surfaceFileToRead(path, sizeof path);
         char reason[SURFACE_REASON_MAX];
         if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't reload surface file (%s)\n", reason);
@@ -93,20 +95,22 @@ void keyDown(HWND hwnd, WPARAM key) {
     case 'N': o.drawNormals = !o.drawNormals; break;
     case 'P': o.wavesPaused = !o.wavesPaused; break;
     case 'S': {
-        // Always into the working folder (its data/ made when missing), never where the
-        // shipped file was read from.
+        // Into the file the user named, or else into the working folder (its data/ made when
+        // missing), never where the shipped file was read from. A named file's folder is
+        // the user's to make.
         char reason[SAVE_REASON_MAX];
+        const char* target = surfaceFileName();
         settleWaves(scene.waves, scene.surfaces);   // the heights as the frame has them
-        if (!makeFolderFor(SURFACE_FILE)) {
+        if (!surfaceFileNamed() && !makeFolderFor(SURFACE_FILE)) {
             std::snprintf(reason, sizeof reason, "cannot make the folder: %s",
                           std::strerror(errno));
             reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
-        } else if (!saveSurfaceFile(scene.surfaces, SURFACE_FILE, reason, sizeof reason)) {
+        } else if (!saveSurfaceFile(scene.surfaces, target, reason, sizeof reason)) {
             reportFailure(timeGetTime(), "couldn't save surface file (%s)\n", reason);
         } else {
             const int count = scene.surfaces.count;
             showNotice(timeGetTime(), "saved %d surface%s to %s", count, count == 1 ? "" : "s",
-                       SURFACE_FILE);
+                       target);
         }
         break;
     }

@@ -17,6 +17,7 @@
 #include "app/input.h"
 #include "app/insight.h"
 #include "app/program.h"
+#include "app/userfiles.h"
 #include "app/viewer.h"
 #include "display/console.h"
 #include "display/device.h"
@@ -196,7 +197,15 @@ bool startDisplayAndScene(int* exitCode) {
     d.window = createAppWindow(CAPTION, 0, 0, 100, 100, WINDOW_CONFINE_CURSOR | WINDOW_MAXIMISED);
     if (d.window == nullptr) return failStartup("couldn't create a window", CAPTION, exitCode);
     program.stage = STAGE_WINDOW;
-    SetWindowTextA(d.window, WINDOW_TITLE);
+    if (surfaceFileNamed()) {
+        // The title names the file that S writes, so that two windows can be told apart.
+        char title[SAVE_PATH_MAX + 64];
+        std::snprintf(title, sizeof title, "%s - %s - F1 lists the keys", CAPTION,
+                      surfaceFileName());
+        SetWindowTextA(d.window, title);
+    } else {
+        SetWindowTextA(d.window, WINDOW_TITLE);
+    }
     if (!deviceStart()) return failStartup("couldn't initialize vexa", "Murlo", exitCode);
     program.stage = STAGE_DEVICE;
     if (textureUnitCount() == 1 && d.refresh == VX_REFRESH_DEFAULT) d.refresh = VX_REFRESH_60;
@@ -319,7 +328,7 @@ bool loadScene() {
         reportError("%s\n", reason);
         loaded = false;
     }
-    dataFileToRead(SURFACE_FILE, path, sizeof path);
+    surfaceFileToRead(path, sizeof path);
     if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
         reportError("%s\n", reason);
         loaded = false;
@@ -397,13 +406,13 @@ bool startProgram(int argc, char** argv, int* exitCode) {
 
     resetProgramDefaults();
     // A run killed while it saved leaves a temporary file beside the file it was saving.
-    saveFileSweep(SURFACE_FILE);
     sweepStaleCaptures();
 
     if (readCommandLine(argc, argv) == COMMAND_LINE_CANCELLED) {
         releaseStagesAbove(STAGE_NONE);
         return false;
     }
+    saveFileSweep(surfaceFileName());
     return startDisplayAndScene(exitCode);
 }
 

@@ -73,6 +73,7 @@ const PlatformRequests& platformRequests() {
     static PlatformRequests requests;
     requests.auditCracks = platformOptions.auditCracks;
     requests.echoDiagnostics = backendHeadless();
+    requests.surfaceFile = platformOptions.surfaceFile;
 #if VORL_HAVE_WEB
     requests.echoDiagnostics = true;   // nobody reads error.txt inside a page
 #endif

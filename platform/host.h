@@ -30,6 +30,7 @@ struct PlatformOptions {
     char recordFile[PLATFORM_PATH_MAX];   // empty = the run is not recorded
     bool png;                 // pictures (captures, the last frame) are saved as PNG
     bool auditCracks;         // the program audits every frame for gaps between patches
+    char surfaceFile[PLATFORM_PATH_MAX];  // --surface or a lone word; empty = data/vorl.txt
 };
 extern PlatformOptions platformOptions;
 
@@ -37,9 +38,11 @@ enum PlatformParseResult { PLATFORM_PARSE_OK = 0, PLATFORM_PARSE_HELP, PLATFORM_
                            PLATFORM_PARSE_VERSION };
 
 // Takes the platform's options out of argv[1..argc-1] into *options (reset first); every
-// other argument is appended to *rest in order, argv[0] first. On PLATFORM_PARSE_ERROR,
-// *error holds a one-line reason: a bad value, or an argument starting with '-' that is
-// neither the platform's nor the program's (-res, -ref, -screencapture and their values).
+// other argument is appended to *rest in order, argv[0] first, except a lone word that is no
+// option's value: it names the surface file, as --surface does. On PLATFORM_PARSE_ERROR,
+// *error holds a one-line reason: a bad value, an argument starting with '-' that is
+// neither the platform's nor the program's (-res, -ref, -screencapture and their values), or
+// a second surface file.
 // An error wins over --help, and --help over --version.
 int platformParseOptions(int argc, char** argv, PlatformOptions* options,
                          std::vector<char*>* rest, std::string* error);

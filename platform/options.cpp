@@ -5,6 +5,7 @@
 // reported in one line.
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,7 +48,11 @@ static const char HELP_TEXT[] =
     "  -res WxH                output resolution: 1600x1200, 1280x1024, 1024x768, 800x600,\n"
     "                          640x480 or 512x384 (without -res the largest that opens)\n"
     "  -ref HZ                 refresh rate in hertz: 60, 70, 72, 75, 80, 85, 90, 100 or 120\n"
-    "  -screencapture N        Enter captures the next N frames (scrn0000.tga and on)\n";
+    "  -screencapture N        Enter captures the next N frames (scrn0000.tga and on)\n"
+    "\n"
+    "Files of the user's (docs/surface-format.md describes the surface file):\n"
+    "  FILE, --surface FILE    read this surface file instead of data/vorl.txt; S saves to it,\n"
+    "                          L reads it again\n";
 
 // Where the keys' descriptions start, as the options' do.
 constexpr std::size_t HELP_KEY_COLUMN = 26;
@@ -82,7 +87,7 @@ std::string platformHelpText(const char* keyList) {
 enum OptionKind {
     OPTION_HELP = 0, OPTION_HEADLESS, OPTION_WINDOWED, OPTION_FRAMES, OPTION_INPUT,
     OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_PNG, OPTION_AUDIT_CRACKS,
-    OPTION_RECORD, OPTION_VERSION, OPTION_KIND_COUNT
+    OPTION_RECORD, OPTION_VERSION, OPTION_SURFACE, OPTION_KIND_COUNT
 };
 struct OptionName {
     const char* name;
@@ -93,6 +98,7 @@ static const OptionName OPTION_NAMES[] = {
     {"--frames", true},  {"--input", true},        {"--fixed-clock", true},
     {"--answer", true},  {"--save-last-frame", true}, {"--png", false},
     {"--audit-cracks", false}, {"--record", true}, {"--version", false},
+    {"--surface", true},
 };
 static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_KIND_COUNT);
 
@@ -115,6 +121,18 @@ static bool copyPath(char* dst, const char* value, const char* option, std::stri
     }
     std::memcpy(dst, value, length + 1);
     return true;
+}
+
+// The surface file is named once, by --surface or as a lone word; a second name is refused
+// rather than one of them silently ignored.
+static bool nameSurfaceFile(PlatformOptions* o, const char* value, const char* option,
+                            std::string* error) {
+    if (o->surfaceFile[0]) {
+        *error = std::string("'") + value + "': a second surface file ('" + o->surfaceFile +
+                 "' is named already)";
+        return false;
+    }
+    return copyPath(o->surfaceFile, value, option, error);
 }
 
 static bool applyOption(int kind, const char* name, const char* value, PlatformOptions* o,
@@ -155,6 +173,7 @@ static bool applyOption(int kind, const char* name, const char* value, PlatformO
     case OPTION_SAVE_LAST_FRAME: return copyPath(o->saveLastFrameFile, value, name, error);
     case OPTION_RECORD: return copyPath(o->recordFile, value, name, error);
     case OPTION_AUDIT_CRACKS: o->auditCracks = true; return true;
+    case OPTION_SURFACE: return nameSurfaceFile(o, value, name, error);
     case OPTION_PNG:
 #if VORL_HAVE_PNG
         o->png = true;
@@ -175,9 +194,12 @@ static const char* const PROGRAM_OPTIONS[] = {"-res", "-ref", "-screencapture"};
 // Walks the arguments left for the program as it will: a program option takes the next
 // argument as its value whatever it looks like (a lone option at the end asks for its value).
 // The capture count must be a whole number; the resolution and the rate are judged by the
-// program, which says what it does instead. Any other argument is refused, named in *error:
-// a word starting with '-' as an unknown option, any other word as unexpected.
-static bool checkProgramArguments(const std::vector<char*>& rest, std::string* error) {
+// program, which says what it does instead. A lone word that is no option's value names the
+// surface file (taken out of *rest); any other argument is refused, named in *error: a word
+// starting with '-' as an unknown option, a second surface file as such.
+static bool checkProgramArguments(std::vector<char*>* arguments, PlatformOptions* options,
+                                  std::string* error) {
+    std::vector<char*>& rest = *arguments;
     for (std::size_t i = 1; i < rest.size(); ++i) {
         const char* arg = rest[i];
         bool program = false;
@@ -194,8 +216,10 @@ static bool checkProgramArguments(const std::vector<char*>& rest, std::string* e
             continue;
         }
         if (arg[0] != '-') {
-            *error = std::string("'") + arg + "': unexpected argument";
-            return false;
+            if (!nameSurfaceFile(options, arg, "the surface file", error)) return false;
+            rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(i));
+            --i;
+            continue;
         }
         const char* equals = std::strncmp(arg, "--", 2) == 0 ? std::strchr(arg, '=') : nullptr;
         const std::size_t nameLength = equals ? static_cast<std::size_t>(equals - arg)
@@ -248,7 +272,7 @@ int platformParseOptions(int argc, char** argv, PlatformOptions* options,
         }
         if (!applyOption(kind, name.c_str(), value, options, error)) return PLATFORM_PARSE_ERROR;
     }
-    if (!checkProgramArguments(*rest, error)) return PLATFORM_PARSE_ERROR;
+    if (!checkProgramArguments(rest, options, error)) return PLATFORM_PARSE_ERROR;
     if (options->help) return PLATFORM_PARSE_HELP;
     return options->version ? PLATFORM_PARSE_VERSION : PLATFORM_PARSE_OK;
 }

@@ -255,6 +255,9 @@ struct PlatformRequests {
     // The run has no window of its own (headless), or a page shows what the program prints:
     // diagnostics go to standard error as well as to their file.
     bool echoDiagnostics;
+    // The surface file the user named (--surface FILE or a lone word), read at start-up and
+    // by L and written by S in place of data/vorl.txt; empty when none was named.
+    const char* surfaceFile;
 };
 const PlatformRequests& platformRequests();
 

@@ -188,9 +188,9 @@ TEST(Capture, ACountThatIsNotAWholeNumberIsRefused) {
         EXPECT_EQ(run.out, "") << "refused before any frame";
         EXPECT_FALSE(dir.exists("scrn0000.tga")) << count;
     }
-    const ProgramRun run = dir.run("--headless --frames 2 data/vorl.txt");
+    const ProgramRun run = dir.run("--headless --frames 2 data/vorl.txt --bogus");
     EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.err, "vorl: 'data/vorl.txt': unexpected argument (see --help)\n");
+    EXPECT_EQ(run.err, "vorl: --bogus: unknown option (see --help)\n");
 }
 
 TEST(Startup, WithoutADisplayTheRunSaysItIsHeadlessOnce) {

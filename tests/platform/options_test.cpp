@@ -152,7 +152,7 @@ TEST(PlatformOptions, ProgramOptionsAndTheirValuesStillReachTheProgram) {
     EXPECT_TRUE(q.options.headless);
 }
 
-TEST(PlatformOptions, CaptureCountsAndStrayWordsAreRefusedByName) {
+TEST(PlatformOptions, CaptureCountsAndSecondSurfaceFilesAreRefusedByName) {
     struct Case {
         std::vector<std::string> args;
         const char* error;
@@ -165,9 +165,15 @@ TEST(PlatformOptions, CaptureCountsAndStrayWordsAreRefusedByName) {
         {{"vorl", "-screencapture", "5x", "--headless"},
          "-screencapture: expected a whole number of frames, not '5x'"},
         {{"vorl", "-screencapture", ""}, "-screencapture: expected a whole number of frames, not ''"},
-        {{"vorl", "word"}, "'word': unexpected argument"},
-        {{"vorl", "-res", "800x600", "800x600"}, "'800x600': unexpected argument"},
-        {{"vorl", "--headless", "data/vorl.txt", "--help"}, "'data/vorl.txt': unexpected argument"},
+        {{"vorl", "one.txt", "two.txt"},
+         "'two.txt': a second surface file ('one.txt' is named already)"},
+        {{"vorl", "-res", "800x600", "800x600", "x.txt"},
+         "'x.txt': a second surface file ('800x600' is named already)"},
+        {{"vorl", "--headless", "mine.txt", "--surface", "yours.txt", "--help"},
+         "'mine.txt': a second surface file ('yours.txt' is named already)"},
+        {{"vorl", "--surface=a.txt", "--surface", "b.txt"},
+         "'b.txt': a second surface file ('a.txt' is named already)"},
+        {{"vorl", "--surface="}, "--surface: the file name is empty or too long"},
     };
     for (const Case& c : cases) {
         const Parsed p = parse(c.args);
@@ -177,6 +183,25 @@ TEST(PlatformOptions, CaptureCountsAndStrayWordsAreRefusedByName) {
     // A count that is a whole number passes; a lone -screencapture is still asked about.
     EXPECT_EQ(parse({"vorl", "-screencapture", "12"}).result, PLATFORM_PARSE_OK);
     EXPECT_EQ(parse({"vorl", "-screencapture"}).result, PLATFORM_PARSE_OK);
+}
+
+// A lone word that is no option's value names the surface file, as --surface does; it is
+// taken out of what the program reads, wherever it stands.
+TEST(PlatformOptions, ALoneWordOrSurfaceNamesTheSurfaceFile) {
+    const Parsed word = parse({"vorl", "-res", "800x600", "hills.txt", "--headless"});
+    ASSERT_EQ(word.result, PLATFORM_PARSE_OK) << word.error;
+    EXPECT_STREQ(word.options.surfaceFile, "hills.txt");
+    EXPECT_EQ(word.rest, (std::vector<std::string>{"vorl", "-res", "800x600"}));
+    const Parsed option = parse({"vorl", "--surface", "-odd name.txt", "-ref", "75"});
+    ASSERT_EQ(option.result, PLATFORM_PARSE_OK) << option.error;
+    EXPECT_STREQ(option.options.surfaceFile, "-odd name.txt");
+    EXPECT_EQ(option.rest, (std::vector<std::string>{"vorl", "-ref", "75"}));
+    const Parsed none = parse({"vorl", "-screencapture", "3"});
+    EXPECT_STREQ(none.options.surfaceFile, "") << "without a name the shipped file is read";
+    // A program option's value is never the surface file, even when it looks like one.
+    const Parsed value = parse({"vorl", "-res", "a.txt"});
+    ASSERT_EQ(value.result, PLATFORM_PARSE_OK) << value.error;
+    EXPECT_STREQ(value.options.surfaceFile, "");
 }
 
 TEST(PlatformOptions, HelpListsTheValuesOfResAndRef) {
