@@ -548,13 +548,19 @@ async function ownSurface(browser, base) {
   const page = await openPage(browser, base + 'vorl.html' + query(args), problems);
   await waitFor(page, (t) => t.exit !== null, 60);
   const mine = tallerIsland();
-  await page.evaluate((text) => {
+  const drop = (text, name) => page.evaluate((content, fileName) => {
     const transfer = new DataTransfer();
-    transfer.items.add(new File([text], 'taller.txt', { type: 'text/plain' }));
+    transfer.items.add(new File([content], fileName, { type: 'text/plain' }));
     document.getElementById('canvas').dispatchEvent(
       new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
-  }, mine);
+  }, text, name);
+  // A file named as one of the page's own folders is used all the same.
+  await drop(mine, 'data');
   let s = await waitFor(page, (t) => t.runs === 2 && t.exit !== null && /kept/.test(t.notice), 60);
+  check(s.exit === 0 && s.frames > 0 && /^data is now the surface file/.test(s.notice),
+        `a dropped file named "data" is used too ("${s.notice}")`);
+  await drop(mine, 'taller.txt');
+  s = await waitFor(page, (t) => t.runs === 3 && t.exit !== null && /kept/.test(t.notice), 60);
   const shown = await canvasBytes(page);
   const linux = linuxRun([...args, '--surface', 'taller.txt'], { 'taller.txt': mine });
   const readSurface = () => readFile(page, '/work/data/vorl.txt');
@@ -569,7 +575,7 @@ async function ownSurface(browser, base) {
   const chooser = path.join(os.tmpdir(), brokenName);
   fs.writeFileSync(chooser, broken);
   await (await page.$('#surface-file')).uploadFile(chooser);
-  s = await waitFor(page, (t) => t.runs === 4 && t.exit !== null, 90);
+  s = await waitFor(page, (t) => t.runs === 5 && t.exit !== null, 90);
   fs.rmSync(chooser);
   check(s.notice === `${brokenName} was refused: ${reason}` && reason.includes(brokenName) &&
         !s.notice.includes('data/vorl.txt'),
