@@ -655,10 +655,10 @@ async function keysAndStorage(browser, base) {
   await page.close();
 }
 
-// The surface file's buttons: S saves and offers the file (a real download lands on disk),
-// "Download the surface file" does the same, L reads the file again, K exports an OBJ file and
-// offers it; the format document beside the page is linked. At phone size the buttons show
-// and are tall enough for a finger, and a tap on S offers the file.
+// The surface file's buttons: S on the on-screen keys saves and offers the file (a real
+// download lands on disk), "Download the surface file" does the same, L reads the file again,
+// K exports an OBJ file and offers it; the format document beside the page is linked. At phone
+// size the buttons show and are tall enough for a finger, and a tap on S offers the file.
 async function surfaceButtons(browser, base) {
   const problems = [];
   const args = ['--fixed-clock', '16', '-res', '640x480'];
@@ -667,9 +667,10 @@ async function surfaceButtons(browser, base) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-downloads-'));
   const cdp = await page.createCDPSession();
   await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
+  await page.click('#on-screen-keys');
 
   let from = await downloadCount(page);
-  await page.click('#surface-bar button[data-key="83"]');
+  await page.click('#toggles button[data-key="83"]');
   let given = await offered(page, from, 1);
   const saved = await readFile(page, '/work/data/vorl.txt');
   const onDisk = await landed(folder, 'vorl.txt');
@@ -687,14 +688,14 @@ async function surfaceButtons(browser, base) {
 
   // L on a file that does not read: the program's refusal shows that the button pressed L.
   await page.evaluate(() => window.vorl.module.FS.writeFile('/work/data/vorl.txt', 'not a surface\n'));
-  await page.click('#surface-bar button[data-key="76"]');
+  await page.click('#toggles button[data-key="76"]');
   let s = await waitFor(page, (t) => /couldn't reload surface file/.test(t.output), 20);
   check(s.exit === null && /couldn't reload surface file \(data\/vorl\.txt/.test(s.output),
         'the L button reads the surface file again (a broken one is refused and the program runs on)');
   await page.evaluate((text) => window.vorl.module.FS.writeFile('/work/data/vorl.txt', text), saved);
 
   from = await downloadCount(page);
-  await page.click('#surface-bar button[data-key="75"]');
+  await page.click('#toggles button[data-key="75"]');
   given = await offered(page, from, 1);
   const obj = given.length === 1 ? given[0] : { name: '', text: '' };
   const vertices = obj.text.split('\n').filter((l) => l.startsWith('v ')).length;
@@ -721,17 +722,19 @@ async function surfaceButtons(browser, base) {
                                    { width: 390, height: 700, isMobile: true, hasTouch: true });
   await waitFor(phonePage, (t) => t.frames >= 5, 60);
   const buttons = await phonePage.evaluate(() =>
-    Array.from(document.querySelectorAll('#surface-bar button')).map((b) => {
+    Array.from(document.querySelectorAll('#surface-bar button, #toggles button')).map((b) => {
       const box = b.getBoundingClientRect();
-      return { text: b.textContent.trim(), height: box.height, shown: box.width > 0 &&
+      const key = b.querySelector('b');
+      return { text: (key || b).textContent.trim(), height: box.height, shown: box.width > 0 &&
                box.left >= 0 && box.right <= window.innerWidth };
     }));
   const small = buttons.filter((b) => !b.shown || b.height < 44).map((b) => b.text);
-  check(buttons.length >= 6 && small.length === 0,
-        `at phone size the surface file's buttons show, each at least 44 pixels tall` +
+  const keys = buttons.map((b) => b.text);
+  check(['S', 'L', 'K'].every((k) => keys.includes(k)) && buttons.length >= 25 && small.length === 0,
+        `at phone size the surface file's buttons and the keys show, each at least 44 pixels tall` +
         (small.length ? ` (not: ${small.join(', ')})` : ''));
   from = await downloadCount(phonePage);
-  await phonePage.tap('#surface-bar button[data-key="83"]');
+  await phonePage.tap('#toggles button[data-key="83"]');
   given = await offered(phonePage, from, 1);
   check(given.length === 1 && given[0].name === 'vorl.txt',
         `a tap on S at phone size offers the surface file (${given.map((d) => d.name)})`);
