@@ -604,6 +604,13 @@ async function ownSurface(browser, base) {
   check(s.exit === 0 && (await readSurface()) === shipped && /shipped surface file is back/.test(line.text) &&
         !line.bad, `"Shipped surface" puts the page's own surface file back ("${line.text}")`);
   sameBytes('the shipped surface put back', await canvasBytes(page), linuxRun(args));
+  // The run has ended: the download is the file as it stands.
+  const from = await downloadCount(page);
+  await page.click('#download-surface');
+  const given = await offered(page, from, 1);
+  check(given.length === 1 && given[0].name === 'vorl.txt' && given[0].text === shipped,
+        `after the run has ended "Download the surface file" offers the file as it stands ` +
+        `(${given.map((d) => d.name)})`);
   await page.reload();
   s = await waitFor(page, (t) => t.exit !== null, 60);
   line = await noticeShown(page);
