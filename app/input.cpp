@@ -91,6 +91,7 @@ void keyDown(HWND hwnd, WPARAM key) {
         }
         break;
     }
+    case 'K': exportNumbered(); break;
     case 'M': switchResolution(); break;
     case 'N': o.drawNormals = !o.drawNormals; break;
     case 'P': o.wavesPaused = !o.wavesPaused; break;

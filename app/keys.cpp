@@ -41,6 +41,7 @@ const KeyHelp KEY_LIST[] = {
     {KEYS_DETAIL, "G", "gap fill mode: no fill, fill, fill green", true},
     {KEYS_FILES, "S", "save the surfaces, waves included, to data/vorl.txt", false},
     {KEYS_FILES, "L", "load data/vorl.txt again", false},
+    {KEYS_FILES, "K", "export the surfaces as drawn, as a mesh, to export0000.obj and on", false},
     {KEYS_FILES, "Enter", "on release, capture the next N frames (-screencapture N)", false},
     {KEYS_INSPECTION, "F1", "show or hide this list of keys, over the picture", false},
     {KEYS_INSPECTION, "F2", "detail heat map: patches coloured by step count", false},

@@ -25,6 +25,7 @@
 #include "geometry/camera.h"
 #include "geometry/cpu.h"
 #include "render/drawn.h"
+#include "render/export.h"
 #include "render/lighting.h"
 #include "render/options.h"
 #include "render/scene.h"
@@ -328,8 +329,7 @@ bool loadScene() {
         reportError("%s\n", reason);
         loaded = false;
     }
-    surfaceFileToRead(path, sizeof path);
-    if (!loadSurfaceFile(scene.surfaces, path, reason, sizeof reason)) {
+    if (!readStartupSurfaces(scene.surfaces, reason, sizeof reason)) {
         reportError("%s\n", reason);
         loaded = false;
     } else if (reason[0] != '\0') {
@@ -346,6 +346,7 @@ bool loadScene() {
     cacheLoad(*display.device.textureCaches[0], scene.surfaceTexture);
     if (textureUnitCount() >= 2) cacheLoad(*display.device.textureCaches[1], scene.environmentTexture);
     renderOptions.surfaceType = SURFACE_BSPLINE;
+    if (heightmapNamed()) frameHeightmap(scene.surfaces.surfaces[0]);
     return true;
 }
 
@@ -373,6 +374,8 @@ void releaseScene() {
 }
 
 void shutdownDisplay() {
+    // The meshes asked for at exit are the scene as it was last drawn, before it goes.
+    if (program.stage >= STAGE_SCENE) exportAtExit();
     releaseStagesAbove(STAGE_WINDOW);
 }
 
@@ -413,6 +416,13 @@ bool startProgram(int argc, char** argv, int* exitCode) {
         return false;
     }
     saveFileSweep(surfaceFileName());
+    saveFileSweep(NUMBERED_EXPORT_PATTERN);
+    userFiles = UserFiles{};
+    char reason[EXPORT_REASON_MAX];
+    if (!checkExportTargets(reason, sizeof reason)) {
+        reportError("%s\n", reason);
+        return failStartup("couldn't prepare the export", CAPTION, exitCode);
+    }
     return startDisplayAndScene(exitCode);
 }
 
@@ -427,5 +437,5 @@ int runApplication(int argc, char** argv) {
     // The quit message comes only after the window destroyed itself.
     program.output.window = nullptr;
     stopProgram();
-    return result;
+    return result == 0 && userFiles.exportFailed ? EXIT_EXPORT_FAILED : result;
 }

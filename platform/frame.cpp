@@ -74,6 +74,10 @@ const PlatformRequests& platformRequests() {
     requests.auditCracks = platformOptions.auditCracks;
     requests.echoDiagnostics = backendHeadless();
     requests.surfaceFile = platformOptions.surfaceFile;
+    requests.heightmapFile = platformOptions.heightmapFile;
+    requests.heightScale = platformOptions.heightScale;
+    requests.exportFile = platformOptions.exportFile;
+    requests.exportControlFile = platformOptions.exportControlFile;
 #if VORL_HAVE_WEB
     requests.echoDiagnostics = true;   // nobody reads error.txt inside a page
 #endif

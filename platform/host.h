@@ -31,6 +31,10 @@ struct PlatformOptions {
     bool png;                 // pictures (captures, the last frame) are saved as PNG
     bool auditCracks;         // the program audits every frame for gaps between patches
     char surfaceFile[PLATFORM_PATH_MAX];  // --surface or a lone word; empty = data/vorl.txt
+    char heightmapFile[PLATFORM_PATH_MAX];   // --heightmap; empty = none
+    float heightScale;                      // --height; 0 = not given
+    char exportFile[PLATFORM_PATH_MAX];      // --export; empty = none
+    char exportControlFile[PLATFORM_PATH_MAX];   // --export-control; empty = none
 };
 extern PlatformOptions platformOptions;
 

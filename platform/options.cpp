@@ -4,7 +4,9 @@
 // that neither the platform nor the program knows is refused; a bad one is a user mistake
 // reported in one line.
 #include <cerrno>
+#include <cfloat>
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -52,7 +54,17 @@ static const char HELP_TEXT[] =
     "\n"
     "Files of the user's (docs/surface-format.md describes the surface file):\n"
     "  FILE, --surface FILE    read this surface file instead of data/vorl.txt; S saves to it,\n"
-    "                          L reads it again\n";
+    "                          L reads it again\n"
+    "  --heightmap IMAGE       make the scene from a grey image (PNG or TGA, 8 or 16 bits;\n"
+    "                          colour is taken as grey): one B-spline surface, a control point\n"
+    "                          per pixel one unit apart, S saves it as a surface file\n"
+    "  --height H              with --heightmap: the height of the largest pixel value (a\n"
+    "                          pixel value of 0 .. 1 times H; default a fifth of the image's\n"
+    "                          longer side)\n"
+    "  --export FILE           at exit, write every patch as drawn at the static step count\n"
+    "                          (+/-) as a mesh: FILE.obj (OBJ), FILE.stl (binary STL) or\n"
+    "                          FILE.ply (binary PLY); K writes export0000.obj and on\n"
+    "  --export-control FILE   at exit, write the control meshes as quads (FILE.obj)\n";
 
 // Where the keys' descriptions start, as the options' do.
 constexpr std::size_t HELP_KEY_COLUMN = 26;
@@ -87,7 +99,8 @@ std::string platformHelpText(const char* keyList) {
 enum OptionKind {
     OPTION_HELP = 0, OPTION_HEADLESS, OPTION_WINDOWED, OPTION_FRAMES, OPTION_INPUT,
     OPTION_FIXED_CLOCK, OPTION_ANSWER, OPTION_SAVE_LAST_FRAME, OPTION_PNG, OPTION_AUDIT_CRACKS,
-    OPTION_RECORD, OPTION_VERSION, OPTION_SURFACE, OPTION_KIND_COUNT
+    OPTION_RECORD, OPTION_VERSION, OPTION_SURFACE, OPTION_HEIGHTMAP, OPTION_HEIGHT,
+    OPTION_EXPORT, OPTION_EXPORT_CONTROL, OPTION_KIND_COUNT
 };
 struct OptionName {
     const char* name;
@@ -98,7 +111,8 @@ static const OptionName OPTION_NAMES[] = {
     {"--frames", true},  {"--input", true},        {"--fixed-clock", true},
     {"--answer", true},  {"--save-last-frame", true}, {"--png", false},
     {"--audit-cracks", false}, {"--record", true}, {"--version", false},
-    {"--surface", true},
+    {"--surface", true}, {"--heightmap", true}, {"--height", true},
+    {"--export", true}, {"--export-control", true},
 };
 static_assert(sizeof(OPTION_NAMES) / sizeof(OPTION_NAMES[0]) == OPTION_KIND_COUNT);
 
@@ -110,6 +124,19 @@ static bool parseCount(const char* text, long* value) {
     const long v = std::strtol(text, &end, 10);
     if (errno != 0 || *end != '\0' || v < 0 || v > INT_MAX) return false;
     *value = v;
+    return true;
+}
+
+// A height: a finite decimal number above 0.
+static bool parseHeight(const char* text, float* value) {
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    if (end == text || *end != '\0' || errno != 0 || !(v > 0.0) || !std::isfinite(v) ||
+        v > static_cast<double>(FLT_MAX)) {
+        return false;
+    }
+    *value = static_cast<float>(v);
     return true;
 }
 
@@ -174,6 +201,15 @@ static bool applyOption(int kind, const char* name, const char* value, PlatformO
     case OPTION_RECORD: return copyPath(o->recordFile, value, name, error);
     case OPTION_AUDIT_CRACKS: o->auditCracks = true; return true;
     case OPTION_SURFACE: return nameSurfaceFile(o, value, name, error);
+    case OPTION_HEIGHTMAP: return copyPath(o->heightmapFile, value, name, error);
+    case OPTION_HEIGHT:
+        if (!parseHeight(value, &o->heightScale)) {
+            *error = std::string(name) + ": expected a height above 0, not '" + value + "'";
+            return false;
+        }
+        return true;
+    case OPTION_EXPORT: return copyPath(o->exportFile, value, name, error);
+    case OPTION_EXPORT_CONTROL: return copyPath(o->exportControlFile, value, name, error);
     case OPTION_PNG:
 #if VORL_HAVE_PNG
         o->png = true;
@@ -273,6 +309,10 @@ int platformParseOptions(int argc, char** argv, PlatformOptions* options,
         if (!applyOption(kind, name.c_str(), value, options, error)) return PLATFORM_PARSE_ERROR;
     }
     if (!checkProgramArguments(rest, options, error)) return PLATFORM_PARSE_ERROR;
+    if (options->heightScale > 0.0f && !options->heightmapFile[0]) {
+        *error = "--height: only with --heightmap";
+        return PLATFORM_PARSE_ERROR;
+    }
     if (options->help) return PLATFORM_PARSE_HELP;
     return options->version ? PLATFORM_PARSE_VERSION : PLATFORM_PARSE_OK;
 }

@@ -258,6 +258,15 @@ struct PlatformRequests {
     // The surface file the user named (--surface FILE or a lone word), read at start-up and
     // by L and written by S in place of data/vorl.txt; empty when none was named.
     const char* surfaceFile;
+    // --heightmap IMAGE: the scene is made from this grey image instead of a surface file;
+    // empty when none. heightScale: --height, the height of a pixel value of 1 (0 when not
+    // given: the program's default).
+    const char* heightmapFile;
+    float heightScale;
+    // --export FILE and --export-control FILE: meshes written at the end of the run; empty
+    // when none.
+    const char* exportFile;
+    const char* exportControlFile;
 };
 const PlatformRequests& platformRequests();
 

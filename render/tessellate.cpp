@@ -283,6 +283,50 @@ void copyPatchEdges(PatchRecord& patch) {
     }
 }
 
+void evaluatePatchGrid(const PatchRecord& patch, int surfaceType, bool polyNormals,
+                       Point3* points, Point3* normals) {
+    const int n = patch.steps;
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    assert(patch.lastColumn >= 3 && patch.lastRow >= 3);
+    // Tables of its own, so that drawing's scratch stays as the last patch drawn left it.
+    BasisTable basis;
+    DerivativeTable derivative;
+    buildBasisTable(basis, n, surfaceType);
+    if (polyNormals) buildDerivativeTable(derivative, n, surfaceType);
+    PatchMatrices pm;
+    PatchMatrices nm;
+    loadPatchMatrices(pm, patch.controlPoints, patch);
+    if (!polyNormals) loadPatchMatrices(nm, patch.controlNormals, patch);
+    // The sums of basisGrid, in its order, so the points are the ones drawn.
+    for (int i = 0; i <= n; ++i) {
+        const float* b = basis.row[i];
+        float cx[4], cy[4], cz[4];
+        float mx[4], my[4], mz[4];
+        matrixTimesRow(cx, pm.x, b);
+        matrixTimesRow(cy, pm.y, b);
+        matrixTimesRow(cz, pm.z, b);
+        const PatchMatrices& m = polyNormals ? pm : nm;
+        const float* w = polyNormals ? derivative.row[i] : b;
+        matrixTimesRow(mx, m.x, w);
+        matrixTimesRow(my, m.y, w);
+        matrixTimesRow(mz, m.z, w);
+        for (int j = 0; j <= n; ++j) {
+            const float* bv = basis.row[j];
+            const int k = i * (n + 1) + j;
+            points[k] = {dot4(cx, bv), dot4(cy, bv), dot4(cz, bv)};
+            if (polyNormals) {
+                const float* dv = derivative.row[j];
+                const Point3 pu = {dot4(mx, bv), dot4(my, bv), dot4(mz, bv)};
+                const Point3 pv = {dot4(cx, dv), dot4(cy, dv), dot4(cz, dv)};
+                normals[k] = {pu.y * pv.z - pu.z * pv.y, pu.z * pv.x - pu.x * pv.z,
+                              pu.x * pv.y - pu.y * pv.x};
+            } else {
+                normals[k] = {dot4(mx, bv), dot4(my, bv), dot4(mz, bv)};
+            }
+        }
+    }
+}
+
 int tessellateBasis(PatchRecord& patch, const View& view, float sLo, float tLo, float sHi,
                     float tHi) {
     const int n = patch.steps;

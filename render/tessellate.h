@@ -113,6 +113,14 @@ int tessellateBasis(PatchRecord& patch, const View& view, float sLo, float tLo, 
 int tessellateForward(PatchRecord& patch, const View& view, float sLo, float tLo, float sHi,
                       float tHi);
 
+// The patch's grid in model space as tessellateBasis forms it before shading, for patch.steps
+// (1..20) steps: the point and the normal (not unit length: control normals blended, or the
+// cross product of the two derivatives under poly normals) of vertex (i, j) at
+// i * (steps + 1) + j, i along the patch's control columns, j along its rows. Reads the patch's
+// controlPoints, controlNormals, width, lastColumn and lastRow; draws nothing.
+void evaluatePatchGrid(const PatchRecord& patch, int surfaceType, bool polyNormals,
+                       Point3* points, Point3* normals);
+
 // Normalises, lights (with `light`), transforms (with the loaded matrix) and textures one grid
 // vertex (point and normal in model space) through the lighting table; draws its normal line
 // when that option is on. The tessellators' vertex loops do the same work inlined, byte for
