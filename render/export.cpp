@@ -15,6 +15,7 @@
 #include <new>
 
 #include "platform/win32.h"
+#include "render/floattext.h"
 #include "render/surfacepass.h"
 #include "render/tessellate.h"
 
@@ -58,9 +59,14 @@ void putBytes(Out& out, const void* bytes, std::size_t size) {
 
 void putText(Out& out, const char* text) { putBytes(out, text, std::strlen(text)); }
 
-// The shortest text that reads back as the same float.
+// The shortest text that reads back as the same float (the browser build's standard library
+// has no floating-point std::to_chars; its stand-in writes the same text).
 char* putFloat(char* at, float value) {
+#if defined(__EMSCRIPTEN__)
+    return shortestFloatText(at, value);
+#else
     return std::to_chars(at, at + 24, value).ptr;
+#endif
 }
 
 char* putNumber(char* at, std::uint64_t value) {
