@@ -31,8 +31,9 @@ function check(ok, what) {
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // The same run through the Linux build: its last frame as RGBA bytes (rows top first), its
-// output and error.txt. `files` are written into its folder first (name: text).
-function linuxRun(args, files = {}) {
+// output and error.txt, and the text of the files named in `wanted` (in `saved`). `files` are
+// written into its folder first (name: text).
+function linuxRun(args, files = {}, wanted = []) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-web-linux-'));
   fs.cpSync(dataFolder, path.join(folder, 'data'), { recursive: true });
   for (const [name, text] of Object.entries(files)) fs.writeFileSync(path.join(folder, name), text);
@@ -42,8 +43,9 @@ function linuxRun(args, files = {}) {
     ? fs.readFileSync(path.join(folder, name)) : null);
   const tga = read('last.tga');
   const errorFile = read('error.txt');
+  const saved = Object.fromEntries(wanted.map((name) => [name, (read(name) || '').toString('latin1')]));
   fs.rmSync(folder, { recursive: true, force: true });
-  const result = { status: run.status, out: run.stdout, err: run.stderr,
+  const result = { status: run.status, out: run.stdout, err: run.stderr, saved,
                    errorText: errorFile ? errorFile.toString('latin1') : '' };
   if (!tga) return { ...result, width: 0, height: 0, rgba: Buffer.alloc(0) };
   const width = tga[12] | (tga[13] << 8);
@@ -711,6 +713,18 @@ async function surfaceButtons(browser, base) {
         (await landed(folder, obj.name)) === obj.text,
         `the K button exports the surfaces as OBJ and offers the file (${obj.name}: ` +
         `${vertices} vertices, ${faces} faces)`);
+
+  // The browser's export writes its numbers as Linux's does: the same run, the same file.
+  const exportArgs = ['--fixed-clock', '16', '--frames', '12', '-res', '640x480', '--export', 'mesh.obj'];
+  from = await downloadCount(page);
+  await page.evaluate((line) => { window.vorl.args = line; window.vorl.runAgain({}); }, exportArgs);
+  s = await waitFor(page, (t) => t.exit !== null && t.runs === 2, 60);
+  given = await offered(page, from, 1);
+  const mesh = given.find((d) => d.name === 'mesh.obj');
+  const linuxMesh = linuxRun(exportArgs, {}, ['mesh.obj']).saved['mesh.obj'];
+  check(s.exit === 0 && mesh !== undefined && linuxMesh.length > 100000 && mesh.text === linuxMesh,
+        `--export in the page writes the OBJ file Linux writes (${mesh ? mesh.text.length : 0} and ` +
+        `${linuxMesh.length} bytes)`);
 
   const link = await page.evaluate(async () => {
     const a = document.getElementById('surface-format');
