@@ -1,13 +1,14 @@
-// The surface file's name as the user gave it, or the shipped file's, and the scene made from
-// a heightmap; see app/userfiles.h.
+// The user's files: the named surface file or the shipped one, the scene made from a
+// heightmap and its first view, and the meshes exported at exit and by K; see
+// app/userfiles.h. Reads the platform's requests, the scene and the render options.
 #include "app/userfiles.h"
 
 #include <cmath>
 #include <cstdio>
 
+#include "app/diagnostics.h"
 #include "app/program.h"
 #include "app/startup.h"
-#include "app/diagnostics.h"
 #include "platform/win32.h"
 #include "render/export.h"
 #include "render/options.h"
@@ -17,10 +18,13 @@
 
 UserFiles userFiles;
 
-bool surfaceFileNamed() {
-    const char* named = platformRequests().surfaceFile;
-    return named != nullptr && named[0] != '\0';
-}
+namespace {
+
+bool named(const char* path) { return path != nullptr && path[0] != '\0'; }
+
+}  // namespace
+
+bool surfaceFileNamed() { return named(platformRequests().surfaceFile); }
 
 const char* surfaceFileName() {
     return surfaceFileNamed() ? platformRequests().surfaceFile : SURFACE_FILE;
@@ -35,10 +39,9 @@ void surfaceFileToRead(char* out, std::size_t size) {
     }
 }
 
-
 bool readStartupSurfaces(SurfaceList& list, char* reason, std::size_t reasonSize) {
     const char* heightmap = platformRequests().heightmapFile;
-    if (heightmap == nullptr || heightmap[0] == '\0') {
+    if (!named(heightmap)) {
         char path[SAVE_PATH_MAX];
         surfaceFileToRead(path, sizeof path);
         return loadSurfaceFile(list, path, reason, reasonSize);
@@ -53,10 +56,7 @@ bool readStartupSurfaces(SurfaceList& list, char* reason, std::size_t reasonSize
     return made;
 }
 
-bool heightmapNamed() {
-    const char* heightmap = platformRequests().heightmapFile;
-    return heightmap != nullptr && heightmap[0] != '\0';
-}
+bool heightmapNamed() { return named(platformRequests().heightmapFile); }
 
 void frameHeightmap(const Surface& surface) {
     const int side = surface.width > surface.height ? surface.width : surface.height;
@@ -75,8 +75,6 @@ void frameHeightmap(const Surface& surface) {
 }
 
 namespace {
-
-bool named(const char* path) { return path != nullptr && path[0] != '\0'; }
 
 // Tries the place of a file to be written at the end: a temporary beside it, given up at once.
 bool tryPlace(const char* path, char* reason, std::size_t reasonSize) {

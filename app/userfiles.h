@@ -29,9 +29,9 @@ void surfaceFileToRead(char* out, std::size_t size);
 bool readStartupSurfaces(SurfaceList& list, char* reason, std::size_t reasonSize);
 // True when the scene is made from a heightmap (--heightmap).
 bool heightmapNamed();
-// Sets the view's scale so that a heightmap's longer side spans HEIGHTMAP_VIEW_SPAN world
-// units, heights at half that scale as the shipped scene has them: most of the map then lies
-// inside the fog, ahead of the eye.
+// The first view of a scene made from a heightmap: the view's scale (all three axes alike)
+// makes the longer side of `surface` span HEIGHTMAP_VIEW_SPAN world units, the camera stands
+// back and above looking down, and the waves are paused (they set the first surface's heights).
 void frameHeightmap(const Surface& surface);
 
 // What the exports keep through the run; one instance.

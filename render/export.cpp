@@ -59,13 +59,14 @@ void putBytes(Out& out, const void* bytes, std::size_t size) {
 
 void putText(Out& out, const char* text) { putBytes(out, text, std::strlen(text)); }
 
-// The shortest text that reads back as the same float (the browser build's standard library
-// has no floating-point std::to_chars; its stand-in writes the same text).
+// The shortest text that reads back as the same float. A library without floating-point
+// to_chars (the browser build's) writes it through a stand-in that gives the same text, so
+// the file is the same everywhere.
 char* putFloat(char* at, float value) {
-#if defined(__EMSCRIPTEN__)
-    return shortestFloatText(at, value);
-#else
+#if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
     return std::to_chars(at, at + 24, value).ptr;
+#else
+    return shortestFloatText(at, value);
 #endif
 }
 
@@ -254,7 +255,9 @@ void walkRows(const Out& out, MeshWalk& walk, Row row) {
     const int n = walk.settings.steps;
     for (int j = 0; j < walk.ny && !out.save.failed; ++j) {
         fillBand(walk, j);
-        for (int b = j == 0 ? 0 : 1; b <= n; ++b) row(walk.band + static_cast<std::size_t>(b) * walk.columns);
+        for (int b = j == 0 ? 0 : 1; b <= n; ++b) {
+            row(walk.band + static_cast<std::size_t>(b) * walk.columns);
+        }
     }
 }
 
@@ -279,9 +282,10 @@ bool writeObj(Out& out, const SurfaceList& list, const ExportSettings& settings,
         if (!startWalk(walk, surface, settings, out)) return false;
         walkRows(out, walk, [&](const ExportVertex* row) { objVertexRow(out, row, walk.columns); });
         const std::uint64_t rows = counts.vertices / walk.columns;
-        gridTriangles(out, first, walk.columns, rows, [&](std::uint64_t a, std::uint64_t b, std::uint64_t c) {
-            objTriangle(out, a, b, c);
-        });
+        gridTriangles(out, first, walk.columns, rows,
+                      [&](std::uint64_t a, std::uint64_t b, std::uint64_t c) {
+                          objTriangle(out, a, b, c);
+                      });
         first += counts.vertices;
     }
     return true;
@@ -303,7 +307,9 @@ bool writePly(Out& out, const SurfaceList& list, const ExportSettings& settings,
     putText(out, header);
     for (int k = 0; k < list.count; ++k) {
         const Surface& surface = list.surfaces[k];
-        if (surfaceMeshCounts(surface, settings.surfaceType, settings.steps).vertices == 0) continue;
+        if (surfaceMeshCounts(surface, settings.surfaceType, settings.steps).vertices == 0) {
+            continue;
+        }
         if (!startWalk(walk, surface, settings, out)) return false;
         walkRows(out, walk, [&](const ExportVertex* row) {
             for (std::size_t c = 0; c < walk.columns; ++c) {
@@ -319,8 +325,9 @@ bool writePly(Out& out, const SurfaceList& list, const ExportSettings& settings,
         const Surface& surface = list.surfaces[k];
         const MeshCounts counts = surfaceMeshCounts(surface, settings.surfaceType, settings.steps);
         if (counts.vertices == 0) continue;
-        const std::uint64_t columns =
-            static_cast<std::uint64_t>(patchColumns(surface, settings.surfaceType)) * settings.steps + 1;
+        const int patches = patchColumns(surface, settings.surfaceType);
+        const std::uint64_t nx = static_cast<std::uint64_t>(patches);
+        const std::uint64_t columns = nx * static_cast<std::uint64_t>(settings.steps) + 1;
         gridTriangles(out, first, columns, counts.vertices / columns,
                       [&](std::uint64_t a, std::uint64_t b, std::uint64_t c) {
                           std::uint8_t face[13];
@@ -364,7 +371,9 @@ bool writeStl(Out& out, const SurfaceList& list, const ExportSettings& settings,
     const int n = settings.steps;
     for (int k = 0; k < list.count; ++k) {
         const Surface& surface = list.surfaces[k];
-        if (surfaceMeshCounts(surface, settings.surfaceType, settings.steps).vertices == 0) continue;
+        if (surfaceMeshCounts(surface, settings.surfaceType, settings.steps).vertices == 0) {
+            continue;
+        }
         if (!startWalk(walk, surface, settings, out)) return false;
         for (int j = 0; j < walk.ny && !out.save.failed; ++j) {
             fillBand(walk, j);
@@ -439,11 +448,14 @@ bool exportSurfaceMeshes(const SurfaceList& list, const ExportSettings& settings
     if (reason != nullptr && reasonSize > 0) reason[0] = '\0';
     MeshCounts total = {0, 0};
     for (int k = 0; k < list.count; ++k) {
-        const MeshCounts c = surfaceMeshCounts(list.surfaces[k], settings.surfaceType, settings.steps);
+        const MeshCounts c =
+            surfaceMeshCounts(list.surfaces[k], settings.surfaceType, settings.steps);
         total.vertices += c.vertices;
         total.triangles += c.triangles;
     }
-    if (total.triangles == 0) return refuse(reason, reasonSize, path, "not written: no surface has a patch");
+    if (total.triangles == 0) {
+        return refuse(reason, reasonSize, path, "not written: no surface has a patch");
+    }
     if (format == EXPORT_STL && total.triangles > EXPORT_MAX_32) {
         return refuse(reason, reasonSize, path,
                       "not written: %llu triangles, more than binary STL can count (%llu)",
@@ -485,7 +497,9 @@ bool exportControlMeshes(const SurfaceList& list, const char* path, char* reason
         const Surface& s = list.surfaces[k];
         quads += static_cast<std::uint64_t>(s.width - 1) * static_cast<std::uint64_t>(s.height - 1);
     }
-    if (quads == 0) return refuse(reason, reasonSize, path, "not written: there is no control mesh");
+    if (quads == 0) {
+        return refuse(reason, reasonSize, path, "not written: there is no control mesh");
+    }
     Out out = {};
     if (!openOut(out, path, reason, reasonSize)) return false;
     putText(out, "# Vorl control meshes: units of the surface file, z up\n");

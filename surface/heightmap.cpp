@@ -64,12 +64,15 @@ bool makeHeightmapSurfaces(SurfaceList& list, const std::uint16_t* samples, int 
                       width, height, SURFACE_MAX_POINTS);
     }
     if (!(scale > 0.0f) || !(scale <= SURFACE_MAX_COORDINATE)) {
-        return refuse(reason, reasonSize, name, "a height of %g: it must be above 0 and at most %.0f",
+        return refuse(reason, reasonSize, name,
+                      "a height of %g: it must be above 0 and at most %.0f",
                       static_cast<double>(scale), static_cast<double>(SURFACE_MAX_COORDINATE));
     }
     SurfaceList made = {};
     made.surfaces = new (std::nothrow) Surface[1]();
-    if (made.surfaces == nullptr) return refuse(reason, reasonSize, name, "no memory for a surface");
+    if (made.surfaces == nullptr) {
+        return refuse(reason, reasonSize, name, "no memory for a surface");
+    }
     made.count = 1;
     Surface& surface = made.surfaces[0];
     surface.width = width;
@@ -91,8 +94,8 @@ bool makeHeightmapSurfaces(SurfaceList& list, const std::uint16_t* samples, int 
         Point4* out = surface.points + static_cast<std::size_t>(r) * width;
         const float y = HEIGHTMAP_NEAR_Y + static_cast<float>(r);
         for (int c = 0; c < width; ++c) {
-            out[c] = Point4{left + static_cast<float>(c), y, heightmapHeight(row[c], largest, scale),
-                            1.0f};
+            const float z = heightmapHeight(row[c], largest, scale);
+            out[c] = Point4{left + static_cast<float>(c), y, z, 1.0f};
         }
     }
     computeControlNormals(surface);

@@ -21,16 +21,15 @@ constexpr int HEIGHTMAP_MIN_SIDE = 4;
 // The height of the largest sample value of a width x height grid when none is given.
 float heightmapDefaultHeight(int width, int height);
 
-// Where sample (column, row) of a grid of width x height stands, row 0 the grid's top (the
-// image's first row): x = column - (width - 1) / 2, centred on the eye; y = HEIGHTMAP_NEAR_Y +
-// (height - 1 - row), so the top row is the farthest; z = heightmapHeight of the sample.
-// The mesh's own rows run from the bottom row up, so its patches face +z.
 // The height of `sample` out of `maxValue`, times `scale`, rounded to hundredths exactly as
 // the surface file writes and reads them, so that a save and a reload give the same points.
 float heightmapHeight(std::uint32_t sample, std::uint32_t maxValue, float scale);
 
 // Replaces `list` with one surface of width x height points from `samples` (width * height
-// values 0 .. maxValue, top row first), heights scaled by `scale`. False with the list as it
+// values 0 .. maxValue, top row first), heights scaled by `scale`. Sample (column, row)
+// becomes the point x = column - (width - 1) / 2 (centred on the eye), y = HEIGHTMAP_NEAR_Y +
+// (height - 1 - row) (the top row farthest), z = heightmapHeight of the sample; the mesh's own
+// rows run from the grid's bottom row up, so its patches face +z. False with the list as it
 // was and the reason (naming `name`) for a grid with a side below HEIGHTMAP_MIN_SIDE or more
 // points than SURFACE_MAX_POINTS, a scale that is not above 0 or that puts a height beyond
 // SURFACE_MAX_COORDINATE, or no memory.

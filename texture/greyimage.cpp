@@ -55,7 +55,8 @@ bool readGreyTga(const char* path, std::FILE* file, GreyImage& image, char* reas
         std::uint16_t* dst = image.samples + static_cast<std::size_t>(y) * width;
         for (int x = 0; x < width; ++x) {
             const std::uint32_t t = src[x];
-            dst[x] = static_cast<std::uint16_t>(greyOf((t >> 16) & 0xFF, (t >> 8) & 0xFF, t & 0xFF));
+            const std::uint32_t grey = greyOf((t >> 16) & 0xFF, (t >> 8) & 0xFF, t & 0xFF);
+            dst[x] = static_cast<std::uint16_t>(grey);
         }
     }
     delete[] texels;
@@ -93,7 +94,8 @@ void greyRow(const std::uint8_t* row, int width, int channels, bool wide, std::u
     for (int x = 0; x < width; ++x) {
         std::uint32_t c[3];
         for (int k = 0; k < channels; ++k) {
-            const std::uint8_t* p = row + (static_cast<std::size_t>(x) * channels + k) * (wide ? 2 : 1);
+            const std::size_t at = static_cast<std::size_t>(x) * channels + k;
+            const std::uint8_t* p = row + at * (wide ? 2 : 1);
             c[k] = wide ? (static_cast<std::uint32_t>(p[0]) << 8 | p[1]) : p[0];
         }
         out[x] = static_cast<std::uint16_t>(channels == 1 ? c[0] : greyOf(c[0], c[1], c[2]));
@@ -176,7 +178,9 @@ bool readGreyPng(const char* path, std::FILE* file, GreyImage& image, char* reas
 }  // namespace
 
 std::uint32_t greyOf(std::uint32_t red, std::uint32_t green, std::uint32_t blue) {
-    return (GREY_WEIGHT_RED * red + GREY_WEIGHT_GREEN * green + GREY_WEIGHT_BLUE * blue + 500) / 1000;
+    const std::uint32_t weighed = GREY_WEIGHT_RED * red + GREY_WEIGHT_GREEN * green +
+                                  GREY_WEIGHT_BLUE * blue;
+    return (weighed + 500) / 1000;
 }
 
 void freeGreyImage(GreyImage& image) {
