@@ -16,6 +16,7 @@
 
 #include "platform/services.h"
 #include "platform/win32.h"
+#include "render/floattext.h"
 #include "render/surfacepass.h"
 #include "render/tessellate.h"
 
@@ -60,12 +61,13 @@ void putBytes(Out& out, const void* bytes, std::size_t size) {
 void putText(Out& out, const char* text) { putBytes(out, text, std::strlen(text)); }
 
 // The shortest text that reads back as the same float. A library without floating-point
-// to_chars (the browser build's) writes nine significant digits, which read back the same too.
+// to_chars (the browser build's) writes it through a stand-in that gives the same text, so
+// the file is the same everywhere.
 char* putFloat(char* at, float value) {
 #if defined(__cpp_lib_to_chars) && __cpp_lib_to_chars >= 201611L
     return std::to_chars(at, at + 24, value).ptr;
 #else
-    return at + std::snprintf(at, 24, "%.9g", static_cast<double>(value));
+    return shortestFloatText(at, value);
 #endif
 }
 

@@ -6,8 +6,10 @@
 // keep a surface file saved with S across a reload, show the program's key list, its --help
 // text, option errors, message boxes (as page dialogs) and exit status, run again after
 // Escape without a reload, turn the view on a touch drag at phone size, refuse a broken
-// surface file with the reader's reason; and no run may leave an error or a warning in the
-// console.
+// surface file with the reader's reason, named by the visitor's own file name; offer the
+// surface file as a download on S and on its button, act on the S, L and K buttons, put the
+// shipped surface back and say after a reload when a kept one is in use; and no run may leave
+// an error or a warning in the console.
 //
 // Usage: node tests/web/page_test.mjs BUILD_WEB LINUX_VORL DATA_FOLDER
 import { spawnSync } from 'node:child_process';
@@ -29,8 +31,9 @@ function check(ok, what) {
 const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
 // The same run through the Linux build: its last frame as RGBA bytes (rows top first), its
-// output and error.txt. `files` are written into its folder first (name: text).
-function linuxRun(args, files = {}) {
+// output and error.txt, and the text of the files named in `wanted` (in `saved`). `files` are
+// written into its folder first (name: text).
+function linuxRun(args, files = {}, wanted = []) {
   const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-web-linux-'));
   fs.cpSync(dataFolder, path.join(folder, 'data'), { recursive: true });
   for (const [name, text] of Object.entries(files)) fs.writeFileSync(path.join(folder, name), text);
@@ -40,8 +43,9 @@ function linuxRun(args, files = {}) {
     ? fs.readFileSync(path.join(folder, name)) : null);
   const tga = read('last.tga');
   const errorFile = read('error.txt');
+  const saved = Object.fromEntries(wanted.map((name) => [name, (read(name) || '').toString('latin1')]));
   fs.rmSync(folder, { recursive: true, force: true });
-  const result = { status: run.status, out: run.stdout, err: run.stderr,
+  const result = { status: run.status, out: run.stdout, err: run.stderr, saved,
                    errorText: errorFile ? errorFile.toString('latin1') : '' };
   if (!tga) return { ...result, width: 0, height: 0, rgba: Buffer.alloc(0) };
   const width = tga[12] | (tga[13] << 8);
@@ -101,6 +105,37 @@ const state = (page) => page.evaluate(() => ({
   loading: !document.getElementById('loading').hidden,
   dialog: document.getElementById('box').open,
   dialogText: document.getElementById('box-text').textContent }));
+
+// The files the page has offered as downloads since `from`, once there are `count` of them
+// (or after `seconds`): name and text.
+async function offered(page, from, count, seconds = 20) {
+  return page.evaluate(async (first, wanted, limit) => {
+    const end = Date.now() + limit * 1000;
+    while (window.vorl.downloads.length < first + wanted && Date.now() < end) {
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    }
+    return Promise.all(window.vorl.downloads.slice(first).map(
+      async (d) => ({ name: d.name, text: await d.blob.text() })));
+  }, from, count, seconds);
+}
+// The text of a file downloaded into `folder`, once it has landed there ('' after 5 s).
+async function landed(folder, name) {
+  const file = path.join(folder, name);
+  for (let i = 0; i < 50 && !fs.existsSync(file); ++i) await sleep(100);
+  return fs.existsSync(file) ? fs.readFileSync(file, 'utf8') : '';
+}
+const downloadCount = (page) => page.evaluate(() => window.vorl.downloads.length);
+const readFile = (page, name) => page.evaluate((file) => {
+  try {
+    return window.vorl.module.FS.readFile(file, { encoding: 'utf8' });
+  } catch (e) {
+    return 'unreadable: ' + e;
+  }
+}, name);
+const noticeShown = (page) => page.evaluate(() => {
+  const line = document.getElementById('notice');
+  return { text: line.hidden ? '' : line.textContent, bad: line.classList.contains('bad') };
+});
 
 async function waitFor(page, test, seconds) {
   const end = Date.now() + seconds * 1000;
@@ -506,37 +541,47 @@ function tallerIsland() {
 }
 
 // A dropped surface file is used (the picture is Linux's with that file) and kept; a broken
-// one chosen with the button is refused with the reader's reason, and the kept one stays.
+// one chosen with the button is refused with the reader's reason, under its own name, and the
+// kept one stays; after a reload the page says the kept one is in use, and "Shipped surface"
+// puts back the page's own (the picture is Linux's with the shipped data again).
 async function ownSurface(browser, base) {
   const problems = [];
   const args = ['--fixed-clock', '16', '--frames', '30', '-res', '640x480'];
   const page = await openPage(browser, base + 'vorl.html' + query(args), problems);
   await waitFor(page, (t) => t.exit !== null, 60);
   const mine = tallerIsland();
-  await page.evaluate((text) => {
+  const drop = (text, name) => page.evaluate((content, fileName) => {
     const transfer = new DataTransfer();
-    transfer.items.add(new File([text], 'taller.txt', { type: 'text/plain' }));
+    transfer.items.add(new File([content], fileName, { type: 'text/plain' }));
     document.getElementById('canvas').dispatchEvent(
       new DragEvent('drop', { dataTransfer: transfer, bubbles: true, cancelable: true }));
-  }, mine);
+  }, text, name);
+  // A file named as one of the page's own folders is used all the same.
+  await drop(mine, 'data');
   let s = await waitFor(page, (t) => t.runs === 2 && t.exit !== null && /kept/.test(t.notice), 60);
+  check(s.exit === 0 && s.frames > 0 && /^data is now the surface file/.test(s.notice),
+        `a dropped file named "data" is used too ("${s.notice}")`);
+  await drop(mine, 'taller.txt');
+  s = await waitFor(page, (t) => t.runs === 3 && t.exit !== null && /kept/.test(t.notice), 60);
   const shown = await canvasBytes(page);
-  const linux = linuxRun(args, { 'data/vorl.txt': mine });
-  const readSurface = () => page.evaluate(
-    () => window.vorl.module.FS.readFile('/work/data/vorl.txt', { encoding: 'utf8' }));
+  const linux = linuxRun([...args, '--surface', 'taller.txt'], { 'taller.txt': mine });
+  const readSurface = () => readFile(page, '/work/data/vorl.txt');
   check(s.exit === 0 && (await readSurface()) === mine && /taller\.txt is now the surface file/.test(s.notice),
         `a dropped surface file is used and kept ("${s.notice}")`);
   sameBytes('the dropped surface file', shown, linux);
 
   const broken = 'B-Spline Surface\n1\n4 4\n0 0 0\n';
-  const reason = linuxRun(['--frames', '2'], { 'data/vorl.txt': broken }).errorText.split('\n')[0];
-  const chooser = path.join(os.tmpdir(), `broken-${process.pid}.txt`);
+  const brokenName = `broken-${process.pid}.txt`;
+  const reason = linuxRun(['--frames', '2', '--surface', brokenName], { [brokenName]: broken })
+    .errorText.split('\n')[0];
+  const chooser = path.join(os.tmpdir(), brokenName);
   fs.writeFileSync(chooser, broken);
   await (await page.$('#surface-file')).uploadFile(chooser);
-  s = await waitFor(page, (t) => t.runs === 4 && t.exit !== null, 90);
+  s = await waitFor(page, (t) => t.runs === 5 && t.exit !== null, 90);
   fs.rmSync(chooser);
-  check(s.notice === `broken-${process.pid}.txt was refused: ${reason}`,
-        `a broken one is refused with the reader's reason ("${s.notice}")`);
+  check(s.notice === `${brokenName} was refused: ${reason}` && reason.includes(brokenName) &&
+        !s.notice.includes('data/vorl.txt'),
+        `a broken one is refused with the reader's reason, under its own name ("${s.notice}")`);
   check((await readSurface()) === mine && s.exit === 0 && s.frames > 0,
         'and the program runs again with the kept file');
   // Once the page runs again, nothing in the panel reads as a failure: the trial's end is
@@ -547,6 +592,32 @@ async function ownSurface(browser, base) {
   check(panel.red.length === 0 &&
         panel.said.includes(`broken-${process.pid}.txt was refused (the trial run ended`),
         `after the refusal the panel says so without a failure line (${panel.red.slice(0, 2).join(' | ')})`);
+
+  await page.reload();
+  s = await waitFor(page, (t) => t.exit !== null, 60);
+  let line = await noticeShown(page);
+  check(/kept in this browser is in use \(taller\.txt/.test(line.text) && !line.bad &&
+        (await readSurface()) === mine,
+        `after a reload the page says the kept surface file is in use, not as a failure ("${line.text}")`);
+  const shipped = fs.readFileSync(path.join(dataFolder, 'vorl.txt'), 'utf8');
+  await page.click('#shipped-surface');
+  s = await waitFor(page, (t) => t.runs === 2 && t.exit !== null, 60);
+  line = await noticeShown(page);
+  check(s.exit === 0 && (await readSurface()) === shipped && /shipped surface file is back/.test(line.text) &&
+        !line.bad, `"Shipped surface" puts the page's own surface file back ("${line.text}")`);
+  sameBytes('the shipped surface put back', await canvasBytes(page), linuxRun(args));
+  // The run has ended: the download is the file as it stands.
+  const from = await downloadCount(page);
+  await page.click('#download-surface');
+  const given = await offered(page, from, 1);
+  check(given.length === 1 && given[0].name === 'vorl.txt' && given[0].text === shipped,
+        `after the run has ended "Download the surface file" offers the file as it stands ` +
+        `(${given.map((d) => d.name)})`);
+  await page.reload();
+  s = await waitFor(page, (t) => t.exit !== null, 60);
+  line = await noticeShown(page);
+  check(line.text === '' && (await readSurface()) === shipped,
+        `and the kept one is gone from the browser: after a reload nothing is said ("${line.text}")`);
   await clean(page, problems, 'surface files of one\'s own');
   await page.close();
 }
@@ -566,24 +637,24 @@ async function keysAndStorage(browser, base) {
   check(changed > 500, `keys typed into the page: F1 changes the picture (${changed} pixels)`);
 
   const shipped = fs.readFileSync(path.join(dataFolder, 'vorl.txt'), 'utf8');
+  const from = await downloadCount(page);
   await page.keyboard.press('KeyS');
   s = await state(page);
   await waitFor(page, (t) => t.frames >= s.frames + 10, 30);
   await sleep(1000);   // the browser's storage is written after the save
-  const readSurface = () => page.evaluate(() => {
-    try {
-      return window.vorl.module.FS.readFile('/work/data/vorl.txt', { encoding: 'utf8' });
-    } catch (e) {
-      return 'unreadable: ' + e;
-    }
-  });
+  const readSurface = () => readFile(page, '/work/data/vorl.txt');
   const saved = await readSurface();
   check(saved.startsWith('B-Spline Surface') && saved !== shipped,
         'S saves the moving sea into the surface file');
+  const given = await offered(page, from, 1);
+  check(given.length === 1 && given[0].name === 'vorl.txt' && given[0].text === saved,
+        `S offers the saved surface file as a download (${given.map((d) => d.name).join(', ')})`);
   await page.reload();
   await waitFor(page, (t) => t.frames >= 5, 60);
   const kept = await readSurface();
-  check(kept === saved, 'after a reload the saved surface file is still there');
+  const line = await noticeShown(page);
+  check(kept === saved && /in use \(vorl\.txt, saved with S\)/.test(line.text) && !line.bad,
+        `after a reload the saved surface file is still there, and the page says so ("${line.text}")`);
   await page.focus('#canvas');
   await page.keyboard.press('KeyL');
   s = await state(page);
@@ -591,6 +662,105 @@ async function keysAndStorage(browser, base) {
   check(s.exit === null, 'L reads it back and the page runs on');
   await clean(page, problems, 'keys and storage');
   await page.close();
+}
+
+// The surface file's buttons: S on the on-screen keys saves and offers the file (a real
+// download lands on disk), "Download the surface file" does the same, L reads the file again,
+// K exports an OBJ file and offers it; the format document beside the page is linked. At phone
+// size the buttons show and are tall enough for a finger, and a tap on S offers the file.
+async function surfaceButtons(browser, base) {
+  const problems = [];
+  const args = ['--fixed-clock', '16', '-res', '640x480'];
+  const page = await openPage(browser, base + 'vorl.html' + query(args), problems);
+  await waitFor(page, (t) => t.frames >= 5, 60);
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'vorl-downloads-'));
+  const cdp = await page.createCDPSession();
+  await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: folder });
+  await page.click('#on-screen-keys');
+
+  let from = await downloadCount(page);
+  await page.click('#toggles button[data-key="83"]');
+  let given = await offered(page, from, 1);
+  const saved = await readFile(page, '/work/data/vorl.txt');
+  const onDisk = await landed(folder, 'vorl.txt');
+  check(given.length === 1 && given[0].name === 'vorl.txt' && given[0].text === saved &&
+        saved.startsWith('B-Spline Surface') && onDisk === saved,
+        `the S button saves the surface file and it downloads (${given.map((d) => d.name)}, ` +
+        `${onDisk.length} bytes on disk)`);
+
+  from = await downloadCount(page);
+  await page.click('#download-surface');
+  given = await offered(page, from, 1);
+  check(given.length === 1 && given[0].name === 'vorl.txt' && given[0].text.startsWith('B-Spline Surface') &&
+        given[0].text === await readFile(page, '/work/data/vorl.txt'),
+        `"Download the surface file" saves it and offers it (${given.map((d) => d.name)})`);
+
+  // L on a file that does not read: the program's refusal shows that the button pressed L.
+  await page.evaluate(() => window.vorl.module.FS.writeFile('/work/data/vorl.txt', 'not a surface\n'));
+  await page.click('#toggles button[data-key="76"]');
+  let s = await waitFor(page, (t) => /couldn't reload surface file/.test(t.output), 20);
+  check(s.exit === null && /couldn't reload surface file \(data\/vorl\.txt/.test(s.output),
+        'the L button reads the surface file again (a broken one is refused and the program runs on)');
+  await page.evaluate((text) => window.vorl.module.FS.writeFile('/work/data/vorl.txt', text), saved);
+
+  from = await downloadCount(page);
+  await page.click('#toggles button[data-key="75"]');
+  given = await offered(page, from, 1);
+  const obj = given.length === 1 ? given[0] : { name: '', text: '' };
+  const vertices = obj.text.split('\n').filter((l) => l.startsWith('v ')).length;
+  const faces = obj.text.split('\n').filter((l) => l.startsWith('f ')).length;
+  check(/^export\d{4}\.obj$/.test(obj.name) && vertices > 100 && faces > 100 &&
+        (await landed(folder, obj.name)) === obj.text,
+        `the K button exports the surfaces as OBJ and offers the file (${obj.name}: ` +
+        `${vertices} vertices, ${faces} faces)`);
+
+  // The browser's export writes its numbers as Linux's does: the same run, the same file.
+  const exportArgs = ['--fixed-clock', '16', '--frames', '12', '-res', '640x480', '--export', 'mesh.obj'];
+  from = await downloadCount(page);
+  await page.evaluate((line) => { window.vorl.args = line; window.vorl.runAgain({}); }, exportArgs);
+  s = await waitFor(page, (t) => t.exit !== null && t.runs === 2, 60);
+  given = await offered(page, from, 1);
+  const mesh = given.find((d) => d.name === 'mesh.obj');
+  const linuxMesh = linuxRun(exportArgs, {}, ['mesh.obj']).saved['mesh.obj'];
+  check(s.exit === 0 && mesh !== undefined && linuxMesh.length > 100000 && mesh.text === linuxMesh,
+        `--export in the page writes the OBJ file Linux writes (${mesh ? mesh.text.length : 0} and ` +
+        `${linuxMesh.length} bytes)`);
+
+  const link = await page.evaluate(async () => {
+    const a = document.getElementById('surface-format');
+    const response = await fetch(a.href);
+    return { href: a.getAttribute('href'), status: response.status, text: await response.text() };
+  });
+  const doc = fs.readFileSync(path.join(dataFolder, '..', 'docs', 'surface-format.md'), 'utf8');
+  check(link.status === 200 && link.text === doc,
+        `the page links the surface file's format, shipped beside it (${link.href}: ${link.status})`);
+  await cdp.send('Browser.setDownloadBehavior', { behavior: 'default' });
+  fs.rmSync(folder, { recursive: true, force: true });
+  await clean(page, problems, 'the surface file\'s buttons');
+  await page.close();
+
+  const phonePage = await openPage(browser, base + 'vorl.html' + query(args), problems,
+                                   { width: 390, height: 700, isMobile: true, hasTouch: true });
+  await waitFor(phonePage, (t) => t.frames >= 5, 60);
+  const buttons = await phonePage.evaluate(() =>
+    Array.from(document.querySelectorAll('#surface-bar button, #toggles button')).map((b) => {
+      const box = b.getBoundingClientRect();
+      const key = b.querySelector('b');
+      return { text: (key || b).textContent.trim(), height: box.height, shown: box.width > 0 &&
+               box.left >= 0 && box.right <= window.innerWidth };
+    }));
+  const small = buttons.filter((b) => !b.shown || b.height < 44).map((b) => b.text);
+  const keys = buttons.map((b) => b.text);
+  check(['S', 'L', 'K'].every((k) => keys.includes(k)) && buttons.length >= 25 && small.length === 0,
+        `at phone size the surface file's buttons and the keys show, each at least 44 pixels tall` +
+        (small.length ? ` (not: ${small.join(', ')})` : ''));
+  from = await downloadCount(phonePage);
+  await phonePage.tap('#toggles button[data-key="83"]');
+  given = await offered(phonePage, from, 1);
+  check(given.length === 1 && given[0].name === 'vorl.txt',
+        `a tap on S at phone size offers the surface file (${given.map((d) => d.name)})`);
+  await clean(phonePage, problems, 'the surface file\'s buttons at phone size');
+  await phonePage.close();
 }
 
 async function main() {
@@ -632,6 +802,7 @@ async function main() {
     await phoneReading(browser, isolated, 360, 740);
     await ownSurface(browser, isolated);
     await keysAndStorage(browser, isolated);
+    await surfaceButtons(browser, isolated);
   } finally {
     await close();
   }
