@@ -86,7 +86,9 @@ struct PixelLanes<4> {
     static F clamp(F v, float lo, float hi) { return v128Min(v128Max(v, splat(lo)), splat(hi)); }
     static I floatToByte(F v) { return v128TruncSmall(clamp(v, 0.0f, 255.0f) + 0.5f); }
     static I floor(F v) { return __builtin_convertvector(v128Floor(v), I32x4); }
-    static I clampInt(I v, int lo, int hi) { return v128Min(v128Max(v, v128Splat(lo)), v128Splat(hi)); }
+    static I clampInt(I v, int lo, int hi) {
+        return v128Min(v128Max(v, v128Splat(lo)), v128Splat(hi));
+    }
 };
 void interpolateSurface(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
     interpolateSurfaceIn<PixelLanes<4>>(s, p, b, from);
@@ -221,7 +223,8 @@ inline void shadeSurfacePixels(const VxDrawState& s, const VxBatch& b, int n,
 }
 
 inline bool storeWholeRun(VxBatch& b, int j, const std::uint16_t* pix) {
-    const I32x4 passedLow = v128Load<I32x4>(b.mask + j), passedHigh = v128Load<I32x4>(b.mask + j + 4);
+    const I32x4 passedLow = v128Load<I32x4>(b.mask + j);
+    const I32x4 passedHigh = v128Load<I32x4>(b.mask + j + 4);
     if ((v128Bits(passedLow) & v128Bits(passedHigh)) != 15u) return false;
     // Depth codes are at most 0xFFFE: narrowing keeps them.
     v128Store(b.color + b.index[j], v128Load<U16x8>(pix + j));

@@ -754,9 +754,9 @@ inline unsigned portablePassingBits(const VxBatch& b, int j) {
 }
 
 // Stores the passing pixels of group j of the batch's n (scattered: small triangles) one at a
-// time, with their depths, the buffers' addresses held in registers (the stores cannot change them). A group
-// whose eight pixels all pass (most) is stored without a test per pixel; the others visit
-// their passing pixels by the bits of the mask.
+// time, with their depths, the buffers' addresses held in registers (the stores cannot change
+// them). A group whose eight pixels all pass (most) is stored without a test per pixel; the
+// others visit their passing pixels by the bits of the mask.
 inline void storeScattered(VxBatch& b, int j, int n, const std::uint16_t* pix) {
     std::uint16_t* const color = b.color;
     std::uint16_t* const depth = b.depth;
