@@ -13,12 +13,12 @@
 #include "app/startup.h"
 #include "app/viewer.h"
 #include "geometry/camera.h"
-#include "geometry/cpu.h"
+#include "vexa/vexa.h"
 
 struct Program {
     DisplaySettings output;       // the output asked for and the one open (start-up)
     StartupStage stage;           // how far start-up got, what is still held
-    CpuFeatures cpu;              // what the processor offers, found once at start-up
+    VxProcessor cpu;              // what the processor offers (vxQueryProcessor), at start-up
     InputState input;             // held keys and the pointer (key and mouse routine)
     Camera camera;                // moved by keys and mouse; every view starts from it
     ViewerState viewer;           // the spins and the views drawn in the last frame

@@ -22,7 +22,6 @@
 #include "display/device.h"
 #include "display/display.h"
 #include "geometry/camera.h"
-#include "geometry/cpu.h"
 #include "render/drawn.h"
 #include "render/lighting.h"
 #include "render/options.h"
@@ -33,6 +32,7 @@
 #include "surface/waves.h"
 #include "texture/cache.h"
 #include "texture/image.h"
+#include "vexa/vexa.h"
 
 
 namespace {
@@ -368,7 +368,7 @@ void shutdownDisplay() {
 }
 
 void chooseProcessorPaths() {
-    detectCpuFeatures(program.cpu);
+    vxQueryProcessor(&program.cpu);
     chooseLightingRoutines(program.cpu);
     chooseGridRoutines(program.cpu);
 }

@@ -262,7 +262,7 @@ bool useGridLanes(GridLanes lanes) {
     }
 }
 
-void chooseGridRoutines(const CpuFeatures& features) {
+void chooseGridRoutines(const VxProcessor& features) {
     useGridLanes(GRID_LANES_SCALAR);
     if (features.hasSse41 || features.hasSimd128) useGridLanes(GRID_LANES_128);
     if (features.hasAvx2) useGridLanes(GRID_LANES_AVX2);

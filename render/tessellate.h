@@ -74,7 +74,7 @@ struct TessellationScratch {
 extern TessellationScratch tessellation;
 
 // The paths of the tessellators' grid loops: the scalar loops (the reference, and the only
-// path with VORL_PORTABLE or without the extensions), 128-bit vectors (SSE4.1, WebAssembly
+// path with VEXA_PATH=portable or without the extensions), 128-bit vectors (SSE4.1, WebAssembly
 // SIMD) and AVX2. Every path writes the same bytes.
 enum GridLanes : std::int32_t { GRID_LANES_SCALAR = 0, GRID_LANES_128, GRID_LANES_AVX2,
                                 GRID_LANES_COUNT };
@@ -92,7 +92,7 @@ extern GridPath gridPath;
 // path. The caller answers for the processor running it (chooseGridRoutines asks the features).
 bool useGridLanes(GridLanes lanes);
 // The widest path the features allow: AVX2, else SSE4.1 or WebAssembly SIMD, else scalar.
-void chooseGridRoutines(const CpuFeatures& features);
+void chooseGridRoutines(const VxProcessor& features);
 
 // Rows 0 .. n of the weights for the surface type, n 1..20.
 void buildBasisTable(BasisTable& table, int n, int surfaceType);

@@ -1,7 +1,8 @@
 // The portable processor path of Vexa: the path source (vx_path_body.h) compiled for the
 // baseline processor (SSE2 on x86, plain vector arithmetic elsewhere). vxInit fills the path
 // table with it first; it stays where no faster path runs or VEXA_PATH asks for it alone
-// (VEXA_PATH=portable, or VEXA_PORTABLE=1), and every other path gives its pixels. Also the board's 5-6-5 rounding for the program thread.
+// (VEXA_PATH=portable), and every other path gives its pixels. Also the board's 5-6-5
+// rounding for the program thread.
 #include "vexa/vx_local.h"
 
 #include <algorithm>
