@@ -1,5 +1,5 @@
 // Basis-table tessellator and what both tessellators share: the scratch record, the weight
-// tables, shadeAndProject, packVertexColor, normalizeFast, the border copies, the choice of
+// tables, the normal line, the border copies, the choice of
 // the grid loops' path (gridPath) and the tables the vector paths read. Entry:
 // tessellateBasis. Reads renderOptions, the view's matrix and light, lightingPath and
 // gridPath; draws via emit.
@@ -189,35 +189,6 @@ void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3&
     end.flags = 0;
     drawClippedLine(start, end);
 }
-
-void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t,
-                     const LightState& light) {
-    normalizeFast(normal);
-    float diffuse;
-    float specular = 0.0f;
-    if (renderOptions.specular) {
-        lightDiffuseSpecular(normal, light, diffuse, specular);
-    } else {
-        diffuse = lightDiffuse(normal, light);
-    }
-    slot.flags = 0;
-    transformVertex(slot, point);
-    const float q = slot.q;
-    if (renderOptions.environmentMapping) {
-        slot.s1 = (normal.x + 1.0f) * 0.5f * q * 256.0f;
-        slot.t1 = (normal.y + 1.0f) * 0.5f * q * 256.0f;
-    }
-    slot.s0 = s * q;
-    slot.t0 = t * q;
-    slot.colour = packVertexColor(specular, diffuse);
-    if (renderOptions.drawNormals) drawNormalLine(slot, point, normal);
-}
-
-std::uint32_t packVertexColor(float specular, float diffuse) {
-    return packVertexColorInline(specular, diffuse);
-}
-
-void normalizeFast(Point3& v) { normalizeFastInline(v); }
 
 void prepareBasisLanes(int n, bool polyNormals) {
     GridLaneTables& lanes = tessellation.lanes;

@@ -1,6 +1,6 @@
 // What both tessellators share: the scratch record (vertex grid, weight tables, forward
-// differences), the per-vertex finishing step shadeAndProject with packVertexColor and
-// normalizeFast, the border copies, and the two tessellators' entry points. The patch records
+// differences), the border copies, and the two tessellators' entry points (the per-vertex
+// finishing step is render/shade.h's). The patch records
 // themselves belong to the surfaces that own them (surface/surface.h).
 #pragma once
 
@@ -61,7 +61,7 @@ struct GridLaneTables {
 // The tessellators' scratch, one instance, rebuilt for every patch. grid is the vertex grid
 // shared by both tessellators: vertex (i, j) of a patch with n steps is element i * (n + 1) + j,
 // valid until the next patch. normalTip is the normal line's far end: it is the batch's pending
-// vertex after the line is drawn, so it must outlive shadeAndProject until the next
+// vertex after the line is drawn, so it must outlive the vertex's shading until the next
 // transformVertex or endVertices completes its clip code.
 struct TessellationScratch {
     ScreenVertex grid[GRID_MAX_SIDE * GRID_MAX_SIDE];
@@ -113,16 +113,6 @@ int tessellateBasis(PatchRecord& patch, const View& view, float sLo, float tLo, 
 int tessellateForward(PatchRecord& patch, const View& view, float sLo, float tLo, float sHi,
                       float tHi);
 
-// Normalises, lights (with `light`), transforms (with the loaded matrix) and textures one grid
-// vertex (point and normal in model space) through the lighting table; draws its normal line
-// when that option is on. The tessellators' vertex loops do the same work inlined, byte for
-// byte.
-void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t,
-                     const LightState& light);
-// Diffuse byte in red, green and blue, specular byte in alpha (both intensities 0..1).
-std::uint32_t packVertexColor(float specular, float diffuse);
-// v scaled by invSqrtFast of its squared length.
-void normalizeFast(Point3& v);
 // Copies the grid's four borders into patch.edges (steps + 1 slots each) when the record has
 // room for them.
 void copyPatchEdges(PatchRecord& patch);
