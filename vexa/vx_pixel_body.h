@@ -546,9 +546,9 @@ struct PixelLanes<8> {
 template <class L, bool LEVELS, bool LANES>
 void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from,
                               int to) {
-    using F = L::F;
-    using I = L::I;
-    using U = L::U;
+    using F = typename L::F;
+    using I = typename L::I;
+    using U = typename L::U;
     const int end = from + ((to - from + 7) & ~7);
     const int pitch = b.pitch;
     const auto& l = b.lane;
