@@ -14,7 +14,7 @@
 #include "app/timing.h"
 #include "app/viewer.h"
 #include "geometry/camera.h"
-#include "geometry/cpu.h"
+#include "vexa/vexa.h"
 
 // What start-up holds, in the order it is taken; released in the reverse order.
 enum StartupStage : int {
@@ -31,7 +31,7 @@ enum StartupStage : int {
 
 struct Program {
     StartupStage stage;           // how far start-up got, what is still held
-    CpuFeatures cpu;              // what the processor offers, found once at start-up
+    VxProcessor cpu;              // what the processor offers (vxQueryProcessor), at start-up
     InputState input;             // held keys and the pointer (key and mouse routine)
     Camera camera;                // moved by keys and mouse; every view starts from it
     ViewerState viewer;           // the spins and the views drawn in the last frame

@@ -25,7 +25,6 @@
 #include "display/display.h"
 #include "display/output.h"
 #include "geometry/camera.h"
-#include "geometry/cpu.h"
 #include "render/drawn.h"
 #include "render/inspection.h"
 #include "platform/services.h"
@@ -38,6 +37,7 @@
 #include "surface/waves.h"
 #include "texture/cache.h"
 #include "texture/image.h"
+#include "vexa/vexa.h"
 
 
 namespace {
@@ -295,7 +295,7 @@ void shutdownDisplay() {
 }
 
 void chooseProcessorPaths() {
-    detectCpuFeatures(program.cpu);
+    vxQueryProcessor(&program.cpu);
     chooseLightingRoutines(program.cpu);
     chooseGridRoutines(program.cpu);
 }

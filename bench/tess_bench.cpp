@@ -1,6 +1,6 @@
 // Tessellation throughput: patches and vertices per second of tessellateBasis (both normal
 // sources) and tessellateForward at 6 and 20 steps for both surface types, on every path of
-// the grid loops the processor runs (scalar, 128-bit, AVX2; VORL_PORTABLE=1 leaves the scalar
+// the grid loops the processor runs (scalar, 128-bit, AVX2; VEXA_PATH=portable leaves the scalar
 // one), then with the specular and environment-mapping variant on the path start-up chooses.
 // The rasterizer is not started, so it draws nothing and the figures are the program's own
 // per-vertex work: weights, normals, lighting, transform, texture coordinates, colour
@@ -11,7 +11,6 @@
 #include <initializer_list>
 
 #include "geometry/camera.h"
-#include "geometry/cpu.h"
 #include "geometry/transform.h"
 #include "render/emit.h"
 #include "render/lighting.h"
@@ -93,8 +92,8 @@ void measureTable(PatchRecord& patch, const char* variant) {
 }  // namespace
 
 int main() {
-    CpuFeatures cpu;
-    detectCpuFeatures(cpu);
+    VxProcessor cpu;
+    vxQueryProcessor(&cpu);
     chooseLightingRoutines(cpu);
     resetRenderOptions();
     setClipBounds(view.clip, 0.0f, 1000.0f, 0.0f, 1000.0f, 0.5f, 10.0f);

@@ -21,16 +21,6 @@ void setClipBounds(ClipBounds& b, float x0, float x1, float y0, float y1, float 
 void beginVertices() {
     transformState.pending = nullptr;
     transformState.accumulated = 0;
-#if defined(__i386__)
-    // x87 arithmetic: save the control word and set precision control (bits 8-9) to single.
-    std::uint16_t word;
-    __asm__ __volatile__("fnstcw %0" : "=m"(word));
-    transformState.savedControlWord = word;
-    word = static_cast<std::uint16_t>(word & ~0x0300u);
-    __asm__ __volatile__("fldcw %0" : : "m"(word));
-#endif
-    // Elsewhere float arithmetic already runs in single precision (SSE on x86-64), so the
-    // precision switch is a no-op.
 }
 
 void transformVertex(ScreenVertex& out, const Point3& p) {
@@ -40,9 +30,5 @@ void transformVertex(ScreenVertex& out, const Point3& p) {
 std::uint32_t endVertices() {
     completePendingVertex();
     transformState.pending = nullptr;
-#if defined(__i386__)
-    std::uint16_t word = transformState.savedControlWord;
-    __asm__ __volatile__("fldcw %0" : : "m"(word));
-#endif
     return transformState.accumulated;
 }

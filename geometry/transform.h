@@ -55,7 +55,6 @@ struct TransformState {
     ClipBounds clip;
     ScreenVertex* pending;
     std::uint32_t accumulated;
-    std::uint16_t savedControlWord;
 };
 extern TransformState transformState;
 
@@ -63,11 +62,11 @@ extern TransformState transformState;
 inline void loadTransform(const Matrix4& m) { transformState.matrix = m; }
 // Makes the view's bounds the ones clip codes and the clipper test against.
 inline void useClipBounds(const ClipBounds& bounds) { transformState.clip = bounds; }
-// Opens a batch: no pending vertex, accumulated code 0, single-precision arithmetic.
+// Opens a batch: no pending vertex, accumulated code 0.
 void beginVertices();
 // Writes out.x, y, w, q from p; completes the pending vertex's clip code; out becomes pending.
 void transformVertex(ScreenVertex& out, const Point3& p);
-// Completes the pending vertex's code, restores precision, returns the OR of all codes.
+// Completes the pending vertex's code and returns the OR of all codes.
 std::uint32_t endVertices();
 
 // Indexed by the sign bits of x (bit 0), y (bit 1) and w (bit 2): for each negative value the

@@ -1,7 +1,7 @@
 // Forward-differencing tessellator: each cubic becomes a start value and three differences for
 // the step 1/n, and every further sample costs three additions per coordinate. Entry:
-// tessellateForward. Always shades with the control normals; shares shadeAndProject's
-// variants, the edge copies, drawPatchGrid and surfacePass.gridPath's choice of loops with the
+// tessellateForward. Always shades with the control normals; shares shadeVertex's variants,
+// the edge copies, drawPatchGrid and surfacePass.gridPath's choice of loops with the
 // basis-table tessellator; prepareForwardLanes lays the rows out for the vector loops.
 #include <array>
 #include <cassert>

@@ -67,7 +67,7 @@ VORL_LANES_INLINE LaneFloat specularLanes(const LanePoint& n, const LightState& 
     }
 }
 
-// packVertexColorInline: intensityByte's guarded shifts, the diffuse byte in red, green and
+// packVertexColor: intensityByte's guarded shifts, the diffuse byte in red, green and
 // blue, the specular byte in alpha. Both intensities are in [0, 1].
 template <bool SPECULAR>
 VORL_LANES_INLINE LaneInt packColourLanes(LaneFloat specular, LaneFloat diffuse) {

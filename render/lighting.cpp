@@ -22,7 +22,7 @@ void lightDiffuseSpecularInteger(const Point3& n, const LightState& light, float
     diffuseSpecularByInteger(n, light, diffuse, specular);
 }
 
-void chooseLightingRoutines(const CpuFeatures& features) {
+void chooseLightingRoutines(const VxProcessor& features) {
     static constexpr LightingPath PATHS[LIGHTING_STYLE_COUNT] = {
         {lightDiffuseSelect, lightDiffuseSpecularSelect, LIGHTING_SELECT},
         {lightDiffuseInteger, lightDiffuseSpecularInteger, LIGHTING_INTEGER},

@@ -7,7 +7,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "geometry/cpu.h"
+#include "vexa/vexa.h"
 #include "geometry/vector.h"
 
 constexpr float AMBIENT = 0.25f;
@@ -122,4 +122,4 @@ inline void diffuseSpecularByInteger(const Point3& n, const LightState& state, f
 
 // Installs the conditional-selection pair when the processor has conditional moves, else
 // the integer pair, with its style.
-void chooseLightingRoutines(const CpuFeatures& features);
+void chooseLightingRoutines(const VxProcessor& features);

@@ -1,7 +1,7 @@
 // The per-vertex finishing step shared by both tessellators, instantiated once per option
 // combination and lighting style so the vertex loops test no option per vertex. Private to
-// render/: the public single-vertex entry is shadeAndProject in render/tessellate.h. Touches
-// only the slot, the batch's pending vertex and the normal-line tip.
+// render/ (and its tests). Touches only the slot, the batch's pending vertex and the
+// normal-line tip.
 #pragma once
 
 #include <bit>
@@ -31,7 +31,8 @@ inline int shadeVariant() {
            (renderOptions.drawNormals ? SHADE_NORMALS : 0);
 }
 
-inline void normalizeFastInline(Point3& v) {
+// v scaled by invSqrtFast of its squared length.
+inline void normalizeFast(Point3& v) {
     const float r = invSqrtFast(v.x * v.x + v.y * v.y + v.z * v.z);
     v.x *= r;
     v.y *= r;
@@ -47,7 +48,8 @@ inline std::uint32_t intensityByte(std::uint32_t bits) {
     return sh <= 31u ? (m + 0x7FFFFFu) >> sh : 0u;
 }
 
-inline std::uint32_t packVertexColorInline(float specular, float diffuse) {
+// Diffuse byte in red, green and blue, specular byte in alpha (both intensities 0..1).
+inline std::uint32_t packVertexColor(float specular, float diffuse) {
     const std::uint32_t dBits = std::bit_cast<std::uint32_t>(diffuse);
     const std::uint32_t sBits = std::bit_cast<std::uint32_t>(specular);
     const std::uint32_t grey = intensityByte(dBits) & 0xFFu;  // no spill above 1.0
@@ -78,13 +80,14 @@ inline void loadVertexConstants(VertexConstants& out, const LightState& light) {
     out.clip = transformState.clip;
 }
 
-// shadeAndProject for one option combination and lighting style. The transform is the
-// transformVertex body on the matrix copied once per patch.
+// Normalises, lights, transforms and textures one grid vertex (point and normal in model
+// space) for one option combination and lighting style; draws its normal line when FLAGS
+// asks. The transform is the transformVertex body on the matrix copied once per patch.
 template <int FLAGS, int STYLE>
 inline void shadeVertex(const VertexConstants& constants, ScreenVertex& slot,
                         const Point3& point, Point3 normal, float s, float t) {
     static_assert(STYLE == LIGHTING_SELECT || STYLE == LIGHTING_INTEGER);
-    normalizeFastInline(normal);
+    normalizeFast(normal);
     float diffuse;
     float specular = 0.0f;
     if constexpr ((FLAGS & SHADE_SPECULAR) != 0) {
@@ -109,6 +112,6 @@ inline void shadeVertex(const VertexConstants& constants, ScreenVertex& slot,
     }
     slot.s0 = s * q;
     slot.t0 = t * q;
-    slot.colour = packVertexColorInline(specular, diffuse);
+    slot.colour = packVertexColor(specular, diffuse);
     if constexpr ((FLAGS & SHADE_NORMALS) != 0) drawNormalLine(slot, point, normal);
 }

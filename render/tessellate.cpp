@@ -1,8 +1,8 @@
 // Basis-table tessellator and what both tessellators share: the scratch record, the weight
-// tables, shadeAndProject, packVertexColor, normalizeFast, the border copies, the choice of
-// the grid loops' path (surfacePass.gridPath) and the tables the vector paths read. Entry:
-// tessellateBasis. Reads renderOptions, the view's matrix and light, surfacePass.lightingPath and
-// surfacePass.gridPath; draws via emit.
+// tables, the normal line, the border copies, the choice of the grid loops' path
+// (surfacePass.gridPath) and the tables the vector paths read. Entry: tessellateBasis. Reads
+// renderOptions, the view's matrix and light, surfacePass.lightingPath and surfacePass.gridPath;
+// draws via emit.
 #include "render/tessellate.h"
 
 #include <array>
@@ -263,35 +263,6 @@ void drawNormalLine(const ScreenVertex& slot, const Point3& point, const Point3&
     drawClippedLine(start, end);
 }
 
-void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t,
-                     const LightState& light) {
-    normalizeFast(normal);
-    float diffuse;
-    float specular = 0.0f;
-    if (renderOptions.specular) {
-        surfacePass.lightingPath.lightDiffuseSpecular(normal, light, diffuse, specular);
-    } else {
-        diffuse = surfacePass.lightingPath.lightDiffuse(normal, light);
-    }
-    slot.flags = 0;
-    transformVertex(slot, point);
-    const float q = slot.q;
-    if (renderOptions.environmentMapping) {
-        slot.s1 = (normal.x + 1.0f) * 0.5f * q * 256.0f;
-        slot.t1 = (normal.y + 1.0f) * 0.5f * q * 256.0f;
-    }
-    slot.s0 = s * q;
-    slot.t0 = t * q;
-    slot.colour = packVertexColor(specular, diffuse);
-    if (renderOptions.drawNormals) drawNormalLine(slot, point, normal);
-}
-
-std::uint32_t packVertexColor(float specular, float diffuse) {
-    return packVertexColorInline(specular, diffuse);
-}
-
-void normalizeFast(Point3& v) { normalizeFastInline(v); }
-
 void prepareBasisLanes(int n, bool polyNormals) {
     GridLaneTables& lanes = surfacePass.tessellation.lanes;
     for (int i = 0; i <= n; ++i) {
@@ -337,7 +308,7 @@ bool useGridLanes(GridLanes lanes) {
     }
 }
 
-void chooseGridRoutines(const CpuFeatures& features) {
+void chooseGridRoutines(const VxProcessor& features) {
     useGridLanes(GRID_LANES_SCALAR);
     if (features.hasSse41 || features.hasSimd128) useGridLanes(GRID_LANES_128);
     if (features.hasAvx2) useGridLanes(GRID_LANES_AVX2);

@@ -1,6 +1,6 @@
 // What both tessellators share: the scratch record (vertex grid, weight tables, forward
-// differences), the per-vertex finishing step shadeAndProject with packVertexColor and
-// normalizeFast, the border copies, and the two tessellators' entry points. The patch records
+// differences), the border copies, and the two tessellators' entry points (the per-vertex
+// finishing step is render/shade.h's). The patch records
 // themselves belong to the surfaces that own them (surface/surface.h).
 #pragma once
 
@@ -61,7 +61,7 @@ struct GridLaneTables {
 // The tessellators' scratch, one instance, rebuilt for every patch. grid is the vertex grid
 // shared by both tessellators: vertex (i, j) of a patch with n steps is element i * (n + 1) + j,
 // valid until the next patch. normalTip is the normal line's far end: it is the batch's pending
-// vertex after the line is drawn, so it must outlive shadeAndProject until the next
+// vertex after the line is drawn, so it must outlive the vertex's shading until the next
 // transformVertex or endVertices completes its clip code.
 struct TessellationScratch {
     ScreenVertex grid[GRID_MAX_SIDE * GRID_MAX_SIDE];
@@ -73,7 +73,7 @@ struct TessellationScratch {
 };
 
 // The paths of the tessellators' grid loops: the scalar loops (the reference, and the only
-// path with VORL_PORTABLE or without the extensions), 128-bit vectors (SSE4.1, WebAssembly
+// path with VEXA_PATH=portable or without the extensions), 128-bit vectors (SSE4.1, WebAssembly
 // SIMD) and AVX2. Every path writes the same bytes.
 enum GridLanes : std::int32_t { GRID_LANES_SCALAR = 0, GRID_LANES_128, GRID_LANES_AVX2,
                                 GRID_LANES_COUNT };
@@ -90,7 +90,7 @@ struct GridPath {
 // path. The caller answers for the processor running it (chooseGridRoutines asks the features).
 bool useGridLanes(GridLanes lanes);
 // The widest path the features allow: AVX2, else SSE4.1 or WebAssembly SIMD, else scalar.
-void chooseGridRoutines(const CpuFeatures& features);
+void chooseGridRoutines(const VxProcessor& features);
 
 // Rows 0 .. n of the weights for the surface type, n 1..20.
 void buildBasisTable(BasisTable& table, int n, int surfaceType);
@@ -128,16 +128,6 @@ int tessellateForward(PatchRecord& patch, const View& view, float sLo, float tLo
 void evaluatePatchGrid(const PatchRecord& patch, int surfaceType, bool polyNormals,
                        Point3* points, Point3* normals);
 
-// Normalises, lights (with `light`), transforms (with the loaded matrix) and textures one grid
-// vertex (point and normal in model space) through the lighting table; draws its normal line
-// when that option is on. The tessellators' vertex loops do the same work inlined, byte for
-// byte.
-void shadeAndProject(ScreenVertex& slot, const Point3& point, Point3 normal, float s, float t,
-                     const LightState& light);
-// Diffuse byte in red, green and blue, specular byte in alpha (both intensities 0..1).
-std::uint32_t packVertexColor(float specular, float diffuse);
-// v scaled by invSqrtFast of its squared length.
-void normalizeFast(Point3& v);
 // Copies the grid's four borders into patch.edges (steps + 1 slots each) when the record has
 // room for them.
 void copyPatchEdges(PatchRecord& patch);

@@ -3,7 +3,7 @@
 // Knows no window system: a finished frame leaves through the present hook only.
 // Environment: VEXA_TMUS, VEXA_HARDWARE, VEXA_MAX_RES, VEXA_TEXMEM, VEXA_FAIL, VEXA_THREADS,
 // VEXA_DITHER (0: the board never dithers), VEXA_PATH (portable, v128 or avx2: the most capable
-// processor path used; VEXA_PORTABLE=1 is VEXA_PATH=portable).
+// processor path used, by the board and by the program's own paths through vxQueryProcessor).
 #pragma once
 
 #include <cstddef>
@@ -26,6 +26,27 @@ enum VxStringItem { VX_STRING_HARDWARE = 0, VX_STRING_VERSION, VX_STRING_PATH,
 
 constexpr int VX_FOG_TABLE_ENTRIES = 64;
 constexpr int VX_MAX_TEXTURE_UNITS = 2;
+
+// ---- The processor ----------------------------------------------------------------------
+// What the processor offers the board's processor paths and the program's own: found once
+// (CPUID where the processor has it, the operating system's saved register state, a trial of
+// one packed single-precision instruction), then limited by VEXA_PATH at every query:
+// "portable" leaves nothing (every portable path, of the program and of the board), "v128"
+// leaves no AVX2. The pictures are the same whatever it says.
+struct VxProcessor {
+    std::uint32_t featureFlags;     // CPUID leaf 1 EDX
+    std::uint32_t extendedFlags;    // CPUID leaf 1 ECX
+    std::uint32_t structuredFlags;  // CPUID leaf 7 sub-leaf 0 EBX (0 below leaf 7)
+    int hasConditionalMove;         // leaf 1 EDX bit 15
+    int hasPackedSingle;            // EDX bit 25, cleared when the OS does not run packed code
+    int hasSse41;                   // ECX bit 19, with packed instructions running
+    int hasPopcount;                // ECX bit 23
+    int hasAvx2;                    // leaf 7 EBX bit 5, with SSE4.1, AVX (ECX bit 28) and the
+                                    // OS saving the 256-bit registers (OSXSAVE, XCR0 bits 1, 2)
+    int hasBmi1;                    // leaf 7 EBX bit 3
+    int hasSimd128;                 // a WebAssembly build with SIMD (known when it is compiled)
+};
+void vxQueryProcessor(VxProcessor* out);
 
 // ---- Output ------------------------------------------------------------------------------
 enum VxResolution {

@@ -25,26 +25,6 @@ static_assert(sizeof(REFRESH_HERTZ) / sizeof(REFRESH_HERTZ[0]) == VX_REFRESH_COU
 
 const char VERSION_STRING[] = "Vexa 1.0 (software)";
 
-// The paths' names, as VEXA_PATH takes them and vxQueryString(VX_STRING_PATH) gives them.
-constexpr const char* PATH_NAMES[VX_PATHKIND_COUNT] = {"portable", "v128", "avx2"};
-static_assert(sizeof(PATH_NAMES) / sizeof(PATH_NAMES[0]) == VX_PATHKIND_COUNT);
-
-// The most capable path VEXA_PATH and VEXA_PORTABLE allow: VEXA_PATH names a path;
-// VEXA_PORTABLE other than 0 allows the portable path alone. An unknown name allows every
-// path.
-VxPathKind pathLimitFromEnvironment() {
-    VxPathKind limit = VxPathKind(VX_PATHKIND_COUNT - 1);
-    if (const char* s = std::getenv("VEXA_PATH")) {
-        for (int k = 0; k < VX_PATHKIND_COUNT; ++k) {
-            if (std::strcmp(s, PATH_NAMES[k]) == 0) limit = VxPathKind(k);
-        }
-    }
-    if (const char* s = std::getenv("VEXA_PORTABLE")) {
-        if (s[0] && s[0] != '0') limit = VX_PATHKIND_PORTABLE;
-    }
-    return limit;
-}
-
 // 64 bytes of room past the end: vector reads of 16-bit pixels load 4 bytes at a pixel.
 void* allocAligned(std::size_t bytes) { return vxAllocAligned(bytes + 64); }
 
@@ -127,33 +107,31 @@ void readEnvironment() {
 #endif
     if (d.drawInline) d.threadCount = 1;
     if (d.threadCount > VX_MAX_THREADS) d.threadCount = VX_MAX_THREADS;
-    d.pathLimit = pathLimitFromEnvironment();
     d.ditherAllowed = true;
     if (const char* s = std::getenv("VEXA_DITHER")) d.ditherAllowed = !(s[0] == '0' && s[1] == '\0');
 }
 
 // The one choice of processor path: the portable routines, then over them the most capable
-// path's that the limit allows and the processor has: the 128-bit path where it has SSE4.1 and
-// population count (in the browser build, always: it is compiled for WebAssembly SIMD), the
-// AVX2 path where it has AVX2 and the bit instructions every AVX2 processor has (population
-// count, BMI1), which that path is built for too.
+// path's that the processor has (as vxQueryProcessor finds it, VEXA_PATH limiting it): the
+// 128-bit path where it has SSE4.1 and population count (in the browser build, always: it is
+// compiled for WebAssembly SIMD), the AVX2 path where it has AVX2 and the bit instructions
+// every AVX2 processor has (population count, BMI1), which that path is built for too.
 void choosePath() {
     VxDevice& d = vexaDevice;
     vxPortablePath(&d.path);
     d.pathKind = VX_PATHKIND_PORTABLE;
+    VxProcessor cpu;
+    vxQueryProcessor(&cpu);
 #if defined(__x86_64__) || defined(__i386__)
-    __builtin_cpu_init();
-    if (d.pathLimit >= VX_PATHKIND_AVX2 && __builtin_cpu_supports("avx2") &&
-        __builtin_cpu_supports("popcnt") && __builtin_cpu_supports("bmi")) {
+    if (cpu.hasAvx2 && cpu.hasPopcount && cpu.hasBmi1) {
         vxAvx2Path(&d.path);
         d.pathKind = VX_PATHKIND_AVX2;
-    } else if (d.pathLimit >= VX_PATHKIND_V128 && __builtin_cpu_supports("sse4.1") &&
-               __builtin_cpu_supports("popcnt")) {
+    } else if (cpu.hasSse41 && cpu.hasPopcount) {
         vxV128Path(&d.path);
         d.pathKind = VX_PATHKIND_V128;
     }
 #elif defined(__wasm_simd128__)
-    if (d.pathLimit >= VX_PATHKIND_V128) {
+    if (cpu.hasSimd128) {
         vxV128Path(&d.path);
         d.pathKind = VX_PATHKIND_V128;
     }
@@ -248,7 +226,7 @@ const char* vxQueryString(int item) {
     switch (item) {
     case VX_STRING_HARDWARE: return vexaDevice.hardware;
     case VX_STRING_VERSION: return VERSION_STRING;
-    case VX_STRING_PATH: return vexaDevice.initialised ? PATH_NAMES[vexaDevice.pathKind] : "";
+    case VX_STRING_PATH: return vexaDevice.initialised ? VX_PATH_NAMES[vexaDevice.pathKind] : "";
     default: return "";
     }
 }

@@ -229,11 +229,19 @@ struct VxTargetCommand {
 enum VxPathKind {
     VX_PATHKIND_PORTABLE = 0, VX_PATHKIND_V128, VX_PATHKIND_AVX2, VX_PATHKIND_COUNT
 };
+// The paths' names, as VEXA_PATH takes them and vxQueryString(VX_STRING_PATH) gives them.
+inline constexpr const char* VX_PATH_NAMES[VX_PATHKIND_COUNT] = {"portable", "v128", "avx2"};
+// The most capable path VEXA_PATH allows: the path it names; every path when it is unset or
+// names none (vx_processor.cpp).
+VxPathKind vxPathLimit();
+// True when one packed single-precision instruction runs here (false off x86;
+// vx_processor.cpp).
+bool vxProbePackedSingle();
 // What a processor path gives the workers and the draw state. Every path is the same source
 // (vx_path_body.h) compiled for its processor in a file of its own (vx_path_portable.cpp,
 // vx_path_v128.cpp, vx_path_avx2.cpp) and gives the portable path's pixels. vxInit fills the
 // device's table once: the portable routines first, then the most capable path's over them
-// that the processor has and VEXA_PATH (or VEXA_PORTABLE) allows; nothing else asks which
+// that the processor has (vxQueryProcessor, which VEXA_PATH limits); nothing else asks which
 // processor runs.
 struct VxWorker;
 struct VxPath {
@@ -304,8 +312,6 @@ struct VxDevice {
     // (VEXA_THREADS=0, or a build without threads). One worker record owns every band.
     bool drawInline;
     bool ditherAllowed;         // false with VEXA_DITHER=0: colour is always rounded
-    // The most capable path allowed (VEXA_PATH; VEXA_PORTABLE allows the portable one alone).
-    VxPathKind pathLimit;
     VxPathKind pathKind;        // the path chosen at vxInit
     VxPath path;                // the processor path's routines, chosen at vxInit
     // Output.

@@ -16,10 +16,247 @@
 #include <type_traits>
 
 #include "vexa/vx_avx2_begin.h"
-#define VX_PATH_AVX2 1
 
 namespace vxAvx2 {
 #include "vexa/vx_path_body.h"
+
+// The path's pieces (see vx_path_body.h), each giving its portable form's bits.
+namespace {
+inline unsigned laneBits(Int4 v) { return unsigned(_mm_movemask_ps(_mm_castsi128_ps(__m128i(v)))); }
+inline unsigned laneBits(Int8 v) {
+    return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(__m256i(v))));
+}
+inline Double4 colourPlanes(const VxVertex& v) {
+    // The bytes r g b a of the word to four 32-bit lanes with one shuffle, then to doubles.
+    const __m128i order = _mm_setr_epi8(2, -1, -1, -1, 1, -1, -1, -1, 0, -1, -1, -1, 3, -1, -1, -1);
+    const __m128i rgba = _mm_shuffle_epi8(_mm_cvtsi32_si128(std::int32_t(v.argb)), order);
+    return Double4(_mm256_cvtepi32_pd(rgba));
+}
+}  // namespace
+
+#include "vexa/vx_pixel_math_begin.h"
+inline void ditherOffsets(const VxBatch& b, std::int32_t* out, int n) {
+    // The sixteen offsets in two vectors, picked by place (y & 3) * 4 + (x & 3): a permute
+    // of each picks by the place's low three bits, bit 3 chooses between them.
+    const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(ditherTable.v));
+    const __m256i high = _mm256_load_si256(reinterpret_cast<const __m256i*>(ditherTable.v + 8));
+    const __m256i three = _mm256_set1_epi32(3), eight = _mm256_set1_epi32(8);
+    for (int i = 0; i < n; i += 8) {
+        const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.x + i));
+        const __m256i y = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.y + i));
+        const __m256i place = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(y, three), 2),
+                                              _mm256_and_si256(x, three));
+        const __m256i upper = _mm256_cmpeq_epi32(_mm256_and_si256(place, eight), eight);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out + i),
+                           _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, place),
+                                              _mm256_permutevar8x32_epi32(high, place), upper));
+    }
+}
+
+// Gathers eight at a time; lanes at or past n read nothing.
+inline void lookupBytes(const std::uint8_t* table, const std::int32_t* idx, int shift,
+                        std::int32_t* out, int n) {
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    const auto* base = reinterpret_cast<const int*>(table);
+    for (int i = 0; i < n; i += 8) {
+        const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - i), lane);
+        const __m256i at = _mm256_srai_epi32(
+            _mm256_and_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(idx + i)), live),
+            shift);
+        // Neighbouring pixels often share an entry (fog changes slowly with depth): then one
+        // load serves all eight.
+        const __m256i first = _mm256_permutevar8x32_epi32(at, _mm256_setzero_si256());
+        if (n - i >= 8 && _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, first)) == -1) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(out + i),
+                               _mm256_set1_epi32(table[_mm256_cvtsi256_si32(at)]));
+            continue;
+        }
+        const __m256i v = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), base, at, live, 1);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out + i), _mm256_and_si256(v, low));
+    }
+}
+
+inline F8 max8(F8 a, F8 b) { return F8(_mm256_max_ps(__m256(a), __m256(b))); }
+inline F8 min8(F8 a, F8 b) { return F8(_mm256_min_ps(__m256(a), __m256(b))); }
+inline I8 clampInt8(I8 v, int lo, int hi) {
+    return I8(_mm256_min_epi32(_mm256_max_epi32(__m256i(v), _mm256_set1_epi32(lo)),
+                               _mm256_set1_epi32(hi)));
+}
+
+void interpolateSurface(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
+    interpolateSurfaceIn<PixelLanes<8>>(s, p, b, from);
+}
+void interpolateSurfaceLanes(const VxDrawState& s, VxBatch& b, int from, int to) {
+    interpolateSurfaceLanesIn<PixelLanes<8>>(s, b, from, to);
+}
+
+inline bool depthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* runs) {
+    // One pass per group: its form, its stored depths and the depth test. The comparison
+    // functions are the sets of their outcomes (bit 0 less, bit 1 equal, bit 2 greater), so
+    // each group takes the outcomes its function holds. Pixels past the batch fail.
+    const int fn = s.depthFunc;
+    const __m256i takeLess = _mm256_set1_epi32(-(fn & 1));
+    const __m256i takeEqual = _mm256_set1_epi32(-((fn >> 1) & 1));
+    const __m256i takeGreater = _mm256_set1_epi32(-((fn >> 2) & 1));
+    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    __m256i anyPass = _mm256_setzero_si256();
+    unsigned whole = 0;
+    for (int j = 0; j < n; j += 8) {
+        const __m256i at = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.index + j));
+        const __m256i want = _mm256_add_epi32(_mm256_set1_epi32(b.index[j]), iota);
+        const bool run = _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, want)) == -1 && j + 8 <= n;
+        whole |= unsigned(run) << (j / 8);
+        __m256i stored;
+        if (run) {
+            stored = _mm256_cvtepu16_epi32(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.depth + b.index[j])));
+        } else {
+            alignas(32) std::int32_t looked[8];
+            // A whole group (most) with a fixed count: the compiler unrolls it.
+            if (n - j >= 8) {
+                lookupPixels(b.depth, b.index + j, looked, 8);
+            } else {
+                lookupPixels(b.depth, b.index + j, looked, n - j);
+            }
+            stored = _mm256_load_si256(reinterpret_cast<const __m256i*>(looked));
+        }
+        const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
+        const __m256i pass = _mm256_and_si256(
+            _mm256_or_si256(
+                _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi32(stored, z), takeLess),
+                                _mm256_and_si256(_mm256_cmpeq_epi32(z, stored), takeEqual)),
+                _mm256_and_si256(_mm256_cmpgt_epi32(z, stored), takeGreater)),
+            _mm256_cmpgt_epi32(_mm256_set1_epi32(n - j), iota));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(b.mask + j), pass);
+        anyPass = _mm256_or_si256(anyPass, pass);
+    }
+    *runs = whole;
+    return !_mm256_testz_si256(anyPass, anyPass);
+}
+
+// Sixteen values of p (each below 65536) in 16-bit lanes: packing pairs the 128-bit halves of
+// the two groups of eight, and _mm256_permute4x64_epi64(v, 0xD8) restores pixel order.
+inline __m256i load16(const std::int32_t* p) {
+    return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
+                               _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
+}
+// The 16-bit forms below give the 32-bit results of the scalar ones: every product and sum
+// they make stays under 65536 (255 * 255 + 255 at most).
+// div255r() in 16-bit lanes.
+inline __m256i div255x16(__m256i v) {
+    const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(128));
+    return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+}
+// div255r(x * y) in 16-bit lanes.
+inline __m256i mul255x16(__m256i x, __m256i y) { return div255x16(_mm256_mullo_epi16(x, y)); }
+// floor255() in 16-bit lanes.
+inline __m256i floor255x16(__m256i v) {
+    const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(1));
+    return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
+}
+// o + div255s((fc - o) * f) in 16-bit lanes: o moved towards the fog colour fc by f.
+inline __m256i fogTowards16(__m256i o, __m256i fc, __m256i f) {
+    const __m256i d = _mm256_sub_epi16(fc, o);
+    return _mm256_add_epi16(o, _mm256_sign_epi16(mul255x16(_mm256_abs_epi16(d), f), d));
+}
+// packRounded() of sixteen pixels in 16-bit lanes.
+inline __m256i packRounded16(__m256i r, __m256i g, __m256i b) {
+    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(mul255x16(r, c31), 11),
+                                           _mm256_slli_epi16(mul255x16(g, c63), 5)),
+                           mul255x16(b, c31));
+}
+// packDithered() of sixteen pixels in 16-bit lanes, with each pixel's offset.
+inline __m256i packDithered16(__m256i r, __m256i g, __m256i b, __m256i offset) {
+    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
+    const auto channel = [&](__m256i c, __m256i scale) __attribute__((always_inline)) {
+        return floor255x16(_mm256_add_epi16(_mm256_mullo_epi16(c, scale), offset));
+    };
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(channel(r, c31), 11),
+                                           _mm256_slli_epi16(channel(g, c63), 5)),
+                           channel(b, c31));
+}
+
+template <bool FOG, bool DITHER>
+inline void shadeSurfacePixels(const VxDrawState& s, const VxBatch& b, int n,
+                               const std::int32_t* f, const std::int32_t* offset,
+                               std::uint16_t* pix) {
+    const int fr = s.fogColor[0], fg = s.fogColor[1], fb = s.fogColor[2];
+    const std::int32_t* tr = b.tex[0][0];
+    const std::int32_t* tg = b.tex[0][1];
+    const std::int32_t* tb = b.tex[0][2];
+    // Sixteen pixels per step in 16-bit lanes; the final permute restores the pixel order the
+    // packs changed.
+    const __m256i fogR = _mm256_set1_epi16(std::int16_t(fr));
+    const __m256i fogG = _mm256_set1_epi16(std::int16_t(fg));
+    const __m256i fogB = _mm256_set1_epi16(std::int16_t(fb));
+    for (int i = 0; i < n; i += 16) {
+        __m256i r = mul255x16(load16(b.it[0] + i), load16(tr + i));
+        __m256i g = mul255x16(load16(b.it[1] + i), load16(tg + i));
+        __m256i bl = mul255x16(load16(b.it[2] + i), load16(tb + i));
+        if constexpr (FOG) {
+            const __m256i fi = load16(f + i);
+            r = fogTowards16(r, fogR, fi);
+            g = fogTowards16(g, fogG, fi);
+            bl = fogTowards16(bl, fogB, fi);
+        }
+        __m256i p;
+        if constexpr (DITHER) {
+            p = packDithered16(r, g, bl, load16(offset + i));
+        } else {
+            p = packRounded16(r, g, bl);
+        }
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i), _mm256_permute4x64_epi64(p, 0xD8));
+    }
+}
+
+inline bool storeWholeRun(VxBatch& b, int j, const std::uint16_t* pix) {
+    const __m256i passed = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j));
+    if (_mm256_movemask_epi8(passed) != -1) return false;
+    // Depth codes are at most 0xFFFE: the unsigned pack keeps them.
+    const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
+    const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(z),
+                                            _mm256_extracti128_si256(z, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b.color + b.index[j]),
+                     _mm_load_si128(reinterpret_cast<const __m128i*>(pix + j)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b.depth + b.index[j]), packed);
+    return true;
+}
+
+inline unsigned passingBits(const VxBatch& b, int j) {
+    return unsigned(_mm256_movemask_ps(
+        _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
+}
+
+inline void tintedPixels(const VxDrawState& s, const VxBatch& b, int n, const std::int32_t* dst,
+                         std::uint16_t* pix) {
+    const auto& tex = b.tex[0];
+    // Sixteen pixels per step in 16-bit lanes, as in shadeSurface(): the permute restores the
+    // pixel order the packs changed.
+    const auto load = load16;
+    const auto mul = mul255x16;
+    const __m256i c255 = _mm256_set1_epi16(255);
+    const __m256i kr = _mm256_set1_epi16(std::int16_t(s.constant[0]));
+    const __m256i kg = _mm256_set1_epi16(std::int16_t(s.constant[1]));
+    const __m256i kb = _mm256_set1_epi16(std::int16_t(s.constant[2]));
+    for (int i = 0; i < n; i += 16) {
+        const __m256i a = mul(load(tex[3] + i), c255);
+        const __m256i keep = _mm256_sub_epi16(c255, a);
+        U16 dr, dg, db;
+        vxUnpack565(U16(load(dst + i)), &dr, &dg, &db);
+        const auto blend = [&](__m256i k, const std::int32_t* texel, __m256i under) {
+            const __m256i v = _mm256_add_epi16(mul(mul(k, load(texel + i)), a), mul(under, keep));
+            return _mm256_min_epu16(v, c255);
+        };
+        const __m256i r = blend(kr, tex[0], __m256i(dr));
+        const __m256i g = blend(kg, tex[1], __m256i(dg));
+        const __m256i bl = blend(kb, tex[2], __m256i(db));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
+                           _mm256_permute4x64_epi64(packRounded16(r, g, bl), 0xD8));
+    }
+}
+#include "vexa/vx_pixel_math_end.h"
 
 namespace {
 
@@ -257,7 +494,6 @@ void samplePointAlpha8(const VxTexUnit& t, VxBatch& b, int k) {
 
 }  // namespace vxAvx2
 
-#undef VX_PATH_AVX2
 #include "vexa/vx_avx2_end.h"
 
 void vxAvx2Path(VxPath* path) { vxAvx2::fillPath(path); }

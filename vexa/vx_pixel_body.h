@@ -4,9 +4,10 @@
 // the compiler vectorises: interpolate, depth code and test, iterated colour, texture
 // coordinates and level, sampling, texture combine, colour/alpha combine, alpha test, fog,
 // blending, 5-6-5 packing, store. No floating-point contraction is allowed (no FMA target), so
-// float results are identical on every path. The few VX_PATH_AVX2 blocks (gathers, 16-bit
-// colour arithmetic) and VX_PATH_V128 blocks (the same over the 128-bit layer, vx_v128.h) are
-// exact integer equivalents of the plain loops beside them.
+// float results are identical on every path. Where a path works differently (gathers, 16-bit
+// colour arithmetic, its own lane count) the pipeline calls the path's pieces, declared here
+// beside their portable forms and defined by each path's file (see vx_path_body.h): exact
+// integer equivalents of the plain loops.
 // Deliberately without an include guard.
 
 alignas(64) const std::int32_t zeros[VX_BATCH_MAX] = {};
@@ -69,42 +70,11 @@ struct DitherTable {
 constexpr DitherTable ditherTable;
 
 // The dither offset of every pixel of the batch, by screen position (whole groups of eight).
-inline void ditherOffsets(const VxBatch& b, std::int32_t* out, int n) {
-#ifdef VX_PATH_AVX2
-    // The sixteen offsets in two vectors, picked by place (y & 3) * 4 + (x & 3): a permute
-    // of each picks by the place's low three bits, bit 3 chooses between them.
-    const __m256i low = _mm256_load_si256(reinterpret_cast<const __m256i*>(ditherTable.v));
-    const __m256i high = _mm256_load_si256(reinterpret_cast<const __m256i*>(ditherTable.v + 8));
-    const __m256i three = _mm256_set1_epi32(3), eight = _mm256_set1_epi32(8);
-    for (int i = 0; i < n; i += 8) {
-        const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.x + i));
-        const __m256i y = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.y + i));
-        const __m256i place = _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(y, three), 2),
-                                              _mm256_and_si256(x, three));
-        const __m256i upper = _mm256_cmpeq_epi32(_mm256_and_si256(place, eight), eight);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out + i),
-                           _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(low, place),
-                                              _mm256_permutevar8x32_epi32(high, place), upper));
-    }
-#elif defined(VX_PATH_V128)
-    // The sixteen offsets (each below 256) as bytes, picked by place (y & 3) * 4 + (x & 3) in
-    // each lane's low byte; the lane's other bytes pick 128, which gives 0.
-    constexpr U8x16 offsets = {
-        std::uint8_t(ditherTable.v[0]),  std::uint8_t(ditherTable.v[1]),
-        std::uint8_t(ditherTable.v[2]),  std::uint8_t(ditherTable.v[3]),
-        std::uint8_t(ditherTable.v[4]),  std::uint8_t(ditherTable.v[5]),
-        std::uint8_t(ditherTable.v[6]),  std::uint8_t(ditherTable.v[7]),
-        std::uint8_t(ditherTable.v[8]),  std::uint8_t(ditherTable.v[9]),
-        std::uint8_t(ditherTable.v[10]), std::uint8_t(ditherTable.v[11]),
-        std::uint8_t(ditherTable.v[12]), std::uint8_t(ditherTable.v[13]),
-        std::uint8_t(ditherTable.v[14]), std::uint8_t(ditherTable.v[15])};
-    for (int i = 0; i < n; i += 4) {
-        const I32x4 place = ((v128Load<I32x4>(b.y + i) & 3) << 2) | (v128Load<I32x4>(b.x + i) & 3);
-        v128Store(out + i, I32x4(v128Swizzle(offsets, U8x16(place | std::int32_t(0x80808000)))));
-    }
-#else
+// A piece of the path (see the top of this file); portableDitherOffsets() works it out per
+// pixel.
+inline void ditherOffsets(const VxBatch& b, std::int32_t* out, int n);
+inline void portableDitherOffsets(const VxBatch& b, std::int32_t* out, int n) {
     for (int i = 0; i < n; ++i) out[i] = ditherOffset(ditherRank(b.x[i] & 3, b.y[i] & 3));
-#endif
 }
 
 inline int packRounded(int r, int g, int bl) {
@@ -127,49 +97,12 @@ inline float clampTo(float v, float lo, float hi) {
 inline int floatToByte(float v) { return int(clampTo(v, 0.0f, 255.0f) + 0.5f); }
 
 // out[i] = table[idx[i] >> shift] for i < n (a byte table with 4 bytes of room past its
-// end). The AVX2 build gathers eight at a time; lanes at or past n read nothing.
+// end). A piece of the path; portableLookupBytes() reads one entry at a time.
 inline void lookupBytes(const std::uint8_t* table, const std::int32_t* idx, int shift,
-                        std::int32_t* out, int n) {
-#ifdef VX_PATH_AVX2
-    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i low = _mm256_set1_epi32(0xFF);
-    const auto* base = reinterpret_cast<const int*>(table);
-    for (int i = 0; i < n; i += 8) {
-        const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(n - i), lane);
-        const __m256i at = _mm256_srai_epi32(
-            _mm256_and_si256(_mm256_load_si256(reinterpret_cast<const __m256i*>(idx + i)), live),
-            shift);
-        // Neighbouring pixels often share an entry (fog changes slowly with depth): then one
-        // load serves all eight.
-        const __m256i first = _mm256_permutevar8x32_epi32(at, _mm256_setzero_si256());
-        if (n - i >= 8 && _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, first)) == -1) {
-            _mm256_store_si256(reinterpret_cast<__m256i*>(out + i),
-                               _mm256_set1_epi32(table[_mm256_cvtsi256_si32(at)]));
-            continue;
-        }
-        const __m256i v = _mm256_mask_i32gather_epi32(_mm256_setzero_si256(), base, at, live, 1);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out + i), _mm256_and_si256(v, low));
-    }
-#elif defined(VX_PATH_V128)
-    // Eight at a time as two halves of four, one load a lane; where all eight share an entry
-    // (as on the AVX2 path), one load serves them.
-    for (int i = 0; i < n; i += 8) {
-        const I32x4 low = (v128Load<I32x4>(idx + i) & (v128Splat(n - i) > V128_IOTA)) >> shift;
-        const I32x4 high =
-            (v128Load<I32x4>(idx + i + 4) & (v128Splat(n - i - 4) > V128_IOTA)) >> shift;
-        const I32x4 first = v128Splat(low[0]);
-        if (n - i >= 8 && v128Bits((low == first) & (high == first)) == 15u) {
-            const I32x4 v = v128Splat(std::int32_t(table[low[0]]));
-            v128Store(out + i, v);
-            v128Store(out + i + 4, v);
-            continue;
-        }
-        v128Store(out + i, v128Gather8(table, low));
-        v128Store(out + i + 4, v128Gather8(table, high));
-    }
-#else
+                        std::int32_t* out, int n);
+inline void portableLookupBytes(const std::uint8_t* table, const std::int32_t* idx, int shift,
+                                std::int32_t* out, int n) {
     for (int i = 0; i < n; ++i) out[i] = table[idx[i] >> shift];
-#endif
 }
 
 // out[i] = buffer[idx[i]] for i < n. One load at a time on every path: the buffer's lines
@@ -558,33 +491,18 @@ template <class V, class T>
 inline void store8(T* p, V v) {
     std::memcpy(p, &v, sizeof v);
 }
-// a > b ? a : b and a < b ? a : b, lane by lane: one instruction on the AVX2 path, where the
-// same comparisons in a plain loop become compares and blends. (The 128-bit path works four
-// lanes at a time, PixelLanes<4>.)
-inline F8 max8(F8 a, F8 b) {
-#if defined(VX_PATH_AVX2)
-    return F8(_mm256_max_ps(__m256(a), __m256(b)));
-#else
-    return a > b ? a : b;
-#endif
-}
-inline F8 min8(F8 a, F8 b) {
-#if defined(VX_PATH_AVX2)
-    return F8(_mm256_min_ps(__m256(a), __m256(b)));
-#else
-    return a < b ? a : b;
-#endif
-}
-// v within lo..hi (lo <= hi) lane by lane: a maximum and a minimum instruction on the AVX2
-// path.
-inline I8 clampInt8(I8 v, int lo, int hi) {
-#if defined(VX_PATH_AVX2)
-    return I8(_mm256_min_epi32(_mm256_max_epi32(__m256i(v), _mm256_set1_epi32(lo)),
-                               _mm256_set1_epi32(hi)));
-#else
+// a > b ? a : b and a < b ? a : b, lane by lane, and v within lo..hi (lo <= hi): pieces of
+// the path, one instruction each on the AVX2 path, where the same comparisons in a plain loop
+// become compares and blends. (The 128-bit path works four lanes at a time, its own
+// PixelLanes<4>.)
+inline F8 max8(F8 a, F8 b);
+inline F8 min8(F8 a, F8 b);
+inline I8 clampInt8(I8 v, int lo, int hi);
+inline F8 portableMax8(F8 a, F8 b) { return a > b ? a : b; }
+inline F8 portableMin8(F8 a, F8 b) { return a < b ? a : b; }
+inline I8 portableClampInt8(I8 v, int lo, int hi) {
     v = v < lo ? I8{} + lo : v;
     return v > hi ? I8{} + hi : v;
-#endif
 }
 // v in all eight lanes, as it is (adding it to zeros would turn -0 into +0).
 inline F8 splat8(float v) { return F8{v, v, v, v, v, v, v, v}; }
@@ -597,99 +515,16 @@ inline I8 floor8(F8 v) {
     return i + (__builtin_convertvector(i, F8) > v);
 }
 
-#ifdef VX_PATH_AVX2
-// Sixteen values of p (each below 65536) in 16-bit lanes: packing pairs the 128-bit halves of
-// the two groups of eight, and _mm256_permute4x64_epi64(v, 0xD8) restores pixel order.
-inline __m256i load16(const std::int32_t* p) {
-    return _mm256_packus_epi32(_mm256_load_si256(reinterpret_cast<const __m256i*>(p)),
-                               _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8)));
-}
-// The 16-bit forms below give the 32-bit results of the scalar ones: every product and sum
-// they make stays under 65536 (255 * 255 + 255 at most).
-// div255r() in 16-bit lanes.
-inline __m256i div255x16(__m256i v) {
-    const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(128));
-    return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
-}
-// div255r(x * y) in 16-bit lanes.
-inline __m256i mul255x16(__m256i x, __m256i y) { return div255x16(_mm256_mullo_epi16(x, y)); }
-// floor255() in 16-bit lanes.
-inline __m256i floor255x16(__m256i v) {
-    const __m256i x = _mm256_add_epi16(v, _mm256_set1_epi16(1));
-    return _mm256_srli_epi16(_mm256_add_epi16(x, _mm256_srli_epi16(x, 8)), 8);
-}
-// o + div255s((fc - o) * f) in 16-bit lanes: o moved towards the fog colour fc by f.
-inline __m256i fogTowards16(__m256i o, __m256i fc, __m256i f) {
-    const __m256i d = _mm256_sub_epi16(fc, o);
-    return _mm256_add_epi16(o, _mm256_sign_epi16(mul255x16(_mm256_abs_epi16(d), f), d));
-}
-// packRounded() of sixteen pixels in 16-bit lanes.
-inline __m256i packRounded16(__m256i r, __m256i g, __m256i b) {
-    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
-    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(mul255x16(r, c31), 11),
-                                           _mm256_slli_epi16(mul255x16(g, c63), 5)),
-                           mul255x16(b, c31));
-}
-// packDithered() of sixteen pixels in 16-bit lanes, with each pixel's offset.
-inline __m256i packDithered16(__m256i r, __m256i g, __m256i b, __m256i offset) {
-    const __m256i c31 = _mm256_set1_epi16(31), c63 = _mm256_set1_epi16(63);
-    const auto channel = [&](__m256i c, __m256i scale) __attribute__((always_inline)) {
-        return floor255x16(_mm256_add_epi16(_mm256_mullo_epi16(c, scale), offset));
-    };
-    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(channel(r, c31), 11),
-                                           _mm256_slli_epi16(channel(g, c63), 5)),
-                           channel(b, c31));
-}
-#endif
-
-#ifdef VX_PATH_V128
-// Eight values of p (each below 65536) in 16-bit lanes, in pixel order.
-inline U16x8 load8x16(const std::int32_t* p) {
-    return v128Narrow(v128Load<I32x4>(p), v128Load<I32x4>(p + 4));
-}
-// The 16-bit forms below give the 32-bit results of the scalar ones: every product and sum
-// they make stays under 65536 (255 * 255 + 255 at most).
-// div255r() in 16-bit lanes.
-inline U16x8 div255x8(U16x8 v) {
-    const U16x8 x = v + 128;
-    return (x + (x >> 8)) >> 8;
-}
-// div255r(x * y) in 16-bit lanes.
-inline U16x8 mul255x8(U16x8 x, U16x8 y) { return div255x8(x * y); }
-// floor255() in 16-bit lanes.
-inline U16x8 floor255x8(U16x8 v) {
-    const U16x8 x = v + 1;
-    return (x + (x >> 8)) >> 8;
-}
-// o + div255s((fc - o) * f) in 16-bit lanes: o moved towards the fog colour fc by f. The
-// magnitude of the difference is scaled and given the difference's sign again (s is all ones
-// where it is negative: -m = (m ^ s) - s).
-inline U16x8 fogTowards8(U16x8 o, U16x8 fc, U16x8 f) {
-    const I16x8 d = I16x8(fc - o);
-    const U16x8 s = U16x8(d >> 15);
-    const U16x8 m = mul255x8((U16x8(d) ^ s) - s, f);
-    return o + ((m ^ s) - s);
-}
-// packRounded() of eight pixels in 16-bit lanes.
-inline U16x8 packRounded8(U16x8 r, U16x8 g, U16x8 b) {
-    return (mul255x8(r, v128Splat16(31)) << 11) | (mul255x8(g, v128Splat16(63)) << 5) |
-           mul255x8(b, v128Splat16(31));
-}
-// packDithered() of eight pixels in 16-bit lanes, with each pixel's offset.
-inline U16x8 packDithered8(U16x8 r, U16x8 g, U16x8 b, U16x8 offset) {
-    return (floor255x8(r * 31 + offset) << 11) | (floor255x8(g * 63 + offset) << 5) |
-           floor255x8(b * 31 + offset);
-}
-#endif
-
-// The vectors interpolateSurfacePixels() works in and the operations it needs on them: eight
-// lanes, or four on the 128-bit path, where eight are two registers. Each lane sees the same
-// operations either way; four at a time halves the registers the loop's values take, and the
-// surface planes held across it (twenty) no longer push its working values out of registers.
+// The vectors interpolateSurfacePixels() works in and the operations it needs on them: WIDTH
+// lanes, eight here; the 128-bit path has its own PixelLanes<4>, where eight are two
+// registers. Each lane sees the same operations either way; four at a time halves the
+// registers the loop's values take, and the surface planes held across it (twenty) no longer
+// push its working values out of registers there.
 template <int WIDTH>
 struct PixelLanes;
 template <>
 struct PixelLanes<8> {
+    static constexpr int WIDTH = 8;
     using F = F8;
     using I = I8;
     using U = U8;
@@ -700,37 +535,20 @@ struct PixelLanes<8> {
     static I floor(F v) { return floor8(v); }
     static I clampInt(I v, int lo, int hi) { return clampInt8(v, lo, hi); }
 };
-#ifdef VX_PATH_V128
-template <>
-struct PixelLanes<4> {
-    using F = F32x4;
-    using I = I32x4;
-    using U = U32x4;
-    static F splat(float v) { return v128Splat(v); }
-    static F max(F a, F b) { return v128Max(a, b); }
-    static F clamp(F v, float lo, float hi) { return v128Min(v128Max(v, splat(lo)), splat(hi)); }
-    static I floatToByte(F v) { return v128TruncSmall(clamp(v, 0.0f, 255.0f) + 0.5f); }
-    static I floor(F v) { return __builtin_convertvector(v128Floor(v), I32x4); }
-    static I clampInt(I v, int lo, int hi) { return v128Min(v128Max(v, v128Splat(lo)), v128Splat(hi)); }
-};
-constexpr int SURFACE_LANES = 4;
-#else
-constexpr int SURFACE_LANES = 8;
-#endif
 
 // interpolate() and texCoords() for the surface state in one pass over pixels [from, to) in
-// whole groups of eight, SURFACE_LANES at a time, with the same operations per pixel: depth code, iterated colour (alpha is
-// never read by finishSurface), unit 0's texel coordinates and, when LEVELS, its mip step.
+// whole groups of eight, L::WIDTH at a time, with the same operations per pixel: depth code,
+// iterated colour (alpha is never read by finishSurface), unit 0's texel coordinates and,
+// when LEVELS, its mip step.
 // The planes are the setup's (p) or, when LANES, each pixel's stamped ones; either way each
 // pixel sees the same values and operations, so both forms give the same bits. Unit 0 must
 // be bound.
-template <bool LEVELS, bool LANES>
+template <class L, bool LEVELS, bool LANES>
 void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from,
                               int to) {
-    using L = PixelLanes<SURFACE_LANES>;
-    using F = L::F;
-    using I = L::I;
-    using U = L::U;
+    using F = typename L::F;
+    using I = typename L::I;
+    using U = typename L::U;
     const int end = from + ((to - from + 7) & ~7);
     const int pitch = b.pitch;
     const auto& l = b.lane;
@@ -758,7 +576,7 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
     const VxTexUnit& t = s.tex[0];
     const int bias = t.biasFixed, maxMip = t.mipmap ? t.maxMip : 0;
     constexpr float LIMIT = 4194304.0f;
-    for (int j = from; j < end; j += SURFACE_LANES) {
+    for (int j = from; j < end; j += L::WIDTH) {
         const I xi = load8<I>(b.x + j), yi = load8<I>(b.y + j);
         const F x = __builtin_convertvector(xi, F) + coef(VX_LANE_OFFX, j);
         const F y = __builtin_convertvector(yi, F) + coef(VX_LANE_OFFY, j);
@@ -799,132 +617,39 @@ void interpolateSurfacePixels(const VxDrawState& s, const VxSetup& p, VxBatch& b
     }
 }
 
-void interpolateSurface(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
+// interpolateSurfacePixels() in lanes L for the surface and text states, with the setup's planes
+// (interpolateSurfaceIn) or the stamped ones of pixels [from, to) (interpolateSurfaceLanesIn).
+template <class L>
+void interpolateSurfaceIn(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from) {
     const VxTexUnit& t = s.tex[0];
     if (!t.mipmap && t.minFilter == t.magFilter) {
-        interpolateSurfacePixels<false, false>(s, p, b, from, b.n);
+        interpolateSurfacePixels<L, false, false>(s, p, b, from, b.n);
     } else {
-        interpolateSurfacePixels<true, false>(s, p, b, from, b.n);
+        interpolateSurfacePixels<L, true, false>(s, p, b, from, b.n);
     }
 }
-
-// interpolateSurface() over pixels [from, to) with their stamped planes.
-void interpolateSurfaceLanes(const VxDrawState& s, VxBatch& b, int from, int to) {
+template <class L>
+void interpolateSurfaceLanesIn(const VxDrawState& s, VxBatch& b, int from, int to) {
     const VxTexUnit& t = s.tex[0];
     constexpr VxSetup unused = {};
     if (!t.mipmap && t.minFilter == t.magFilter) {
-        interpolateSurfacePixels<false, true>(s, unused, b, from, to);
+        interpolateSurfacePixels<L, false, true>(s, unused, b, from, to);
     } else {
-        interpolateSurfacePixels<true, true>(s, unused, b, from, to);
+        interpolateSurfacePixels<L, true, true>(s, unused, b, from, to);
     }
 }
+// Pieces of the path: the two above in the lanes it works in (PixelLanes<8> but on the
+// 128-bit path).
+void interpolateSurface(const VxDrawState& s, const VxSetup& p, VxBatch& b, int from);
+void interpolateSurfaceLanes(const VxDrawState& s, VxBatch& b, int from, int to);
 
 // The depth test of the fused surface routines over the batch's n pixels, a group of eight at
 // a time: the batch's mask, and in `runs` bit g for each group g of eight pixels side by side
 // on one row (read and written as vectors; the others are gathered and stored pixel by
-// pixel). False when no pixel passes.
-inline bool depthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* runs) {
-#ifdef VX_PATH_AVX2
-    // One pass per group: its form, its stored depths and the depth test. The comparison
-    // functions are the sets of their outcomes (bit 0 less, bit 1 equal, bit 2 greater), so
-    // each group takes the outcomes its function holds. Pixels past the batch fail.
-    const int fn = s.depthFunc;
-    const __m256i takeLess = _mm256_set1_epi32(-(fn & 1));
-    const __m256i takeEqual = _mm256_set1_epi32(-((fn >> 1) & 1));
-    const __m256i takeGreater = _mm256_set1_epi32(-((fn >> 2) & 1));
-    const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    __m256i anyPass = _mm256_setzero_si256();
-    unsigned whole = 0;
-    for (int j = 0; j < n; j += 8) {
-        const __m256i at = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.index + j));
-        const __m256i want = _mm256_add_epi32(_mm256_set1_epi32(b.index[j]), iota);
-        const bool run = _mm256_movemask_epi8(_mm256_cmpeq_epi32(at, want)) == -1 && j + 8 <= n;
-        whole |= unsigned(run) << (j / 8);
-        __m256i stored;
-        if (run) {
-            stored = _mm256_cvtepu16_epi32(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.depth + b.index[j])));
-        } else {
-            alignas(32) std::int32_t looked[8];
-            // A whole group (most) with a fixed count: the compiler unrolls it.
-            if (n - j >= 8) {
-                lookupPixels(b.depth, b.index + j, looked, 8);
-            } else {
-                lookupPixels(b.depth, b.index + j, looked, n - j);
-            }
-            stored = _mm256_load_si256(reinterpret_cast<const __m256i*>(looked));
-        }
-        const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
-        const __m256i pass = _mm256_and_si256(
-            _mm256_or_si256(
-                _mm256_or_si256(_mm256_and_si256(_mm256_cmpgt_epi32(stored, z), takeLess),
-                                _mm256_and_si256(_mm256_cmpeq_epi32(z, stored), takeEqual)),
-                _mm256_and_si256(_mm256_cmpgt_epi32(z, stored), takeGreater)),
-            _mm256_cmpgt_epi32(_mm256_set1_epi32(n - j), iota));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(b.mask + j), pass);
-        anyPass = _mm256_or_si256(anyPass, pass);
-    }
-    *runs = whole;
-    return !_mm256_testz_si256(anyPass, anyPass);
-#elif defined(VX_PATH_V128)
-    // As on the AVX2 path, a group of eight as two halves of four: its form, its stored depths
-    // and the depth test, `passes` (stored, z); pixels past the batch fail.
-    const auto test = [&](auto passes) __attribute__((always_inline)) {
-        I32x4 anyPass = {};
-        unsigned whole = 0;
-        for (int j = 0; j < n; j += 8) {
-            const I32x4 want = v128Splat(b.index[j]) + V128_IOTA;
-            const I32x4 same = (v128Load<I32x4>(b.index + j) == want) &
-                               (v128Load<I32x4>(b.index + j + 4) == want + 4);
-            const bool run = v128Bits(same) == 15u && j + 8 <= n;
-            whole |= unsigned(run) << (j / 8);
-            I32x4 stored[2];
-            if (run) {
-                const U16x8 depths = v128Load<U16x8>(b.depth + b.index[j]);
-                stored[0] = v128WidenLow(depths);
-                stored[1] = v128WidenHigh(depths);
-            } else {
-                alignas(16) std::int32_t looked[8] = {};
-                // A whole group (most) with a fixed count: the compiler unrolls it.
-                if (n - j >= 8) {
-                    lookupPixels(b.depth, b.index + j, looked, 8);
-                } else {
-                    lookupPixels(b.depth, b.index + j, looked, n - j);
-                }
-                stored[0] = v128Load<I32x4>(looked);
-                stored[1] = v128Load<I32x4>(looked + 4);
-            }
-            for (int h = 0; h < 2; ++h) {
-                I32x4 pass = passes(stored[h], v128Load<I32x4>(b.z + j + 4 * h));
-                const int live = n - j - 4 * h;
-                if (live < 4) pass &= v128Splat(live) > V128_IOTA;
-                v128Store(b.mask + j + 4 * h, pass);
-                anyPass |= pass;
-            }
-        }
-        *runs = whole;
-        return v128Bits(anyPass != 0) != 0;
-    };
-    // The program's functions as one comparison each; the others by the outcomes the function
-    // holds, as masks (for WebAssembly the compiler turns each mask's "and" into a bit
-    // selection, several instructions on x86).
-    switch (s.depthFunc) {
-    case VX_CMP_LESS:
-        return test([](I32x4 stored, I32x4 z) { return stored > z; });
-    case VX_CMP_LEQUAL:
-        return test([](I32x4 stored, I32x4 z) { return ~(z > stored); });
-    default: {
-        const int fn = s.depthFunc;
-        const I32x4 takeLess = v128Splat(-(fn & 1));
-        const I32x4 takeEqual = v128Splat(-((fn >> 1) & 1));
-        const I32x4 takeGreater = v128Splat(-((fn >> 2) & 1));
-        return test([=](I32x4 stored, I32x4 z) {
-            return ((stored > z) & takeLess) | ((z == stored) & takeEqual) |
-                   ((z > stored) & takeGreater);
-        });
-    }
-    }
-#else
+// pixel). False when no pixel passes. A piece of the path; portableDepthTestGroups() finds
+// the runs first, then gathers and tests every pixel.
+inline bool depthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* runs);
+inline bool portableDepthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* runs) {
     alignas(64) std::int32_t stored[VX_BATCH_MAX];
     unsigned whole = 0;
     for (int j = 0; j < n; j += 8) {
@@ -947,65 +672,25 @@ inline bool depthTestGroups(const VxDrawState& s, VxBatch& b, int n, unsigned* r
     int live = 0;
     for (int i = 0; i < n; ++i) live |= b.mask[i];
     return live != 0;
-#endif
 }
 
 // The colour of the surface state for the batch's n pixels, packed into 5-6-5: texture
 // (unit 0, sampled) x iterated colour, moved towards the fog colour by the fine fog table
-// when FOG, dithered when DITHER, rounded otherwise.
+// when FOG, dithered when DITHER, rounded otherwise: shadeSurfacePixels() with the fog factors
+// f and the dither offsets, a piece of the path (portableShadeSurfacePixels() one pixel at a
+// time).
 template <bool FOG, bool DITHER>
-inline void shadeSurface(const VxDrawState& s, const VxBatch& b, int n, std::uint16_t* pix) {
-    alignas(64) std::int32_t f[VX_BATCH_PAD];
-    if constexpr (FOG) lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
-    alignas(64) std::int32_t offset[VX_BATCH_PAD];
-    if constexpr (DITHER) ditherOffsets(b, offset, n);
+inline void shadeSurfacePixels(const VxDrawState& s, const VxBatch& b, int n,
+                               const std::int32_t* f, const std::int32_t* offset,
+                               std::uint16_t* pix);
+template <bool FOG, bool DITHER>
+inline void portableShadeSurfacePixels(const VxDrawState& s, const VxBatch& b, int n,
+                                       const std::int32_t* f, const std::int32_t* offset,
+                                       std::uint16_t* pix) {
     const int fr = s.fogColor[0], fg = s.fogColor[1], fb = s.fogColor[2];
     const std::int32_t* tr = b.tex[0][0];
     const std::int32_t* tg = b.tex[0][1];
     const std::int32_t* tb = b.tex[0][2];
-#ifdef VX_PATH_AVX2
-    // Sixteen pixels per step in 16-bit lanes; the final permute restores the pixel order the
-    // packs changed.
-    const __m256i fogR = _mm256_set1_epi16(std::int16_t(fr));
-    const __m256i fogG = _mm256_set1_epi16(std::int16_t(fg));
-    const __m256i fogB = _mm256_set1_epi16(std::int16_t(fb));
-    for (int i = 0; i < n; i += 16) {
-        __m256i r = mul255x16(load16(b.it[0] + i), load16(tr + i));
-        __m256i g = mul255x16(load16(b.it[1] + i), load16(tg + i));
-        __m256i bl = mul255x16(load16(b.it[2] + i), load16(tb + i));
-        if constexpr (FOG) {
-            const __m256i fi = load16(f + i);
-            r = fogTowards16(r, fogR, fi);
-            g = fogTowards16(g, fogG, fi);
-            bl = fogTowards16(bl, fogB, fi);
-        }
-        __m256i p;
-        if constexpr (DITHER) {
-            p = packDithered16(r, g, bl, load16(offset + i));
-        } else {
-            p = packRounded16(r, g, bl);
-        }
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i), _mm256_permute4x64_epi64(p, 0xD8));
-    }
-#elif defined(VX_PATH_V128)
-    // Eight pixels per step in 16-bit lanes, in pixel order.
-    for (int i = 0; i < n; i += 8) {
-        U16x8 r = mul255x8(load8x16(b.it[0] + i), load8x16(tr + i));
-        U16x8 g = mul255x8(load8x16(b.it[1] + i), load8x16(tg + i));
-        U16x8 bl = mul255x8(load8x16(b.it[2] + i), load8x16(tb + i));
-        if constexpr (FOG) {
-            const U16x8 fi = load8x16(f + i);
-            r = fogTowards8(r, v128Splat16(fr), fi);
-            g = fogTowards8(g, v128Splat16(fg), fi);
-            bl = fogTowards8(bl, v128Splat16(fb), fi);
-        }
-        if constexpr (DITHER) {
-            v128Store(pix + i, packDithered8(r, g, bl, load8x16(offset + i)));
-        } else {
-            v128Store(pix + i, packRounded8(r, g, bl));
-        }
-    }
-#else
     for (int i = 0; i < n; ++i) {
         int r = div255r(b.it[0][i] * tr[i]);
         int g = div255r(b.it[1][i] * tg[i]);
@@ -1021,46 +706,37 @@ inline void shadeSurface(const VxDrawState& s, const VxBatch& b, int n, std::uin
             pix[i] = std::uint16_t(packRounded(r, g, bl));
         }
     }
-#endif
+}
+template <bool FOG, bool DITHER>
+inline void shadeSurface(const VxDrawState& s, const VxBatch& b, int n, std::uint16_t* pix) {
+    alignas(64) std::int32_t f[VX_BATCH_PAD];
+    if constexpr (FOG) lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
+    alignas(64) std::int32_t offset[VX_BATCH_PAD];
+    if constexpr (DITHER) ditherOffsets(b, offset, n);
+    shadeSurfacePixels<FOG, DITHER>(s, b, n, f, offset, pix);
 }
 
 // Stores group j of the batch, eight pixels side by side on one row, with their depths.
 // Dropped pixels are written back unchanged: only this worker owns these rows. When all eight
-// pass, the colour buffer is written without being read.
-inline void storeRun(VxBatch& b, int j, const std::uint16_t* pix) {
-    std::uint16_t* c = b.color + b.index[j];
-    std::uint16_t* d = b.depth + b.index[j];
-#ifdef VX_PATH_AVX2
-    const __m256i passed = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j));
-    if (_mm256_movemask_epi8(passed) == -1) {
-        // Depth codes are at most 0xFFFE: the unsigned pack keeps them.
-        const __m256i z = _mm256_load_si256(reinterpret_cast<const __m256i*>(b.z + j));
-        const __m128i packed = _mm_packus_epi32(_mm256_castsi256_si128(z),
-                                                _mm256_extracti128_si256(z, 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(c),
-                         _mm_load_si128(reinterpret_cast<const __m128i*>(pix + j)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d), packed);
-        return;
-    }
-#elif defined(VX_PATH_V128)
-    const I32x4 passedLow = v128Load<I32x4>(b.mask + j), passedHigh = v128Load<I32x4>(b.mask + j + 4);
-    if ((v128Bits(passedLow) & v128Bits(passedHigh)) == 15u) {
-        // Depth codes are at most 0xFFFE: narrowing keeps them.
-        v128Store(c, v128Load<U16x8>(pix + j));
-        v128Store(d, v128Narrow(v128Load<I32x4>(b.z + j), v128Load<I32x4>(b.z + j + 4)));
-        return;
-    }
-#else
+// pass, the colour buffer is written without being read: storeWholeRun(), a piece of the
+// path, stores such a group and says so (portableStoreWholeRun() pixel by pixel).
+inline bool storeWholeRun(VxBatch& b, int j, const std::uint16_t* pix);
+inline bool portableStoreWholeRun(VxBatch& b, int j, const std::uint16_t* pix) {
     int all = -1;
     for (int i = 0; i < 8; ++i) all &= b.mask[j + i];
-    if (all) {
-        for (int i = 0; i < 8; ++i) {
-            c[i] = pix[j + i];
-            d[i] = std::uint16_t(b.z[j + i]);
-        }
-        return;
+    if (!all) return false;
+    std::uint16_t* c = b.color + b.index[j];
+    std::uint16_t* d = b.depth + b.index[j];
+    for (int i = 0; i < 8; ++i) {
+        c[i] = pix[j + i];
+        d[i] = std::uint16_t(b.z[j + i]);
     }
-#endif
+    return true;
+}
+inline void storeRun(VxBatch& b, int j, const std::uint16_t* pix) {
+    if (storeWholeRun(b, j, pix)) return;
+    std::uint16_t* c = b.color + b.index[j];
+    std::uint16_t* d = b.depth + b.index[j];
     for (int i = 0; i < 8; ++i) {
         const bool keep = b.mask[j + i] != 0;
         c[i] = keep ? pix[j + i] : c[i];
@@ -1068,25 +744,24 @@ inline void storeRun(VxBatch& b, int j, const std::uint16_t* pix) {
     }
 }
 
+// Bit i set for each pixel j + i of the eight from j that passed: a piece of the path
+// (portablePassingBits() reads the mask one pixel at a time).
+inline unsigned passingBits(const VxBatch& b, int j);
+inline unsigned portablePassingBits(const VxBatch& b, int j) {
+    unsigned passing = 0;
+    for (int i = 0; i < 8; ++i) passing |= unsigned(b.mask[j + i] != 0) << i;
+    return passing;
+}
+
 // Stores the passing pixels of group j of the batch's n (scattered: small triangles) one at a
-// time, with their
-// depths, the buffers' addresses held in registers (the stores cannot change them). A group
-// whose eight pixels all pass (most) is stored without a test per pixel; the others visit
-// their passing pixels by the bits of the mask.
+// time, with their depths, the buffers' addresses held in registers (the stores cannot change
+// them). A group whose eight pixels all pass (most) is stored without a test per pixel; the
+// others visit their passing pixels by the bits of the mask.
 inline void storeScattered(VxBatch& b, int j, int n, const std::uint16_t* pix) {
     std::uint16_t* const color = b.color;
     std::uint16_t* const depth = b.depth;
     const int end = j + 8 < n ? j + 8 : n;
-#ifdef VX_PATH_AVX2
-    unsigned passing = unsigned(_mm256_movemask_ps(
-        _mm256_castsi256_ps(_mm256_load_si256(reinterpret_cast<const __m256i*>(b.mask + j)))));
-#elif defined(VX_PATH_V128)
-    unsigned passing = v128Bits(v128Load<I32x4>(b.mask + j)) |
-                       v128Bits(v128Load<I32x4>(b.mask + j + 4)) << 4;
-#else
-    unsigned passing = 0;
-    for (int i = 0; i < 8; ++i) passing |= unsigned(b.mask[j + i] != 0) << i;
-#endif
+    unsigned passing = passingBits(b, j);
     passing &= (1u << (end - j)) - 1;
     const auto put = [&](int i) __attribute__((always_inline)) {
         const int at = b.index[i];
@@ -1126,6 +801,27 @@ void finishSurface(const VxDrawState& s, VxBatch& b) {
     }
 }
 
+// The text state's colour for the batch's n pixels over the colour buffer's (dst), packed into
+// 5-6-5: constant x texture blended over dst by the texture's alpha. A piece of the path
+// (portableTintedPixels() one pixel at a time).
+inline void tintedPixels(const VxDrawState& s, const VxBatch& b, int n, const std::int32_t* dst,
+                         std::uint16_t* pix);
+inline void portableTintedPixels(const VxDrawState& s, const VxBatch& b, int n,
+                                 const std::int32_t* dst, std::uint16_t* pix) {
+    const auto& tex = b.tex[0];
+    for (int i = 0; i < n; ++i) {
+        const int a = div255r(255 * tex[3][i]);
+        int dr, dg, db;
+        vxUnpack565(dst[i], &dr, &dg, &db);
+        const auto blend = [&](int c, int under) {
+            const int v =
+                div255r(div255r(s.constant[c] * tex[c][i]) * a) + div255r(under * (255 - a));
+            return v > 255 ? 255 : v;
+        };
+        pix[i] = std::uint16_t(packRounded(blend(0, dr), blend(1, dg), blend(2, db)));
+    }
+}
+
 // The state the program draws its text with, fused into one pass: unit 0 alone and passed
 // through, colour = constant x texture, alpha = texture alpha, blended over the picture by
 // that alpha; no depth test or one that always passes, depth written (DEPTH_WRITE) or not;
@@ -1140,62 +836,7 @@ void finishTinted(const VxDrawState& s, VxBatch& b) {
     alignas(64) std::int32_t dst[VX_BATCH_PAD];
     lookupPixels(b.color, b.index, dst, n);
     alignas(64) std::uint16_t pix[VX_BATCH_PAD];
-    const auto& tex = b.tex[0];
-#ifdef VX_PATH_AVX2
-    // Sixteen pixels per step in 16-bit lanes, as in shadeSurface(): the permute restores the
-    // pixel order the packs changed.
-    const auto load = load16;
-    const auto mul = mul255x16;
-    const __m256i c255 = _mm256_set1_epi16(255);
-    const __m256i kr = _mm256_set1_epi16(std::int16_t(s.constant[0]));
-    const __m256i kg = _mm256_set1_epi16(std::int16_t(s.constant[1]));
-    const __m256i kb = _mm256_set1_epi16(std::int16_t(s.constant[2]));
-    for (int i = 0; i < n; i += 16) {
-        const __m256i a = mul(load(tex[3] + i), c255);
-        const __m256i keep = _mm256_sub_epi16(c255, a);
-        U16 dr, dg, db;
-        vxUnpack565(U16(load(dst + i)), &dr, &dg, &db);
-        const auto blend = [&](__m256i k, const std::int32_t* texel, __m256i under) {
-            const __m256i v = _mm256_add_epi16(mul(mul(k, load(texel + i)), a), mul(under, keep));
-            return _mm256_min_epu16(v, c255);
-        };
-        const __m256i r = blend(kr, tex[0], __m256i(dr));
-        const __m256i g = blend(kg, tex[1], __m256i(dg));
-        const __m256i bl = blend(kb, tex[2], __m256i(db));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(pix + i),
-                           _mm256_permute4x64_epi64(packRounded16(r, g, bl), 0xD8));
-    }
-#elif defined(VX_PATH_V128)
-    // Eight pixels per step in 16-bit lanes, as in shadeSurface().
-    const U16x8 c255 = v128Splat16(255);
-    const U16x8 kr = v128Splat16(s.constant[0]), kg = v128Splat16(s.constant[1]);
-    const U16x8 kb = v128Splat16(s.constant[2]);
-    for (int i = 0; i < n; i += 8) {
-        const U16x8 a = mul255x8(load8x16(tex[3] + i), c255);
-        const U16x8 keep = c255 - a;
-        U16x8 dr, dg, db;
-        vxUnpack565(load8x16(dst + i), &dr, &dg, &db);
-        const auto blend = [&](U16x8 k, const std::int32_t* texel, U16x8 under)
-                               __attribute__((always_inline)) {
-            return v128Min(mul255x8(mul255x8(k, load8x16(texel + i)), a) + mul255x8(under, keep),
-                           c255);
-        };
-        v128Store(pix + i, packRounded8(blend(kr, tex[0], dr), blend(kg, tex[1], dg),
-                                        blend(kb, tex[2], db)));
-    }
-#else
-    for (int i = 0; i < n; ++i) {
-        const int a = div255r(255 * tex[3][i]);
-        int dr, dg, db;
-        vxUnpack565(dst[i], &dr, &dg, &db);
-        const auto blend = [&](int c, int under) {
-            const int v =
-                div255r(div255r(s.constant[c] * tex[c][i]) * a) + div255r(under * (255 - a));
-            return v > 255 ? 255 : v;
-        };
-        pix[i] = std::uint16_t(packRounded(blend(0, dr), blend(1, dg), blend(2, db)));
-    }
-#endif
+    tintedPixels(s, b, n, dst, pix);
     std::uint16_t* const color = b.color;
     std::uint16_t* const depth = b.depth;
     for (int i = 0; i < n; ++i) {

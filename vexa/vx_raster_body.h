@@ -21,26 +21,18 @@ using Float8 = float __attribute__((vector_size(32)));
 constexpr Int4 IOTA4 = {0, 1, 2, 3};
 constexpr Int8 IOTA8 = {0, 1, 2, 3, 4, 5, 6, 7};
 
-// Bit i set for each lane i that is all ones (lanes are all ones or zero).
-inline unsigned laneBits(Int4 v) {
-#if defined(VX_PATH_V128)
-    return v128Bits(v);
-#elif defined(__SSE2__)
-    return unsigned(_mm_movemask_ps(_mm_castsi128_ps(__m128i(v))));
-#else
+// Bit i set for each lane i that is all ones (lanes are all ones or zero), of four lanes and
+// of eight: pieces of the path, each path's file defines them after this source (one
+// instruction on the vector paths); portableLaneBits() is the plain arithmetic.
+inline unsigned laneBits(Int4 v);
+inline unsigned laneBits(Int8 v);
+inline unsigned portableLaneBits(Int4 v) {
     const Int4 bits = v & Int4{1, 2, 4, 8};
     return unsigned(bits[0] | bits[1] | bits[2] | bits[3]);
-#endif
 }
-
-// laneBits() of eight lanes.
-inline unsigned laneBits(Int8 v) {
-#ifdef VX_PATH_AVX2
-    return unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(__m256i(v))));
-#else
+inline unsigned portableLaneBits(Int8 v) {
     return laneBits(Int4(__builtin_shufflevector(v, v, 0, 1, 2, 3))) |
            laneBits(Int4(__builtin_shufflevector(v, v, 4, 5, 6, 7))) << 4;
-#endif
 }
 
 inline bool ownsRow(const VxWorker& w, int y) {
@@ -275,16 +267,12 @@ inline Double4 texturePlanes(const VxVertex& v) {
     std::memcpy(&f, &v.q, sizeof f);
     return __builtin_convertvector(f, Double4);
 }
-inline Double4 colourPlanes(const VxVertex& v) {
-#ifdef VX_PATH_AVX2
-    // The bytes r g b a of the word to four 32-bit lanes with one shuffle, then to doubles.
-    const __m128i order = _mm_setr_epi8(2, -1, -1, -1, 1, -1, -1, -1, 0, -1, -1, -1, 3, -1, -1, -1);
-    const __m128i rgba = _mm_shuffle_epi8(_mm_cvtsi32_si128(std::int32_t(v.argb)), order);
-    return Double4(_mm256_cvtepi32_pd(rgba));
-#else
+// A piece of the path (one shuffle on the AVX2 path); portableColourPlanes() reorders the
+// word's bytes.
+inline Double4 colourPlanes(const VxVertex& v);
+inline Double4 portableColourPlanes(const VxVertex& v) {
     const Byte4 bgra = __builtin_bit_cast(Byte4, v.argb);  // the word's bytes, lowest first
     return __builtin_convertvector(__builtin_shufflevector(bgra, bgra, 2, 1, 0, 3), Double4);
-#endif
 }
 
 // Interpolation planes of the attributes from the (float) snapped positions, given their

@@ -1,9 +1,13 @@
-// The operating-system helpers of Vexa: wait and wake on a 32-bit word, aligned allocation.
+// The operating-system helpers of Vexa: wait and wake on a 32-bit word, aligned allocation,
+// the illegal-instruction guard.
 // The one file of Vexa that names a system; each branch is the whole of that system's part.
 #include "vexa/vx_system.h"
 
 #include <climits>
+#include <csetjmp>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 
 #if defined(_WIN32)
 #include <malloc.h>
@@ -63,4 +67,58 @@ void vxFreeAligned(void* memory) {
 #else
     std::free(memory);
 #endif
+}
+
+namespace {
+
+// The illegal-instruction guard, on systems with POSIX signals and on those (Windows) whose C
+// library only has signal() and setjmp, and turns the processor's fault into SIGILL.
+#if defined(_WIN32)
+std::jmp_buf probeJump;
+
+void onIllegalInstruction(int) {
+    std::longjmp(probeJump, 1);
+}
+
+// Installs the guard; the previous handler goes to *previous. False when it cannot.
+bool installGuard(void (**previous)(int)) {
+    *previous = std::signal(SIGILL, onIllegalInstruction);
+    return *previous != SIG_ERR;
+}
+void restoreGuard(void (*previous)(int)) { std::signal(SIGILL, previous); }
+#define VX_PROBE_JUMP() setjmp(probeJump)
+using PreviousGuard = void (*)(int);
+#else
+sigjmp_buf probeJump;
+
+void onIllegalInstruction(int) {
+    siglongjmp(probeJump, 1);
+}
+
+bool installGuard(struct sigaction* previous) {
+    struct sigaction guard;
+    std::memset(&guard, 0, sizeof guard);
+    guard.sa_handler = onIllegalInstruction;
+    sigemptyset(&guard.sa_mask);
+    return sigaction(SIGILL, &guard, previous) == 0;
+}
+void restoreGuard(const struct sigaction& previous) { sigaction(SIGILL, &previous, nullptr); }
+// sigsetjmp with the mask saved: a second fault after a caught one is caught too.
+#define VX_PROBE_JUMP() sigsetjmp(probeJump, 1)
+using PreviousGuard = struct sigaction;
+#endif
+
+}  // namespace
+
+bool vxRunsWithoutIllegalInstruction(void (*trial)()) {
+    PreviousGuard previous;
+    if (!installGuard(&previous)) return false;
+    // volatile: the value must survive the jump back out of the handler.
+    volatile bool ran = false;
+    if (VX_PROBE_JUMP() == 0) {
+        trial();
+        ran = true;
+    }
+    restoreGuard(previous);
+    return ran;
 }

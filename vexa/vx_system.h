@@ -1,6 +1,7 @@
 // What Vexa needs of the operating system beyond standard C++, each behind one small helper:
 // waiting on and waking a 32-bit word (the futex on Linux, WaitOnAddress on Windows,
-// emscripten_futex_wait in the browser), and aligned allocation. std::atomic::wait is not
+// emscripten_futex_wait in the browser), aligned allocation, and a guard against illegal
+// instructions for the processor detection. std::atomic::wait is not
 // used: it loses wake-ups in MinGW's library and polls with sleeps in Emscripten's.
 #pragma once
 
@@ -18,3 +19,7 @@ void vxWakeAll(std::atomic<std::uint32_t>& word);
 // vxFreeAligned.
 void* vxAllocAligned(std::size_t bytes);
 void vxFreeAligned(void* memory);
+
+// Runs trial under an illegal-instruction guard; false when it raised SIGILL. The previous
+// SIGILL disposition is restored either way.
+bool vxRunsWithoutIllegalInstruction(void (*trial)());

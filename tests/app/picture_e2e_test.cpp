@@ -223,8 +223,8 @@ int occurrences(const std::string& text, const std::string& part) {
 
 }  // namespace
 
-// Every processor path of the rasterizer (VEXA_PATH; where the processor lacks one the board
-// takes the next one down) draws the portable path's bytes: the default scene, two texture
+// Every processor path of the program and the rasterizer (VEXA_PATH; where the processor lacks
+// one they take the next one down) draws the portable paths' bytes: the default scene, two texture
 // units with highlights, wireframe lines, and the help text over the picture.
 TEST(Picture, IdenticalOnEveryRasterizerPath) {
     for (const char* keys : {"", "E Y", "W"}) {

@@ -14,7 +14,7 @@
 #include "geometry/cpu.h"
 #include "geometry/transform.h"
 #include "tests/environment.h"
-#include "tests/geometry/unforced_features.h"
+#include "tests/geometry/lane_sets.h"
 
 #if defined(VORL_BUILD_128)
 #if defined(__wasm_simd128__)
@@ -28,6 +28,6 @@
 #include "geometry/lanes_end.h"
 
 #define LANES_SUITE Lanes128
-#define LANES_RUN_HERE(features) ((features).hasSse41 != 0 || (features).hasSimd128 != 0)
+#define LANES_RUN_HERE(sets) ((sets).runs128)
 #include "tests/geometry/lanes_cases.h"
 #endif

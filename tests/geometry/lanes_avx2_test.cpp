@@ -14,7 +14,7 @@
 #include "geometry/cpu.h"
 #include "geometry/transform.h"
 #include "tests/environment.h"
-#include "tests/geometry/unforced_features.h"
+#include "tests/geometry/lane_sets.h"
 
 #if defined(VORL_BUILD_AVX2)
 #define VORL_LANES_AVX2 1
@@ -24,6 +24,6 @@
 #include "geometry/lanes_end.h"
 
 #define LANES_SUITE LanesAvx2
-#define LANES_RUN_HERE(features) ((features).hasAvx2 != 0)
+#define LANES_RUN_HERE(sets) ((sets).runsAvx2)
 #include "tests/geometry/lanes_cases.h"
 #endif

@@ -1,5 +1,5 @@
 // The lane tests, written once for every instruction set: LANES_SUITE names the suite and
-// LANES_RUN_HERE(features) says whether the processor runs the set; the probes of
+// LANES_RUN_HERE(sets) says whether the processor runs the set; the probes of
 // tests/geometry/lanes_probes.h come first. Each operation against the scalar code it stands
 // for, bit for bit, at the values where a lane version is easiest to get wrong: signed zeros,
 // infinities, NaN, exact bounds, the ends of the shift counts. Deliberately without an
@@ -7,7 +7,7 @@
 
 namespace {
 
-bool setRunsHere() { return LANES_RUN_HERE(unforcedFeatures()); }
+bool setRunsHere() { return LANES_RUN_HERE(laneSetsHere()); }
 
 // Pads v with copies of its first element to a whole number of lanes.
 template <typename T>

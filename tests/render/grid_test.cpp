@@ -16,17 +16,17 @@
 #include "render/tessellate.h"
 #include "surface/surface.h"
 #include "tests/environment.h"
-#include "tests/geometry/unforced_features.h"
+#include "tests/geometry/lane_sets.h"
 
 namespace {
 
 
 // The vector paths this processor runs.
 std::vector<GridLanes> vectorPathsHere() {
-    const CpuFeatures features = unforcedFeatures();
+    const LaneSets sets = laneSetsHere();
     std::vector<GridLanes> paths;
-    if (features.hasSse41 || features.hasSimd128) paths.push_back(GRID_LANES_128);
-    if (features.hasAvx2) paths.push_back(GRID_LANES_AVX2);
+    if (sets.runs128) paths.push_back(GRID_LANES_128);
+    if (sets.runsAvx2) paths.push_back(GRID_LANES_AVX2);
     return paths;
 }
 
@@ -208,7 +208,7 @@ const LightingPath LIGHTING_PATHS[LIGHTING_STYLE_COUNT] = {
 
 TEST(GridPath, StartUpChoosesTheWidestPathTheProcessorRuns) {
     const GridPath saved = surfacePass.gridPath;
-    CpuFeatures features = {};
+    VxProcessor features = {};
     chooseGridRoutines(features);
     EXPECT_EQ(surfacePass.gridPath.lanes, GRID_LANES_SCALAR);
     EXPECT_EQ(surfacePass.gridPath.routines, nullptr);
@@ -224,8 +224,8 @@ TEST(GridPath, StartUpChoosesTheWidestPathTheProcessorRuns) {
     EXPECT_EQ(surfacePass.gridPath.lanes, GRID_LANES_AVX2);
     EXPECT_NE(surfacePass.gridPath.routines, nullptr);
 #endif
-    // Back to scalar when the features are gone (VORL_PORTABLE clears them all).
-    chooseGridRoutines(CpuFeatures{});
+    // Back to scalar when the features are gone (VEXA_PATH=portable clears them all).
+    chooseGridRoutines(VxProcessor{});
     EXPECT_EQ(surfacePass.gridPath.lanes, GRID_LANES_SCALAR);
     EXPECT_EQ(surfacePass.gridPath.routines, nullptr);
     surfacePass.gridPath = saved;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <random>
+#include <string>
 
 #include "render/lighting.h"
 #include "render/surfacepass.h"
@@ -109,7 +110,7 @@ TEST_F(LightingTest, IntensitiesStayInRangeForLongVectorsAndNaN) {
 }
 
 TEST_F(LightingTest, ChoiceFollowsConditionalMoveAndNamesItsStyle) {
-    CpuFeatures features{};
+    VxProcessor features{};
     features.hasConditionalMove = 1;
     chooseLightingRoutines(features);
     EXPECT_EQ(&lightDiffuseSelect, surfacePass.lightingPath.lightDiffuse);
@@ -123,10 +124,16 @@ TEST_F(LightingTest, ChoiceFollowsConditionalMoveAndNamesItsStyle) {
 }
 
 TEST_F(LightingTest, PortableSwitchInstallsTheIntegerPair) {
-    setenv("VORL_PORTABLE", "1", 1);
-    CpuFeatures features;
-    detectCpuFeatures(features);
-    unsetenv("VORL_PORTABLE");
+    const char* value = std::getenv("VEXA_PATH");
+    const std::string saved = value != nullptr ? value : "";
+    setenv("VEXA_PATH", "portable", 1);
+    VxProcessor features;
+    vxQueryProcessor(&features);
+    if (value != nullptr) {
+        setenv("VEXA_PATH", saved.c_str(), 1);
+    } else {
+        unsetenv("VEXA_PATH");
+    }
     chooseLightingRoutines(features);
     EXPECT_EQ(&lightDiffuseInteger, surfacePass.lightingPath.lightDiffuse);
     EXPECT_EQ(LIGHTING_INTEGER, surfacePass.lightingPath.style);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "recorder.h"
+#include "render/shade.h"
 #include "render/surfacepass.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
@@ -235,14 +236,14 @@ TEST_F(Tessellate, ForwardDifferencesAgreeWithBasisTables) {
     }
 }
 
-TEST_F(Tessellate, ShadeAndProjectMatchesTheGridVariants) {
+TEST_F(Tessellate, ShadingOneVertexMatchesTheGridVariants) {
     mesh.patch.steps = 3;
     renderOptions.specular = true;
     renderOptions.environmentMapping = true;
     renderOptions.controlNormals = true;
     tessellateBasis(mesh.patch, testView(), 0, 0, 256, 256);
     const ScreenVertex fromGrid = surfacePass.tessellation.grid[5];
-    // Grid vertex (1, 1) recomputed through the public per-vertex entry.
+    // Grid vertex (1, 1) recomputed through the shading step alone.
     BasisTable table;
     buildBasisTable(table, 3, renderOptions.surfaceType);
     Point3 point = {0, 0, 0}, normal = {0, 0, 0};
@@ -258,8 +259,16 @@ TEST_F(Tessellate, ShadeAndProjectMatchesTheGridVariants) {
         }
     }
     ScreenVertex slot = {};
+    VertexConstants constants;
+    loadVertexConstants(constants, testView().light);
     beginVertices();
-    shadeAndProject(slot, point, normal, 256.0f / 3, 256.0f / 3, testView().light);
+    constexpr int FLAGS = SHADE_SPECULAR | SHADE_ENVIRONMENT;
+    constexpr float AT = 256.0f / 3;
+    if (surfacePass.lightingPath.style == LIGHTING_SELECT) {
+        shadeVertex<FLAGS, LIGHTING_SELECT>(constants, slot, point, normal, AT, AT);
+    } else {
+        shadeVertex<FLAGS, LIGHTING_INTEGER>(constants, slot, point, normal, AT, AT);
+    }
     endVertices();
     EXPECT_NEAR(slot.x, fromGrid.x, 1e-3f);
     EXPECT_NEAR(slot.s1, fromGrid.s1, 1e-2f);

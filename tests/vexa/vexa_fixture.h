@@ -28,7 +28,7 @@ inline TestVertex vtx(float x, float y, std::uint32_t argb = 0xFFFFFFFFu, float 
 
 inline void clearVexaEnvironment() {
     for (const char* name : {"VEXA_TMUS", "VEXA_HARDWARE", "VEXA_MAX_RES", "VEXA_TEXMEM",
-                             "VEXA_FAIL", "VEXA_THREADS", "VEXA_PORTABLE", "VEXA_PATH"}) {
+                             "VEXA_FAIL", "VEXA_THREADS", "VEXA_PATH"}) {
         unsetenv(name);
     }
 }
