@@ -36,5 +36,5 @@ int runApplication(int argc, char** argv) {
     // The quit message comes only after the window destroyed itself.
     display.output.window = nullptr;
     stopProgram();
-    return result == 0 && userFiles.exportFailed ? EXIT_EXPORT_FAILED : result;
+    return result == 0 && program.files.exportFailed ? EXIT_EXPORT_FAILED : result;
 }

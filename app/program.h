@@ -12,6 +12,7 @@
 #include "app/frame.h"
 #include "app/input.h"
 #include "app/timing.h"
+#include "app/userfiles.h"
 #include "app/viewer.h"
 #include "geometry/camera.h"
 #include "vexa/vexa.h"
@@ -41,6 +42,7 @@ struct Program {
     TimingHistory timing;         // the timing overlay's averages and graph
     AuditState audit;             // the crack audit's totals and working memory
     EditorState editor;           // edit mode, the held control point, the drags' history
+    UserFiles files;              // K's next export number, a failed export at exit
 };
 extern Program program;
 

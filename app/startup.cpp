@@ -25,7 +25,6 @@
 #include "display/display.h"
 #include "display/output.h"
 #include "geometry/camera.h"
-#include "render/drawn.h"
 #include "render/inspection.h"
 #include "platform/services.h"
 #include "platform/win32.h"
@@ -344,7 +343,7 @@ bool startProgram(int argc, char** argv, int* exitCode) {
     }
     saveFileSweep(surfaceFileName());
     saveFileSweep(NUMBERED_EXPORT_PATTERN);
-    userFiles = UserFiles{};
+    program.files = UserFiles{};
     char reason[EXPORT_REASON_MAX];
     if (!checkExportTargets(reason, sizeof reason)) {
         reportError("%s\n", reason);

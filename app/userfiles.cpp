@@ -17,8 +17,6 @@
 #include "surface/heightmap.h"
 #include "texture/greyimage.h"
 
-UserFiles userFiles;
-
 namespace {
 
 bool named(const char* path) { return path != nullptr && path[0] != '\0'; }
@@ -127,26 +125,26 @@ void exportAtExit() {
         if (!exportFormatOf(requests.exportFile, &format, reason, sizeof reason) ||
             !exportScene(requests.exportFile, format, nullptr, reason, sizeof reason)) {
             reportError("couldn't export the surfaces (%s)\n", reason);
-            userFiles.exportFailed = true;
+            program.files.exportFailed = true;
         }
     }
     if (named(requests.exportControlFile) &&
         !exportControlMeshes(scene.surfaces, requests.exportControlFile, reason, sizeof reason)) {
         reportError("couldn't export the control meshes (%s)\n", reason);
-        userFiles.exportFailed = true;
+        program.files.exportFailed = true;
     }
 }
 
 void exportNumbered() {
     char path[32];
-    std::snprintf(path, sizeof path, NUMBERED_EXPORT_FORMAT, userFiles.nextExport);
+    std::snprintf(path, sizeof path, NUMBERED_EXPORT_FORMAT, program.files.nextExport);
     char reason[EXPORT_REASON_MAX];
     MeshCounts counts = {};
     if (!exportScene(path, EXPORT_OBJ, &counts, reason, sizeof reason)) {
         reportFailure(timeGetTime(), "couldn't export the surfaces (%s)\n", reason);
         return;
     }
-    ++userFiles.nextExport;
+    ++program.files.nextExport;
     showNotice(timeGetTime(), "exported %llu vertices, %llu triangles to %s",
                static_cast<unsigned long long>(counts.vertices),
                static_cast<unsigned long long>(counts.triangles), path);

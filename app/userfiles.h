@@ -34,12 +34,11 @@ bool heightmapNamed();
 // back and above looking down, and the waves are paused (they set the first surface's heights).
 void frameHeightmap(const Surface& surface);
 
-// What the exports keep through the run; one instance.
+// What the exports keep through the run (program.files).
 struct UserFiles {
     int nextExport;      // number of K's next file
     bool exportFailed;   // an export at exit was not written: the run ends with status 3
 };
-extern UserFiles userFiles;
 
 // Exit status of a run whose exports at exit were not all written (as the host's for a last
 // frame that could not be saved).
@@ -52,7 +51,7 @@ constexpr const char* NUMBERED_EXPORT_PATTERN = "export####.obj";
 // place a file can be written. False with the reason (naming the file).
 bool checkExportTargets(char* reason, std::size_t reasonSize);
 // Writes the --export and --export-control files from the scene as it is (waves settled);
-// a failure is reported and marks userFiles.exportFailed.
+// a failure is reported and marks program.files.exportFailed.
 void exportAtExit();
 // K: the scene as drawn into the next numbered OBJ file, said on screen; a failure is
 // reported and keeps the number.

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "render/drawn.h"
+#include "render/surfacepass.h"
 #include "render/emit.h"
 #include "render/inspection.h"
 #include "render/options.h"
@@ -255,9 +256,10 @@ int fillCracks(Surface& surface, std::uint32_t inspect) {
     int triangles = 0;
     // Only the patches drawn in this pass, in the order they were drawn (row-major); a
     // neighbour that was not drawn has no record.
-    const int drawn = drawnPatches.surface == &surface ? drawnPatches.count : 0;
+    const DrawnPatches& pass = surfacePass.drawn;
+    const int drawn = pass.surface == &surface ? pass.count : 0;
     for (int slot = 0; slot < drawn; ++slot) {
-        const DrawnPatch& entry = drawnPatchAt(slot);
+        const DrawnPatch& entry = drawnPatchAt(pass, slot);
         const PatchRecord& p = entry.record;
         const int m = p.steps;
         if (m == 0 || p.edges[EDGE_FIRST_U].slot == nullptr) continue;
@@ -269,8 +271,9 @@ int fillCracks(Surface& surface, std::uint32_t inspect) {
         // they were drawn.
         if (b > 0) {
             const PatchRecord* l =
-                slot > 0 && drawnPatchAt(slot - 1).index == index - 1 ? &drawnPatchAt(slot - 1).record
-                                                                      : nullptr;
+                slot > 0 && drawnPatchAt(pass, slot - 1).index == index - 1
+                    ? &drawnPatchAt(pass, slot - 1).record
+                    : nullptr;
             const int k = l ? bordersSteps(*l) : 0;
             if (k != 0 && bordersDiffer(*l, k, p, m)) {
                 triangles += fillBetween(l->edges[EDGE_LAST_U], k, p.edges[EDGE_FIRST_U], m);
@@ -278,8 +281,8 @@ int fillCracks(Surface& surface, std::uint32_t inspect) {
         }
         if (b < px - 1) {
             const PatchRecord* r =
-                slot + 1 < drawn && drawnPatchAt(slot + 1).index == index + 1
-                    ? &drawnPatchAt(slot + 1).record
+                slot + 1 < drawn && drawnPatchAt(pass, slot + 1).index == index + 1
+                    ? &drawnPatchAt(pass, slot + 1).record
                     : nullptr;
             const int k = r ? bordersSteps(*r) : 0;
             if (k != 0 && bordersDiffer(*r, k, p, m)) {
@@ -287,14 +290,14 @@ int fillCracks(Surface& surface, std::uint32_t inspect) {
             }
         }
         if (a > 0) {
-            const PatchRecord* u = findDrawnPatch(surface, index - px);
+            const PatchRecord* u = findDrawnPatch(pass, surface, index - px);
             const int k = u ? bordersSteps(*u) : 0;
             if (k != 0 && bordersDiffer(*u, k, p, m)) {
                 triangles += fillBetween(u->edges[EDGE_LAST_V], k, p.edges[EDGE_FIRST_V], m);
             }
         }
         if (a < py - 1) {
-            const PatchRecord* d = findDrawnPatch(surface, index + px);
+            const PatchRecord* d = findDrawnPatch(pass, surface, index + px);
             const int k = d ? bordersSteps(*d) : 0;
             if (k != 0 && bordersDiffer(*d, k, p, m)) {
                 triangles += fillBetween(p.edges[EDGE_LAST_V], m, d->edges[EDGE_FIRST_V], k);

@@ -45,8 +45,8 @@ void setDetailLevel(PatchRecord& patch, float level);
 // back faces are dropped, except on audited frames, which draw both faces so that background
 // seen past a fold of the sheet is not taken for a gap.
 int surfaceCullMode(std::uint32_t inspect);
-// Closes the slits between neighbours drawn in the current pass (drawnPatches) with different
-// step counts from their saved borders (each crack from both sides); culling is off meanwhile
-// and surfaceCullMode after. `inspect`: the view's inspection tools (the heat map draws the
-// fills white). Returns the triangles drawn.
+// Closes the slits between neighbours drawn in the current pass (surfacePass.drawn) with
+// different step counts from their saved borders (each crack from both sides); culling is off
+// meanwhile and surfaceCullMode after. `inspect`: the view's inspection tools (the heat map
+// draws the fills white). Returns the triangles drawn.
 int fillCracks(Surface& surface, std::uint32_t inspect = 0);

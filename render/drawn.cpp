@@ -6,13 +6,11 @@
 #include <cstring>
 #include <new>
 
-DrawnPatches drawnPatches = {};
-
-void beginDrawnPatches(const Surface& surface) {
-    drawnPatches.count = 0;
-    drawnPatches.surface = &surface;
-    drawnPatches.vertexBlock = 0;
-    drawnPatches.vertexUsed = 0;
+void beginDrawnPatches(DrawnPatches& d, const Surface& surface) {
+    d.count = 0;
+    d.surface = &surface;
+    d.vertexBlock = 0;
+    d.vertexUsed = 0;
 }
 
 // Makes room for one more entry in a table of `count` of `capacity` pointers; false when out
@@ -31,8 +29,7 @@ static bool roomForOneMore(T**& table, std::int32_t count, std::int32_t& capacit
 }
 
 // Adds one block, growing the table of blocks when it is full; false when out of memory.
-bool growDrawnPatches() {
-    DrawnPatches& d = drawnPatches;
+bool growDrawnPatches(DrawnPatches& d) {
     if (!roomForOneMore(d.blocks, d.blockCount, d.blockCapacity)) return false;
     DrawnPatch* block = new (std::nothrow) DrawnPatch[DRAWN_BLOCK_SIZE];
     if (!block) return false;
@@ -40,8 +37,7 @@ bool growDrawnPatches() {
     return true;
 }
 
-bool lendDrawnBordersFromNextBlock(PatchRecord& patch) {
-    DrawnPatches& d = drawnPatches;
+bool lendDrawnBordersFromNextBlock(DrawnPatches& d, PatchRecord& patch) {
     const int side = patch.steps + 1;
     const int needed = EDGE_COUNT * side;
     std::int32_t block = d.vertexBlock;
@@ -63,8 +59,7 @@ bool lendDrawnBordersFromNextBlock(PatchRecord& patch) {
     return true;
 }
 
-void releaseDrawnPatches() {
-    DrawnPatches& d = drawnPatches;
+void releaseDrawnPatches(DrawnPatches& d) {
     for (std::int32_t b = 0; b < d.blockCount; ++b) delete[] d.blocks[b];
     delete[] d.blocks;
     for (std::int32_t b = 0; b < d.vertexBlockCount; ++b) delete[] d.vertexBlocks[b];

@@ -1,7 +1,7 @@
 // The patches drawn in the current surface pass: their working records (step count, saved
 // borders) in pools sized by the most patches (and border vertices) one pass has needed, and
-// the lookup from a patch of the mesh to its record. One instance; the surface pass fills it,
-// crack filling reads it.
+// the lookup from a patch of the mesh to its record. The surface pass's record holds the one
+// instance (surfacePass.drawn); the pass fills it, crack filling reads it.
 #pragma once
 
 #include <cstdint>
@@ -33,19 +33,17 @@ struct DrawnPatches {
     std::int32_t vertexBlock;     // the block borders are lent from now
     std::int32_t vertexUsed;      // vertices of it already lent this pass
 };
-extern DrawnPatches drawnPatches;
 
 // Starts a pass over `surface`: no patch of it (or of any other surface) is drawn yet.
-void beginDrawnPatches(const Surface& surface);
+void beginDrawnPatches(DrawnPatches& d, const Surface& surface);
 // Adds a block of records; false when out of memory. Called by addDrawnPatch only.
-bool growDrawnPatches();
+bool growDrawnPatches(DrawnPatches& d);
 // The record of patch `index` of the pass's surface, added now: its fields are cleared, the
 // mesh's pointers and width filled in, steps 0, no border room. Null when there is no memory
 // for it (the pool grows only when a pass draws more patches than any before). Call once per
 // patch and pass.
-inline PatchRecord* addDrawnPatch(Surface& surface, std::int32_t index) {
-    DrawnPatches& d = drawnPatches;
-    if (d.count == d.blockCount * DRAWN_BLOCK_SIZE && !growDrawnPatches()) return nullptr;
+inline PatchRecord* addDrawnPatch(DrawnPatches& d, Surface& surface, std::int32_t index) {
+    if (d.count == d.blockCount * DRAWN_BLOCK_SIZE && !growDrawnPatches(d)) return nullptr;
     const std::int32_t slot = d.count++;
     DrawnPatch& drawn = d.blocks[slot / DRAWN_BLOCK_SIZE][slot % DRAWN_BLOCK_SIZE];
     drawn.index = index;
@@ -62,15 +60,14 @@ inline PatchRecord* addDrawnPatch(Surface& surface, std::int32_t index) {
     return &record;
 }
 // Lends from a new vertex block; false when out of memory. Called by lendDrawnBorders only.
-bool lendDrawnBordersFromNextBlock(PatchRecord& patch);
+bool lendDrawnBordersFromNextBlock(DrawnPatches& d, PatchRecord& patch);
 // Lends the record room for its four borders at its step count (1..20) until the next pass;
 // false, with no room lent, when there is no memory for it.
-inline bool lendDrawnBorders(PatchRecord& patch) {
-    DrawnPatches& d = drawnPatches;
+inline bool lendDrawnBorders(DrawnPatches& d, PatchRecord& patch) {
     const int side = patch.steps + 1;
     if (d.vertexBlock == d.vertexBlockCount ||
         d.vertexUsed + EDGE_COUNT * side > DRAWN_VERTEX_BLOCK_SIZE) {
-        return lendDrawnBordersFromNextBlock(patch);
+        return lendDrawnBordersFromNextBlock(d, patch);
     }
     ScreenVertex* room = d.vertexBlocks[d.vertexBlock] + d.vertexUsed;
     d.vertexUsed += EDGE_COUNT * side;
@@ -78,19 +75,19 @@ inline bool lendDrawnBorders(PatchRecord& patch) {
     return true;
 }
 // Record `slot` (0 .. count - 1) of this pass and its patch index.
-inline DrawnPatch& drawnPatchAt(std::int32_t slot) {
-    return drawnPatches.blocks[slot / DRAWN_BLOCK_SIZE][slot % DRAWN_BLOCK_SIZE];
+inline DrawnPatch& drawnPatchAt(const DrawnPatches& d, std::int32_t slot) {
+    return d.blocks[slot / DRAWN_BLOCK_SIZE][slot % DRAWN_BLOCK_SIZE];
 }
 // The record of patch `index` of `surface` when it was added in the current pass, else null.
-inline const PatchRecord* findDrawnPatch(const Surface& surface, std::int32_t index) {
-    const DrawnPatches& d = drawnPatches;
+inline const PatchRecord* findDrawnPatch(const DrawnPatches& d, const Surface& surface,
+                                         std::int32_t index) {
     if (d.surface != &surface || surface.patchSlots == nullptr) return nullptr;
     // A slot left from an earlier pass either lies past this pass's count or names another
     // patch: every patch added in this pass wrote its own slot.
     const std::int32_t slot = surface.patchSlots[index];
     if (slot < 0 || slot >= d.count) return nullptr;
-    const DrawnPatch& drawn = drawnPatchAt(slot);
+    const DrawnPatch& drawn = drawnPatchAt(d, slot);
     return drawn.index == index ? &drawn.record : nullptr;
 }
 // Frees the pool (at exit); the next pass allocates again.
-void releaseDrawnPatches();
+void releaseDrawnPatches(DrawnPatches& d);

@@ -76,7 +76,7 @@ void sceneReloadTextures() {
 
 void sceneRelease() {
     releaseSurfaces(scene.surfaces);
-    releaseDrawnPatches();
+    releaseDrawnPatches(surfacePass.drawn);
     releaseSurfacePass();
     clearWaveLifts(scene.waves);   // they were heights of points that are gone
     forgetWaveStamps(scene.waves);

@@ -264,7 +264,7 @@ int visitPatch(Surface& surface, const View& view, const PatchWalk& walk, Tessel
     ++surfacePass.patchesVisited;
     if (patchOutsideView(corners, walk.planes)) return 0;
     if (patchBeyondFar(surface, walk, lastColumn, lastRow)) return 0;
-    PatchRecord* patch = addDrawnPatch(surface, j * walk.nx + i);
+    PatchRecord* patch = addDrawnPatch(surfacePass.drawn, surface, j * walk.nx + i);
     if (patch == nullptr) return 0;
     ++surfacePass.patchesDrawn;
     patch->lastColumn = lastColumn;
@@ -278,7 +278,7 @@ int visitPatch(Surface& surface, const View& view, const PatchWalk& walk, Tessel
     }
     // The tessellators save the borders whenever gaps are filled (crack filling itself runs
     // only with dynamic detail).
-    if (renderOptions.gapFill != GAP_NO_FILL) lendDrawnBorders(*patch);
+    if (renderOptions.gapFill != GAP_NO_FILL) lendDrawnBorders(surfacePass.drawn, *patch);
     if (view.inspect & INSPECT_HEAT_MAP) {
         vxSetConstantColor(walk.sliding ? heatColourLevel(static_cast<float>(patch->steps) -
                                                           patch->coarseness)
@@ -301,7 +301,7 @@ int drawVisibleTiles(Surface& surface, const View& view, const PatchWalk& walk, 
     const float ds = (sHi - sLo) / static_cast<float>(walk.nx);
     const float dt = (tHi - tLo) / static_cast<float>(walk.ny);
     const float* starts = columnStarts(walk.nx, sLo, ds);
-    beginDrawnPatches(surface);
+    beginDrawnPatches(surfacePass.drawn, surface);
     int triangles = 0;
     int first = 0;   // the first listed tile of the current tile row
     float t = tLo;

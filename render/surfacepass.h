@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "geometry/vector.h"
+#include "render/drawn.h"
 #include "render/emit.h"
 #include "render/lighting.h"
 #include "render/tessellate.h"
@@ -30,6 +31,7 @@ struct SurfacePass {
     GridPath gridPath;
     TessellationScratch tessellation;
     ClipScratch clipScratch;
+    DrawnPatches drawn;           // the records of the patches this pass drew
     std::int32_t* tiles;          // the tiles visited by the pass, row-major indices, sorted
     std::int32_t tileCount;
     std::int32_t tileCapacity;
@@ -49,8 +51,8 @@ void clearSurfacePassCounts();
 // returns the triangles drawn.
 int drawSurfaces(const View& view);
 // Sets the option-dependent render state and draws one surface for the view over the texture
-// rectangle sLo..sHi, tLo..tHi (texels); the patches it draws have records in drawnPatches
-// until the next pass; returns the triangles drawn (markers not counted).
+// rectangle sLo..sHi, tLo..tHi (texels); the patches it draws have records in
+// surfacePass.drawn until the next pass; returns the triangles drawn (markers not counted).
 int drawSurface(Surface& surface, const View& view, float sLo, float tLo, float sHi, float tHi);
 // True when all four corner vectors are on the negative side of one of the planes.
 bool patchOutsideView(const Point3 corners[4], const Point3 planes[4]);

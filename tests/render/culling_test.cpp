@@ -84,8 +84,8 @@ Drawn drawOnce(Surface& surface) {
     Drawn drawn;
     installRecorder();   // keeps the recorded calls from piling up
     drawn.triangles = drawSurface(surface, testView(), 0, 0, 1024, 1024);
-    for (int k = 0; k < drawnPatches.count; ++k) {
-        const DrawnPatch& p = drawnPatchAt(k);
+    for (int k = 0; k < surfacePass.drawn.count; ++k) {
+        const DrawnPatch& p = drawnPatchAt(surfacePass.drawn, k);
         drawn.patches.emplace_back(p.index, p.record.steps);
     }
     return drawn;
@@ -133,8 +133,8 @@ TEST_F(CullHierarchy, DrawsWhatTheCornerTestDrawsFromAnyView) {
             expectSameAsEveryPatch(terrain.surface, "view", trial);
             const int nx = patchColumns(terrain.surface, renderOptions.surfaceType);
             const int ny = patchRows(terrain.surface, renderOptions.surfaceType);
-            if (drawnPatches.count > 0) ++drawnSomewhere;
-            if (drawnPatches.count < nx * ny) ++culledSomewhere;
+            if (surfacePass.drawn.count > 0) ++drawnSomewhere;
+            if (surfacePass.drawn.count < nx * ny) ++culledSomewhere;
         }
     }
     // The views both draw and cull: the comparison is not between two empty pictures.
@@ -205,13 +205,13 @@ TEST_F(CullHierarchy, HiddenQuartersCostOneTest) {
     testView().camera = camera;
     surfacePass.boxesTested = surfacePass.patchesVisited = surfacePass.patchesDrawn = 0;
     expectSameAsEveryPatch(terrain.surface, "corner", 0);
-    ASSERT_GT(drawnPatches.count, 0);
+    ASSERT_GT(surfacePass.drawn.count, 0);
     // The every-patch walk added all of the patches to the counts; the culled walk only what
     // it visited, a small part of the mesh, through few box tests.
     const int all = 256 * 256;
     EXPECT_LT(surfacePass.patchesVisited - all, all / 8);
     EXPECT_LT(surfacePass.boxesTested, 200);
-    EXPECT_EQ(surfacePass.patchesDrawn, 2 * drawnPatches.count);
+    EXPECT_EQ(surfacePass.patchesDrawn, 2 * surfacePass.drawn.count);
 }
 
 TEST_F(CullHierarchy, EditedPointsRefitTheirBoxes) {
@@ -284,7 +284,7 @@ TEST_F(CullHierarchy, LiftedPointsAreSeenWithoutARefit) {
     animateWaves(scene.waves, scene.surfaces, 5000, false);
     expectSameAsEveryPatch(terrain.surface, "lift", 0);
     // Patch 27 of row 20 (tile 3, whose points lie four units and more away) is drawn.
-    EXPECT_NE(findDrawnPatch(terrain.surface, 20 * 45 + 27), nullptr);
+    EXPECT_NE(findDrawnPatch(surfacePass.drawn, terrain.surface, 20 * 45 + 27), nullptr);
 }
 
 // Every wave height, whatever the sources, stays within the bound the culling counts on.

@@ -11,6 +11,7 @@
 
 #include "recorder.h"
 #include "render/drawn.h"
+#include "render/surfacepass.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
 
@@ -105,9 +106,9 @@ protected:
         // Every patch drawn in this pass, in mesh order; a test takes one out by giving it
         // steps 0 (a record with no steps is skipped like a patch with no record).
         borders.assign(cols * rows, PatchBorderStore{});
-        beginDrawnPatches(surface);
+        beginDrawnPatches(surfacePass.drawn, surface);
         for (int p = 0; p < cols * rows; ++p) {
-            patches[p] = addDrawnPatch(surface, p);
+            patches[p] = addDrawnPatch(surfacePass.drawn, surface, p);
             lendPatchBorders(*patches[p], borders[p]);
         }
         for (int p = 0; p < cols * rows; ++p) {
@@ -227,15 +228,15 @@ TEST_F(Cracks, SlotsLeftByAnEarlierPassAreNotRecords) {
     EXPECT_EQ(fillCracks(surface), 2 * 2 * 10);
     // The next pass draws only the middle patch, then the right one; the left patch's slot
     // (0) still names a slot in use, now holding the middle patch.
-    beginDrawnPatches(surface);
-    PatchRecord* middle = addDrawnPatch(surface, 1);
+    beginDrawnPatches(surfacePass.drawn, surface);
+    PatchRecord* middle = addDrawnPatch(surfacePass.drawn, surface, 1);
     middle->steps = 7;
     lendPatchBorders(*middle, borders[1]);
-    EXPECT_EQ(findDrawnPatch(surface, 0), nullptr);
-    EXPECT_EQ(findDrawnPatch(surface, 2), nullptr);
-    EXPECT_EQ(findDrawnPatch(surface, 1), middle);
+    EXPECT_EQ(findDrawnPatch(surfacePass.drawn, surface, 0), nullptr);
+    EXPECT_EQ(findDrawnPatch(surfacePass.drawn, surface, 2), nullptr);
+    EXPECT_EQ(findDrawnPatch(surfacePass.drawn, surface, 1), middle);
     EXPECT_EQ(fillCracks(surface), 0);
-    PatchRecord* right = addDrawnPatch(surface, 2);
+    PatchRecord* right = addDrawnPatch(surfacePass.drawn, surface, 2);
     right->steps = 4;
     // Drawn, but with no borders kept (no memory for them): nothing to fill against.
     EXPECT_EQ(fillCracks(surface), 0);
@@ -246,9 +247,9 @@ TEST_F(Cracks, SlotsLeftByAnEarlierPassAreNotRecords) {
     std::vector<std::int32_t> otherSlots(1, 0);
     std::vector<Point4> otherPoints(16, Point4{0, 0, 0, 1});
     Surface other = {4, 4, otherPoints.data(), otherPoints.data(), otherSlots.data()};
-    beginDrawnPatches(other);
-    addDrawnPatch(other, 0)->steps = 3;
-    EXPECT_EQ(findDrawnPatch(surface, 1), nullptr);
+    beginDrawnPatches(surfacePass.drawn, other);
+    addDrawnPatch(surfacePass.drawn, other, 0)->steps = 3;
+    EXPECT_EQ(findDrawnPatch(surfacePass.drawn, surface, 1), nullptr);
     EXPECT_EQ(fillCracks(surface), 0);
 }
 
@@ -258,16 +259,16 @@ TEST(DrawnPatches, PoolGrowsAndKeepsItsRecords) {
     std::vector<std::int32_t> slots(count, 0);
     std::vector<Point4> points(4 * (count + 3), Point4{0, 0, 0, 1});
     Surface surface = {count + 3, 4, points.data(), points.data(), slots.data()};
-    beginDrawnPatches(surface);
+    beginDrawnPatches(surfacePass.drawn, surface);
     std::vector<PatchRecord*> records;
     for (int k = 0; k < count; ++k) {
-        records.push_back(addDrawnPatch(surface, count - 1 - k));
+        records.push_back(addDrawnPatch(surfacePass.drawn, surface, count - 1 - k));
         ASSERT_NE(records.back(), nullptr);
         records.back()->steps = 1 + k % GRID_MAX_STEPS;
     }
     for (int k = 0; k < count; ++k) {
-        EXPECT_EQ(findDrawnPatch(surface, count - 1 - k), records[k]) << k;
-        EXPECT_EQ(drawnPatchAt(k).index, count - 1 - k);
+        EXPECT_EQ(findDrawnPatch(surfacePass.drawn, surface, count - 1 - k), records[k]) << k;
+        EXPECT_EQ(drawnPatchAt(surfacePass.drawn, k).index, count - 1 - k);
         EXPECT_EQ(records[k]->steps, 1 + k % GRID_MAX_STEPS);
         EXPECT_EQ(records[k]->controlPoints, points.data());
         EXPECT_EQ(records[k]->width, count + 3);
@@ -276,7 +277,7 @@ TEST(DrawnPatches, PoolGrowsAndKeepsItsRecords) {
     // vertex blocks.
     std::set<const ScreenVertex*> lent;
     for (int k = 0; k < count; ++k) {
-        ASSERT_TRUE(lendDrawnBorders(*records[k]));
+        ASSERT_TRUE(lendDrawnBorders(surfacePass.drawn, *records[k]));
         const int side = records[k]->steps + 1;
         for (int e = 0; e < EDGE_COUNT; ++e) {
             for (int v = 0; v < side; ++v) {
@@ -284,22 +285,23 @@ TEST(DrawnPatches, PoolGrowsAndKeepsItsRecords) {
             }
         }
     }
-    EXPECT_GT(drawnPatches.vertexBlockCount, 1);
-    const int blocks = drawnPatches.blockCount;
-    const int vertexBlocks = drawnPatches.vertexBlockCount;
-    beginDrawnPatches(surface);   // a smaller pass reuses the blocks
+    EXPECT_GT(surfacePass.drawn.vertexBlockCount, 1);
+    const int blocks = surfacePass.drawn.blockCount;
+    const int vertexBlocks = surfacePass.drawn.vertexBlockCount;
+    beginDrawnPatches(surfacePass.drawn, surface);   // a smaller pass reuses the blocks
     for (int k = 0; k < 10; ++k) {
-        addDrawnPatch(surface, k)->steps = GRID_MAX_STEPS;
-        lendDrawnBorders(*const_cast<PatchRecord*>(findDrawnPatch(surface, k)));
+        addDrawnPatch(surfacePass.drawn, surface, k)->steps = GRID_MAX_STEPS;
+        const PatchRecord* record = findDrawnPatch(surfacePass.drawn, surface, k);
+        lendDrawnBorders(surfacePass.drawn, *const_cast<PatchRecord*>(record));
     }
-    EXPECT_EQ(drawnPatches.blockCount, blocks);
-    EXPECT_EQ(drawnPatches.vertexBlockCount, vertexBlocks);
-    EXPECT_EQ(drawnPatches.vertexBlock, 0);
-    EXPECT_EQ(drawnPatches.vertexUsed, 10 * EDGE_COUNT * GRID_MAX_SIDE);
-    EXPECT_EQ(findDrawnPatch(surface, 10), nullptr);
-    releaseDrawnPatches();
-    EXPECT_EQ(drawnPatches.blockCount, 0);
-    EXPECT_EQ(drawnPatches.vertexBlockCount, 0);
+    EXPECT_EQ(surfacePass.drawn.blockCount, blocks);
+    EXPECT_EQ(surfacePass.drawn.vertexBlockCount, vertexBlocks);
+    EXPECT_EQ(surfacePass.drawn.vertexBlock, 0);
+    EXPECT_EQ(surfacePass.drawn.vertexUsed, 10 * EDGE_COUNT * GRID_MAX_SIDE);
+    EXPECT_EQ(findDrawnPatch(surfacePass.drawn, surface, 10), nullptr);
+    releaseDrawnPatches(surfacePass.drawn);
+    EXPECT_EQ(surfacePass.drawn.blockCount, 0);
+    EXPECT_EQ(surfacePass.drawn.vertexBlockCount, 0);
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ struct AheadMesh {
 
 // The step count patch `index` was drawn with in the last pass; 0 when it was not drawn.
 int drawnSteps(const Surface& surface, int index) {
-    const PatchRecord* record = findDrawnPatch(surface, index);
+    const PatchRecord* record = findDrawnPatch(surfacePass.drawn, surface, index);
     return record != nullptr ? record->steps : 0;
 }
 
@@ -73,11 +73,11 @@ TEST_F(SurfacePass, PatchCountsByType) {
     AheadMesh wide(8, 4);
     installRecorder();
     EXPECT_EQ(drawSurface(wide.surface, testView(), 0, 0, 1024, 1024), 2 * 2 * 9);
-    ASSERT_NE(findDrawnPatch(wide.surface, 1), nullptr);
-    EXPECT_EQ(findDrawnPatch(wide.surface, 1)->lastColumn, 6);
+    ASSERT_NE(findDrawnPatch(surfacePass.drawn, wide.surface, 1), nullptr);
+    EXPECT_EQ(findDrawnPatch(surfacePass.drawn, wide.surface, 1)->lastColumn, 6);
     EXPECT_EQ(drawnSteps(wide.surface, 1), 3);
     EXPECT_EQ(drawnSteps(wide.surface, 2), 0);   // no record past the bezier patches
-    EXPECT_EQ(drawnPatches.count, 2);
+    EXPECT_EQ(surfacePass.drawn.count, 2);
 }
 
 TEST_F(SurfacePass, TextureSpansFollowPatchColumns) {
@@ -99,8 +99,10 @@ TEST_F(SurfacePass, MeshBehindTheCameraIsCulled) {
     AheadMesh mesh(7, 7, -20.0f);
     EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
     EXPECT_TRUE(drawCalls().empty());
-    for (int k = 0; k < 16; ++k) EXPECT_EQ(findDrawnPatch(mesh.surface, k), nullptr) << k;
-    EXPECT_EQ(drawnPatches.count, 0);
+    for (int k = 0; k < 16; ++k) {
+        EXPECT_EQ(findDrawnPatch(surfacePass.drawn, mesh.surface, k), nullptr) << k;
+    }
+    EXPECT_EQ(surfacePass.drawn.count, 0);
     // The markers are still drawn when shown, and never counted.
     renderOptions.showControlPoints = true;
     EXPECT_EQ(drawSurface(mesh.surface, testView(), 0, 0, 1024, 1024), 0);
