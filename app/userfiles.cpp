@@ -76,7 +76,9 @@ void frameHeightmap(const Surface& surface) {
 namespace {
 
 // Tries the place of a file to be written at the end: a temporary beside it, given up at once.
+// What an earlier run killed while it wrote this file left beside it goes first.
 bool tryPlace(const char* path, char* reason, std::size_t reasonSize) {
+    saveFileSweep(path);
     SaveFile save;
     if (saveFileBegin(save, path)) {
         saveFileAbandon(save);

@@ -244,3 +244,17 @@ TEST(MeshExport, ADiskThatFillsLeavesNoFileAndEndsWithStatusThree) {
               std::string::npos) << dir.read("error.txt");
     EXPECT_FALSE(dir.exists("export0000.obj"));
 }
+
+// A run killed while it exported leaves its temporary beside the target; the next run that
+// exports there takes it away, and only it (the user's own look-alike stays).
+TEST(MeshExport, AKilledExportsTemporaryGoesWithTheNextExportThere) {
+    ScratchDir dir;
+    const std::string stale = ".vorl-save-2147483646-1.mesh.obj.tmp";
+    dir.write(stale, "half a mesh");
+    dir.write("mesh.obj.tmp", "the user's own");
+    const ProgramRun run = dir.run("--headless --frames 2 --export mesh.obj");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(dir.exists(stale));
+    EXPECT_EQ(dir.read("mesh.obj.tmp"), "the user's own");
+    EXPECT_TRUE(dir.exists("mesh.obj"));
+}
