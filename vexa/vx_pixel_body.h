@@ -713,7 +713,8 @@ inline void shadeSurface(const VxDrawState& s, const VxBatch& b, int n, std::uin
     if constexpr (FOG) lookupBytes(b.fogFine, b.z, VX_FOG_FINE_SHIFT, f, n);
     alignas(64) std::int32_t offset[VX_BATCH_PAD];
     if constexpr (DITHER) ditherOffsets(b, offset, n);
-    shadeSurfacePixels<FOG, DITHER>(s, b, n, f, offset, pix);
+    // Without fog or dither the table is not made, and it is not handed on either.
+    shadeSurfacePixels<FOG, DITHER>(s, b, n, FOG ? f : nullptr, DITHER ? offset : nullptr, pix);
 }
 
 // Stores group j of the batch, eight pixels side by side on one row, with their depths.
