@@ -8,7 +8,6 @@
 
 #include "app/diagnostics.h"
 #include "app/program.h"
-#include "app/startup.h"
 #include "platform/services.h"
 #include "platform/win32.h"
 #include "render/export.h"

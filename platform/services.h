@@ -1,6 +1,7 @@
 // The platform's services to the program, beyond the Windows subset of win32.h: the program's
 // entry and key list for the host, the status and summary lines, the options that ask the
-// program for something, files saved so that nothing is lost, shipped data files and pictures.
+// program for something, files saved so that nothing is lost, shipped data files, pictures and
+// the one-line reasons readers give.
 // Knows no geometry and no window.
 #pragma once
 
@@ -116,3 +117,10 @@ bool savePicture(const char* path, const std::uint8_t* bgrBottomUp, int width, i
                  char* reason, std::size_t reasonSize);
 // The extension of the files savePicture writes: "tga", or "png" under --png.
 const char* pictureExtension();
+
+// ---- Reasons -------------------------------------------------------------------------------
+// A reader's refusal in one line: writes "NAME: " and the printf-style text into `reason`
+// (size bytes, cut to fit, always ended) and returns false, so that a reader refuses with
+// `return refuseNamed(...)`. Writes nothing when `reason` is null or `size` is 0.
+bool refuseNamed(char* reason, std::size_t size, const char* name, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));

@@ -8,7 +8,6 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -73,19 +72,6 @@ char* putFloat(char* at, float value) {
 
 char* putNumber(char* at, std::uint64_t value) {
     return std::to_chars(at, at + 24, value).ptr;
-}
-
-bool refuse(char* reason, std::size_t size, const char* path, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-bool refuse(char* reason, std::size_t size, const char* path, const char* format, ...) {
-    if (reason == nullptr || size == 0) return false;
-    const int used = std::snprintf(reason, size, "%s: ", path);
-    if (used < 0 || static_cast<std::size_t>(used) >= size) return false;
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(reason + used, size - static_cast<std::size_t>(used), format, args);
-    va_end(args);
-    return false;
 }
 
 // One vertex of the welded grid.
@@ -392,11 +378,11 @@ bool writeStl(Out& out, const SurfaceList& list, const ExportSettings& settings,
 bool openOut(Out& out, const char* path, char* reason, std::size_t size) {
     out.buffer = new (std::nothrow) char[OUT_CHUNK];
     out.used = 0;
-    if (out.buffer == nullptr) return refuse(reason, size, path, "no memory to write it");
+    if (out.buffer == nullptr) return refuseNamed(reason, size, path, "no memory to write it");
     if (!saveFileBegin(out.save, path)) {
         delete[] out.buffer;
         out.buffer = nullptr;
-        return refuse(reason, size, path, "not written: %s", out.save.reason);
+        return refuseNamed(reason, size, path, "not written: %s", out.save.reason);
     }
     return true;
 }
@@ -408,7 +394,7 @@ bool closeOut(Out& out, bool ok, const char* path, char* reason, std::size_t siz
     out.buffer = nullptr;
     if (ok && saveFileCommit(out.save)) return true;
     saveFileAbandon(out.save);
-    return refuse(reason, size, path, "not written: %s",
+    return refuseNamed(reason, size, path, "not written: %s",
                   out.problem != nullptr ? out.problem : out.save.reason);
 }
 
@@ -431,7 +417,7 @@ bool exportFormatOf(const char* path, int* format, char* reason, std::size_t rea
             }
         }
     }
-    return refuse(reason, reasonSize, path,
+    return refuseNamed(reason, reasonSize, path,
                   "the name must end in .obj (OBJ), .stl (binary STL) or .ply (binary PLY)");
 }
 
@@ -455,22 +441,22 @@ bool exportSurfaceMeshes(const SurfaceList& list, const ExportSettings& settings
         total.triangles += c.triangles;
     }
     if (total.triangles == 0) {
-        return refuse(reason, reasonSize, path, "not written: no surface has a patch");
+        return refuseNamed(reason, reasonSize, path, "not written: no surface has a patch");
     }
     if (format == EXPORT_STL && total.triangles > EXPORT_MAX_32) {
-        return refuse(reason, reasonSize, path,
+        return refuseNamed(reason, reasonSize, path,
                       "not written: %llu triangles, more than binary STL can count (%llu)",
                       static_cast<unsigned long long>(total.triangles),
                       static_cast<unsigned long long>(EXPORT_MAX_32));
     }
     if (format == EXPORT_PLY && total.vertices > EXPORT_MAX_32) {
-        return refuse(reason, reasonSize, path,
+        return refuseNamed(reason, reasonSize, path,
                       "not written: %llu vertices, more than binary PLY numbers here (%llu)",
                       static_cast<unsigned long long>(total.vertices),
                       static_cast<unsigned long long>(EXPORT_MAX_32));
     }
     MeshWalk* walk = new (std::nothrow) MeshWalk{};
-    if (walk == nullptr) return refuse(reason, reasonSize, path, "no memory to write it");
+    if (walk == nullptr) return refuseNamed(reason, reasonSize, path, "no memory to write it");
     Out out = {};
     if (!openOut(out, path, reason, reasonSize)) {
         delete walk;
@@ -499,7 +485,7 @@ bool exportControlMeshes(const SurfaceList& list, const char* path, char* reason
         quads += static_cast<std::uint64_t>(s.width - 1) * static_cast<std::uint64_t>(s.height - 1);
     }
     if (quads == 0) {
-        return refuse(reason, reasonSize, path, "not written: there is no control mesh");
+        return refuseNamed(reason, reasonSize, path, "not written: there is no control mesh");
     }
     Out out = {};
     if (!openOut(out, path, reason, reasonSize)) return false;

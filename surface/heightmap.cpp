@@ -1,9 +1,9 @@
 // Heightmap meshes: sample grids into one B-spline control mesh with its normals, culling
 // boxes and patch slots, built whole before it replaces the list.
+#include "platform/services.h"
 #include "surface/heightmap.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -11,19 +11,6 @@
 #include "surface/bounds.h"
 
 namespace {
-
-bool refuse(char* reason, std::size_t size, const char* name, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-bool refuse(char* reason, std::size_t size, const char* name, const char* format, ...) {
-    if (reason == nullptr || size == 0) return false;
-    const int used = std::snprintf(reason, size, "%s: ", name);
-    if (used < 0 || static_cast<std::size_t>(used) >= size) return false;
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(reason + used, size - static_cast<std::size_t>(used), format, args);
-    va_end(args);
-    return false;
-}
 
 // Whole hundredths below 2^24 are exact in a float, and so a float division by 100 rounds
 // the exact quotient once, as the file reader rounds the decimal text "k/100" once.
@@ -53,25 +40,25 @@ bool makeHeightmapSurfaces(SurfaceList& list, const std::uint16_t* samples, int 
                            std::size_t reasonSize) {
     if (reason != nullptr && reasonSize > 0) reason[0] = '\0';
     if (width < HEIGHTMAP_MIN_SIDE || height < HEIGHTMAP_MIN_SIDE) {
-        return refuse(reason, reasonSize, name,
+        return refuseNamed(reason, reasonSize, name,
                       "a heightmap of %d x %d pixels: a side needs at least %d", width, height,
                       HEIGHTMAP_MIN_SIDE);
     }
     const long long points = static_cast<long long>(width) * height;
     if (points > SURFACE_MAX_POINTS) {
-        return refuse(reason, reasonSize, name,
+        return refuseNamed(reason, reasonSize, name,
                       "a heightmap of %d x %d pixels, more points than the limit of %lld",
                       width, height, SURFACE_MAX_POINTS);
     }
     if (!(scale > 0.0f) || !(scale <= SURFACE_MAX_COORDINATE)) {
-        return refuse(reason, reasonSize, name,
+        return refuseNamed(reason, reasonSize, name,
                       "a height of %g: it must be above 0 and at most %.0f",
                       static_cast<double>(scale), static_cast<double>(SURFACE_MAX_COORDINATE));
     }
     SurfaceList made = {};
     made.surfaces = new (std::nothrow) Surface[1]();
     if (made.surfaces == nullptr) {
-        return refuse(reason, reasonSize, name, "no memory for a surface");
+        return refuseNamed(reason, reasonSize, name, "no memory for a surface");
     }
     made.count = 1;
     Surface& surface = made.surfaces[0];
@@ -83,7 +70,7 @@ bool makeHeightmapSurfaces(SurfaceList& list, const std::uint16_t* samples, int 
     surface.patchSlots = new (std::nothrow) std::int32_t[patches]();
     if (!surface.points || !surface.normals || !surface.patchSlots) {
         releaseSurfaces(made);
-        return refuse(reason, reasonSize, name, "no memory for %d x %d points", width, height);
+        return refuseNamed(reason, reasonSize, name, "no memory for %d x %d points", width, height);
     }
     // Half units are exact in a float and in the file's two decimals.
     const float left = -0.5f * static_cast<float>(width - 1);

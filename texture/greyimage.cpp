@@ -20,6 +20,7 @@ constexpr int TGA_DESCRIPTOR_OFFSET = 17;
 constexpr std::uint8_t TGA_TOP_FIRST = 0x20;   // descriptor bit 5: the first row is the top
 constexpr std::uint8_t PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
+// As the platform's refuseNamed, which this layer does not reach.
 bool refuse(char* reason, std::size_t size, const char* path, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 bool refuse(char* reason, std::size_t size, const char* path, const char* format, ...) {

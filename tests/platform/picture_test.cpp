@@ -2,6 +2,7 @@
 // option, and saves that fail without leaving anything behind.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -135,4 +136,18 @@ TEST_F(PictureTest, PngOptionIsTakenOrRefusedByTheBuild) {
     EXPECT_NE(error.find("TGA only"), std::string::npos) << error;
 #endif
     EXPECT_NE(platformHelpText(nullptr).find("--png"), std::string::npos);
+}
+
+// A refusal names what was refused, is cut to the room it has and always ended, and writes
+// nothing where no reason was asked for.
+TEST(Reasons, ARefusalNamesItsFileAndFitsItsRoom) {
+    char reason[32];
+    EXPECT_FALSE(refuseNamed(reason, sizeof reason, "hills.png", "%d x %d", 3, 2));
+    EXPECT_STREQ(reason, "hills.png: 3 x 2");
+    EXPECT_FALSE(refuseNamed(reason, 12, "a-long-file-name.txt", "why"));
+    EXPECT_EQ(std::strlen(reason), 11u);
+    char small[8] = "kept";
+    EXPECT_FALSE(refuseNamed(small, 0, "x", "y"));
+    EXPECT_STREQ(small, "kept");
+    EXPECT_FALSE(refuseNamed(nullptr, 10, "x", "y"));
 }
