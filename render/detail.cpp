@@ -24,6 +24,7 @@ constexpr std::uint32_t FILL_GREEN = 0xFF00FF00u;
 // other border backwards without its two end vertices.
 int fillBetween(const PatchEdge& along, int alongSteps, const PatchEdge& back, int backSteps) {
     const ScreenVertex* fillPolygon[POLYGON_MAX_VERTICES];
+    assert(alongSteps + backSteps <= POLYGON_MAX_VERTICES);
     int m = 0;
     for (int k = 0; k <= alongSteps; ++k) fillPolygon[m++] = &along.slot[k];
     for (int k = backSteps - 1; k >= 1; --k) fillPolygon[m++] = &back.slot[k];

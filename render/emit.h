@@ -11,7 +11,9 @@ struct PatchRecord;
 
 constexpr int CLIP_POOL_SIZE = 18;
 constexpr int CLIP_LIST_SIZE = 18;
-constexpr int POLYGON_MAX_VERTICES = 39;
+// A crack fill's polygon: two borders of up to 20 steps each, less their two shared ends; the
+// same count on both sides when their grids slide differently.
+constexpr int POLYGON_MAX_VERTICES = 40;
 
 enum ClipPlane { PLANE_X_MIN = 0, PLANE_X_MAX, PLANE_Y_MIN, PLANE_Y_MAX, PLANE_NEAR, PLANE_FAR,
                  PLANE_COUNT };
