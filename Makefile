@@ -79,7 +79,8 @@ bench-comparison: build
 bench-scale: build
 	@$(BUILD)/scale_bench $(BENCH_ARGS)
 
-# The detail rules against static detail 20 (bench/lod_bench.cpp); --quick for fewer tolerances.
+# The detail rules against static detail 20 (bench/lod_bench.cpp); BENCH_ARGS="--quick" for fewer
+# tolerances, "--scene shipped|terrain" for one scene, "--tolerances 1,4" for the screen rule's.
 bench-lod: build
 	@$(BUILD)/lod_bench $(BENCH_ARGS)
 

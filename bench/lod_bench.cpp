@@ -3,7 +3,8 @@
 // screen rules over recorded flights (input scripts with camera motion) over the shipped scene
 // and over the scale benchmark's terrain, at 800 x 600. Runs the program for the pictures and
 // counts; the jumps are computed here with the program's own detail routines along a slow
-// flight of its own. POSIX only (a bench of this machine). Options: --quick (fewer tolerances).
+// flight of its own. POSIX only (a bench of this machine). Options: --quick (fewer tolerances),
+// --scene shipped|terrain (one scene), --tolerances A,B,... (the screen rule's, in pixels).
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -341,7 +342,28 @@ bool prepareFolder(const std::string& folder, bool terrain) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    bool quick = false;
+    const char* only = nullptr;
+    std::vector<float> chosen;
+    for (int a = 1; a < argc; ++a) {
+        if (std::strcmp(argv[a], "--quick") == 0) {
+            quick = true;
+        } else if (std::strcmp(argv[a], "--scene") == 0 && a + 1 < argc) {
+            only = argv[++a];
+        } else if (std::strcmp(argv[a], "--tolerances") == 0 && a + 1 < argc) {
+            for (const char* at = argv[++a]; *at != '\0';) {
+                char* end = nullptr;
+                const float t = std::strtof(at, &end);
+                if (end == at || !(t > 0.0f)) break;
+                chosen.push_back(t);
+                at = *end == ',' ? end + 1 : end;
+            }
+        } else {
+            std::fprintf(stderr, "lod_bench: unknown option %s (--quick, --scene shipped|terrain, "
+                                 "--tolerances A,B,...)\n", argv[a]);
+            return 1;
+        }
+    }
     char pattern[] = "/tmp/lod-bench-XXXXXX";
     const char* made = mkdtemp(pattern);
     if (!made) {
@@ -354,7 +376,9 @@ int main(int argc, char** argv) {
                                   {"distance", "--lod distance", ""},
                                   {"smooth", "--lod smooth", ""}};
     const std::vector<float> tolerances =
-        quick ? std::vector<float>{1.0f, 2.0f} : std::vector<float>{0.5f, 1.0f, 1.5f, 2.0f, 3.0f, 4.0f};
+        !chosen.empty() ? chosen
+        : quick         ? std::vector<float>{1.0f, 2.0f}
+                        : std::vector<float>{0.5f, 1.0f, 1.5f, 2.0f, 3.0f, 4.0f};
     for (float t : tolerances) {
         char option[32];
         std::snprintf(option, sizeof option, "--lod screen=%g", static_cast<double>(t));
@@ -369,6 +393,9 @@ int main(int argc, char** argv) {
                 "difference from static 20 over the surface's pixels (0..255)\n",
                 FLIGHT_FRAMES);
     for (const Scene& scene : scenes) {
+        if (only != nullptr && std::strcmp(only, scene.terrain ? "terrain" : "shipped") != 0) {
+            continue;
+        }
         const std::string folder = root + "/" + (scene.terrain ? "terrain" : "shipped");
         if (!prepareFolder(folder, scene.terrain)) {
             std::fprintf(stderr, "lod_bench: cannot write the terrain in %s\n", folder.c_str());

@@ -142,7 +142,11 @@ int chooseStepCount(const PatchRecord& patch, const Point3& eye) {
 
 void buildDetailScale(DetailScale& scale, const Matrix4& frameMatrix, const ClipBounds& clip) {
     const float* m = frameMatrix.m;
-    for (int k = 0; k < 4; ++k) scale.wRow[k] = m[12 + k];
+    for (int k = 0; k < 4; ++k) {
+        scale.xRow[k] = m[k];
+        scale.yRow[k] = m[4 + k];
+        scale.wRow[k] = m[12 + k];
+    }
     // A screen coordinate is (row . p) / w, so a displacement d moves it by
     // ((row - x w-row) . d) / w at screen position x: the largest factor over the rectangle is
     // at one of its sides, and the two screen directions together give at most the root of
@@ -167,18 +171,29 @@ float patchFlatness(const PatchRecord& patch, int surfaceType) {
 
 float patchShadeError(const PatchRecord& patch, int surfaceType) {
     if (patch.controlNormals == nullptr) return 0.0f;
+    return meshFlatness(patch.controlNormals, patch, surfaceType);
+}
+
+float patchScreenArea(const PatchRecord& patch, const DetailScale& scale) {
     const Point4* mesh = patch.controlPoints;
     const int firstRow = (patch.lastRow - 3) * patch.width;
     const int lastRow = patch.lastRow * patch.width;
-    const Point4& a = mesh[firstRow + patch.lastColumn - 3];
-    const Point4& b = mesh[firstRow + patch.lastColumn];
-    const Point4& c = mesh[lastRow + patch.lastColumn - 3];
-    const Point4& d = mesh[lastRow + patch.lastColumn];
-    const float extent = std::fmax(length3(d.x - a.x, d.y - a.y, d.z - a.z),
-                                   length3(c.x - b.x, c.y - b.y, c.z - b.z));
-    return meshFlatness(patch.controlNormals, patch, surfaceType) * extent;
+    // Around the patch: first row's ends, then the last row's ends backwards.
+    const Point4* corners[4] = {&mesh[firstRow + patch.lastColumn - 3],
+                                &mesh[firstRow + patch.lastColumn],
+                                &mesh[lastRow + patch.lastColumn],
+                                &mesh[lastRow + patch.lastColumn - 3]};
+    float x[4], y[4];
+    for (int k = 0; k < 4; ++k) {
+        const Point4& p = *corners[k];
+        float w = scale.wRow[0] * p.x + scale.wRow[1] * p.y + scale.wRow[2] * p.z + scale.wRow[3];
+        if (!(w >= scale.nearW)) w = w == w ? scale.nearW : w;
+        x[k] = (scale.xRow[0] * p.x + scale.xRow[1] * p.y + scale.xRow[2] * p.z + scale.xRow[3]) / w;
+        y[k] = (scale.yRow[0] * p.x + scale.yRow[1] * p.y + scale.yRow[2] * p.z + scale.yRow[3]) / w;
+    }
+    // Half the cross product of the diagonals: the area of any quadrilateral, folded or not.
+    return 0.5f * std::fabs((x[2] - x[0]) * (y[3] - y[1]) - (y[2] - y[0]) * (x[3] - x[1]));
 }
-
 
 float chooseDetailLevel(const PatchRecord& patch, const Point3& eye, const DetailScale& scale) {
     const float top = static_cast<float>(GRID_MAX_STEPS);
@@ -198,10 +213,19 @@ float chooseDetailLevel(const PatchRecord& patch, const Point3& eye, const Detai
         }
         if (nearest < scale.nearW) nearest = scale.nearW;
         const int type = renderOptions.surfaceType;
-        const float flatness = patchFlatness(patch, type) + patchShadeError(patch, type);
-        // Error in pixels with the longest step 1 / level: flatness * pixels / level^2.
-        const float pixels = flatness * scale.pixelsAtUnitDepth / nearest;
-        const float level = std::sqrt(pixels / renderOptions.screenTolerance);
+        const float tolerance = renderOptions.screenTolerance;
+        // Geometry: error in pixels with the longest step 1 / level is
+        // flatness * pixels / level^2, kept within the tolerance everywhere.
+        const float pixels = patchFlatness(patch, type) * scale.pixelsAtUnitDepth / nearest;
+        const float shape = std::sqrt(pixels / tolerance);
+        // Shading: the grid's light strays from the patch's by shade / level^2 on each of the
+        // patch's area pixels, whatever its depth. Spending triangles (level^2 of them) where
+        // they take most of that error off the picture gives every patch the same
+        // area * shade / level^4; the tolerance squared sets that figure.
+        const float shade = std::sqrt(std::sqrt(patchScreenArea(patch, scale) *
+                                                patchShadeError(patch, type)) /
+                                      tolerance);
+        const float level = std::fmax(shape, shade);
         if (!(level < top)) return level == level ? top : 1.0f;
         return level < 1.0f ? 1.0f : level;
     }

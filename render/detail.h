@@ -14,10 +14,13 @@ constexpr float DETAIL_K_BEZIER = 60.0f;
 // Step count 1..20 for the patch seen from eye (mesh units). The eye at the patch centre
 // gets 20; a centre that is not a number gets 1.
 int chooseStepCount(const PatchRecord& patch, const Point3& eye);
-// What the screen rule needs of a view: the frame matrix's depth row (a mesh point's w) and a
+// What the screen rule needs of a view: the frame matrix's rows (a mesh point's screen x and y
+// times w, and its w) and a
 // bound on the pixels a mesh-space displacement of one unit moves at w = 1, anywhere in the
 // view's rectangle; depths nearer than nearW are clipped, so they count as nearW.
 struct DetailScale {
+    float xRow[4];
+    float yRow[4];
     float wRow[4];
     float pixelsAtUnitDepth;
     float nearW;
@@ -28,15 +31,18 @@ void buildDetailScale(DetailScale& scale, const Matrix4& frameMatrix, const Clip
 // longest step is h (parameter units, both directions) is never more than C * h * h away.
 // From the control points' second and mixed differences; not a number when they are not.
 float patchFlatness(const PatchRecord& patch, int surfaceType);
-// The shading's share of the error, in the same mesh units: the control normals' flatness
-// (how far the shading the grid interpolates strays from the patch's, as a fraction of full
-// light) times the patch's extent, so that a shading error over a patch weighs as much as a
-// full-contrast edge moved by that share of the patch's size. 0 without control normals.
+// The shading's share of the error: the control normals' flatness, a bound (as a fraction
+// of full light, like patchFlatness's in mesh units) on how far the normals, and so the light,
+// the grid interpolates stray from the patch's at the same h. 0 without control normals.
 float patchShadeError(const PatchRecord& patch, int surfaceType);
+// The screen area in pixels of the quadrilateral of the patch's corners (depths nearer than
+// scale.nearW count as nearW); not a number when a corner is not.
+float patchScreenArea(const PatchRecord& patch, const DetailScale& scale);
 // The fractional step count 1..20 of the smooth and screen rules (renderOptions.detailRule):
-// the distance rule's estimate less one, not cut to a whole number, or the least level whose
-// projected flattening error (geometry and shading, above) stays within
-// renderOptions.screenTolerance pixels.
+// the distance rule's estimate less one, not cut to a whole number, or, for the screen rule
+// at tolerance T (renderOptions.screenTolerance), the larger of the least level whose projected
+// flattening error stays within T pixels and the shading level (area * shade / T^2)^(1/4),
+// which spends steps on patches large on the screen and curved in their light.
 float chooseDetailLevel(const PatchRecord& patch, const Point3& eye, const DetailScale& scale);
 // Sets patch.steps to the whole count above level (1..20) and patch.coarseness to what the
 // level falls short of it, so the grid slides without a jump as the level moves.

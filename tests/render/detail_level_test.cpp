@@ -1,5 +1,5 @@
 // The fractional detail rules: the screen rule's error bound against sampled error on random
-// patches, the sliding grid's ends (the coarser even grid, then exactly the finer one), its
+// patches, its shading level from the patch's screen area and the normals' curvature, the sliding grid's ends (the coarser even grid, then exactly the finer one), its
 // continuity across whole levels, and the smooth rule keeping the distance rule's counts.
 #include "render/detail.h"
 
@@ -202,28 +202,89 @@ TEST(ScreenRule, FlatPatchesGetOneStepCurvedOnesMore) {
     EXPECT_EQ(chooseDetailLevel(curved.patch, Point3{0, 0, 0}, scale), 1.0f);
 }
 
-TEST(ScreenRule, ShadingWeighsTheNormalsCurvatureTimesThePatchSize) {
-    OnePatch p;
-    Point4 normals[16];
+// A flat square patch of side `side` at depth z facing the view, its normals straight at the
+// eye except one inner one leaning by `lean`.
+void flatLitPatch(OnePatch& p, Point4 normals[16], float side, float z, float lean) {
     for (int a = 0; a < 4; ++a) {
         for (int b = 0; b < 4; ++b) {
-            p.points[a * 4 + b] = {2.0f * a, 2.0f * b, 0.0f, 1.0f};
-            normals[a * 4 + b] = {0.0f, 0.0f, 1.0f, 0.0f};
+            p.points[a * 4 + b] = {side * a / 3.0f, side * b / 3.0f, z, 1.0f};
+            normals[a * 4 + b] = {0.0f, 0.0f, -1.0f, 0.0f};
         }
     }
+    normals[5].x = lean;
+    p.patch.controlNormals = normals;
+}
+
+TEST(ScreenRule, ShadeErrorIsTheNormalsCurvatureWhateverThePatchSize) {
+    OnePatch p;
+    Point4 normals[16];
+    flatLitPatch(p, normals, 6.0f, 10.0f, 0.0f);
+    p.patch.controlNormals = nullptr;
     EXPECT_EQ(patchShadeError(p.patch, SURFACE_BSPLINE), 0.0f);   // no normals
     p.patch.controlNormals = normals;
     EXPECT_EQ(patchShadeError(p.patch, SURFACE_BSPLINE), 0.0f);   // even normals
-    normals[5].x = 0.2f;   // an inner normal leans: a second difference of 0.4 at most
+    normals[5].x = 0.2f;   // second differences of 0.4 along rows and columns, mixed of 0.2
     const float small = patchShadeError(p.patch, SURFACE_BSPLINE);
-    EXPECT_GT(small, 0.0f);
-    for (Point4& q : p.points) {   // the same normals over a patch twice the size
-        q.x *= 2.0f;
-        q.y *= 2.0f;
-    }
+    EXPECT_FLOAT_EQ(small, 0.125f * (0.4f + 0.4f + 2.0f * 0.2f));
+    for (Point4& q : p.points) q.x *= 3.0f;   // the same light over a larger patch
+    EXPECT_FLOAT_EQ(patchShadeError(p.patch, SURFACE_BSPLINE), small);
+    normals[5].x = 0.4f;
     EXPECT_FLOAT_EQ(patchShadeError(p.patch, SURFACE_BSPLINE), 2.0f * small);
     // The Bezier form's derivatives are larger for the same differences.
     EXPECT_GT(patchShadeError(p.patch, SURFACE_BEZIER), 2.0f * small);
+}
+
+TEST(ScreenRule, ScreenAreaOfTheCornersQuadrilateral) {
+    DetailScale scale;
+    buildDetailScale(scale, lookAlongZ(), frameBounds());
+    OnePatch p;
+    Point4 normals[16];
+    flatLitPatch(p, normals, 6.0f, 10.0f, 0.0f);
+    // 6 x 6 units at depth 10 with a focal length of 500: 300 x 300 pixels.
+    EXPECT_NEAR(patchScreenArea(p.patch, scale), 90000.0f, 1.0f);
+    for (Point4& q : p.points) q.z = 20.0f;
+    EXPECT_NEAR(patchScreenArea(p.patch, scale), 22500.0f, 0.5f);
+    // Leaning away (the last row twice as deep): a trapezium with parallel sides of 150 and
+    // 75 pixels, 75 pixels apart.
+    for (int b = 0; b < 4; ++b) p.points[12 + b].z = 40.0f;
+    EXPECT_NEAR(patchScreenArea(p.patch, scale), 0.5f * (150.0f + 75.0f) * 75.0f, 0.5f);
+    // Corners behind the near plane count as at it; corners that are not numbers give NaN.
+    for (Point4& q : p.points) q.z = -5.0f;
+    EXPECT_NEAR(patchScreenArea(p.patch, scale), 500.0f * 6.0f * 500.0f * 6.0f, 10.0f);
+    p.points[15].y = NAN;
+    EXPECT_TRUE(std::isnan(patchScreenArea(p.patch, scale)));
+}
+
+TEST(ScreenRule, ShadingAsksForStepsByScreenAreaAndCurvature) {
+    resetRenderOptions();
+    renderOptions.detailRule = DETAIL_SCREEN;
+    renderOptions.screenTolerance = 1.0f;
+    DetailScale scale;
+    buildDetailScale(scale, lookAlongZ(), frameBounds());
+    OnePatch p;
+    Point4 normals[16];
+    flatLitPatch(p, normals, 6.0f, 40.0f, 0.0f);
+    // Flat geometry, even light: one step, however large on the screen.
+    EXPECT_EQ(chooseDetailLevel(p.patch, Point3{0, 0, 0}, scale), 1.0f);
+    normals[5].x = 0.2f;
+    const float shade = patchShadeError(p.patch, SURFACE_BSPLINE);
+    const float area = patchScreenArea(p.patch, scale);
+    const float at40 = chooseDetailLevel(p.patch, Point3{0, 0, 0}, scale);
+    EXPECT_NEAR(at40, std::sqrt(std::sqrt(area * shade)), 1e-3f);
+    // Half as far: four times the area, the root of two times the level.
+    for (Point4& q : p.points) q.z = 20.0f;
+    EXPECT_NEAR(chooseDetailLevel(p.patch, Point3{0, 0, 0}, scale), std::sqrt(2.0f) * at40, 1e-3f);
+    // Four times the tolerance: half the level.
+    renderOptions.screenTolerance = 4.0f;
+    EXPECT_NEAR(chooseDetailLevel(p.patch, Point3{0, 0, 0}, scale), 0.5f * std::sqrt(2.0f) * at40,
+                1e-3f);
+    // Sixteen times the light's curvature: twice the level.
+    normals[5].x = 3.2f;
+    EXPECT_NEAR(chooseDetailLevel(p.patch, Point3{0, 0, 0}, scale), std::sqrt(2.0f) * at40, 1e-3f);
+    // Curved geometry with even light still gets the geometric bound's level.
+    normals[5].x = 0.0f;
+    p.points[5].z -= 1.0f;
+    EXPECT_GT(chooseDetailLevel(p.patch, Point3{0, 0, 0}, scale), 1.0f);
 }
 
 TEST(SlidingGrid, EvenAtWholeLevelsAndTheCoarserGridAtTheOtherEnd) {
