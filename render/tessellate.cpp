@@ -106,65 +106,8 @@ constexpr BasisGridTable basisGrids[LIGHTING_STYLE_COUNT][2] = {
      basisVariants<true, LIGHTING_INTEGER>(SHADE_VARIANTS)},
 };
 
-}  // namespace
-
-void buildBasisTable(BasisTable& table, int n, int surfaceType) {
-    assert(n >= 1 && n <= GRID_MAX_STEPS);
-    const float h = 1.0f / static_cast<float>(n);
-    float p = 0.0f;
-    for (int i = 0; i <= n; ++i) {
-        // The last row is taken at exactly 1, where the sum of n steps may land a bit off:
-        // there the weights are the first row's weights moved up by one control value (one
-        // patch's end is its neighbour's start), so a shared border is the same numbers on
-        // both sides.
-        if (i == n) p = 1.0f;
-        const float m = 1.0f - p;
-        float* w = table.row[i];
-        if (surfaceType == SURFACE_BEZIER) {
-            w[0] = m * m * m;
-            w[1] = 3.0f * p * m * m;
-            w[2] = 3.0f * p * p * m;
-            w[3] = p * p * p;
-        } else {
-            const float p2 = p * p;
-            const float p3 = p2 * p;
-            w[0] = m * m * m * ONE_SIXTH;
-            w[1] = (3.0f * p3 - 6.0f * p2 + 4.0f) * ONE_SIXTH;
-            w[2] = (-3.0f * p3 + 3.0f * p2 + 3.0f * p + 1.0f) * ONE_SIXTH;
-            w[3] = p3 * ONE_SIXTH;
-        }
-        p += h;
-    }
-}
-
-void buildDerivativeTable(DerivativeTable& table, int n, int surfaceType) {
-    assert(n >= 1 && n <= GRID_MAX_STEPS);
-    const float h = 1.0f / static_cast<float>(n);
-    float p = 0.0f;
-    for (int i = 0; i <= n; ++i) {
-        if (i == n) p = 1.0f;   // as in buildBasisTable
-        const float m = 1.0f - p;
-        const float p2 = p * p;
-        float* d = table.row[i];
-        if (surfaceType == SURFACE_BEZIER) {
-            d[0] = -3.0f * m * m;
-            d[1] = 9.0f * p2 - 12.0f * p + 3.0f;
-            d[2] = 6.0f * p - 9.0f * p2;
-            d[3] = 3.0f * p2;
-        } else {
-            d[0] = (-3.0f * p2 + 6.0f * p - 3.0f) * ONE_SIXTH;
-            d[1] = (9.0f * p2 - 12.0f * p) * ONE_SIXTH;
-            d[2] = (-9.0f * p2 + 6.0f * p + 3.0f) * ONE_SIXTH;
-            d[3] = 3.0f * p2 * ONE_SIXTH;
-        }
-        p += h;
-    }
-}
-
-namespace {
-
-// The weights of buildBasisTable and buildDerivativeTable at one parameter, written the same
-// way so that the same parameter gives the same numbers.
+// The weights of the basis and derivative tables at one parameter, one place for the even
+// grids and the sliding ones, so that the same parameter gives the same numbers.
 void basisWeights(float w[4], float p, int surfaceType) {
     const float m = 1.0f - p;
     if (surfaceType == SURFACE_BEZIER) {
@@ -197,6 +140,36 @@ void derivativeWeights(float d[4], float p, int surfaceType) {
         d[3] = 3.0f * p2 * ONE_SIXTH;
     }
 }
+
+}  // namespace
+
+void buildBasisTable(BasisTable& table, int n, int surfaceType) {
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    const float h = 1.0f / static_cast<float>(n);
+    float p = 0.0f;
+    for (int i = 0; i <= n; ++i) {
+        // The last row is taken at exactly 1, where the sum of n steps may land a bit off:
+        // there the weights are the first row's weights moved up by one control value (one
+        // patch's end is its neighbour's start), so a shared border is the same numbers on
+        // both sides.
+        if (i == n) p = 1.0f;
+        basisWeights(table.row[i], p, surfaceType);
+        p += h;
+    }
+}
+
+void buildDerivativeTable(DerivativeTable& table, int n, int surfaceType) {
+    assert(n >= 1 && n <= GRID_MAX_STEPS);
+    const float h = 1.0f / static_cast<float>(n);
+    float p = 0.0f;
+    for (int i = 0; i <= n; ++i) {
+        if (i == n) p = 1.0f;   // as in buildBasisTable
+        derivativeWeights(table.row[i], p, surfaceType);
+        p += h;
+    }
+}
+
+namespace {
 
 // A sliding grid's texture coordinates: the grid loops step s and t evenly, so each vertex
 // gets its own row's and column's parameter instead (s0 and t0 carry q like every vertex).
