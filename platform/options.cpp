@@ -45,7 +45,7 @@ static const char HELP_TEXT[] =
     "  --png                   write captures and --save-last-frame as PNG (scrn0000.png ...)\n"
     "  --audit-cracks          audit every frame for gaps between patches (as F4 does) and\n"
     "                          print 'crack audit: frames=N gaps=M largest=K' at exit\n"
-    "  --lod RULE              the rule of dynamic detail (X), cycled with K: 'distance' (the\n"
+    "  --lod RULE              the rule of dynamic detail (X), cycled with Q: 'distance' (the\n"
     "                          default, whole step counts), 'smooth' (distance, the counts'\n"
     "                          fractions morphed in) or 'screen=PX' (the least count whose\n"
     "                          flattening error stays within PX pixels, 0.125..64, morphed;\n"

@@ -3,6 +3,7 @@
 // non-platform argument reaches the program in order, argv is never read past argc (the arrays
 // are exactly argc long), the settings come from the tables, and only a "cancel" answer cancels.
 // The headless question boxes print on standard error: run with -close_fd_mask=2.
+#include <algorithm>
 #include <cctype>
 #include <memory>
 #include <string>
@@ -31,9 +32,15 @@ std::vector<KnownOption> knownOptions;
 
 void readHelpText() {
     const std::string help = platformHelpText(nullptr);
-    const std::size_t end = help.find("Program options:");
+    const std::size_t end = help.find("\nKeys");
     std::size_t at = 0;
-    while ((at = help.find("\n  --", at)) != std::string::npos && at < end) {
+    // The platform's and the file options' lines; "  FILE, --surface FILE" names its option
+    // after the lone word's.
+    auto next = [&](std::size_t from) {
+        return std::min(help.find("\n  --", from), help.find("\n  FILE, --", from));
+    };
+    while ((at = next(at)) != std::string::npos && at < end) {
+        if (help.compare(at, 9, "\n  FILE, ") == 0) at += 6;
         const std::size_t start = at + 3;
         std::size_t stop = start;
         while (stop < help.size() && help[stop] != ' ' && help[stop] != '\n') ++stop;
@@ -104,8 +111,25 @@ void checkPlatformOptions(int argc, char** argv, int parsed, const PlatformOptio
         save |= o->name == "--save-last-frame";
         if (o->takesValue && !hasValue) ++i;
     }
+    // A lone word that is no program option's value names the surface file: it is taken out.
+    const char* surfaceWord = nullptr;
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        if (caseEqual(expected[i], "-res") || caseEqual(expected[i], "-ref") ||
+            caseEqual(expected[i], "-screencapture")) {
+            ++i;
+            continue;
+        }
+        if (expected[i][0] == '-') continue;
+        FUZZ_CHECK(surfaceWord == nullptr, "two surface files '%s' and '%s' taken", surfaceWord,
+                   expected[i]);
+        surfaceWord = expected[i];
+        expected.erase(expected.begin() + static_cast<std::ptrdiff_t>(i));
+        --i;
+    }
     FUZZ_CHECK(rest == expected, "%zu arguments passed through, %zu expected", rest.size(),
                expected.size());
+    FUZZ_CHECK(surfaceWord == nullptr || std::strcmp(options.surfaceFile, surfaceWord) == 0,
+               "the surface file '%s' not taken", surfaceWord);
     FUZZ_CHECK((parsed == PLATFORM_PARSE_HELP) == help, "help %s without --help",
                help ? "not asked" : "asked");
     FUZZ_CHECK((parsed == PLATFORM_PARSE_VERSION) == (version && !help),
