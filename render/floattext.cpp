@@ -33,7 +33,7 @@ char* shortestFloatText(char* at, float value) {
         std::snprintf(printed, sizeof printed, "%.*e", precision, static_cast<double>(size));
         if (std::strtof(printed, nullptr) == size) break;
     }
-    char digits[16];
+    char digits[16] = {};
     int count = 0;
     const char* c = printed;
     for (; *c != 'e'; ++c) {
