@@ -135,7 +135,7 @@ TEST(Session, TheWindowsTitleSaysWhereTheKeysAre) {
     // Runs the program given as arguments, waits for its window and prints its title.
     dir.write("title.sh",
               "\"$@\" & pid=$!\n"
-              "for i in $(seq 150); do\n"
+              "for i in $(seq 600); do\n"
               "  id=$(xdotool search --name '^Vorl' 2>/dev/null | head -n 1)\n"
               "  [ -n \"$id\" ] && break\n"
               "  sleep 0.1\n"
@@ -161,7 +161,7 @@ TEST(Session, AWindowGivesThePointerBackOnF6AndTakesItOnAClick) {
     ScratchDir dir;
     dir.write("pointer.sh",
               "\"$@\" & pid=$!\n"
-              "for i in $(seq 150); do\n"
+              "for i in $(seq 600); do\n"
               "  id=$(xdotool search --name '^Vorl' 2>/dev/null | head -n 1)\n"
               "  [ -n \"$id\" ] && break\n"
               "  sleep 0.1\n"
