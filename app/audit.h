@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "render/inspection.h"
+#include "render/tools.h"
 
 // The frame is cleared to this colour on audit frames (output format ABGR; 5-6-5 0xF81F, full
 // magenta): the lit, textured and fogged surfaces never produce it.

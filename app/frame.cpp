@@ -21,7 +21,7 @@
 #include "geometry/camera.h"
 #include "platform/services.h"
 #include "platform/win32.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "render/options.h"
 #include "render/scene.h"
 #include "render/surfacepass.h"

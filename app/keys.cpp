@@ -14,7 +14,7 @@
 #include "app/timing.h"
 #include "app/userfiles.h"
 #include "display/device.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "platform/services.h"
 #include "platform/win32.h"
 #include "render/options.h"

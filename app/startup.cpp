@@ -25,7 +25,7 @@
 #include "display/display.h"
 #include "display/output.h"
 #include "geometry/camera.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "platform/services.h"
 #include "platform/win32.h"
 #include "render/export.h"

@@ -1,11 +1,11 @@
 // The timing overlay's history on the frame's side (F3): the stage clock's figures summed over
 // a second and shown as averages, the rasterizer's share, and the frame-time graph. The switch
-// and the stage clock itself are the inspection record's (render/inspection.h).
+// and the stage clock itself are the inspection record's (render/tools.h).
 #pragma once
 
 #include <cstdint>
 
-#include "render/inspection.h"
+#include "render/tools.h"
 
 constexpr int TIMING_GRAPH_SAMPLES = 120;
 

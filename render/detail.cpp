@@ -10,7 +10,7 @@
 #include "render/drawn.h"
 #include "render/surfacepass.h"
 #include "render/emit.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "render/options.h"
 #include "render/view.h"
 #include "surface/surface.h"
@@ -41,6 +41,22 @@ int bordersSteps(const PatchRecord& patch) {
 // grids are the same: the same step count and the same slide.
 bool bordersDiffer(const PatchRecord& a, int aSteps, const PatchRecord& b, int bSteps) {
     return aSteps != bSteps || a.coarseness != b.coarseness;
+}
+
+// The squared distance from the eye to the centre of the patch's four corner control points,
+// the distance both distance rules (whole and sliding) start from.
+float centreDistanceSquared(const PatchRecord& patch, const Point3& eye) {
+    const Point4* mesh = patch.controlPoints;
+    const int firstRow = (patch.lastRow - 3) * patch.width;
+    const int lastRow = patch.lastRow * patch.width;
+    const Point4& a = mesh[firstRow + patch.lastColumn - 3];
+    const Point4& b = mesh[firstRow + patch.lastColumn];
+    const Point4& c = mesh[lastRow + patch.lastColumn - 3];
+    const Point4& d = mesh[lastRow + patch.lastColumn];
+    const float dx = 0.25f * (a.x + b.x + c.x + d.x) - eye.x;
+    const float dy = 0.25f * (a.y + b.y + c.y + d.y) - eye.y;
+    const float dz = 0.25f * (a.z + b.z + c.z + d.z) - eye.z;
+    return dx * dx + dy * dy + dz * dz;
 }
 
 float length3(float x, float y, float z) { return std::sqrt(x * x + y * y + z * z); }
@@ -114,20 +130,7 @@ int chooseStepCount(const PatchRecord& patch, const Point3& eye) {
         if (!bezier) return s;
         return 3 * s >= GRID_MAX_STEPS ? GRID_MAX_STEPS : 3 * s;
     }
-    const Point4* mesh = patch.controlPoints;
-    const int firstRow = (patch.lastRow - 3) * patch.width;
-    const int lastRow = patch.lastRow * patch.width;
-    const Point4& a = mesh[firstRow + patch.lastColumn - 3];
-    const Point4& b = mesh[firstRow + patch.lastColumn];
-    const Point4& c = mesh[lastRow + patch.lastColumn - 3];
-    const Point4& d = mesh[lastRow + patch.lastColumn];
-    const float cx = 0.25f * (a.x + b.x + c.x + d.x);
-    const float cy = 0.25f * (a.y + b.y + c.y + d.y);
-    const float cz = 0.25f * (a.z + b.z + c.z + d.z);
-    const float dx = cx - eye.x;
-    const float dy = cy - eye.y;
-    const float dz = cz - eye.z;
-    const float d2 = dx * dx + dy * dy + dz * dz;
+    const float d2 = centreDistanceSquared(patch, eye);
     // A patch whose position is not a number gets the cheapest grid.
     if (d2 != d2) return 1;
     const float k = bezier ? DETAIL_K_BEZIER : DETAIL_K_BSPLINE;
@@ -229,18 +232,7 @@ float chooseDetailLevel(const PatchRecord& patch, const Point3& eye, const Detai
         if (!(level < top)) return level == level ? top : 1.0f;
         return level < 1.0f ? 1.0f : level;
     }
-    (void)scale;
-    const Point4* mesh = patch.controlPoints;
-    const int firstRow = (patch.lastRow - 3) * patch.width;
-    const int lastRow = patch.lastRow * patch.width;
-    const Point4& a = mesh[firstRow + patch.lastColumn - 3];
-    const Point4& b = mesh[firstRow + patch.lastColumn];
-    const Point4& c = mesh[lastRow + patch.lastColumn - 3];
-    const Point4& d = mesh[lastRow + patch.lastColumn];
-    const float dx = 0.25f * (a.x + b.x + c.x + d.x) - eye.x;
-    const float dy = 0.25f * (a.y + b.y + c.y + d.y) - eye.y;
-    const float dz = 0.25f * (a.z + b.z + c.z + d.z) - eye.z;
-    const float d2 = dx * dx + dy * dy + dz * dz;
+    const float d2 = centreDistanceSquared(patch, eye);
     if (d2 != d2) return 1.0f;
     const float k = renderOptions.surfaceType == SURFACE_BEZIER ? DETAIL_K_BEZIER
                                                                 : DETAIL_K_BSPLINE;

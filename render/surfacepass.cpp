@@ -16,7 +16,7 @@
 #include "render/detail.h"
 #include "render/drawn.h"
 #include "render/emit.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "render/options.h"
 #include "render/scene.h"
 #include "render/tessellate.h"

@@ -11,7 +11,7 @@
 
 #include "render/emit.h"
 #include "render/grid.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "render/options.h"
 #include "render/shade.h"
 #include "render/view.h"

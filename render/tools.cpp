@@ -1,6 +1,6 @@
 // The inspection record: the tools' switches, heat-map colours, the stage clock on the
 // high-resolution counter, and the screen bounds of drawn patches for the crack audit.
-#include "render/inspection.h"
+#include "render/tools.h"
 
 #include "platform/win32.h"
 #include "render/surfacepass.h"

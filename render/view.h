@@ -11,7 +11,7 @@
 #include "render/lighting.h"
 
 // The inspection tools a view is drawn for (View::inspect): the frame's own, the same in both
-// views, taken from the inspection record (render/inspection.h) once as the frame starts.
+// views, taken from the inspection record (render/tools.h) once as the frame starts.
 constexpr std::uint32_t INSPECT_HEAT_MAP = 0x1;       // patches in flat colours by step count
 constexpr std::uint32_t INSPECT_AUDIT_BOUNDS = 0x2;   // drawn patches record their screen bounds,
                                                       // both faces drawn, for the crack audit

@@ -20,7 +20,7 @@
 #include "app/viewer.h"
 #include "display/device.h"
 #include "display/display.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "render/options.h"
 #include "render/scene.h"
 #include "surface/surface.h"

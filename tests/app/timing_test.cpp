@@ -11,7 +11,7 @@
 #include "app/timing.h"
 #include "platform/host.h"
 #include "platform/win32.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "render/options.h"
 #include "render/scene.h"
 #include "render/surfacepass.h"

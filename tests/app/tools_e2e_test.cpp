@@ -8,7 +8,7 @@
 #include <set>
 #include <string>
 
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "tests/app/run_program.h"
 #include "tests/platform/picture_read.h"
 

@@ -9,7 +9,7 @@
 
 #include "recorder.h"
 #include "render/drawn.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "render/tessellate.h"
 #include "surface/surface.h"
 

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "platform/win32.h"
-#include "render/inspection.h"
+#include "render/tools.h"
 #include "render/view.h"
 
 namespace {
